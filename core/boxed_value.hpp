@@ -19,9 +19,9 @@ public:
                                unsigned int, unsigned long, unsigned long long, std::string, date>;
 
     template <class T>
-        requires(!std::is_same_v<std::decay_t<T>, BoxedValue> &&
-                 !std::is_same_v<std::decay_t<T>, const char*>)
-    explicit BoxedValue(T&& v) : value_(std::in_place_type<std::decay_t<T>>, std::forward<T>(v)) {}
+    requires(!std::is_same_v<std::decay_t<T>, BoxedValue> &&
+             !std::is_same_v<std::decay_t<T>, const char*>) explicit BoxedValue(T&& v)
+        : value_(std::in_place_type<std::decay_t<T>>, std::forward<T>(v)) {}
     explicit BoxedValue(const char* text) : value_(std::in_place_type<std::string>, text) {}
 
     ~BoxedValue() override;

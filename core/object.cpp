@@ -6,6 +6,8 @@ namespace tsr {
 
 Object::~Object() = default;
 
-const char* Object::typeName() const { return typeid(*this).name(); }
+const char* Object::typeName() const {
+    return typeid(*this).name();
+}
 
 } // namespace tsr

@@ -14,8 +14,8 @@ namespace tsr {
 
 // Every description and result travels as this tree: string keys, shared
 // immutable objects as data. Arrays are children with the empty key.
-using ObjectTree =
-    boost::property_tree::basic_ptree<std::string, std::shared_ptr<const Object>, std::less<std::string>>;
+using ObjectTree = boost::property_tree::basic_ptree<std::string, std::shared_ptr<const Object>,
+                                                     std::less<std::string>>;
 
 // The plain string tree that the JSON reader produces.
 using TextTree = boost::property_tree::ptree;

@@ -1,0 +1,11 @@
+#include "conventions/ois_index.hpp"
+
+namespace tsr {
+
+OisIndex::OisIndex(const ObjectTree& tree)
+    : Index(tree.get<std::string>("id")), calendar_(tree.get<std::string>("calendar")),
+      dayCount_(tree.get<std::string>("day count")) {}
+
+OisIndex::~OisIndex() = default;
+
+} // namespace tsr

@@ -1,0 +1,261 @@
+#include "products/model_discounted_cash_flow.hpp"
+
+#include "conventions/generator_repository.hpp"
+#include "conventions/generator_swap.hpp"
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
+#include "curves/yield_curve.hpp"
+#include "dates/calendar_repository.hpp"
+#include "dates/date_arithmetic.hpp"
+#include "dates/day_counter.hpp"
+
+#include <boost/date_time/gregorian/formatters.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tsr {
+
+namespace {
+
+const YieldCurve& discountCurve(const ProductInterestRateSwap::SwapLeg& leg, CurveMap& curves) {
+    const auto it = curves.find(leg.currency);
+    if (it == curves.end() || it->second == nullptr) {
+        throw std::runtime_error("No discount curve is provided for currency " + leg.currency);
+    }
+    return *it->second;
+}
+
+const ProductInterestRateSwap& swapOf(const std::shared_ptr<const Product>& product) {
+    const auto* swap = dynamic_cast<const ProductInterestRateSwap*>(product.get());
+    if (swap == nullptr) {
+        throw std::runtime_error("Unsupported product.");
+    }
+    return *swap;
+}
+
+// The value of fixing `day`, or null when the fixings do not hold it. The
+// first entry dated `day` counts; dates need not be sorted.
+const double* findFixing(const std::pair<std::vector<date>, std::vector<double>>& fixings,
+                         const date& day) {
+    const auto& [dates, values] = fixings;
+    const auto it = std::find(dates.begin(), dates.end(), day);
+    return it == dates.end() ? nullptr : &values[static_cast<std::size_t>(it - dates.begin())];
+}
+
+// Compounded rate of a period that started before the curve's value date v:
+// realised fixings on the index calendar's business days in [start, v), the
+// curve from v on.
+double runningPeriodRate(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve,
+                         const OisIndex& index, const DayCounter& dayCounter,
+                         const FixingsMap& fixings, date start, date end, double tau) {
+    const auto found = fixings.find(leg.index);
+    if (found == fixings.end()) {
+        throw std::runtime_error("No fixings for index " + leg.index);
+    }
+    const auto& history = found->second;
+    if (history.first.size() != history.second.size()) {
+        throw std::invalid_argument("Error, fixings for index " + leg.index + " have " +
+                                    std::to_string(history.first.size()) + " dates and " +
+                                    std::to_string(history.second.size()) + " values.");
+    }
+    const auto calendar = CalendarRepository::instance().get(index.calendar());
+    const date v = curve.valueDate();
+
+    std::vector<date> observations;
+    for (date d = start; d < v; d += boost::gregorian::days(1)) {
+        if (calendar->isBusinessDay(d)) {
+            observations.push_back(d);
+        }
+    }
+    double growth = 1.0;
+    for (std::size_t j = 0; j < observations.size(); ++j) {
+        const date next = j + 1 < observations.size() ? observations[j + 1] : v;
+        const double* fixing = findFixing(history, observations[j]);
+        if (fixing == nullptr) {
+            throw std::runtime_error("Fixing is required for date " +
+                                     boost::gregorian::to_iso_extended_string(observations[j]));
+        }
+        growth = (1.0 + *fixing * dayCounter.fraction(observations[j], next)) * growth;
+    }
+    if (const double* today = findFixing(history, v)) {
+        // Today's fixing is known: it covers v to the next business day h.
+        const date h = addBusinessDays(v, 1, *calendar);
+        growth = (1.0 + *today * dayCounter.fraction(v, h)) * growth / curve.df(end);
+        return (curve.df(h) * growth - 1.0) / tau;
+    }
+    return (growth / curve.df(end) - 1.0) / tau;
+}
+
+} // namespace
+
+std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
+                                             CurveMap& curves) {
+    const YieldCurve& curve = discountCurve(leg, curves);
+    std::vector<double> result;
+    result.reserve(leg.paymentDates.size());
+    for (const auto& payment : leg.paymentDates) {
+        result.push_back(curve.df(payment));
+    }
+    return result;
+}
+
+std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, CurveMap& curves,
+                                   const FixingsMap& fixings) {
+    const std::size_t n = leg.paymentDates.size();
+    if (leg.isFixed) {
+        return std::vector<double>(n, leg.rate);
+    }
+    const auto found = curves.find(leg.index);
+    if (found == curves.end() || found->second == nullptr) {
+        throw std::runtime_error("No estimation curve is provided for index " + leg.index);
+    }
+    const YieldCurve& curve = *found->second;
+    const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
+    const DayCounter dayCounter(index->dayCount());
+    const date v = curve.valueDate();
+
+    std::vector<double> rates;
+    rates.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const date start = leg.accrualStartDates[i];
+        const date end = leg.accrualEndDates[i];
+        const double tau = dayCounter.fraction(start, end);
+        if (v >= end) {
+            rates.push_back(0.0);
+        } else if (tau == 0.0) {
+            // A period that adjusted to zero length accrues nothing.
+            rates.push_back(0.0);
+        } else if (start >= v) {
+            rates.push_back((curve.df(start) / curve.df(end) - 1.0) / tau);
+        } else {
+            rates.push_back(
+                runningPeriodRate(leg, curve, *index, dayCounter, fixings, start, end, tau));
+        }
+    }
+    return rates;
+}
+
+ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product, CurveMap& curves,
+                                          const FixingsMap& fixings) {
+    const ProductInterestRateSwap& swap = swapOf(product);
+    ObjectTree result;
+    double npv = 0.0;
+    for (std::size_t k = 0; k < swap.legs().size(); ++k) {
+        const auto& leg = swap.legs()[k];
+        const YieldCurve& curve = discountCurve(leg, curves);
+        const std::vector<double> dfs = calculateDiscountFactors(leg, curves);
+        const std::vector<double> rates = calculateRates(leg, curves, fixings);
+        const date v = curve.valueDate();
+        double pv = 0.0;
+        for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
+            // Payments on or before the value date are settled.
+            if (v < leg.paymentDates[i]) {
+                pv += leg.dayCountFractions[i] * leg.notional * (rates[i] + leg.margin) * dfs[i];
+            }
+        }
+        if (leg.isPaid) {
+            pv = -pv;
+        }
+        result.add("Leg" + std::to_string(k + 1) + " PV", pv);
+        npv += pv;
+    }
+    result.add("NPV", npv);
+    return result;
+}
+
+ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product, CurveMap& curves,
+                                         const FixingsMap& fixings) {
+    const ProductInterestRateSwap& swap = swapOf(product);
+    const YieldCurve& base = discountCurve(swap.legs()[0], curves);
+
+    YieldCurveInstruments instruments = base.instruments();
+    const date horizon = swap.lastDate();
+    const std::string label = base.label();
+    const date valueDate = base.valueDate();
+    const std::string currency = base.currency();
+    const std::string interpolation = base.interpolation();
+    const std::vector<date> pillars = base.dates();
+
+    auto revalue = [&](double quote, std::size_t m) {
+        instruments.quotes[m] = quote;
+        const YieldCurve bumped(label, valueDate, currency, interpolation, instruments);
+        CurveMap bumpedCurves;
+        for (const auto& entry : curves) {
+            bumpedCurves.emplace(entry.first, &bumped);
+        }
+        return price(product, bumpedCurves, fixings);
+    };
+
+    const std::size_t count = instruments.tenors.size();
+    std::vector<double> leg1(count, 0.0);
+    std::vector<double> leg2(count, 0.0);
+    std::vector<double> net(count, 0.0);
+    std::size_t j = 0;
+    for (std::size_t m = 0; m < count; ++m) {
+        if (!instruments.inUse[m] ||
+            !std::dynamic_pointer_cast<GeneratorSwap>(
+                GeneratorRepository::instance().get<Generator>(instruments.generators[m]))) {
+            continue; // no pillar of its own
+        }
+        // Bump every pillar up to and including the one that covers the swap's
+        // last date; later pillars cannot move its price.
+        const bool covers = j < pillars.size() && (j == 0 || pillars[j - 1] < horizon);
+        ++j;
+        if (!covers) {
+            continue;
+        }
+        const double quote = instruments.quotes[m];
+        const ObjectTree up = revalue(quote + bumpSize, m);
+        const ObjectTree down = revalue(quote - bumpSize, m);
+        instruments.quotes[m] = quote;
+        leg1[m] = (up.get<double>("Leg1 PV") - down.get<double>("Leg1 PV")) / (2.0 * bumpSize);
+        leg2[m] = (up.get<double>("Leg2 PV") - down.get<double>("Leg2 PV")) / (2.0 * bumpSize);
+        net[m] = (up.get<double>("NPV") - down.get<double>("NPV")) / (2.0 * bumpSize);
+    }
+
+    ObjectTree result;
+    addVector(result, "Tenor", instruments.tenors);
+    addVector(result, "Leg1", leg1);
+    addVector(result, "Leg2", leg2);
+    addVector(result, "Net", net);
+    return result;
+}
+
+ObjectTree ModelDiscountedCashFlow::cashflows(std::shared_ptr<const Product> product,
+                                              CurveMap& curves, const FixingsMap& fixings) {
+    const ProductInterestRateSwap& swap = swapOf(product);
+    ObjectTree result;
+    for (std::size_t k = 0; k < swap.legs().size(); ++k) {
+        const auto& leg = swap.legs()[k];
+        const std::vector<double> dfs = calculateDiscountFactors(leg, curves);
+        const std::vector<double> rates = calculateRates(leg, curves, fixings);
+        const std::size_t n = leg.paymentDates.size();
+        std::vector<double> flows(n);
+        std::vector<double> presentValues(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double rate = leg.isFixed ? rates[i] : rates[i] + leg.margin;
+            flows[i] = leg.dayCountFractions[i] * leg.notional * rate;
+            presentValues[i] = flows[i] * dfs[i];
+        }
+        ObjectTree table;
+        addVector(table, "Accrual Start Date", leg.accrualStartDates);
+        addVector(table, "Accrual End Date", leg.accrualEndDates);
+        addVector(table, "Payment Date", leg.paymentDates);
+        addVector(table, "Day Count Fraction", leg.dayCountFractions);
+        addVector(table, "Notional", std::vector<double>(n, leg.notional));
+        addVector(table, "Discount Factor", dfs);
+        if (leg.isFixed) {
+            addVector(table, "Rate", rates);
+        } else {
+            addVector(table, "Estimated Rate", rates);
+            addVector(table, "Spread", std::vector<double>(n, leg.margin));
+        }
+        addVector(table, "Cash Flow", flows);
+        addVector(table, "Cash Flow PV", presentValues);
+        result.add_child("Leg" + std::to_string(k + 1), table);
+    }
+    return result;
+}
+
+} // namespace tsr

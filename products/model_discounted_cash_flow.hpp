@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/date.hpp"
+#include "core/object_tree.hpp"
+#include "products/product.hpp"
+#include "products/product_interest_rate_swap.hpp"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace tsr {
+
+class YieldCurve;
+
+// Curve name -> borrowed curve. A currency names the discount curve of that
+// currency, an index label the estimation curve of that index.
+using CurveMap = std::unordered_map<std::string, const YieldCurve*>;
+
+// Index label -> (fixing dates, fixing values as decimals), in any date order.
+using FixingsMap =
+    std::unordered_map<std::string, std::pair<std::vector<date>, std::vector<double>>>;
+
+// The projected rate of every period of a leg, without the margin: the fixed
+// rate, or the compounded overnight rate from fixings and the estimation curve.
+std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, CurveMap& curves,
+                                   const FixingsMap& fixings);
+
+// The discount factor of every payment date of a leg.
+std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
+                                             CurveMap& curves);
+
+// Discounted cash flow valuation of swaps.
+class ModelDiscountedCashFlow {
+public:
+    // "Leg1 PV", "Leg2 PV" and "NPV"; received legs count positively.
+    static ObjectTree price(std::shared_ptr<const Product> product, CurveMap& curves,
+                            const FixingsMap& fixings);
+
+    // Key-rate risk: per curve instrument, the central difference of the leg
+    // values and the NPV under a bump of its quote, the curve rebuilt each time.
+    static ObjectTree risk(std::shared_ptr<const Product> product, CurveMap& curves,
+                           const FixingsMap& fixings);
+
+    // Every period of both legs with its discount factor, rate and cash flow.
+    static ObjectTree cashflows(std::shared_ptr<const Product> product, CurveMap& curves,
+                                const FixingsMap& fixings);
+
+    // Quote bump of the key-rate risk, in quote units (percent).
+    static constexpr double bumpSize = 0.0001;
+};
+
+} // namespace tsr

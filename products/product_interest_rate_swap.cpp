@@ -1,0 +1,106 @@
+#include "products/product_interest_rate_swap.hpp"
+
+#include "conventions/generator_swap.hpp"
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
+#include "dates/calendar_repository.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tsr {
+
+ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator> generator,
+                                                 const ObjectTree& tree)
+    : Product(tree), startDate_(tree.get<date>("start date")),
+      endDate_(tree.get<date>("end date")) {
+    const auto swapGenerator = std::dynamic_pointer_cast<const GeneratorSwap>(generator);
+    if (!swapGenerator) {
+        throw std::runtime_error("Error, invalid generator is passed.");
+    }
+    for (std::size_t k = 0; k < legs_.size(); ++k) {
+        const std::string prefix = "leg" + std::to_string(k + 1);
+        const auto& convention = swapGenerator->legs()[k];
+        if (!convention) {
+            throw std::runtime_error("Error, the generator has no " + prefix + ".");
+        }
+        SwapLeg& leg = legs_[k];
+        convention->generate(startDate_, endDate_, leg.accrualStartDates, leg.accrualEndDates,
+                             leg.paymentDates, leg.dayCountFractions);
+        leg.isFixed = convention->isFixed();
+        leg.isPaid = convention->isPaid();
+        leg.currency = convention->currency();
+        if (leg.isFixed) {
+            leg.rate = tree.get<double>(prefix + ".rate");
+            leg.margin = 0.0;
+        } else {
+            if (const auto* floating =
+                    dynamic_cast<const GeneratorSwap::SwapLegFloat*>(convention.get())) {
+                leg.index = floating->index();
+            }
+            leg.margin = tree.get<double>(prefix + ".margin");
+            leg.rate = 0.0;
+        }
+        leg.notional = tree.get<double>(prefix + ".notional");
+    }
+}
+
+ProductInterestRateSwap::~ProductInterestRateSwap() = default;
+
+date ProductInterestRateSwap::lastDate() const {
+    for (std::size_t k = 0; k < legs_.size(); ++k) {
+        if (legs_[k].paymentDates.empty()) {
+            throw std::runtime_error("Error, leg" + std::to_string(k + 1) + " of swap " + id() +
+                                     " has no periods: its start date equals its end date.");
+        }
+    }
+    return std::max(legs_[0].paymentDates.back(), legs_[1].paymentDates.back());
+}
+
+ObjectTree ProductInterestRateSwap::requiredFixings(date asOf) const {
+    ObjectTree result;
+    for (const auto& leg : legs_) {
+        if (leg.isFixed) {
+            continue;
+        }
+        const auto& starts = leg.accrualStartDates;
+        const auto next = std::lower_bound(starts.begin(), starts.end(), asOf);
+        if (next == starts.begin()) {
+            continue;
+        }
+        const date periodStart = *(next - 1);
+        const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
+        const auto calendar = CalendarRepository::instance().get(index->calendar());
+        std::vector<date> days;
+        for (date d = periodStart; d <= asOf; d += boost::gregorian::days(1)) {
+            if (calendar->isBusinessDay(d)) {
+                days.push_back(d);
+            }
+        }
+        addVector(result, index->id(), days);
+    }
+    return result;
+}
+
+ObjectTree ProductInterestRateSwap::cashFlows() const {
+    ObjectTree result;
+    for (std::size_t k = 0; k < legs_.size(); ++k) {
+        const SwapLeg& leg = legs_[k];
+        const std::size_t n = leg.paymentDates.size();
+        ObjectTree table;
+        addVector(table, "Accrual Start Date", leg.accrualStartDates);
+        addVector(table, "Accrual End Date", leg.accrualEndDates);
+        addVector(table, "Payment Date", leg.paymentDates);
+        addVector(table, "Day Count Fraction", leg.dayCountFractions);
+        if (leg.isFixed) {
+            addVector(table, "Rate", std::vector<double>(n, leg.rate));
+        } else {
+            addVector(table, "Margin", std::vector<double>(n, leg.margin));
+        }
+        addVector(table, "Notional", std::vector<double>(n, leg.notional));
+        result.add_child("Leg" + std::to_string(k + 1), table);
+    }
+    return result;
+}
+
+} // namespace tsr

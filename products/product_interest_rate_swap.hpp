@@ -1,0 +1,54 @@
+#pragma once
+
+#include "conventions/generator.hpp"
+#include "products/product.hpp"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tsr {
+
+// A two-leg swap whose schedules come from a swap generator and whose
+// numbers (dates, fixed rate, margin, notionals) come from the trade tree.
+class ProductInterestRateSwap : public Product {
+public:
+    struct SwapLeg {
+        std::string currency;
+        bool isFixed = false;
+        bool isPaid = false;
+        std::string index;
+        double margin = 0.0;
+        double rate = 0.0;
+        double notional = 0.0;
+        std::vector<date> accrualStartDates;
+        std::vector<date> accrualEndDates;
+        std::vector<date> paymentDates;
+        std::vector<double> dayCountFractions;
+    };
+
+    ProductInterestRateSwap(std::shared_ptr<const Generator> generator, const ObjectTree& tree);
+    ~ProductInterestRateSwap() override;
+
+    // The later of the two legs' last payment dates.
+    date lastDate() const override;
+
+    // Per floating leg with a running period, the index calendar's business
+    // days from the start of that period through asOf, keyed by index name.
+    ObjectTree requiredFixings(date asOf) const;
+
+    // The unpriced schedule of both legs, "Leg1" and "Leg2".
+    ObjectTree cashFlows() const;
+
+    date startDate() const { return startDate_; }
+    date endDate() const { return endDate_; }
+    const std::array<SwapLeg, 2>& legs() const { return legs_; }
+
+private:
+    date startDate_;
+    date endDate_;
+    std::array<SwapLeg, 2> legs_;
+};
+
+} // namespace tsr
