@@ -1,0 +1,123 @@
+"""Bootstrap a USD SOFR curve from OIS quotes and price a 5-year swap on it.
+
+Run with `python examples/usd_sofr.py` after `pip install .`.
+"""
+
+import datetime as dt
+
+import _tessarin
+
+VALUE_DATE = dt.date(2026, 12, 8)
+
+# Par rates of USD SOFR OIS, in percent.
+QUOTES = [
+    ("1M", 3.70), ("2M", 3.68), ("3M", 3.65), ("6M", 3.55), ("1Y", 3.40),
+    ("18M", 3.32), ("2Y", 3.28), ("3Y", 3.25), ("4Y", 3.27), ("5Y", 3.30),
+    ("6Y", 3.34), ("7Y", 3.38), ("8Y", 3.42), ("9Y", 3.46), ("10Y", 3.50),
+    ("12Y", 3.56), ("15Y", 3.62), ("20Y", 3.66), ("25Y", 3.64), ("30Y", 3.60),
+]
+
+CURVE = {
+    "id": "USD SOFR",
+    "value date": VALUE_DATE,
+    "currency": "USD",
+    "interpolation": "LinearLogDf",
+    "instruments": {
+        "generator": ["USD SOFR SW"] * len(QUOTES),
+        "tenor": [tenor for tenor, _ in QUOTES],
+        "quote": [quote for _, quote in QUOTES],
+        "in use": [True] * len(QUOTES),
+    },
+}
+
+
+def leg(is_fixed, is_paid, **trade):
+    conventions = {
+        "currency": "USD",
+        "calendar": "US",
+        "frequency": "1Y",
+        "day count convention": "ACT/360",
+        "accrual adjustment": "Modified Following",
+        "accrual calendar": "US",
+        "pay adjustment": "Following",
+        "pay calendar": "US",
+        "is fixed": is_fixed,
+        "is paid": is_paid,
+        "pay lag": 2,
+    }
+    return {**conventions, **trade}
+
+
+# Pay fixed 3.25% against SOFR on 10 million for five years from spot.
+SWAP = {
+    "id": "USD 5Y payer",
+    "effective date": dt.date(2026, 12, 10),
+    "termination date": dt.date(2031, 12, 10),
+    "schedule roll": "backward",
+    "leg1": leg(True, True, rate=0.0325, notional=10_000_000.0),
+    "leg2": leg(False, False, index="SOFR", margin=0.0, notional=10_000_000.0),
+}
+
+
+def table(title, headers, rows):
+    """Print rows as a table with right-aligned columns."""
+    cells = [[str(h) for h in headers]] + [[str(c) for c in row] for row in rows]
+    widths = [max(len(row[i]) for row in cells) for i in range(len(headers))]
+    line = "  ".join("-" * w for w in widths)
+    print(f"\n{title}")
+    print("  ".join(h.rjust(w) for h, w in zip(cells[0], widths)))
+    print(line)
+    for row in cells[1:]:
+        print("  ".join(c.rjust(w) for c, w in zip(row, widths)))
+
+
+def main():
+    curve = _tessarin.YieldCurve(CURVE)
+    table(
+        f"Curve {CURVE['id']} as of {VALUE_DATE.isoformat()}",
+        ["Tenor", "Quote %", "Pillar", "Zero rate %", "Discount factor"],
+        [
+            (tenor, f"{quote:.4f}", d.isoformat(), f"{100 * r:.6f}", f"{curve.df(d):.10f}")
+            for (tenor, quote), d, r in zip(QUOTES, curve.dates(), curve.rates())
+        ],
+    )
+
+    swap = _tessarin.IRS(SWAP)
+    pv = swap.price(curve)
+    table(
+        f"Swap {SWAP['id']}",
+        ["Leg1 PV", "Leg2 PV", "NPV"],
+        [[f"{pv[k]:,.2f}" for k in ("Leg1 PV", "Leg2 PV", "NPV")]],
+    )
+
+    risk = swap.risk(curve)
+    table(
+        "Key-rate risk (value change per 1bp move of each quote)",
+        ["Tenor", "Leg1", "Leg2", "Net"],
+        [
+            (t, f"{l1 / 100:,.2f}", f"{l2 / 100:,.2f}", f"{n / 100:,.2f}")
+            for t, l1, l2, n in zip(risk["Tenor"], risk["Leg1"], risk["Leg2"], risk["Net"])
+        ],
+    )
+
+    flows = swap.cashflows(curve)
+    for name in ("Leg1", "Leg2"):
+        legs = flows[name]
+        rate_key = "Rate" if "Rate" in legs else "Estimated Rate"
+        table(
+            f"Cash flows {name}",
+            ["Accrual start", "Accrual end", "Payment", "Fraction", "Rate %", "DF",
+             "Cash flow", "PV"],
+            [
+                (s.isoformat(), e.isoformat(), p.isoformat(), f"{a:.6f}", f"{100 * r:.5f}",
+                 f"{df:.8f}", f"{c:,.2f}", f"{v:,.2f}")
+                for s, e, p, a, r, df, c, v in zip(
+                    legs["Accrual Start Date"], legs["Accrual End Date"], legs["Payment Date"],
+                    legs["Day Count Fraction"], legs[rate_key], legs["Discount Factor"],
+                    legs["Cash Flow"], legs["Cash Flow PV"])
+            ],
+        )
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and installs the package into .venv, and
+# runs the bundled example: a USD SOFR curve and a 5-year swap priced on it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+bash scripts/venv.sh
+.venv/bin/python examples/usd_sofr.py
