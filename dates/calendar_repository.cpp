@@ -1,0 +1,95 @@
+#include "dates/calendar_repository.hpp"
+
+#include "dates/union_calendar.hpp"
+
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace tsr {
+
+namespace {
+
+std::string_view trimBlanksAndTabs(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+[[noreturn]] void throwNotFound(std::string_view name) {
+    throw std::runtime_error("Calendar not found: " + std::string(name));
+}
+
+} // namespace
+
+CalendarRepository& CalendarRepository::instance() {
+    static CalendarRepository repository;
+    return repository;
+}
+
+void CalendarRepository::add(std::shared_ptr<Calendar> calendar) {
+    if (!calendar) {
+        throw std::invalid_argument("Error, cannot register a null calendar.");
+    }
+    if (calendars_.find(calendar->name()) != calendars_.end()) {
+        throw std::runtime_error("Calendar already registered: " + calendar->name());
+    }
+    const std::string name = calendar->name();
+    calendars_.emplace(name, std::move(calendar));
+}
+
+const std::shared_ptr<Calendar>* CalendarRepository::find(std::string_view name) const {
+    const auto it = calendars_.find(name);
+    return it == calendars_.end() ? nullptr : &it->second;
+}
+
+std::shared_ptr<const Calendar> CalendarRepository::get(std::string_view names) const {
+    std::vector<std::shared_ptr<Calendar>> members;
+    std::size_t pieces = 0;
+    const std::shared_ptr<Calendar>* single = nullptr;
+    std::size_t begin = 0;
+    while (begin <= names.size()) {
+        auto end = names.find(',', begin);
+        if (end == std::string_view::npos) {
+            end = names.size();
+        }
+        const std::string_view piece = trimBlanksAndTabs(names.substr(begin, end - begin));
+        begin = end + 1;
+        if (piece.empty()) {
+            continue;
+        }
+        const auto* found = find(piece);
+        if (found == nullptr) {
+            throwNotFound(piece);
+        }
+        // Only a second piece makes a union, so a single name allocates nothing.
+        if (++pieces == 1) {
+            single = found;
+            continue;
+        }
+        if (pieces == 2) {
+            members.push_back(*single);
+        }
+        members.push_back(*found);
+    }
+    if (pieces == 0) {
+        throw std::invalid_argument("Empty calendar name");
+    }
+    if (pieces == 1) {
+        return *single;
+    }
+    return std::make_shared<const UnionCalendar>(std::string(names), std::move(members));
+}
+
+std::shared_ptr<const Calendar> CalendarRepository::getSingle(const std::string& name) const {
+    const auto* found = find(name);
+    if (found == nullptr) {
+        throwNotFound(name);
+    }
+    return *found;
+}
+
+} // namespace tsr

@@ -1,0 +1,239 @@
+#include "dates/calendar_repository.hpp"
+#include "dates/single_calendar.hpp"
+#include "dates/union_calendar.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using tsr::Calendar;
+using tsr::CalendarRepository;
+using tsr::date;
+using tsr::SingleCalendar;
+using tsr::UnionCalendar;
+
+namespace {
+
+date d(const char* text) {
+    return boost::gregorian::from_simple_string(text);
+}
+
+std::shared_ptr<SingleCalendar> makeCalendar(const std::string& name, std::vector<date> holidays,
+                                             std::vector<date> businessDays = {},
+                                             tsr::WeekdaySet weekend = tsr::saturdaySundayWeekend) {
+    return std::make_shared<SingleCalendar>(name, weekend, holidays, businessDays);
+}
+
+// Answers a fixed value and counts its queries.
+class FixedCalendar : public Calendar {
+public:
+    FixedCalendar(std::string name, bool answer) : Calendar(std::move(name)), answer_(answer) {}
+    bool isBusinessDay(const date&) const override {
+        ++queries;
+        return answer_;
+    }
+    mutable int queries = 0;
+
+private:
+    bool answer_;
+};
+
+template <class F> std::string messageOf(F&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+// A repository with A (closed 2026-06-16), B (closed 2026-06-17) and "C D" (closed
+// 2026-06-18), all with Saturday and Sunday weekends.
+CalendarRepository sampleRepository() {
+    CalendarRepository repository;
+    repository.add(makeCalendar("A", {d("2026-06-16")}));
+    repository.add(makeCalendar("B", {d("2026-06-17")}));
+    repository.add(makeCalendar("C D", {d("2026-06-18")}));
+    return repository;
+}
+
+struct LookupCase {
+    const char* names;
+    // Registered name for a single calendar, empty for a union.
+    const char* single;
+    // Expected business-day answers for Mon 2026-06-15 .. Thu 2026-06-18.
+    std::vector<bool> open;
+};
+
+struct LookupFailure {
+    std::string names;
+    std::string message;
+    bool invalidArgument;
+};
+
+} // namespace
+
+TEST(Calendar, SingleCalendarCombinesWeekendHolidaysAndBusinessDays) {
+    // Listed out of order on purpose, with a duplicate; Saturday 2026-06-20 is forced open and
+    // Wednesday 2026-06-17 is both a holiday and a business day.
+    const auto calendar = makeCalendar(
+        "X", {d("2026-06-19"), d("2026-06-17"), d("2026-06-16"), d("2026-06-16"), d("2026-06-21")},
+        {d("2026-06-20"), d("2026-06-17")});
+    const std::vector<std::pair<const char*, bool>> expected = {
+        {"2026-06-15", true},  {"2026-06-16", false}, {"2026-06-17", true},
+        {"2026-06-18", true},  {"2026-06-19", false}, {"2026-06-20", true},
+        {"2026-06-21", false}, {"2026-06-22", true},  {"2026-06-27", false},
+    };
+    for (const auto& [text, open] : expected) {
+        EXPECT_EQ(open, calendar->isBusinessDay(d(text))) << text;
+    }
+    EXPECT_EQ("X", calendar->name());
+    EXPECT_TRUE(std::is_sorted(calendar->holidays().begin(), calendar->holidays().end()));
+    EXPECT_EQ(5u, calendar->holidays().size());
+}
+
+TEST(Calendar, WeekendFlagsStartOnSunday) {
+    // A Friday-and-Saturday weekend: flags 5 and 6.
+    tsr::WeekdaySet weekend;
+    weekend.flags[5] = 1;
+    weekend.flags[6] = 1;
+    const auto calendar = makeCalendar("FS", {}, {}, weekend);
+    EXPECT_FALSE(calendar->isBusinessDay(d("2026-06-19")));
+    EXPECT_FALSE(calendar->isBusinessDay(d("2026-06-20")));
+    EXPECT_TRUE(calendar->isBusinessDay(d("2026-06-21")));
+    EXPECT_TRUE(calendar->isBusinessDay(d("2026-06-18")));
+
+    const auto allOpen = makeCalendar("open", {}, {}, tsr::WeekdaySet{});
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_TRUE(allOpen->isBusinessDay(d("2026-06-14") + boost::gregorian::days(i)));
+    }
+}
+
+TEST(Calendar, UnionStopsAtTheFirstMemberThatSaysNo) {
+    const auto open = std::make_shared<FixedCalendar>("open", true);
+    const auto closed = std::make_shared<FixedCalendar>("closed", false);
+    const auto last = std::make_shared<FixedCalendar>("last", true);
+    const UnionCalendar calendar("u", {open, closed, last});
+    EXPECT_FALSE(calendar.isBusinessDay(d("2026-06-15")));
+    EXPECT_EQ(1, open->queries);
+    EXPECT_EQ(1, closed->queries);
+    EXPECT_EQ(0, last->queries);
+}
+
+TEST(Calendar, UnionNeedsAtLeastOneRealMember) {
+    EXPECT_EQ("UnionCalendar requires at least one calendar",
+              messageOf([] { UnionCalendar("u", {}); }));
+    EXPECT_THROW(UnionCalendar("u", {makeCalendar("A", {}), nullptr}), std::invalid_argument);
+}
+
+TEST(Calendar, RepositoryResolvesNamesAndCommaSeparatedUnions) {
+    const CalendarRepository repository = sampleRepository();
+    const std::vector<LookupCase> cases = {
+        {"A", "A", {true, false, true, true}},        {" \tA\t ", "A", {true, false, true, true}},
+        {"A,", "A", {true, false, true, true}},       {",,A,,", "A", {true, false, true, true}},
+        {"C D", "C D", {true, true, true, false}},    {" C D ", "C D", {true, true, true, false}},
+        {"A,B", "", {true, false, false, true}},      {"A, B", "", {true, false, false, true}},
+        {"A,,B", "", {true, false, false, true}},     {"B,A,A", "", {true, false, false, true}},
+        {"A,C D,B", "", {true, false, false, false}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": [" + c.names + "]");
+        const auto calendar = repository.get(c.names);
+        ASSERT_NE(nullptr, calendar);
+        if (*c.single != '\0') {
+            // The registered object itself, not a copy.
+            EXPECT_EQ(repository.getSingle(c.single), calendar);
+        } else {
+            EXPECT_EQ(c.names, calendar->name());
+            EXPECT_NE(nullptr, dynamic_cast<const UnionCalendar*>(calendar.get()));
+        }
+        for (int day = 0; day < 4; ++day) {
+            EXPECT_EQ(c.open[day],
+                      calendar->isBusinessDay(d("2026-06-15") + boost::gregorian::days(day)))
+                << "day " << day;
+        }
+    }
+}
+
+TEST(Calendar, UnionsKeepMembersInOrderWithRepeats) {
+    const CalendarRepository repository = sampleRepository();
+    const auto calendar = repository.get("B, A ,B");
+    const auto* unionCalendar = dynamic_cast<const UnionCalendar*>(calendar.get());
+    ASSERT_NE(nullptr, unionCalendar);
+    ASSERT_EQ(3u, unionCalendar->calendars().size());
+    EXPECT_EQ(repository.getSingle("B"), unionCalendar->calendars()[0]);
+    EXPECT_EQ(repository.getSingle("A"), unionCalendar->calendars()[1]);
+    EXPECT_EQ(repository.getSingle("B"), unionCalendar->calendars()[2]);
+    EXPECT_EQ("B, A ,B", calendar->name());
+}
+
+TEST(Calendar, EveryUnionLookupBuildsANewUnregisteredCalendar) {
+    const CalendarRepository repository = sampleRepository();
+    const auto first = repository.get("A,B");
+    const auto second = repository.get("A,B");
+    EXPECT_NE(first, second);
+    EXPECT_THROW((void)repository.getSingle("A,B"), std::runtime_error);
+}
+
+TEST(Calendar, RepositoryLookupFailures) {
+    const CalendarRepository repository = sampleRepository();
+    const std::vector<LookupFailure> cases = {
+        {"", "Empty calendar name", true},
+        {" ", "Empty calendar name", true},
+        {",", "Empty calendar name", true},
+        {" \t, ,", "Empty calendar name", true},
+        {"a", "Calendar not found: a", false},
+        {"XX", "Calendar not found: XX", false},
+        {"A,XX", "Calendar not found: XX", false},
+        {"A, YY ,XX", "Calendar not found: YY", false},
+        // Only blanks and tabs are trimmed.
+        {"A\n", "Calendar not found: A\n", false},
+        {"C  D", "Calendar not found: C  D", false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": [" + c.names + "]");
+        try {
+            (void)repository.get(c.names);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_TRUE(c.invalidArgument);
+            EXPECT_EQ(c.message, e.what());
+        } catch (const std::runtime_error& e) {
+            EXPECT_FALSE(c.invalidArgument);
+            EXPECT_EQ(c.message, e.what());
+        }
+    }
+}
+
+TEST(Calendar, GetSingleNeitherSplitsNorTrims) {
+    const CalendarRepository repository = sampleRepository();
+    EXPECT_EQ("A", repository.getSingle("A")->name());
+    EXPECT_EQ("C D", repository.getSingle("C D")->name());
+    for (const std::string name : {"A,B", " A", "A ", "a", ""}) {
+        EXPECT_EQ("Calendar not found: " + name,
+                  messageOf([&] { (void)repository.getSingle(name); }));
+    }
+}
+
+TEST(Calendar, RegisteringATakenNameFailsAndKeepsTheFirst) {
+    CalendarRepository repository = sampleRepository();
+    const auto first = repository.getSingle("A");
+    EXPECT_EQ("Calendar already registered: A",
+              messageOf([&] { repository.add(makeCalendar("A", {})); }));
+    EXPECT_EQ(first, repository.getSingle("A"));
+    EXPECT_FALSE(repository.get("A")->isBusinessDay(d("2026-06-16")));
+    EXPECT_THROW(repository.add(nullptr), std::invalid_argument);
+}
+
+TEST(Calendar, InstanceIsOneProcessWideRepository) {
+    CalendarRepository& repository = CalendarRepository::instance();
+    EXPECT_EQ(&repository, &CalendarRepository::instance());
+    repository.add(makeCalendar("process-wide", {}));
+    EXPECT_EQ("process-wide", CalendarRepository::instance().get("process-wide")->name());
+}

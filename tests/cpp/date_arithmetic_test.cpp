@@ -1,0 +1,332 @@
+#include "dates/date_arithmetic.hpp"
+
+#include "dates/single_calendar.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using tsr::BusinessDay;
+using tsr::date;
+using tsr::Tenor;
+
+namespace {
+
+// Counts heap allocations while armed, to show the business-day walks allocate nothing.
+bool countAllocations = false;
+int allocations = 0;
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (countAllocations) {
+        ++allocations;
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+date d(const char* text) {
+    return boost::gregorian::from_simple_string(text);
+}
+
+// Saturday and Sunday weekend, no holidays.
+std::shared_ptr<const tsr::Calendar> weekendsOnly() {
+    return std::make_shared<tsr::SingleCalendar>("weekends", tsr::saturdaySundayWeekend,
+                                                 std::vector<date>{}, std::vector<date>{});
+}
+
+// Counts its queries, to show when the calendar is not consulted.
+class CountingCalendar : public tsr::Calendar {
+public:
+    CountingCalendar() : tsr::Calendar("counting") {}
+    bool isBusinessDay(const date& day) const override {
+        ++queries;
+        return day.day_of_week() != boost::date_time::Saturday &&
+               day.day_of_week() != boost::date_time::Sunday;
+    }
+    mutable int queries = 0;
+};
+
+struct TenorCase {
+    const char* start;
+    const char* tenor;
+    bool add;
+    const char* expected;
+};
+
+struct WalkCase {
+    const char* start;
+    int count;
+    bool add;
+    const char* expected;
+};
+
+struct AdjustCase {
+    const char* day;
+    BusinessDay convention;
+    const char* expected;
+};
+
+template <class E> std::string messageOf(E&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+} // namespace
+
+TEST(DateArithmetic, MovesByTenorsClampingTheDayOfMonth) {
+    const std::vector<TenorCase> cases = {
+        {"2026-01-31", "1M", true, "2026-02-28"},   {"2028-01-31", "1M", true, "2028-02-29"},
+        {"2026-02-28", "1M", true, "2026-03-28"},   {"2026-11-15", "3M", true, "2027-02-15"},
+        {"2026-03-15", "3M", false, "2025-12-15"},  {"2026-03-15", "15M", false, "2024-12-15"},
+        {"2026-01-15", "12M", false, "2025-01-15"}, {"2026-12-15", "1M", true, "2027-01-15"},
+        {"2026-01-15", "1M", false, "2025-12-15"},  {"2026-03-31", "1M", false, "2026-02-28"},
+        {"2026-05-31", "1M", true, "2026-06-30"},   {"2026-01-31", "25M", true, "2028-02-29"},
+        {"2028-02-29", "1Y", true, "2029-02-28"},   {"2028-02-29", "1Y", false, "2027-02-28"},
+        {"2028-02-29", "4Y", true, "2032-02-29"},   {"2028-02-29", "100Y", true, "2128-02-29"},
+        {"2028-02-29", "72Y", true, "2100-02-28"},  {"2026-06-30", "10Y", true, "2036-06-30"},
+        {"2026-06-15", "2W", true, "2026-06-29"},   {"2026-06-15", "2W", false, "2026-06-01"},
+        {"2026-12-30", "3D", true, "2027-01-02"},   {"2028-03-01", "1D", false, "2028-02-29"},
+        {"2026-06-15", "0M", true, "2026-06-15"},   {"2026-06-15", "0D", false, "2026-06-15"},
+        {"2026-06-15", "0Y", true, "2026-06-15"},   {"2026-06-15", "0W", true, "2026-06-15"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.start + (c.add ? " + " : " - ") +
+                     c.tenor);
+        const date start = d(c.start);
+        const Tenor tenor(c.tenor);
+        EXPECT_EQ(d(c.expected),
+                  c.add ? tsr::addTenor(start, tenor) : tsr::subtractTenor(start, tenor));
+    }
+}
+
+TEST(DateArithmetic, BusinessDayAndUnknownUnitsAreRejected) {
+    const date day = d("2026-06-15");
+    EXPECT_EQ("Error, addTenor is called with invalid arguments.",
+              messageOf([&] { tsr::addTenor(day, Tenor("2BD")); }));
+    EXPECT_EQ("Error, subtractTenor is called with invalid arguments.",
+              messageOf([&] { tsr::subtractTenor(day, Tenor("2BD")); }));
+    const Tenor zero(static_cast<Tenor::Unit>(0), 1);
+    EXPECT_EQ("Error, addTenor is called with invalid arguments.",
+              messageOf([&] { tsr::addTenor(day, zero); }));
+    const Tenor six(static_cast<Tenor::Unit>(6), 1);
+    EXPECT_EQ("Programming Error, addTenor.", messageOf([&] { tsr::addTenor(day, six); }));
+    EXPECT_THROW(tsr::subtractTenor(day, six), std::runtime_error);
+}
+
+TEST(DateArithmetic, StepsOutsideTheDateRangeRaiseTheDateLibraryError) {
+    const std::vector<TenorCase> cases = {
+        {"9999-12-15", "1M", true, nullptr},
+        {"1400-01-15", "1M", false, nullptr},
+        {"9999-06-15", "1Y", true, nullptr},
+        {"1400-06-15", "1Y", false, nullptr},
+        {"9999-12-31", "1D", true, nullptr},
+        {"1400-01-01", "1W", false, nullptr},
+        {"2026-06-15", "2147483647M", true, nullptr},
+        {"2026-06-15", "2147483647Y", false, nullptr},
+        // Far enough to wrap the library's 32-bit day number back into the valid years.
+        {"2026-06-15", "2000000000D", true, nullptr},
+        {"2026-06-15", "613566757W", true, nullptr},
+        {"2026-06-15", "70000Y", true, nullptr},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.start + (c.add ? " + " : " - ") +
+                     c.tenor);
+        const Tenor tenor(c.tenor);
+        EXPECT_THROW(c.add ? tsr::addTenor(d(c.start), tenor)
+                           : tsr::subtractTenor(d(c.start), tenor),
+                     boost::gregorian::bad_year);
+    }
+    EXPECT_EQ(d("9999-12-31"), tsr::addTenor(d("9999-11-30"), Tenor("31D")));
+    EXPECT_EQ(d("1400-01-01"), tsr::subtractTenor(d("1401-01-01"), Tenor("1Y")));
+}
+
+TEST(DateArithmetic, DayAndWeekStepsLeaveSpecialValuesUnchanged) {
+    for (const auto special : {boost::date_time::pos_infin, boost::date_time::neg_infin,
+                               boost::date_time::not_a_date_time}) {
+        const date day(special);
+        EXPECT_EQ(day, tsr::addTenor(day, Tenor("3D")));
+        EXPECT_EQ(day, tsr::subtractTenor(day, Tenor("2W")));
+        EXPECT_THROW(tsr::addTenor(day, Tenor("1M")), std::out_of_range);
+        EXPECT_THROW(tsr::subtractTenor(day, Tenor("1Y")), std::out_of_range);
+    }
+}
+
+TEST(DateArithmetic, WalksOverWeekendsCountingBusinessDays) {
+    // 2026-06-12 is a Friday.
+    const std::vector<WalkCase> cases = {
+        {"2026-06-12", 1, true, "2026-06-15"},  {"2026-06-13", 1, true, "2026-06-15"},
+        {"2026-06-13", 0, true, "2026-06-13"},  {"2026-06-13", -3, true, "2026-06-13"},
+        {"2026-06-15", 1, false, "2026-06-12"}, {"2026-06-14", 1, false, "2026-06-12"},
+        {"2026-06-17", 2, false, "2026-06-15"}, {"2026-06-14", 0, false, "2026-06-14"},
+        {"2026-06-10", 5, true, "2026-06-17"},  {"2026-06-10", 10, false, "2026-05-27"},
+        {"2026-06-12", 2, true, "2026-06-16"},  {"2026-06-15", 23, true, "2026-07-16"},
+    };
+    const auto calendar = weekendsOnly();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.start + (c.add ? " + " : " - ") +
+                     std::to_string(c.count));
+        const date start = d(c.start);
+        EXPECT_EQ(d(c.expected), c.add ? tsr::addBusinessDays(start, c.count, calendar)
+                                       : tsr::subtractBusinessDays(start, c.count, calendar));
+        EXPECT_EQ(d(c.expected), c.add ? tsr::addBusinessDays(start, c.count, *calendar)
+                                       : tsr::subtractBusinessDays(start, c.count, *calendar));
+    }
+}
+
+TEST(DateArithmetic, WalksSkipHolidays) {
+    // Thursday 2026-12-24 and Friday 2026-12-25 closed.
+    const auto calendar = std::make_shared<tsr::SingleCalendar>(
+        "xmas", tsr::saturdaySundayWeekend, std::vector<date>{d("2026-12-25"), d("2026-12-24")},
+        std::vector<date>{});
+    EXPECT_EQ(d("2026-12-28"), tsr::addBusinessDays(d("2026-12-23"), 1, calendar));
+    EXPECT_EQ(d("2026-12-23"), tsr::subtractBusinessDays(d("2026-12-28"), 1, calendar));
+    EXPECT_EQ(d("2026-12-29"), tsr::addBusinessDays(d("2026-12-24"), 2, calendar));
+    // A holiday start stays a holiday when nothing is added.
+    EXPECT_EQ(d("2026-12-25"), tsr::addBusinessDays(d("2026-12-25"), 0, calendar));
+}
+
+TEST(DateArithmetic, NonPositiveCountsAndNoAdjustmentNeverAskTheCalendar) {
+    CountingCalendar calendar;
+    const date saturday = d("2026-06-13");
+    EXPECT_EQ(saturday, tsr::addBusinessDays(saturday, 0, calendar));
+    EXPECT_EQ(saturday, tsr::subtractBusinessDays(saturday, -1, calendar));
+    EXPECT_EQ(saturday, tsr::adjustDate(saturday, BusinessDay::NoAdjustment, calendar));
+    EXPECT_EQ(0, calendar.queries);
+
+    const std::shared_ptr<const tsr::Calendar> none;
+    EXPECT_EQ(saturday, tsr::adjustDate(saturday, BusinessDay::NoAdjustment, none));
+    EXPECT_EQ(saturday, tsr::addBusinessDays(saturday, 0, none));
+    EXPECT_EQ(saturday, tsr::subtractBusinessDays(saturday, -2, none));
+    // A missing calendar that is needed is an error, not a crash.
+    EXPECT_THROW(tsr::adjustDate(saturday, BusinessDay::Following, none), std::invalid_argument);
+    EXPECT_THROW(tsr::addBusinessDays(saturday, 1, none), std::invalid_argument);
+    EXPECT_THROW(tsr::subtractBusinessDays(saturday, 1, none), std::invalid_argument);
+}
+
+TEST(DateArithmetic, AdjustsByConvention) {
+    const std::vector<AdjustCase> cases = {
+        // Saturday 2026-01-31: the following business day is in February.
+        {"2026-01-31", BusinessDay::ModifiedFollowing, "2026-01-30"},
+        {"2026-01-31", BusinessDay::Following, "2026-02-02"},
+        {"2026-01-31", BusinessDay::Preceding, "2026-01-30"},
+        {"2026-01-31", BusinessDay::NoAdjustment, "2026-01-31"},
+        // Saturday 2026-05-30.
+        {"2026-05-30", BusinessDay::Following, "2026-06-01"},
+        {"2026-05-30", BusinessDay::ModifiedFollowing, "2026-05-29"},
+        // Sunday 2026-03-01: preceding would leave the month, modified following does not look.
+        {"2026-03-01", BusinessDay::ModifiedFollowing, "2026-03-02"},
+        {"2026-03-01", BusinessDay::Preceding, "2026-02-27"},
+        // Sunday 2026-06-14 within a month.
+        {"2026-06-14", BusinessDay::ModifiedFollowing, "2026-06-15"},
+        {"2026-06-14", BusinessDay::Preceding, "2026-06-12"},
+    };
+    const auto calendar = weekendsOnly();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.day + " convention " +
+                     std::to_string(static_cast<int>(c.convention)));
+        EXPECT_EQ(d(c.expected), tsr::adjustDate(d(c.day), c.convention, calendar));
+    }
+}
+
+TEST(DateArithmetic, ModifiedFollowingRollsBackFromTheDateItself) {
+    // Thursday 2026-12-31 and Friday 2027-01-01 closed, Wednesday 2026-12-30 closed too:
+    // the backward walk starts at 2026-12-30 and lands on Tuesday 2026-12-29.
+    const auto calendar = std::make_shared<tsr::SingleCalendar>(
+        "year end", tsr::saturdaySundayWeekend,
+        std::vector<date>{d("2026-12-30"), d("2026-12-31"), d("2027-01-01")}, std::vector<date>{});
+    EXPECT_EQ(d("2026-12-29"),
+              tsr::adjustDate(d("2026-12-31"), BusinessDay::ModifiedFollowing, calendar));
+    EXPECT_EQ(d("2027-01-04"), tsr::adjustDate(d("2026-12-31"), BusinessDay::Following, calendar));
+}
+
+TEST(DateArithmetic, BusinessDaysAreKeptUnderEveryConvention) {
+    const auto calendar = weekendsOnly();
+    const date monday = d("2026-06-01");
+    for (const auto convention :
+         {BusinessDay::NoAdjustment, BusinessDay::Following, BusinessDay::ModifiedFollowing,
+          BusinessDay::Preceding, static_cast<BusinessDay>(9)}) {
+        EXPECT_EQ(monday, tsr::adjustDate(monday, convention, calendar));
+    }
+    EXPECT_EQ("Error, programming error.", messageOf([&] {
+                  tsr::adjustDate(d("2026-06-13"), static_cast<BusinessDay>(9), calendar);
+              }));
+}
+
+TEST(DateArithmetic, WalksAndAdjustmentsDoNotAllocate) {
+    const auto calendar = std::make_shared<tsr::SingleCalendar>("xmas", tsr::saturdaySundayWeekend,
+                                                                std::vector<date>{d("2026-12-25")},
+                                                                std::vector<date>{d("2026-12-26")});
+    const tsr::Calendar& byReference = *calendar;
+    allocations = 0;
+    countAllocations = true;
+    date sink = tsr::addBusinessDays(d("2026-12-01"), 40, byReference);
+    sink = tsr::subtractBusinessDays(sink, 40, byReference);
+    sink = tsr::adjustDate(d("2026-12-27"), BusinessDay::ModifiedFollowing, byReference);
+    sink = tsr::addBusinessDays(sink, 3, calendar);
+    sink = tsr::adjustDate(sink + boost::gregorian::days(5), BusinessDay::Preceding, calendar);
+    countAllocations = false;
+    EXPECT_EQ(0, allocations);
+    EXPECT_FALSE(sink.is_special());
+}
+
+TEST(DateArithmetic, BusinessDayNamesIgnoreLetterCaseOnly) {
+    const std::vector<std::pair<std::string, BusinessDay>> accepted = {
+        {"No Adjustment", BusinessDay::NoAdjustment},
+        {"no adjustment", BusinessDay::NoAdjustment},
+        {"Following", BusinessDay::Following},
+        {"following", BusinessDay::Following},
+        {"FOLLOWING", BusinessDay::Following},
+        {"Modified Following", BusinessDay::ModifiedFollowing},
+        {"modified FOLLOWING", BusinessDay::ModifiedFollowing},
+        {"Preceding", BusinessDay::Preceding},
+        {"pReCeDiNg", BusinessDay::Preceding},
+    };
+    for (const auto& [name, value] : accepted) {
+        EXPECT_EQ(value, tsr::parseBusinessDay(name)) << name;
+    }
+    const std::vector<std::pair<std::string, std::string>> rejected = {
+        {"", "empty string"},
+        {"Following ", "unknown value"},
+        {" Following", "unknown value"},
+        {"MF", "unknown value"},
+        {"F", "unknown value"},
+        {"ModifiedFollowing", "unknown value"},
+        {"NoAdjustment", "unknown value"},
+        {std::string("Following\0", 10), "unknown value"},
+    };
+    for (const auto& [name, message] : rejected) {
+        try {
+            tsr::parseBusinessDay(name);
+            ADD_FAILURE() << "accepted [" << name << "]";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(message, e.what()) << name;
+        }
+    }
+}
