@@ -1,0 +1,299 @@
+#include "curves/yield_curve.hpp"
+
+#include "conventions/generator_repository.hpp"
+#include "conventions/generator_swap.hpp"
+#include "curves/bootstrap.hpp"
+#include "dates/convention_name.hpp"
+#include "dates/tenor.hpp"
+#include "products/product.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+
+namespace tsr {
+
+namespace {
+
+std::string pillarDescription(std::size_t k, const date& d) {
+    return "pillar " + std::to_string(k) + " (" + boost::gregorian::to_iso_extended_string(d) + ")";
+}
+
+constexpr std::array<std::pair<YieldCurveInterpolation, std::string_view>, 2> interpolationNames{{
+    {YieldCurveInterpolation::LinearRates, "LinearRates"},
+    {YieldCurveInterpolation::LinearLogDf, "LinearLogDf"},
+}};
+
+} // namespace
+
+double curveTime(const date& valueDate, const date& d) {
+    return static_cast<double>((d - valueDate).days()) / 365.0;
+}
+
+YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
+                       const std::vector<double>& rates, YieldCurveInterpolation interpolation)
+    : valueDate_(valueDate), interpolationKind_(interpolation) {
+    if (dates.size() != rates.size()) {
+        throw std::invalid_argument(
+            "Error, expected one rate per pillar: " + std::to_string(dates.size()) +
+            " pillar dates and " + std::to_string(rates.size()) + " rates.");
+    }
+    dates_.reserve(dates.size());
+    times_.reserve(dates.size());
+    rates_.reserve(dates.size());
+    for (std::size_t k = 0; k < dates.size(); ++k) {
+        appendPillar(dates[k], rates[k], pillarDescription(k, dates[k]));
+    }
+    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+        forwards_.resize(times_.size());
+        logDiscounts_.resize(times_.size());
+    }
+    update(rates);
+}
+
+YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
+                       std::string interpolation, const YieldCurveInstruments& instruments)
+    : label_(std::move(label)), valueDate_(valueDate), currency_(std::move(currency)),
+      interpolationName_(std::move(interpolation)), instruments_(instruments),
+      interpolationKind_(lookupConventionName(interpolationName_, interpolationNames)) {
+    requireSameSize(instruments_);
+    const std::size_t n = instruments_.generators.size();
+
+    // Every row must resolve, used or not.
+    std::vector<std::shared_ptr<const Generator>> generators;
+    std::vector<Tenor> tenors;
+    generators.reserve(n);
+    tenors.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        generators.push_back(
+            GeneratorRepository::instance().get<Generator>(instruments_.generators[i]));
+        tenors.emplace_back(instruments_.tenors[i]);
+    }
+
+    // One pillar per used swap, at its last payment date; deposits make none.
+    std::vector<std::shared_ptr<const Product>> products;
+    for (std::size_t i = 0; i < n; ++i) {
+        auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(generators[i]);
+        if (!instruments_.inUse[i] || !swap) {
+            continue;
+        }
+        const double quote = instruments_.quotes[i];
+        products.push_back(makeCurveInstrument(valueDate_, std::move(swap), tenors[i], quote));
+        const date pillar = products.back()->lastDate();
+        appendPillar(pillar, quote / 100.0,
+                     instruments_.generators[i] + " " + instruments_.tenors[i] + " (" +
+                         boost::gregorian::to_iso_extended_string(pillar) + ")");
+    }
+    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+        forwards_.resize(times_.size());
+        logDiscounts_.resize(times_.size());
+    }
+    update(rates_);
+
+    // Instrument k depends on pillars 0..k only, so one pass in input order suffices.
+    for (std::size_t k = 0; k < products.size(); ++k) {
+        solvePillar(*this, k, products[k]);
+    }
+}
+
+YieldCurve::~YieldCurve() = default;
+
+void YieldCurve::appendPillar(const date& d, double rate, const std::string& description) {
+    const double t = curveTime(valueDate_, d);
+    requirePillarAfter(times_.empty() ? 0.0 : times_.back(), t, description);
+    dates_.push_back(d);
+    times_.push_back(t);
+    rates_.push_back(rate);
+}
+
+void YieldCurve::update(std::vector<double> rates) {
+    if (rates.size() != times_.size()) {
+        throw std::invalid_argument("Error, expected one rate per pillar: the curve has " +
+                                    std::to_string(times_.size()) + " pillars and " +
+                                    std::to_string(rates.size()) + " rates were given.");
+    }
+    // Copy into the existing storage so that repeated updates never allocate.
+    std::copy(rates.begin(), rates.end(), rates_.begin());
+    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+        for (std::size_t k = 0; k < rates_.size(); ++k) {
+            refreshDerived(k);
+        }
+    }
+}
+
+void YieldCurve::updateRate(std::size_t k, double rate) {
+    if (k >= rates_.size()) {
+        throw std::out_of_range("Error, no pillar " + std::to_string(k) + " in a curve of " +
+                                std::to_string(rates_.size()) + " pillars.");
+    }
+    rates_[k] = rate;
+    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+        // f(k+1) depends on L(k) as well.
+        refreshDerived(k);
+        if (k + 1 < rates_.size()) {
+            refreshDerived(k + 1);
+        }
+    }
+}
+
+void YieldCurve::refreshDerived(std::size_t k) {
+    const double previousLogDiscount = k == 0 ? 0.0 : rates_[k - 1] * times_[k - 1];
+    const double previousTime = k == 0 ? 0.0 : times_[k - 1];
+    forwards_[k] = (rates_[k] * times_[k] - previousLogDiscount) / (times_[k] - previousTime);
+    logDiscounts_[k] = rates_[k] * times_[k];
+}
+
+void YieldCurve::requirePillars() const {
+    if (times_.empty()) {
+        throw std::runtime_error("Error, the curve has no pillars.");
+    }
+}
+
+void YieldCurve::requireSegment() const {
+    requirePillars();
+    if (times_.size() < 2) {
+        throw std::runtime_error("Error, interpolation between pillars needs two pillars.");
+    }
+}
+
+std::size_t YieldCurve::upperIndex(double t) const {
+    const std::size_t n = times_.size();
+    if (n < 2) {
+        return 0;
+    }
+    const auto p = static_cast<std::size_t>(std::lower_bound(times_.begin(), times_.end(), t) -
+                                            times_.begin());
+    if (p == n) {
+        return n - 2;
+    }
+    return p == 0 ? 0 : p - 1;
+}
+
+double YieldCurve::linearRatesAt(std::size_t i, double t) const {
+    const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
+    return ((1.0 - w) * rates_[i] + w * rates_[i + 1]) * t;
+}
+
+double YieldCurve::linearLogDfAt(std::size_t i, double t) const {
+    const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
+    return (1.0 - w) * logDiscounts_[i] + w * logDiscounts_[i + 1];
+}
+
+double YieldCurve::logDfLinearRates(double t) const {
+    requireSegment();
+    return linearRatesAt(upperIndex(t), t);
+}
+
+double YieldCurve::logDfLinearLogDf(double t) const {
+    requireSegment();
+    if (interpolationKind_ != YieldCurveInterpolation::LinearLogDf) {
+        // Log discounts are kept only for LinearLogDf curves.
+        const std::size_t i = upperIndex(t);
+        const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
+        return (1.0 - w) * rates_[i] * times_[i] + w * rates_[i + 1] * times_[i + 1];
+    }
+    return linearLogDfAt(upperIndex(t), t);
+}
+
+double YieldCurve::logDfUnchecked(double t) const {
+    const std::size_t last = times_.size() - 1;
+    const bool linearRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
+    if (t < times_[0]) {
+        return linearRates ? t * rates_[0] : t * forwards_[0];
+    }
+    if (t >= times_[last]) {
+        // Flat zero rate, or the last segment's forward carried on.
+        return linearRates ? t * rates_[last]
+                           : logDiscounts_[last] + (t - times_[last]) * forwards_[last];
+    }
+    const std::size_t i = upperIndex(t);
+    return linearRates ? linearRatesAt(i, t) : linearLogDfAt(i, t);
+}
+
+double YieldCurve::logDf(double t) const {
+    requirePillars();
+    return logDfUnchecked(t);
+}
+
+double YieldCurve::df(const date& d) const {
+    requirePillars();
+    const double t = curveTime(valueDate_, d);
+    if (t <= 0.0) {
+        return 1.0;
+    }
+    return std::exp(-logDfUnchecked(t));
+}
+
+void YieldCurve::linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const {
+    const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
+    d[i] = (1.0 - w) * t;
+    d[i + 1] = w * t;
+}
+
+void YieldCurve::linearLogDfDerivatives(std::size_t i, double t, std::vector<double>& d) const {
+    // L(k) = r(k) t(k), so dL(k)/dr(k) = t(k).
+    const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
+    d[i] = (1.0 - w) * times_[i];
+    d[i + 1] = w * times_[i + 1];
+}
+
+RiskVector YieldCurve::logDfLinearRatesRV(double t) const {
+    requireSegment();
+    const std::size_t i = upperIndex(t);
+    RiskVector result{linearRatesAt(i, t), std::vector<double>(rates_.size(), 0.0)};
+    linearRatesDerivatives(i, t, result.derivatives);
+    return result;
+}
+
+RiskVector YieldCurve::logDfLinearLogDfRV(double t) const {
+    requireSegment();
+    const std::size_t i = upperIndex(t);
+    RiskVector result{logDfLinearLogDf(t), std::vector<double>(rates_.size(), 0.0)};
+    linearLogDfDerivatives(i, t, result.derivatives);
+    return result;
+}
+
+RiskVector YieldCurve::logDfRV(double t) const {
+    requirePillars();
+    const std::size_t n = times_.size();
+    const std::size_t last = n - 1;
+    RiskVector result{logDfUnchecked(t), std::vector<double>(n, 0.0)};
+    std::vector<double>& d = result.derivatives;
+    if (t < times_[0]) {
+        // t r(0), or t f(0) with f(0) = r(0) t(0) / t(0).
+        d[0] = t;
+    } else if (t >= times_[last]) {
+        if (interpolationKind_ == YieldCurveInterpolation::LinearRates) {
+            d[last] = t;
+        } else {
+            // L(n-1) + s f(n-1), f(n-1) = (L(n-1) - L(n-2)) / (t(n-1) - t(n-2)).
+            const double s = t - times_[last];
+            const double span = times_[last] - (last == 0 ? 0.0 : times_[last - 1]);
+            d[last] = times_[last] + s * times_[last] / span;
+            if (last > 0) {
+                d[last - 1] = -s * times_[last - 1] / span;
+            }
+        }
+    } else if (interpolationKind_ == YieldCurveInterpolation::LinearRates) {
+        linearRatesDerivatives(upperIndex(t), t, d);
+    } else {
+        linearLogDfDerivatives(upperIndex(t), t, d);
+    }
+    return result;
+}
+
+RiskVector YieldCurve::dfRV(const date& d) const {
+    requirePillars();
+    const double t = curveTime(valueDate_, d);
+    if (t <= 0.0) {
+        return RiskVector{1.0, std::vector<double>(rates_.size(), 0.0)};
+    }
+    return exp(-logDfRV(t));
+}
+
+} // namespace tsr
