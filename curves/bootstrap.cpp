@@ -29,6 +29,9 @@ double legValue(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& c
     double value = 0.0;
     for (std::size_t j = 0; j < leg.paymentDates.size(); ++j) {
         const double fraction = leg.dayCountFractions[j];
+        if (fraction == 0.0) {
+            continue; // a period adjusted to zero length accrues nothing
+        }
         double rate = leg.rate;
         if (!leg.isFixed) {
             // Simple forward of the period implied by the curve.

@@ -37,12 +37,13 @@ TEST(BoxedValue, BoolFromTextIgnoresCaseButNotBlanks) {
     EXPECT_TRUE(BoxedValue("TRUE").get<bool>());
     EXPECT_TRUE(BoxedValue("tRuE").get<bool>());
     EXPECT_FALSE(BoxedValue("False").get<bool>());
-    expectThrowWith<bool, std::runtime_error>(BoxedValue("TRUE "),
-                                              "BoxedValue: cannot convert string \"TRUE \" to bool");
+    expectThrowWith<bool, std::runtime_error>(
+        BoxedValue("TRUE "), "BoxedValue: cannot convert string \"TRUE \" to bool");
     expectThrowWith<bool, std::runtime_error>(BoxedValue("1"),
                                               "BoxedValue: cannot convert string \"1\" to bool");
     expectThrowWith<bool, std::runtime_error>(BoxedValue(1), "BoxedValue: cannot convert to bool");
-    expectThrowWith<bool, std::runtime_error>(BoxedValue(1.0), "BoxedValue: cannot convert to bool");
+    expectThrowWith<bool, std::runtime_error>(BoxedValue(1.0),
+                                              "BoxedValue: cannot convert to bool");
 }
 
 TEST(BoxedValue, IntConversions) {
