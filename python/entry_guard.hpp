@@ -1,0 +1,35 @@
+#pragma once
+
+#include "python/py_ref.hpp"
+
+#include <stdexcept>
+#include <utility>
+
+namespace tsr {
+
+// Thrown where a C-API call failed and left its own Python error set
+// (RecursionError, MemoryError, ...); the guard lets that error stand.
+class PythonError : public std::runtime_error {
+public:
+    PythonError() : std::runtime_error("Error, a Python call failed.") {}
+};
+
+// Turns the exception in flight into a Python exception: RuntimeError with
+// what() for a std::exception, "Unknown error." for anything else, MemoryError
+// for std::bad_alloc. A Python error that is already set is kept. Call it only
+// from inside a catch block.
+void setPythonError() noexcept;
+
+// The one handler of every entry function: runs `body` and reports whatever
+// it throws through setPythonError. Returns true when the body completed.
+template <class F> bool runGuarded(F&& body) noexcept {
+    try {
+        std::forward<F>(body)();
+        return true;
+    } catch (...) {
+        setPythonError();
+        return false;
+    }
+}
+
+} // namespace tsr

@@ -1,0 +1,3 @@
+#include "python/handle_registry.hpp"
+
+std::unordered_map<void*, std::shared_ptr<const tsr::Object>> pool;

@@ -1,0 +1,137 @@
+#include "python/entry_guard.hpp"
+#include "python/interest_rate_swap_entry.hpp"
+#include "python/py_datetime.hpp"
+#include "python/python_types.hpp"
+
+#include <utility>
+
+namespace tsr {
+
+namespace {
+
+using SwapQuery = PyObject* (*)(void*, void*, PyObject*, int*);
+
+const char* queryKeywords[] = {"yield_curve", "fixings", nullptr};
+
+int swapInit(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
+    PyObject* dict = nullptr;
+    if (PyArg_ParseTuple(args, "O!", &PyDict_Type, &dict) == 0) {
+        return -1;
+    }
+    int status = 0;
+    void* handle = buildInterestRateSwap(dict, &status);
+    // A second __init__ replaces the swap; the old entry goes either way.
+    deleteInterestRateSwap(std::exchange(handleOf(self), handle));
+    return status;
+}
+
+void swapDealloc(PyObject* self) {
+    deleteInterestRateSwap(std::exchange(handleOf(self), nullptr));
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject* swapRepr(PyObject* self) {
+    return PyUnicode_FromFormat("<InterestRateSwapObject at %p>", static_cast<void*>(self));
+}
+
+PyObject* callQuery(SwapQuery query, PyObject* self, PyObject* curve, PyObject* fixings) {
+    int status = 0;
+    PyObject* result =
+        query(handleOf(self), curve != nullptr ? handleOf(curve) : nullptr, fixings, &status);
+    return status == -1 ? nullptr : result;
+}
+
+PyObject* swapPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* curve = nullptr;
+    PyObject* fixings = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|O!", const_cast<char**>(queryKeywords),
+                                    yieldCurveType(), &curve, &PyDict_Type, &fixings) == 0) {
+        return nullptr;
+    }
+    return callQuery(interestRateSwapPrice, self, curve, fixings);
+}
+
+PyObject* swapRisk(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* curve = nullptr;
+    PyObject* fixings = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|O!", const_cast<char**>(queryKeywords),
+                                    yieldCurveType(), &curve, &PyDict_Type, &fixings) == 0) {
+        return nullptr;
+    }
+    return callQuery(interestRateSwapRisk, self, curve, fixings);
+}
+
+PyObject* swapCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* curve = nullptr;
+    PyObject* fixings = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|O!O!", const_cast<char**>(queryKeywords),
+                                    yieldCurveType(), &curve, &PyDict_Type, &fixings) == 0) {
+        return nullptr;
+    }
+    // A curve object that was never built is an error, not "no curve".
+    if (curve != nullptr && handleOf(curve) == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "Error, the yield curve is not initialised.");
+        return nullptr;
+    }
+    return callQuery(interestRateSwapCashFlows, self, curve, fixings);
+}
+
+// Keyword arguments are accepted and ignored.
+PyObject* swapRequiredFixings(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
+    PyTypeObject* dateType = pyDateType();
+    if (dateType == nullptr) {
+        return nullptr;
+    }
+    PyObject* when = nullptr;
+    if (PyArg_ParseTuple(args, "O!", dateType, &when) == 0) {
+        PyErr_SetString(PyExc_TypeError, "parsing error. expecting date argument");
+        return nullptr;
+    }
+    date asOf;
+    // Years before 1400 are refused here with the date library's message.
+    if (!runGuarded([&] { asOf = pyDateToDate(when); })) {
+        return nullptr;
+    }
+    int status = 0;
+    PyObject* result = interestRateSwapRequiredFixings(handleOf(self), asOf, &status);
+    return status == -1 ? nullptr : result;
+}
+
+PyMethodDef swapMethods[] = {
+    {"price", methodFunction(swapPrice), METH_VARARGS | METH_KEYWORDS,
+     "Return the net present value of the interest rate swap."},
+    {"risk", methodFunction(swapRisk), METH_VARARGS | METH_KEYWORDS,
+     "Return the key rate sensitivities per leg of the interest rate swap."},
+    {"cashflows", methodFunction(swapCashflows), METH_VARARGS | METH_KEYWORDS,
+     "Returns the cash flows of both legs."},
+    {"required_fixings", methodFunction(swapRequiredFixings), METH_VARARGS | METH_KEYWORDS,
+     "Returns dictionary with dates."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef swapMembers[] = {
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyTypeObject swapType = emptyTypeObject();
+
+} // namespace
+
+PyTypeObject* interestRateSwapType() {
+    return &swapType;
+}
+
+void fillInterestRateSwapType() {
+    swapType.tp_name = "_tessarin.IRS";
+    swapType.tp_basicsize = sizeof(HandleObject);
+    swapType.tp_itemsize = 0;
+    swapType.tp_dealloc = swapDealloc;
+    swapType.tp_repr = swapRepr;
+    swapType.tp_flags = Py_TPFLAGS_DEFAULT;
+    swapType.tp_methods = swapMethods;
+    swapType.tp_members = swapMembers;
+    swapType.tp_init = swapInit;
+    swapType.tp_new = newHandleObject;
+}
+
+} // namespace tsr

@@ -1,0 +1,37 @@
+#include "conventions/init_defaults.hpp"
+#include "python/entry_guard.hpp"
+#include "python/py_datetime.hpp"
+#include "python/python_types.hpp"
+
+namespace {
+
+PyModuleDef moduleDefinition = {
+    PyModuleDef_HEAD_INIT, "_tessarin", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+} // namespace
+
+PyMODINIT_FUNC PyInit__tessarin() {
+    tsr::fillYieldCurveType();
+    tsr::fillInterestRateSwapType();
+    PyTypeObject* curveType = tsr::yieldCurveType();
+    PyTypeObject* swapType = tsr::interestRateSwapType();
+    if (PyType_Ready(curveType) < 0 || PyType_Ready(swapType) < 0) {
+        return nullptr;
+    }
+    // Dates are refused later, where they are needed, if datetime is missing.
+    if (!tsr::datetimeReady()) {
+        PyErr_Clear();
+    }
+    tsr::PyRef module = tsr::PyRef::steal(PyModule_Create2(&moduleDefinition, 1013));
+    if (!module ||
+        PyModule_AddObjectRef(module.get(), "YieldCurve", reinterpret_cast<PyObject*>(curveType)) <
+            0 ||
+        PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0) {
+        return nullptr;
+    }
+    if (!tsr::runGuarded([] { initDefaults(); })) {
+        return nullptr;
+    }
+    return module.release();
+}

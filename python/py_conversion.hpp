@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/object_tree.hpp"
+#include "python/py_ref.hpp"
+
+#include <string>
+
+namespace tsr {
+
+// Python dict (nested dicts, lists and scalars) -> tree. Dict keys are read as
+// '.'-separated paths; list items are keyed "0", "1", ... Errors name the
+// offending item as "[" + path + "]" followed by a fixed text.
+ObjectTree pyObjectToPropertyTree(PyObject* obj, const std::string& path);
+
+// Result tree -> new reference to Python dicts, lists and scalars.
+PyObject* treeToPyObject(const ObjectTree& tree, const std::string& path);
+
+// JSON text -> tree, read by Python's json module.
+ObjectTree pyJsonStringToTree(const std::string& json, const std::string& path);
+
+} // namespace tsr

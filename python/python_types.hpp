@@ -1,0 +1,43 @@
+#pragma once
+
+#include "python/py_ref.hpp"
+
+#include <structmember.h>
+
+namespace tsr {
+
+// Layout of both Python types: the object header and the handle of the
+// library object, null until construction succeeds.
+struct HandleObject {
+    PyObject_HEAD void* handle;
+};
+
+inline void*& handleOf(PyObject* self) {
+    return reinterpret_cast<HandleObject*>(self)->handle;
+}
+
+// The static type objects.
+PyTypeObject* yieldCurveType();
+PyTypeObject* interestRateSwapType();
+
+// Fill in the slots of the type objects; the module then readies them.
+void fillYieldCurveType();
+void fillInterestRateSwapType();
+
+// A type object with the standard object header and every slot empty.
+inline PyTypeObject emptyTypeObject() {
+    PyTypeObject type{};
+    const PyVarObject header[] = {PyVarObject_HEAD_INIT(nullptr, 0)};
+    type.ob_base = header[0];
+    return type;
+}
+
+// Shared slot: allocation with a null handle.
+PyObject* newHandleObject(PyTypeObject* type, PyObject* args, PyObject* kwds);
+
+// Casts a method implementation to the table's function type.
+template <class F> PyCFunction methodFunction(F* function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+} // namespace tsr

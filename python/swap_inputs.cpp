@@ -1,0 +1,120 @@
+#include "python/swap_inputs.hpp"
+
+#include "python/py_conversion.hpp"
+
+#include <stdexcept>
+#include <variant>
+
+namespace tsr {
+
+namespace {
+
+// Copies the typed value of `key` from `from` into `to`, or records it missing.
+template <class T>
+void take(const ObjectTree& from, const std::string& key, ObjectTree& to, const std::string& toKey,
+          std::string& missing, const std::string& absent) {
+    if (const auto value = from.get_optional<T>(key)) {
+        to.add(toKey, *value);
+    } else {
+        missing += absent;
+    }
+}
+
+std::string legEntry(const std::string& legKey, const std::string& key) {
+    return "<" + legKey + ": " + key + ">,";
+}
+
+void assembleLeg(const ObjectTree& leg, const std::string& legKey, SwapDescriptions& out) {
+    ObjectTree generatorLeg;
+    ObjectTree swapLeg;
+    for (const char* key :
+         {"currency", "calendar", "frequency", "day count convention", "accrual adjustment",
+          "accrual calendar", "pay adjustment", "pay calendar"}) {
+        take<std::string>(leg, key, generatorLeg, key, out.missing, legEntry(legKey, key));
+    }
+    // Flags are read from the node itself; a dict or list there holds no value.
+    for (const char* key : {"is fixed", "is paid"}) {
+        if (const auto node = leg.get_child_optional(key)) {
+            generatorLeg.add(key, boxedValue(*node).get<bool>());
+        } else {
+            out.missing += legEntry(legKey, key);
+        }
+    }
+    take<int>(leg, "pay lag", generatorLeg, "pay lag", out.missing, legEntry(legKey, "pay lag"));
+    take<double>(leg, "notional", generatorLeg, "notional", out.missing,
+                 legEntry(legKey, "notional"));
+
+    if (const auto notional = generatorLeg.get_optional<double>("notional")) {
+        swapLeg.add("notional", *notional);
+    }
+    if (const auto isFixed = generatorLeg.get_optional<bool>("is fixed")) {
+        if (*isFixed) {
+            take<double>(leg, "rate", swapLeg, "rate", out.missing, legEntry(legKey, "rate"));
+        } else {
+            take<std::string>(leg, "index", generatorLeg, "index", out.missing,
+                              legEntry(legKey, "index"));
+            take<double>(leg, "margin", swapLeg, "margin", out.missing, legEntry(legKey, "margin"));
+        }
+    }
+    // Leg schedules always roll backward from the end date.
+    generatorLeg.add("roll", std::string("backward"));
+    out.generator.add_child(legKey, generatorLeg);
+    out.swap.add_child(legKey, swapLeg);
+}
+
+date fixingDate(const ObjectTree& node) {
+    const BoxedValue& value = boxedValue(node);
+    return value.index() == 18 ? std::get<date>(value.value()) : value.get<date>();
+}
+
+} // namespace
+
+SwapDescriptions assembleSwapInputs(const ObjectTree& input) {
+    SwapDescriptions out;
+    if (const auto id = input.get_optional<std::string>("id")) {
+        out.generator.add("id", *id);
+        out.swap.add("id", *id);
+    } else {
+        out.missing += "<id>, ";
+    }
+    out.generator.add("start delay", 1);
+    out.generator.add("calendar", std::string("US"));
+    take<date>(input, "effective date", out.swap, "start date", out.missing, "<effective date>, ");
+    take<date>(input, "termination date", out.swap, "end date", out.missing,
+               "<termination date>, ");
+    // Mandatory, but the schedule always rolls backward (see assembleLeg).
+    take<std::string>(input, "schedule roll", out.swap, "roll", out.missing, "<schedule roll>,");
+    for (const std::string legKey : {"leg1", "leg2"}) {
+        if (const auto leg = input.get_child_optional(legKey)) {
+            assembleLeg(*leg, legKey, out);
+        } else {
+            out.missing += "<'" + legKey + "',";
+        }
+    }
+    return out;
+}
+
+FixingsMap transformFixings(PyObject* fixings) {
+    const ObjectTree tree = pyObjectToPropertyTree(fixings, "root");
+    FixingsMap result;
+    for (const auto& [index, entry] : tree) {
+        std::vector<date> dates;
+        for (const auto& item : entry.get_child("dates")) {
+            dates.push_back(fixingDate(item.second));
+        }
+        std::vector<double> values;
+        for (const auto& item : entry.get_child("values")) {
+            values.push_back(boxedValue(item.second).get<double>());
+        }
+        // Fixings pair up by position, so the two lists must match.
+        if (dates.size() != values.size()) {
+            throw std::invalid_argument("Error, fixings for index " + index + " have " +
+                                        std::to_string(dates.size()) + " dates and " +
+                                        std::to_string(values.size()) + " values.");
+        }
+        result[index] = {std::move(dates), std::move(values)};
+    }
+    return result;
+}
+
+} // namespace tsr

@@ -1,0 +1,100 @@
+#include "python/py_datetime.hpp"
+#include "python/python_types.hpp"
+#include "python/yield_curve_entry.hpp"
+
+#include <utility>
+
+namespace tsr {
+
+namespace {
+
+int curveInit(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
+    PyObject* dict = nullptr;
+    if (PyArg_ParseTuple(args, "O!", &PyDict_Type, &dict) == 0) {
+        return -1;
+    }
+    int status = 0;
+    void* handle = buildYieldCurve(dict, &status);
+    // A second __init__ replaces the curve; the old entry goes either way.
+    deleteYieldCurve(std::exchange(handleOf(self), handle));
+    return status;
+}
+
+void curveDealloc(PyObject* self) {
+    deleteYieldCurve(std::exchange(handleOf(self), nullptr));
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject* curveRepr(PyObject* self) {
+    return PyUnicode_FromFormat("<YieldCurveObject at %p>", static_cast<void*>(self));
+}
+
+PyObject* curveDf(PyObject* self, PyObject* args) {
+    PyTypeObject* dateType = pyDateType();
+    if (dateType == nullptr) {
+        return nullptr;
+    }
+    PyObject* when = nullptr;
+    if (PyArg_ParseTuple(args, "O!", dateType, &when) == 0) {
+        PyErr_SetString(PyExc_TypeError, "parsing error. expecting date argument");
+        return nullptr;
+    }
+    const PyDateParts parts = pyDateParts(when);
+    int status = 0;
+    const double df = yieldCurveDf(handleOf(self), parts.year, parts.month, parts.day, &status);
+    if (status == -1) {
+        return nullptr;
+    }
+    return PyFloat_FromDouble(df);
+}
+
+PyObject* curveDates(PyObject* self, PyObject* /*unused*/) {
+    return yieldCurveDates(handleOf(self));
+}
+
+PyObject* curveRates(PyObject* self, PyObject* /*unused*/) {
+    return yieldCurveRates(handleOf(self));
+}
+
+PyMethodDef curveMethods[] = {
+    {"df", methodFunction(curveDf), METH_VARARGS, "Return the discount factor for the given date"},
+    {"dates", methodFunction(curveDates), METH_NOARGS, "Returns the curve's relevant dates."},
+    {"rates", methodFunction(curveRates), METH_NOARGS,
+     "Returns the curve's zero rates corresponding to the relevant dates."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef curveMembers[] = {
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyTypeObject curveType = emptyTypeObject();
+
+} // namespace
+
+PyTypeObject* yieldCurveType() {
+    return &curveType;
+}
+
+void fillYieldCurveType() {
+    curveType.tp_name = "_tessarin.YieldCurve";
+    curveType.tp_basicsize = sizeof(HandleObject);
+    curveType.tp_itemsize = 0;
+    curveType.tp_dealloc = curveDealloc;
+    curveType.tp_repr = curveRepr;
+    curveType.tp_flags = Py_TPFLAGS_DEFAULT;
+    curveType.tp_methods = curveMethods;
+    curveType.tp_members = curveMembers;
+    curveType.tp_init = curveInit;
+    curveType.tp_new = newHandleObject;
+}
+
+PyObject* newHandleObject(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwds*/) {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self != nullptr) {
+        handleOf(self) = nullptr;
+    }
+    return self;
+}
+
+} // namespace tsr

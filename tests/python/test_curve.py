@@ -1,0 +1,277 @@
+"""_tessarin.YieldCurve: construction, df/dates/rates, messages, lifetime."""
+
+import contextlib
+import datetime as dt
+import math
+import os
+import re
+import sys
+
+import pytest
+
+import _tessarin
+from conftest import USD_TENORS, VALUE_DATE, usd_curve_input
+
+NOT_INITIALISED = "Error, the yield curve is not initialised."
+PARSING = "parsing error. expecting date argument"
+
+
+def curve_time(d):
+    return (d - VALUE_DATE).days / 365.0
+
+
+@pytest.mark.parametrize("interpolation", [None, "LinearRates", "linearlogdf"])
+def test_df_at_each_pillar_is_exp_of_minus_rate_times_time(interpolation):
+    extra = {} if interpolation is None else {"interpolation": interpolation}
+    curve = _tessarin.YieldCurve(usd_curve_input(**extra))
+    dates, rates = curve.dates(), curve.rates()
+    assert len(dates) == len(rates) == len(USD_TENORS)
+    assert dates == sorted(dates) and dates[0] > VALUE_DATE
+    for pillar, rate in zip(dates, rates, strict=True):
+        assert curve.df(pillar) == pytest.approx(
+            math.exp(-rate * curve_time(pillar)), rel=0, abs=1e-14
+        )
+
+
+def test_pillars_are_the_last_payment_dates_of_the_instruments(usd_curve):
+    # 1M from spot 2026-03-18 ends Saturday 2026-04-18, rolled to Monday the 20th,
+    # paid two business days later; 1Y ends 2027-03-18 and is paid on the 22nd.
+    dates = usd_curve.dates()
+    assert dates[0] == dt.date(2026, 4, 22)
+    assert dates[USD_TENORS.index("1Y")] == dt.date(2027, 3, 22)
+
+
+def test_rates_are_continuously_compounded_decimals_near_the_quotes(usd_curve):
+    for rate, quote in zip(
+        usd_curve.rates(), usd_curve_input()["instruments"]["quote"], strict=True
+    ):
+        assert abs(rate - quote / 100) < 0.002
+
+
+def test_linear_rates_interpolate_the_zero_rate_in_time():
+    curve = _tessarin.YieldCurve(usd_curve_input(interpolation="LinearRates"))
+    dates, rates = curve.dates(), curve.rates()
+    for i in range(len(dates) - 1):
+        middle = dates[i] + (dates[i + 1] - dates[i]) / 2
+        t0, t1, t = curve_time(dates[i]), curve_time(dates[i + 1]), curve_time(middle)
+        rate = rates[i] + (rates[i + 1] - rates[i]) * (t - t0) / (t1 - t0)
+        assert curve.df(middle) == pytest.approx(math.exp(-rate * t), rel=1e-14)
+
+
+def test_df_is_one_on_and_before_the_value_date(usd_curve):
+    assert usd_curve.df(VALUE_DATE) == 1.0
+    assert usd_curve.df(dt.date(1400, 1, 1)) == 1.0
+
+
+def test_df_takes_the_date_part_of_a_datetime(usd_curve):
+    day = dt.date(2029, 7, 4)
+    assert usd_curve.df(dt.datetime(2029, 7, 4, 18, 30)) == usd_curve.df(day)
+
+
+@pytest.mark.parametrize(
+    "args", [("2026-06-01",), (), (VALUE_DATE, VALUE_DATE), (None,), (dt.time(12),)]
+)
+def test_df_refuses_anything_but_one_date(usd_curve, args):
+    with pytest.raises(TypeError) as error:
+        usd_curve.df(*args)
+    assert str(error.value) == PARSING
+
+
+def test_df_before_year_1400_is_a_runtime_error(usd_curve):
+    with pytest.raises(RuntimeError) as error:
+        usd_curve.df(dt.date(1399, 12, 31))
+    assert str(error.value) == "Year is out of valid range: 1400..9999"
+
+
+def test_repr_shows_the_object_address(usd_curve):
+    text = repr(usd_curve)
+    assert re.fullmatch(r"<YieldCurveObject at 0x[0-9a-f]+>", text)
+    assert int(text[len("<YieldCurveObject at ") : -1], 16) == id(usd_curve)
+
+
+def test_methods_carry_their_docstrings():
+    assert _tessarin.YieldCurve.df.__doc__ == "Return the discount factor for the given date"
+    assert _tessarin.YieldCurve.dates.__doc__ == "Returns the curve's relevant dates."
+    assert _tessarin.YieldCurve.rates.__doc__ == (
+        "Returns the curve's zero rates corresponding to the relevant dates."
+    )
+
+
+@pytest.mark.parametrize(
+    ("call", "message"),
+    [
+        (lambda: _tessarin.YieldCurve(), r"takes exactly 1 argument \(0 given\)"),
+        (lambda: _tessarin.YieldCurve([]), "must be dict, not list"),
+        # keywords are ignored, so the dict is missing
+        (lambda: _tessarin.YieldCurve(d=usd_curve_input()), r"exactly 1 argument \(0 given\)"),
+        (lambda: _tessarin.YieldCurve(usd_curve_input(), 1), r"exactly 1 argument \(2 given\)"),
+    ],
+)
+def test_constructor_takes_exactly_one_dict(call, message):
+    with pytest.raises(TypeError, match=message):
+        call()
+
+
+def test_the_type_cannot_be_subclassed():
+    with pytest.raises(TypeError):
+        type("Derived", (_tessarin.YieldCurve,), {})
+
+
+def _without(key):
+    data = usd_curve_input()
+    del data[key]
+    return data
+
+
+def _with_instrument(column, row, value):
+    data = usd_curve_input()
+    data["instruments"][column][row] = value
+    return data
+
+
+def _short_column(column):
+    data = usd_curve_input()
+    data["instruments"][column].pop()
+    return data
+
+
+@pytest.mark.parametrize(
+    ("data", "message"),
+    [
+        (_without("value date"), "No such node (value date)"),
+        (_without("id"), "No such node (id)"),
+        (_without("currency"), "No such node (currency)"),
+        (_without("instruments"), "No such node (instruments)"),
+        (usd_curve_input(value_date="2026-02-30"), "Day of month is not valid for year"),
+        (
+            usd_curve_input(value_date="next monday"),
+            'BoxedValue: cannot convert string "next monday" to gregorian::date',
+        ),
+        (usd_curve_input(interpolation=""), "empty string"),
+        (usd_curve_input(interpolation="Linear"), "unknown value"),
+        (usd_curve_input(interpolation=1), "std::bad_cast"),
+        (usd_curve_input(interpolation={"a": 1}), "std::bad_cast"),
+        (_short_column("quote"), "Instruments input should be of the same size."),
+        (_short_column("in use"), "Instruments input should be of the same size."),
+        (
+            _with_instrument("generator", 3, "EUR SOFR SW"),
+            "No object registered under label: EUR SOFR SW",
+        ),
+        (
+            _with_instrument("in use", 3, "maybe"),
+            'BoxedValue: cannot convert string "maybe" to bool',
+        ),
+        (_with_instrument("quote", 3, True), "BoxedValue: cannot convert to double"),
+        (
+            usd_curve_input(tenors=["1M"], quotes=[500.0]),
+            "Error in function boost::math::tools::toms748_solve<double>: "
+            "Parameters a and b do not bracket the root: a=-1",
+        ),
+    ],
+    ids=lambda v: v if isinstance(v, str) else None,
+)
+def test_construction_failures_are_runtime_errors_with_the_library_text(data, message):
+    with pytest.raises(RuntimeError) as error:
+        _tessarin.YieldCurve(data)
+    assert str(error.value) == message
+
+
+def test_unused_instruments_must_still_resolve():
+    data = _with_instrument("generator", 2, "NO SUCH SW")
+    data["instruments"]["in use"][2] = False
+    with pytest.raises(RuntimeError, match="^No object registered under label: NO SUCH SW$"):
+        _tessarin.YieldCurve(data)
+
+
+def test_a_curve_without_instruments_in_use_builds_but_cannot_discount():
+    curve = _tessarin.YieldCurve(usd_curve_input(in_use=[False] * len(USD_TENORS)))
+    assert curve.dates() == [] and curve.rates() == []
+    with pytest.raises(RuntimeError, match=r"^Error, the curve has no pillars\.$"):
+        curve.df(VALUE_DATE + dt.timedelta(days=1))
+
+
+def test_an_object_that_was_never_initialised():
+    curve = _tessarin.YieldCurve.__new__(_tessarin.YieldCurve)
+    assert curve.dates() is None
+    assert curve.rates() is None
+    with pytest.raises(RuntimeError) as error:
+        curve.df(VALUE_DATE)
+    assert str(error.value) == NOT_INITIALISED
+    assert re.fullmatch(r"<YieldCurveObject at 0x[0-9a-f]+>", repr(curve))
+
+
+def test_reinitialising_replaces_the_curve_and_drops_the_old_one(entry):
+    curve = _tessarin.YieldCurve(usd_curve_input(tenors=["1Y"]))
+    old = entry.handle(curve)
+    assert entry.yieldCurveRates(old) == curve.rates()
+
+    curve.__init__(usd_curve_input(tenors=["1Y", "2Y"]))
+    assert len(curve.dates()) == 2
+    assert entry.yieldCurveRates(old) is None
+
+    current = entry.handle(curve)
+    with pytest.raises(RuntimeError, match="^No such node"):
+        curve.__init__(_without("id"))
+    assert entry.handle(curve) is None
+    assert entry.yieldCurveRates(current) is None
+    assert curve.dates() is None
+    with pytest.raises(RuntimeError, match=NOT_INITIALISED):
+        curve.df(VALUE_DATE)
+
+
+def test_deallocation_drops_the_registry_entry(entry):
+    curve = _tessarin.YieldCurve(usd_curve_input(tenors=["1Y"]))
+    handle = entry.handle(curve)
+    rates = curve.rates()
+    assert entry.yieldCurveRates(handle) == rates
+    del curve
+    assert entry.yieldCurveRates(handle) is None
+
+
+def test_building_leaves_the_reference_counts_of_its_input_alone():
+    data = usd_curve_input()
+    instruments = data["instruments"]
+    values = [data["value date"], data["id"], instruments, *instruments.values()]
+    before = [sys.getrefcount(v) for v in (data, *values)]
+    for _ in range(5):
+        _tessarin.YieldCurve(data)
+    instruments["tenor"].append("40Y")  # columns of unequal length now
+    for _ in range(5):
+        with pytest.raises(RuntimeError):
+            _tessarin.YieldCurve(data)
+    instruments["tenor"].pop()
+    assert [sys.getrefcount(v) for v in (data, *values)] == before
+
+
+def _resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+@pytest.mark.slow
+@pytest.mark.skipif(
+    bool(os.environ.get("TESSARIN_SANITIZED")),
+    reason="the sanitizer's quarantine holds freed memory",
+)
+def test_building_and_dropping_many_curves_does_not_grow_memory():
+    good = usd_curve_input(tenors=["1Y", "2Y", "5Y"])
+    bad = usd_curve_input(tenors=["1Y", "2Y", "5Y"])
+    bad["instruments"]["tenor"][1] = ("2Y",)
+    day = dt.date(2027, 9, 1)
+
+    def churn(count):
+        for _ in range(count):
+            curve = _tessarin.YieldCurve(good)
+            curve.df(day)
+            curve.dates()
+            curve.rates()
+            curve.__init__(good)
+            with contextlib.suppress(RuntimeError):
+                _tessarin.YieldCurve(bad)
+
+    churn(1_000)  # let allocator pools settle
+    start = _resident_bytes()
+    churn(10_000)
+    growth = _resident_bytes() - start
+    # One leaked curve or input dict per round would be tens of megabytes.
+    assert growth < 4 * 1024 * 1024, f"resident memory grew by {growth} bytes"
