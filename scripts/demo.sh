@@ -7,3 +7,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/venv.sh
 .venv/bin/python examples/usd_sofr.py
+.venv/bin/tessarin price examples/market.json examples/trades.json --fixings examples/fixings.json

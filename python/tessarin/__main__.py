@@ -1,0 +1,5 @@
+"""``python -m tessarin``: the same command line as the ``tessarin`` script."""
+
+from tessarin.cli import main
+
+raise SystemExit(main())

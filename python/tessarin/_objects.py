@@ -1,0 +1,261 @@
+"""`YieldCurve` and `IRS`: the extension types, plus the input they were built from."""
+
+from __future__ import annotations
+
+import copy
+import json
+from collections.abc import Mapping
+from pathlib import Path
+from typing import TYPE_CHECKING, Any, TypeVar
+
+import _tessarin
+
+from ._inputs import as_date, curve_input, fixings_input, jsonable, swap_input
+from ._types import CashFlows, DateLike, Fixings, PathLike, PriceResult, RiskResult
+
+if TYPE_CHECKING:
+    import datetime as dt
+
+    import pandas
+    from matplotlib.figure import Figure
+
+_Self = TypeVar("_Self", bound="_Persistent")
+
+
+class _Persistent:
+    """Keeps the input dict, and rebuilds from it for pickle, copy and JSON."""
+
+    __slots__ = ("_impl", "_input")
+    _input: dict[str, Any]
+
+    def to_dict(self) -> dict[str, Any]:
+        """A deep copy of the input this object was built from (dates as `datetime.date`)."""
+        return copy.deepcopy(self._input)
+
+    def to_json(self, *, indent: int | None = 2) -> str:
+        """The input as JSON text, dates written as YYYY-MM-DD."""
+        return json.dumps(jsonable(self._input), indent=indent)
+
+    @classmethod
+    def from_json(cls: type[_Self], text: str) -> _Self:
+        """Rebuild an object from the text of `to_json`."""
+        return cls(json.loads(text))
+
+    def save(self, path: PathLike) -> None:
+        """Write `to_json` to the file `path`."""
+        Path(path).write_text(self.to_json() + "\n", encoding="utf-8")
+
+    @classmethod
+    def load(cls: type[_Self], path: PathLike) -> _Self:
+        """Rebuild an object from a file written by `save`."""
+        return cls.from_json(Path(path).read_text(encoding="utf-8"))
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # The library object cannot be pickled; the input rebuilds it.
+        return (type(self), (self._input,))
+
+    def __init__(self, data: Mapping[str, Any]) -> None: ...
+
+
+class YieldCurve(_Persistent):
+    """A zero curve bootstrapped from quoted overnight-indexed swaps.
+
+    `curve` is the dict that `_tessarin.YieldCurve` takes: "id", "currency",
+    "value date" (a date or YYYY-MM-DD text), optionally "interpolation"
+    ("LinearLogDf", the default, or "LinearRates"), and "instruments" with the
+    equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),
+    "quote" (par rate in percent) and "in use" (bool).
+
+    Bootstrap failures raise RuntimeError with the library's message.
+    """
+
+    __slots__ = ()
+    _impl: _tessarin.YieldCurve
+
+    def __init__(self, curve: Mapping[str, Any]) -> None:
+        data = curve_input(curve)
+        self._impl = _tessarin.YieldCurve(data)
+        self._input = data
+
+    @property
+    def id(self) -> str:
+        """The curve's "id"."""
+        return str(self._input.get("id", ""))
+
+    @property
+    def currency(self) -> str:
+        """The curve's "currency"."""
+        return str(self._input.get("currency", ""))
+
+    @property
+    def value_date(self) -> dt.date:
+        """The curve's "value date": time zero, discount factor 1."""
+        date: dt.date = self._input["value date"]
+        return date
+
+    @property
+    def native(self) -> _tessarin.YieldCurve:
+        """The underlying `_tessarin.YieldCurve`."""
+        return self._impl
+
+    def df(self, date: DateLike) -> float:
+        """Return the discount factor for the given date (a date or YYYY-MM-DD text)."""
+        return self._impl.df(as_date(date, "date"))
+
+    def dates(self) -> list[dt.date]:
+        """Returns the curve's pillar dates, one per instrument in use."""
+        return self._impl.dates()
+
+    def rates(self) -> list[float]:
+        """Returns the continuously compounded zero rates (decimals) at the pillar dates."""
+        return self._impl.rates()
+
+    def to_frame(self) -> pandas.DataFrame:
+        """The pillars as a DataFrame (needs pandas): "Tenor", "Quote",
+        "Date" (datetime64), "Zero Rate" and "Discount Factor"."""
+        from .frames import curve_frame
+
+        return curve_frame(self)
+
+    def plot(self, path: PathLike | None = None) -> Figure:
+        """Zero rates and discount factors against the pillar dates (needs
+        matplotlib); returns the figure and, given `path`, saves it as PNG."""
+        from .plot import plot_curve
+
+        return plot_curve(self, path)
+
+    def __repr__(self) -> str:
+        return (f"<tessarin.YieldCurve {self.id!r} {self.currency} value date "
+                f"{self.value_date.isoformat()}, {len(self._impl.dates())} pillars>")
+
+
+def _native_curve(curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
+    return curve._impl if isinstance(curve, YieldCurve) else curve
+
+
+def _fixings_args(fixings: Mapping[str, Any] | None) -> dict[str, Any]:
+    data = fixings_input(fixings)
+    return {} if data is None else {"fixings": data}
+
+
+class IRS(_Persistent):
+    """An interest rate swap, priced on one curve that discounts and projects.
+
+    `swap` is the flat dict that `_tessarin.IRS` takes: "id", "effective date",
+    "termination date" (dates or YYYY-MM-DD text), "schedule roll", and "leg1"
+    and "leg2", each with "currency", "calendar", "frequency", "day count
+    convention", "accrual adjustment", "accrual calendar", "pay adjustment",
+    "pay calendar", "is fixed", "is paid", "pay lag", "notional", and "rate"
+    (fixed leg) or "index" and "margin" (floating leg). Rates are decimals.
+
+    With `generator` (a name from `tessarin.conventions.GENERATORS`), its
+    conventions fill the leg keys the dict leaves out: leg1 fixed and paid,
+    leg2 floating on the generator's index and received, unless given.
+
+    Missing or malformed inputs raise RuntimeError with the library's message.
+    """
+
+    __slots__ = ()
+    _impl: _tessarin.IRS
+
+    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None) -> None:
+        data = swap_input(swap, generator)
+        self._impl = _tessarin.IRS(data)
+        self._input = data
+
+    @property
+    def id(self) -> str:
+        """The swap's "id"."""
+        return str(self._input.get("id", ""))
+
+    @property
+    def currency(self) -> str:
+        """The currency of leg1, which names the discount curve."""
+        leg = self._input.get("leg1")
+        return str(leg.get("currency", "")) if isinstance(leg, dict) else ""
+
+    @property
+    def effective_date(self) -> dt.date:
+        """Start of the schedule."""
+        date: dt.date = self._input["effective date"]
+        return date
+
+    @property
+    def termination_date(self) -> dt.date:
+        """End of the schedule (before adjustment)."""
+        date: dt.date = self._input["termination date"]
+        return date
+
+    @property
+    def native(self) -> _tessarin.IRS:
+        """The underlying `_tessarin.IRS`."""
+        return self._impl
+
+    def price(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+              fixings: Fixings | None = None) -> PriceResult:
+        """Return the net present value of the interest rate swap.
+
+        {"Leg1 PV", "Leg2 PV", "NPV"}: received legs count positive, paid legs
+        negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
+        needed when a floating period runs over the curve's value date.
+        """
+        return self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
+
+    def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+             fixings: Fixings | None = None) -> RiskResult:
+        """Return the key rate sensitivities per leg of the interest rate swap.
+
+        {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
+        change per 1.00 move of its quote (quotes are in percent, so divide by
+        100 for one basis point), found by bumping the quote and rebuilding.
+        """
+        return self._impl.risk(_native_curve(yield_curve), **_fixings_args(fixings))
+
+    def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
+                  fixings: Fixings | None = None) -> CashFlows:
+        """Returns the cash flows of both legs.
+
+        {"Leg1": table, "Leg2": table}, each table a dict of equal-length
+        columns: "Accrual Start Date", "Accrual End Date", "Payment Date",
+        "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed) or
+        "Estimated Rate" and "Spread" (floating), "Cash Flow", "Cash Flow PV".
+        """
+        args = _fixings_args(fixings)
+        if yield_curve is not None:
+            args["yield_curve"] = _native_curve(yield_curve)
+        return self._impl.cashflows(**args)
+
+    def required_fixings(self, date: DateLike) -> dict[str, list[dt.date]] | None:
+        """Returns the fixing dates each floating index needs to price on `date`:
+        the index business days from the start of the running period through
+        `date`, e.g. {"SOFR": [...]}; None when no period is running."""
+        return self._impl.required_fixings(as_date(date, "date"))
+
+    def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+                   fixings: Fixings | None = None) -> pandas.DataFrame:
+        """`risk` as a DataFrame indexed by tenor (needs pandas)."""
+        from .frames import risk_frame
+
+        return risk_frame(self.risk(yield_curve, fixings))
+
+    def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+                        fixings: Fixings | None = None) -> dict[str, pandas.DataFrame]:
+        """`cashflows` as one DataFrame per leg, {"Leg1": ..., "Leg2": ...}
+        (needs pandas); date columns are datetime64, the others floats."""
+        from .frames import cashflow_frames
+
+        return cashflow_frames(self.cashflows(yield_curve, fixings))
+
+    def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+                  fixings: Fixings | None = None, path: PathLike | None = None) -> Figure:
+        """The key-rate risk ladder as bars (needs matplotlib); returns the
+        figure and, given `path`, saves it as PNG."""
+        from .plot import plot_risk
+
+        curve_id = yield_curve.id if isinstance(yield_curve, YieldCurve) else ""
+        title = f"Key-rate risk of {self.id}" + (f" on {curve_id}" if curve_id else "")
+        return plot_risk(self.risk(yield_curve, fixings), path, title=title)
+
+    def __repr__(self) -> str:
+        return (f"<tessarin.IRS {self.id!r} {self.currency} {self.effective_date.isoformat()} "
+                f"to {self.termination_date.isoformat()}>")

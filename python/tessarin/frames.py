@@ -1,0 +1,60 @@
+"""DataFrames of curve pillars, risk ladders and cash flows (needs pandas)."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any
+
+try:
+    import pandas as pd
+except ImportError as error:  # pragma: no cover - depends on the environment
+    raise ImportError(
+        "tessarin's DataFrame output needs pandas: pip install 'tessarin[pandas]'"
+    ) from error
+
+if TYPE_CHECKING:
+    from collections.abc import Mapping
+
+    from ._objects import YieldCurve
+    from ._types import CashFlows, RiskResult
+
+
+def _column(name: str, values: list[Any]) -> pd.Series:
+    if name.endswith("Date"):
+        return pd.Series(pd.to_datetime(values), name=name)
+    return pd.Series(values, name=name, dtype="float64")
+
+
+def curve_frame(curve: YieldCurve) -> pd.DataFrame:
+    """One row per pillar: "Tenor" and "Quote" (percent) of the instrument in
+    use that made it, "Date" (datetime64), "Zero Rate" (continuously
+    compounded, decimal) and "Discount Factor"."""
+    dates = curve.dates()
+    frame = pd.DataFrame({
+        "Date": pd.to_datetime(dates),
+        "Zero Rate": pd.Series(curve.rates(), dtype="float64"),
+        "Discount Factor": pd.Series([curve.df(d) for d in dates], dtype="float64"),
+    })
+    instruments = curve.to_dict().get("instruments", {})
+    used = [i for i, flag in enumerate(instruments.get("in use", [])) if flag]
+    if len(used) == len(dates):
+        frame.insert(0, "Tenor", pd.Series([instruments["tenor"][i] for i in used], dtype=object))
+        frame.insert(1, "Quote", pd.Series([instruments["quote"][i] for i in used],
+                                           dtype="float64"))
+    return frame
+
+
+def risk_frame(risk: RiskResult | Mapping[str, list[Any]]) -> pd.DataFrame:
+    """The result of `IRS.risk` indexed by "Tenor", columns "Leg1", "Leg2"
+    and "Net" as floats (PV change per 1.00 move of each quote in percent)."""
+    return pd.DataFrame(
+        {name: pd.Series(risk[name], dtype="float64") for name in ("Leg1", "Leg2", "Net")},
+    ).set_axis(pd.Index(list(risk["Tenor"]), name="Tenor", dtype=object))
+
+
+def cashflow_frames(cashflows: CashFlows | Mapping[str, Any]) -> dict[str, pd.DataFrame]:
+    """The result of `IRS.cashflows` as {"Leg1": frame, "Leg2": frame}, columns
+    in the library's order, "... Date" columns as datetime64, the rest floats."""
+    return {
+        leg: pd.concat([_column(name, list(values)) for name, values in table.items()], axis=1)
+        for leg, table in cashflows.items()
+    }

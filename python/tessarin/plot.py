@@ -1,0 +1,94 @@
+"""Charts of curves and key-rate risk (needs matplotlib).
+
+The figures are built without pyplot, so nothing needs a display: save them
+with ``path=`` (PNG) or ``fig.savefig``, or show them in a notebook.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any
+
+try:
+    from matplotlib import dates as mdates
+    from matplotlib.figure import Figure
+    from matplotlib.patches import Patch
+    from matplotlib.ticker import FuncFormatter
+except ImportError as error:  # pragma: no cover - depends on the environment
+    raise ImportError("tessarin's plots need matplotlib: pip install 'tessarin[plot]'") from error
+
+if TYPE_CHECKING:
+    from ._objects import YieldCurve
+    from ._types import PathLike, RiskResult
+
+
+def _save(figure: Figure, path: PathLike | None) -> Figure:
+    if path is not None:
+        figure.savefig(path, format="png", dpi=100)
+    return figure
+
+
+def plot_curve(curves: YieldCurve | Iterable[YieldCurve], path: PathLike | None = None, *,
+               title: str | None = None) -> Figure:
+    """Zero rates (percent, continuously compounded) and discount factors of
+    one or several curves against their pillar dates, in two panels.
+
+    Returns the figure; given `path`, also saves it as PNG.
+    """
+    group: Sequence[YieldCurve] = list(curves) if isinstance(curves, Iterable) else [curves]
+    figure = Figure(figsize=(9, 7), layout="constrained")
+    zero_axes, df_axes = figure.subplots(2, 1, sharex=True)
+    for curve in group:
+        dates = curve.dates()
+        label = getattr(curve, "id", "") or "curve"
+        zero_axes.plot(dates, [100 * r for r in curve.rates()], marker="o", markersize=3,
+                       label=label)
+        df_axes.plot(dates, [curve.df(d) for d in dates], marker="o", markersize=3, label=label)
+    if title is None:
+        value_dates = {curve.value_date for curve in group if hasattr(curve, "value_date")}
+        title = "Zero curve" if len(group) == 1 else "Zero curves"
+        if len(value_dates) == 1:
+            title += f", value date {value_dates.pop().isoformat()}"
+    figure.suptitle(title)
+    zero_axes.set_ylabel("Zero rate (%)")
+    zero_axes.set_title("Zero rates at the pillar dates", fontsize="medium")
+    df_axes.set_ylabel("Discount factor")
+    df_axes.set_xlabel("Pillar date")
+    df_axes.set_title("Discount factors at the pillar dates", fontsize="medium")
+    locator = mdates.AutoDateLocator()
+    df_axes.xaxis.set_major_locator(locator)
+    df_axes.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+    zero_axes.legend(fontsize="small", ncols=min(3, max(1, len(group))))
+    for axes in (zero_axes, df_axes):
+        axes.grid(True, alpha=0.3)
+    return _save(figure, path)
+
+
+def plot_risk(risk: RiskResult | Mapping[str, Any], path: PathLike | None = None, *,
+              title: str = "Key-rate risk") -> Figure:
+    """The key-rate risk ladder of `IRS.risk`: the net PV change per 1.00 move
+    of each instrument's quote as bars, one per tenor, with the two legs
+    drawn as markers.
+
+    Returns the figure; given `path`, also saves it as PNG.
+    """
+    tenors = list(risk["Tenor"])
+    positions = range(len(tenors))
+    figure = Figure(figsize=(max(6.0, 0.45 * len(tenors) + 2), 4.8), layout="constrained")
+    axes = figure.subplots()
+    net = list(risk["Net"])
+    colours = ["tab:green" if value >= 0 else "tab:red" for value in net]
+    axes.bar(positions, net, color=colours)
+    leg1 = axes.plot(positions, list(risk["Leg1"]), "v", color="tab:blue", label="Leg1")
+    leg2 = axes.plot(positions, list(risk["Leg2"]), "^", color="tab:orange", label="Leg2")
+    axes.axhline(0.0, color="black", linewidth=0.8)
+    axes.set_xticks(list(positions), tenors, rotation=45 if len(tenors) > 12 else 0)
+    axes.set_xlabel("Curve instrument (tenor)")
+    axes.set_ylabel("PV change per 1.00% quote move")
+    axes.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:,.0f}"))
+    axes.set_title(title)
+    axes.grid(True, axis="y", alpha=0.3)
+    axes.legend(handles=[Patch(color="tab:green", label="Net, gain"),
+                         Patch(color="tab:red", label="Net, loss"), *leg1, *leg2],
+                fontsize="small")
+    return _save(figure, path)

@@ -1,0 +1,297 @@
+"""The ``tessarin`` command line: help, conventions, pricing, output formats, bad input."""
+
+import csv
+import io
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import tessarin
+from tessarin import cli, conventions
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+MARKET, TRADES, FIXINGS = (str(EXAMPLES / n) for n in ("market.json", "trades.json",
+                                                       "fixings.json"))
+EXAMPLE_ARGS = ["price", MARKET, TRADES, "--fixings", FIXINGS]
+
+
+def run(*args, cwd=None):
+    """`python -m tessarin` in a fresh interpreter that sees the same modules."""
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p),
+           "MPLBACKEND": "Agg"}
+    return subprocess.run([sys.executable, "-m", "tessarin", *args], capture_output=True,
+                          text=True, env=env, cwd=cwd, timeout=300, check=False)
+
+
+def call(capsys, *args):
+    status = cli.main(list(args))
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+def example(name):
+    return json.loads((EXAMPLES / name).read_text())
+
+
+def write(tmp_path, name, document):
+    path = tmp_path / name
+    path.write_text(document if isinstance(document, str) else json.dumps(document))
+    return str(path)
+
+
+@pytest.mark.parametrize("args", [["--help"], ["price", "--help"], ["conventions", "--help"]])
+def test_help_describes_each_command(args):
+    result = run(*args)
+    assert result.returncode == 0 and result.stderr == ""
+    assert result.stdout.startswith("usage: tessarin")
+    expected = {"--help": ["price", "conventions"],
+                "price": ["MARKET.json", "TRADES.json", "--fixings", "--risk", "--cashflows",
+                          "--format", "--plot", "--demo", "exit status"],
+                "conventions": ["generators", "--format"]}[args[0]]
+    for word in expected:
+        assert word in result.stdout
+
+
+def test_version_and_missing_command():
+    assert run("--version").stdout.strip() == f"tessarin {tessarin.__version__}"
+    result = run()
+    assert result.returncode == 2 and "Traceback" not in result.stderr
+
+
+def test_conventions_lists_every_built_in_name(capsys):
+    status, out, _ = call(capsys, "conventions")
+    assert status == 0
+    for name in [*conventions.GENERATORS, *conventions.INDICES, *conventions.CALENDARS]:
+        assert f"\n{name} " in out
+    status, out, _ = call(capsys, "conventions", "--format", "json")
+    document = json.loads(out)
+    assert [g["name"] for g in document["generators"]] == list(conventions.GENERATORS)
+    assert [c["name"] for c in document["calendars"]] == list(conventions.CALENDARS)
+
+
+def test_price_prints_aligned_tables_for_every_trade(capsys):
+    status, out, err = call(capsys, *EXAMPLE_ARGS)
+    assert (status, err) == (0, "")
+    curves_table, prices_table = out.split("\n\n")[:2]
+    assert len(curves_table.splitlines()) == 3 + len(example("market.json")["curves"])
+    rows = prices_table.splitlines()
+    assert rows[0].startswith("Prices") and len(rows) == 3 + len(example("trades.json")["trades"])
+    # Numbers are right-aligned: every row ends in the same column.
+    assert len({len(row) for row in rows[1:]}) == 1
+    curve = tessarin.YieldCurve(tessarin.load_market(MARKET)[0])
+    swap = tessarin.IRS(tessarin.load_trades(TRADES)[0].swap)
+    assert rows[3].split()[-1] == f"{swap.price(curve)['NPV']:,.2f}"
+
+
+def test_json_output_matches_the_library(capsys):
+    status, out, _ = call(capsys, *EXAMPLE_ARGS, "--risk", "--cashflows", "--format", "json")
+    document = json.loads(out)
+    assert status == 0 and document["failures"] == []
+    fixings = tessarin.load_fixings(FIXINGS)
+    curves = {c["id"]: tessarin.YieldCurve(c) for c in tessarin.load_market(MARKET)}
+    trades = tessarin.load_trades(TRADES)
+    assert [t["id"] for t in document["trades"]] == [t.swap["id"] for t in trades]
+    for entry, trade in zip(document["trades"], trades, strict=True):
+        swap = tessarin.IRS(trade.swap)
+        assert entry["price"] == swap.price(curves[trade.curve], fixings)
+        assert entry["risk"] == swap.risk(curves[trade.curve], fixings)
+        flows = swap.cashflows(curves[trade.curve], fixings)
+        assert entry["cashflows"]["Leg1"]["Payment Date"] == [
+            d.isoformat() for d in flows["Leg1"]["Payment Date"]]
+    assert document["curves"][0]["dates"][0] == curves["USD SOFR"].dates()[0].isoformat()
+
+
+def test_csv_output_has_a_table_per_section(capsys):
+    status, out, _ = call(capsys, *EXAMPLE_ARGS, "--risk", "--format", "csv")
+    prices, risk = out.split("\n\n")
+    rows = list(csv.DictReader(io.StringIO(prices)))
+    assert status == 0 and len(rows) == len(example("trades.json")["trades"])
+    assert float(rows[0]["NPV"]) == pytest.approx(
+        float(rows[0]["Leg1 PV"]) + float(rows[0]["Leg2 PV"]), abs=1e-6)
+    ladder = list(csv.DictReader(io.StringIO(risk)))
+    assert list(ladder[0]) == ["trade", "curve", "Tenor", "Leg1", "Leg2", "Net"]
+    assert len(ladder) == sum(len(c["instruments"]["tenor"]) for c in
+                              [next(m for m in example("market.json")["curves"]
+                                    if m["id"] == t["curve"]) for t in
+                               example("trades.json")["trades"]])
+
+
+def test_demo_uses_the_bundled_examples(capsys):
+    assert call(capsys, "price", "--demo")[1] == call(capsys, *EXAMPLE_ARGS)[1]
+
+
+def test_cashflow_tables_show_both_legs(capsys):
+    _, out, _ = call(capsys, *EXAMPLE_ARGS, "--cashflows")
+    assert "Cash flows of USD seasoned 3Y payer, Leg2" in out
+    assert "Estimated Rate" in out and "Spread" in out
+
+
+# Bad input: one line naming the file and key path, status 2, no traceback.
+
+def _market_without_value_date():
+    market = example("market.json")
+    del market["curves"][2]["value date"]
+    return market
+
+
+def _market_with_unknown_generator():
+    market = example("market.json")
+    market["curves"][1]["instruments"]["generator"][3] = "EUR EONIA SW"
+    return market
+
+
+def _trades_with_unknown_curve():
+    trades = example("trades.json")
+    trades["trades"][4]["curve"] = "USD LIBOR"
+    return trades
+
+
+def _trades_with_string_notional():
+    trades = example("trades.json")
+    trades["trades"][0]["leg2"]["notional"] = "ten million"
+    return trades
+
+
+def _trades_without_rate():
+    trades = example("trades.json")
+    del trades["trades"][2]["leg1"]["rate"]
+    return trades
+
+
+def _market_with_ragged_columns():
+    market = example("market.json")
+    market["curves"][0]["instruments"]["in use"].pop()
+    return market
+
+
+BAD_INPUTS = {
+    "malformed json": ("market", '{"curves": [\n  {"id": "USD SOFR",,}\n]}',
+                       r"market\.json: line 2 column 21: malformed JSON"),
+    "missing key": ("market", _market_without_value_date(),
+                    r'market\.json: curves\[2\]\["value date"\]: missing key'),
+    "unknown generator": ("market", _market_with_unknown_generator(),
+                          r"market\.json: curves\[1\]\.instruments\.generator\[3\]: unknown "
+                          r"generator 'EUR EONIA SW' \(known: USD SOFR SW, "),
+    "ragged columns": ("market", _market_with_ragged_columns(),
+                       r"curves\[0\]\.instruments: columns must have the same length .*"
+                       r"in use 19"),
+    "unknown curve": ("trades", _trades_with_unknown_curve(),
+                      r"trades\.json: trades\[4\]\.curve: unknown curve 'USD LIBOR' "
+                      r"\(the market has: USD SOFR, "),
+    "wrong type": ("trades", _trades_with_string_notional(),
+                   r'trades\.json: trades\[0\]\.leg2\.notional: expected a number, got "ten'),
+    "missing rate": ("trades", _trades_without_rate(),
+                     r"trades\.json: trades\[2\]\.leg1\.rate: missing key"),
+    "fixings index": ("fixings", {"SOFR ": {"dates": [], "values": []}},
+                      r"fixings\.json: \[\"SOFR \"\]: unknown index 'SOFR '"),
+    "fixings date": ("fixings", {"SOFR": {"dates": ["2026-06-31"], "values": [0.04]}},
+                     r"fixings\.json: SOFR\.dates\[0\]: expected a date as YYYY-MM-DD"),
+    "not an object": ("trades", "[1, 2]", r'trades\.json: expected a JSON object with "trades"'),
+}
+
+
+@pytest.mark.parametrize("case", BAD_INPUTS)
+def test_bad_input_gives_one_clear_line_and_status_2(tmp_path, capsys, case):
+    which, document, message = BAD_INPUTS[case]
+    files = {"market": MARKET, "trades": TRADES, "fixings": FIXINGS}
+    files[which] = write(tmp_path, f"{which}.json", document)
+    status, out, err = call(capsys, "price", files["market"], files["trades"],
+                            "--fixings", files["fixings"])
+    assert (status, out) == (2, "")
+    assert err.count("\n") == 1 and err.startswith("tessarin: error: ")
+    assert re.search(message, err), err
+
+
+@pytest.mark.parametrize("args", [
+    ["price", "missing-market.json", TRADES],
+    ["price", MARKET],
+    ["price", MARKET, TRADES, "--format", "xml"],
+    ["price", MARKET, str(EXAMPLES)],
+])
+def test_command_line_errors_exit_2_without_traceback(args):
+    result = run(*args)
+    assert result.returncode == 2 and result.stdout == ""
+    assert "Traceback" not in result.stderr and "error:" in result.stderr
+
+
+def test_a_curve_that_fails_to_build_does_not_stop_the_others(tmp_path, capsys):
+    market = example("market.json")
+    market["curves"][3]["instruments"]["quote"][5] = 900.0  # CHF 3Y at 900%
+    path = write(tmp_path, "market.json", market)
+    status, out, err = call(capsys, "price", path, TRADES, "--fixings", FIXINGS)
+    assert status == 1 and err == ""
+    prices = out.split("\n\n")[1]
+    chf_trades = [t["id"] for t in example("trades.json")["trades"] if t["curve"] == "CHF SARON"]
+    assert "EUR 5Y receiver" in prices and not any(t in prices for t in chf_trades)
+    failures = out.split("Failures\n")[1].splitlines()
+    assert failures[0].startswith(f"failed curve 'CHF SARON' ({path}: curves[3]): ")
+    assert failures[1:] == [f"failed trade {t!r} ({TRADES}: trades[{i}]): "
+                            "curve 'CHF SARON' did not build"
+                            for i, t in enumerate(t["id"] for t in example("trades.json")["trades"])
+                            if t in chf_trades]
+
+
+def test_a_seasoned_swap_without_fixings_is_listed_with_the_dates_it_needs(capsys):
+    status, out, _ = call(capsys, "price", MARKET, TRADES, "--format", "json")
+    failures = json.loads(out)["failures"]
+    assert status == 1
+    assert [f["id"] for f in failures] == ["USD seasoned 3Y payer", "GBP seasoned 5Y receiver"]
+    assert failures[0]["error"].startswith("No fixings for index SOFR (the trade needs fixings "
+                                           "of SOFR on 124 dates from 2026-06-10 to 2026-12-08")
+
+
+def test_a_missing_fixing_is_a_trade_failure(tmp_path, capsys):
+    fixings = example("fixings.json")
+    del fixings["SOFR"]["dates"][10], fixings["SOFR"]["values"][10]
+    path = write(tmp_path, "fixings.json", fixings)
+    status, out, _ = call(capsys, "price", MARKET, TRADES, "--fixings", path, "--format", "json")
+    failures = json.loads(out)["failures"]
+    assert status == 1 and len(failures) == 1
+    missing = example("fixings.json")["SOFR"]["dates"][10]
+    assert failures[0]["error"].startswith(f"Fixing is required for date {missing}")
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+@pytest.mark.parametrize(("stream", "count", "shown"), [
+    (Terminal, 22, True), (io.StringIO, 22, False), (Terminal, cli.PROGRESS_MIN_TRADES - 1, False)])
+def test_progress_bar_only_on_a_terminal_with_many_trades(stream, count, shown):
+    curves = tessarin.load_market(MARKET)
+    trades = [t for t in tessarin.load_trades(TRADES) if "seasoned" not in t.swap["id"]]
+    trades = (trades * 3)[:count]
+    err = stream()
+    run_ = cli.price_all(curves, trades, None, stream=err)
+    assert len(run_.results) == count and run_.failures == []
+    text = err.getvalue()
+    assert (f"{count}/{count}" in text) is shown
+    if shown:
+        assert text.count("\r") >= count and text.endswith("\r")
+
+
+def test_plot_writes_a_png_of_the_curves(tmp_path, capsys):
+    pytest.importorskip("matplotlib")
+    out_png = tmp_path / "curves.png"
+    status, _, err = call(capsys, *EXAMPLE_ARGS, "--plot", str(out_png))
+    assert (status, err) == (0, "")
+    assert out_png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    status, _, err = call(capsys, *EXAMPLE_ARGS, "--plot", str(tmp_path / "no" / "x.png"))
+    assert status == 2 and err.startswith("tessarin: error: --plot: cannot write ")
+
+
+def test_console_script_when_installed():
+    script = shutil.which("tessarin") or str(Path(sys.executable).with_name("tessarin"))
+    if not Path(script).is_file():
+        pytest.skip("the tessarin script is not installed (run from a source tree)")
+    result = subprocess.run([script, "conventions"], capture_output=True, text=True,
+                            timeout=120, check=False)
+    assert result.returncode == 0 and "USD SOFR SW" in result.stdout
+

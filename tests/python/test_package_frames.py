@@ -1,0 +1,62 @@
+"""DataFrames of curve pillars, risk ladders and cash flows."""
+
+import datetime as dt
+from pathlib import Path
+
+import pytest
+
+import tessarin
+
+pd = pytest.importorskip("pandas")
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+
+
+@pytest.fixture(scope="module")
+def priced():
+    curves = {c["id"]: c for c in tessarin.load_market(EXAMPLES / "market.json")}
+    trade = next(t for t in tessarin.load_trades(EXAMPLES / "trades.json")
+                 if t.swap["id"] == "USD seasoned 3Y payer")
+    fixings = tessarin.load_fixings(EXAMPLES / "fixings.json")
+    return tessarin.YieldCurve(curves[trade.curve]), tessarin.IRS(trade.swap), fixings
+
+
+def test_curve_frame_lists_the_pillars_of_instruments_in_use():
+    curve = tessarin.YieldCurve(next(c for c in tessarin.load_market(EXAMPLES / "market.json")
+                                     if c["id"] == "EUR ESTR"))
+    frame = curve.to_frame()
+    assert list(frame.columns) == ["Tenor", "Quote", "Date", "Zero Rate", "Discount Factor"]
+    assert pd.api.types.is_datetime64_any_dtype(frame["Date"])
+    assert all(frame[c].dtype == "float64" for c in ("Quote", "Zero Rate", "Discount Factor"))
+    # The 18M quote is not in use, so it makes no pillar.
+    assert "18M" not in set(frame["Tenor"]) and len(frame) == len(curve.dates()) == 14
+    assert [d.date() for d in frame["Date"]] == curve.dates()
+    assert frame["Zero Rate"].tolist() == curve.rates()
+    assert frame["Discount Factor"].tolist() == [curve.df(d) for d in curve.dates()]
+
+
+def test_risk_frame_is_indexed_by_tenor(priced):
+    curve, swap, fixings = priced
+    risk = swap.risk(curve, fixings)
+    frame = swap.risk_frame(curve, fixings)
+    assert frame.index.name == "Tenor" and frame.index.tolist() == risk["Tenor"]
+    assert list(frame.columns) == ["Leg1", "Leg2", "Net"]
+    assert (frame.dtypes == "float64").all()
+    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")]
+
+
+def test_cashflow_frames_keep_every_column_with_proper_dtypes(priced):
+    curve, swap, fixings = priced
+    flows = swap.cashflows(curve, fixings)
+    frames = swap.cashflow_frames(curve, fixings)
+    assert list(frames) == ["Leg1", "Leg2"]
+    for leg, frame in frames.items():
+        assert list(frame.columns) == list(flows[leg])
+        for name, values in flows[leg].items():
+            if isinstance(values[0], dt.date):
+                assert pd.api.types.is_datetime64_any_dtype(frame[name]), name
+                assert [d.date() for d in frame[name]] == values
+            else:
+                assert frame[name].dtype == "float64" and frame[name].tolist() == values
+    assert frames["Leg1"]["Cash Flow PV"].sum() == pytest.approx(
+        -swap.price(curve, fixings)["Leg1 PV"], rel=1e-12)
