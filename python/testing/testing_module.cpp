@@ -1,7 +1,11 @@
 // Test-only module: exposes the tree conversions on their own, so that the
-// Python tests can check them on trees the library never produces.
+// Python tests can check them on trees the library never produces, and builds
+// curves straight from C++ values to compare with the dict road.
+#include "conventions/generator_repository.hpp"
+#include "conventions/init_defaults.hpp"
 #include "core/boxed_value.hpp"
 #include "core/object_tree.hpp"
+#include "curves/yield_curve.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
@@ -248,7 +252,53 @@ PyObject* raiseInGuard(PyObject*, PyObject* args) {
     });
 }
 
+// (pillar dates, rates) of a curve bootstrapped by the labelled constructor
+// from plain C++ values, without any tree or dict conversion.
+PyObject* bootstrapDirect(PyObject*, PyObject* args) {
+    PyObject* valueDate = nullptr;
+    const char* interpolation = nullptr;
+    const char* generator = nullptr;
+    PyObject* tenors = nullptr;
+    PyObject* quotes = nullptr;
+    if (PyArg_ParseTuple(args, "OssO!O!", &valueDate, &interpolation, &generator, &PyList_Type,
+                         &tenors, &PyList_Type, &quotes) == 0) {
+        return nullptr;
+    }
+    return guarded([&] {
+        // This module carries its own copy of the library and its repositories.
+        if (!GeneratorRepository::instance().contains("USD SOFR SW")) {
+            initDefaults();
+        }
+        YieldCurveInstruments instruments;
+        for (Py_ssize_t i = 0; i < PyList_Size(tenors); ++i) {
+            const char* tenor = PyUnicode_AsUTF8(PyList_GetItem(tenors, i));
+            const double quote = PyFloat_AsDouble(PyList_GetItem(quotes, i));
+            if (tenor == nullptr || PyErr_Occurred() != nullptr) {
+                throw PythonError();
+            }
+            instruments.generators.emplace_back(generator);
+            instruments.tenors.emplace_back(tenor);
+            instruments.quotes.push_back(quote);
+            instruments.inUse.push_back(true);
+        }
+        const YieldCurve curve("direct", pyDateToDate(valueDate), "", interpolation, instruments);
+        PyRef dates = checked(PyList_New(0));
+        PyRef rates = checked(PyList_New(0));
+        for (std::size_t k = 0; k < curve.pillarDates().size(); ++k) {
+            PyRef d = newPyDate(curve.pillarDates()[k]);
+            PyRef r = checked(PyFloat_FromDouble(curve.pillarRates()[k]));
+            if (!d || PyList_Append(dates.get(), d.get()) != 0 ||
+                PyList_Append(rates.get(), r.get()) != 0) {
+                throw PythonError();
+            }
+        }
+        return checked(PyTuple_Pack(2, dates.get(), rates.get()));
+    });
+}
+
 PyMethodDef testingMethods[] = {
+    {"bootstrap_direct", bootstrapDirect, METH_VARARGS,
+     "Pillar dates and rates of a curve built from C++ values, no dict conversion."},
     {"to_tree", toTree, METH_VARARGS, "pyObjectToPropertyTree, dumped as (data, children)."},
     {"to_python", toPython, METH_VARARGS, "treeToPyObject of a tree given as (data, children)."},
     {"json_to_tree", jsonToTree, METH_VARARGS, "pyJsonStringToTree, dumped as (data, children)."},

@@ -275,3 +275,16 @@ def test_building_and_dropping_many_curves_does_not_grow_memory():
     growth = _resident_bytes() - start
     # One leaked curve or input dict per round would be tens of megabytes.
     assert growth < 4 * 1024 * 1024, f"resident memory grew by {growth} bytes"
+
+
+@pytest.mark.parametrize("interpolation", ["LinearRates", "LinearLogDf"])
+def test_curve_from_a_dict_matches_the_curve_built_from_cpp_values(testing, interpolation):
+    from conftest import USD_QUOTES
+
+    curve = _tessarin.YieldCurve(usd_curve_input(interpolation=interpolation))
+    dates, rates = testing.bootstrap_direct(
+        VALUE_DATE, interpolation, "USD SOFR SW", list(USD_TENORS), [float(q) for q in USD_QUOTES]
+    )
+    assert curve.dates() == dates
+    for ours, direct in zip(curve.rates(), rates, strict=True):
+        assert ours == pytest.approx(direct, rel=0, abs=1e-14)
