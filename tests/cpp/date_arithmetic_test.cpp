@@ -34,12 +34,17 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
+// GCC sees the malloc inside the replaced operator new once it inlines both
+// and warns of a mismatch that is not there.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 
