@@ -11,9 +11,16 @@
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/math/tools/toms748_solve.hpp>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <utility>
 
 namespace tsr {
 
@@ -25,6 +32,18 @@ constexpr double lowerRate = -1.0;
 constexpr double upperRate = 1.0;
 constexpr std::uintmax_t evaluationBudget = 100;
 
+// The pieces of a leg's curve-construction value, shared by price() and
+// PillarPricer so that both evaluate the same operations in the same order.
+double forwardRate(double margin, double dfStart, double dfEnd, double fraction) {
+    return margin + (dfStart / dfEnd - 1.0) / fraction;
+}
+
+double periodValue(double dfPayment, double rate, double fraction) {
+    return dfPayment * rate * fraction;
+}
+
+// The leg's value: fixed rate or curve-implied simple forward plus margin, discounted,
+// negated for a paid leg.
 double legValue(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve) {
     double value = 0.0;
     for (std::size_t j = 0; j < leg.paymentDates.size(); ++j) {
@@ -34,15 +53,15 @@ double legValue(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& c
         }
         double rate = leg.rate;
         if (!leg.isFixed) {
-            // Simple forward of the period implied by the curve.
-            rate = leg.margin +
-                   (curve.df(leg.accrualStartDates[j]) / curve.df(leg.accrualEndDates[j]) - 1.0) /
-                       fraction;
+            rate = forwardRate(leg.margin, curve.df(leg.accrualStartDates[j]),
+                               curve.df(leg.accrualEndDates[j]), fraction);
         }
-        value += curve.df(leg.paymentDates[j]) * rate * fraction;
+        value += periodValue(curve.df(leg.paymentDates[j]), rate, fraction);
     }
     return leg.isPaid ? -value : value;
 }
+
+const std::string unsupportedInstrument = "Error: unsupported curve construction instrument.";
 
 } // namespace
 
@@ -64,7 +83,7 @@ void requireSameSize(const YieldCurveInstruments& instruments) {
 double price(YieldCurve* curve, std::shared_ptr<const Product> product) {
     const auto* swap = dynamic_cast<const ProductInterestRateSwap*>(product.get());
     if (swap == nullptr) {
-        throw std::runtime_error("Error: unsupported curve construction instrument.");
+        throw std::runtime_error(unsupportedInstrument);
     }
     if (curve == nullptr) {
         throw std::invalid_argument("Error, no curve to price on.");
@@ -77,29 +96,242 @@ std::shared_ptr<const Product> makeCurveInstrument(const date& valueDate,
                                                    std::shared_ptr<const GeneratorSwap> generator,
                                                    const Tenor& tenor, double quote,
                                                    std::string id) {
-    const auto calendar = CalendarRepository::instance().get(generator->calendar());
-    const date start = addBusinessDays(valueDate, generator->startDelay(), *calendar);
-    const date end = addTenor(start, tenor);
+    CurveInstrumentMaker maker(valueDate);
+    return maker.make(std::move(generator), tenor, quote, std::move(id));
+}
 
-    ObjectTree tree;
-    tree.add("id", id.empty() ? generator->id() + " " + tenor.toString() : std::move(id));
-    tree.add("start date", boost::gregorian::to_iso_extended_string(start));
-    tree.add("end date", boost::gregorian::to_iso_extended_string(end));
-    tree.add("leg1.rate", quote / 100.0);
-    tree.add("leg2.margin", 0.0);
-    tree.add("leg1.notional", 1.0);
-    tree.add("leg2.notional", 1.0);
-    return std::make_shared<const ProductInterestRateSwap>(std::move(generator), tree);
+namespace {
+
+template <class T> std::shared_ptr<const Object> boxed(T&& value) {
+    return std::make_shared<const BoxedValue>(std::forward<T>(value));
+}
+
+ObjectTree& addLeaf(ObjectTree& node, const std::string& key, double value) {
+    return node.push_back({key, ObjectTree(boxed(value))})->second;
+}
+
+} // namespace
+
+// The tree: "id", "start date", "end date", "leg1" {"rate", "notional"}, "leg2" {"margin",
+// "notional"}, as the dotted keys leg1.rate, leg2.margin, leg1.notional, leg2.notional lay
+// it out. Dates are held as dates, so the swap reads them back without a trip through text.
+CurveInstrumentMaker::CurveInstrumentMaker(const date& valueDate) : valueDate_(valueDate) {
+    id_ = &addLeaf(tree_, "id", 0.0);
+    start_ = &addLeaf(tree_, "start date", 0.0);
+    end_ = &addLeaf(tree_, "end date", 0.0);
+    ObjectTree& fixedLeg = tree_.push_back({"leg1", ObjectTree()})->second;
+    rate_ = &addLeaf(fixedLeg, "rate", 0.0);
+    addLeaf(fixedLeg, "notional", 1.0);
+    ObjectTree& floatingLeg = tree_.push_back({"leg2", ObjectTree()})->second;
+    addLeaf(floatingLeg, "margin", 0.0);
+    addLeaf(floatingLeg, "notional", 1.0);
+}
+
+std::shared_ptr<const Product>
+CurveInstrumentMaker::make(std::shared_ptr<const GeneratorSwap> generator, const Tenor& tenor,
+                           double quote, std::string id) {
+    if (generator != generator_) {
+        calendar_ = CalendarRepository::instance().get(generator->calendar());
+        generator_ = generator;
+    }
+    const date start = addBusinessDays(valueDate_, generator->startDelay(), *calendar_);
+    const date end = addTenor(start, tenor);
+    id_->data() = boxed(id.empty() ? generator->id() + " " + tenor.toString() : std::move(id));
+    start_->data() = boxed(start);
+    end_->data() = boxed(end);
+    rate_->data() = boxed(quote / 100.0);
+    return std::make_shared<const ProductInterestRateSwap>(std::move(generator), tree_);
+}
+
+namespace {
+
+struct InstrumentKey {
+    date valueDate;
+    const GeneratorSwap* generator;
+    Tenor::Unit unit;
+    int amount;
+
+    bool operator==(const InstrumentKey&) const = default;
+};
+
+struct InstrumentKeyHash {
+    std::size_t operator()(const InstrumentKey& key) const {
+        std::size_t h = std::hash<const void*>{}(key.generator);
+        for (const std::size_t part :
+             {static_cast<std::size_t>(key.valueDate.day_number()),
+              static_cast<std::size_t>(key.unit), static_cast<std::size_t>(key.amount)}) {
+            h = h * 1000003U ^ part;
+        }
+        return h;
+    }
+};
+
+struct CachedInstrument {
+    // Keeps the generator, and so the address in the key, alive.
+    std::shared_ptr<const GeneratorSwap> generator;
+    std::shared_ptr<const Product> instrument;
+};
+
+constexpr std::size_t instrumentCacheLimit = 1024;
+
+} // namespace
+
+std::shared_ptr<const Product>
+CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const GeneratorSwap> generator,
+                          const Tenor& tenor, double quote,
+                          std::optional<CurveInstrumentMaker>& maker) {
+    thread_local std::unordered_map<InstrumentKey, CachedInstrument, InstrumentKeyHash> cache;
+    const InstrumentKey key{valueDate, generator.get(), tenor.unit(), tenor.amount()};
+    // The swap refuses a rate that is not finite: such a quote always goes to the swap.
+    const auto found = std::isfinite(quote) ? cache.find(key) : cache.end();
+    if (found != cache.end()) {
+        return found->second.instrument;
+    }
+    if (!maker) {
+        maker.emplace(valueDate);
+    }
+    auto instrument = maker->make(generator, tenor, quote);
+    if (cache.size() >= instrumentCacheLimit) {
+        cache.clear();
+    }
+    cache.emplace(key, CachedInstrument{std::move(generator), instrument});
+    return instrument;
+}
+
+PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
+                           const std::shared_ptr<const Product>& product)
+    : product_(product), swap_(dynamic_cast<const ProductInterestRateSwap*>(product.get())),
+      pillar_(k) {
+    if (swap_ == nullptr) {
+        throw std::runtime_error(unsupportedInstrument);
+    }
+    const std::vector<double>& times = curve.pillarTimes();
+    if (k >= times.size()) {
+        throw std::out_of_range("Error, no pillar " + std::to_string(k) + " in a curve of " +
+                                std::to_string(times.size()) + " pillars.");
+    }
+    const double previousPillarTime = k == 0 ? 0.0 : times[k - 1];
+
+    // Every date the instrument's value reads, once each and in order: the dates on or before
+    // the previous pillar come first.
+    std::size_t count = 0;
+    for (const auto& leg : swap_->legs()) {
+        count += leg.paymentDates.size() * (leg.isFixed ? 1 : 3);
+    }
+    dates_.reserve(count);
+    for (const auto& leg : swap_->legs()) {
+        dates_.insert(dates_.end(), leg.paymentDates.begin(), leg.paymentDates.end());
+        if (!leg.isFixed) {
+            dates_.insert(dates_.end(), leg.accrualStartDates.begin(), leg.accrualStartDates.end());
+            dates_.insert(dates_.end(), leg.accrualEndDates.begin(), leg.accrualEndDates.end());
+        }
+    }
+    std::sort(dates_.begin(), dates_.end());
+    dates_.erase(std::unique(dates_.begin(), dates_.end()), dates_.end());
+    points_.reserve(dates_.size());
+    for (const date& d : dates_) {
+        points_.push_back(curve.point(d));
+        if (points_.back().time <= previousPillarTime) {
+            ++firstMoving_;
+        }
+    }
+    dfs_.assign(dates_.size(), 0.0);
+    const auto slot = [&](const date& d) {
+        return static_cast<std::uint32_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
+                                          dates_.begin());
+    };
+
+    for (std::size_t l = 0; l < legs_.size(); ++l) {
+        const ProductInterestRateSwap::SwapLeg& source = swap_->legs()[l];
+        Leg& leg = legs_[l];
+        leg.periods.reserve(source.paymentDates.size());
+        leg.isFixed = source.isFixed;
+        leg.isPaid = source.isPaid;
+        leg.rate = source.rate;
+        leg.margin = source.margin;
+        for (std::size_t j = 0; j < source.paymentDates.size(); ++j) {
+            const double fraction = source.dayCountFractions[j];
+            if (fraction == 0.0) {
+                continue; // a period adjusted to zero length accrues nothing
+            }
+            Period period{slot(source.paymentDates[j]), 0, 0, fraction};
+            if (!leg.isFixed) {
+                period.start = slot(source.accrualStartDates[j]);
+                period.end = slot(source.accrualEndDates[j]);
+            }
+            // The leading periods whose dates all come before the moving ones are settled.
+            const bool settled =
+                period.payment < firstMoving_ &&
+                (leg.isFixed || (period.start < firstMoving_ && period.end < firstMoving_));
+            if (settled && leg.settledPeriods == leg.periods.size()) {
+                ++leg.settledPeriods;
+            }
+            leg.periods.push_back(period);
+        }
+    }
+}
+
+void PillarPricer::setQuote(double quote) {
+    if (legs_[0].isFixed) {
+        legs_[0].rate = quote / 100.0;
+    }
+}
+
+double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
+                            double value) const {
+    for (std::size_t j = first; j < last; ++j) {
+        const Period& period = leg.periods[j];
+        double rate = leg.rate;
+        if (!leg.isFixed) {
+            rate = forwardRate(leg.margin, dfs_[period.start], dfs_[period.end], period.fraction);
+        }
+        value += periodValue(dfs_[period.payment], rate, period.fraction);
+    }
+    return value;
+}
+
+void PillarPricer::prepare(const YieldCurve& curve) {
+    for (std::size_t i = 0; i < firstMoving_; ++i) {
+        dfs_[i] = curve.df(points_[i]);
+    }
+    for (Leg& leg : legs_) {
+        leg.settledValue = accrue(leg, 0, leg.settledPeriods, 0.0);
+    }
+}
+
+double PillarPricer::value(const YieldCurve& curve) {
+    for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
+        dfs_[i] = curve.df(points_[i]);
+    }
+    std::array<double, 2> values{};
+    for (std::size_t l = 0; l < legs_.size(); ++l) {
+        const Leg& leg = legs_[l];
+        const double value = accrue(leg, leg.settledPeriods, leg.periods.size(), leg.settledValue);
+        values[l] = leg.isPaid ? -value : value;
+    }
+    return values[0] + values[1];
 }
 
 std::size_t solvePillar(YieldCurve& curve, std::size_t k,
                         const std::shared_ptr<const Product>& product) {
+    if (dynamic_cast<const ProductInterestRateSwap*>(product.get()) == nullptr) {
+        // The first trial is set before the instrument is looked at.
+        curve.updateRate(k, upperRate);
+        throw std::runtime_error(unsupportedInstrument);
+    }
+    PillarPricer pricer(curve, k, product);
+    return solvePillar(curve, pricer);
+}
+
+std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer) {
+    const std::size_t k = pricer.pillar();
+    pricer.prepare(curve);
     std::size_t evaluations = 0;
     // Every trial rate stays in the curve, so the last one evaluated is kept.
     auto objective = [&](double rate) {
         ++evaluations;
         curve.updateRate(k, rate);
-        return price(&curve, product);
+        return pricer.value(curve);
     };
     const double atUpper = objective(upperRate);
     const double atLower = objective(lowerRate);

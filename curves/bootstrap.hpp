@@ -1,18 +1,24 @@
 #pragma once
 
 #include "core/date.hpp"
+#include "core/object_tree.hpp"
+#include "curves/yield_curve.hpp"
+#include "dates/tenor.hpp"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tsr {
 
+class Calendar;
 class GeneratorSwap;
 class Product;
-class Tenor;
-class YieldCurve;
-struct YieldCurveInstruments;
+class ProductInterestRateSwap;
 
 // The four instrument columns must have one entry per instrument.
 void requireSameSize(const YieldCurveInstruments& instruments);
@@ -29,10 +35,117 @@ std::shared_ptr<const Product> makeCurveInstrument(const date& valueDate,
                                                    const Tenor& tenor, double quote,
                                                    std::string id = {});
 
+// Makes the curve instruments of one value date, as makeCurveInstrument does. It keeps
+// one description tree and changes only its id, dates and rate from one instrument to the
+// next, which spares building and tearing down a tree for each.
+class CurveInstrumentMaker {
+public:
+    explicit CurveInstrumentMaker(const date& valueDate);
+
+    CurveInstrumentMaker(const CurveInstrumentMaker&) = delete;
+    CurveInstrumentMaker& operator=(const CurveInstrumentMaker&) = delete;
+
+    std::shared_ptr<const Product> make(std::shared_ptr<const GeneratorSwap> generator,
+                                        const Tenor& tenor, double quote, std::string id = {});
+
+private:
+    date valueDate_;
+    ObjectTree tree_;
+    // Nodes of tree_ rewritten for each instrument.
+    ObjectTree* id_;
+    ObjectTree* start_;
+    ObjectTree* end_;
+    ObjectTree* rate_;
+    // The calendar of the last generator seen.
+    std::shared_ptr<const GeneratorSwap> generator_;
+    std::shared_ptr<const Calendar> calendar_;
+};
+
+// The curve instruments of recent curve builds, by value date, generator and tenor. Nothing
+// else shapes an instrument but its quote, and the quote only sets the fixed rate (which the
+// swap checks to be finite), which the pillar solve takes from the quote itself
+// (PillarPricer::setQuote). So a curve rebuilt with new quotes, on every tick, reuses the
+// instruments of the last build instead of generating their schedules again. One cache per
+// thread, so that threads never share one; it is emptied when it grows past a thousand
+// instruments.
+class CurveInstrumentCache {
+public:
+    // The instrument for these inputs. When it has to be made, `maker` makes it, and is
+    // created for the value date first if empty. Its own fixed rate is that of the quote it
+    // was first made with.
+    static std::shared_ptr<const Product> get(const date& valueDate,
+                                              std::shared_ptr<const GeneratorSwap> generator,
+                                              const Tenor& tenor, double quote,
+                                              std::optional<CurveInstrumentMaker>& maker);
+};
+
+// The curve-construction value of the instrument of pillar k, equal to the last
+// bit to price() on the same curve, for repeated use while that pillar is
+// solved. A date on or before pillar k-1 has a discount factor that only the
+// pillars before k decide (pillar k moves the segment after k-1 and the
+// extrapolation), so those factors, and the leading periods made of them
+// alone, are computed once per solve by prepare(). The rest is summed in the
+// same order and with the same operations as price().
+class PillarPricer {
+public:
+    // Throws "Error: unsupported curve construction instrument." for anything but a swap.
+    PillarPricer(const YieldCurve& curve, std::size_t k,
+                 const std::shared_ptr<const Product>& product);
+
+    // Fixed rate of the first leg from a quote in percent, as makeCurveInstrument sets it.
+    // prepare() must follow.
+    void setQuote(double quote);
+
+    // Takes the values fixed by the pillars before k; call again whenever they change.
+    void prepare(const YieldCurve& curve);
+
+    // The instrument's value on the curve as it now is.
+    double value(const YieldCurve& curve);
+
+    std::size_t pillar() const { return pillar_; }
+
+private:
+    struct Period {
+        // Indices into dates_; start and end only for a floating leg.
+        std::uint32_t payment;
+        std::uint32_t start;
+        std::uint32_t end;
+        double fraction;
+    };
+    struct Leg {
+        bool isFixed = false;
+        bool isPaid = false;
+        double rate = 0.0;
+        double margin = 0.0;
+        // The periods that accrue (non-zero fraction), in order; the first settledPeriods of
+        // them read only dates on or before the previous pillar.
+        std::vector<Period> periods;
+        std::size_t settledPeriods = 0;
+        double settledValue = 0.0;
+    };
+
+    // The leg's value summed over periods [first, last) onto `value`, in price()'s order.
+    double accrue(const Leg& leg, std::size_t first, std::size_t last, double value) const;
+
+    std::shared_ptr<const Product> product_;
+    const ProductInterestRateSwap* swap_;
+    std::size_t pillar_;
+    std::array<Leg, 2> legs_;
+    // The distinct dates the instrument reads, ascending, with their places on the curve and
+    // their discount factors; the first firstMoving_ lie on or before the previous pillar.
+    std::vector<date> dates_;
+    std::vector<YieldCurve::Point> points_;
+    std::vector<double> dfs_;
+    std::size_t firstMoving_ = 0;
+};
+
 // Sets the rate of pillar k so that the product prices to zero on the curve.
 // The pillar keeps the last trial rate evaluated (the root itself when a bracket
 // end prices to exactly zero). Returns the number of price evaluations.
 std::size_t solvePillar(YieldCurve& curve, std::size_t k,
                         const std::shared_ptr<const Product>& product);
+
+// The same solve with a pricer built for pillar k of this curve; prepares it first.
+std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer);
 
 } // namespace tsr

@@ -29,10 +29,49 @@ constexpr std::array<std::pair<YieldCurveInterpolation, std::string_view>, 2> in
     {YieldCurveInterpolation::LinearLogDf, "LinearLogDf"},
 }};
 
+// The formulas of the hot paths live here, with internal linkage, so that the compiler
+// inlines them into df even in position-independent code.
+
+double timeFrom(const date& valueDate, const date& d) {
+    return static_cast<double>((d - valueDate).days()) / 365.0;
+}
+
+// Segment i with t(i) < t <= t(i+1) inside the pillar range, clamped to the end segments.
+std::size_t segmentOf(const std::vector<double>& times, double t) {
+    const std::size_t n = times.size();
+    if (n < 2) {
+        return 0;
+    }
+    const auto p =
+        static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), t) - times.begin());
+    if (p == n) {
+        return n - 2;
+    }
+    return p == 0 ? 0 : p - 1;
+}
+
+double weightOf(const std::vector<double>& times, std::size_t i, double t) {
+    return (t - times[i]) / (times[i + 1] - times[i]);
+}
+
+// Zero rate linear in time, times t.
+double linearRates(const std::vector<double>& rates, std::size_t i, double w, double t) {
+    return ((1.0 - w) * rates[i] + w * rates[i + 1]) * t;
+}
+
+// Log discount linear in time.
+double linearLogDf(const std::vector<double>& logDiscounts, std::size_t i, double w) {
+    return (1.0 - w) * logDiscounts[i] + w * logDiscounts[i + 1];
+}
+
+[[noreturn]] void throwNoPillars() {
+    throw std::runtime_error("Error, the curve has no pillars.");
+}
+
 } // namespace
 
 double curveTime(const date& valueDate, const date& d) {
-    return static_cast<double>((d - valueDate).days()) / 365.0;
+    return timeFrom(valueDate, d);
 }
 
 YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
@@ -47,7 +86,7 @@ YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
     times_.reserve(dates.size());
     rates_.reserve(dates.size());
     for (std::size_t k = 0; k < dates.size(); ++k) {
-        appendPillar(dates[k], rates[k], pillarDescription(k, dates[k]));
+        appendPillar(dates[k], rates[k], [&] { return pillarDescription(k, dates[k]); });
     }
     if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
         forwards_.resize(times_.size());
@@ -76,18 +115,22 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     }
 
     // One pillar per used swap, at its last payment date; deposits make none.
-    std::vector<std::shared_ptr<const Product>> products;
+    pillarInstruments_.reserve(n);
+    std::optional<CurveInstrumentMaker> maker; // made on the first instrument not cached
     for (std::size_t i = 0; i < n; ++i) {
         auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(generators[i]);
         if (!instruments_.inUse[i] || !swap) {
             continue;
         }
         const double quote = instruments_.quotes[i];
-        products.push_back(makeCurveInstrument(valueDate_, std::move(swap), tenors[i], quote));
-        const date pillar = products.back()->lastDate();
-        appendPillar(pillar, quote / 100.0,
-                     instruments_.generators[i] + " " + instruments_.tenors[i] + " (" +
-                         boost::gregorian::to_iso_extended_string(pillar) + ")");
+        auto product =
+            CurveInstrumentCache::get(valueDate_, std::move(swap), tenors[i], quote, maker);
+        const date pillar = product->lastDate();
+        appendPillar(pillar, quote / 100.0, [&] {
+            return instruments_.generators[i] + " " + instruments_.tenors[i] + " (" +
+                   boost::gregorian::to_iso_extended_string(pillar) + ")";
+        });
+        pillarInstruments_.push_back({std::move(product), quote});
     }
     if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
         forwards_.resize(times_.size());
@@ -96,16 +139,22 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     update(rates_);
 
     // Instrument k depends on pillars 0..k only, so one pass in input order suffices.
-    for (std::size_t k = 0; k < products.size(); ++k) {
-        solvePillar(*this, k, products[k]);
+    for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
+        PillarPricer pricer(*this, k, pillarInstruments_[k].swap);
+        pricer.setQuote(pillarInstruments_[k].quote);
+        solvePillar(*this, pricer);
     }
 }
 
 YieldCurve::~YieldCurve() = default;
 
-void YieldCurve::appendPillar(const date& d, double rate, const std::string& description) {
+template <class Describe>
+void YieldCurve::appendPillar(const date& d, double rate, Describe&& describe) {
     const double t = curveTime(valueDate_, d);
-    requirePillarAfter(times_.empty() ? 0.0 : times_.back(), t, description);
+    const double previous = times_.empty() ? 0.0 : times_.back();
+    if (!(t > previous)) {
+        requirePillarAfter(previous, t, describe());
+    }
     dates_.push_back(d);
     times_.push_back(t);
     rates_.push_back(rate);
@@ -150,7 +199,7 @@ void YieldCurve::refreshDerived(std::size_t k) {
 
 void YieldCurve::requirePillars() const {
     if (times_.empty()) {
-        throw std::runtime_error("Error, the curve has no pillars.");
+        throwNoPillars();
     }
 }
 
@@ -162,31 +211,13 @@ void YieldCurve::requireSegment() const {
 }
 
 std::size_t YieldCurve::upperIndex(double t) const {
-    const std::size_t n = times_.size();
-    if (n < 2) {
-        return 0;
-    }
-    const auto p = static_cast<std::size_t>(std::lower_bound(times_.begin(), times_.end(), t) -
-                                            times_.begin());
-    if (p == n) {
-        return n - 2;
-    }
-    return p == 0 ? 0 : p - 1;
-}
-
-double YieldCurve::linearRatesAt(std::size_t i, double t) const {
-    const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
-    return ((1.0 - w) * rates_[i] + w * rates_[i + 1]) * t;
-}
-
-double YieldCurve::linearLogDfAt(std::size_t i, double t) const {
-    const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
-    return (1.0 - w) * logDiscounts_[i] + w * logDiscounts_[i + 1];
+    return segmentOf(times_, t);
 }
 
 double YieldCurve::logDfLinearRates(double t) const {
     requireSegment();
-    return linearRatesAt(upperIndex(t), t);
+    const std::size_t i = segmentOf(times_, t);
+    return linearRates(rates_, i, weightOf(times_, i, t), t);
 }
 
 double YieldCurve::logDfLinearLogDf(double t) const {
@@ -197,22 +228,24 @@ double YieldCurve::logDfLinearLogDf(double t) const {
         const double w = (t - times_[i]) / (times_[i + 1] - times_[i]);
         return (1.0 - w) * rates_[i] * times_[i] + w * rates_[i + 1] * times_[i + 1];
     }
-    return linearLogDfAt(upperIndex(t), t);
+    const std::size_t i = segmentOf(times_, t);
+    return linearLogDf(logDiscounts_, i, weightOf(times_, i, t));
 }
 
 double YieldCurve::logDfUnchecked(double t) const {
     const std::size_t last = times_.size() - 1;
-    const bool linearRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
+    const bool byRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
     if (t < times_[0]) {
-        return linearRates ? t * rates_[0] : t * forwards_[0];
+        return byRates ? t * rates_[0] : t * forwards_[0];
     }
     if (t >= times_[last]) {
         // Flat zero rate, or the last segment's forward carried on.
-        return linearRates ? t * rates_[last]
-                           : logDiscounts_[last] + (t - times_[last]) * forwards_[last];
+        return byRates ? t * rates_[last]
+                       : logDiscounts_[last] + (t - times_[last]) * forwards_[last];
     }
-    const std::size_t i = upperIndex(t);
-    return linearRates ? linearRatesAt(i, t) : linearLogDfAt(i, t);
+    const std::size_t i = segmentOf(times_, t);
+    const double w = weightOf(times_, i, t);
+    return byRates ? linearRates(rates_, i, w, t) : linearLogDf(logDiscounts_, i, w);
 }
 
 double YieldCurve::logDf(double t) const {
@@ -221,12 +254,48 @@ double YieldCurve::logDf(double t) const {
 }
 
 double YieldCurve::df(const date& d) const {
-    requirePillars();
-    const double t = curveTime(valueDate_, d);
+    if (times_.empty()) {
+        throwNoPillars();
+    }
+    const double t = timeFrom(valueDate_, d);
     if (t <= 0.0) {
         return 1.0;
     }
     return std::exp(-logDfUnchecked(t));
+}
+
+YieldCurve::Point YieldCurve::point(const date& d) const {
+    requirePillars();
+    Point p;
+    p.time = timeFrom(valueDate_, d);
+    if (p.time <= 0.0) {
+        p.region = Point::Region::Settled;
+    } else if (p.time < times_[0]) {
+        p.region = Point::Region::BeforeFirst;
+    } else if (p.time >= times_.back()) {
+        p.region = Point::Region::AfterLast;
+    } else {
+        p.region = Point::Region::Interior;
+        p.segment = segmentOf(times_, p.time);
+        p.weight = weightOf(times_, p.segment, p.time);
+    }
+    return p;
+}
+
+double YieldCurve::df(const Point& p) const {
+    switch (p.region) {
+    case Point::Region::Settled:
+        return 1.0;
+    case Point::Region::Interior:
+        return std::exp(-(interpolationKind_ == YieldCurveInterpolation::LinearRates
+                              ? linearRates(rates_, p.segment, p.weight, p.time)
+                              : linearLogDf(logDiscounts_, p.segment, p.weight)));
+    case Point::Region::BeforeFirst:
+    case Point::Region::AfterLast:
+        break;
+    }
+    // Outside the pillars the formulas do not involve a segment.
+    return std::exp(-logDfUnchecked(p.time));
 }
 
 void YieldCurve::linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const {
@@ -245,7 +314,8 @@ void YieldCurve::linearLogDfDerivatives(std::size_t i, double t, std::vector<dou
 RiskVector YieldCurve::logDfLinearRatesRV(double t) const {
     requireSegment();
     const std::size_t i = upperIndex(t);
-    RiskVector result{linearRatesAt(i, t), std::vector<double>(rates_.size(), 0.0)};
+    RiskVector result{linearRates(rates_, i, weightOf(times_, i, t), t),
+                      std::vector<double>(rates_.size(), 0.0)};
     linearRatesDerivatives(i, t, result.derivatives);
     return result;
 }

@@ -6,10 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tsr {
+
+class Product;
 
 enum class YieldCurveInterpolation : std::uint8_t { LinearRates = 0, LinearLogDf = 1 };
 
@@ -55,6 +58,19 @@ public:
     double logDfLinearLogDf(double t) const;
     double df(const date& d) const;
 
+    // Where a date sits on the curve: its time and the segment that answers for it. Both
+    // depend on the pillar times only, so a caller that asks for the same date while the
+    // rates change finds them once; df(point) equals df(date) to the last bit.
+    struct Point {
+        enum class Region : std::uint8_t { Settled, BeforeFirst, Interior, AfterLast };
+        Region region = Region::Settled;
+        std::size_t segment = 0;
+        double time = 0.0;
+        double weight = 0.0;
+    };
+    Point point(const date& d) const;
+    double df(const Point& p) const;
+
     // The same numbers with their derivatives with respect to the pillar rates.
     RiskVector logDfRV(double t) const;
     RiskVector logDfLinearRatesRV(double t) const;
@@ -75,14 +91,24 @@ public:
     const std::vector<double>& pillarRates() const { return rates_; }
     YieldCurveInterpolation interpolationKind() const { return interpolationKind_; }
 
+    // The instrument behind each pillar of a bootstrapped curve, in pillar order; empty for
+    // a curve made from pillars. Key-rate risk re-solves bumped curves with them.
+    struct PillarInstrument {
+        // The swap's schedule. Curves built from the same instruments on the same value date
+        // share their swaps, so its own fixed rate may come from an earlier quote.
+        std::shared_ptr<const Product> swap;
+        // The quote, in percent, that sets the fixed rate this curve was solved with.
+        double quote;
+    };
+    const std::vector<PillarInstrument>& pillarInstruments() const { return pillarInstruments_; }
+
 private:
-    void appendPillar(const date& d, double rate, const std::string& description);
+    // The description names the pillar in the error raised when it is out of order.
+    template <class Describe> void appendPillar(const date& d, double rate, Describe&& describe);
     void refreshDerived(std::size_t k);
     void requirePillars() const;
     void requireSegment() const;
     double logDfUnchecked(double t) const;
-    double linearRatesAt(std::size_t i, double t) const;
-    double linearLogDfAt(std::size_t i, double t) const;
     void linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const;
     void linearLogDfDerivatives(std::size_t i, double t, std::vector<double>& d) const;
 
@@ -91,6 +117,7 @@ private:
     std::string currency_;
     std::string interpolationName_;
     YieldCurveInstruments instruments_;
+    std::vector<PillarInstrument> pillarInstruments_;
     std::vector<date> dates_;
     std::vector<double> times_;
     std::vector<double> rates_;

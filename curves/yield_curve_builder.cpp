@@ -8,7 +8,9 @@
 #include <boost/date_time/gregorian/gregorian.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
+#include <string>
 
 namespace tsr {
 
@@ -48,6 +50,23 @@ CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
     return input;
 }
 
+// A NaN or infinite quote would only surface as a failed root search that
+// names no instrument; refuse it up front, naming the row. Rows out of use
+// may carry anything, as upstream systems leave unquoted rows that way.
+void requireFiniteQuotes(const YieldCurveInstruments& rows, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const double quote = rows.quotes[i];
+        if (rows.inUse[i] && !std::isfinite(quote)) {
+            throw std::invalid_argument("Error, the quote of instrument " + std::to_string(i) +
+                                        " (" + rows.generators[i] + " " + rows.tenors[i] +
+                                        ") is not finite: " +
+                                        (std::isnan(quote) ? "nan"
+                                         : quote > 0       ? "inf"
+                                                           : "-inf"));
+        }
+    }
+}
+
 std::shared_ptr<const Generator> lookupGenerator(const std::string& label) {
     return GeneratorRepository::instance().get<Generator>(label);
 }
@@ -57,6 +76,7 @@ std::shared_ptr<const Generator> lookupGenerator(const std::string& label) {
 std::shared_ptr<YieldCurve> YieldCurveBuilder::build2(ObjectTree tree) {
     CurveInput input = readInput(tree, true);
     requireSameSize(input.instruments);
+    requireFiniteQuotes(input.instruments, input.instruments.quotes.size());
     return std::make_shared<YieldCurve>(std::move(input.label), input.valueDate,
                                         std::move(input.currency), std::move(input.interpolation),
                                         input.instruments);
@@ -65,6 +85,7 @@ std::shared_ptr<YieldCurve> YieldCurveBuilder::build2(ObjectTree tree) {
 YieldCurveBuilder::YieldCurveDetails YieldCurveBuilder::validate(ObjectTree tree) {
     CurveInput input = readInput(tree, false);
     requireSameSize(input.instruments);
+    requireFiniteQuotes(input.instruments, input.instruments.quotes.size());
     YieldCurveDetails details;
     details.valueDate = input.valueDate;
     details.currency = std::move(input.currency);
@@ -90,12 +111,13 @@ YieldCurveBuilder::construct(date valueDate, std::vector<Tenor> tenors,
         throw std::invalid_argument("Instruments input should be of the same size.");
     }
     std::vector<std::shared_ptr<const Product>> products;
+    CurveInstrumentMaker maker(valueDate);
     for (std::size_t i = 0; i < n; ++i) {
         auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(generators[i]);
         if (!inUse[i] || !swap) {
             continue;
         }
-        products.push_back(makeCurveInstrument(valueDate, std::move(swap), tenors[i], quotes[i]));
+        products.push_back(maker.make(std::move(swap), tenors[i], quotes[i]));
     }
     return products;
 }
@@ -108,11 +130,13 @@ std::shared_ptr<YieldCurve> YieldCurveBuilder::build(ObjectTree tree) {
     if (rows.inUse.size() < n) {
         throw std::invalid_argument("Instruments input should be of the same size.");
     }
+    requireFiniteQuotes(rows, n);
 
     std::vector<std::shared_ptr<const Product>> products;
     std::vector<date> dates;
     std::vector<double> rates;
     double lastTime = 0.0;
+    CurveInstrumentMaker maker(input.valueDate);
     for (std::size_t i = 0; i < n; ++i) {
         auto swap =
             std::dynamic_pointer_cast<const GeneratorSwap>(lookupGenerator(rows.generators[i]));
@@ -120,8 +144,7 @@ std::shared_ptr<YieldCurve> YieldCurveBuilder::build(ObjectTree tree) {
             continue;
         }
         const std::string id = rows.generators[i] + " " + rows.tenors[i];
-        auto product = makeCurveInstrument(input.valueDate, std::move(swap), Tenor(rows.tenors[i]),
-                                           rows.quotes[i], id);
+        auto product = maker.make(std::move(swap), Tenor(rows.tenors[i]), rows.quotes[i], id);
         const date pillar = product->lastDate();
         const double time = curveTime(input.valueDate, pillar);
         requirePillarAfter(lastTime, time,

@@ -1,13 +1,17 @@
 #pragma once
 
 #include <array>
-#include <cctype>
 #include <cstddef>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
 
 namespace tsr {
+
+// ASCII lower case, independent of the process locale (which an embedding interpreter sets).
+constexpr char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Case-insensitive lookup of a convention name in a fixed (value, name) table, rows tried in
 // table order. Shared by business-day rules, day counts, schedule rolls and interpolations.
@@ -24,8 +28,7 @@ E lookupConventionName(std::string_view text,
         }
         bool equal = true;
         for (std::size_t i = 0; equal && i < name.size(); ++i) {
-            equal = std::tolower(static_cast<unsigned char>(text[i])) ==
-                    std::tolower(static_cast<unsigned char>(name[i]));
+            equal = asciiLower(text[i]) == asciiLower(name[i]);
         }
         if (equal) {
             return value;

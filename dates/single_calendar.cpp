@@ -5,6 +5,19 @@
 
 namespace tsr {
 
+namespace {
+
+// Day of week, 0 = Sunday, straight from the day number: day 0 of the date library's count
+// was a Monday. This skips the year-month-day conversion that date::day_of_week goes through.
+int dayOfWeek(const date& d) {
+    return static_cast<int>((d.day_number() + 1) % 7);
+}
+
+// Lists spanning more days than this are searched instead of tabulated.
+constexpr std::int64_t maxTabulatedDays = 200 * 366;
+
+} // namespace
+
 SingleCalendar::SingleCalendar(std::string name, WeekdaySet weekend,
                                const std::vector<date>& holidays,
                                const std::vector<date>& businessDays)
@@ -12,16 +25,61 @@ SingleCalendar::SingleCalendar(std::string name, WeekdaySet weekend,
       businessDays_(businessDays) {
     std::sort(holidays_.begin(), holidays_.end());
     std::sort(businessDays_.begin(), businessDays_.end());
+
+    // Schedule generation asks for every date it rolls, so the days that the lists cover
+    // are answered from a table of bits built with the listed rule itself.
+    std::vector<date> listed;
+    for (const auto* dates : {&holidays_, &businessDays_}) {
+        for (const date& d : *dates) {
+            if (!d.is_special()) {
+                listed.push_back(d);
+            }
+        }
+    }
+    if (listed.empty()) {
+        return;
+    }
+    const auto [first, last] = std::minmax_element(listed.begin(), listed.end());
+    const std::int64_t span = static_cast<std::int64_t>(last->day_number()) -
+                              static_cast<std::int64_t>(first->day_number()) + 1;
+    if (span > maxTabulatedDays) {
+        return;
+    }
+    firstTabulated_ = first->day_number();
+    tabulatedDays_ = static_cast<std::uint32_t>(span);
+    open_.assign((tabulatedDays_ + 63) / 64, 0);
+    date d = *first;
+    for (std::uint32_t n = 0; n < tabulatedDays_; ++n, d += boost::gregorian::days(1)) {
+        if (listedRule(d)) {
+            open_[n / 64] |= std::uint64_t{1} << (n % 64);
+        }
+    }
 }
 
-bool SingleCalendar::isBusinessDay(const date& d) const {
+bool SingleCalendar::listedRule(const date& d) const {
     if (std::binary_search(businessDays_.begin(), businessDays_.end(), d)) {
         return true;
     }
     if (std::binary_search(holidays_.begin(), holidays_.end(), d)) {
         return false;
     }
-    return !weekend_.contains(d.day_of_week().as_number());
+    return !weekend_.contains(d.is_special() ? d.day_of_week().as_number() : dayOfWeek(d));
+}
+
+bool SingleCalendar::isBusinessDay(const date& d) const {
+    if (d.is_special()) {
+        return listedRule(d);
+    }
+    // Unsigned, so that days before the table wrap around past its end.
+    const std::uint32_t n = d.day_number() - firstTabulated_;
+    if (n < tabulatedDays_) {
+        return ((open_[n / 64] >> (n % 64)) & 1U) != 0;
+    }
+    if (tabulatedDays_ == 0 && (!holidays_.empty() || !businessDays_.empty())) {
+        return listedRule(d);
+    }
+    // Outside the table no list has an entry: the weekend decides.
+    return !weekend_.contains(dayOfWeek(d));
 }
 
 } // namespace tsr

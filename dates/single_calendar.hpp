@@ -2,6 +2,7 @@
 
 #include "dates/calendar.hpp"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,16 @@ public:
     const std::vector<date>& businessDays() const { return businessDays_; }
 
 private:
+    // The business-day rule straight from the lists.
+    bool listedRule(const date& d) const;
+
     WeekdaySet weekend_;
     std::vector<date> holidays_;
     std::vector<date> businessDays_;
+    // The rule tabulated, one bit per day from the first to the last listed date.
+    std::uint32_t firstTabulated_ = 0;
+    std::uint32_t tabulatedDays_ = 0;
+    std::vector<std::uint64_t> open_;
 };
 
 } // namespace tsr

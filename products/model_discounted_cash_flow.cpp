@@ -4,6 +4,7 @@
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "curves/bumped_curve.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
@@ -24,6 +25,10 @@ const YieldCurve& discountCurve(const ProductInterestRateSwap::SwapLeg& leg, Cur
         throw std::runtime_error("No discount curve is provided for currency " + leg.currency);
     }
     return *it->second;
+}
+
+ObjectTree leaf(double value) {
+    return ObjectTree(std::make_shared<const BoxedValue>(value));
 }
 
 const ProductInterestRateSwap& swapOf(const std::shared_ptr<const Product>& product) {
@@ -87,6 +92,36 @@ double runningPeriodRate(const ProductInterestRateSwap::SwapLeg& leg, const Yiel
     return (growth / curve.df(end) - 1.0) / tau;
 }
 
+// The last pillar that can move the swap's price. Every date the price reads (payment and
+// accrual dates) lies on or before it, and a discount factor on or before a pillar depends on
+// that pillar and the earlier ones only. A running period also reads the business day after
+// the value date on the index calendar, so then every pillar is kept.
+std::size_t latestPillarToSolve(const ProductInterestRateSwap& swap, const YieldCurve& curve) {
+    const std::vector<date>& pillars = curve.pillarDates();
+    const date v = curve.valueDate();
+    date latest = v;
+    for (const auto& leg : swap.legs()) {
+        for (const auto* dates :
+             {&leg.paymentDates, &leg.accrualStartDates, &leg.accrualEndDates}) {
+            for (const date& d : *dates) {
+                latest = std::max(latest, d);
+            }
+        }
+        if (!leg.isFixed) {
+            for (std::size_t i = 0; i < leg.accrualStartDates.size(); ++i) {
+                if (leg.accrualStartDates[i] < v && v < leg.accrualEndDates[i]) {
+                    return pillars.size() - 1;
+                }
+            }
+        }
+    }
+    const auto covering = std::lower_bound(pillars.begin(), pillars.end(), latest);
+    if (covering == pillars.end()) {
+        return pillars.size() - 1;
+    }
+    return static_cast<std::size_t>(covering - pillars.begin());
+}
+
 } // namespace
 
 std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
@@ -117,6 +152,9 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
 
     std::vector<double> rates;
     rates.reserve(n);
+    // A period usually starts where the one before ended: its discount factor is known.
+    date previousEnd;
+    double dfPreviousEnd = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const date start = leg.accrualStartDates[i];
         const date end = leg.accrualEndDates[i];
@@ -127,7 +165,11 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
             // A period that adjusted to zero length accrues nothing.
             rates.push_back(0.0);
         } else if (start >= v) {
-            rates.push_back((curve.df(start) / curve.df(end) - 1.0) / tau);
+            const double dfStart = start == previousEnd ? dfPreviousEnd : curve.df(start);
+            const double dfEnd = curve.df(end);
+            rates.push_back((dfStart / dfEnd - 1.0) / tau);
+            previousEnd = end;
+            dfPreviousEnd = dfEnd;
         } else {
             rates.push_back(
                 runningPeriodRate(leg, curve, *index, dayCounter, fixings, start, end, tau));
@@ -141,10 +183,16 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
     const ProductInterestRateSwap& swap = swapOf(product);
     ObjectTree result;
     double npv = 0.0;
+    // Both legs of a swap usually pay on the same dates off the same curve.
+    const YieldCurve* previousCurve = nullptr;
+    std::vector<double> dfs;
     for (std::size_t k = 0; k < swap.legs().size(); ++k) {
         const auto& leg = swap.legs()[k];
         const YieldCurve& curve = discountCurve(leg, curves);
-        const std::vector<double> dfs = calculateDiscountFactors(leg, curves);
+        if (&curve != previousCurve || leg.paymentDates != swap.legs()[k - 1].paymentDates) {
+            dfs = calculateDiscountFactors(leg, curves);
+        }
+        previousCurve = &curve;
         const std::vector<double> rates = calculateRates(leg, curves, fixings);
         const date v = curve.valueDate();
         double pv = 0.0;
@@ -157,10 +205,10 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
         if (leg.isPaid) {
             pv = -pv;
         }
-        result.add("Leg" + std::to_string(k + 1) + " PV", pv);
+        result.push_back({k == 0 ? "Leg1 PV" : "Leg2 PV", leaf(pv)});
         npv += pv;
     }
-    result.add("NPV", npv);
+    result.push_back({"NPV", leaf(npv)});
     return result;
 }
 
@@ -169,28 +217,18 @@ ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product,
     const ProductInterestRateSwap& swap = swapOf(product);
     const YieldCurve& base = discountCurve(swap.legs()[0], curves);
 
-    YieldCurveInstruments instruments = base.instruments();
+    const YieldCurveInstruments instruments = base.instruments();
     const date horizon = swap.lastDate();
-    const std::string label = base.label();
-    const date valueDate = base.valueDate();
-    const std::string currency = base.currency();
-    const std::string interpolation = base.interpolation();
-    const std::vector<date> pillars = base.dates();
+    const std::vector<date>& pillars = base.pillarDates();
 
-    auto revalue = [&](double quote, std::size_t m) {
-        instruments.quotes[m] = quote;
-        const YieldCurve bumped(label, valueDate, currency, interpolation, instruments);
-        CurveMap bumpedCurves;
-        for (const auto& entry : curves) {
-            bumpedCurves.emplace(entry.first, &bumped);
-        }
-        return price(product, bumpedCurves, fixings);
+    // Instrument m is bumped when it makes pillar j and that pillar is the first one, or the
+    // one before it lies before the swap's last date; later pillars cannot move its price.
+    struct Bump {
+        std::size_t instrument;
+        std::size_t pillar;
     };
-
     const std::size_t count = instruments.tenors.size();
-    std::vector<double> leg1(count, 0.0);
-    std::vector<double> leg2(count, 0.0);
-    std::vector<double> net(count, 0.0);
+    std::vector<Bump> bumps;
     std::size_t j = 0;
     for (std::size_t m = 0; m < count; ++m) {
         if (!instruments.inUse[m] ||
@@ -198,20 +236,32 @@ ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product,
                 GeneratorRepository::instance().get<Generator>(instruments.generators[m]))) {
             continue; // no pillar of its own
         }
-        // Bump every pillar up to and including the one that covers the swap's
-        // last date; later pillars cannot move its price.
-        const bool covers = j < pillars.size() && (j == 0 || pillars[j - 1] < horizon);
-        ++j;
-        if (!covers) {
-            continue;
+        if (j < pillars.size() && (j == 0 || pillars[j - 1] < horizon)) {
+            bumps.push_back({m, j});
         }
-        const double quote = instruments.quotes[m];
-        const ObjectTree up = revalue(quote + bumpSize, m);
-        const ObjectTree down = revalue(quote - bumpSize, m);
-        instruments.quotes[m] = quote;
-        leg1[m] = (up.get<double>("Leg1 PV") - down.get<double>("Leg1 PV")) / (2.0 * bumpSize);
-        leg2[m] = (up.get<double>("Leg2 PV") - down.get<double>("Leg2 PV")) / (2.0 * bumpSize);
-        net[m] = (up.get<double>("NPV") - down.get<double>("NPV")) / (2.0 * bumpSize);
+        ++j;
+    }
+
+    std::vector<double> leg1(count, 0.0);
+    std::vector<double> leg2(count, 0.0);
+    std::vector<double> net(count, 0.0);
+    if (!bumps.empty()) {
+        BumpedCurve bumped(base, latestPillarToSolve(swap, base));
+        CurveMap bumpedCurves;
+        for (const auto& entry : curves) {
+            bumpedCurves.emplace(entry.first, &bumped.curve());
+        }
+        for (const Bump& bump : bumps) {
+            const double quote = instruments.quotes[bump.instrument];
+            bumped.solve(bump.pillar, quote + bumpSize);
+            const ObjectTree up = price(product, bumpedCurves, fixings);
+            bumped.solve(bump.pillar, quote - bumpSize);
+            const ObjectTree down = price(product, bumpedCurves, fixings);
+            const std::size_t m = bump.instrument;
+            leg1[m] = (up.get<double>("Leg1 PV") - down.get<double>("Leg1 PV")) / (2.0 * bumpSize);
+            leg2[m] = (up.get<double>("Leg2 PV") - down.get<double>("Leg2 PV")) / (2.0 * bumpSize);
+            net[m] = (up.get<double>("NPV") - down.get<double>("NPV")) / (2.0 * bumpSize);
+        }
     }
 
     ObjectTree result;

@@ -5,10 +5,32 @@
 #include "conventions/ois_index.hpp"
 #include "dates/calendar_repository.hpp"
 
+#include <boost/date_time/gregorian/gregorian.hpp>
+
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace tsr {
+
+namespace {
+
+// A NaN or infinite trade number would only come back as NaN prices; refuse it
+// where it enters, naming it.
+double finiteInput(const ObjectTree& tree, const std::string& prefix, const char* key,
+                   const std::string& id) {
+    const double value = tree.get<double>(prefix + "." + key);
+    if (!std::isfinite(value)) {
+        throw std::invalid_argument("Error, the " + std::string(key) + " of " + prefix +
+                                    " of swap " + id + " is not finite: " +
+                                    (std::isnan(value) ? "nan"
+                                     : value > 0       ? "inf"
+                                                       : "-inf"));
+    }
+    return value;
+}
+
+} // namespace
 
 ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator> generator,
                                                  const ObjectTree& tree)
@@ -17,6 +39,13 @@ ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator
     const auto swapGenerator = std::dynamic_pointer_cast<const GeneratorSwap>(generator);
     if (!swapGenerator) {
         throw std::runtime_error("Error, invalid generator is passed.");
+    }
+    // A reversed schedule would make one period of negative length.
+    if (startDate_ > endDate_) {
+        throw std::invalid_argument("Error, the start date " +
+                                    boost::gregorian::to_iso_extended_string(startDate_) +
+                                    " of swap " + id() + " is after its end date " +
+                                    boost::gregorian::to_iso_extended_string(endDate_) + ".");
     }
     for (std::size_t k = 0; k < legs_.size(); ++k) {
         const std::string prefix = "leg" + std::to_string(k + 1);
@@ -31,17 +60,17 @@ ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator
         leg.isPaid = convention->isPaid();
         leg.currency = convention->currency();
         if (leg.isFixed) {
-            leg.rate = tree.get<double>(prefix + ".rate");
+            leg.rate = finiteInput(tree, prefix, "rate", id());
             leg.margin = 0.0;
         } else {
             if (const auto* floating =
                     dynamic_cast<const GeneratorSwap::SwapLegFloat*>(convention.get())) {
                 leg.index = floating->index();
             }
-            leg.margin = tree.get<double>(prefix + ".margin");
+            leg.margin = finiteInput(tree, prefix, "margin", id());
             leg.rate = 0.0;
         }
-        leg.notional = tree.get<double>(prefix + ".notional");
+        leg.notional = finiteInput(tree, prefix, "notional", id());
     }
 }
 

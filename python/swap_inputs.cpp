@@ -2,6 +2,9 @@
 
 #include "python/py_conversion.hpp"
 
+#include <boost/date_time/gregorian/gregorian.hpp>
+
+#include <cmath>
 #include <stdexcept>
 #include <variant>
 
@@ -111,6 +114,17 @@ FixingsMap transformFixings(PyObject* fixings) {
             throw std::invalid_argument("Error, fixings for index " + index + " have " +
                                         std::to_string(dates.size()) + " dates and " +
                                         std::to_string(values.size()) + " values.");
+        }
+        // A NaN or infinite fixing would only come back as a NaN price.
+        for (std::size_t j = 0; j < values.size(); ++j) {
+            if (!std::isfinite(values[j])) {
+                throw std::invalid_argument("Error, the fixing of index " + index + " on " +
+                                            boost::gregorian::to_iso_extended_string(dates[j]) +
+                                            " is not finite: " +
+                                            (std::isnan(values[j]) ? "nan"
+                                             : values[j] > 0       ? "inf"
+                                                                   : "-inf"));
+            }
         }
         result[index] = {std::move(dates), std::move(values)};
     }

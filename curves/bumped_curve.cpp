@@ -1,0 +1,45 @@
+#include "curves/bumped_curve.hpp"
+
+#include <stdexcept>
+#include <string>
+
+namespace tsr {
+
+BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
+    : curve_(base.valueDate(), base.pillarDates(), base.pillarRates(), base.interpolationKind()),
+      baseRates_(base.pillarRates()), changedFrom_(baseRates_.size()) {
+    const auto& instruments = base.pillarInstruments();
+    if (instruments.size() != baseRates_.size() || lastPillar >= baseRates_.size()) {
+        throw std::logic_error("Error, the curve has " + std::to_string(baseRates_.size()) +
+                               " pillars and " + std::to_string(instruments.size()) +
+                               " instruments; cannot re-solve up to pillar " +
+                               std::to_string(lastPillar) + ".");
+    }
+    pricers_.reserve(lastPillar + 1);
+    quotes_.reserve(lastPillar + 1);
+    for (std::size_t k = 0; k <= lastPillar; ++k) {
+        pricers_.emplace_back(curve_, k, instruments[k].swap);
+        pricers_.back().setQuote(instruments[k].quote);
+        quotes_.push_back(instruments[k].quote);
+    }
+}
+
+void BumpedCurve::solve(std::size_t k, double quote) {
+    reset();
+    changedFrom_ = k;
+    PillarPricer& bumped = pricers_.at(k);
+    bumped.setQuote(quote);
+    for (std::size_t i = k; i < pricers_.size(); ++i) {
+        solvePillar(curve_, pricers_[i]);
+    }
+    bumped.setQuote(quotes_[k]);
+}
+
+void BumpedCurve::reset() {
+    for (std::size_t i = changedFrom_; i < pricers_.size(); ++i) {
+        curve_.updateRate(i, baseRates_[i]);
+    }
+    changedFrom_ = baseRates_.size();
+}
+
+} // namespace tsr
