@@ -122,16 +122,8 @@ PyTypeObject* interestRateSwapType() {
 }
 
 void fillInterestRateSwapType() {
-    swapType.tp_name = "_tessarin.IRS";
-    swapType.tp_basicsize = sizeof(HandleObject);
-    swapType.tp_itemsize = 0;
-    swapType.tp_dealloc = swapDealloc;
-    swapType.tp_repr = swapRepr;
-    swapType.tp_flags = Py_TPFLAGS_DEFAULT;
-    swapType.tp_methods = swapMethods;
-    swapType.tp_members = swapMembers;
-    swapType.tp_init = swapInit;
-    swapType.tp_new = newHandleObject;
+    fillHandleType(swapType, "_tessarin.IRS", swapDealloc, swapRepr, swapMethods, swapMembers,
+                   swapInit);
 }
 
 } // namespace tsr

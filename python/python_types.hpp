@@ -35,6 +35,22 @@ inline PyTypeObject emptyTypeObject() {
 // Shared slot: allocation with a null handle.
 PyObject* newHandleObject(PyTypeObject* type, PyObject* args, PyObject* kwds);
 
+// The slots both types set: a handle-object layout with these functions and
+// tables, allocated by newHandleObject, no flags beyond the default.
+inline void fillHandleType(PyTypeObject& type, const char* name, destructor dealloc, reprfunc repr,
+                           PyMethodDef* methods, PyMemberDef* members, initproc init) {
+    type.tp_name = name;
+    type.tp_basicsize = sizeof(HandleObject);
+    type.tp_itemsize = 0;
+    type.tp_dealloc = dealloc;
+    type.tp_repr = repr;
+    type.tp_flags = Py_TPFLAGS_DEFAULT;
+    type.tp_methods = methods;
+    type.tp_members = members;
+    type.tp_init = init;
+    type.tp_new = newHandleObject;
+}
+
 // Casts a method implementation to the table's function type.
 template <class F> PyCFunction methodFunction(F* function) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));

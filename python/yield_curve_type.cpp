@@ -77,16 +77,8 @@ PyTypeObject* yieldCurveType() {
 }
 
 void fillYieldCurveType() {
-    curveType.tp_name = "_tessarin.YieldCurve";
-    curveType.tp_basicsize = sizeof(HandleObject);
-    curveType.tp_itemsize = 0;
-    curveType.tp_dealloc = curveDealloc;
-    curveType.tp_repr = curveRepr;
-    curveType.tp_flags = Py_TPFLAGS_DEFAULT;
-    curveType.tp_methods = curveMethods;
-    curveType.tp_members = curveMembers;
-    curveType.tp_init = curveInit;
-    curveType.tp_new = newHandleObject;
+    fillHandleType(curveType, "_tessarin.YieldCurve", curveDealloc, curveRepr, curveMethods,
+                   curveMembers, curveInit);
 }
 
 PyObject* newHandleObject(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwds*/) {
