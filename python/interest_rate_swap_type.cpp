@@ -13,23 +13,6 @@ using SwapQuery = PyObject* (*)(void*, void*, PyObject*, int*);
 
 const char* queryKeywords[] = {"yield_curve", "fixings", nullptr};
 
-int swapInit(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
-    PyObject* dict = nullptr;
-    if (PyArg_ParseTuple(args, "O!", &PyDict_Type, &dict) == 0) {
-        return -1;
-    }
-    int status = 0;
-    void* handle = buildInterestRateSwap(dict, &status);
-    // A second __init__ replaces the swap; the old entry goes either way.
-    deleteInterestRateSwap(std::exchange(handleOf(self), handle));
-    return status;
-}
-
-void swapDealloc(PyObject* self) {
-    deleteInterestRateSwap(std::exchange(handleOf(self), nullptr));
-    Py_TYPE(self)->tp_free(self);
-}
-
 PyObject* swapRepr(PyObject* self) {
     return PyUnicode_FromFormat("<InterestRateSwapObject at %p>", static_cast<void*>(self));
 }
@@ -122,8 +105,9 @@ PyTypeObject* interestRateSwapType() {
 }
 
 void fillInterestRateSwapType() {
-    fillHandleType(swapType, "_tessarin.IRS", swapDealloc, swapRepr, swapMethods, swapMembers,
-                   swapInit);
+    fillHandleType(swapType, "_tessarin.IRS", deallocHandleObject<deleteInterestRateSwap>, swapRepr,
+                   swapMethods, swapMembers,
+                   initHandleObject<buildInterestRateSwap, deleteInterestRateSwap>);
 }
 
 } // namespace tsr

@@ -4,6 +4,8 @@
 
 #include <structmember.h>
 
+#include <utility>
+
 namespace tsr {
 
 // Layout of both Python types: the object header and the handle of the
@@ -34,6 +36,26 @@ inline PyTypeObject emptyTypeObject() {
 
 // Shared slot: allocation with a null handle.
 PyObject* newHandleObject(PyTypeObject* type, PyObject* args, PyObject* kwds);
+
+// tp_init of both types: one positional dict, parsed as "O!" against dict. A
+// second __init__ replaces the library object; the old entry goes either way.
+template <void* (*build)(PyObject*, int*), void (*drop)(void*)>
+int initHandleObject(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
+    PyObject* dict = nullptr;
+    if (PyArg_ParseTuple(args, "O!", &PyDict_Type, &dict) == 0) {
+        return -1;
+    }
+    int status = 0;
+    void* handle = build(dict, &status);
+    drop(std::exchange(handleOf(self), handle));
+    return status;
+}
+
+// tp_dealloc of both types: drop the registry entry, then free the object.
+template <void (*drop)(void*)> void deallocHandleObject(PyObject* self) {
+    drop(std::exchange(handleOf(self), nullptr));
+    Py_TYPE(self)->tp_free(self);
+}
 
 // The slots both types set: a handle-object layout with these functions and
 // tables, allocated by newHandleObject, no flags beyond the default.

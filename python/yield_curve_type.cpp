@@ -8,23 +8,6 @@ namespace tsr {
 
 namespace {
 
-int curveInit(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
-    PyObject* dict = nullptr;
-    if (PyArg_ParseTuple(args, "O!", &PyDict_Type, &dict) == 0) {
-        return -1;
-    }
-    int status = 0;
-    void* handle = buildYieldCurve(dict, &status);
-    // A second __init__ replaces the curve; the old entry goes either way.
-    deleteYieldCurve(std::exchange(handleOf(self), handle));
-    return status;
-}
-
-void curveDealloc(PyObject* self) {
-    deleteYieldCurve(std::exchange(handleOf(self), nullptr));
-    Py_TYPE(self)->tp_free(self);
-}
-
 PyObject* curveRepr(PyObject* self) {
     return PyUnicode_FromFormat("<YieldCurveObject at %p>", static_cast<void*>(self));
 }
@@ -77,8 +60,9 @@ PyTypeObject* yieldCurveType() {
 }
 
 void fillYieldCurveType() {
-    fillHandleType(curveType, "_tessarin.YieldCurve", curveDealloc, curveRepr, curveMethods,
-                   curveMembers, curveInit);
+    fillHandleType(curveType, "_tessarin.YieldCurve", deallocHandleObject<deleteYieldCurve>,
+                   curveRepr, curveMethods, curveMembers,
+                   initHandleObject<buildYieldCurve, deleteYieldCurve>);
 }
 
 PyObject* newHandleObject(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwds*/) {
