@@ -3,7 +3,6 @@
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
 
-
 namespace tsr {
 
 namespace {

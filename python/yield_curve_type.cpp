@@ -2,7 +2,6 @@
 #include "python/python_types.hpp"
 #include "python/yield_curve_entry.hpp"
 
-
 namespace tsr {
 
 namespace {
