@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer
-# (no recovery) and runs them; then the Python suite against a sanitized module.
+# (no recovery, LeakSanitizer on) and runs them; then the Python suite and a
+# bounded, deterministic round of the fuzz suite against a sanitized module.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,10 @@ cmake --build "$build" -j 2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir "$build" --output-on-failure -j 2
 
-if [ -f scripts/asan_pytest.sh ]; then
-  bash scripts/asan_pytest.sh
+# The Python side runs on the interpreter of .venv (with the test extras) when
+# scripts/test.sh has made it.
+if [ -z "${PYTHON:-}" ] && [ -x .venv/bin/python ]; then
+  export PYTHON=$PWD/.venv/bin/python
 fi
+bash scripts/asan_pytest.sh
+bash scripts/fuzz.sh

@@ -1,0 +1,307 @@
+"""Property-based robustness of every entry point of the module.
+
+Each case mixes valid structure with hostile values and must end in a result
+or in a TypeError, RuntimeError or RecursionError with a message; a failed
+construction must leave no registry entry behind."""
+
+import datetime as dt
+import math
+
+import pytest
+from fuzzing import (
+    VALUE_DATE,
+    Pool,
+    containers_hostile,
+    curve_inputs,
+    dates_any,
+    datetimes_any,
+    fixings_input,
+    fixings_inputs,
+    hostile,
+    mostly,
+    outcome,
+    scalars_hostile,
+    small_curve_input,
+    swap_input,
+    swap_inputs,
+)
+from hypothesis import example, given
+from hypothesis import strategies as st
+
+import _tessarin
+
+POOL = Pool()
+CURVE = _tessarin.YieldCurve(small_curve_input())
+SWAP = _tessarin.IRS(swap_input())
+UNBUILT_CURVE = _tessarin.YieldCurve.__new__(_tessarin.YieldCurve)
+UNBUILT_SWAP = _tessarin.IRS.__new__(_tessarin.IRS)
+
+# Dates the library can hold, and the ones it must refuse.
+FIRST = dt.date(1400, 1, 1)
+
+
+def _is_date(value):
+    return isinstance(value, dt.date)
+
+
+def _day(value):
+    """The calendar day of a date or datetime."""
+    return dt.date(value.year, value.month, value.day)
+
+
+def _check_curve(curve):
+    """A built curve answers its queries with well-formed results."""
+    dates = curve.dates()
+    rates = curve.rates()
+    assert isinstance(dates, list) and isinstance(rates, list)
+    assert len(dates) == len(rates)
+    assert all(type(d) is dt.date for d in dates)
+    assert all(type(r) is float for r in rates)
+    assert dates == sorted(set(dates)), "pillar dates must be strictly increasing"
+    if dates:
+        df = curve.df(dates[-1])
+        assert type(df) is float
+
+
+def _check_built_or_clean(target, build, argument_tuple, kwargs):
+    with POOL.steady():
+        before = POOL.size()
+        result = outcome(target, build, *argument_tuple, **kwargs)
+        after = POOL.size()
+    if isinstance(result, BaseException):
+        assert after == before, f"a failed {target} left a registry entry behind"
+        return None
+    assert after == before + 1
+    return result
+
+
+def _reinit_fails_cleanly(obj, bad):
+    """__init__ again with a bad input drops the old object and keeps nothing new."""
+    with POOL.steady():
+        before = POOL.size()
+        with pytest.raises(RuntimeError):
+            obj.__init__(bad)
+        assert POOL.size() == before - 1
+
+
+@given(
+    st.one_of(
+        st.tuples(curve_inputs()),
+        st.tuples(curve_inputs()),
+        st.lists(st.one_of(scalars_hostile, containers_hostile), max_size=2).map(tuple),
+    ),
+    mostly(st.just({}), st.dictionaries(st.sampled_from(["d", "x"]), hostile, max_size=1), 85),
+)
+@example((small_curve_input(),), {})
+@example(({**small_curve_input(), "value date": dt.date(9999, 1, 1)},), {})
+@example(({**small_curve_input(), "value date": dt.date(1400, 1, 1)},), {})
+@example((small_curve_input(quotes=(math.nan, 4.0, 4.0)),), {})
+@example((small_curve_input(quotes=(4.0, math.inf, 4.0)),), {})
+@example((small_curve_input(quotes=("nan", "4.0", "-inf")),), {})
+def test_yield_curve(args, kwargs):
+    curve = _check_built_or_clean("YieldCurve", _tessarin.YieldCurve, args, kwargs)
+    if curve is None:
+        return
+    _check_curve(curve)
+    _reinit_fails_cleanly(curve, {"value date": "junk"})
+    assert curve.dates() is None
+
+
+@given(
+    mostly(
+        st.one_of(st.tuples(dates_any), st.tuples(datetimes_any)),
+        st.lists(st.one_of(scalars_hostile, containers_hostile), max_size=3).map(tuple),
+        70,
+    ),
+    st.sampled_from(["built", "built", "unbuilt"]),
+)
+@example((dt.date(1, 1, 1),), "built")
+@example((dt.date(1399, 12, 31),), "built")
+@example((dt.date(1400, 1, 1),), "built")
+@example((dt.date(9999, 12, 31),), "built")
+@example((dt.datetime(9999, 12, 31, 23, 59, 59),), "built")
+@example((VALUE_DATE,), "unbuilt")
+def test_df(args, which):
+    curve = CURVE if which == "built" else UNBUILT_CURVE
+    result = outcome("df", curve.df, *args)
+    valid_date = len(args) == 1 and _is_date(args[0])
+    if not valid_date:
+        assert isinstance(result, TypeError)
+        assert str(result) == "parsing error. expecting date argument"
+    elif which == "unbuilt":
+        assert isinstance(result, RuntimeError)
+    elif _day(args[0]) < FIRST:
+        assert isinstance(result, RuntimeError)
+        assert "Year is out of valid range" in str(result)
+    else:
+        assert type(result) is float
+        assert result >= 0.0 and math.isfinite(result)
+
+
+@given(
+    mostly(
+        st.just(()),
+        st.lists(st.one_of(scalars_hostile, containers_hostile), min_size=1, max_size=2).map(tuple),
+        30,
+    ),
+    st.sampled_from(["built", "unbuilt"]),
+    st.sampled_from(["dates", "rates"]),
+)
+def test_dates_and_rates(args, which, method):
+    curve = CURVE if which == "built" else UNBUILT_CURVE
+    result = outcome(method, getattr(curve, method), *args)
+    if args:
+        assert isinstance(result, TypeError)
+    elif which == "unbuilt":
+        assert result is None
+    else:
+        assert isinstance(result, list) and len(result) == 3
+
+
+@given(
+    mostly(swap_inputs(), hostile, 85),
+    mostly(st.just({}), st.dictionaries(st.sampled_from(["d", "x"]), hostile, max_size=1), 85),
+)
+@example(swap_input(), {})
+@example(swap_input(start=dt.date(2026, 3, 18), end=dt.date(2026, 3, 18)), {})
+@example(swap_input(start=dt.date(2031, 3, 18), end=dt.date(2026, 3, 18)), {})
+@example(swap_input(notional=math.nan), {})
+@example({**swap_input(), "termination date": dt.date(9999, 12, 31)}, {})
+def test_irs(data, kwargs):
+    swap = _check_built_or_clean("IRS", _tessarin.IRS, (data,), kwargs)
+    if swap is None:
+        return
+    _reinit_fails_cleanly(swap, {})
+    with pytest.raises(RuntimeError, match="not initialised"):
+        swap.required_fixings(VALUE_DATE)
+
+
+def _curve_argument():
+    return mostly(
+        st.just(CURVE), st.one_of(st.just(UNBUILT_CURVE), st.just(SWAP), scalars_hostile), 80
+    )
+
+
+def _fixings_argument():
+    return mostly(st.one_of(st.none(), fixings_inputs()), hostile, 80)
+
+
+def _swap_argument():
+    return mostly(st.just(SWAP), st.one_of(st.just(UNBUILT_SWAP), swap_inputs()), 50)
+
+
+def _call_query(method, swap, curve, fixings, by_keyword, extra):
+    if isinstance(swap, dict):
+        built = outcome("IRS", _tessarin.IRS, swap)
+        if isinstance(built, BaseException):
+            return None
+        swap = built
+    call = getattr(swap, method)
+    kwargs = dict(extra)
+    if by_keyword:
+        kwargs["yield_curve"] = curve
+        if fixings is not None:
+            kwargs["fixings"] = fixings
+        return outcome(method, call, **kwargs)
+    args = (curve,) if fixings is None else (curve, fixings)
+    return outcome(method, call, *args, **kwargs)
+
+
+def _check_query(method, result, curve, fixings):
+    if isinstance(result, BaseException) or result is None:
+        return
+    assert isinstance(result, dict)
+    if method == "price":
+        assert list(result) == ["Leg1 PV", "Leg2 PV", "NPV"]
+        assert all(type(v) is float for v in result.values())
+    elif method == "risk":
+        assert list(result) == ["Tenor", "Leg1", "Leg2", "Net"]
+    else:
+        assert list(result) == ["Leg1", "Leg2"]
+
+
+# Mostly no stray keywords, so that most cases reach the library.
+query_extra = mostly(
+    st.just({}), st.dictionaries(st.sampled_from(["x", "date"]), hostile, max_size=1), 85
+)
+
+
+@given(_swap_argument(), _curve_argument(), _fixings_argument(), st.booleans(), query_extra)
+@example(SWAP, CURVE, fixings_input(), False, {})
+@example(SWAP, CURVE, fixings_input(value=math.nan), False, {})
+@example(SWAP, CURVE, {"SOFR": {"dates": [VALUE_DATE], "values": []}}, False, {})
+def test_price(swap, curve, fixings, by_keyword, extra):
+    result = _call_query("price", swap, curve, fixings, by_keyword, extra)
+    _check_query("price", result, curve, fixings)
+
+
+@given(_swap_argument(), _curve_argument(), _fixings_argument(), st.booleans(), query_extra)
+@example(SWAP, CURVE, fixings_input(), False, {})
+def test_risk(swap, curve, fixings, by_keyword, extra):
+    result = _call_query("risk", swap, curve, fixings, by_keyword, extra)
+    _check_query("risk", result, curve, fixings)
+
+
+@given(
+    _swap_argument(),
+    st.one_of(st.none(), _curve_argument()),
+    _fixings_argument(),
+    st.booleans(),
+    query_extra,
+)
+@example(SWAP, CURVE, fixings_input(), False, {})
+@example(SWAP, None, None, False, {})
+def test_cashflows(swap, curve, fixings, by_keyword, extra):
+    if curve is None and fixings is None and not by_keyword:
+        if isinstance(swap, dict):
+            return
+        outcome("cashflows", swap.cashflows, **extra)
+        return
+    result = _call_query("cashflows", swap, curve, fixings, by_keyword, extra)
+    _check_query("cashflows", result, curve, fixings)
+
+
+# Dates after the swap cost one list entry per business day up to them, so the
+# generated ones stop at 2200; the far end of the range has its own examples.
+required_dates = st.one_of(
+    st.dates(dt.date(1, 1, 1), dt.date(2200, 12, 31)),
+    st.datetimes(dt.datetime(1, 1, 1), dt.datetime(2200, 12, 31)),
+)
+
+
+@given(
+    _swap_argument(),
+    mostly(
+        st.tuples(required_dates),
+        st.lists(st.one_of(scalars_hostile, containers_hostile), max_size=2).map(tuple),
+        70,
+    ),
+    mostly(st.just({}), st.dictionaries(st.sampled_from(["date", "x"]), hostile, max_size=1), 85),
+)
+@example(SWAP, (dt.date(1, 1, 1),), {})
+@example(SWAP, (dt.date(1399, 12, 31),), {})
+@example(SWAP, (dt.date(1400, 1, 1),), {})
+@example(SWAP, (VALUE_DATE,), {})
+@example(UNBUILT_SWAP, (VALUE_DATE,), {})
+def test_required_fixings(swap, args, kwargs):
+    if isinstance(swap, dict):
+        swap = outcome("IRS", _tessarin.IRS, swap)
+        if isinstance(swap, BaseException):
+            return
+    result = outcome("required_fixings", swap.required_fixings, *args, **kwargs)
+    if not (len(args) == 1 and _is_date(args[0])):
+        assert isinstance(result, TypeError)
+        assert str(result) == "parsing error. expecting date argument"
+    elif _day(args[0]) < FIRST:
+        assert isinstance(result, RuntimeError)
+    elif not isinstance(result, BaseException) and result is not None:
+        # None is the empty answer: no floating period running at that date.
+        assert isinstance(result, dict)
+        for days in result.values():
+            assert isinstance(days, list) and days == sorted(days)
+
+
+@pytest.mark.parametrize("method", ["price", "risk", "cashflows"])
+def test_queries_of_an_unbuilt_swap_say_so(method):
+    with pytest.raises(RuntimeError, match="interest rate swap is not initialised"):
+        getattr(UNBUILT_SWAP, method)(CURVE)
