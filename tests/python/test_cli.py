@@ -3,7 +3,6 @@
 import csv
 import io
 import json
-import os
 import re
 import shutil
 import subprocess
@@ -13,20 +12,13 @@ from pathlib import Path
 import pytest
 
 import tessarin
+from conftest import EXAMPLES, edit, example
+from conftest import run_cli as run
 from tessarin import cli, conventions
 
-EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 MARKET, TRADES, FIXINGS = (str(EXAMPLES / n) for n in ("market.json", "trades.json",
                                                        "fixings.json"))
 EXAMPLE_ARGS = ["price", MARKET, TRADES, "--fixings", FIXINGS]
-
-
-def run(*args, cwd=None):
-    """`python -m tessarin` in a fresh interpreter that sees the same modules."""
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p),
-           "MPLBACKEND": "Agg"}
-    return subprocess.run([sys.executable, "-m", "tessarin", *args], capture_output=True,
-                          text=True, env=env, cwd=cwd, timeout=300, check=False)
 
 
 def call(capsys, *args):
@@ -35,27 +27,23 @@ def call(capsys, *args):
     return status, out, err
 
 
-def example(name):
-    return json.loads((EXAMPLES / name).read_text())
-
-
 def write(tmp_path, name, document):
     path = tmp_path / name
     path.write_text(document if isinstance(document, str) else json.dumps(document))
     return str(path)
 
 
-@pytest.mark.parametrize("args", [["--help"], ["price", "--help"], ["conventions", "--help"]])
-def test_help_describes_each_command(args):
+@pytest.mark.parametrize(("args", "words"), [
+    (["--help"], ["price", "conventions"]),
+    (["price", "--help"], ["MARKET.json", "TRADES.json", "--fixings", "--risk", "--cashflows",
+                           "--format", "--plot", "--demo", "exit status"]),
+    (["conventions", "--help"], ["generators", "--format"]),
+])  # fmt: skip
+def test_help_describes_each_command(args, words):
     result = run(*args)
     assert result.returncode == 0 and result.stderr == ""
     assert result.stdout.startswith("usage: tessarin")
-    expected = {"--help": ["price", "conventions"],
-                "price": ["MARKET.json", "TRADES.json", "--fixings", "--risk", "--cashflows",
-                          "--format", "--plot", "--demo", "exit status"],
-                "conventions": ["generators", "--format"]}[args[0]]
-    for word in expected:
-        assert word in result.stdout
+    assert [word for word in words if word not in result.stdout] == []
 
 
 def test_version_and_missing_command():
@@ -134,59 +122,29 @@ def test_cashflow_tables_show_both_legs(capsys):
 
 # Bad input: one line naming the file and key path, status 2, no traceback.
 
-def _market_without_value_date():
-    market = example("market.json")
-    del market["curves"][2]["value date"]
-    return market
-
-
-def _market_with_unknown_generator():
-    market = example("market.json")
-    market["curves"][1]["instruments"]["generator"][3] = "EUR EONIA SW"
-    return market
-
-
-def _trades_with_unknown_curve():
-    trades = example("trades.json")
-    trades["trades"][4]["curve"] = "USD LIBOR"
-    return trades
-
-
-def _trades_with_string_notional():
-    trades = example("trades.json")
-    trades["trades"][0]["leg2"]["notional"] = "ten million"
-    return trades
-
-
-def _trades_without_rate():
-    trades = example("trades.json")
-    del trades["trades"][2]["leg1"]["rate"]
-    return trades
-
-
-def _market_with_ragged_columns():
-    market = example("market.json")
-    market["curves"][0]["instruments"]["in use"].pop()
-    return market
+def edited(name, *path, **value):
+    return edit(example(f"{name}.json"), *path, **value)
 
 
 BAD_INPUTS = {
     "malformed json": ("market", '{"curves": [\n  {"id": "USD SOFR",,}\n]}',
                        r"market\.json: line 2 column 21: malformed JSON"),
-    "missing key": ("market", _market_without_value_date(),
+    "missing key": ("market", edited("market", "curves", 2, "value date"),
                     r'market\.json: curves\[2\]\["value date"\]: missing key'),
-    "unknown generator": ("market", _market_with_unknown_generator(),
+    "unknown generator": ("market", edited("market", "curves", 1, "instruments", "generator", 3,
+                                           value="EUR EONIA SW"),
                           r"market\.json: curves\[1\]\.instruments\.generator\[3\]: unknown "
                           r"generator 'EUR EONIA SW' \(known: USD SOFR SW, "),
-    "ragged columns": ("market", _market_with_ragged_columns(),
+    "ragged columns": ("market", edited("market", "curves", 0, "instruments", "in use", -1),
                        r"curves\[0\]\.instruments: columns must have the same length .*"
                        r"in use 19"),
-    "unknown curve": ("trades", _trades_with_unknown_curve(),
+    "unknown curve": ("trades", edited("trades", "trades", 4, "curve", value="USD LIBOR"),
                       r"trades\.json: trades\[4\]\.curve: unknown curve 'USD LIBOR' "
                       r"\(the market has: USD SOFR, "),
-    "wrong type": ("trades", _trades_with_string_notional(),
+    "wrong type": ("trades", edited("trades", "trades", 0, "leg2", "notional",
+                                    value="ten million"),
                    r'trades\.json: trades\[0\]\.leg2\.notional: expected a number, got "ten'),
-    "missing rate": ("trades", _trades_without_rate(),
+    "missing rate": ("trades", edited("trades", "trades", 2, "leg1", "rate"),
                      r"trades\.json: trades\[2\]\.leg1\.rate: missing key"),
     "fixings index": ("fixings", {"SOFR ": {"dates": [], "values": []}},
                       r"fixings\.json: \[\"SOFR \"\]: unknown index 'SOFR '"),

@@ -5,7 +5,7 @@ import ctypes
 import pytest
 
 import _tessarin
-from conftest import VALUE_DATE, usd_curve_input, usd_swap_input
+from conftest import NOT_INITIALISED, VALUE_DATE, error_text, usd_curve_input, usd_swap_input
 
 
 def test_a_failed_build_returns_null_with_status_minus_one(entry):
@@ -36,8 +36,8 @@ def test_build_query_delete_round_trip(entry):
     entry.deleteYieldCurve(handle)
     assert entry.yieldCurveDates(handle) is None
     assert entry.yieldCurveRates(handle) is None
-    with pytest.raises(RuntimeError, match=r"^Error, the yield curve is not initialised\.$"):
-        entry.yieldCurveDf(handle, 2027, 1, 4, ctypes.byref(status))
+    text = error_text(RuntimeError, entry.yieldCurveDf, handle, 2027, 1, 4, ctypes.byref(status))
+    assert text == NOT_INITIALISED.format("yield curve")
     assert status.value == -1
 
 
@@ -47,13 +47,14 @@ def test_handles_of_the_other_class_resolve_to_nothing(entry, usd_curve):
     assert entry.yieldCurveDates(swap_handle) is None
     assert entry.yieldCurveRates(swap_handle) is None
     status = ctypes.c_int(0)
-    with pytest.raises(RuntimeError, match=r"^Error, the yield curve is not initialised\.$"):
-        entry.yieldCurveDf(swap_handle, 2027, 1, 4, ctypes.byref(status))
+    text = error_text(RuntimeError, entry.yieldCurveDf, swap_handle, 2027, 1, 4,
+                      ctypes.byref(status))
+    assert text == NOT_INITIALISED.format("yield curve")
     assert status.value == -1
-    with pytest.raises(RuntimeError, match=r"^Error, the interest rate swap is not initialised"):
-        entry.interestRateSwapPrice(
-            entry.handle(usd_curve), entry.handle(usd_curve), None, ctypes.byref(status)
-        )
+    curve_handle = entry.handle(usd_curve)
+    text = error_text(RuntimeError, entry.interestRateSwapPrice, curve_handle, curve_handle, None,
+                      ctypes.byref(status))
+    assert text == NOT_INITIALISED.format("interest rate swap")
     assert status.value == -1
     assert entry.yieldCurveDates(None) is None
 

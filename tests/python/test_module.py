@@ -1,8 +1,11 @@
 """Module import, its types and the built-in conventions it registers."""
 
+import re
+
+import pytest
 
 import _tessarin
-from conftest import assert_clean_exit, run_isolated
+from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_input
 
 
 def test_module_offers_exactly_the_two_types():
@@ -10,12 +13,11 @@ def test_module_offers_exactly_the_two_types():
     assert public == ["IRS", "YieldCurve"]
     assert _tessarin.__doc__ is None
     assert _tessarin.YieldCurve.__module__ == "_tessarin"
-    assert _tessarin.IRS.__name__ == "IRS"
 
 
-def test_import_from_any_directory_registers_the_conventions(tmp_path):
+def test_import_anywhere_registers_conventions_reimport_reuses_and_exit_is_clean(tmp_path):
     result = run_isolated(f"""
-        import os
+        import os, sys
         os.chdir({str(tmp_path)!r})
         import _tessarin
         curve = _tessarin.YieldCurve({{"value date": "2026-03-16", "id": "c", "currency": "USD",
@@ -23,29 +25,30 @@ def test_import_from_any_directory_registers_the_conventions(tmp_path):
                             "tenor": ["1Y", "1Y", "1Y"], "quote": [4.0, 4.0, 0.5],
                             "in use": [True, False, False]}}}})
         print(len(curve.dates()))
-    """)
-    assert_clean_exit(result, "1")
-
-
-def test_reimport_reuses_the_initialised_module():
-    result = run_isolated("""
-        import sys
-        import _tessarin
         first = _tessarin.YieldCurve
         del sys.modules["_tessarin"]
         import _tessarin
         print(_tessarin.YieldCurve is first)
-    """)
-    assert_clean_exit(result, "True")
-
-
-def test_objects_alive_at_exit_are_released_cleanly():
-    result = run_isolated("""
-        import _tessarin
-        curve = _tessarin.YieldCurve({"value date": "2026-03-16", "id": "c", "currency": "USD",
-            "instruments": {"generator": ["USD SOFR SW"], "tenor": ["1Y"], "quote": [4.0],
-                            "in use": [True]}})
+        # objects still alive at exit, one never initialised, are released cleanly
         keep = [curve, _tessarin.IRS.__new__(_tessarin.IRS)]
-        print("done")
     """)
-    assert_clean_exit(result, "done")
+    assert_clean_exit(result, "1\nTrue")
+
+
+@pytest.mark.parametrize(("cls", "data", "shown"), [
+    (_tessarin.YieldCurve, usd_curve_input(tenors=["1Y"]), "YieldCurveObject"),
+    (_tessarin.IRS, usd_swap_input(), "InterestRateSwapObject"),
+])  # fmt: skip
+def test_both_types_take_one_dict_show_their_address_and_cannot_be_subclassed(cls, data, shown):
+    for args, message in [((), r"exactly 1 argument \(0 given\)"),
+                          (([],), "must be dict, not list"),
+                          ((data, 1), r"exactly 1 argument \(2 given\)")]:  # fmt: skip
+        with pytest.raises(TypeError, match=message):
+            cls(*args)
+    with pytest.raises(TypeError, match=r"exactly 1 argument \(0 given\)"):
+        cls(data=data)  # keywords are ignored
+    with pytest.raises(TypeError):
+        type("Derived", (cls,), {})
+    for obj in (cls(data), cls.__new__(cls)):  # built, and never initialised
+        address = re.fullmatch(f"<{shown} at 0x([0-9a-f]+)>", repr(obj)).group(1)
+        assert int(address, 16) == id(obj)

@@ -11,24 +11,16 @@ import pytest
 
 import _tessarin
 import tessarin
+from conftest import EXAMPLES, example_curves, example_trades
 from tessarin import conventions
 
 ROOT = Path(__file__).resolve().parents[2]
-EXAMPLES = ROOT / "examples"
 VALUE_DATE = dt.date(2026, 12, 8)
-
-
-def market():
-    return {c["id"]: c for c in tessarin.load_market(EXAMPLES / "market.json")}
-
-
-def trades():
-    return {t.swap["id"]: t for t in tessarin.load_trades(EXAMPLES / "trades.json")}
 
 
 @pytest.fixture(scope="module")
 def usd_input():
-    return market()["USD SOFR"]
+    return example_curves()["USD SOFR"]
 
 
 @pytest.fixture(scope="module")
@@ -43,33 +35,23 @@ def fixings():
 
 @pytest.fixture(scope="module")
 def seasoned():
-    return tessarin.IRS(trades()["USD seasoned 3Y payer"].swap)
+    return tessarin.IRS(example_trades()["USD seasoned 3Y payer"].swap)
 
 
 def results(curve, swap, fixings=None):
     """Everything a curve and a swap answer, for exact comparisons."""
     dates = curve.dates()
     probe = [VALUE_DATE, *dates, dt.date(2029, 2, 28), dates[-1] + dt.timedelta(days=400)]
-    return {
-        "df": [curve.df(d) for d in probe],
-        "dates": dates,
-        "rates": curve.rates(),
-        "price": swap.price(curve, fixings),
-        "risk": swap.risk(curve, fixings),
-        "cashflows": swap.cashflows(curve, fixings),
-        "required": swap.required_fixings(VALUE_DATE),
-    }
-
-
-def native_results(curve_input, swap_input, fixings):
-    curve = _tessarin.YieldCurve(curve_input)
-    swap = _tessarin.IRS(swap_input)
-    return results(curve, swap, fixings)
+    return {"df": [curve.df(d) for d in probe], "dates": dates, "rates": curve.rates(),
+            "price": swap.price(curve, fixings), "risk": swap.risk(curve, fixings),
+            "cashflows": swap.cashflows(curve, fixings),
+            "required": swap.required_fixings(VALUE_DATE)}  # fmt: skip
 
 
 def test_wrappers_answer_exactly_what_the_extension_types_answer(usd_input, usd_curve, seasoned,
                                                                  fixings):
-    expected = native_results(usd_input, seasoned.to_dict(), fixings)
+    native = _tessarin.YieldCurve(usd_input), _tessarin.IRS(seasoned.to_dict())
+    expected = results(*native, fixings)
     assert results(usd_curve, seasoned, fixings) == expected
     # A native curve is accepted wherever a wrapped one is.
     assert seasoned.price(usd_curve.native, fixings) == expected["price"]
@@ -141,31 +123,28 @@ def test_bad_dates_name_the_key(usd_input, bad):
         tessarin.YieldCurve({**usd_input, "value date": bad})
 
 
-def test_library_errors_come_through_unchanged(usd_input):
+def test_library_errors_come_through_unchanged(usd_input, usd_curve, seasoned):
     broken = copy.deepcopy(usd_input)
     broken["instruments"]["generator"][0] = "USD LIBOR SW"
-    with pytest.raises(RuntimeError, match="No object registered under label: USD LIBOR SW"):
+    with pytest.raises(RuntimeError, match="^No object registered under label: USD LIBOR SW$"):
         tessarin.YieldCurve(broken)
     with pytest.raises(RuntimeError, match="^Missing mandatory input: "):
         tessarin.IRS({"id": "x"})
-
-
-def test_missing_fixings_fail_and_cashflows_need_a_curve(usd_curve, seasoned):
-    with pytest.raises(RuntimeError, match="No fixings for index SOFR"):
+    with pytest.raises(RuntimeError, match="^No fixings for index SOFR$"):
         seasoned.price(usd_curve)
-    with pytest.raises(RuntimeError, match="No discount curve is provided for currency USD"):
+    with pytest.raises(RuntimeError, match="^No discount curve is provided for currency USD$"):
         seasoned.cashflows()
 
 
 def test_generator_shorthand_gives_the_explicit_swap():
-    explicit = trades()["USD 5Y payer"].swap
+    explicit = example_trades()["USD 5Y payer"].swap
     short = {key: explicit[key] for key in ("id", "effective date", "termination date")}
     short["leg1"] = {key: explicit["leg1"][key] for key in ("rate", "notional")}
     short["leg2"] = {key: explicit["leg2"][key] for key in ("margin", "notional")}
     assert tessarin.IRS(short, generator="USD SOFR SW").to_dict() == explicit
     receiver = tessarin.IRS({**short, "leg1": {**short["leg1"], "is paid": False},
                              "leg2": {**short["leg2"], "is paid": True}}, generator="USD SOFR SW")
-    curve = tessarin.YieldCurve(market()["USD SOFR"])
+    curve = tessarin.YieldCurve(example_curves()["USD SOFR"])
     assert receiver.price(curve)["NPV"] == pytest.approx(
         -tessarin.IRS(explicit).price(curve)["NPV"], rel=1e-12)
     with pytest.raises(tessarin.InputError, match="unknown generator 'USD SOFR'"):

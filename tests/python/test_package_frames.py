@@ -1,29 +1,24 @@
 """DataFrames of curve pillars, risk ladders and cash flows."""
 
 import datetime as dt
-from pathlib import Path
 
 import pytest
 
 import tessarin
+from conftest import EXAMPLES, example_curves, example_trades
 
 pd = pytest.importorskip("pandas")
-
-EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
 
 @pytest.fixture(scope="module")
 def priced():
-    curves = {c["id"]: c for c in tessarin.load_market(EXAMPLES / "market.json")}
-    trade = next(t for t in tessarin.load_trades(EXAMPLES / "trades.json")
-                 if t.swap["id"] == "USD seasoned 3Y payer")
+    trade = example_trades()["USD seasoned 3Y payer"]
     fixings = tessarin.load_fixings(EXAMPLES / "fixings.json")
-    return tessarin.YieldCurve(curves[trade.curve]), tessarin.IRS(trade.swap), fixings
+    return tessarin.YieldCurve(example_curves()[trade.curve]), tessarin.IRS(trade.swap), fixings
 
 
 def test_curve_frame_lists_the_pillars_of_instruments_in_use():
-    curve = tessarin.YieldCurve(next(c for c in tessarin.load_market(EXAMPLES / "market.json")
-                                     if c["id"] == "EUR ESTR"))
+    curve = tessarin.YieldCurve(example_curves()["EUR ESTR"])
     frame = curve.to_frame()
     assert list(frame.columns) == ["Tenor", "Quote", "Date", "Zero Rate", "Discount Factor"]
     assert pd.api.types.is_datetime64_any_dtype(frame["Date"])
@@ -35,7 +30,7 @@ def test_curve_frame_lists_the_pillars_of_instruments_in_use():
     assert frame["Discount Factor"].tolist() == [curve.df(d) for d in curve.dates()]
 
 
-def test_risk_frame_is_indexed_by_tenor(priced):
+def test_risk_and_cashflow_frames_keep_every_value_with_proper_dtypes(priced):
     curve, swap, fixings = priced
     risk = swap.risk(curve, fixings)
     frame = swap.risk_frame(curve, fixings)
@@ -44,9 +39,6 @@ def test_risk_frame_is_indexed_by_tenor(priced):
     assert (frame.dtypes == "float64").all()
     assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")]
 
-
-def test_cashflow_frames_keep_every_column_with_proper_dtypes(priced):
-    curve, swap, fixings = priced
     flows = swap.cashflows(curve, fixings)
     frames = swap.cashflow_frames(curve, fixings)
     assert list(frames) == ["Leg1", "Leg2"]

@@ -1,7 +1,5 @@
 """Charts of curves and risk ladders: real PNG files with labelled axes."""
 
-from pathlib import Path
-
 import pytest
 
 import tessarin
@@ -9,9 +7,9 @@ import tessarin
 pytest.importorskip("matplotlib")
 from matplotlib import dates as mdates
 
+from conftest import EXAMPLES, example_trades
 from tessarin import plot
 
-EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 PNG_MAGIC = b"\x89PNG\r\n\x1a\n"
 
 
@@ -49,8 +47,7 @@ def test_several_curves_share_one_chart_with_a_legend(tmp_path, curves):
 
 def test_risk_ladder_draws_one_bar_per_tenor(tmp_path, curves):
     curve = curves[0]
-    swap = tessarin.IRS(next(t.swap for t in tessarin.load_trades(EXAMPLES / "trades.json")
-                             if t.swap["id"] == "USD 5Y payer"))
+    swap = tessarin.IRS(example_trades()["USD 5Y payer"].swap)
     risk = swap.risk(curve)
     figure = swap.plot_risk(curve, path=tmp_path / "risk.png")
     png_size(tmp_path / "risk.png")

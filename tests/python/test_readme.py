@@ -2,15 +2,14 @@
 namespace, and each `tessarin ...` command of the sh blocks."""
 
 import importlib.util
-import os
 import re
 import shlex
 import shutil
-import subprocess
-import sys
 from pathlib import Path
 
 import pytest
+
+from conftest import run_cli
 
 ROOT = Path(__file__).resolve().parents[2]
 HEADING = "## A short tour"
@@ -77,9 +76,6 @@ def commands():
 
 @pytest.mark.parametrize("command", commands())
 def test_command_line_snippets_succeed(workdir, command):
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
-    args = shlex.split(command)[1:]
-    result = subprocess.run([sys.executable, "-m", "tessarin", *args], capture_output=True,
-                            text=True, env=env, timeout=300, check=False)
+    result = run_cli(*shlex.split(command)[1:])
     assert result.returncode == 0, result.stderr
     assert result.stdout and result.stderr == ""
