@@ -99,8 +99,3 @@ TEST(BoxedValue, StringOnlyFromString) {
     EXPECT_THROW((void)BoxedValue(true).get<std::string>(), std::bad_cast);
     EXPECT_THROW((void)BoxedValue(3L).get<std::string>(), std::bad_cast);
 }
-
-TEST(BoxedValue, TypeNameIsTheDynamicType) {
-    std::shared_ptr<const tsr::Object> o = std::make_shared<BoxedValue>(1);
-    EXPECT_STREQ(typeid(BoxedValue).name(), o->typeName());
-}

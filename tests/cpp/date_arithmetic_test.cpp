@@ -1,4 +1,5 @@
 #include "dates/date_arithmetic.hpp"
+#include "test_support.hpp"
 
 #include "dates/single_calendar.hpp"
 
@@ -11,6 +12,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+using namespace tsr::test;
 
 using tsr::BusinessDay;
 using tsr::date;
@@ -48,10 +51,6 @@ void operator delete(void* p, std::size_t) noexcept {
 
 namespace {
 
-date d(const char* text) {
-    return boost::gregorian::from_simple_string(text);
-}
-
 // Saturday and Sunday weekend, no holidays.
 std::shared_ptr<const tsr::Calendar> weekendsOnly() {
     return std::make_shared<tsr::SingleCalendar>("weekends", tsr::saturdaySundayWeekend,
@@ -70,39 +69,15 @@ public:
     mutable int queries = 0;
 };
 
-struct TenorCase {
-    const char* start;
-    const char* tenor;
-    bool add;
-    const char* expected;
-};
-
-struct WalkCase {
-    const char* start;
-    int count;
-    bool add;
-    const char* expected;
-};
-
-struct AdjustCase {
-    const char* day;
-    BusinessDay convention;
-    const char* expected;
-};
-
-template <class E> std::string messageOf(E&& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no exception";
-}
-
 } // namespace
 
 TEST(DateArithmetic, MovesByTenorsClampingTheDayOfMonth) {
-    const std::vector<TenorCase> cases = {
+    const struct {
+        const char* start;
+        const char* tenor;
+        bool add;
+        const char* expected;
+    } cases[] = {
         {"2026-01-31", "1M", true, "2026-02-28"},   {"2028-01-31", "1M", true, "2028-02-29"},
         {"2026-02-28", "1M", true, "2026-03-28"},   {"2026-11-15", "3M", true, "2027-02-15"},
         {"2026-03-15", "3M", false, "2025-12-15"},  {"2026-03-15", "15M", false, "2024-12-15"},
@@ -117,14 +92,11 @@ TEST(DateArithmetic, MovesByTenorsClampingTheDayOfMonth) {
         {"2026-06-15", "0M", true, "2026-06-15"},   {"2026-06-15", "0D", false, "2026-06-15"},
         {"2026-06-15", "0Y", true, "2026-06-15"},   {"2026-06-15", "0W", true, "2026-06-15"},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.start + (c.add ? " + " : " - ") +
-                     c.tenor);
-        const date start = d(c.start);
+    for (const auto& c : cases) {
         const Tenor tenor(c.tenor);
         EXPECT_EQ(d(c.expected),
-                  c.add ? tsr::addTenor(start, tenor) : tsr::subtractTenor(start, tenor));
+                  c.add ? tsr::addTenor(d(c.start), tenor) : tsr::subtractTenor(d(c.start), tenor))
+            << c.start << (c.add ? " + " : " - ") << c.tenor;
     }
 }
 
@@ -143,28 +115,30 @@ TEST(DateArithmetic, BusinessDayAndUnknownUnitsAreRejected) {
 }
 
 TEST(DateArithmetic, StepsOutsideTheDateRangeRaiseTheDateLibraryError) {
-    const std::vector<TenorCase> cases = {
-        {"9999-12-15", "1M", true, nullptr},
-        {"1400-01-15", "1M", false, nullptr},
-        {"9999-06-15", "1Y", true, nullptr},
-        {"1400-06-15", "1Y", false, nullptr},
-        {"9999-12-31", "1D", true, nullptr},
-        {"1400-01-01", "1W", false, nullptr},
-        {"2026-06-15", "2147483647M", true, nullptr},
-        {"2026-06-15", "2147483647Y", false, nullptr},
+    const struct {
+        const char* start;
+        const char* tenor;
+        bool add;
+    } cases[] = {
+        {"9999-12-15", "1M", true},
+        {"1400-01-15", "1M", false},
+        {"9999-06-15", "1Y", true},
+        {"1400-06-15", "1Y", false},
+        {"9999-12-31", "1D", true},
+        {"1400-01-01", "1W", false},
+        {"2026-06-15", "2147483647M", true},
+        {"2026-06-15", "2147483647Y", false},
         // Far enough to wrap the library's 32-bit day number back into the valid years.
-        {"2026-06-15", "2000000000D", true, nullptr},
-        {"2026-06-15", "613566757W", true, nullptr},
-        {"2026-06-15", "70000Y", true, nullptr},
+        {"2026-06-15", "2000000000D", true},
+        {"2026-06-15", "613566757W", true},
+        {"2026-06-15", "70000Y", true},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.start + (c.add ? " + " : " - ") +
-                     c.tenor);
+    for (const auto& c : cases) {
         const Tenor tenor(c.tenor);
         EXPECT_THROW(c.add ? tsr::addTenor(d(c.start), tenor)
                            : tsr::subtractTenor(d(c.start), tenor),
-                     boost::gregorian::bad_year);
+                     boost::gregorian::bad_year)
+            << c.start << (c.add ? " + " : " - ") << c.tenor;
     }
     EXPECT_EQ(d("9999-12-31"), tsr::addTenor(d("9999-11-30"), Tenor("31D")));
     EXPECT_EQ(d("1400-01-01"), tsr::subtractTenor(d("1401-01-01"), Tenor("1Y")));
@@ -183,7 +157,12 @@ TEST(DateArithmetic, DayAndWeekStepsLeaveSpecialValuesUnchanged) {
 
 TEST(DateArithmetic, WalksOverWeekendsCountingBusinessDays) {
     // 2026-06-12 is a Friday.
-    const std::vector<WalkCase> cases = {
+    const struct {
+        const char* start;
+        int count;
+        bool add;
+        const char* expected;
+    } cases[] = {
         {"2026-06-12", 1, true, "2026-06-15"},  {"2026-06-13", 1, true, "2026-06-15"},
         {"2026-06-13", 0, true, "2026-06-13"},  {"2026-06-13", -3, true, "2026-06-13"},
         {"2026-06-15", 1, false, "2026-06-12"}, {"2026-06-14", 1, false, "2026-06-12"},
@@ -192,10 +171,8 @@ TEST(DateArithmetic, WalksOverWeekendsCountingBusinessDays) {
         {"2026-06-12", 2, true, "2026-06-16"},  {"2026-06-15", 23, true, "2026-07-16"},
     };
     const auto calendar = weekendsOnly();
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.start + (c.add ? " + " : " - ") +
-                     std::to_string(c.count));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.start) + (c.add ? " + " : " - ") + std::to_string(c.count));
         const date start = d(c.start);
         EXPECT_EQ(d(c.expected), c.add ? tsr::addBusinessDays(start, c.count, calendar)
                                        : tsr::subtractBusinessDays(start, c.count, calendar));
@@ -204,7 +181,7 @@ TEST(DateArithmetic, WalksOverWeekendsCountingBusinessDays) {
     }
 }
 
-TEST(DateArithmetic, WalksSkipHolidays) {
+TEST(DateArithmetic, WalksAndAdjustmentsSkipHolidays) {
     // Thursday 2026-12-24 and Friday 2026-12-25 closed.
     const auto calendar = std::make_shared<tsr::SingleCalendar>(
         "xmas", tsr::saturdaySundayWeekend, std::vector<date>{d("2026-12-25"), d("2026-12-24")},
@@ -214,6 +191,14 @@ TEST(DateArithmetic, WalksSkipHolidays) {
     EXPECT_EQ(d("2026-12-29"), tsr::addBusinessDays(d("2026-12-24"), 2, calendar));
     // A holiday start stays a holiday when nothing is added.
     EXPECT_EQ(d("2026-12-25"), tsr::addBusinessDays(d("2026-12-25"), 0, calendar));
+    // Thursday 2026-12-31 and Friday 2027-01-01 closed, Wednesday 2026-12-30 closed too:
+    // the backward walk starts at 2026-12-30 and lands on Tuesday 2026-12-29.
+    const auto yearEnd = std::make_shared<tsr::SingleCalendar>(
+        "year end", tsr::saturdaySundayWeekend,
+        std::vector<date>{d("2026-12-30"), d("2026-12-31"), d("2027-01-01")}, std::vector<date>{});
+    EXPECT_EQ(d("2026-12-29"),
+              tsr::adjustDate(d("2026-12-31"), BusinessDay::ModifiedFollowing, yearEnd));
+    EXPECT_EQ(d("2027-01-04"), tsr::adjustDate(d("2026-12-31"), BusinessDay::Following, yearEnd));
 }
 
 TEST(DateArithmetic, NonPositiveCountsAndNoAdjustmentNeverAskTheCalendar) {
@@ -235,7 +220,11 @@ TEST(DateArithmetic, NonPositiveCountsAndNoAdjustmentNeverAskTheCalendar) {
 }
 
 TEST(DateArithmetic, AdjustsByConvention) {
-    const std::vector<AdjustCase> cases = {
+    const struct {
+        const char* day;
+        BusinessDay convention;
+        const char* expected;
+    } cases[] = {
         // Saturday 2026-01-31: the following business day is in February.
         {"2026-01-31", BusinessDay::ModifiedFollowing, "2026-01-30"},
         {"2026-01-31", BusinessDay::Following, "2026-02-02"},
@@ -252,23 +241,10 @@ TEST(DateArithmetic, AdjustsByConvention) {
         {"2026-06-14", BusinessDay::Preceding, "2026-06-12"},
     };
     const auto calendar = weekendsOnly();
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.day + " convention " +
-                     std::to_string(static_cast<int>(c.convention)));
-        EXPECT_EQ(d(c.expected), tsr::adjustDate(d(c.day), c.convention, calendar));
+    for (const auto& c : cases) {
+        EXPECT_EQ(d(c.expected), tsr::adjustDate(d(c.day), c.convention, calendar))
+            << c.day << " convention " << static_cast<int>(c.convention);
     }
-}
-
-TEST(DateArithmetic, ModifiedFollowingRollsBackFromTheDateItself) {
-    // Thursday 2026-12-31 and Friday 2027-01-01 closed, Wednesday 2026-12-30 closed too:
-    // the backward walk starts at 2026-12-30 and lands on Tuesday 2026-12-29.
-    const auto calendar = std::make_shared<tsr::SingleCalendar>(
-        "year end", tsr::saturdaySundayWeekend,
-        std::vector<date>{d("2026-12-30"), d("2026-12-31"), d("2027-01-01")}, std::vector<date>{});
-    EXPECT_EQ(d("2026-12-29"),
-              tsr::adjustDate(d("2026-12-31"), BusinessDay::ModifiedFollowing, calendar));
-    EXPECT_EQ(d("2027-01-04"), tsr::adjustDate(d("2026-12-31"), BusinessDay::Following, calendar));
 }
 
 TEST(DateArithmetic, BusinessDaysAreKeptUnderEveryConvention) {
@@ -316,22 +292,13 @@ TEST(DateArithmetic, BusinessDayNamesIgnoreLetterCaseOnly) {
     for (const auto& [name, value] : accepted) {
         EXPECT_EQ(value, tsr::parseBusinessDay(name)) << name;
     }
-    const std::vector<std::pair<std::string, std::string>> rejected = {
-        {"", "empty string"},
-        {"Following ", "unknown value"},
-        {" Following", "unknown value"},
-        {"MF", "unknown value"},
-        {"F", "unknown value"},
-        {"ModifiedFollowing", "unknown value"},
-        {"NoAdjustment", "unknown value"},
-        {std::string("Following\0", 10), "unknown value"},
-    };
-    for (const auto& [name, message] : rejected) {
-        try {
-            tsr::parseBusinessDay(name);
-            ADD_FAILURE() << "accepted [" << name << "]";
-        } catch (const std::invalid_argument& e) {
-            EXPECT_EQ(message, e.what()) << name;
-        }
+    expectThrowWithMessage<std::invalid_argument>([] { tsr::parseBusinessDay(""); },
+                                                  "empty string");
+    for (const std::string& name :
+         {std::string("Following "), std::string(" Following"), std::string("MF"), std::string("F"),
+          std::string("ModifiedFollowing"), std::string("NoAdjustment"),
+          std::string("Following\0", 10)}) {
+        expectThrowWithMessage<std::invalid_argument>([&] { tsr::parseBusinessDay(name); },
+                                                      "unknown value");
     }
 }

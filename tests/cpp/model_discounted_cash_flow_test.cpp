@@ -1,25 +1,24 @@
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
-#include "conventions/init_defaults.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
 #include "dates/tenor.hpp"
 #include "products/model_discounted_cash_flow.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
+
+using namespace tsr::test;
 
 using namespace tsr;
 
 namespace {
 
-class Defaults : public ::testing::Environment {
-public:
-    void SetUp() override { initDefaults(); }
-};
-const auto* const defaults = ::testing::AddGlobalTestEnvironment(new Defaults);
+[[maybe_unused]] ::testing::Environment* const defaultsEnvironment = useDefaults();
 
 date d(int y, int m, int dd) {
     return date(y, m, dd);
@@ -28,16 +27,9 @@ date d(int y, int m, int dd) {
 std::shared_ptr<const ProductInterestRateSwap>
 makeSwap(date start, date end, double rate, double margin = 0.0, double notional = 1e6,
          const std::string& generator = "USD SOFR SW") {
-    ObjectTree tree;
-    tree.add("id", std::string("test swap"));
-    tree.add("start date", start);
-    tree.add("end date", end);
-    tree.add("leg1.rate", rate);
-    tree.add("leg1.notional", notional);
-    tree.add("leg2.margin", margin);
-    tree.add("leg2.notional", notional);
     return std::make_shared<ProductInterestRateSwap>(
-        GeneratorRepository::instance().get<Generator>(generator), tree);
+        GeneratorRepository::instance().get<Generator>(generator),
+        swapTree("test swap", start, end, rate, margin, notional, notional));
 }
 
 // A flat continuously compounded curve: df(t) = exp(-r t).
@@ -56,15 +48,6 @@ std::vector<double> column(const ObjectTree& table, const std::string& key) {
         values.push_back(node.get_value<double>());
     }
     return values;
-}
-
-std::string message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no exception";
 }
 
 } // namespace
@@ -135,23 +118,23 @@ TEST(ModelDiscountedCashFlow, RunningPeriodFixingErrors) {
     CurveMap curves{{"USD", &curve}, {"SOFR", &curve}};
     const auto swap = makeSwap(d(2026, 3, 4), d(2027, 3, 4), 0.03);
     const auto& leg = swap->legs()[1];
-    EXPECT_EQ("No fixings for index SOFR", message([&] { calculateRates(leg, curves, {}); }));
+    EXPECT_EQ("No fixings for index SOFR", messageOf([&] { calculateRates(leg, curves, {}); }));
     FixingsMap partial{{"SOFR", {{d(2026, 3, 4), d(2026, 3, 5)}, {0.05, 0.05}}}};
     EXPECT_EQ("Fixing is required for date 2026-03-06",
-              message([&] { calculateRates(leg, curves, partial); }));
+              messageOf([&] { calculateRates(leg, curves, partial); }));
     FixingsMap uneven{{"SOFR", {{d(2026, 3, 4), d(2026, 3, 5)}, {0.05}}}};
     EXPECT_EQ("Error, fixings for index SOFR have 2 dates and 1 values.",
-              message([&] { calculateRates(leg, curves, uneven); }));
+              messageOf([&] { calculateRates(leg, curves, uneven); }));
     CurveMap noEstimation{{"USD", &curve}};
     EXPECT_EQ("No estimation curve is provided for index SOFR",
-              message([&] { calculateRates(leg, noEstimation, {}); }));
+              messageOf([&] { calculateRates(leg, noEstimation, {}); }));
     CurveMap noDiscount{{"SOFR", &curve}};
     EXPECT_EQ("No discount curve is provided for currency USD",
-              message([&] { calculateDiscountFactors(leg, noDiscount); }));
+              messageOf([&] { calculateDiscountFactors(leg, noDiscount); }));
     EXPECT_EQ("No discount curve is provided for currency USD",
-              message([&] { ModelDiscountedCashFlow::price(swap, noDiscount, {}); }));
+              messageOf([&] { ModelDiscountedCashFlow::price(swap, noDiscount, {}); }));
     EXPECT_EQ("Unsupported product.",
-              message([&] { ModelDiscountedCashFlow::price(nullptr, curves, {}); }));
+              messageOf([&] { ModelDiscountedCashFlow::price(nullptr, curves, {}); }));
     EXPECT_EQ(2u, curves.size()) << "lookups must not insert";
     EXPECT_EQ(1u, noDiscount.size()) << "lookups must not insert";
 }
@@ -188,14 +171,8 @@ TEST(ModelDiscountedCashFlow, PriceSumsReceivedMinusPaidAfterTheValueDate) {
     const ObjectTree flows = ModelDiscountedCashFlow::cashflows(swap, curves, {});
     const auto fixedPv = column(flows.get_child("Leg1"), "Cash Flow PV");
     const auto floatPv = column(flows.get_child("Leg2"), "Cash Flow PV");
-    double fixedSum = 0.0;
-    double floatSum = 0.0;
-    for (double x : fixedPv) {
-        fixedSum += x;
-    }
-    for (double x : floatPv) {
-        floatSum += x;
-    }
+    const double fixedSum = std::accumulate(fixedPv.begin(), fixedPv.end(), 0.0);
+    const double floatSum = std::accumulate(floatPv.begin(), floatPv.end(), 0.0);
     EXPECT_NEAR(-fixedSum, pv.get<double>("Leg1 PV"), 1e-6);
     EXPECT_NEAR(floatSum, pv.get<double>("Leg2 PV"), 1e-6);
     EXPECT_EQ(pv.get<double>("Leg1 PV") + pv.get<double>("Leg2 PV"), pv.get<double>("NPV"));
@@ -225,7 +202,7 @@ TEST(ModelDiscountedCashFlow, CashFlowColumnsPerLegKind) {
               keys("Leg2"));
     CurveMap none;
     EXPECT_EQ("No discount curve is provided for currency USD",
-              message([&] { ModelDiscountedCashFlow::cashflows(swap, none, {}); }));
+              messageOf([&] { ModelDiscountedCashFlow::cashflows(swap, none, {}); }));
 }
 
 TEST(ModelDiscountedCashFlow, SettledPeriodsPayTheMarginOnly) {

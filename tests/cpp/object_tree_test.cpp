@@ -1,37 +1,17 @@
 #include "core/object_tree.hpp"
+#include "test_support.hpp"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+using namespace tsr::test;
+
 using tsr::date;
 using tsr::ObjectTree;
 
-namespace {
-
-ObjectTree fromJson(const std::string& json) {
-    std::istringstream in(json);
-    tsr::TextTree text;
-    boost::property_tree::read_json(in, text);
-    return tsr::convertToPropertyTree(text);
-}
-
-} // namespace
-
-TEST(ObjectTree, PutStoresTheTypeGiven) {
-    ObjectTree t;
-    t.add("a", 1);
-    t.add("b", 1.5);
-    t.add("c", std::string("x"));
-    t.add("d", date(2026, 1, 1));
-    t.add("e", true);
-    EXPECT_EQ(6u, tsr::boxedValue(t.get_child("a")).index());
-    EXPECT_EQ(10u, tsr::boxedValue(t.get_child("b")).index());
-    EXPECT_EQ(17u, tsr::boxedValue(t.get_child("c")).index());
-    EXPECT_EQ(18u, tsr::boxedValue(t.get_child("d")).index());
-    EXPECT_EQ(0u, tsr::boxedValue(t.get_child("e")).index());
-}
+namespace {} // namespace
 
 TEST(ObjectTree, AddAlwaysAppendsAndLookupFindsTheFirst) {
     ObjectTree t;

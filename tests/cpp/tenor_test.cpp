@@ -1,4 +1,5 @@
 #include "dates/tenor.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+using namespace tsr::test;
 using tsr::Tenor;
 using Unit = Tenor::Unit;
 
@@ -70,77 +72,55 @@ std::string expectedOutcome(const std::string& text) {
     }
 }
 
-struct ParseCase {
-    std::string text;
-    Unit unit;
-    int amount;
-    std::string printed;
-};
-
-struct FailureCase {
-    std::string text;
-    std::string outcome;
-};
-
 } // namespace
 
 TEST(Tenor, ParsesCountAndUnitInAnyLetterCase) {
-    const std::vector<ParseCase> cases = {
-        {"3M", Unit::Months, 3, "3M"},
+    const struct {
+        const char* text;
+        Unit unit;
+        int amount;
+        const char* printed;
+    } cases[] = {
         {"3m", Unit::Months, 3, "3M"},
-        {"10Y", Unit::Years, 10, "10Y"},
         {"10y", Unit::Years, 10, "10Y"},
-        {"1W", Unit::Weeks, 1, "1W"},
         {"1w", Unit::Weeks, 1, "1W"},
-        {"2D", Unit::Days, 2, "2D"},
         {"2d", Unit::Days, 2, "2D"},
         {"2BD", Unit::BusinessDays, 2, "2BD"},
-        {"2bd", Unit::BusinessDays, 2, "2BD"},
-        {"2Bd", Unit::BusinessDays, 2, "2BD"},
         {"2bD", Unit::BusinessDays, 2, "2BD"},
-        {"2B", Unit::BusinessDays, 2, "2BD"},
         {"2b", Unit::BusinessDays, 2, "2BD"},
         {"0M", Unit::Months, 0, "0M"},
         {"007D", Unit::Days, 7, "7D"},
         {"123Y", Unit::Years, 123, "123Y"},
         {"2147483647D", Unit::Days, 2147483647, "2147483647D"},
-        {"18M", Unit::Months, 18, "18M"},
-        {"12M", Unit::Months, 12, "12M"},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.text);
+    for (const auto& c : cases) {
         const Tenor tenor(c.text);
-        EXPECT_EQ(c.unit, tenor.unit());
-        EXPECT_EQ(c.amount, tenor.amount());
-        EXPECT_EQ(c.printed, tenor.toString());
+        EXPECT_EQ(c.unit, tenor.unit()) << c.text;
+        EXPECT_EQ(c.amount, tenor.amount()) << c.text;
+        EXPECT_EQ(c.printed, tenor.toString()) << c.text;
     }
 }
 
 TEST(Tenor, RejectsMalformedTextWithTheMessageOfItsKind) {
     const std::string input = "Error, invalid tenor input: ";
-    const std::vector<FailureCase> cases = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", runtimeError(input)},
-        {"M", runtimeError(input + "M")},
         {"3 M", runtimeError(input + "3 M")},
-        {" 3M", runtimeError(input + " 3M")},
-        {"3M ", runtimeError(input + "3M ")},
         {"-3M", runtimeError(input + "-3M")},
         {"3BDX", runtimeError(input + "3BDX")},
-        {"3", runtimeError(input + "3")},
         {"3M\n", runtimeError(input + "3M\n")},
         {"3MO", runtimeError("Error, invalid tenor: 3MO")},
-        {"3MM", runtimeError("Error, invalid tenor: 3MM")},
         {"3X", runtimeError("Error, invalid tenor :3X")},
-        {"12", runtimeError("Error, invalid tenor :12")},
         {"123", runtimeError("Error, invalid tenor :123")},
         {"99999999999D", "out_of_range|stoi"},
         {"2147483648D", "out_of_range|stoi"},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].text);
-        EXPECT_EQ(cases[i].outcome, parseOutcome(cases[i].text));
+    for (const auto& [text, outcome] : cases) {
+        EXPECT_EQ(outcome, parseOutcome(text)) << text;
     }
+    // Parsing stops at the first NUL character.
+    EXPECT_EQ(parsed(Unit::Months, 3), parseOutcome(std::string("3M\0garbage", 10)));
+    EXPECT_EQ(runtimeError(input + "3"), parseOutcome(std::string("3\0M", 3)));
 }
 
 TEST(Tenor, SplitsDigitsFromUnitLikeTheFullPatternMatch) {
@@ -169,17 +149,12 @@ TEST(Tenor, SplitsDigitsFromUnitLikeTheFullPatternMatch) {
     EXPECT_EQ(0, mismatches);
 }
 
-TEST(Tenor, StopsAtTheFirstNulCharacter) {
-    EXPECT_EQ(parsed(Unit::Months, 3), parseOutcome(std::string("3M\0garbage", 10)));
-    EXPECT_EQ(runtimeError("Error, invalid tenor input: 3"), parseOutcome(std::string("3\0M", 3)));
-}
-
 TEST(Tenor, LongTextsAreJudgedWithoutExhaustingTheStack) {
     for (const std::size_t length : {std::size_t{100000}, std::size_t{1000000}}) {
         const std::string ones(length - 1, '1');
         const std::string zeros(length - 3, '0');
         const std::string letters(length, 'M');
-        const std::vector<FailureCase> cases = {
+        const std::vector<std::pair<std::string, std::string>> cases = {
             {ones + "D", "out_of_range|stoi"},
             // All digits: the last one is the unit, the count before it is converted first.
             {ones + "1", "out_of_range|stoi"},
@@ -192,54 +167,38 @@ TEST(Tenor, LongTextsAreJudgedWithoutExhaustingTheStack) {
         };
         for (std::size_t i = 0; i < cases.size(); ++i) {
             // Compared in one piece: a failure report of a million characters helps nobody.
-            const std::string found = parseOutcome(cases[i].text);
-            EXPECT_TRUE(cases[i].outcome == found)
+            const std::string found = parseOutcome(cases[i].first);
+            EXPECT_TRUE(cases[i].second == found)
                 << "length " << length << " case " << i << ": found " << found.substr(0, 60);
         }
     }
 }
 
-TEST(Tenor, ConstructorFromUnitAndAmountRejectsNonPositiveAmounts) {
+TEST(Tenor, ConstructionAndMultiplicationNeedPositiveAmountsInRange) {
     const Tenor tenor(Unit::Weeks, 2);
     EXPECT_EQ(Unit::Weeks, tenor.unit());
     EXPECT_EQ(2, tenor.amount());
     EXPECT_EQ("2W", tenor.toString());
-    for (const int amount : {0, -1, -2147483647 - 1}) {
-        try {
-            (void)Tenor(Unit::Months, amount);
-            ADD_FAILURE() << "amount " << amount << " accepted";
-        } catch (const std::logic_error& e) {
-            EXPECT_STREQ("Error, non-positive amount for the tenor.", e.what());
-        }
-    }
-}
-
-TEST(Tenor, MultiplicationScalesTheAmountAndKeepsTheUnit) {
     const Tenor product = 3 * Tenor("6M");
     EXPECT_EQ(Unit::Months, product.unit());
     EXPECT_EQ(18, product.amount());
-    EXPECT_EQ("18M", product.toString());
-    EXPECT_EQ("24M", (4 * Tenor(Unit::Months, 6)).toString());
     EXPECT_EQ("4BD", (2 * Tenor("2b")).toString());
+    const std::string nonPositive = "Error, non-positive amount for the tenor.";
+    for (const int amount : {0, -1, -2147483647 - 1}) {
+        expectThrowWithMessage<std::logic_error>([&] { (void)Tenor(Unit::Months, amount); },
+                                                 nonPositive);
+    }
     for (const int factor : {0, -1}) {
-        try {
-            (void)(factor * Tenor("6M"));
-            ADD_FAILURE() << "factor " << factor << " accepted";
-        } catch (const std::logic_error& e) {
-            EXPECT_STREQ("Error, non-positive amount for the tenor.", e.what());
-        }
+        expectThrowWithMessage<std::logic_error>([&] { (void)(factor * Tenor("6M")); },
+                                                 nonPositive);
     }
     // A zero-count parsed tenor cannot be multiplied either.
     EXPECT_THROW(1 * Tenor("0D"), std::logic_error);
-}
-
-TEST(Tenor, MultiplicationBeyondTheIntegerRangeFailsInsteadOfWrapping) {
+    // Beyond the integer range multiplication fails instead of wrapping.
     EXPECT_EQ(2147483646, (2 * Tenor(Unit::Days, 1073741823)).amount());
     EXPECT_THROW(2 * Tenor(Unit::Days, 1073741824), std::out_of_range);
     EXPECT_THROW(65536 * Tenor(Unit::Days, 65536), std::out_of_range);
-}
-
-TEST(Tenor, UnitOutsideTheEnumerationPrintsAsEmptyText) {
+    // A unit outside the enumeration prints as empty text.
     EXPECT_EQ("", Tenor(static_cast<Unit>(6), 1).toString());
     EXPECT_EQ("", Tenor(static_cast<Unit>(0), 1).toString());
 }

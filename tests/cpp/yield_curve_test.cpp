@@ -1,6 +1,8 @@
 #include "curves/yield_curve.hpp"
 
+#include "test_support.hpp"
 #include <boost/date_time/gregorian/gregorian.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +13,8 @@
 using tsr::date;
 using tsr::YieldCurve;
 using tsr::YieldCurveInterpolation;
+
+using namespace tsr::test;
 
 namespace {
 
@@ -28,18 +32,10 @@ YieldCurve twoPillars(YieldCurveInterpolation kind) {
     return YieldCurve(valueDate, {daysAfter(365), daysAfter(730)}, {0.02, 0.03}, kind);
 }
 
-const std::vector<date> dates = {daysAfter(30),  daysAfter(91),   daysAfter(182), daysAfter(365),
-                                 daysAfter(730), daysAfter(1826), daysAfter(3652)};
+const std::vector<date> pillarDates = {daysAfter(30),  daysAfter(91),  daysAfter(182),
+                                       daysAfter(365), daysAfter(730), daysAfter(1826),
+                                       daysAfter(3652)};
 const std::vector<double> rates = {0.031, 0.0305, 0.029, 0.027, -0.004, 0.026, 0.033};
-
-template <class F> void expectMessage(F&& f, const std::string& expected) {
-    try {
-        f();
-        ADD_FAILURE() << "no exception, expected: " << expected;
-    } catch (const std::exception& e) {
-        EXPECT_EQ(expected, e.what());
-    }
-}
 
 } // namespace
 
@@ -76,8 +72,8 @@ TEST(YieldCurve, TwoPillarExamples) {
 }
 
 TEST(YieldCurve, PillarsBoundariesAndExtrapolation) {
-    const YieldCurve byRates(valueDate, dates, rates, YieldCurveInterpolation::LinearRates);
-    const YieldCurve byLogDf(valueDate, dates, rates, YieldCurveInterpolation::LinearLogDf);
+    const YieldCurve byRates(valueDate, pillarDates, rates, YieldCurveInterpolation::LinearRates);
+    const YieldCurve byLogDf(valueDate, pillarDates, rates, YieldCurveInterpolation::LinearLogDf);
     const auto& t = byRates.pillarTimes();
     const std::size_t n = t.size();
     for (const YieldCurve* curve : {&byRates, &byLogDf}) {
@@ -116,16 +112,6 @@ TEST(YieldCurve, SinglePillarGivesItsZeroRateEverywhere) {
     }
 }
 
-TEST(YieldCurve, UpperIndexFindsTheSegment) {
-    const YieldCurve curve(valueDate, {daysAfter(365), daysAfter(730), daysAfter(1095)},
-                           {0.01, 0.02, 0.03}, YieldCurveInterpolation::LinearRates);
-    const std::pair<double, std::size_t> cases[] = {{0.5, 0},       {1.0, 0}, {1.5, 0}, {2.0, 0},
-                                                    {2.0000001, 1}, {3.0, 1}, {7.0, 1}, {-1.0, 0}};
-    for (const auto& [t, expected] : cases) {
-        EXPECT_EQ(expected, curve.upperIndex(t)) << "t " << t;
-    }
-}
-
 TEST(YieldCurve, UpdateReplacesTheRatesInPlace) {
     YieldCurve byRates = twoPillars(YieldCurveInterpolation::LinearRates);
     const double* storage = byRates.pillarRates().data();
@@ -147,8 +133,8 @@ TEST(YieldCurve, UpdateReplacesTheRatesInPlace) {
 TEST(YieldCurve, UpdateOfOneRateMatchesAFullUpdate) {
     for (auto kind : kinds) {
         for (std::size_t k = 0; k < rates.size(); ++k) {
-            YieldCurve single(valueDate, dates, rates, kind);
-            YieldCurve full(valueDate, dates, rates, kind);
+            YieldCurve single(valueDate, pillarDates, rates, kind);
+            YieldCurve full(valueDate, pillarDates, rates, kind);
             std::vector<double> bumped = rates;
             bumped[k] = 0.123;
             single.updateRate(k, 0.123);

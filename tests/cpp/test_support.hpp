@@ -1,0 +1,206 @@
+// Helpers shared by the C++ test executables.
+#pragma once
+
+#include "conventions/generator_swap.hpp"
+#include "conventions/init_defaults.hpp"
+#include "core/object_tree.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+#include <boost/property_tree/json_parser.hpp>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tsr::test {
+
+// Registers the built-in calendars, indices and generators once per executable.
+class DefaultsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { initDefaults(); }
+};
+
+inline ::testing::Environment* useDefaults() {
+    return ::testing::AddGlobalTestEnvironment(new DefaultsEnvironment);
+}
+
+inline date d(const char* iso) {
+    return boost::gregorian::from_simple_string(iso);
+}
+
+inline std::vector<date> dates(std::initializer_list<const char*> isos) {
+    std::vector<date> out;
+    for (const char* iso : isos) {
+        out.push_back(d(iso));
+    }
+    return out;
+}
+
+inline std::string iso(const date& x) {
+    return boost::gregorian::to_iso_extended_string(x);
+}
+
+inline ObjectTree fromJson(std::string_view json) {
+    std::istringstream in{std::string(json)};
+    TextTree text;
+    boost::property_tree::read_json(in, text);
+    return convertToPropertyTree(text);
+}
+
+// The message of what the call throws, or "no exception".
+template <class F> std::string messageOf(F&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+// The call must throw, with exactly this message.
+template <class F> void expectMessage(F&& call, const std::string& expected) {
+    EXPECT_EQ(expected, messageOf(std::forward<F>(call)));
+}
+
+// The call must throw an E whose message is exactly m.
+template <class E>
+void expectThrowWithMessage(const std::function<void()>& f, const std::string& m) {
+    try {
+        f();
+        ADD_FAILURE() << "expected an exception with message: " << m;
+    } catch (const E& e) {
+        EXPECT_EQ(m, e.what());
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "wrong exception kind, message: " << e.what() << ", expected: " << m;
+    }
+}
+
+// Conventions of one swap leg; the defaults are those of the dollar swap's fixed leg.
+struct LegSpec {
+    bool fixed = true;
+    bool paid = true;
+    std::string currency = "USD";
+    std::string calendar = "US";
+    std::string index = "SOFR"; // floating legs only
+    std::string frequency = "1Y";
+    std::string dayCount = "ACT/360";
+    std::string accrualAdjustment = "Modified Following";
+    std::string accrualCalendar = "US";
+    std::string payAdjustment = "Following";
+    std::string payCalendar = "US";
+    int payLag = 2;
+    std::string roll = "backward";
+};
+
+// A received floating leg on the index.
+inline LegSpec floatingLeg(const std::string& index = "SOFR") {
+    LegSpec spec;
+    spec.fixed = false;
+    spec.paid = false;
+    spec.index = index;
+    return spec;
+}
+
+inline ObjectTree legTree(const LegSpec& spec) {
+    ObjectTree t;
+    t.add("currency", spec.currency);
+    t.add("is fixed", spec.fixed);
+    t.add("is paid", spec.paid);
+    t.add("calendar", spec.calendar);
+    if (!spec.fixed) {
+        t.add("index", spec.index);
+    }
+    t.add("frequency", spec.frequency);
+    t.add("day count convention", spec.dayCount);
+    t.add("accrual adjustment", spec.accrualAdjustment);
+    t.add("accrual calendar", spec.accrualCalendar);
+    t.add("pay adjustment", spec.payAdjustment);
+    t.add("pay calendar", spec.payCalendar);
+    t.add("pay lag", spec.payLag);
+    t.add("roll", spec.roll);
+    return t;
+}
+
+// A swap generator description; a null leg is left out.
+inline ObjectTree swapGeneratorTree(const std::string& id, const LegSpec* leg1, const LegSpec* leg2,
+                                    int startDelay = 2, const std::string& calendar = "US") {
+    ObjectTree t;
+    t.add("id", id);
+    t.add("start delay", startDelay);
+    t.add("calendar", calendar);
+    if (leg1 != nullptr) {
+        t.add_child("leg1", legTree(*leg1));
+    }
+    if (leg2 != nullptr) {
+        t.add_child("leg2", legTree(*leg2));
+    }
+    return t;
+}
+
+// An overnight deposit generator in dollars on the US calendar.
+inline ObjectTree depositGeneratorTree(const std::string& id) {
+    ObjectTree t;
+    t.add("id", id);
+    t.add("currency", std::string("USD"));
+    t.add("tenor", std::string("1D"));
+    t.add("start delay", 0);
+    t.add("pay adjustment", std::string("Following"));
+    t.add("pay calendar", std::string("US"));
+    t.add("accrual adjustment", std::string("Following"));
+    t.add("accrual calendar", std::string("US"));
+    return t;
+}
+
+// Trade data of a swap: the fixed rate of leg 1 and the margin of leg 2.
+inline ObjectTree swapTree(const std::string& id, date start, date end, double rate, double margin,
+                           double notional1, double notional2) {
+    ObjectTree t;
+    t.add("id", id);
+    t.add("start date", start);
+    t.add("end date", end);
+    t.add("leg1.rate", rate);
+    t.add("leg1.notional", notional1);
+    t.add("leg2.margin", margin);
+    t.add("leg2.notional", notional2);
+    return t;
+}
+
+// Removes the first node at a path of one or two keys.
+inline void erase(ObjectTree& tree, const std::string& path) {
+    const auto dot = path.find('.');
+    ObjectTree& parent = dot == std::string::npos ? tree : tree.get_child(path.substr(0, dot));
+    const std::string key = dot == std::string::npos ? path : path.substr(dot + 1);
+    const auto it = parent.find(key);
+    ASSERT_NE(parent.not_found(), it) << path;
+    parent.erase(parent.to_iterator(it));
+}
+
+// Every convention of a built leg against the description it was built from, its class too.
+inline void expectLegConventions(const GeneratorSwap::SwapLeg* leg, const LegSpec& spec) {
+    ASSERT_TRUE(leg);
+    EXPECT_EQ(spec.currency, leg->currency());
+    EXPECT_EQ(spec.fixed, leg->isFixed());
+    EXPECT_EQ(spec.paid, leg->isPaid());
+    EXPECT_EQ(spec.calendar, leg->calendar());
+    EXPECT_EQ(spec.frequency, leg->frequency());
+    EXPECT_EQ(spec.dayCount, leg->dayCountConvention());
+    EXPECT_EQ(spec.accrualAdjustment, leg->accrualAdjustment());
+    EXPECT_EQ(spec.accrualCalendar, leg->accrualCalendar());
+    EXPECT_EQ(spec.payAdjustment, leg->payAdjustment());
+    EXPECT_EQ(spec.payCalendar, leg->payCalendar());
+    EXPECT_EQ(spec.payLag, leg->payLag());
+    EXPECT_EQ(spec.roll, leg->roll());
+    const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(leg);
+    EXPECT_EQ(spec.fixed, dynamic_cast<const GeneratorSwap::SwapLegFixed*>(leg) != nullptr);
+    ASSERT_EQ(!spec.fixed, floating != nullptr);
+    if (floating != nullptr) {
+        EXPECT_EQ(spec.index, floating->index());
+    }
+}
+
+} // namespace tsr::test
