@@ -101,16 +101,16 @@ template <class T> std::shared_ptr<const Object> boxedNumber(PyObject* value) {
 
 // Data from (index, value): a BoxedValue holding that alternative; the text
 // "object" for a plain Object; None for no data.
-std::shared_ptr<const Object> makeData(PyObject* spec) {
-    if (spec == Py_None) {
+std::shared_ptr<const Object> makeData(PyObject* layout) {
+    if (layout == Py_None) {
         return nullptr;
     }
-    if (PyUnicode_Check(spec)) {
+    if (PyUnicode_Check(layout)) {
         return std::make_shared<Object>();
     }
     Py_ssize_t index = 0;
     PyObject* value = nullptr;
-    if (PyArg_ParseTuple(spec, "nO", &index, &value) == 0) {
+    if (PyArg_ParseTuple(layout, "nO", &index, &value) == 0) {
         throw PythonError();
     }
     switch (index) {
@@ -168,10 +168,10 @@ std::shared_ptr<const Object> makeData(PyObject* spec) {
 }
 
 // The inverse of dumpTree: (data, [(key, data, children), ...]).
-ObjectTree buildTree(PyObject* spec) {
+ObjectTree buildTree(PyObject* layout) {
     PyObject* data = nullptr;
     PyObject* children = nullptr;
-    if (PyArg_ParseTuple(spec, "OO!", &data, &PyList_Type, &children) == 0) {
+    if (PyArg_ParseTuple(layout, "OO!", &data, &PyList_Type, &children) == 0) {
         throw PythonError();
     }
     ObjectTree tree(makeData(data));
@@ -207,12 +207,12 @@ PyObject* toTree(PyObject*, PyObject* args) {
 }
 
 PyObject* toPython(PyObject*, PyObject* args) {
-    PyObject* spec = nullptr;
+    PyObject* layout = nullptr;
     const char* path = "root";
-    if (PyArg_ParseTuple(args, "O|s", &spec, &path) == 0) {
+    if (PyArg_ParseTuple(args, "O|s", &layout, &path) == 0) {
         return nullptr;
     }
-    return guarded([&] { return PyRef::steal(treeToPyObject(buildTree(spec), path)); });
+    return guarded([&] { return PyRef::steal(treeToPyObject(buildTree(layout), path)); });
 }
 
 PyObject* jsonToTree(PyObject*, PyObject* args) {

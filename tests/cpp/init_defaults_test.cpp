@@ -114,14 +114,14 @@ TEST(InitDefaults, RegistersTheSwapGenerators) {
         EXPECT_EQ(row.calendar, generator->calendar());
         for (const bool fixed : {true, false}) {
             SCOPED_TRACE(fixed ? "leg1" : "leg2");
-            const LegSpec spec{fixed,        fixed,
-                               row.currency, row.calendar,
-                               row.index,    row.frequency,
-                               row.dayCount, "Modified Following",
-                               row.calendar, row.payAdjustment,
-                               row.calendar, row.payLag,
-                               "backward"};
-            expectLegConventions(generator->legs()[fixed ? 0 : 1].get(), spec);
+            const LegConventions expected{fixed,        fixed,
+                                          row.currency, row.calendar,
+                                          row.index,    row.frequency,
+                                          row.dayCount, "Modified Following",
+                                          row.calendar, row.payAdjustment,
+                                          row.calendar, row.payLag,
+                                          "backward"};
+            expectLegConventions(generator->legs()[fixed ? 0 : 1].get(), expected);
         }
         // The index of a generator is one of the registered ones.
         EXPECT_EQ(row.index, IndexRepository::instance().get<OisIndex>(row.index)->id());

@@ -72,11 +72,11 @@ public:
             depositLabel, std::make_shared<GeneratorDeposit>(depositGeneratorTree(depositLabel)));
         // Legs on different dates: a received annual 30/360 fixed leg paid without lag, and a
         // paid semi-annual floating leg rolled forward on a union accrual calendar.
-        LegSpec fixed;
+        LegConventions fixed;
         fixed.paid = false;
         fixed.dayCount = "30/360";
         fixed.payLag = 0;
-        LegSpec floating = floatingLeg();
+        LegConventions floating = floatingLeg();
         floating.paid = true;
         floating.frequency = "6M";
         floating.accrualCalendar = "US, USGS";

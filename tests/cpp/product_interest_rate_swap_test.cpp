@@ -38,11 +38,11 @@ ObjectTree trade(const std::string& id, date start, date end) {
     return swapTree(id, start, end, 0.0375, 0.0015, 1.0e6, 2.0e6);
 }
 
-std::shared_ptr<const GeneratorSwap> makeGenerator(const LegSpec* leg1, const LegSpec* leg2) {
+std::shared_ptr<const GeneratorSwap> makeGenerator(const LegConventions* leg1, const LegConventions* leg2) {
     return std::make_shared<const GeneratorSwap>(swapGeneratorTree("TEST SW", leg1, leg2));
 }
 
-std::shared_ptr<const GeneratorSwap> makeGenerator(const LegSpec& leg1, const LegSpec& leg2) {
+std::shared_ptr<const GeneratorSwap> makeGenerator(const LegConventions& leg1, const LegConventions& leg2) {
     return makeGenerator(&leg1, &leg2);
 }
 
@@ -146,7 +146,7 @@ TEST(ProductInterestRateSwap, FixedMarginAndFloatingRateAreNeverRead) {
     EXPECT_EQ(0.0015, swap.legs()[1].margin);
 
     // With the legs swapped round, leg 1 needs a margin and leg 2 a rate.
-    const auto reversed = makeGenerator(floatingLeg(), LegSpec{});
+    const auto reversed = makeGenerator(floatingLeg(), LegConventions{});
     ObjectTree r;
     r.add("id", std::string("REV"));
     r.add("start date", d("2026-01-15"));
@@ -195,11 +195,11 @@ TEST(ProductInterestRateSwap, BadInputFailsWithItsMessage) {
     erase(noEnd, "end date");
     expectThrowWithMessage<std::runtime_error>(
         [&] { ProductInterestRateSwap swap(deposit, noEnd); }, "No such node (end date)");
-    const LegSpec fixed;
-    const LegSpec floating = floatingLeg();
+    const LegConventions fixed;
+    const LegConventions floating = floatingLeg();
     const struct {
-        const LegSpec* leg1;
-        const LegSpec* leg2;
+        const LegConventions* leg1;
+        const LegConventions* leg2;
         const char* message;
     } missing[] = {{nullptr, &floating, "Error, the generator has no leg1."},
                    {&fixed, nullptr, "Error, the generator has no leg2."},
@@ -210,12 +210,12 @@ TEST(ProductInterestRateSwap, BadInputFailsWithItsMessage) {
     }
 
     // Schedule errors propagate.
-    LegSpec badRoll = floatingLeg();
+    LegConventions badRoll = floatingLeg();
     badRoll.roll = "back";
     expectThrowWithMessage<std::invalid_argument>(
         [&] { ProductInterestRateSwap swap(makeGenerator(fixed, badRoll), good); },
         "unknown value");
-    LegSpec badCalendar;
+    LegConventions badCalendar;
     badCalendar.accrualCalendar = "NOWHERE";
     expectThrowWithMessage<std::runtime_error>(
         [&] { ProductInterestRateSwap swap(makeGenerator(badCalendar, floating), good); },
@@ -257,10 +257,10 @@ TEST(ProductInterestRateSwap, LastDateIsTheLaterOfTheTwoLastPayments) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.lag1) + "/" + std::to_string(c.lag2) + " " + c.accrual1 +
                      "/" + c.accrual2);
-        LegSpec leg1;
+        LegConventions leg1;
         leg1.payLag = c.lag1;
         leg1.accrualCalendar = c.accrual1;
-        LegSpec leg2 = floatingLeg();
+        LegConventions leg2 = floatingLeg();
         leg2.payLag = c.lag2;
         leg2.accrualCalendar = c.accrual2;
         const ProductInterestRateSwap swap(makeGenerator(leg1, leg2),
@@ -356,7 +356,7 @@ TEST(ProductInterestRateSwap, RequiredFixingsOfEachFloatingLegInLegOrder) {
               keys(same.requiredFixings(d("2026-02-02"))));
     // Two fixed legs need none.
     t.add("leg2.rate", 0.01);
-    const ProductInterestRateSwap fixed(makeGenerator(LegSpec{}, LegSpec{}), t);
+    const ProductInterestRateSwap fixed(makeGenerator(LegConventions{}, LegConventions{}), t);
     EXPECT_TRUE(fixed.requiredFixings(d("2026-06-01")).empty());
 }
 
@@ -379,7 +379,7 @@ TEST(ProductInterestRateSwap, RequiredFixingsUseTheIndexRepository) {
 
     const auto swapOn = [](const std::string& index) {
         // Building the swap does not look the index up.
-        return ProductInterestRateSwap(makeGenerator(LegSpec{}, floatingLeg(index)),
+        return ProductInterestRateSwap(makeGenerator(LegConventions{}, floatingLeg(index)),
                                        trade("SWAP", d("2026-01-15"), d("2027-01-15")));
     };
     EXPECT_EQ((std::vector<std::string>{"SOFR"}),

@@ -25,19 +25,19 @@ struct Schedule {
     std::vector<double> fractions;
 };
 
-Schedule generate(LegSpec spec, date start, date end) {
+Schedule generate(LegConventions conventions, date start, date end) {
     // The leg's own calendar plays no part in the schedule.
-    spec.calendar = "NOT A CALENDAR";
-    const GeneratorSwap::SwapLegFixed leg(legTree(spec));
+    conventions.calendar = "NOT A CALENDAR";
+    const GeneratorSwap::SwapLegFixed leg(legTree(conventions));
     Schedule s;
     leg.generate(start, end, s.starts, s.ends, s.payments, s.fractions);
     return s;
 }
 
-LegSpec with(const std::function<void(LegSpec&)>& change) {
-    LegSpec spec;
-    change(spec);
-    return spec;
+LegConventions with(const std::function<void(LegConventions&)>& change) {
+    LegConventions conventions;
+    change(conventions);
+    return conventions;
 }
 
 // Accrual dates as one ascending list: the first start, then every end.
@@ -53,7 +53,7 @@ std::vector<date> accrualDates(const Schedule& s) {
 } // namespace
 
 TEST(SwapLegSchedule, WorkedExampleOfTheDollarSwap) {
-    const Schedule s = generate(LegSpec{}, d("2026-01-15"), d("2027-07-15"));
+    const Schedule s = generate(LegConventions{}, d("2026-01-15"), d("2027-07-15"));
     EXPECT_EQ(dates({"2026-01-15", "2026-07-15"}), s.starts);
     EXPECT_EQ(dates({"2026-07-15", "2027-07-15"}), s.ends);
     EXPECT_EQ(dates({"2026-07-17", "2027-07-19"}), s.payments);
@@ -62,9 +62,9 @@ TEST(SwapLegSchedule, WorkedExampleOfTheDollarSwap) {
 
 TEST(SwapLegSchedule, StartOnOrAfterTheEnd) {
     for (const char* roll : {"Backward", "Forward"}) {
-        const LegSpec spec = with([&](LegSpec& s) { s.roll = roll; });
+        const LegConventions conventions = with([&](LegConventions& s) { s.roll = roll; });
         // Equal dates: no period, and whatever the outputs held is cleared.
-        const GeneratorSwap::SwapLegFixed leg(legTree(spec));
+        const GeneratorSwap::SwapLegFixed leg(legTree(conventions));
         std::vector<date> starts{d("2000-01-01")}, ends{d("2000-01-01"), d("2000-01-02")},
             payments{d("2000-01-03")};
         std::vector<double> fractions{1.0, 2.0, 3.0};
@@ -72,7 +72,7 @@ TEST(SwapLegSchedule, StartOnOrAfterTheEnd) {
         EXPECT_TRUE(starts.empty() && ends.empty() && payments.empty() && fractions.empty())
             << roll;
         // Start after end: one backward period for both rolls.
-        const Schedule s = generate(spec, d("2027-01-15"), d("2026-01-15"));
+        const Schedule s = generate(conventions, d("2027-01-15"), d("2026-01-15"));
         EXPECT_EQ(dates({"2027-01-15"}), s.starts) << roll;
         EXPECT_EQ(dates({"2026-01-15"}), s.ends) << roll;
         // Two US business days after Thursday 2026-01-15, Monday 2026-01-19 being a holiday.
@@ -120,10 +120,10 @@ TEST(SwapLegSchedule, UnadjustedDatesStepFromTheAnchor) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.roll) + " " + c.frequency + " " + c.start + ".." + c.end);
-        const Schedule s = generate(with([&](LegSpec& spec) {
-                                        spec.roll = c.roll;
-                                        spec.frequency = c.frequency;
-                                        spec.accrualAdjustment = "No Adjustment";
+        const Schedule s = generate(with([&](LegConventions& conventions) {
+                                        conventions.roll = c.roll;
+                                        conventions.frequency = c.frequency;
+                                        conventions.accrualAdjustment = "No Adjustment";
                                     }),
                                     d(c.start), d(c.end));
         EXPECT_EQ(c.expected, accrualDates(s));
@@ -149,9 +149,9 @@ TEST(SwapLegSchedule, AccrualDatesIncludingFirstAndLastAreAdjusted) {
     // 2026-02-28 is a Saturday (Modified Following stays in February: Friday 2026-02-27) and
     // 2026-05-31 a Sunday (Friday 2026-05-29). Convention names ignore letter case.
     for (const char* adjustment : {"Modified Following", "MODIFIED FOLLOWING"}) {
-        const Schedule s = generate(with([&](LegSpec& spec) {
-                                        spec.frequency = "1M";
-                                        spec.accrualAdjustment = adjustment;
+        const Schedule s = generate(with([&](LegConventions& conventions) {
+                                        conventions.frequency = "1M";
+                                        conventions.accrualAdjustment = adjustment;
                                     }),
                                     d("2026-02-28"), d("2026-05-31"));
         EXPECT_EQ(dates({"2026-02-27", "2026-03-31", "2026-04-30", "2026-05-29"}), accrualDates(s));
@@ -160,7 +160,7 @@ TEST(SwapLegSchedule, AccrualDatesIncludingFirstAndLastAreAdjusted) {
     }
     // A union accrual calendar needs both: Saturday 2026-04-04 rolls past Easter Monday
     // 2026-04-06, and 2026-05-04 is an EN holiday but a US business day.
-    const Schedule u = generate(with([](LegSpec& s) {
+    const Schedule u = generate(with([](LegConventions& s) {
                                     s.accrualCalendar = "US,EN";
                                     s.frequency = "1M";
                                     s.roll = "Forward";
@@ -169,7 +169,7 @@ TEST(SwapLegSchedule, AccrualDatesIncludingFirstAndLastAreAdjusted) {
     EXPECT_EQ(dates({"2026-04-07", "2026-05-05"}), accrualDates(u));
     // Without adjustment the accrual calendar is never looked up. Sunday 2027-01-31 is paid
     // two US business days later.
-    const Schedule n = generate(with([](LegSpec& s) {
+    const Schedule n = generate(with([](LegConventions& s) {
                                     s.accrualAdjustment = "No Adjustment";
                                     s.accrualCalendar = "NOWHERE";
                                 }),
@@ -180,11 +180,11 @@ TEST(SwapLegSchedule, AccrualDatesIncludingFirstAndLastAreAdjusted) {
 
 TEST(SwapLegSchedule, ZeroLengthPeriodsAfterAdjustmentAreKept) {
     // Saturday and Sunday both roll to Monday 2026-01-12.
-    const Schedule s = generate(with([](LegSpec& spec) {
-                                    spec.frequency = "1D";
-                                    spec.roll = "Forward";
-                                    spec.accrualAdjustment = "Following";
-                                    spec.payLag = 0;
+    const Schedule s = generate(with([](LegConventions& conventions) {
+                                    conventions.frequency = "1D";
+                                    conventions.roll = "Forward";
+                                    conventions.accrualAdjustment = "Following";
+                                    conventions.payLag = 0;
                                 }),
                                 d("2026-01-09"), d("2026-01-13"));
     EXPECT_EQ(dates({"2026-01-09", "2026-01-12", "2026-01-12", "2026-01-12"}), s.starts);
@@ -224,11 +224,11 @@ TEST(SwapLegSchedule, PaymentDateFollowsLagAdjustmentAndPayCalendar) {
         SCOPED_TRACE(std::to_string(c.payLag) + " " + c.payAdjustment + " " + c.payCalendar + " " +
                      c.end);
         const date end = d(c.end);
-        const Schedule s = generate(with([&](LegSpec& spec) {
-                                        spec.accrualAdjustment = "No Adjustment";
-                                        spec.payLag = c.payLag;
-                                        spec.payAdjustment = c.payAdjustment;
-                                        spec.payCalendar = c.payCalendar;
+        const Schedule s = generate(with([&](LegConventions& conventions) {
+                                        conventions.accrualAdjustment = "No Adjustment";
+                                        conventions.payLag = c.payLag;
+                                        conventions.payAdjustment = c.payAdjustment;
+                                        conventions.payCalendar = c.payCalendar;
                                     }),
                                     end - boost::gregorian::days(10), end);
         ASSERT_EQ(1u, s.payments.size());
@@ -250,11 +250,11 @@ TEST(SwapLegSchedule, FractionsFollowTheDayCountOfEachPeriod) {
         {"Act/Act", {28.0 / 365.0, 31.0 / 365.0, 30.0 / 365.0}},
     };
     for (const auto& c : cases) {
-        const Schedule s = generate(with([&](LegSpec& spec) {
-                                        spec.roll = "Forward";
-                                        spec.frequency = "1M";
-                                        spec.accrualAdjustment = "No Adjustment";
-                                        spec.dayCount = c.dayCount;
+        const Schedule s = generate(with([&](LegConventions& conventions) {
+                                        conventions.roll = "Forward";
+                                        conventions.frequency = "1M";
+                                        conventions.accrualAdjustment = "No Adjustment";
+                                        conventions.dayCount = c.dayCount;
                                     }),
                                     d("2026-01-31"), d("2026-04-30"));
         EXPECT_EQ(c.expected, s.fractions) << c.dayCount;
@@ -264,53 +264,58 @@ TEST(SwapLegSchedule, FractionsFollowTheDayCountOfEachPeriod) {
 TEST(SwapLegSchedule, FailsWithTheMessageOfTheFirstBadConvention) {
     enum Kind { InvalidArgument, LogicError, RuntimeError };
     const struct {
-        std::function<void(LegSpec&)> change;
+        std::function<void(LegConventions&)> change;
         bool noPeriods; // start equal to end
         Kind kind;
         const char* message;
     } cases[] = {
-        {[](LegSpec& s) { s.roll = "back"; }, false, InvalidArgument, "unknown value"},
-        {[](LegSpec& s) { s.roll = ""; }, false, InvalidArgument, "empty string"},
+        {[](LegConventions& s) { s.roll = "back"; }, false, InvalidArgument, "unknown value"},
+        {[](LegConventions& s) { s.roll = ""; }, false, InvalidArgument, "empty string"},
         // The roll is read before the frequency, the frequency before the accrual adjustment.
-        {[](LegSpec& s) { s.roll = "Backwards", s.frequency = "0M"; }, false, InvalidArgument,
-         "unknown value"},
-        {[](LegSpec& s) { s.frequency = "0M"; }, false, LogicError,
+        {[](LegConventions& s) { s.roll = "Backwards", s.frequency = "0M"; }, false,
+         InvalidArgument, "unknown value"},
+        {[](LegConventions& s) { s.frequency = "0M"; }, false, LogicError,
          "Error, non-positive amount for the tenor."},
         // Even without any period the first multiple of the frequency is formed.
-        {[](LegSpec& s) { s.frequency = "0D"; }, true, LogicError,
+        {[](LegConventions& s) { s.frequency = "0D"; }, true, LogicError,
          "Error, non-positive amount for the tenor."},
-        {[](LegSpec& s) { s.frequency = "2BD", s.roll = "Forward"; }, false, RuntimeError,
+        {[](LegConventions& s) { s.frequency = "2BD", s.roll = "Forward"; }, false, RuntimeError,
          "Error, addTenor is called with invalid arguments."},
-        {[](LegSpec& s) { s.frequency = "1b"; }, false, RuntimeError,
+        {[](LegConventions& s) { s.frequency = "1b"; }, false, RuntimeError,
          "Error, subtractTenor is called with invalid arguments."},
-        {[](LegSpec& s) { s.frequency = "1X"; }, false, RuntimeError, "Error, invalid tenor :1X"},
-        {[](LegSpec& s) { s.frequency = "1 Y", s.accrualAdjustment = "Mod Following"; }, false,
-         RuntimeError, "Error, invalid tenor input: 1 Y"},
-        {[](LegSpec& s) { s.accrualAdjustment = "Modified Following "; }, false, InvalidArgument,
-         "unknown value"},
-        {[](LegSpec& s) { s.accrualCalendar = "us"; }, false, RuntimeError,
+        {[](LegConventions& s) { s.frequency = "1X"; }, false, RuntimeError,
+         "Error, invalid tenor :1X"},
+        {[](LegConventions& s) { s.frequency = "1 Y", s.accrualAdjustment = "Mod Following"; },
+         false, RuntimeError, "Error, invalid tenor input: 1 Y"},
+        {[](LegConventions& s) { s.accrualAdjustment = "Modified Following "; }, false,
+         InvalidArgument, "unknown value"},
+        {[](LegConventions& s) { s.accrualCalendar = "us"; }, false, RuntimeError,
          "Calendar not found: us"},
-        {[](LegSpec& s) {
+        {[](LegConventions& s) {
              s.accrualAdjustment = "No Adjustment", s.accrualCalendar = "ALSO NOWHERE",
              s.payCalendar = "NOWHERE";
          },
          false, RuntimeError, "Calendar not found: NOWHERE"},
         // The pay calendar is resolved even when the schedule has no period.
-        {[](LegSpec& s) { s.payCalendar = "XX"; }, true, RuntimeError, "Calendar not found: XX"},
-        {[](LegSpec& s) { s.payCalendar = "US,XX", s.payAdjustment = "Next"; }, false, RuntimeError,
+        {[](LegConventions& s) { s.payCalendar = "XX"; }, true, RuntimeError,
          "Calendar not found: XX"},
-        {[](LegSpec& s) { s.payCalendar = " , "; }, false, InvalidArgument, "Empty calendar name"},
+        {[](LegConventions& s) { s.payCalendar = "US,XX", s.payAdjustment = "Next"; }, false,
+         RuntimeError, "Calendar not found: XX"},
+        {[](LegConventions& s) { s.payCalendar = " , "; }, false, InvalidArgument,
+         "Empty calendar name"},
         // The pay adjustment is parsed although a lag makes it unnecessary.
-        {[](LegSpec& s) { s.payAdjustment = "F"; }, false, InvalidArgument, "unknown value"},
-        {[](LegSpec& s) { s.dayCount = "Act/365"; }, false, InvalidArgument, "unknown value"},
-        {[](LegSpec& s) { s.dayCount = "Actual/360"; }, true, InvalidArgument, "unknown value"},
+        {[](LegConventions& s) { s.payAdjustment = "F"; }, false, InvalidArgument, "unknown value"},
+        {[](LegConventions& s) { s.dayCount = "Act/365"; }, false, InvalidArgument,
+         "unknown value"},
+        {[](LegConventions& s) { s.dayCount = "Actual/360"; }, true, InvalidArgument,
+         "unknown value"},
     };
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE("case " + std::to_string(n++));
-        const LegSpec spec = with(c.change);
+        const LegConventions conventions = with(c.change);
         const auto run = [&] {
-            generate(spec, d("2026-01-15"), d(c.noPeriods ? "2026-01-15" : "2027-01-15"));
+            generate(conventions, d("2026-01-15"), d(c.noPeriods ? "2026-01-15" : "2027-01-15"));
         };
         switch (c.kind) {
         case InvalidArgument:

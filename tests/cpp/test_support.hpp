@@ -81,7 +81,7 @@ void expectThrowWithMessage(const std::function<void()>& f, const std::string& m
 }
 
 // Conventions of one swap leg; the defaults are those of the dollar swap's fixed leg.
-struct LegSpec {
+struct LegConventions {
     bool fixed = true;
     bool paid = true;
     std::string currency = "USD";
@@ -98,37 +98,38 @@ struct LegSpec {
 };
 
 // A received floating leg on the index.
-inline LegSpec floatingLeg(const std::string& index = "SOFR") {
-    LegSpec spec;
-    spec.fixed = false;
-    spec.paid = false;
-    spec.index = index;
-    return spec;
+inline LegConventions floatingLeg(const std::string& index = "SOFR") {
+    LegConventions leg;
+    leg.fixed = false;
+    leg.paid = false;
+    leg.index = index;
+    return leg;
 }
 
-inline ObjectTree legTree(const LegSpec& spec) {
+inline ObjectTree legTree(const LegConventions& leg) {
     ObjectTree t;
-    t.add("currency", spec.currency);
-    t.add("is fixed", spec.fixed);
-    t.add("is paid", spec.paid);
-    t.add("calendar", spec.calendar);
-    if (!spec.fixed) {
-        t.add("index", spec.index);
+    t.add("currency", leg.currency);
+    t.add("is fixed", leg.fixed);
+    t.add("is paid", leg.paid);
+    t.add("calendar", leg.calendar);
+    if (!leg.fixed) {
+        t.add("index", leg.index);
     }
-    t.add("frequency", spec.frequency);
-    t.add("day count convention", spec.dayCount);
-    t.add("accrual adjustment", spec.accrualAdjustment);
-    t.add("accrual calendar", spec.accrualCalendar);
-    t.add("pay adjustment", spec.payAdjustment);
-    t.add("pay calendar", spec.payCalendar);
-    t.add("pay lag", spec.payLag);
-    t.add("roll", spec.roll);
+    t.add("frequency", leg.frequency);
+    t.add("day count convention", leg.dayCount);
+    t.add("accrual adjustment", leg.accrualAdjustment);
+    t.add("accrual calendar", leg.accrualCalendar);
+    t.add("pay adjustment", leg.payAdjustment);
+    t.add("pay calendar", leg.payCalendar);
+    t.add("pay lag", leg.payLag);
+    t.add("roll", leg.roll);
     return t;
 }
 
 // A swap generator description; a null leg is left out.
-inline ObjectTree swapGeneratorTree(const std::string& id, const LegSpec* leg1, const LegSpec* leg2,
-                                    int startDelay = 2, const std::string& calendar = "US") {
+inline ObjectTree swapGeneratorTree(const std::string& id, const LegConventions* leg1,
+                                    const LegConventions* leg2, int startDelay = 2,
+                                    const std::string& calendar = "US") {
     ObjectTree t;
     t.add("id", id);
     t.add("start delay", startDelay);
@@ -181,25 +182,26 @@ inline void erase(ObjectTree& tree, const std::string& path) {
 }
 
 // Every convention of a built leg against the description it was built from, its class too.
-inline void expectLegConventions(const GeneratorSwap::SwapLeg* leg, const LegSpec& spec) {
+inline void expectLegConventions(const GeneratorSwap::SwapLeg* leg,
+                                 const LegConventions& expected) {
     ASSERT_TRUE(leg);
-    EXPECT_EQ(spec.currency, leg->currency());
-    EXPECT_EQ(spec.fixed, leg->isFixed());
-    EXPECT_EQ(spec.paid, leg->isPaid());
-    EXPECT_EQ(spec.calendar, leg->calendar());
-    EXPECT_EQ(spec.frequency, leg->frequency());
-    EXPECT_EQ(spec.dayCount, leg->dayCountConvention());
-    EXPECT_EQ(spec.accrualAdjustment, leg->accrualAdjustment());
-    EXPECT_EQ(spec.accrualCalendar, leg->accrualCalendar());
-    EXPECT_EQ(spec.payAdjustment, leg->payAdjustment());
-    EXPECT_EQ(spec.payCalendar, leg->payCalendar());
-    EXPECT_EQ(spec.payLag, leg->payLag());
-    EXPECT_EQ(spec.roll, leg->roll());
+    EXPECT_EQ(expected.currency, leg->currency());
+    EXPECT_EQ(expected.fixed, leg->isFixed());
+    EXPECT_EQ(expected.paid, leg->isPaid());
+    EXPECT_EQ(expected.calendar, leg->calendar());
+    EXPECT_EQ(expected.frequency, leg->frequency());
+    EXPECT_EQ(expected.dayCount, leg->dayCountConvention());
+    EXPECT_EQ(expected.accrualAdjustment, leg->accrualAdjustment());
+    EXPECT_EQ(expected.accrualCalendar, leg->accrualCalendar());
+    EXPECT_EQ(expected.payAdjustment, leg->payAdjustment());
+    EXPECT_EQ(expected.payCalendar, leg->payCalendar());
+    EXPECT_EQ(expected.payLag, leg->payLag());
+    EXPECT_EQ(expected.roll, leg->roll());
     const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(leg);
-    EXPECT_EQ(spec.fixed, dynamic_cast<const GeneratorSwap::SwapLegFixed*>(leg) != nullptr);
-    ASSERT_EQ(!spec.fixed, floating != nullptr);
+    EXPECT_EQ(expected.fixed, dynamic_cast<const GeneratorSwap::SwapLegFixed*>(leg) != nullptr);
+    ASSERT_EQ(!expected.fixed, floating != nullptr);
     if (floating != nullptr) {
-        EXPECT_EQ(spec.index, floating->index());
+        EXPECT_EQ(expected.index, floating->index());
     }
 }
 
