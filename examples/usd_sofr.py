@@ -6,15 +6,32 @@ Run with `python examples/usd_sofr.py` after `pip install .`.
 import datetime as dt
 
 import _tessarin
+from tessarin.conventions import leg_conventions
 
 VALUE_DATE = dt.date(2026, 12, 8)
 
 # Par rates of USD SOFR OIS, in percent.
 QUOTES = [
-    ("1M", 3.70), ("2M", 3.68), ("3M", 3.65), ("6M", 3.55), ("1Y", 3.40),
-    ("18M", 3.32), ("2Y", 3.28), ("3Y", 3.25), ("4Y", 3.27), ("5Y", 3.30),
-    ("6Y", 3.34), ("7Y", 3.38), ("8Y", 3.42), ("9Y", 3.46), ("10Y", 3.50),
-    ("12Y", 3.56), ("15Y", 3.62), ("20Y", 3.66), ("25Y", 3.64), ("30Y", 3.60),
+    ("1M", 3.70),
+    ("2M", 3.68),
+    ("3M", 3.65),
+    ("6M", 3.55),
+    ("1Y", 3.40),
+    ("18M", 3.32),
+    ("2Y", 3.28),
+    ("3Y", 3.25),
+    ("4Y", 3.27),
+    ("5Y", 3.30),
+    ("6Y", 3.34),
+    ("7Y", 3.38),
+    ("8Y", 3.42),
+    ("9Y", 3.46),
+    ("10Y", 3.50),
+    ("12Y", 3.56),
+    ("15Y", 3.62),
+    ("20Y", 3.66),
+    ("25Y", 3.64),
+    ("30Y", 3.60),
 ]
 
 CURVE = {
@@ -32,20 +49,8 @@ CURVE = {
 
 
 def leg(is_fixed, is_paid, **trade):
-    conventions = {
-        "currency": "USD",
-        "calendar": "US",
-        "frequency": "1Y",
-        "day count convention": "ACT/360",
-        "accrual adjustment": "Modified Following",
-        "accrual calendar": "US",
-        "pay adjustment": "Following",
-        "pay calendar": "US",
-        "is fixed": is_fixed,
-        "is paid": is_paid,
-        "pay lag": 2,
-    }
-    return {**conventions, **trade}
+    """A leg on the built-in USD SOFR swap conventions with the trade's numbers."""
+    return {**leg_conventions("USD SOFR SW", fixed=is_fixed), "is paid": is_paid, **trade}
 
 
 # Pay fixed 3.25% against SOFR on 10 million for five years from spot.
@@ -65,10 +70,10 @@ def table(title, headers, rows):
     widths = [max(len(row[i]) for row in cells) for i in range(len(headers))]
     line = "  ".join("-" * w for w in widths)
     print(f"\n{title}")
-    print("  ".join(h.rjust(w) for h, w in zip(cells[0], widths)))
+    print("  ".join(h.rjust(w) for h, w in zip(cells[0], widths, strict=True)))
     print(line)
     for row in cells[1:]:
-        print("  ".join(c.rjust(w) for c, w in zip(row, widths)))
+        print("  ".join(c.rjust(w) for c, w in zip(row, widths, strict=True)))
 
 
 def main():
@@ -78,7 +83,7 @@ def main():
         ["Tenor", "Quote %", "Pillar", "Zero rate %", "Discount factor"],
         [
             (tenor, f"{quote:.4f}", d.isoformat(), f"{100 * r:.6f}", f"{curve.df(d):.10f}")
-            for (tenor, quote), d, r in zip(QUOTES, curve.dates(), curve.rates())
+            for (tenor, quote), d, r in zip(QUOTES, curve.dates(), curve.rates(), strict=True)
         ],
     )
 
@@ -96,7 +101,9 @@ def main():
         ["Tenor", "Leg1", "Leg2", "Net"],
         [
             (t, f"{l1 / 100:,.2f}", f"{l2 / 100:,.2f}", f"{n / 100:,.2f}")
-            for t, l1, l2, n in zip(risk["Tenor"], risk["Leg1"], risk["Leg2"], risk["Net"])
+            for t, l1, l2, n in zip(
+                risk["Tenor"], risk["Leg1"], risk["Leg2"], risk["Net"], strict=True
+            )
         ],
     )
 
@@ -106,15 +113,38 @@ def main():
         rate_key = "Rate" if "Rate" in legs else "Estimated Rate"
         table(
             f"Cash flows {name}",
-            ["Accrual start", "Accrual end", "Payment", "Fraction", "Rate %", "DF",
-             "Cash flow", "PV"],
             [
-                (s.isoformat(), e.isoformat(), p.isoformat(), f"{a:.6f}", f"{100 * r:.5f}",
-                 f"{df:.8f}", f"{c:,.2f}", f"{v:,.2f}")
+                "Accrual start",
+                "Accrual end",
+                "Payment",
+                "Fraction",
+                "Rate %",
+                "DF",
+                "Cash flow",
+                "PV",
+            ],
+            [
+                (
+                    s.isoformat(),
+                    e.isoformat(),
+                    p.isoformat(),
+                    f"{a:.6f}",
+                    f"{100 * r:.5f}",
+                    f"{df:.8f}",
+                    f"{c:,.2f}",
+                    f"{v:,.2f}",
+                )
                 for s, e, p, a, r, df, c, v in zip(
-                    legs["Accrual Start Date"], legs["Accrual End Date"], legs["Payment Date"],
-                    legs["Day Count Fraction"], legs[rate_key], legs["Discount Factor"],
-                    legs["Cash Flow"], legs["Cash Flow PV"])
+                    legs["Accrual Start Date"],
+                    legs["Accrual End Date"],
+                    legs["Payment Date"],
+                    legs["Day Count Fraction"],
+                    legs[rate_key],
+                    legs["Discount Factor"],
+                    legs["Cash Flow"],
+                    legs["Cash Flow PV"],
+                    strict=True,
+                )
             ],
         )
 

@@ -16,6 +16,7 @@ import math
 from hypothesis import strategies as st
 
 import _tessarin
+from tessarin.conventions import leg_conventions
 
 ALLOWED_ERRORS = (TypeError, RuntimeError, RecursionError)
 
@@ -59,18 +60,8 @@ def small_curve_input(value_date=VALUE_DATE, quotes=(4.02, 3.76, 3.58)):
 
 
 def usd_leg(**extra):
-    return {
-        "currency": "USD",
-        "calendar": "US",
-        "frequency": "1Y",
-        "day count convention": "ACT/360",
-        "accrual adjustment": "Modified Following",
-        "accrual calendar": "US",
-        "pay adjustment": "Following",
-        "pay calendar": "US",
-        "pay lag": 2,
-        **extra,
-    }
+    """A leg of the built-in USD SOFR swap conventions, with `extra` on top."""
+    return {**leg_conventions("USD SOFR SW", fixed=extra.get("is fixed", True)), **extra}
 
 
 def swap_input(start=SPOT_DATE, end=dt.date(2029, 3, 19), notional=1e6):

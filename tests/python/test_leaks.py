@@ -13,6 +13,7 @@ import sys
 import pytest
 
 import _tessarin
+from conftest import USD_LEG
 
 ROUNDS = 100_000
 WARM_UP = 5_000
@@ -36,18 +37,7 @@ CURVE = {
 CURVE_FAILING_LATE = {**CURVE, "instruments": {**CURVE["instruments"], "quote": [4.02, 500.0]}}
 CURVE_FAILING_EARLY = {**CURVE, "instruments": {**CURVE["instruments"], "tenor": ["1Y", ("2Y",)]}}
 
-LEG = {
-    "currency": "USD",
-    "calendar": "US",
-    "frequency": "1Y",
-    "day count convention": "ACT/360",
-    "accrual adjustment": "Modified Following",
-    "accrual calendar": "US",
-    "pay adjustment": "Following",
-    "pay calendar": "US",
-    "pay lag": 2,
-    "notional": 1e6,
-}
+LEG = {**USD_LEG, "notional": 1e6}
 SWAP = {
     "id": "USD 1Y",
     "effective date": dt.date(2026, 2, 2),  # running on the value date
