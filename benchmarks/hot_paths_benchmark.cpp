@@ -8,7 +8,7 @@
 #include "curves/yield_curve_builder.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
-#include "products/model_discounted_cash_flow.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>

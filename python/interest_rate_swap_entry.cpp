@@ -2,7 +2,7 @@
 
 #include "conventions/generator_swap.hpp"
 #include "curves/yield_curve.hpp"
-#include "products/model_discounted_cash_flow.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"

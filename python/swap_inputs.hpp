@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/object_tree.hpp"
-#include "products/model_discounted_cash_flow.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
 #include "python/py_ref.hpp"
 
 #include <string>

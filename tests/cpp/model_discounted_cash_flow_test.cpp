@@ -4,7 +4,7 @@
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
 #include "dates/tenor.hpp"
-#include "products/model_discounted_cash_flow.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>

@@ -14,7 +14,7 @@
 #include "dates/day_counter.hpp"
 #include "dates/single_calendar.hpp"
 #include "dates/tenor.hpp"
-#include "products/model_discounted_cash_flow.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
 #include "test_support.hpp"
 

@@ -1,4 +1,4 @@
-#include "products/model_discounted_cash_flow.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
 
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
