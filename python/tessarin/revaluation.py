@@ -1,0 +1,446 @@
+"""Scenario revaluation of a book: PnL per scenario and trade, by curve and currency, and
+historical VaR and expected shortfall; in this process or on a Dask cluster.
+
+The work is cut into blocks of scenarios (and, for large books, of trades). Every block is
+priced by the same code, whatever runs it, and its PnL goes to a fixed place of the result, so
+neither the executor nor the partitioning changes a number. Totals are correctly rounded sums
+(`math.fsum`), carried between blocks as exact expansions, so they do not depend on how the
+trades were split either.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import sys
+import threading
+import uuid
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from dataclasses import dataclass
+from pathlib import Path
+from typing import IO, TYPE_CHECKING, Any
+
+from ._inputs import InputError, fixings_input
+from ._objects import IRS, YieldCurve
+from .scenarios import Scenario, ScenarioSet
+
+if TYPE_CHECKING:
+    import numpy as np
+    import pandas as pd
+
+DEFAULT_SCENARIO_CHUNK = 16
+DEFAULT_TRADE_CHUNK = 50_000
+
+
+@dataclass(frozen=True)
+class BookTrade:
+    """What a worker needs of one trade: its id, its curve's id and its swap dict."""
+
+    id: str
+    curve: str
+    swap: dict[str, Any]
+
+
+@dataclass(frozen=True)
+class Failure:
+    """A scenario (or the base market, scenario None) in which trades could not be priced."""
+
+    scenario: str | None
+    curve: str
+    trade: str | None  # None: every trade on the curve
+    error: str
+
+
+def _pandas() -> Any:
+    try:
+        import pandas
+    except ImportError:
+        raise ImportError("scenario revaluation needs pandas: pip install 'tessarin[pandas]'"
+                          ) from None
+    return pandas
+
+
+# Exact sums that merge across blocks
+
+def expansion(values: Iterable[float]) -> list[float]:
+    """Floats whose exact sum is the exact sum of `values` (NaN if any is NaN): each term is
+    the correctly rounded rest of the ones before, so joining the expansions of two blocks and
+    taking `math.fsum` gives the correctly rounded total of both, however they were split."""
+    items = list(values)
+    terms: list[float] = []
+    while True:
+        rest = math.fsum(items + [-t for t in terms])
+        if rest == 0.0 or math.isnan(rest) or math.isinf(rest):
+            return terms + ([rest] if rest != 0.0 else [])
+        terms.append(rest)
+
+
+# The pricing engine of one process
+
+class _Engine:
+    """The book and its base market, built once per process, and the blocks it prices."""
+
+    def __init__(self, trades: Sequence[BookTrade], market: Sequence[Mapping[str, Any]],
+                 fixings: Mapping[str, Any] | None) -> None:
+        self.trades = list(trades)
+        self.market = {str(c["id"]): dict(c) for c in market}
+        # Checked and converted once; every price then goes straight to the native call,
+        # which is what IRS.price makes of the same fixings.
+        self.fixings = {} if fixings is None else {"fixings": fixings_input(fixings)}
+        self.base: dict[str, YieldCurve | str] = {}
+        for name, curve in self.market.items():
+            self.base[name] = _build(curve)
+        self.swaps: list[IRS | str] = []
+        self.base_npv: list[float] = []
+        for trade in self.trades:
+            curve = self.base.get(trade.curve)
+            if curve is None:
+                self.swaps.append(f"unknown curve {trade.curve!r}")
+            elif isinstance(curve, str):
+                self.swaps.append(f"curve {trade.curve!r} did not build: {curve}")
+            else:
+                try:
+                    swap = IRS(trade.swap)
+                    self.base_npv.append(self._npv(swap, curve))
+                    self.swaps.append(swap)
+                    continue
+                except (RuntimeError, ValueError) as error:
+                    self.swaps.append(str(error))
+            self.base_npv.append(math.nan)
+
+    def _npv(self, swap: IRS, curve: YieldCurve) -> float:
+        npv: float = swap.native.price(curve.native, **self.fixings)["NPV"]
+        return npv
+
+    def base_failures(self) -> list[Failure]:
+        return [Failure(None, t.curve, t.id, s) for t, s in zip(self.trades, self.swaps,
+                                                               strict=True) if isinstance(s, str)]
+
+    def block(self, scenarios: Sequence[Scenario], first: int, last: int
+              ) -> tuple[np.ndarray, list[Failure]]:
+        """PnL of trades [first, last) under each scenario: a (scenarios, trades) array, NaN
+        where a trade could not be priced, and what failed."""
+        import numpy as np
+
+        pnl = np.full((len(scenarios), last - first), math.nan)
+        failures: list[Failure] = []
+        for s, scenario in enumerate(scenarios):
+            curves: dict[str, YieldCurve | str] = {}
+            for name, quotes in scenario.quotes.items():
+                if name in self.market:
+                    shocked = dict(self.market[name])
+                    shocked["instruments"] = dict(shocked["instruments"], quote=list(quotes))
+                    curves[name] = _build(shocked)
+            reported: set[str] = set()
+            for j in range(first, last):
+                trade, swap = self.trades[j], self.swaps[j]
+                if isinstance(swap, str):
+                    continue
+                curve = curves.get(trade.curve, self.base[trade.curve])
+                if isinstance(curve, str):
+                    if trade.curve not in reported:
+                        reported.add(trade.curve)
+                        failures.append(Failure(scenario.name, trade.curve, None, curve))
+                    continue
+                try:
+                    npv = self._npv(swap, curve)
+                except (RuntimeError, ValueError) as error:
+                    failures.append(Failure(scenario.name, trade.curve, trade.id, str(error)))
+                    continue
+                pnl[s, j - first] = npv - self.base_npv[j]
+        return pnl, failures
+
+
+def _build(curve: Mapping[str, Any]) -> YieldCurve | str:
+    try:
+        return YieldCurve(curve)
+    except (RuntimeError, ValueError) as error:
+        return str(error)
+
+
+_ENGINES: dict[str, _Engine] = {}
+_ENGINES_LOCK = threading.Lock()
+
+
+def _engine(token: str, payload: tuple[Any, Any, Any]) -> _Engine:
+    """The engine of this run in this process, built on first use."""
+    with _ENGINES_LOCK:
+        engine = _ENGINES.get(token)
+        if engine is None:
+            _ENGINES.clear()  # one run at a time keeps its book
+            engine = _ENGINES[token] = _Engine(*payload)
+        return engine
+
+
+@dataclass(frozen=True)
+class _Task:
+    scenarios: tuple[Scenario, ...]
+    first_scenario: int
+    first_trade: int
+    last_trade: int
+
+
+@dataclass
+class _BlockResult:
+    first_scenario: int
+    first_trade: int
+    pnl: Any  # the block's array, or None when written to `out`
+    failures: list[Failure]
+    # (scenario offset, group kind, group name) -> expansion of the block's PnL sum
+    sums: dict[tuple[int, str, str], list[float]]
+
+
+def _run_block(token: str, payload: tuple[Any, Any, Any], task: _Task, out: str | None
+               ) -> _BlockResult:
+    engine = _engine(token, payload)
+    pnl, failures = engine.block(task.scenarios, task.first_trade, task.last_trade)
+    trades = engine.trades[task.first_trade:task.last_trade]
+    sums: dict[tuple[int, str, str], list[float]] = {}
+    for s in range(len(task.scenarios)):
+        groups: dict[tuple[str, str], list[float]] = {}
+        for j, trade in enumerate(trades):
+            value = float(pnl[s, j])
+            groups.setdefault(("curve", trade.curve), []).append(value)
+            currency = str(trade.swap.get("leg1", {}).get("currency", ""))
+            groups.setdefault(("currency", currency), []).append(value)
+        for (kind, name), values in groups.items():
+            sums[(s, kind, name)] = expansion(values)
+    if out is not None:
+        _write_partition(out, task, pnl, trades)
+        pnl = None
+    return _BlockResult(task.first_scenario, task.first_trade, pnl, failures, sums)
+
+
+def _write_partition(out: str, task: _Task, pnl: Any, trades: Sequence[BookTrade]) -> None:
+    """The block's PnL, tidy, as one Parquet file; a rerun of the task writes the same file."""
+    pd = _pandas()
+    frame = pd.DataFrame({
+        "Scenario": [s.name for s in task.scenarios for _ in trades],
+        "Trade": [t.id for _ in task.scenarios for t in trades],
+        "PnL": pnl.reshape(-1),
+    })
+    name = f"part-s{task.first_scenario:07d}-t{task.first_trade:09d}.parquet"
+    temporary = Path(out) / f".{name}.{uuid.uuid4().hex}"
+    frame.to_parquet(temporary, index=False)
+    os.replace(temporary, Path(out) / name)
+
+
+# Results
+
+@dataclass
+class Revaluation:
+    """PnL of every trade under every scenario, against the base market.
+
+    `pnl` has one row per scenario (in order) and one column per trade id; a trade that could
+    not be priced in a scenario is NaN there, never zero, and `failures` says why. Book totals
+    of a scenario with a failed trade are NaN too.
+    """
+
+    scenarios: list[str]
+    trades: list[str]
+    failures: list[Failure]
+    by_curve: pd.DataFrame
+    by_currency: pd.DataFrame
+    book: pd.Series
+    _pnl: pd.DataFrame | None = None
+    out: str | None = None
+
+    @property
+    def pnl(self) -> pd.DataFrame:
+        """Scenario × trade PnL (read back from `out` when the run wrote it there)."""
+        if self._pnl is None and self.out is not None:
+            pd = _pandas()
+            tidy = pd.read_parquet(self.out)
+            self._pnl = (tidy.pivot(index="Scenario", columns="Trade", values="PnL")
+                         .reindex(index=self.scenarios, columns=self.trades))
+        assert self._pnl is not None
+        return self._pnl
+
+    def _complete(self) -> pd.Series:
+        missing = [name for name, value in self.book.items() if math.isnan(value)]
+        if missing:
+            raise ValueError(f"{len(missing)} scenario(s) have trades that could not be priced "
+                             f"({', '.join(missing[:5])}{', ...' if len(missing) > 5 else ''}); "
+                             "see .failures")
+        return self.book
+
+    def tail(self, level: float = 0.99) -> pd.Series:
+        """The k worst scenarios by book PnL, worst first, k = ceil(N (1 - level)) of N."""
+        if not 0.0 < level < 1.0:
+            raise ValueError(f"level must lie between 0 and 1, got {level}")
+        book = self._complete()
+        k = max(1, math.ceil(len(book) * (1.0 - level) - 1e-9))
+        return book.sort_values(kind="stable").iloc[:k]
+
+    def var(self, level: float = 0.99) -> float:
+        """Historical value at risk: the loss of the k-th worst scenario (see `tail`)."""
+        return float(-self.tail(level).iloc[-1])
+
+    def es(self, level: float = 0.99) -> float:
+        """Expected shortfall: the mean loss over the k worst scenarios (see `tail`)."""
+        return -math.fsum(self.tail(level)) / len(self.tail(level))
+
+
+def _assemble(scenarios: Sequence[Scenario], trades: Sequence[BookTrade],
+              results: Iterable[_BlockResult], base: list[Failure], out: str | None
+              ) -> Revaluation:
+    import numpy as np
+
+    pd = _pandas()
+    names = [s.name for s in scenarios]
+    ids = [t.id for t in trades]
+    matrix = None if out is not None else np.full((len(scenarios), len(trades)), math.nan)
+    failures = list(base)
+    terms: dict[tuple[int, str, str], list[float]] = {}
+    ordered = sorted(results, key=lambda r: (r.first_scenario, r.first_trade))
+    for result in ordered:
+        if matrix is not None:
+            rows, columns = result.pnl.shape
+            matrix[result.first_scenario:result.first_scenario + rows,
+                   result.first_trade:result.first_trade + columns] = result.pnl
+        failures += result.failures
+        for (s, kind, name), expanded in result.sums.items():
+            terms.setdefault((result.first_scenario + s, kind, name), []).extend(expanded)
+    curves = list(dict.fromkeys(t.curve for t in trades))
+    currencies = list(dict.fromkeys(str(t.swap.get("leg1", {}).get("currency", ""))
+                                    for t in trades))
+
+    def table(kind: str, columns: list[str]) -> pd.DataFrame:
+        data = {name: [math.fsum(terms.get((s, kind, name), [])) for s in range(len(names))]
+                for name in columns}
+        return pd.DataFrame(data, index=pd.Index(names, name="Scenario"), columns=columns)
+
+    by_curve = table("curve", curves)
+    book = pd.Series([math.fsum(t for c in curves for t in terms.get((s, "curve", c), []))
+                      for s in range(len(names))], index=by_curve.index, name="PnL")
+    pnl = None if matrix is None else pd.DataFrame(matrix, index=by_curve.index,
+                                                   columns=pd.Index(ids, name="Trade"))
+    return Revaluation(names, ids, failures, by_curve, table("currency", currencies), book,
+                       pnl, out)
+
+
+# Executors
+
+def _tasks(scenarios: Sequence[Scenario], n_trades: int, scenario_chunk: int,
+           trade_chunk: int) -> list[_Task]:
+    return [_Task(tuple(scenarios[s:s + scenario_chunk]), s, t, min(t + trade_chunk, n_trades))
+            for s in range(0, len(scenarios), scenario_chunk)
+            for t in range(0, max(n_trades, 1), trade_chunk)]
+
+
+class _Progress:
+    """A one-line progress bar on a terminal; silent elsewhere."""
+
+    def __init__(self, total: int, stream: IO[str] | None) -> None:
+        self.stream = stream if stream is not None else sys.stderr
+        self.total, self.done = total, 0
+        self.active = total > 1 and getattr(self.stream, "isatty", lambda: False)()
+
+    def step(self) -> None:
+        self.done += 1
+        if self.active:
+            filled = 30 * self.done // self.total
+            self.stream.write(f"\rrevaluing [{'#' * filled}{'.' * (30 - filled)}] "
+                              f"{self.done}/{self.total} blocks")
+            self.stream.flush()
+
+    def close(self) -> None:
+        if self.active:
+            self.stream.write("\r" + " " * 60 + "\r")
+            self.stream.flush()
+
+
+def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: ScenarioSet |
+            Sequence[Scenario], fixings: Mapping[str, Any] | None = None, *,
+            executor: Any = None, out: str | os.PathLike[str] | None = None,
+            scenario_chunk: int = DEFAULT_SCENARIO_CHUNK, trade_chunk: int = DEFAULT_TRADE_CHUNK,
+            workers: int | None = None, stream: IO[str] | None = None,
+            on_block: Callable[[int], None] | None = None) -> Revaluation:
+    """Revalue `trades` under every scenario against the base `market` (curve dicts or
+    `tessarin.YieldCurve` objects).
+
+    executor: None runs here; "dask" starts a local Dask cluster on the loopback address (one
+    worker process per core, or `workers`) and closes it afterwards, whatever happens; a
+    `distributed.Client` or a scheduler address uses that cluster. `out`: a folder that
+    receives the PnL as a Parquet dataset, block by block, instead of memory.
+    """
+    curves = [c.to_dict() if isinstance(c, YieldCurve) else dict(c) for c in market]
+    resolved = list(scenarios.resolve(curves) if isinstance(scenarios, ScenarioSet)
+                    else scenarios)
+    if not resolved:
+        raise InputError("scenarios", "no scenario to run")
+    if scenario_chunk < 1 or trade_chunk < 1:
+        raise ValueError("chunk sizes must be at least 1")
+    book = list(trades)
+    if out is not None:
+        Path(out).mkdir(parents=True, exist_ok=True)
+        for stale in Path(out).glob("part-*.parquet"):
+            stale.unlink()
+    folder = None if out is None else str(Path(out).resolve())
+    payload = (book, curves, None if fixings is None else dict(fixings))
+    token = uuid.uuid4().hex
+    tasks = _tasks(resolved, len(book), scenario_chunk, trade_chunk)
+    progress = _Progress(len(tasks), stream)
+    try:
+        if executor is None:
+            base = _engine(token, payload).base_failures()
+            results = []
+            for i, task in enumerate(tasks):
+                results.append(_run_block(token, payload, task, folder))
+                progress.step()
+                if on_block is not None:
+                    on_block(i)
+        else:
+            base, results = _on_dask(executor, token, payload, tasks, folder, workers, progress,
+                                     on_block)
+    finally:
+        progress.close()
+        with _ENGINES_LOCK:
+            _ENGINES.pop(token, None)
+    return _assemble(resolved, book, results, base, folder)
+
+
+def _base_failures(token: str, payload: tuple[Any, Any, Any]) -> list[Failure]:
+    return _engine(token, payload).base_failures()
+
+
+def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any], tasks: list[_Task],
+             out: str | None, workers: int | None, progress: _Progress,
+             on_block: Callable[[int], None] | None) -> tuple[list[Failure], list[_BlockResult]]:
+    try:
+        from distributed import Client, LocalCluster, as_completed
+    except ImportError:
+        raise ImportError("the Dask executor needs dask.distributed: pip install "
+                          "'tessarin[dask]'") from None
+    cluster = client = None
+    own_client = False
+    try:
+        if isinstance(executor, Client):
+            client = executor
+        elif executor == "dask":
+            cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1,
+                                   threads_per_worker=1, processes=True, host="127.0.0.1",
+                                   dashboard_address=None)
+            client, own_client = Client(cluster), True
+        elif isinstance(executor, str):
+            client, own_client = Client(executor), True
+        else:
+            raise TypeError("executor is None, 'dask', a distributed.Client or a scheduler "
+                            f"address, got {type(executor).__name__}")
+        # The book and the market travel once; each worker builds its engine once.
+        shared = client.scatter(payload, broadcast=True)
+        base = client.submit(_base_failures, token, shared, pure=False)
+        futures = {client.submit(_run_block, token, shared, task, out, pure=False,
+                                 retries=2): i for i, task in enumerate(tasks)}
+        results = []
+        for future in as_completed(futures):
+            results.append(future.result())
+            progress.step()
+            if on_block is not None:
+                on_block(futures[future])
+        return base.result(), results
+    finally:
+        if own_client and client is not None:
+            client.close()
+        if cluster is not None:
+            cluster.close()

@@ -1,0 +1,139 @@
+"""Scenario revaluation: PnL against independent repricing, VaR and ES by hand, failures kept,
+and the same numbers whatever the executor and the partitioning."""
+
+import math
+import os
+import signal
+
+import pytest
+from conftest import EXAMPLES
+
+import tessarin
+from tessarin import revaluation as rv
+from tessarin import scenarios as sc
+
+pd = pytest.importorskip("pandas")
+np = pytest.importorskip("numpy")
+
+MARKET = tessarin.load_market(EXAMPLES / "market.json")
+FIXINGS = tessarin.load_fixings(EXAMPLES / "fixings.json")
+TRADES = [rv.BookTrade(t.swap["id"], t.curve, t.swap)
+          for t in tessarin.load_trades(EXAMPLES / "trades.json")]
+SCENARIOS = sc.parallel([-50, -10, 10, 50]) + sc.key_rate(1, "GBP SONIA")
+# The sanitizer run preloads its runtime into every worker process: too slow for a cluster.
+needs_cluster = pytest.mark.skipif(bool(os.environ.get("TESSARIN_SANITIZED")),
+                                   reason="Dask clusters are not run under the sanitizers")
+
+
+@pytest.fixture(scope="module")
+def local():
+    return rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS)
+
+
+def same(a, b):
+    """Bit for bit: PnL matrix, book, curve and currency totals."""
+    assert a.scenarios == b.scenarios and a.trades == b.trades
+    for x, y in ((a.pnl, b.pnl), (a.by_curve, b.by_curve), (a.by_currency, b.by_currency),
+                 (a.book.to_frame(), b.book.to_frame())):
+        assert np.array_equal(x.to_numpy(), y.to_numpy(), equal_nan=True)
+
+
+def test_pnl_equals_repricing_on_curves_built_from_the_shocked_quotes(local):
+    scenarios = SCENARIOS.resolve(MARKET)
+    curves = {c["id"]: c for c in MARKET}
+    for s in (0, 3, len(scenarios) - 1):
+        scenario = scenarios[s]
+        for trade in TRADES[::5]:
+            base = tessarin.YieldCurve(curves[trade.curve])
+            moved = curves[trade.curve]
+            if trade.curve in scenario.quotes:
+                moved = dict(moved, instruments=dict(moved["instruments"],
+                                                     quote=list(scenario.quotes[trade.curve])))
+            swap = tessarin.IRS(trade.swap)
+            expected = (swap.price(tessarin.YieldCurve(moved), FIXINGS)["NPV"]
+                        - swap.price(base, FIXINGS)["NPV"])
+            assert local.pnl.loc[scenario.name, trade.id] == expected
+    assert local.book.iloc[0] == math.fsum(local.pnl.iloc[0])
+
+
+@pytest.mark.parametrize(("scenario_chunk", "trade_chunk"), [(1, 1), (3, 7), (100, 100)])
+def test_partitioning_never_changes_a_number(local, scenario_chunk, trade_chunk):
+    same(local, rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, scenario_chunk=scenario_chunk,
+                           trade_chunk=trade_chunk))
+
+
+def test_var_and_es_by_hand():
+    frame = pd.DataFrame({"PnL": [-5.0, 3.0, -1.0, -7.0, 2.0, 0.5, -2.0, 4.0, -3.0, 1.0]})
+    result = rv.Revaluation([f"s{i}" for i in range(10)], [], [], frame, frame,
+                            frame["PnL"].set_axis([f"s{i}" for i in range(10)]))
+    # 10 scenarios at 80%: the 2 worst are -7 (s3) and -5 (s0).
+    assert list(result.tail(0.8).index) == ["s3", "s0"]
+    assert (result.var(0.8), result.es(0.8)) == (5.0, 6.0)
+    assert (result.var(0.95), result.es(0.95)) == (7.0, 7.0)
+    with pytest.raises(ValueError, match="level must lie between 0 and 1"):
+        result.var(1.0)
+
+
+def test_a_curve_that_fails_to_bootstrap_fails_its_trades_and_nothing_else(local):
+    broken = sc.absolute({"broken": {"USD SOFR": {"1Y": 250.0}}}) + sc.parallel(10)
+    result = rv.revalue(TRADES, MARKET, broken, FIXINGS)
+    usd = [t.id for t in TRADES if t.curve == "USD SOFR"]
+    others = [t.id for t in TRADES if t.curve != "USD SOFR"]
+    assert result.pnl.loc["broken", usd].isna().all()
+    assert (result.pnl.loc["broken", others] == 0.0).all()
+    assert math.isnan(result.book["broken"]) and math.isnan(result.by_curve.loc["broken", "USD SOFR"])
+    (failure,) = result.failures
+    assert (failure.scenario, failure.curve, failure.trade) == ("broken", "USD SOFR", None)
+    assert "bracket" in failure.error
+    assert result.pnl.loc["parallel +10bp"].equals(local.pnl.loc["parallel +10bp"])
+    with pytest.raises(ValueError, match="1 scenario.* could not be priced .broken"):
+        result.var(0.9)
+
+
+def test_out_writes_a_parquet_dataset_with_the_same_pnl(local, tmp_path):
+    pytest.importorskip("pyarrow")
+    result = rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, out=tmp_path / "pnl", scenario_chunk=4,
+                        trade_chunk=10)
+    blocks = math.ceil(len(local.scenarios) / 4) * math.ceil(len(TRADES) / 10)
+    assert len(list((tmp_path / "pnl").glob("part-*.parquet"))) == blocks
+    same(local, result)
+
+
+@needs_cluster
+def test_dask_gives_the_local_numbers_and_survives_a_killed_worker(local):
+    pytest.importorskip("distributed")
+    from distributed import Client, LocalCluster
+
+    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1",
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        assert all(w.startswith("tcp://127.0.0.1:") for w in client.scheduler_info()["workers"])
+        same(local, rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, executor=client,
+                               scenario_chunk=5))
+        pids = list(client.run(os.getpid).values())
+        killed = []
+
+        def kill_one(_):
+            if not killed:
+                killed.append(pids[0])
+                os.kill(pids[0], signal.SIGKILL)
+
+        same(local, rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, executor=client,
+                               scenario_chunk=1, on_block=kill_one))
+        assert killed
+
+
+@needs_cluster
+def test_an_embedded_cluster_is_closed_after_an_interrupt():
+    pytest.importorskip("distributed")
+    psutil = pytest.importorskip("psutil")
+    before = {p.pid for p in psutil.Process().children(recursive=True)}
+
+    def interrupt(_):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, executor="dask", workers=1,
+                   on_block=interrupt)
+    left = [p for p in psutil.Process().children(recursive=True) if p.pid not in before]
+    psutil.wait_procs(left, timeout=10)
+    assert [p for p in left if p.is_running() and p.status() != psutil.STATUS_ZOMBIE] == []
