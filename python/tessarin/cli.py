@@ -14,7 +14,7 @@ from importlib import resources
 from pathlib import Path
 from typing import IO, Any
 
-from . import __version__
+from . import __version__, cli_scenarios
 from ._inputs import InputError, jsonable
 from ._objects import IRS, YieldCurve
 from ._types import CashFlows, PriceResult, RiskResult
@@ -158,13 +158,15 @@ def build_parser() -> argparse.ArgumentParser:
     conventions.add_argument("--format", choices=("table", "json"), default="table",
                              help="aligned tables (default) or JSON")
     conventions.set_defaults(run=_conventions_command, subparser=conventions)
+    cli_scenarios.add_parser(commands, _scenarios_command)
     return parser
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line; returns the exit status."""
     parser = build_parser()
-    args = parser.parse_args(argv)
+    args = parser.parse_args(
+        cli_scenarios.attach_negative_values(list(sys.argv[1:] if argv is None else argv)))
     try:
         return int(args.run(parser, args))
     except InputError as error:
@@ -203,6 +205,10 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
                   [[c.name, c.years, c.description] for c in CALENDARS.values()], numeric=())]
     print("\n\n".join(out))
     return EXIT_OK
+
+
+def _scenarios_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    return cli_scenarios.command(args, _table)
 
 
 # tessarin price

@@ -256,29 +256,43 @@ class Revaluation:
         assert self._pnl is not None
         return self._pnl
 
-    def _complete(self) -> pd.Series:
-        missing = [name for name, value in self.book.items() if math.isnan(value)]
+    def _series(self, currency: str | None) -> pd.Series:
+        """The PnL whose tail is measured: one currency's, or the book's when it holds one."""
+        if currency is None:
+            held = list(self.by_currency.columns)
+            if len(held) > 1:
+                raise ValueError(f"the book holds {', '.join(held)}: PnL in different "
+                                 "currencies do not add up; name one with currency=")
+            series = self.book
+        elif currency in self.by_currency.columns:
+            series = self.by_currency[currency]
+        else:
+            raise ValueError(f"no trades in {currency!r} (the book holds "
+                             f"{', '.join(self.by_currency.columns)})")
+        missing = [name for name, value in series.items() if math.isnan(value)]
         if missing:
             raise ValueError(f"{len(missing)} scenario(s) have trades that could not be priced "
                              f"({', '.join(missing[:5])}{', ...' if len(missing) > 5 else ''}); "
                              "see .failures")
-        return self.book
+        return series
 
-    def tail(self, level: float = 0.99) -> pd.Series:
-        """The k worst scenarios by book PnL, worst first, k = ceil(N (1 - level)) of N."""
+    def tail(self, level: float = 0.99, currency: str | None = None) -> pd.Series:
+        """The k worst scenarios by PnL (of the book, or of one currency's trades), worst
+        first: k = ceil(N (1 - level)) of the N scenarios."""
         if not 0.0 < level < 1.0:
             raise ValueError(f"level must lie between 0 and 1, got {level}")
-        book = self._complete()
-        k = max(1, math.ceil(len(book) * (1.0 - level) - 1e-9))
-        return book.sort_values(kind="stable").iloc[:k]
+        series = self._series(currency)
+        k = max(1, math.ceil(len(series) * (1.0 - level) - 1e-9))
+        return series.sort_values(kind="stable").iloc[:k]
 
-    def var(self, level: float = 0.99) -> float:
+    def var(self, level: float = 0.99, currency: str | None = None) -> float:
         """Historical value at risk: the loss of the k-th worst scenario (see `tail`)."""
-        return float(-self.tail(level).iloc[-1])
+        return float(-self.tail(level, currency).iloc[-1])
 
-    def es(self, level: float = 0.99) -> float:
+    def es(self, level: float = 0.99, currency: str | None = None) -> float:
         """Expected shortfall: the mean loss over the k worst scenarios (see `tail`)."""
-        return -math.fsum(self.tail(level)) / len(self.tail(level))
+        worst = self.tail(level, currency)
+        return -math.fsum(worst) / len(worst)
 
 
 def _assemble(scenarios: Sequence[Scenario], trades: Sequence[BookTrade],

@@ -62,16 +62,20 @@ def test_partitioning_never_changes_a_number(local, scenario_chunk, trade_chunk)
                            trade_chunk=trade_chunk))
 
 
-def test_var_and_es_by_hand():
-    frame = pd.DataFrame({"PnL": [-5.0, 3.0, -1.0, -7.0, 2.0, 0.5, -2.0, 4.0, -3.0, 1.0]})
-    result = rv.Revaluation([f"s{i}" for i in range(10)], [], [], frame, frame,
-                            frame["PnL"].set_axis([f"s{i}" for i in range(10)]))
+def test_var_and_es_by_hand(local):
+    names = [f"s{i}" for i in range(10)]
+    book = pd.Series([-5.0, 3.0, -1.0, -7.0, 2.0, 0.5, -2.0, 4.0, -3.0, 1.0], index=names)
+    frame = book.to_frame("USD")
+    result = rv.Revaluation(names, [], [], frame, frame, book)
     # 10 scenarios at 80%: the 2 worst are -7 (s3) and -5 (s0).
     assert list(result.tail(0.8).index) == ["s3", "s0"]
     assert (result.var(0.8), result.es(0.8)) == (5.0, 6.0)
-    assert (result.var(0.95), result.es(0.95)) == (7.0, 7.0)
+    assert (result.var(0.95, "USD"), result.es(0.95, "USD")) == (7.0, 7.0)
     with pytest.raises(ValueError, match="level must lie between 0 and 1"):
         result.var(1.0)
+    with pytest.raises(ValueError, match="the book holds USD, EUR, .*name one with currency="):
+        local.var(0.9)
+    assert local.var(0.9, "GBP") == -local.by_currency["GBP"].sort_values().iloc[1]
 
 
 def test_a_curve_that_fails_to_bootstrap_fails_its_trades_and_nothing_else(local):
@@ -87,7 +91,7 @@ def test_a_curve_that_fails_to_bootstrap_fails_its_trades_and_nothing_else(local
     assert "bracket" in failure.error
     assert result.pnl.loc["parallel +10bp"].equals(local.pnl.loc["parallel +10bp"])
     with pytest.raises(ValueError, match="1 scenario.* could not be priced .broken"):
-        result.var(0.9)
+        result.var(0.9, "USD")
 
 
 def test_out_writes_a_parquet_dataset_with_the_same_pnl(local, tmp_path):
@@ -137,3 +141,23 @@ def test_an_embedded_cluster_is_closed_after_an_interrupt():
     left = [p for p in psutil.Process().children(recursive=True) if p.pid not in before]
     psutil.wait_procs(left, timeout=10)
     assert [p for p in left if p.is_running() and p.status() != psutil.STATUS_ZOMBIE] == []
+
+
+def test_command_line_prints_var_and_es_per_currency(capsys, tmp_path):
+    from tessarin import cli
+
+    args = ["scenarios", str(EXAMPLES / "market.json"), str(EXAMPLES / "trades.json"),
+            "--fixings", str(EXAMPLES / "fixings.json"), "--parallel", "-50,-10,10,50",
+            "--var", "0.7"]
+    assert cli.main(args) == 0
+    out = capsys.readouterr().out
+    expected = rv.revalue(TRADES, MARKET, sc.parallel([-50, -10, 10, 50]), FIXINGS)
+    (usd,) = [line.split() for line in out.splitlines() if line.startswith("USD ")]
+    assert usd[2:] == [f"{expected.var(0.7, 'USD'):,.2f}", f"{expected.es(0.7, 'USD'):,.2f}"]
+
+    changes = tmp_path / "changes.csv"
+    changes.write_text("date,curve,tenor,change\n2026-12-01,USD SOFR,7W,1.0\n")
+    assert cli.main([*args[:5], "--historical", str(changes)]) == 2
+    err = capsys.readouterr().err
+    assert err == f"tessarin: error: {changes}: line 2: unknown tenor '7W' on USD SOFR " \
+                  f"(it has: {', '.join(MARKET[0]['instruments']['tenor'])})\n"
