@@ -54,42 +54,14 @@ const double* findFixing(const std::pair<std::vector<date>, std::vector<double>>
 double runningPeriodRate(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve,
                          const OisIndex& index, const DayCounter& dayCounter,
                          const FixingsMap& fixings, date start, date end, double tau) {
-    const auto found = fixings.find(leg.index);
-    if (found == fixings.end()) {
-        throw std::runtime_error("No fixings for index " + leg.index);
-    }
-    const auto& history = found->second;
-    if (history.first.size() != history.second.size()) {
-        throw std::invalid_argument("Error, fixings for index " + leg.index + " have " +
-                                    std::to_string(history.first.size()) + " dates and " +
-                                    std::to_string(history.second.size()) + " values.");
-    }
-    const auto calendar = CalendarRepository::instance().get(index.calendar());
-    const date v = curve.valueDate();
-
-    std::vector<date> observations;
-    for (date d = start; d < v; d += boost::gregorian::days(1)) {
-        if (calendar->isBusinessDay(d)) {
-            observations.push_back(d);
-        }
-    }
-    double growth = 1.0;
-    for (std::size_t j = 0; j < observations.size(); ++j) {
-        const date next = j + 1 < observations.size() ? observations[j + 1] : v;
-        const double* fixing = findFixing(history, observations[j]);
-        if (fixing == nullptr) {
-            throw std::runtime_error("Fixing is required for date " +
-                                     boost::gregorian::to_iso_extended_string(observations[j]));
-        }
-        growth = (1.0 + *fixing * dayCounter.fraction(observations[j], next)) * growth;
-    }
-    if (const double* today = findFixing(history, v)) {
+    const RealisedGrowth realised =
+        realisedGrowth(leg, index, dayCounter, fixings, start, curve.valueDate());
+    if (realised.hasToday) {
         // Today's fixing is known: it covers v to the next business day h.
-        const date h = addBusinessDays(v, 1, *calendar);
-        growth = (1.0 + *today * dayCounter.fraction(v, h)) * growth / curve.df(end);
-        return (curve.df(h) * growth - 1.0) / tau;
+        const double growth = realised.todayGrowth / curve.df(end);
+        return (curve.df(realised.nextBusinessDay) * growth - 1.0) / tau;
     }
-    return (growth / curve.df(end) - 1.0) / tau;
+    return (realised.growth / curve.df(end) - 1.0) / tau;
 }
 
 // The last pillar that can move the swap's price. Every date the price reads (payment and
@@ -123,6 +95,48 @@ std::size_t latestPillarToSolve(const ProductInterestRateSwap& swap, const Yield
 }
 
 } // namespace
+
+RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const OisIndex& index,
+                              const DayCounter& dayCounter, const FixingsMap& fixings, date start,
+                              date v) {
+    const auto found = fixings.find(leg.index);
+    if (found == fixings.end()) {
+        throw std::runtime_error("No fixings for index " + leg.index);
+    }
+    const auto& history = found->second;
+    if (history.first.size() != history.second.size()) {
+        throw std::invalid_argument("Error, fixings for index " + leg.index + " have " +
+                                    std::to_string(history.first.size()) + " dates and " +
+                                    std::to_string(history.second.size()) + " values.");
+    }
+    const auto calendar = CalendarRepository::instance().get(index.calendar());
+
+    std::vector<date> observations;
+    for (date d = start; d < v; d += boost::gregorian::days(1)) {
+        if (calendar->isBusinessDay(d)) {
+            observations.push_back(d);
+        }
+    }
+    RealisedGrowth result;
+    double growth = 1.0;
+    for (std::size_t j = 0; j < observations.size(); ++j) {
+        const date next = j + 1 < observations.size() ? observations[j + 1] : v;
+        const double* fixing = findFixing(history, observations[j]);
+        if (fixing == nullptr) {
+            throw std::runtime_error("Fixing is required for date " +
+                                     boost::gregorian::to_iso_extended_string(observations[j]));
+        }
+        growth = (1.0 + *fixing * dayCounter.fraction(observations[j], next)) * growth;
+    }
+    result.growth = growth;
+    if (const double* today = findFixing(history, v)) {
+        const date h = addBusinessDays(v, 1, *calendar);
+        result.hasToday = true;
+        result.todayGrowth = (1.0 + *today * dayCounter.fraction(v, h)) * growth;
+        result.nextBusinessDay = h;
+    }
+    return result;
+}
 
 std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
                                              CurveMap& curves) {

@@ -13,6 +13,8 @@
 
 namespace tsr {
 
+class DayCounter;
+class OisIndex;
 class YieldCurve;
 
 // Curve name -> borrowed curve. A currency names the discount curve of that
@@ -31,6 +33,22 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
 // The discount factor of every payment date of a leg.
 std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
                                              CurveMap& curves);
+
+// What the fixings decide of a floating period that started before the value date v: the
+// growth of the realised fixings on the index calendar's business days in [start, v), and,
+// when today's fixing is known, that growth carried on to the next business day h.
+struct RealisedGrowth {
+    double growth = 1.0;
+    bool hasToday = false;
+    double todayGrowth = 0.0;
+    date nextBusinessDay;
+};
+
+// Throws the pricing errors of a running period: no fixings for the index, a fixing missing
+// on a business day, dates and values of different lengths.
+RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const OisIndex& index,
+                              const DayCounter& dayCounter, const FixingsMap& fixings, date start,
+                              date v);
 
 // Discounted cash flow valuation of swaps.
 class ModelDiscountedCashFlow {

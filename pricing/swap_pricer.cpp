@@ -1,0 +1,177 @@
+#include "pricing/swap_pricer.hpp"
+
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
+#include "dates/day_counter.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+namespace tsr {
+
+namespace {
+
+// A period with its dates, before they become places in the pricer's date table.
+struct Draft {
+    double fractionTimesNotional = 0.0;
+    double growth = 0.0;
+    double tau = 0.0;
+    date payment;
+    date start;
+    date end;
+    date nextBusinessDay;
+    bool settled = false;
+};
+
+} // namespace
+
+SwapPricer::SwapPricer(std::shared_ptr<const ProductInterestRateSwap> swap, const YieldCurve& curve,
+                       const FixingsMap& fixings)
+    : swap_(std::move(swap)) {
+    if (!swap_) {
+        throw std::runtime_error("Unsupported product.");
+    }
+    // The single-curve map of the Python path; pricing once raises whatever the swap would.
+    CurveMap curves;
+    curves[swap_->legs()[0].currency] = &curve;
+    for (const auto& leg : swap_->legs()) {
+        if (!leg.isFixed) {
+            curves[leg.index] = &curve;
+        }
+    }
+    ModelDiscountedCashFlow::price(swap_, curves, fixings);
+
+    const date v = curve.valueDate();
+    std::array<std::vector<std::pair<RateKind, Draft>>, 2> drafts;
+    for (std::size_t l = 0; l < legs_.size(); ++l) {
+        const ProductInterestRateSwap::SwapLeg& source = swap_->legs()[l];
+        Leg& leg = legs_[l];
+        leg.isPaid = source.isPaid;
+        leg.rate = source.rate;
+        leg.margin = source.margin;
+        std::shared_ptr<OisIndex> index;
+        std::optional<DayCounter> dayCounter;
+        if (!source.isFixed) {
+            index = IndexRepository::instance().get<OisIndex>(source.index);
+            dayCounter.emplace(index->dayCount());
+        }
+        for (std::size_t i = 0; i < source.paymentDates.size(); ++i) {
+            Draft draft;
+            draft.fractionTimesNotional = source.dayCountFractions[i] * source.notional;
+            draft.payment = source.paymentDates[i];
+            draft.start = source.accrualStartDates[i];
+            draft.end = source.accrualEndDates[i];
+            draft.settled = !(v < draft.payment);
+            RateKind kind = RateKind::Fixed;
+            if (!source.isFixed) {
+                // The cases of calculateRates, in its order.
+                draft.tau = dayCounter->fraction(draft.start, draft.end);
+                if (v >= draft.end || draft.tau == 0.0) {
+                    kind = RateKind::Zero;
+                } else if (draft.start >= v) {
+                    kind = RateKind::Forward;
+                } else {
+                    const RealisedGrowth realised =
+                        realisedGrowth(source, *index, *dayCounter, fixings, draft.start, v);
+                    kind = realised.hasToday ? RateKind::RunningToday : RateKind::Running;
+                    draft.growth = realised.hasToday ? realised.todayGrowth : realised.growth;
+                    draft.nextBusinessDay = realised.nextBusinessDay;
+                }
+            }
+            if (draft.settled) {
+                continue; // paid on or before the value date: never read
+            }
+            dates_.push_back(draft.payment);
+            if (kind == RateKind::Forward) {
+                dates_.push_back(draft.start);
+            }
+            if (kind == RateKind::Forward || kind == RateKind::Running ||
+                kind == RateKind::RunningToday) {
+                dates_.push_back(draft.end);
+            }
+            if (kind == RateKind::RunningToday) {
+                dates_.push_back(draft.nextBusinessDay);
+            }
+            drafts[l].emplace_back(kind, draft);
+        }
+    }
+    std::sort(dates_.begin(), dates_.end());
+    dates_.erase(std::unique(dates_.begin(), dates_.end()), dates_.end());
+    points_.reserve(dates_.size());
+    for (const date& d : dates_) {
+        points_.push_back(curve.point(d));
+    }
+    for (std::size_t l = 0; l < legs_.size(); ++l) {
+        legs_[l].periods.reserve(drafts[l].size());
+        for (const auto& [kind, draft] : drafts[l]) {
+            Period period{draft.fractionTimesNotional,
+                          draft.growth,
+                          draft.tau,
+                          slot(draft.payment),
+                          0,
+                          0,
+                          0,
+                          kind,
+                          false};
+            if (kind == RateKind::Forward) {
+                period.start = slot(draft.start);
+            }
+            if (kind != RateKind::Fixed && kind != RateKind::Zero) {
+                period.end = slot(draft.end);
+            }
+            if (kind == RateKind::RunningToday) {
+                period.nextBusinessDay = slot(draft.nextBusinessDay);
+            }
+            legs_[l].periods.push_back(period);
+        }
+    }
+}
+
+std::uint32_t SwapPricer::slot(const date& d) {
+    return static_cast<std::uint32_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
+                                      dates_.begin());
+}
+
+double SwapPricer::legValue(const Leg& leg, const std::vector<double>& dfs) const {
+    // The operations of ModelDiscountedCashFlow::price, in its order.
+    double pv = 0.0;
+    for (const Period& p : leg.periods) {
+        double rate = 0.0;
+        switch (p.kind) {
+        case RateKind::Fixed:
+            rate = leg.rate;
+            break;
+        case RateKind::Zero:
+            break;
+        case RateKind::Forward:
+            rate = (dfs[p.start] / dfs[p.end] - 1.0) / p.tau;
+            break;
+        case RateKind::Running:
+            rate = (p.growth / dfs[p.end] - 1.0) / p.tau;
+            break;
+        case RateKind::RunningToday:
+            rate = (dfs[p.nextBusinessDay] * (p.growth / dfs[p.end]) - 1.0) / p.tau;
+            break;
+        }
+        pv += p.fractionTimesNotional * (rate + leg.margin) * dfs[p.payment];
+    }
+    return leg.isPaid ? -pv : pv;
+}
+
+SwapPricer::Values SwapPricer::value(const YieldCurve& curve, std::vector<double>& dfs) const {
+    dfs.resize(points_.size());
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        dfs[i] = curve.df(points_[i]);
+    }
+    Values values{};
+    values.leg1 = legValue(legs_[0], dfs);
+    values.leg2 = legValue(legs_[1], dfs);
+    double npv = 0.0;
+    npv += values.leg1;
+    npv += values.leg2;
+    values.npv = npv;
+    return values;
+}
+
+} // namespace tsr

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/date.hpp"
+#include "curves/yield_curve.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace tsr {
+
+// The price of one swap on a curve that discounts and projects every leg, equal to the last
+// bit to ModelDiscountedCashFlow::price on that single curve, for repeated use on curves that
+// share the value date and pillar dates of the first one: a curve and its rebuilds from moved
+// quotes. What the pillar rates do not decide is found once: where each date sits on the
+// curve, accrual fraction times notional, each period's kind of rate, and the growth of the
+// fixings of a running period.
+class SwapPricer {
+public:
+    struct Values {
+        double leg1;
+        double leg2;
+        double npv;
+    };
+
+    // Throws what ModelDiscountedCashFlow::price throws for the swap on this curve.
+    SwapPricer(std::shared_ptr<const ProductInterestRateSwap> swap, const YieldCurve& curve,
+               const FixingsMap& fixings);
+
+    // `curve` must share the value date and pillar dates of the construction curve. `dfs`
+    // is scratch space, reused across calls so that pricing allocates nothing.
+    Values value(const YieldCurve& curve, std::vector<double>& dfs) const;
+
+    const ProductInterestRateSwap& swap() const { return *swap_; }
+
+private:
+    enum class RateKind : std::uint8_t { Fixed, Zero, Forward, Running, RunningToday };
+    struct Period {
+        double fractionTimesNotional;
+        // Running periods: the realised growth, or with today's fixing that growth carried to
+        // the next business day.
+        double growth;
+        double tau;
+        std::uint32_t payment;
+        std::uint32_t start;
+        std::uint32_t end;
+        std::uint32_t nextBusinessDay;
+        RateKind kind;
+        bool settled;
+    };
+    struct Leg {
+        bool isPaid = false;
+        double rate = 0.0;
+        double margin = 0.0;
+        std::vector<Period> periods;
+    };
+
+    std::uint32_t slot(const date& d);
+    double legValue(const Leg& leg, const std::vector<double>& dfs) const;
+
+    std::shared_ptr<const ProductInterestRateSwap> swap_;
+    std::array<Leg, 2> legs_;
+    // The distinct dates read, ascending, with their places on the curve.
+    std::vector<date> dates_;
+    std::vector<YieldCurve::Point> points_;
+};
+
+} // namespace tsr
