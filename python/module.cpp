@@ -2,6 +2,7 @@
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
+#include "python/scenario_entry.hpp"
 
 namespace {
 
@@ -28,6 +29,9 @@ PyMODINIT_FUNC PyInit__tessarin() {
         PyModule_AddObjectRef(module.get(), "YieldCurve", reinterpret_cast<PyObject*>(curveType)) <
             0 ||
         PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0) {
+        return nullptr;
+    }
+    if (PyModule_AddFunctions(module.get(), tsr::scenarioModuleFunctions()) < 0) {
         return nullptr;
     }
     if (!tsr::runGuarded([] { initDefaults(); })) {

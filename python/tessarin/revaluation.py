@@ -10,6 +10,7 @@ trades were split either.
 
 from __future__ import annotations
 
+import bisect
 import math
 import os
 import sys
@@ -19,6 +20,8 @@ from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
+
+import _tessarin
 
 from ._inputs import InputError, fixings_input
 from ._objects import IRS, YieldCurve
@@ -78,76 +81,65 @@ def expansion(values: Iterable[float]) -> list[float]:
 # The pricing engine of one process
 
 class _Engine:
-    """The book and its base market, built once per process, and the blocks it prices."""
+    """The book and its base market, built once per process, and the blocks it prices on the
+    native engine."""
 
     def __init__(self, trades: Sequence[BookTrade], market: Sequence[Mapping[str, Any]],
-                 fixings: Mapping[str, Any] | None) -> None:
+                 fixings: Mapping[str, Any] | None, threads: int = 1) -> None:
         self.trades = list(trades)
+        self.threads = threads
         self.market = {str(c["id"]): dict(c) for c in market}
-        # Checked and converted once; every price then goes straight to the native call,
-        # which is what IRS.price makes of the same fixings.
-        self.fixings = {} if fixings is None else {"fixings": fixings_input(fixings)}
-        self.base: dict[str, YieldCurve | str] = {}
-        for name, curve in self.market.items():
-            self.base[name] = _build(curve)
-        self.swaps: list[IRS | str] = []
-        self.base_npv: list[float] = []
-        for trade in self.trades:
-            curve = self.base.get(trade.curve)
+        built = {name: _build(curve) for name, curve in self.market.items()}
+        # Curves that built, in market order; trades on the others fail.
+        self.curves = [name for name, curve in built.items() if isinstance(curve, YieldCurve)]
+        position = {name: i for i, name in enumerate(self.curves)}
+        self.errors: list[str | None] = []
+        self.rows: list[int] = []  # the trades the native engine holds, in trade order
+        swaps, curve_of = [], []
+        for j, trade in enumerate(self.trades):
+            curve = built.get(trade.curve)
             if curve is None:
-                self.swaps.append(f"unknown curve {trade.curve!r}")
-            elif isinstance(curve, str):
-                self.swaps.append(f"curve {trade.curve!r} did not build: {curve}")
-            else:
-                try:
-                    swap = IRS(trade.swap)
-                    self.base_npv.append(self._npv(swap, curve))
-                    self.swaps.append(swap)
-                    continue
-                except (RuntimeError, ValueError) as error:
-                    self.swaps.append(str(error))
-            self.base_npv.append(math.nan)
-
-    def _npv(self, swap: IRS, curve: YieldCurve) -> float:
-        npv: float = swap.native.price(curve.native, **self.fixings)["NPV"]
-        return npv
+                self.errors.append(f"unknown curve {trade.curve!r}")
+                continue
+            if isinstance(curve, str):
+                self.errors.append(f"curve {trade.curve!r} did not build: {curve}")
+                continue
+            try:
+                swaps.append(IRS(trade.swap).native)
+            except (RuntimeError, ValueError) as error:
+                self.errors.append(str(error))
+                continue
+            self.errors.append(None)
+            self.rows.append(j)
+            curve_of.append(position[trade.curve])
+        plain = None if fixings is None else fixings_input(fixings)
+        self.engine, base, native_errors = _tessarin.scenario_engine(
+            swaps, curve_of, [built[name].native for name in self.curves], plain)
+        for j, error in zip(self.rows, native_errors, strict=True):
+            self.errors[j] = error
+        self.base_npv = [math.nan] * len(self.trades)
+        for j, npv in zip(self.rows, base, strict=True):
+            self.base_npv[j] = npv
 
     def base_failures(self) -> list[Failure]:
-        return [Failure(None, t.curve, t.id, s) for t, s in zip(self.trades, self.swaps,
-                                                               strict=True) if isinstance(s, str)]
+        return [Failure(None, t.curve, t.id, e) for t, e in zip(self.trades, self.errors,
+                                                               strict=True) if e is not None]
 
     def block(self, scenarios: Sequence[Scenario], first: int, last: int
               ) -> tuple[np.ndarray, list[Failure]]:
         """PnL of trades [first, last) under each scenario: a (scenarios, trades) array, NaN
-        where a trade could not be priced, and what failed."""
+        where a trade could not be priced, and the curves that failed to build."""
         import numpy as np
 
+        lo, hi = bisect.bisect_left(self.rows, first), bisect.bisect_left(self.rows, last)
+        moves = [[list(s.quotes[name]) if name in s.quotes else None for name in self.curves]
+                 for s in scenarios]
+        data, failed = _tessarin.revalue_scenarios(self.engine, moves, lo, hi, self.threads)
         pnl = np.full((len(scenarios), last - first), math.nan)
-        failures: list[Failure] = []
-        for s, scenario in enumerate(scenarios):
-            curves: dict[str, YieldCurve | str] = {}
-            for name, quotes in scenario.quotes.items():
-                if name in self.market:
-                    shocked = dict(self.market[name])
-                    shocked["instruments"] = dict(shocked["instruments"], quote=list(quotes))
-                    curves[name] = _build(shocked)
-            reported: set[str] = set()
-            for j in range(first, last):
-                trade, swap = self.trades[j], self.swaps[j]
-                if isinstance(swap, str):
-                    continue
-                curve = curves.get(trade.curve, self.base[trade.curve])
-                if isinstance(curve, str):
-                    if trade.curve not in reported:
-                        reported.add(trade.curve)
-                        failures.append(Failure(scenario.name, trade.curve, None, curve))
-                    continue
-                try:
-                    npv = self._npv(swap, curve)
-                except (RuntimeError, ValueError) as error:
-                    failures.append(Failure(scenario.name, trade.curve, trade.id, str(error)))
-                    continue
-                pnl[s, j - first] = npv - self.base_npv[j]
+        pnl[:, np.asarray(self.rows[lo:hi], dtype=np.int64) - first] = (
+            np.frombuffer(data, dtype=np.float64).reshape(len(scenarios), hi - lo))
+        failures = [Failure(scenarios[s].name, self.curves[c], None, error)
+                    for s, c, error in failed]
         return pnl, failures
 
 
@@ -162,7 +154,7 @@ _ENGINES: dict[str, _Engine] = {}
 _ENGINES_LOCK = threading.Lock()
 
 
-def _engine(token: str, payload: tuple[Any, Any, Any]) -> _Engine:
+def _engine(token: str, payload: tuple[Any, Any, Any, int]) -> _Engine:
     """The engine of this run in this process, built on first use."""
     with _ENGINES_LOCK:
         engine = _ENGINES.get(token)
@@ -190,7 +182,7 @@ class _BlockResult:
     sums: dict[tuple[int, str, str], list[float]]
 
 
-def _run_block(token: str, payload: tuple[Any, Any, Any], task: _Task, out: str | None
+def _run_block(token: str, payload: tuple[Any, Any, Any, int], task: _Task, out: str | None
                ) -> _BlockResult:
     engine = _engine(token, payload)
     pnl, failures = engine.block(task.scenarios, task.first_trade, task.last_trade)
@@ -312,7 +304,7 @@ def _assemble(scenarios: Sequence[Scenario], trades: Sequence[BookTrade],
             rows, columns = result.pnl.shape
             matrix[result.first_scenario:result.first_scenario + rows,
                    result.first_trade:result.first_trade + columns] = result.pnl
-        failures += result.failures
+        failures += [f for f in result.failures if f not in failures]
         for (s, kind, name), expanded in result.sums.items():
             terms.setdefault((result.first_scenario + s, kind, name), []).extend(expanded)
     curves = list(dict.fromkeys(t.curve for t in trades))
@@ -368,12 +360,13 @@ def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: Scena
             Sequence[Scenario], fixings: Mapping[str, Any] | None = None, *,
             executor: Any = None, out: str | os.PathLike[str] | None = None,
             scenario_chunk: int = DEFAULT_SCENARIO_CHUNK, trade_chunk: int = DEFAULT_TRADE_CHUNK,
-            workers: int | None = None, stream: IO[str] | None = None,
+            workers: int | None = None, threads: int | None = None,
+            stream: IO[str] | None = None,
             on_block: Callable[[int], None] | None = None) -> Revaluation:
     """Revalue `trades` under every scenario against the base `market` (curve dicts or
     `tessarin.YieldCurve` objects).
 
-    executor: None runs here; "dask" starts a local Dask cluster on the loopback address (one
+    executor: None runs here, on `threads` threads (default: one per core); "dask" starts a local Dask cluster on the loopback address (one
     worker process per core, or `workers`) and closes it afterwards, whatever happens; a
     `distributed.Client` or a scheduler address uses that cluster. `out`: a folder that
     receives the PnL as a Parquet dataset, block by block, instead of memory.
@@ -386,12 +379,18 @@ def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: Scena
     if scenario_chunk < 1 or trade_chunk < 1:
         raise ValueError("chunk sizes must be at least 1")
     book = list(trades)
+    seen: set[str] = set()
+    for trade in book:
+        if trade.id in seen:
+            raise InputError("trades", f"trade id {trade.id!r} is used twice")
+        seen.add(trade.id)
     if out is not None:
         Path(out).mkdir(parents=True, exist_ok=True)
         for stale in Path(out).glob("part-*.parquet"):
             stale.unlink()
     folder = None if out is None else str(Path(out).resolve())
-    payload = (book, curves, None if fixings is None else dict(fixings))
+    payload = (book, curves, None if fixings is None else dict(fixings),
+               threads or os.cpu_count() or 1 if executor is None else 1)
     token = uuid.uuid4().hex
     tasks = _tasks(resolved, len(book), scenario_chunk, trade_chunk)
     progress = _Progress(len(tasks), stream)
@@ -414,11 +413,11 @@ def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: Scena
     return _assemble(resolved, book, results, base, folder)
 
 
-def _base_failures(token: str, payload: tuple[Any, Any, Any]) -> list[Failure]:
+def _base_failures(token: str, payload: tuple[Any, Any, Any, int]) -> list[Failure]:
     return _engine(token, payload).base_failures()
 
 
-def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any], tasks: list[_Task],
+def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], tasks: list[_Task],
              out: str | None, workers: int | None, progress: _Progress,
              on_block: Callable[[int], None] | None) -> tuple[list[Failure], list[_BlockResult]]:
     try:

@@ -56,10 +56,12 @@ def test_pnl_equals_repricing_on_curves_built_from_the_shocked_quotes(local):
     assert local.book.iloc[0] == math.fsum(local.pnl.iloc[0])
 
 
-@pytest.mark.parametrize(("scenario_chunk", "trade_chunk"), [(1, 1), (3, 7), (100, 100)])
-def test_partitioning_never_changes_a_number(local, scenario_chunk, trade_chunk):
+@pytest.mark.parametrize(("scenario_chunk", "trade_chunk", "threads"),
+                         [(1, 1, 1), (3, 7, 2), (100, 100, 3)])
+def test_partitioning_and_threads_never_change_a_number(local, scenario_chunk, trade_chunk,
+                                                        threads):
     same(local, rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, scenario_chunk=scenario_chunk,
-                           trade_chunk=trade_chunk))
+                           trade_chunk=trade_chunk, threads=threads))
 
 
 def test_var_and_es_by_hand(local):

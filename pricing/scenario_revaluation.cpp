@@ -1,0 +1,148 @@
+#include "pricing/scenario_revaluation.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <span>
+#include <stdexcept>
+#include <thread>
+#include <tuple>
+
+namespace tsr {
+
+namespace {
+
+constexpr double notPriced = std::numeric_limits<double>::quiet_NaN();
+
+} // namespace
+
+ScenarioRevaluation::ScenarioRevaluation(std::vector<std::shared_ptr<const YieldCurve>> curves,
+                                         std::vector<Trade> trades, const FixingsMap& fixings)
+    : curves_(std::move(curves)), trades_(std::move(trades)), byCurve_(curves_.size()) {
+    pricers_.reserve(trades_.size());
+    baseNpv_.reserve(trades_.size());
+    errors_.reserve(trades_.size());
+    std::vector<double> scratch;
+    for (std::size_t j = 0; j < trades_.size(); ++j) {
+        const Trade& trade = trades_[j];
+        if (trade.curve >= curves_.size() || !curves_[trade.curve] || !trade.swap) {
+            throw std::invalid_argument("Error, trade " + std::to_string(j) +
+                                        " names no curve or no swap.");
+        }
+        byCurve_[trade.curve].push_back(j);
+        try {
+            const YieldCurve& curve = *curves_[trade.curve];
+            const SwapPricer& pricer =
+                pricers_.emplace_back(std::in_place, trade.swap, curve, fixings).value();
+            baseNpv_.push_back(pricer.value(curve, scratch).npv);
+            errors_.emplace_back();
+        } catch (const std::exception& e) {
+            pricers_.resize(j);
+            pricers_.emplace_back();
+            baseNpv_.push_back(notPriced);
+            errors_.emplace_back(e.what());
+        }
+    }
+}
+
+void ScenarioRevaluation::revalue(const Scenario& scenario, std::size_t row, std::size_t firstTrade,
+                                  std::size_t lastTrade, Result& result,
+                                  std::vector<CurveFailure>& failures,
+                                  std::vector<double>& scratch) const {
+    double* pnl = result.pnl.data() + row * (lastTrade - firstTrade);
+    for (std::size_t c = 0; c < curves_.size(); ++c) {
+        const std::vector<std::size_t>& all = byCurve_[c];
+        const std::span<const std::size_t> trades(
+            std::lower_bound(all.begin(), all.end(), firstTrade),
+            std::lower_bound(all.begin(), all.end(), lastTrade));
+        if (trades.empty()) {
+            continue;
+        }
+        if (c >= scenario.size() || !scenario[c]) {
+            for (const std::size_t j : trades) {
+                pnl[j - firstTrade] = pricers_[j] ? 0.0 : notPriced;
+            }
+            continue;
+        }
+        const YieldCurve& base = *curves_[c];
+        YieldCurveInstruments moved = base.instruments();
+        if (scenario[c]->size() != moved.quotes.size()) {
+            throw std::invalid_argument("Error, a scenario gives " +
+                                        std::to_string(scenario[c]->size()) + " quotes for curve " +
+                                        base.label() + ", which has " +
+                                        std::to_string(moved.quotes.size()) + " instruments.");
+        }
+        moved.quotes = *scenario[c];
+        std::optional<YieldCurve> curve;
+        try {
+            curve.emplace(base.label(), base.valueDate(), base.currency(), base.interpolation(),
+                          moved);
+        } catch (const std::exception& e) {
+            failures.push_back({row, c, e.what()});
+            for (const std::size_t j : trades) {
+                pnl[j - firstTrade] = notPriced;
+            }
+            continue;
+        }
+        for (const std::size_t j : trades) {
+            pnl[j - firstTrade] =
+                pricers_[j] ? pricers_[j]->value(*curve, scratch).npv - baseNpv_[j] : notPriced;
+        }
+    }
+}
+
+ScenarioRevaluation::Result ScenarioRevaluation::run(const std::vector<Scenario>& scenarios,
+                                                     unsigned threads, std::size_t firstTrade,
+                                                     std::size_t lastTrade) const {
+    if (firstTrade > lastTrade || lastTrade > trades_.size()) {
+        throw std::out_of_range("Error, trades " + std::to_string(firstTrade) + " to " +
+                                std::to_string(lastTrade) + " of a book of " +
+                                std::to_string(trades_.size()) + ".");
+    }
+    Result result;
+    result.pnl.assign(scenarios.size() * (lastTrade - firstTrade), notPriced);
+    const std::size_t workers = std::clamp<std::size_t>(threads == 0 ? 1 : threads, 1,
+                                                        std::max<std::size_t>(1, scenarios.size()));
+    std::vector<std::vector<CurveFailure>> failures(workers);
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr error;
+    std::mutex errorLock;
+    auto work = [&](std::size_t worker) {
+        std::vector<double> scratch;
+        try {
+            for (std::size_t s = next++; s < scenarios.size(); s = next++) {
+                revalue(scenarios[s], s, firstTrade, lastTrade, result, failures[worker], scratch);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(errorLock);
+            if (!error) {
+                error = std::current_exception();
+            }
+            next = scenarios.size(); // the others stop at their next scenario
+        }
+    };
+    if (workers == 1) {
+        work(0);
+    } else {
+        std::vector<std::jthread> pool;
+        pool.reserve(workers);
+        for (std::size_t w = 0; w < workers; ++w) {
+            pool.emplace_back(work, w);
+        }
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    for (auto& part : failures) {
+        result.failures.insert(result.failures.end(), part.begin(), part.end());
+    }
+    std::sort(result.failures.begin(), result.failures.end(),
+              [](const CurveFailure& a, const CurveFailure& b) {
+                  return std::tie(a.scenario, a.curve) < std::tie(b.scenario, b.curve);
+              });
+    return result;
+}
+
+} // namespace tsr
