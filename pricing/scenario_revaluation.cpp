@@ -45,6 +45,26 @@ ScenarioRevaluation::ScenarioRevaluation(std::vector<std::shared_ptr<const Yield
             errors_.emplace_back(e.what());
         }
     }
+    points_.resize(curves_.size());
+    for (std::size_t c = 0; c < curves_.size(); ++c) {
+        std::vector<date> table;
+        for (const std::size_t j : byCurve_[c]) {
+            if (pricers_[j]) {
+                table.insert(table.end(), pricers_[j]->dates().begin(), pricers_[j]->dates().end());
+            }
+        }
+        std::sort(table.begin(), table.end());
+        table.erase(std::unique(table.begin(), table.end()), table.end());
+        for (const std::size_t j : byCurve_[c]) {
+            if (pricers_[j]) {
+                pricers_[j]->shareDates(table);
+            }
+        }
+        points_[c].reserve(table.size());
+        for (const date& d : table) {
+            points_[c].push_back(curves_[c]->point(d));
+        }
+    }
 }
 
 void ScenarioRevaluation::revalue(const Scenario& scenario, std::size_t row, std::size_t firstTrade,
@@ -86,9 +106,14 @@ void ScenarioRevaluation::revalue(const Scenario& scenario, std::size_t row, std
             }
             continue;
         }
+        const std::vector<YieldCurve::Point>& points = points_[c];
+        scratch.resize(points.size());
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            scratch[i] = curve->df(points[i]);
+        }
         for (const std::size_t j : trades) {
             pnl[j - firstTrade] =
-                pricers_[j] ? pricers_[j]->value(*curve, scratch).npv - baseNpv_[j] : notPriced;
+                pricers_[j] ? pricers_[j]->value(scratch.data()).npv - baseNpv_[j] : notPriced;
         }
     }
 }

@@ -63,8 +63,10 @@ private:
     std::vector<std::optional<SwapPricer>> pricers_;
     std::vector<double> baseNpv_;
     std::vector<std::string> errors_;
-    // The trades of each curve, in trade order.
+    // The trades of each curve, in trade order, and every date they read, with its place on
+    // the curve: each scenario finds the discount factor of a date once for all its trades.
     std::vector<std::vector<std::size_t>> byCurve_;
+    std::vector<std::vector<YieldCurve::Point>> points_;
 };
 
 } // namespace tsr

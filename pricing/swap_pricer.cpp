@@ -133,7 +133,7 @@ std::uint32_t SwapPricer::slot(const date& d) {
                                       dates_.begin());
 }
 
-double SwapPricer::legValue(const Leg& leg, const std::vector<double>& dfs) const {
+double SwapPricer::legValue(const Leg& leg, const double* dfs) const {
     // The operations of ModelDiscountedCashFlow::price, in its order.
     double pv = 0.0;
     for (const Period& p : leg.periods) {
@@ -160,10 +160,40 @@ double SwapPricer::legValue(const Leg& leg, const std::vector<double>& dfs) cons
 }
 
 SwapPricer::Values SwapPricer::value(const YieldCurve& curve, std::vector<double>& dfs) const {
+    if (shared_) {
+        throw std::logic_error("Error, the pricer reads a shared date table.");
+    }
     dfs.resize(points_.size());
     for (std::size_t i = 0; i < points_.size(); ++i) {
         dfs[i] = curve.df(points_[i]);
     }
+    return value(dfs.data());
+}
+
+void SwapPricer::shareDates(const std::vector<date>& table) {
+    std::vector<std::uint32_t> place(dates_.size());
+    for (std::size_t i = 0; i < dates_.size(); ++i) {
+        const auto found = std::lower_bound(table.begin(), table.end(), dates_[i]);
+        if (found == table.end() || *found != dates_[i]) {
+            throw std::invalid_argument("Error, the shared date table lacks a date of the swap.");
+        }
+        place[i] = static_cast<std::uint32_t>(found - table.begin());
+    }
+    for (Leg& leg : legs_) {
+        for (Period& p : leg.periods) {
+            p.payment = place[p.payment];
+            p.start = place[p.start];
+            p.end = place[p.end];
+            p.nextBusinessDay = place[p.nextBusinessDay];
+        }
+    }
+    // The table's factors replace the pricer's own.
+    points_.clear();
+    points_.shrink_to_fit();
+    shared_ = true;
+}
+
+SwapPricer::Values SwapPricer::value(const double* dfs) const {
     Values values{};
     values.leg1 = legValue(legs_[0], dfs);
     values.leg2 = legValue(legs_[1], dfs);

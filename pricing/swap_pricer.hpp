@@ -33,6 +33,16 @@ public:
     // is scratch space, reused across calls so that pricing allocates nothing.
     Values value(const YieldCurve& curve, std::vector<double>& dfs) const;
 
+    // The dates the pricer reads, ascending.
+    const std::vector<date>& dates() const { return dates_; }
+
+    // Makes the pricer read its discount factors from a table shared by many pricers, which
+    // must hold every date of dates(), ascending; value() then takes that table's factors.
+    void shareDates(const std::vector<date>& table);
+
+    // The values from the discount factors of the dates of dates() (or of the shared table).
+    Values value(const double* dfs) const;
+
     const ProductInterestRateSwap& swap() const { return *swap_; }
 
 private:
@@ -58,13 +68,14 @@ private:
     };
 
     std::uint32_t slot(const date& d);
-    double legValue(const Leg& leg, const std::vector<double>& dfs) const;
+    double legValue(const Leg& leg, const double* dfs) const;
 
     std::shared_ptr<const ProductInterestRateSwap> swap_;
     std::array<Leg, 2> legs_;
     // The distinct dates read, ascending, with their places on the curve.
     std::vector<date> dates_;
     std::vector<YieldCurve::Point> points_;
+    bool shared_ = false;
 };
 
 } // namespace tsr

@@ -117,6 +117,9 @@ class _Engine:
             swaps, curve_of, [built[name].native for name in self.curves], plain)
         for j, error in zip(self.rows, native_errors, strict=True):
             self.errors[j] = error
+        # Trades by curve and by currency, as codes into the lists of names.
+        self.groups = [_codes("curve", [t.curve for t in self.trades]),
+                       _codes("currency", [_currency(t) for t in self.trades])]
         self.base_npv = [math.nan] * len(self.trades)
         for j, npv in zip(self.rows, base, strict=True):
             self.base_npv[j] = npv
@@ -141,6 +144,19 @@ class _Engine:
         failures = [Failure(scenarios[s].name, self.curves[c], None, error)
                     for s, c, error in failed]
         return pnl, failures
+
+
+def _currency(trade: BookTrade) -> str:
+    leg = trade.swap.get("leg1")
+    return str(leg.get("currency", "")) if isinstance(leg, Mapping) else ""
+
+
+def _codes(kind: str, labels: list[str]) -> tuple[str, list[str], Any]:
+    import numpy as np
+
+    names = list(dict.fromkeys(labels))
+    position = {name: i for i, name in enumerate(names)}
+    return kind, names, np.asarray([position[label] for label in labels], dtype=np.int64)
 
 
 def _build(curve: Mapping[str, Any]) -> YieldCurve | str:
@@ -184,19 +200,18 @@ class _BlockResult:
 
 def _run_block(token: str, payload: tuple[Any, Any, Any, int], task: _Task, out: str | None
                ) -> _BlockResult:
+    import numpy as np
+
     engine = _engine(token, payload)
     pnl, failures = engine.block(task.scenarios, task.first_trade, task.last_trade)
     trades = engine.trades[task.first_trade:task.last_trade]
     sums: dict[tuple[int, str, str], list[float]] = {}
-    for s in range(len(task.scenarios)):
-        groups: dict[tuple[str, str], list[float]] = {}
-        for j, trade in enumerate(trades):
-            value = float(pnl[s, j])
-            groups.setdefault(("curve", trade.curve), []).append(value)
-            currency = str(trade.swap.get("leg1", {}).get("currency", ""))
-            groups.setdefault(("currency", currency), []).append(value)
-        for (kind, name), values in groups.items():
-            sums[(s, kind, name)] = expansion(values)
+    for kind, names, codes in engine.groups:
+        block = codes[task.first_trade:task.last_trade]
+        for code in np.unique(block):
+            members = block == code
+            for s in range(len(task.scenarios)):
+                sums[(s, kind, names[code])] = expansion(pnl[s, members].tolist())
     if out is not None:
         _write_partition(out, task, pnl, trades)
         pnl = None
@@ -308,8 +323,7 @@ def _assemble(scenarios: Sequence[Scenario], trades: Sequence[BookTrade],
         for (s, kind, name), expanded in result.sums.items():
             terms.setdefault((result.first_scenario + s, kind, name), []).extend(expanded)
     curves = list(dict.fromkeys(t.curve for t in trades))
-    currencies = list(dict.fromkeys(str(t.swap.get("leg1", {}).get("currency", ""))
-                                    for t in trades))
+    currencies = list(dict.fromkeys(_currency(t) for t in trades))
 
     def table(kind: str, columns: list[str]) -> pd.DataFrame:
         data = {name: [math.fsum(terms.get((s, kind, name), [])) for s in range(len(names))]
