@@ -1,4 +1,5 @@
 #include "conventions/init_defaults.hpp"
+#include "python/analytic_risk_entry.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
@@ -28,6 +29,9 @@ PyMODINIT_FUNC PyInit__tessarin() {
         PyModule_AddObjectRef(module.get(), "YieldCurve", reinterpret_cast<PyObject*>(curveType)) <
             0 ||
         PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0) {
+        return nullptr;
+    }
+    if (PyModule_AddFunctions(module.get(), tsr::analyticRiskFunctions()) < 0) {
         return nullptr;
     }
     if (!tsr::runGuarded([] { initDefaults(); })) {
