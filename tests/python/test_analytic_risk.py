@@ -4,10 +4,10 @@
 import datetime as dt
 
 import pytest
-from conftest import NOT_INITIALISED, USD_QUOTES, VALUE_DATE, usd_curve_input, usd_swap_input
 
 import _tessarin
 import tessarin
+from conftest import NOT_INITIALISED, USD_QUOTES, VALUE_DATE, usd_curve_input, usd_swap_input
 
 
 def sofr_fixings(start, end):
