@@ -323,6 +323,8 @@ def main() -> int:
     if args.wall:
         clock = time.perf_counter
     if args.module_dir:
+        # The package of the same source tree goes with the built module.
+        sys.path.insert(0, str(REPO / "python"))
         sys.path.insert(0, str(Path(args.module_dir).resolve()))
     import _tessarin
 
@@ -482,7 +484,6 @@ def main() -> int:
 def exact_risk(native, swap_input: dict, samples: int) -> int:
     """Analytic key-rate risk (the curve's Jacobian already made) against bumping, both
     through `IRS.risk` of the package when it can be imported, else the native module."""
-    sys.path.append(str(REPO / "python"))
     try:
         import tessarin
 

@@ -5,13 +5,15 @@
 #include "pricing/analytic_risk.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
-#include "python/py_conversion.hpp"
 #include "python/python_types.hpp"
 #include "python/swap_inputs.hpp"
 
 #include <exception>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace tsr {
 
@@ -23,6 +25,50 @@ std::shared_ptr<const YieldCurve> requireCurve(PyObject* curve) {
         throw std::runtime_error("Error, the yield curve is not initialised.");
     }
     return resolved;
+}
+
+// A column of the ladder as the tree conversion gives it: a list, or None when empty.
+template <class T, class Convert> PyRef column(const std::vector<T>& values, Convert convert) {
+    if (values.empty()) {
+        return PyRef::borrow(Py_None);
+    }
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) {
+        throw PythonError();
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = convert(values[i]);
+        if (item == nullptr) {
+            throw PythonError();
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+// The dict of IRS.risk, made straight from the typed ladder.
+PyRef riskDict(const KeyRateRisk& risk) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) {
+        throw PythonError();
+    }
+    const auto number = [](double x) { return PyFloat_FromDouble(x); };
+    const std::pair<const char*, PyRef> columns[] = {
+        {"Tenor", column(risk.tenors,
+                         [](const std::string& t) {
+                             return PyUnicode_FromString(
+                                 t.c_str()); // up to the first NUL, as the tree's text
+                         })},
+        {"Leg1", column(risk.leg1, number)},
+        {"Leg2", column(risk.leg2, number)},
+        {"Net", column(risk.net, number)},
+    };
+    for (const auto& [key, value] : columns) {
+        if (PyDict_SetItemString(dict.get(), key, value.get()) < 0) {
+            throw PythonError();
+        }
+    }
+    return dict;
 }
 
 const char* riskKeywords[] = {"swap", "yield_curve", "fixings", nullptr};
@@ -64,7 +110,7 @@ PyObject* irsAnalyticRisk(PyObject* /*module*/, PyObject* args, PyObject* kwds) 
         Py_END_ALLOW_THREADS if (error) {
             std::rethrow_exception(error);
         }
-        result = treeToPyObject(toTree(risk), "root");
+        result = riskDict(risk).release();
     });
     return result;
 }

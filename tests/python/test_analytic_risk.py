@@ -100,3 +100,12 @@ def test_library_failures_are_runtime_errors(curve):
         _tessarin.yield_curve_jacobian(empty)
     with pytest.raises(RuntimeError, match=NOT_INITIALISED.format("yield curve")):
         _tessarin.irs_analytic_risk(swap, empty)
+
+
+@pytest.mark.parametrize("instruments", [([], [], []), (["1Y"], [4.0], [False])])
+def test_curves_without_pillars_give_the_dict_of_bumping(instruments):
+    tenors, quotes, in_use = instruments
+    curve = _tessarin.YieldCurve(usd_curve_input(tenors=tenors, quotes=quotes, in_use=in_use))
+    swap = _tessarin.IRS(usd_swap_input())
+    assert _tessarin.irs_analytic_risk(swap, curve) == swap.risk(curve)
+    assert _tessarin.yield_curve_jacobian(curve) == []
