@@ -3,6 +3,7 @@
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "curves/bootstrap.hpp"
+#include "curves/curve_jacobian.hpp"
 #include "dates/convention_name.hpp"
 #include "dates/tenor.hpp"
 #include "products/product.hpp"
@@ -131,6 +132,7 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
                    boost::gregorian::to_iso_extended_string(pillar) + ")";
         });
         pillarInstruments_.push_back({std::move(product), quote});
+        pillarRows_.push_back(i);
     }
     if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
         forwards_.resize(times_.size());
@@ -166,6 +168,7 @@ void YieldCurve::update(std::vector<double> rates) {
                                     std::to_string(times_.size()) + " pillars and " +
                                     std::to_string(rates.size()) + " rates were given.");
     }
+    jacobian_.reset();
     // Copy into the existing storage so that repeated updates never allocate.
     std::copy(rates.begin(), rates.end(), rates_.begin());
     if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
@@ -180,6 +183,7 @@ void YieldCurve::updateRate(std::size_t k, double rate) {
         throw std::out_of_range("Error, no pillar " + std::to_string(k) + " in a curve of " +
                                 std::to_string(rates_.size()) + " pillars.");
     }
+    jacobian_.reset();
     rates_[k] = rate;
     if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
         // f(k+1) depends on L(k) as well.
@@ -296,6 +300,59 @@ double YieldCurve::df(const Point& p) const {
     }
     // Outside the pillars the formulas do not involve a segment.
     return std::exp(-logDfUnchecked(p.time));
+}
+
+YieldCurve::DfSensitivity YieldCurve::dfSensitivity(const Point& p) const {
+    DfSensitivity s;
+    s.value = df(p);
+    const double t = p.time;
+    const bool byRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
+    // d(logDf)/d(rate) per pillar, then d(df) = -d(logDf) x df as dfRV has it.
+    switch (p.region) {
+    case Point::Region::Settled:
+        return s;
+    case Point::Region::BeforeFirst:
+        s.count = 1;
+        s.pillars[0] = 0;
+        s.derivatives[0] = t;
+        break;
+    case Point::Region::Interior: {
+        const std::size_t i = p.segment;
+        s.count = 2;
+        s.pillars = {i, i + 1};
+        s.derivatives =
+            byRates ? std::array<double, 2>{(1.0 - p.weight) * t, p.weight * t}
+                    : std::array<double, 2>{(1.0 - p.weight) * times_[i], p.weight * times_[i + 1]};
+        break;
+    }
+    case Point::Region::AfterLast: {
+        const std::size_t last = times_.size() - 1;
+        s.count = 1;
+        s.pillars[0] = last;
+        if (byRates) {
+            s.derivatives[0] = t;
+            break;
+        }
+        // L(n-1) + s f(n-1) with f(n-1) = (L(n-1) - L(n-2)) / (t(n-1) - t(n-2)).
+        const double beyond = t - times_[last];
+        const double span = times_[last] - (last == 0 ? 0.0 : times_[last - 1]);
+        s.derivatives[0] = times_[last] + beyond * times_[last] / span;
+        if (last > 0) {
+            s.count = 2;
+            s.pillars[1] = last - 1;
+            s.derivatives[1] = -beyond * times_[last - 1] / span;
+        }
+        break;
+    }
+    }
+    for (std::size_t j = 0; j < s.count; ++j) {
+        s.derivatives[j] = -s.derivatives[j] * s.value;
+    }
+    return s;
+}
+
+const CurveJacobian& YieldCurve::jacobian() const {
+    return jacobian_.get([this] { return std::make_shared<const CurveJacobian>(*this); });
 }
 
 void YieldCurve::linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const {

@@ -4,14 +4,18 @@
 #include "core/object.hpp"
 #include "curves/risk_vector.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tsr {
 
+class CurveJacobian;
 class Product;
 
 enum class YieldCurveInterpolation : std::uint8_t { LinearRates = 0, LinearLogDf = 1 };
@@ -71,6 +75,16 @@ public:
     Point point(const date& d) const;
     double df(const Point& p) const;
 
+    // A discount factor with its derivatives with respect to the (at most two) pillar rates
+    // it depends on; the same numbers as dfRV, without a vector as long as the curve.
+    struct DfSensitivity {
+        double value = 1.0;
+        std::size_t count = 0;
+        std::array<std::size_t, 2> pillars{};
+        std::array<double, 2> derivatives{};
+    };
+    DfSensitivity dfSensitivity(const Point& p) const;
+
     // The same numbers with their derivatives with respect to the pillar rates.
     RiskVector logDfRV(double t) const;
     RiskVector logDfLinearRatesRV(double t) const;
@@ -101,8 +115,42 @@ public:
         double quote;
     };
     const std::vector<PillarInstrument>& pillarInstruments() const { return pillarInstruments_; }
+    // Input row of the instrument behind each pillar, in pillar order.
+    const std::vector<std::size_t>& pillarRows() const { return pillarRows_; }
+    const YieldCurveInstruments& instrumentSet() const { return instruments_; }
+
+    // d(pillar zero rate)/d(instrument quote in percent), made on first use by whichever
+    // thread asks first and kept until the rates change. update() and updateRate() drop it,
+    // so the reference lives until then or until the curve goes.
+    const CurveJacobian& jacobian() const;
 
 private:
+    // The lazily made Jacobian. A copy of the curve starts without one.
+    class JacobianSlot {
+    public:
+        JacobianSlot() { once_.emplace(); }
+        JacobianSlot(const JacobianSlot& /*other*/) : JacobianSlot() {}
+        JacobianSlot& operator=(const JacobianSlot& /*other*/) {
+            reset();
+            return *this;
+        }
+        template <class Make> const CurveJacobian& get(Make&& make) const {
+            std::call_once(*once_, [&] { value_ = make(); });
+            return *value_;
+        }
+        // Not safe against concurrent get(); the curve is not shared while its rates change.
+        void reset() {
+            if (value_) {
+                value_.reset();
+                once_.emplace();
+            }
+        }
+
+    private:
+        mutable std::optional<std::once_flag> once_;
+        mutable std::shared_ptr<const CurveJacobian> value_;
+    };
+
     // The description names the pillar in the error raised when it is out of order.
     template <class Describe> void appendPillar(const date& d, double rate, Describe&& describe);
     void refreshDerived(std::size_t k);
@@ -118,6 +166,7 @@ private:
     std::string interpolationName_;
     YieldCurveInstruments instruments_;
     std::vector<PillarInstrument> pillarInstruments_;
+    std::vector<std::size_t> pillarRows_;
     std::vector<date> dates_;
     std::vector<double> times_;
     std::vector<double> rates_;
@@ -126,6 +175,7 @@ private:
     std::vector<double> logDiscounts_;
     std::vector<double> forwards_;
     YieldCurveInterpolation interpolationKind_;
+    JacobianSlot jacobian_;
 };
 
 } // namespace tsr

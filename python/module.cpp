@@ -1,4 +1,5 @@
 #include "conventions/init_defaults.hpp"
+#include "python/analytic_risk_entry.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
@@ -31,8 +32,11 @@ PyMODINIT_FUNC PyInit__tessarin() {
         PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0) {
         return nullptr;
     }
-    if (PyModule_AddFunctions(module.get(), tsr::scenarioModuleFunctions()) < 0) {
-        return nullptr;
+    // The module's own functions, beside its two types.
+    for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::scenarioModuleFunctions()}) {
+        if (PyModule_AddFunctions(module.get(), functions) < 0) {
+            return nullptr;
+        }
     }
     if (!tsr::runGuarded([] { initDefaults(); })) {
         return nullptr;

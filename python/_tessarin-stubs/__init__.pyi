@@ -56,3 +56,12 @@ class IRS:
         """Returns the cash flows of both legs."""
     def required_fixings(self, date: datetime.date, /) -> dict[str, list[datetime.date]] | None:
         """Returns dictionary with dates."""
+
+def irs_analytic_risk(
+    swap: IRS, yield_curve: YieldCurve, fixings: _Fixings | None = None
+) -> _RiskResult:
+    """Key-rate risk of the swap from the curve's Jacobian: the dict of IRS.risk, no bumping."""
+
+def yield_curve_jacobian(yield_curve: YieldCurve, /) -> list[list[float]]:
+    """d(pillar zero rate)/d(quote in percent): one row per pillar, one entry per curve
+    instrument in input order."""

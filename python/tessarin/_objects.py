@@ -110,6 +110,12 @@ class YieldCurve(_Persistent):
         """Returns the continuously compounded zero rates (decimals) at the pillar dates."""
         return self._impl.rates()
 
+    def jacobian(self) -> list[list[float]]:
+        """d(pillar zero rate, decimal) / d(quote, percent): one row per pillar,
+        one entry per curve instrument in input order (zeros for instruments
+        that make no pillar). Computed once per curve."""
+        return _tessarin.yield_curve_jacobian(self._impl)
+
     def to_frame(self) -> pandas.DataFrame:
         """The pillars as a DataFrame (needs pandas): "Tenor", "Quote",
         "Date" (datetime64), "Zero Rate" and "Discount Factor"."""
@@ -202,14 +208,21 @@ class IRS(_Persistent):
         return self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
 
     def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-             fixings: Fixings | None = None) -> RiskResult:
+             fixings: Fixings | None = None, *, method: str = "bump") -> RiskResult:
         """Return the key rate sensitivities per leg of the interest rate swap.
 
         {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
         change per 1.00 move of its quote (quotes are in percent, so divide by
-        100 for one basis point), found by bumping the quote and rebuilding.
+        100 for one basis point). `method="bump"` bumps each quote and rebuilds
+        the curve; `method="analytic"` differentiates the price exactly and
+        multiplies by the curve's Jacobian (no finite-difference noise).
         """
-        return self._impl.risk(_native_curve(yield_curve), **_fixings_args(fixings))
+        if method == "bump":
+            return self._impl.risk(_native_curve(yield_curve), **_fixings_args(fixings))
+        if method == "analytic":
+            return _tessarin.irs_analytic_risk(self._impl, _native_curve(yield_curve),
+                                               fixings_input(fixings))
+        raise ValueError(f'method must be "bump" or "analytic", not {method!r}')
 
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
                   fixings: Fixings | None = None) -> CashFlows:
@@ -232,11 +245,11 @@ class IRS(_Persistent):
         return self._impl.required_fixings(as_date(date, "date"))
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                   fixings: Fixings | None = None) -> pandas.DataFrame:
+                   fixings: Fixings | None = None, *, method: str = "bump") -> pandas.DataFrame:
         """`risk` as a DataFrame indexed by tenor (needs pandas)."""
         from .frames import risk_frame
 
-        return risk_frame(self.risk(yield_curve, fixings))
+        return risk_frame(self.risk(yield_curve, fixings, method=method))
 
     def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                         fixings: Fixings | None = None) -> dict[str, pandas.DataFrame]:
@@ -247,14 +260,15 @@ class IRS(_Persistent):
         return cashflow_frames(self.cashflows(yield_curve, fixings))
 
     def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                  fixings: Fixings | None = None, path: PathLike | None = None) -> Figure:
+                  fixings: Fixings | None = None, path: PathLike | None = None, *,
+                  method: str = "bump") -> Figure:
         """The key-rate risk ladder as bars (needs matplotlib); returns the
         figure and, given `path`, saves it as PNG."""
         from .plot import plot_risk
 
         curve_id = yield_curve.id if isinstance(yield_curve, YieldCurve) else ""
         title = f"Key-rate risk of {self.id}" + (f" on {curve_id}" if curve_id else "")
-        return plot_risk(self.risk(yield_curve, fixings), path, title=title)
+        return plot_risk(self.risk(yield_curve, fixings, method=method), path, title=title)
 
     def __repr__(self) -> str:
         return (f"<tessarin.IRS {self.id!r} {self.currency} {self.effective_date.isoformat()} "

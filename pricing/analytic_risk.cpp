@@ -1,0 +1,69 @@
+#include "pricing/analytic_risk.hpp"
+
+#include "curves/curve_jacobian.hpp"
+#include "curves/yield_curve.hpp"
+#include "pricing/swap_gradient.hpp"
+
+#include <stdexcept>
+
+namespace tsr {
+
+KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                         const FixingsMap& fixings) {
+    const std::string& currency = swap.legs()[0].currency;
+    const auto found = curves.find(currency);
+    if (found == curves.end() || found->second == nullptr) {
+        throw std::runtime_error("No discount curve is provided for currency " + currency);
+    }
+    const YieldCurve& base = *found->second;
+    const YieldCurveInstruments& instruments = base.instrumentSet();
+    const std::size_t count = instruments.tenors.size();
+    KeyRateRisk result{instruments.tenors, std::vector<double>(count, 0.0),
+                       std::vector<double>(count, 0.0), std::vector<double>(count, 0.0)};
+
+    // As with bumping: the first pillar, and each pillar whose predecessor lies before the
+    // swap's last date, can move the price; the later ones cannot.
+    const date horizon = swap.lastDate();
+    const std::vector<date>& pillars = base.pillarDates();
+    const std::vector<std::size_t>& rows = base.pillarRows();
+    std::size_t moving = 0;
+    while (moving < rows.size() && (moving == 0 || pillars[moving - 1] < horizon)) {
+        ++moving;
+    }
+    if (moving == 0) {
+        return result;
+    }
+
+    thread_local SwapGradient gradient;
+    gradient.compute(swap, curves, fixings, base);
+    const CurveJacobian& jacobian = base.jacobian();
+    const std::vector<double>& leg1 = gradient.gradient(0);
+    const std::vector<double>& leg2 = gradient.gradient(1);
+    const std::size_t n = pillars.size();
+    for (std::size_t k = 0; k < moving; ++k) {
+        const std::size_t m = rows[k];
+        double s1 = 0.0;
+        double s2 = 0.0;
+        // Quote k moves pillars k and later only.
+        for (std::size_t i = k; i < n; ++i) {
+            const double dRate = jacobian(i, m);
+            s1 += leg1[i] * dRate;
+            s2 += leg2[i] * dRate;
+        }
+        result.leg1[m] = s1;
+        result.leg2[m] = s2;
+        result.net[m] = s1 + s2;
+    }
+    return result;
+}
+
+ObjectTree analyticRiskTree(const std::shared_ptr<const Product>& product, const CurveMap& curves,
+                            const FixingsMap& fixings) {
+    const auto* swap = dynamic_cast<const ProductInterestRateSwap*>(product.get());
+    if (swap == nullptr) {
+        throw std::runtime_error("Unsupported product.");
+    }
+    return toTree(analyticRisk(*swap, curves, fixings));
+}
+
+} // namespace tsr

@@ -1,0 +1,184 @@
+#include "pricing/swap_gradient.hpp"
+
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
+#include "curves/yield_curve.hpp"
+#include "dates/calendar_repository.hpp"
+#include "dates/date_arithmetic.hpp"
+#include "dates/day_counter.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace tsr {
+
+namespace {
+
+using Sensitivity = YieldCurve::DfSensitivity;
+
+// Every key of the map stands for the one curve, so only its presence is checked.
+void requireCurve(const CurveMap& curves, const std::string& key, const char* message) {
+    if (curves.find(key) == curves.end()) {
+        throw std::runtime_error(message + key);
+    }
+}
+
+// Adds adjoint x d(df)/d(rates) to the gradient.
+void accumulate(const Sensitivity& df, double adjoint, std::vector<double>& gradient) {
+    for (std::size_t j = 0; j < df.count; ++j) {
+        gradient[df.pillars[j]] += adjoint * df.derivatives[j];
+    }
+}
+
+// The first fixing dated `day`, or null.
+const double* findFixing(const std::pair<std::vector<date>, std::vector<double>>& fixings,
+                         const date& day) {
+    const auto& [dates, values] = fixings;
+    const auto it = std::find(dates.begin(), dates.end(), day);
+    return it == dates.end() ? nullptr : &values[static_cast<std::size_t>(it - dates.begin())];
+}
+
+// A period's projected rate and the discount factors it reads, with d(rate)/d(each factor).
+struct ProjectedRate {
+    double rate = 0.0;
+    std::size_t count = 0;
+    std::array<Sensitivity, 2> dfs{};
+    std::array<double, 2> byDf{};
+};
+
+// The rate of a period running over the value date v: realised fixings compounded over the
+// index calendar's business days in [start, v), the curve from v on. The same operations in
+// the same order as the model's own, walking the days without a list.
+ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve,
+                          const OisIndex& index, const DayCounter& dayCounter,
+                          const FixingsMap& fixings, date start, date end, double tau) {
+    const auto found = fixings.find(leg.index);
+    if (found == fixings.end()) {
+        throw std::runtime_error("No fixings for index " + leg.index);
+    }
+    const auto& history = found->second;
+    if (history.first.size() != history.second.size()) {
+        throw std::invalid_argument("Error, fixings for index " + leg.index + " have " +
+                                    std::to_string(history.first.size()) + " dates and " +
+                                    std::to_string(history.second.size()) + " values.");
+    }
+    const auto calendar = CalendarRepository::instance().get(index.calendar());
+    const date v = curve.valueDate();
+
+    double growth = 1.0;
+    const auto observe = [&](const date& day, const date& next) {
+        const double* fixing = findFixing(history, day);
+        if (fixing == nullptr) {
+            throw std::runtime_error("Fixing is required for date " +
+                                     boost::gregorian::to_iso_extended_string(day));
+        }
+        growth = (1.0 + *fixing * dayCounter.fraction(day, next)) * growth;
+    };
+    bool pending = false;
+    date observed;
+    for (date d = start; d < v; d += boost::gregorian::days(1)) {
+        if (calendar->isBusinessDay(d)) {
+            if (pending) {
+                observe(observed, d);
+            }
+            observed = d;
+            pending = true;
+        }
+    }
+    if (pending) {
+        observe(observed, v);
+    }
+
+    ProjectedRate result;
+    const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
+    if (const double* today = findFixing(history, v)) {
+        // Today's fixing covers v to the next business day h.
+        const date h = addBusinessDays(v, 1, *calendar);
+        growth = (1.0 + *today * dayCounter.fraction(v, h)) * growth / dfEnd.value;
+        const Sensitivity dfNext = curve.dfSensitivity(curve.point(h));
+        result.rate = (dfNext.value * growth - 1.0) / tau;
+        result.count = 2;
+        result.dfs = {dfNext, dfEnd};
+        result.byDf = {growth / tau, -dfNext.value * growth / (dfEnd.value * tau)};
+        return result;
+    }
+    result.rate = (growth / dfEnd.value - 1.0) / tau;
+    result.count = 1;
+    result.dfs[0] = dfEnd;
+    result.byDf[0] = -growth / (dfEnd.value * dfEnd.value * tau);
+    return result;
+}
+
+} // namespace
+
+void SwapGradient::compute(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                           const FixingsMap& fixings, const YieldCurve& curve) {
+    const std::size_t n = curve.pillarRates().size();
+    for (std::size_t l = 0; l < 2; ++l) {
+        const auto& leg = swap.legs()[l];
+        requireCurve(curves, leg.currency, "No discount curve is provided for currency ");
+        if (!leg.isFixed) {
+            requireCurve(curves, leg.index, "No estimation curve is provided for index ");
+        }
+        gradients_[l].assign(n, 0.0);
+        values_[l] = this->leg(leg, fixings, curve, gradients_[l]);
+    }
+}
+
+double SwapGradient::leg(const ProductInterestRateSwap::SwapLeg& leg, const FixingsMap& fixings,
+                         const YieldCurve& curve, std::vector<double>& gradient) const {
+    std::shared_ptr<const OisIndex> index;
+    DayCounter dayCounter(DayCounter::Convention::Act360);
+    if (!leg.isFixed) {
+        index = IndexRepository::instance().get<OisIndex>(leg.index);
+        dayCounter = DayCounter(index->dayCount());
+    }
+    const date v = curve.valueDate();
+    double pv = 0.0;
+    for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
+        ProjectedRate projected;
+        projected.rate = leg.rate;
+        if (!leg.isFixed) {
+            const date start = leg.accrualStartDates[i];
+            const date end = leg.accrualEndDates[i];
+            const double tau = dayCounter.fraction(start, end);
+            if (v >= end || tau == 0.0) {
+                projected.rate = 0.0; // over, or adjusted to nothing
+            } else if (start >= v) {
+                const Sensitivity dfStart = curve.dfSensitivity(curve.point(start));
+                const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
+                projected.rate = (dfStart.value / dfEnd.value - 1.0) / tau;
+                projected.count = 2;
+                projected.dfs = {dfStart, dfEnd};
+                projected.byDf = {1.0 / (dfEnd.value * tau),
+                                  -dfStart.value / (dfEnd.value * dfEnd.value * tau)};
+            } else {
+                projected = runningRate(leg, curve, *index, dayCounter, fixings, start, end, tau);
+            }
+        }
+        // Payments on or before the value date are settled.
+        if (!(v < leg.paymentDates[i])) {
+            continue;
+        }
+        const Sensitivity dfPayment = curve.dfSensitivity(curve.point(leg.paymentDates[i]));
+        const double amount = leg.dayCountFractions[i] * leg.notional;
+        pv += amount * (projected.rate + leg.margin) * dfPayment.value;
+        accumulate(dfPayment, amount * (projected.rate + leg.margin), gradient);
+        const double byRate = amount * dfPayment.value;
+        for (std::size_t j = 0; j < projected.count; ++j) {
+            accumulate(projected.dfs[j], byRate * projected.byDf[j], gradient);
+        }
+    }
+    if (leg.isPaid) {
+        for (double& g : gradient) {
+            g = -g;
+        }
+        return -pv;
+    }
+    return pv;
+}
+
+} // namespace tsr

@@ -1,0 +1,282 @@
+// Analytic key-rate risk against the bump-and-rebuild risk over a generated book of swaps, and
+// the reverse pass it rests on against the model's own price.
+#include "conventions/generator_deposit.hpp"
+#include "conventions/generator_repository.hpp"
+#include "conventions/generator_swap.hpp"
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
+#include "curves/yield_curve.hpp"
+#include "dates/calendar_repository.hpp"
+#include "dates/date_arithmetic.hpp"
+#include "dates/tenor.hpp"
+#include "pricing/analytic_risk.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
+#include "pricing/swap_gradient.hpp"
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+std::atomic<std::size_t> allocations{0};
+} // namespace
+
+// Counts heap allocations, to show the reverse pass makes none once its buffers exist.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+using namespace tsr;
+using namespace tsr::test;
+using boost::gregorian::days;
+
+namespace {
+
+const std::string depositLabel = "TEST RISK DEPOSIT";
+
+class Conventions : public ::testing::Environment {
+public:
+    void SetUp() override {
+        initDefaults();
+        GeneratorRepository::instance().add(
+            depositLabel, std::make_shared<GeneratorDeposit>(depositGeneratorTree(depositLabel)));
+    }
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new Conventions);
+
+const std::vector<std::string> tenors = {"1M", "3M",  "6M",  "1Y",  "2Y",  "3Y", "5Y",
+                                         "7Y", "10Y", "12Y", "15Y", "20Y", "30Y"};
+
+struct CurveCase {
+    std::string name;
+    date valueDate;
+    std::string generator;
+    std::string interpolation;
+    bool gaps; // two unused rows and a deposit row
+    bool todaysFixing;
+};
+
+std::shared_ptr<const YieldCurve> curveOf(const CurveCase& c) {
+    YieldCurveInstruments instruments;
+    const double level = c.generator == "CHF SARON SW" || c.generator == "JPY TONA SW" ? 0.1 : 3.2;
+    for (std::size_t i = 0; i < tenors.size(); ++i) {
+        const double x = static_cast<double>(i) / static_cast<double>(tenors.size());
+        instruments.generators.push_back(c.generator);
+        instruments.tenors.push_back(tenors[i]);
+        instruments.quotes.push_back(level + 0.9 * std::sqrt(x) - 0.5 * std::sin(4.0 * x));
+        instruments.inUse.push_back(!c.gaps || (i != 1 && i != 7));
+    }
+    if (c.gaps) {
+        instruments.generators.insert(instruments.generators.begin(), depositLabel);
+        instruments.tenors.insert(instruments.tenors.begin(), "1D");
+        instruments.quotes.insert(instruments.quotes.begin(), 3.0);
+        instruments.inUse.insert(instruments.inUse.begin(), true);
+    }
+    return std::make_shared<const YieldCurve>("curve", c.valueDate, "CCY", c.interpolation,
+                                              instruments);
+}
+
+std::vector<CurveCase> curveCases() {
+    std::vector<CurveCase> cases;
+    const char* generators[] = {"USD SOFR SW",  "EUR ESTR SW", "GBP SONIA SW",
+                                "CHF SARON SW", "JPY TONA SW", "SGD SORA SW"};
+    bool flip = false;
+    for (const date v : {date(2026, 3, 16), date(2026, 12, 23)}) {
+        for (const char* generator : generators) {
+            for (const char* interpolation : {"LinearLogDf", "LinearRates"}) {
+                flip = !flip;
+                cases.push_back({iso(v) + " " + generator + " " + interpolation, v, generator,
+                                 interpolation, flip, !flip});
+            }
+        }
+    }
+    return cases;
+}
+
+struct Trade {
+    std::string name;
+    std::shared_ptr<const ProductInterestRateSwap> swap;
+    double notional;
+};
+
+// Spot and forward-starting, ending between pillars, before the first and after the last,
+// seasoned with a running period, and one with only its last payment left.
+std::vector<Trade> tradesOn(const CurveCase& c) {
+    const auto generator = GeneratorRepository::instance().get<GeneratorSwap>(c.generator);
+    const auto calendar = CalendarRepository::instance().get(generator->calendar());
+    const date spot = addBusinessDays(c.valueDate, generator->startDelay(), *calendar);
+    const auto plus = [](date d, const char* tenor) { return addTenor(d, Tenor(tenor)); };
+    const auto trade = [&](const char* name, date start, date end, double rate, double margin,
+                           double notional) {
+        return Trade{name,
+                     std::make_shared<const ProductInterestRateSwap>(
+                         generator, swapTree(name, start, end, rate, margin, notional, notional)),
+                     notional};
+    };
+    const date seasoned = c.valueDate - days(151);
+    return {
+        trade("spot 10Y", spot, plus(spot, "10Y"), 0.036, 0.0, 1e7),
+        trade("spot 8Y, between pillars", spot, plus(spot, "8Y"), 0.03, 0.001, 1e6),
+        trade("2Y into 5Y", plus(spot, "2Y"), plus(spot, "7Y"), 0.031, 0.0, 5e6),
+        trade("spot 2W, before the first pillar", spot, spot + days(14), 0.04, 0.0, 1e6),
+        trade("spot 40Y, past the last pillar", spot, plus(spot, "40Y"), 0.03, 0.0, 1e6),
+        trade("seasoned 7Y", seasoned, plus(seasoned, "7Y"), 0.028, 0.0015, 2e6),
+        trade("seasoned 11M", c.valueDate - days(40), c.valueDate + days(300), 0.02, 0.0, 3e6),
+        trade("last payment pending", subtractTenor(c.valueDate - days(1), Tenor("1Y")),
+              c.valueDate - days(1), 0.035, 0.0, 1e6),
+        trade("the 5Y instrument", spot, plus(spot, "5Y"), 0.033, 0.0, 1.0),
+    };
+}
+
+// Fixings on every index business day of the last 400 days; today's only when asked for.
+FixingsMap fixingsFor(const ProductInterestRateSwap& swap, const date& v, bool today) {
+    FixingsMap fixings;
+    for (const auto& leg : swap.legs()) {
+        if (leg.isFixed) {
+            continue;
+        }
+        const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
+        const auto calendar = CalendarRepository::instance().get(index->calendar());
+        auto& [dates, values] = fixings[leg.index];
+        for (date d = v - days(400); d < v || (today && d == v); d += days(1)) {
+            if (calendar->isBusinessDay(d) || d == v) {
+                dates.push_back(d);
+                values.push_back(0.021 + 1e-5 * static_cast<double>(dates.size() % 13));
+            }
+        }
+    }
+    return fixings;
+}
+
+CurveMap curveMap(const ProductInterestRateSwap& swap, const YieldCurve* curve) {
+    CurveMap curves{{swap.legs()[0].currency, curve}};
+    for (const auto& leg : swap.legs()) {
+        if (!leg.isFixed) {
+            curves[leg.index] = curve;
+        }
+    }
+    return curves;
+}
+
+std::vector<double> column(const ObjectTree& tree, const std::string& key) {
+    std::vector<double> values;
+    for (const auto& entry : tree.get_child(key)) {
+        values.push_back(entry.second.get_value<double>());
+    }
+    return values;
+}
+
+} // namespace
+
+TEST(AnalyticRisk, AgreesWithBumpedRiskOnEveryEntry) {
+    std::size_t swaps = 0;
+    for (const CurveCase& c : curveCases()) {
+        const auto curve = curveOf(c);
+        for (const Trade& trade : tradesOn(c)) {
+            SCOPED_TRACE(c.name + ", " + trade.name);
+            CurveMap curves = curveMap(*trade.swap, curve.get());
+            const FixingsMap fixings = fixingsFor(*trade.swap, c.valueDate, c.todaysFixing);
+            const ObjectTree bumped = ModelDiscountedCashFlow::risk(trade.swap, curves, fixings);
+            const KeyRateRisk found = analyticRisk(*trade.swap, curves, fixings);
+            ASSERT_EQ(curve->instruments().tenors, found.tenors);
+            const double tolerance = 1e-9 * trade.notional;
+            for (const auto& [key, values] :
+                 {std::pair{"Leg1", &found.leg1}, {"Leg2", &found.leg2}, {"Net", &found.net}}) {
+                const std::vector<double> expected = column(bumped, key);
+                ASSERT_EQ(expected.size(), values->size());
+                for (std::size_t m = 0; m < expected.size(); ++m) {
+                    EXPECT_NEAR(expected[m], (*values)[m], tolerance) << key << " [" << m << "]";
+                }
+            }
+            // The pass prices what the model prices, to the last bit.
+            SwapGradient gradient;
+            gradient.compute(*trade.swap, curves, fixings, *curve);
+            const ObjectTree price = ModelDiscountedCashFlow::price(trade.swap, curves, fixings);
+            EXPECT_EQ(price.get<double>("Leg1 PV"), gradient.value(0));
+            EXPECT_EQ(price.get<double>("Leg2 PV"), gradient.value(1));
+            ++swaps;
+        }
+    }
+    EXPECT_GE(swaps, 200U);
+}
+
+TEST(AnalyticRisk, FailsAsTheBumpedRiskDoes) {
+    const CurveCase c{"", date(2026, 3, 16), "USD SOFR SW", "LinearLogDf", false, false};
+    const auto curve = curveOf(c);
+    const std::vector<Trade> trades = tradesOn(c);
+    const auto& spot = trades[0].swap;
+    const auto& seasoned = trades[5].swap;
+    CurveMap full = curveMap(*spot, curve.get());
+    CurveMap noCurrency{{"SOFR", curve.get()}};
+    CurveMap noIndex{{"USD", curve.get()}};
+    const FixingsMap none;
+    FixingsMap gap = fixingsFor(*seasoned, c.valueDate, false);
+    gap["SOFR"].first.erase(gap["SOFR"].first.end() - 30);
+    gap["SOFR"].second.pop_back();
+    const auto other = std::make_shared<const YieldCurve>(
+        c.valueDate, curve->dates(), curve->rates(), YieldCurveInterpolation::LinearRates);
+    struct Case {
+        const char* name;
+        std::shared_ptr<const Product> product;
+        CurveMap* curves;
+        const FixingsMap* fixings;
+    };
+    for (const Case& e : std::vector<Case>{{"no product", nullptr, &full, &none},
+                                           {"no discount curve", spot, &noCurrency, &none},
+                                           {"no estimation curve", spot, &noIndex, &none},
+                                           {"no fixings", seasoned, &full, &none},
+                                           {"a missing fixing", seasoned, &full, &gap}}) {
+        SCOPED_TRACE(e.name);
+        const std::string expected =
+            messageOf([&] { ModelDiscountedCashFlow::risk(e.product, *e.curves, *e.fixings); });
+        EXPECT_NE("no exception", expected);
+        EXPECT_EQ(expected, messageOf([&] { analyticRiskTree(e.product, *e.curves, *e.fixings); }));
+    }
+    // A curve made from pillars has no instruments: four empty columns, as with bumping.
+    CurveMap pillarsOnly = curveMap(*spot, other.get());
+    const ObjectTree tree = analyticRiskTree(spot, pillarsOnly, none);
+    for (const char* key : {"Tenor", "Leg1", "Leg2", "Net"}) {
+        EXPECT_TRUE(tree.get_child(key).empty()) << key;
+    }
+}
+
+TEST(AnalyticRisk, ReversePassAllocatesNothingOnceWarm) {
+    const CurveCase c{"", date(2026, 12, 23), "GBP SONIA SW", "LinearLogDf", true, true};
+    const auto curve = curveOf(c);
+    curve->jacobian();
+    SwapGradient gradient;
+    std::vector<std::size_t> counts;
+    for (const Trade& trade : tradesOn(c)) {
+        CurveMap curves = curveMap(*trade.swap, curve.get());
+        const FixingsMap fixings = fixingsFor(*trade.swap, c.valueDate, true);
+        gradient.compute(*trade.swap, curves, fixings, *curve);
+        analyticRisk(*trade.swap, curves, fixings);
+        const std::size_t before = allocations.load();
+        gradient.compute(*trade.swap, curves, fixings, *curve);
+        EXPECT_EQ(before, allocations.load()) << trade.name;
+        // The ladder itself is allocated, the same few blocks whatever the swap's length.
+        const std::size_t start = allocations.load();
+        analyticRisk(*trade.swap, curves, fixings);
+        counts.push_back(allocations.load() - start);
+    }
+    for (const std::size_t count : counts) {
+        EXPECT_EQ(counts.front(), count);
+    }
+}
