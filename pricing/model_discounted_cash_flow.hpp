@@ -5,6 +5,7 @@
 #include "products/product.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
+#include <array>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -32,9 +33,41 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
 std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
                                              CurveMap& curves);
 
+// The present values of a swap's legs and their sum, signed as in the price.
+struct LegValues {
+    double leg1 = 0.0;
+    double leg2 = 0.0;
+    double npv = 0.0;
+};
+
+// Key-rate risk per curve instrument, in input order, per 1.00 move of its quote.
+struct KeyRateLadder {
+    std::vector<std::string> tenors;
+    std::vector<double> leg1;
+    std::vector<double> leg2;
+    std::vector<double> net;
+};
+
+// The priced periods of one leg, parallel to its schedule.
+struct LegCashFlows {
+    std::vector<double> discountFactors;
+    // Fixed rate, or the projected index rate without the margin.
+    std::vector<double> rates;
+    std::vector<double> flows;
+    std::vector<double> presentValues;
+};
+
 // Discounted cash flow valuation of swaps.
 class ModelDiscountedCashFlow {
 public:
+    // Typed forms of price, risk and cashflows; the tree forms wrap them.
+    static LegValues legValues(const ProductInterestRateSwap& swap, CurveMap& curves,
+                               const FixingsMap& fixings);
+    static KeyRateLadder bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
+                                  const FixingsMap& fixings);
+    static std::array<LegCashFlows, 2> legCashFlows(const ProductInterestRateSwap& swap,
+                                                    CurveMap& curves, const FixingsMap& fixings);
+
     // "Leg1 PV", "Leg2 PV" and "NPV"; received legs count positively.
     static ObjectTree price(std::shared_ptr<const Product> product, CurveMap& curves,
                             const FixingsMap& fixings);
