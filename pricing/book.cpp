@@ -72,16 +72,18 @@ CurveMap curveMapFor(const ProductInterestRateSwap& swap, const YieldCurve* curv
     return curves;
 }
 
-// The risk of one trade by the chosen method. The one place that picks the method.
-KeyRateLadder tradeRisk(RiskMethod method, const ProductInterestRateSwap& swap, CurveMap& curves,
-                        const FixingsMap& fixings) {
+// Hands the risk of one trade by the chosen method to `store`: the one place that picks the
+// method. Any result with per-instrument vectors leg1, leg2 and net will do.
+template <class Store>
+void tradeRisk(RiskMethod method, const ProductInterestRateSwap& swap, CurveMap& curves,
+               const FixingsMap& fixings, Store&& store) {
     switch (method) {
     case RiskMethod::Bump:
-        return ModelDiscountedCashFlow::bumpRisk(swap, curves, fixings);
+        return store(ModelDiscountedCashFlow::bumpRisk(swap, curves, fixings));
     case RiskMethod::Analytic:
         break;
     }
-    throw std::runtime_error("analytic risk is not available in this build");
+    throw RiskMethodUnavailable("analytic risk is not available in this build");
 }
 
 } // namespace
@@ -192,6 +194,7 @@ BookRisk Book::risk(RiskMethod method, unsigned threads) const {
     out.leg1.assign(out.offsets[n], missing);
     out.leg2.assign(out.offsets[n], missing);
     out.net.assign(out.offsets[n], missing);
+    std::atomic<bool> unavailable{false};
     forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
         std::vector<CurveMap> maps = curveMaps_;
         for (std::size_t t = begin; t < end; ++t) {
@@ -199,23 +202,31 @@ BookRisk Book::risk(RiskMethod method, unsigned threads) const {
                 continue;
             }
             try {
-                const KeyRateLadder ladder =
-                    tradeRisk(method, *swaps_[t], maps[curveMapOf_[t]], fixings_);
-                const std::size_t count = out.offsets[t + 1] - out.offsets[t];
-                if (ladder.leg1.size() != count || ladder.leg2.size() != count ||
-                    ladder.net.size() != count) {
-                    throw std::logic_error("risk has not one entry per curve instrument");
-                }
-                std::copy(ladder.leg1.begin(), ladder.leg1.end(),
-                          out.leg1.begin() + out.offsets[t]);
-                std::copy(ladder.leg2.begin(), ladder.leg2.end(),
-                          out.leg2.begin() + out.offsets[t]);
-                std::copy(ladder.net.begin(), ladder.net.end(), out.net.begin() + out.offsets[t]);
+                tradeRisk(
+                    method, *swaps_[t], maps[curveMapOf_[t]], fixings_, [&](const auto& ladder) {
+                        const std::size_t first = out.offsets[t];
+                        const std::size_t count = out.offsets[t + 1] - first;
+                        if (ladder.leg1.size() != count || ladder.leg2.size() != count ||
+                            ladder.net.size() != count) {
+                            throw std::logic_error("risk has not one entry per curve instrument");
+                        }
+                        std::copy(ladder.leg1.begin(), ladder.leg1.end(),
+                                  out.leg1.begin() + static_cast<std::ptrdiff_t>(first));
+                        std::copy(ladder.leg2.begin(), ladder.leg2.end(),
+                                  out.leg2.begin() + static_cast<std::ptrdiff_t>(first));
+                        std::copy(ladder.net.begin(), ladder.net.end(),
+                                  out.net.begin() + static_cast<std::ptrdiff_t>(first));
+                    });
+            } catch (const RiskMethodUnavailable&) {
+                unavailable.store(true);
             } catch (...) {
                 out.errors[t] = {"", currentMessage()};
             }
         }
     });
+    if (unavailable.load()) {
+        throw RiskMethodUnavailable("analytic risk is not available in this build");
+    }
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -20,6 +21,12 @@ class SwapConventions;
 class YieldCurve;
 
 enum class RiskMethod : std::uint8_t { Analytic = 0, Bump = 1 };
+
+// Raised by Book::risk for a method this build cannot compute.
+class RiskMethodUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // Why a trade has no numbers: the input column at fault (empty when no single column is)
 // and the message. A good trade has an empty message.
@@ -107,6 +114,7 @@ public:
     const YieldCurve* curveOf(std::size_t trade) const;
 
     BookPrices price(unsigned threads) const;
+    // Throws RiskMethodUnavailable when the method cannot be computed in this build.
     BookRisk risk(RiskMethod method, unsigned threads) const;
     BookCashFlows cashflows(unsigned threads) const;
 
