@@ -42,7 +42,7 @@ def _entries_of_file(path: PathLike) -> list[Any]:
 
 def _checked(entries: Iterable[Any]) -> TradeRows:
     """Trades-file entries checked one by one: a bad entry refuses its row only."""
-    checked: list[tuple[str, dict[str, Any]] | InputError] = []
+    checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
     for i, entry in enumerate(entries):
         if isinstance(entry, Trade):
             checked.append((entry.curve, entry.swap))
@@ -50,7 +50,8 @@ def _checked(entries: Iterable[Any]) -> TradeRows:
         try:
             checked.append(check_trade(entry, key_path("trades", i)))
         except InputError as error:
-            checked.append(error)
+            given = entry.get("id") if isinstance(entry, Mapping) else None
+            checked.append((error, given if isinstance(given, str) else f"row {i}"))
     return rows_from_swaps(checked)
 
 

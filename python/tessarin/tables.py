@@ -17,11 +17,12 @@ its row only, with an error naming the row and the column.
 
 from __future__ import annotations
 
+import re
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from ._inputs import LEG_TEXT_KEYS, InputError
+from ._inputs import LEG_TEXT_KEYS, InputError, check_swap
 from .conventions import GENERATORS, leg_conventions
 
 if TYPE_CHECKING:
@@ -75,6 +76,10 @@ def read_table(path: PathLike) -> pandas.DataFrame:
         raise
     except (OSError, ValueError) as error:
         raise InputError("", f"cannot read the trades table ({error})", source) from None
+
+
+def _given(value: Any) -> bool:
+    return value is not None and not (isinstance(value, float) and value != value)
 
 
 def _text(series: pandas.Series) -> pandas.Series:
@@ -171,7 +176,14 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
         for row in firsts.index:
             conventions.append(_conventions_of(
                 generators[row], DIRECTIONS[directions[row]],
-                {c: overrides[c][row] for c in overrides if overrides[c][row] is not None}))
+                {c: overrides[c][row] for c in overrides if _given(overrides[c][row])}))
+
+    # A convention set the trades-file checks refuse refuses its rows, naming the column.
+    for code, swap in enumerate(conventions):
+        column = _convention_error(swap)
+        if column is not None:
+            refuse(codes == code, column[0], lambda i, message=column[1]: message)
+            good &= codes != code
 
     def day_numbers(series: pandas.Series) -> list[int]:
         values = series.to_numpy(dtype="datetime64[D]").astype(np.int64)
@@ -203,7 +215,7 @@ def _conventions_of(generator: str | None, payer: bool,
         leg["is paid"] = payer if fixed else not payer
         for key in (*LEG_KEYS, "index"):
             value = overrides.get(f"leg{k} {key}")
-            if value is not None:
+            if _given(value):
                 leg[key] = int(float(value)) if key == "pay lag" else value
         leg["notional"] = 0.0
         leg["rate" if fixed else "margin"] = 0.0
@@ -212,8 +224,21 @@ def _conventions_of(generator: str | None, payer: bool,
             "termination date": "2000-01-02", "schedule roll": "backward", **legs}
 
 
-def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | InputError]) -> TradeRows:
-    """Trades from checked swap dicts with their curve ids; an InputError refuses its row."""
+def _convention_error(swap: dict[str, Any]) -> tuple[str, str] | None:
+    """(column, message) of the first leg convention the swap checks refuse, if any."""
+    try:
+        check_swap(swap, "")
+    except InputError as error:
+        found = re.fullmatch(r'(leg[12])(?:\.([\w ]+)|\["(.+)"\])', error.path)
+        if found:
+            return f"{found[1]} {found[2] or found[3]}", error.message
+    return None
+
+
+def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError, str]]
+                    ) -> TradeRows:
+    """Trades from (curve id, checked swap dict) pairs; an (InputError, trade id) pair
+    refuses its row."""
     n = len(entries)
     columns: dict[str, list[Any]] = {key: [] for key in (
         "id", "curve", "conventions", "effective date", "termination date", "leg1 rate",
@@ -222,16 +247,17 @@ def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | InputError]) -> T
     sets: dict[tuple[Any, ...], int] = {}
     conventions: list[dict[str, Any]] = []
     for i in range(n):
-        entry = entries[i]
-        if isinstance(entry, InputError):
+        first, second = entries[i]
+        if isinstance(first, InputError):
             for key in columns:
                 columns[key].append(0.0 if "leg" in key else 0)
-            columns["id"][-1] = f"row {i}"
+            columns["id"][-1] = second
             columns["curve"][-1] = ""
-            columns["error column"][-1] = entry.path
-            columns["error"][-1] = entry.message
+            columns["error column"][-1] = first.path
+            columns["error"][-1] = first.message
             continue
-        curve, swap = entry
+        curve, swap = first, second
+        assert isinstance(curve, str)
         key = tuple((leg, name, type(value), value)
                     for leg in ("leg1", "leg2") for name, value in swap[leg].items()
                     if name not in ("notional", "rate", "margin"))

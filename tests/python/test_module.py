@@ -8,9 +8,9 @@ import _tessarin
 from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_input
 
 
-def test_module_offers_exactly_the_two_types():
+def test_module_offers_exactly_its_types():
     public = sorted(name for name in vars(_tessarin) if not name.startswith("__"))
-    assert public == ["IRS", "YieldCurve"]
+    assert public == ["Book", "IRS", "YieldCurve"]
     assert _tessarin.__doc__ is None
     assert _tessarin.YieldCurve.__module__ == "_tessarin"
 
