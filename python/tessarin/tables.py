@@ -79,20 +79,25 @@ def read_table(path: PathLike) -> pandas.DataFrame:
 
 
 def _given(value: Any) -> bool:
-    return value is not None and not (isinstance(value, float) and value != value)
+    import pandas as pd
+
+    return value is not None and not pd.isna(value)
 
 
 def _text(series: pandas.Series) -> pandas.Series:
-    """Cells as stripped text, empty cells as None."""
+    """Cells as stripped text (a string Series), empty cells missing."""
+    text = series.astype("string").str.strip()
+    return text.mask(text == "")
+
+
+def _dates(series: pandas.Series) -> pandas.Series:
+    """Dates of ISO text, date or datetime cells; anything else is NaT."""
     import pandas as pd
 
-    def cell(value: Any) -> Any:
-        if value is None or (isinstance(value, float) and value != value) or value is pd.NaT:
-            return None
-        text = str(value).strip()
-        return text or None
-
-    return series.map(cell).astype(object)
+    if pd.api.types.is_datetime64_any_dtype(series.dtype):
+        return series.dt.normalize()
+    text = series.astype("string").str.strip().str.slice(0, 10)
+    return pd.to_datetime(text, errors="coerce", format="%Y-%m-%d")
 
 
 def normalise_table(table: pandas.DataFrame) -> TradeRows:
@@ -124,7 +129,7 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
     curves = _text(frame["curve"])
     refuse(curves.isna(), "curve", lambda i: "expected a curve id, got an empty cell")
     generators = (_text(frame["generator"]) if "generator" in frame.columns
-                  else pd.Series([None] * n, dtype=object))
+                  else pd.Series([None] * n, dtype="string"))
     known = generators.isna() | generators.isin(list(GENERATORS))
     refuse(~known, "generator", lambda i: f"unknown generator {generators[i]!r} "
            f"(known: {', '.join(GENERATORS)})")
@@ -132,7 +137,7 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
     days = {}
     for column in ("effective date", "termination date"):
         raw = frame[column]
-        parsed = pd.to_datetime(_text(raw), errors="coerce", format="%Y-%m-%d")
+        parsed = _dates(raw)
         refuse(parsed.isna(), column,
                lambda i, raw=raw: f"expected a date as YYYY-MM-DD, got {raw[i]!r}")
         days[column] = parsed
@@ -175,7 +180,8 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
         firsts = groups.drop_duplicates()
         for row in firsts.index:
             conventions.append(_conventions_of(
-                generators[row], DIRECTIONS[directions[row]],
+                generators[row] if _given(generators[row]) else None,
+                DIRECTIONS[directions[row]],
                 {c: overrides[c][row] for c in overrides if _given(overrides[c][row])}))
 
     # A convention set the trades-file checks refuse refuses its rows, naming the column.
@@ -193,8 +199,8 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
     notional = numbers["notional"].fillna(0.0).tolist()
     margin = numbers["margin"].fillna(0.0).tolist()
     columns = {
-        "id": [str(v) if v is not None else f"row {i}" for i, v in enumerate(ids.tolist())],
-        "curve": [str(v) if v is not None else "" for v in curves.tolist()],
+        "id": [v or f"row {i}" for i, v in enumerate(ids.fillna("").tolist())],
+        "curve": curves.fillna("").tolist(),
         "conventions": codes.tolist(),
         "effective date": day_numbers(start),
         "termination date": day_numbers(end),
