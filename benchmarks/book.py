@@ -90,7 +90,8 @@ import sys
 sys.path[:0] = [{str(Path(args.module_dir or ".").resolve())!r}, {str(ROOT / "python")!r},
                 {str(Path(__file__).resolve().parent)!r}]
 import book as bench, tessarin
-curves = {{c["id"]: tessarin.YieldCurve(c) for c in tessarin.load_market({str(EXAMPLES / "market.json")!r})}}
+market = tessarin.load_market({str(EXAMPLES / "market.json")!r})
+curves = {{c["id"]: tessarin.YieldCurve(c) for c in market}}
 ten = bench.book_table({args.trades})
 ten["generator"], ten["curve"] = "USD SOFR SW", "USD SOFR"
 ten["effective date"], ten["termination date"] = "2026-12-10", "2036-12-10"
@@ -132,7 +133,8 @@ def main() -> int:
         print(memory_line(args))
         return 0
 
-    curves = {c["id"]: tessarin.YieldCurve(c) for c in tessarin.load_market(EXAMPLES / "market.json")}
+    market = tessarin.load_market(EXAMPLES / "market.json")
+    curves = {c["id"]: tessarin.YieldCurve(c) for c in market}
     fixings = tessarin.load_fixings(EXAMPLES / "fixings.json")
     table = book_table(args.trades)
     sample = table.iloc[: args.risk_sample]
@@ -183,8 +185,8 @@ def main() -> int:
         print(f"{name:22} " + " ".join(f"{v:>{w}.3f}" for v, w in zip(values, (9, 9, 11, 12, 9)))
               + f" {errors:>7}")
     one, two, loop = rows
-    print(f"\nthreads=2 over threads=1: build {one[1] / two[1]:.2f}x, price {one[2] / two[2]:.2f}x, "
-          f"bump risk {one[4] / two[4]:.2f}x")
+    print(f"\nthreads=2 over threads=1: build {one[1] / two[1]:.2f}x, "
+          f"price {one[2] / two[2]:.2f}x, bump risk {one[4] / two[4]:.2f}x")
     print(f"book (threads=2) over the loop: build {loop[1] / two[1]:.1f}x, "
           f"price {loop[2] / two[2]:.1f}x, bump risk {loop[4] / two[4]:.1f}x")
 

@@ -1,8 +1,9 @@
 """Trades as tables: one row per trade, read from CSV, Parquet or a pandas DataFrame.
 
 Columns: "id", "curve", "generator", "effective date", "termination date",
-"fixed rate", "notional", "direction" ("payer" pays the fixed rate, "receiver"
-receives it) and "margin" (optional, 0 when absent or empty). Optional columns
+"fixed rate", "notional", "direction" ("payer" or "pay" pays the fixed rate,
+"receiver" or "receive" receives it; the column may also be called "payer or
+receiver") and "margin" (optional, 0 when absent or empty). Optional columns
 "leg1 <key>" and "leg2 <key>", for the leg keys of a swap dict ("currency",
 "calendar", "frequency", "day count convention", "accrual adjustment",
 "accrual calendar", "pay adjustment", "pay calendar", "pay lag", and "index"
@@ -34,7 +35,9 @@ TABLE_COLUMNS = ("id", "curve", "generator", "effective date", "termination date
                  "notional", "direction", "margin")
 LEG_KEYS = (*LEG_TEXT_KEYS, "pay lag")
 OVERRIDE_COLUMNS = tuple(f"leg{k} {key}" for k in (1, 2) for key in LEG_KEYS) + ("leg2 index",)
-DIRECTIONS = {"payer": True, "receiver": False}
+DIRECTIONS = {"payer": True, "receiver": False, "pay": True, "receive": False}
+# Other names of the direction column, read as "direction".
+DIRECTION_ALIASES = ("payer or receiver", "payer/receiver", "pay/receive", "pay receive")
 EPOCH_ORDINAL = 719163  # datetime.date(1970, 1, 1).toordinal()
 
 
@@ -106,6 +109,9 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
     import pandas as pd
 
     frame = table.reset_index(drop=True)
+    aliases = [c for c in DIRECTION_ALIASES if c in frame.columns]
+    if aliases and "direction" not in frame.columns:
+        frame = frame.rename(columns={aliases[0]: "direction"})
     n = len(frame)
     unknown = [c for c in frame.columns if c not in TABLE_COLUMNS + OVERRIDE_COLUMNS]
     if unknown:

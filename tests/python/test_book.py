@@ -91,10 +91,10 @@ def trade_table(count, seed=3):
         currency = list(CURRENCIES)[i % 6]
         generator, curve = CURRENCIES[currency]
         start = dt.date(2026, 12, 10) + dt.timedelta(days=int(random.integers(0, 400)))
+        end = start.replace(year=start.year + int(random.integers(1, 31)))
         rows.append({"id": f"T{i}", "curve": curve, "generator": generator,
                      "effective date": start.isoformat(),
-                     "termination date": start.replace(year=start.year + int(random.integers(1, 31)))
-                     .isoformat(),
+                     "termination date": end.isoformat(),
                      "fixed rate": float(random.uniform(0.0, 0.05)),
                      "notional": float(random.integers(1, 100)) * 1e6,
                      "direction": "payer" if i % 2 else "receiver",
@@ -152,6 +152,11 @@ def test_table_with_bad_rows_keeps_the_good_ones(curves):
 def test_files_and_lists_give_the_same_book(curves, tmp_path):
     table = trade_table(12)
     expected = tessarin.Book(table, curves, FIXINGS).price()
+    aliased = table.rename(columns={"direction": "payer or receiver"})
+    aliased["payer or receiver"] = aliased["payer or receiver"].map(
+        {"payer": "PAY", "receiver": "Receive"})
+    pd.testing.assert_frame_equal(tessarin.Book(aliased, curves, FIXINGS).price(), expected,
+                                  check_exact=True)
     table.to_csv(tmp_path / "trades.csv", index=False)
     table.to_parquet(tmp_path / "trades.parquet")
     for source in (tmp_path / "trades.csv", tmp_path / "trades.parquet"):
