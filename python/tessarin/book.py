@@ -149,6 +149,18 @@ class Book:
         return pd.Series({i: m for i, m in zip(self._ids, messages) if m}, dtype=object,
                          name="Error")
 
+    @property
+    def currencies(self) -> list[str | None]:
+        """The currency of each trade's first leg, which names its discount curve; None for a
+        trade that was not built."""
+        return list(self._currencies)
+
+    def causes(self, prices: pandas.DataFrame) -> list[tuple[str, str, str]]:
+        """(trade id, column or "", message or "") of each row of a `price` result: the
+        input column at fault and the library's message, without the row prefix."""
+        causes: list[tuple[str, str, str]] = prices.attrs["causes"]
+        return causes
+
     def _messages(self, result: dict[str, Any]) -> list[str]:
         out = []
         for row, (column, message) in enumerate(zip(result["error column"], result["error"])):
@@ -177,6 +189,8 @@ class Book:
             "NPV": np.frombuffer(result["npv"], dtype=np.float64),
             "Error": self._messages(result),
         }, index=pd.Index(self._ids, name="Trade"))
+        frame.attrs["causes"] = [(i, c or "", m or "") for i, c, m in
+                                 zip(self._ids, result["error column"], result["error"])]
         return frame
 
     def risk(self, method: str = DEFAULT_RISK_METHOD, *,
