@@ -83,6 +83,18 @@ BookConventionsInput conventionsOf(PyObject* swap) {
     }
 }
 
+// A date given as days since 1970-01-01, inside the years the date library holds.
+date dateOf(PyObject* item, const char* column, Py_ssize_t row) {
+    static const long long first = (date(1400, 1, 1) - epoch).days();
+    static const long long last = (date(9999, 12, 31) - epoch).days();
+    const long long days = integerOf(item);
+    if (days < first || days > last) {
+        throw std::invalid_argument("Error, the " + std::string(column) + " of trade row " +
+                                    std::to_string(row) + " is outside the years 1400 to 9999.");
+    }
+    return epoch + boost::gregorian::days(days);
+}
+
 // Rows from the trade columns; dates are days since 1970-01-01, an error message refuses
 // its row before building.
 std::vector<BookTradeInput> tradesOf(PyObject* columns) {
@@ -115,9 +127,8 @@ std::vector<BookTradeInput> tradesOf(PyObject* columns) {
             continue;
         }
         trade.conventions = static_cast<std::size_t>(integerOf(PyList_GET_ITEM(conventions, r)));
-        trade.terms.startDate =
-            epoch + boost::gregorian::days(integerOf(PyList_GET_ITEM(start, r)));
-        trade.terms.endDate = epoch + boost::gregorian::days(integerOf(PyList_GET_ITEM(end, r)));
+        trade.terms.startDate = dateOf(PyList_GET_ITEM(start, r), "effective date", r);
+        trade.terms.endDate = dateOf(PyList_GET_ITEM(end, r), "termination date", r);
         for (std::size_t k = 0; k < 2; ++k) {
             trade.terms.legs[k].rate = numberOf(PyList_GET_ITEM(numbers[3 * k], r));
             trade.terms.legs[k].margin = numberOf(PyList_GET_ITEM(numbers[3 * k + 1], r));

@@ -197,3 +197,37 @@ def test_other_threads_run_during_a_book_call(curves):
     during = [t for t in ticks if started < t < finished]
     # With the lock held through the call the counter could not tick at all.
     assert len(during) >= 10, (len(during), finished - started)
+
+
+def native_columns(**changes):
+    """Columns of one good trade for _tessarin.Book, with some replaced."""
+    columns = {"id": ["A"], "curve": ["USD SOFR"], "conventions": [0],
+               "effective date": [20797], "termination date": [22623],
+               "leg1 rate": [0.03], "leg1 margin": [0.0], "leg1 notional": [1e6],
+               "leg2 rate": [0.0], "leg2 margin": [0.0], "leg2 notional": [1e6],
+               "error column": [None], "error": [None]}
+    columns.update(changes)
+    return columns
+
+
+@pytest.mark.parametrize(("changes", "given", "threads", "error", "message"), [
+    ({"leg1 rate": []}, None, 1, RuntimeError, "column 'leg1 rate' must be a list"),
+    ({"effective date": ["2026-12-10"]}, None, 1, TypeError, "integer"),
+    ({"termination date": [10**7]}, None, 1, RuntimeError, "outside the years 1400 to 9999"),
+    ({}, {"USD SOFR": "curve"}, 1, RuntimeError, "is not a _tessarin.YieldCurve"),
+    ({}, None, 0, RuntimeError, "threads must be a count from 1"),
+])
+def test_native_book_refuses_unusable_columns_cleanly(curves, changes, given, threads, error,
+                                                      message):
+    import _tessarin
+
+    conventions = [swap_input({"id": "c", "effective date": "2026-12-10",
+                               "termination date": "2031-12-10",
+                               "leg1": {"is paid": True, "rate": 0.0, "notional": 0.0},
+                               "leg2": {"is paid": False, "margin": 0.0, "notional": 0.0}},
+                              "USD SOFR SW")]
+    natives = {"USD SOFR": curves["USD SOFR"].native}
+    with pytest.raises(error, match=message):
+        _tessarin.Book(conventions, native_columns(**changes), given or natives, None, threads)
+    book = _tessarin.Book(conventions, native_columns(conventions=[5]), natives, None, 1)
+    assert book.price()["error"] == ["unknown convention set"]
