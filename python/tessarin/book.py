@@ -98,6 +98,9 @@ def _fixings_of(fixings: Any) -> dict[str, Any] | None:
 
 def _threads(threads: int | None) -> int:
     if threads is None:
+        # The cores this process may run on, which a container can limit.
+        if hasattr(os, "sched_getaffinity"):
+            return max(1, len(os.sched_getaffinity(0)))
         return os.cpu_count() or 1
     if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
         raise ValueError(f"threads is a count of at least 1, got {threads!r}")

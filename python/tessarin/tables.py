@@ -61,9 +61,12 @@ class TradeRows:
 
 def read_table(path: PathLike) -> pandas.DataFrame:
     """A CSV or Parquet trades file as a DataFrame of text and numbers."""
-    import pandas as pd
-
     source = str(path)
+    try:
+        import pandas as pd
+    except ImportError:
+        raise InputError("", "reading a trades table needs pandas: pip install "
+                         "'tessarin[pandas]'", source) from None
     suffix = Path(path).suffix.lower()
     try:
         if suffix == ".parquet":
