@@ -1,5 +1,6 @@
 #include "conventions/generator_swap.hpp"
 #include "conventions/schedule_roll.hpp"
+#include "conventions/swap_leg_rules.hpp"
 #include "dates/business_day.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/convention_name.hpp"
@@ -58,19 +59,23 @@ std::vector<date> unadjustedDates(date start, date end, const Tenor& frequency, 
 
 } // namespace
 
-void GeneratorSwap::SwapLeg::generate(date start, date end, std::vector<date>& accrualStartDates,
-                                      std::vector<date>& accrualEndDates,
-                                      std::vector<date>& paymentDates,
-                                      std::vector<double>& dayCountFractions) const {
-    const ScheduleRoll scheduleRoll = parseScheduleRoll(roll_);
-    const Tenor tenor(frequency_);
-    std::vector<date> dates = unadjustedDates(start, end, tenor, scheduleRoll);
+SwapLegRules::SwapLegRules(const GeneratorSwap::SwapLeg& leg)
+    : roll_(parseScheduleRoll(leg.roll())), frequency_(leg.frequency()),
+      accrualAdjustment_(parseBusinessDay(leg.accrualAdjustment())),
+      accrualCalendar_(accrualAdjustment_ != BusinessDay::NoAdjustment
+                           ? CalendarRepository::instance().get(leg.accrualCalendar())
+                           : nullptr),
+      payCalendar_(CalendarRepository::instance().get(leg.payCalendar())),
+      payAdjustment_(parseBusinessDay(leg.payAdjustment())), payLag_(leg.payLag()),
+      dayCounter_(leg.dayCountConvention()) {}
 
-    const BusinessDay accrualConvention = parseBusinessDay(accrualAdjustment_);
-    if (accrualConvention != BusinessDay::NoAdjustment) {
-        const auto accrualCal = CalendarRepository::instance().get(accrualCalendar_);
+void SwapLegRules::generate(date start, date end, std::vector<date>& accrualStartDates,
+                            std::vector<date>& accrualEndDates, std::vector<date>& paymentDates,
+                            std::vector<double>& dayCountFractions) const {
+    std::vector<date> dates = unadjustedDates(start, end, frequency_, roll_);
+    if (accrualCalendar_) {
         for (auto& d : dates) {
-            d = adjustDate(d, accrualConvention, *accrualCal);
+            d = adjustDate(d, accrualAdjustment_, *accrualCalendar_);
         }
     }
 
@@ -78,10 +83,6 @@ void GeneratorSwap::SwapLeg::generate(date start, date end, std::vector<date>& a
     accrualEndDates.clear();
     paymentDates.clear();
     dayCountFractions.clear();
-
-    const auto payCal = CalendarRepository::instance().get(payCalendar_);
-    const BusinessDay payConvention = parseBusinessDay(payAdjustment_);
-    const DayCounter dayCounter(dayCountConvention_);
 
     const std::size_t periods = dates.size() - 1;
     accrualStartDates.reserve(periods);
@@ -92,10 +93,18 @@ void GeneratorSwap::SwapLeg::generate(date start, date end, std::vector<date>& a
         accrualStartDates.push_back(dates[i - 1]);
         accrualEndDates.push_back(dates[i]);
         // A lagged payment date is already a business day of the pay calendar.
-        paymentDates.push_back(payLag_ != 0 ? addBusinessDays(dates[i], payLag_, *payCal)
-                                            : adjustDate(dates[i], payConvention, *payCal));
-        dayCountFractions.push_back(dayCounter.fraction(dates[i - 1], dates[i]));
+        paymentDates.push_back(payLag_ != 0 ? addBusinessDays(dates[i], payLag_, *payCalendar_)
+                                            : adjustDate(dates[i], payAdjustment_, *payCalendar_));
+        dayCountFractions.push_back(dayCounter_.fraction(dates[i - 1], dates[i]));
     }
+}
+
+void GeneratorSwap::SwapLeg::generate(date start, date end, std::vector<date>& accrualStartDates,
+                                      std::vector<date>& accrualEndDates,
+                                      std::vector<date>& paymentDates,
+                                      std::vector<double>& dayCountFractions) const {
+    SwapLegRules(*this).generate(start, end, accrualStartDates, accrualEndDates, paymentDates,
+                                 dayCountFractions);
 }
 
 } // namespace tsr

@@ -192,11 +192,9 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
     return rates;
 }
 
-ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product, CurveMap& curves,
-                                          const FixingsMap& fixings) {
-    const ProductInterestRateSwap& swap = swapOf(product);
-    ObjectTree result;
-    double npv = 0.0;
+LegValues ModelDiscountedCashFlow::legValues(const ProductInterestRateSwap& swap, CurveMap& curves,
+                                             const FixingsMap& fixings) {
+    std::array<double, 2> pvs{};
     // Both legs of a swap usually pay on the same dates off the same curve.
     const YieldCurve* previousCurve = nullptr;
     std::vector<double> dfs;
@@ -216,19 +214,26 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
                 pv += leg.dayCountFractions[i] * leg.notional * (rates[i] + leg.margin) * dfs[i];
             }
         }
-        if (leg.isPaid) {
-            pv = -pv;
-        }
-        result.push_back({k == 0 ? "Leg1 PV" : "Leg2 PV", leaf(pv)});
-        npv += pv;
+        pvs[k] = leg.isPaid ? -pv : pv;
     }
-    result.push_back({"NPV", leaf(npv)});
+    double npv = 0.0;
+    npv += pvs[0];
+    npv += pvs[1];
+    return {pvs[0], pvs[1], npv};
+}
+
+ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product, CurveMap& curves,
+                                          const FixingsMap& fixings) {
+    const LegValues values = legValues(swapOf(product), curves, fixings);
+    ObjectTree result;
+    result.push_back({"Leg1 PV", leaf(values.leg1)});
+    result.push_back({"Leg2 PV", leaf(values.leg2)});
+    result.push_back({"NPV", leaf(values.npv)});
     return result;
 }
 
-ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product, CurveMap& curves,
-                                         const FixingsMap& fixings) {
-    const ProductInterestRateSwap& swap = swapOf(product);
+KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swap,
+                                                CurveMap& curves, const FixingsMap& fixings) {
     const YieldCurve& base = discountCurve(swap.legs()[0], curves);
 
     const YieldCurveInstruments instruments = base.instruments();
@@ -268,55 +273,75 @@ ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product,
         for (const Bump& bump : bumps) {
             const double quote = instruments.quotes[bump.instrument];
             bumped.solve(bump.pillar, quote + bumpSize);
-            const ObjectTree up = price(product, bumpedCurves, fixings);
+            const LegValues up = legValues(swap, bumpedCurves, fixings);
             bumped.solve(bump.pillar, quote - bumpSize);
-            const ObjectTree down = price(product, bumpedCurves, fixings);
+            const LegValues down = legValues(swap, bumpedCurves, fixings);
             const std::size_t m = bump.instrument;
-            leg1[m] = (up.get<double>("Leg1 PV") - down.get<double>("Leg1 PV")) / (2.0 * bumpSize);
-            leg2[m] = (up.get<double>("Leg2 PV") - down.get<double>("Leg2 PV")) / (2.0 * bumpSize);
-            net[m] = (up.get<double>("NPV") - down.get<double>("NPV")) / (2.0 * bumpSize);
+            leg1[m] = (up.leg1 - down.leg1) / (2.0 * bumpSize);
+            leg2[m] = (up.leg2 - down.leg2) / (2.0 * bumpSize);
+            net[m] = (up.npv - down.npv) / (2.0 * bumpSize);
         }
     }
 
+    return {instruments.tenors, std::move(leg1), std::move(leg2), std::move(net)};
+}
+
+ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product, CurveMap& curves,
+                                         const FixingsMap& fixings) {
+    const KeyRateRisk ladder = bumpRisk(swapOf(product), curves, fixings);
     ObjectTree result;
-    addVector(result, "Tenor", instruments.tenors);
-    addVector(result, "Leg1", leg1);
-    addVector(result, "Leg2", leg2);
-    addVector(result, "Net", net);
+    addVector(result, "Tenor", ladder.tenors);
+    addVector(result, "Leg1", ladder.leg1);
+    addVector(result, "Leg2", ladder.leg2);
+    addVector(result, "Net", ladder.net);
+    return result;
+}
+
+std::array<LegCashFlows, 2>
+ModelDiscountedCashFlow::legCashFlows(const ProductInterestRateSwap& swap, CurveMap& curves,
+                                      const FixingsMap& fixings) {
+    std::array<LegCashFlows, 2> result;
+    for (std::size_t k = 0; k < swap.legs().size(); ++k) {
+        const auto& leg = swap.legs()[k];
+        LegCashFlows& out = result[k];
+        out.discountFactors = calculateDiscountFactors(leg, curves);
+        out.rates = calculateRates(leg, curves, fixings);
+        const std::size_t n = leg.paymentDates.size();
+        out.flows.resize(n);
+        out.presentValues.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double rate = leg.isFixed ? out.rates[i] : out.rates[i] + leg.margin;
+            out.flows[i] = leg.dayCountFractions[i] * leg.notional * rate;
+            out.presentValues[i] = out.flows[i] * out.discountFactors[i];
+        }
+    }
     return result;
 }
 
 ObjectTree ModelDiscountedCashFlow::cashflows(std::shared_ptr<const Product> product,
                                               CurveMap& curves, const FixingsMap& fixings) {
     const ProductInterestRateSwap& swap = swapOf(product);
+    const std::array<LegCashFlows, 2> priced = legCashFlows(swap, curves, fixings);
     ObjectTree result;
     for (std::size_t k = 0; k < swap.legs().size(); ++k) {
         const auto& leg = swap.legs()[k];
-        const std::vector<double> dfs = calculateDiscountFactors(leg, curves);
-        const std::vector<double> rates = calculateRates(leg, curves, fixings);
+        const LegCashFlows& values = priced[k];
         const std::size_t n = leg.paymentDates.size();
-        std::vector<double> flows(n);
-        std::vector<double> presentValues(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double rate = leg.isFixed ? rates[i] : rates[i] + leg.margin;
-            flows[i] = leg.dayCountFractions[i] * leg.notional * rate;
-            presentValues[i] = flows[i] * dfs[i];
-        }
         ObjectTree table;
         addVector(table, "Accrual Start Date", leg.accrualStartDates);
         addVector(table, "Accrual End Date", leg.accrualEndDates);
         addVector(table, "Payment Date", leg.paymentDates);
         addVector(table, "Day Count Fraction", leg.dayCountFractions);
         addVector(table, "Notional", std::vector<double>(n, leg.notional));
-        addVector(table, "Discount Factor", dfs);
+        addVector(table, "Discount Factor", values.discountFactors);
         if (leg.isFixed) {
-            addVector(table, "Rate", rates);
+            addVector(table, "Rate", values.rates);
         } else {
-            addVector(table, "Estimated Rate", rates);
+            addVector(table, "Estimated Rate", values.rates);
             addVector(table, "Spread", std::vector<double>(n, leg.margin));
         }
-        addVector(table, "Cash Flow", flows);
-        addVector(table, "Cash Flow PV", presentValues);
+        addVector(table, "Cash Flow", values.flows);
+        addVector(table, "Cash Flow PV", values.presentValues);
         result.add_child("Leg" + std::to_string(k + 1), table);
     }
     return result;

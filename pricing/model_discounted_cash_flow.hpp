@@ -2,9 +2,11 @@
 
 #include "core/date.hpp"
 #include "core/object_tree.hpp"
+#include "pricing/key_rate_risk.hpp"
 #include "products/product.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
+#include <array>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -50,9 +52,33 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
                               const DayCounter& dayCounter, const FixingsMap& fixings, date start,
                               date v);
 
+// The present values of a swap's legs and their sum, signed as in the price.
+struct LegValues {
+    double leg1 = 0.0;
+    double leg2 = 0.0;
+    double npv = 0.0;
+};
+
+// The priced periods of one leg, parallel to its schedule.
+struct LegCashFlows {
+    std::vector<double> discountFactors;
+    // Fixed rate, or the projected index rate without the margin.
+    std::vector<double> rates;
+    std::vector<double> flows;
+    std::vector<double> presentValues;
+};
+
 // Discounted cash flow valuation of swaps.
 class ModelDiscountedCashFlow {
 public:
+    // Typed forms of price, risk and cashflows; the tree forms wrap them.
+    static LegValues legValues(const ProductInterestRateSwap& swap, CurveMap& curves,
+                               const FixingsMap& fixings);
+    static KeyRateRisk bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
+                                  const FixingsMap& fixings);
+    static std::array<LegCashFlows, 2> legCashFlows(const ProductInterestRateSwap& swap,
+                                                    CurveMap& curves, const FixingsMap& fixings);
+
     // "Leg1 PV", "Leg2 PV" and "NPV"; received legs count positively.
     static ObjectTree price(std::shared_ptr<const Product> product, CurveMap& curves,
                             const FixingsMap& fixings);

@@ -12,6 +12,7 @@ namespace tsr {
 class Product : public Object {
 public:
     explicit Product(const ObjectTree& tree);
+    explicit Product(std::string id);
     ~Product() override;
 
     // The last date on which the product has a cash flow.

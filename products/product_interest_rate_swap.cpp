@@ -3,6 +3,7 @@
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "conventions/swap_conventions.hpp"
 #include "dates/calendar_repository.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
@@ -17,9 +18,8 @@ namespace {
 
 // A NaN or infinite trade number would only come back as NaN prices; refuse it
 // where it enters, naming it.
-double finiteInput(const ObjectTree& tree, const std::string& prefix, const char* key,
-                   const std::string& id) {
-    const double value = tree.get<double>(prefix + "." + key);
+double requireFinite(double value, const std::string& prefix, const char* key,
+                     const std::string& id) {
     if (!std::isfinite(value)) {
         throw std::invalid_argument("Error, the " + std::string(key) + " of " + prefix +
                                     " of swap " + id + " is not finite: " +
@@ -40,13 +40,7 @@ ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator
     if (!swapGenerator) {
         throw std::runtime_error("Error, invalid generator is passed.");
     }
-    // A reversed schedule would make one period of negative length.
-    if (startDate_ > endDate_) {
-        throw std::invalid_argument("Error, the start date " +
-                                    boost::gregorian::to_iso_extended_string(startDate_) +
-                                    " of swap " + id() + " is after its end date " +
-                                    boost::gregorian::to_iso_extended_string(endDate_) + ".");
-    }
+    requireOrderedDates();
     for (std::size_t k = 0; k < legs_.size(); ++k) {
         const std::string prefix = "leg" + std::to_string(k + 1);
         const auto& convention = swapGenerator->legs()[k];
@@ -56,22 +50,60 @@ ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator
         SwapLeg& leg = legs_[k];
         convention->generate(startDate_, endDate_, leg.accrualStartDates, leg.accrualEndDates,
                              leg.paymentDates, leg.dayCountFractions);
-        leg.isFixed = convention->isFixed();
-        leg.isPaid = convention->isPaid();
-        leg.currency = convention->currency();
-        if (leg.isFixed) {
-            leg.rate = finiteInput(tree, prefix, "rate", id());
-            leg.margin = 0.0;
+        // Only the keys the leg type reads are looked up, each checked as it is read.
+        SwapLegTerms terms;
+        if (convention->isFixed()) {
+            terms.rate = requireFinite(tree.get<double>(prefix + ".rate"), prefix, "rate", id());
         } else {
-            if (const auto* floating =
-                    dynamic_cast<const GeneratorSwap::SwapLegFloat*>(convention.get())) {
-                leg.index = floating->index();
-            }
-            leg.margin = finiteInput(tree, prefix, "margin", id());
-            leg.rate = 0.0;
+            terms.margin =
+                requireFinite(tree.get<double>(prefix + ".margin"), prefix, "margin", id());
         }
-        leg.notional = finiteInput(tree, prefix, "notional", id());
+        terms.notional =
+            requireFinite(tree.get<double>(prefix + ".notional"), prefix, "notional", id());
+        setLegTerms(k, *convention, terms);
     }
+}
+
+ProductInterestRateSwap::ProductInterestRateSwap(const SwapConventions& conventions,
+                                                 const SwapTerms& terms)
+    : Product(terms.id), startDate_(terms.startDate), endDate_(terms.endDate) {
+    requireOrderedDates();
+    for (std::size_t k = 0; k < legs_.size(); ++k) {
+        SwapLeg& leg = legs_[k];
+        conventions.rules(k).generate(startDate_, endDate_, leg.accrualStartDates,
+                                      leg.accrualEndDates, leg.paymentDates, leg.dayCountFractions);
+        setLegTerms(k, conventions.leg(k), terms.legs[k]);
+    }
+}
+
+void ProductInterestRateSwap::requireOrderedDates() const {
+    // A reversed schedule would make one period of negative length.
+    if (startDate_ > endDate_) {
+        throw std::invalid_argument("Error, the start date " +
+                                    boost::gregorian::to_iso_extended_string(startDate_) +
+                                    " of swap " + id() + " is after its end date " +
+                                    boost::gregorian::to_iso_extended_string(endDate_) + ".");
+    }
+}
+
+void ProductInterestRateSwap::setLegTerms(std::size_t k, const GeneratorSwap::SwapLeg& convention,
+                                          const SwapLegTerms& terms) {
+    const std::string prefix = "leg" + std::to_string(k + 1);
+    SwapLeg& leg = legs_[k];
+    leg.isFixed = convention.isFixed();
+    leg.isPaid = convention.isPaid();
+    leg.currency = convention.currency();
+    if (leg.isFixed) {
+        leg.rate = requireFinite(terms.rate, prefix, "rate", id());
+        leg.margin = 0.0;
+    } else {
+        if (const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(&convention)) {
+            leg.index = floating->index();
+        }
+        leg.margin = requireFinite(terms.margin, prefix, "margin", id());
+        leg.rate = 0.0;
+    }
+    leg.notional = requireFinite(terms.notional, prefix, "notional", id());
 }
 
 ProductInterestRateSwap::~ProductInterestRateSwap() = default;

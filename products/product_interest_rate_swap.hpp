@@ -1,7 +1,9 @@
 #pragma once
 
 #include "conventions/generator.hpp"
+#include "conventions/generator_swap.hpp"
 #include "products/product.hpp"
+#include "products/swap_terms.hpp"
 
 #include <array>
 #include <memory>
@@ -9,6 +11,8 @@
 #include <vector>
 
 namespace tsr {
+
+class SwapConventions;
 
 // A two-leg swap whose schedules come from a swap generator and whose
 // numbers (dates, fixed rate, margin, notionals) come from the trade tree.
@@ -29,6 +33,10 @@ public:
     };
 
     ProductInterestRateSwap(std::shared_ptr<const Generator> generator, const ObjectTree& tree);
+
+    // The same swap from typed terms and conventions parsed beforehand: every field equals
+    // what the tree constructor gives for the same generator and numbers.
+    ProductInterestRateSwap(const SwapConventions& conventions, const SwapTerms& terms);
     ~ProductInterestRateSwap() override;
 
     // The later of the two legs' last payment dates.
@@ -46,6 +54,11 @@ public:
     const std::array<SwapLeg, 2>& legs() const { return legs_; }
 
 private:
+    void requireOrderedDates() const;
+    // Flags and numbers of leg k from its generator leg; the schedule is filled already.
+    void setLegTerms(std::size_t k, const GeneratorSwap::SwapLeg& convention,
+                     const SwapLegTerms& terms);
+
     date startDate_;
     date endDate_;
     std::array<SwapLeg, 2> legs_;

@@ -1,5 +1,6 @@
 #include "conventions/init_defaults.hpp"
 #include "python/analytic_risk_entry.hpp"
+#include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
@@ -29,10 +30,11 @@ PyMODINIT_FUNC PyInit__tessarin() {
     if (!module ||
         PyModule_AddObjectRef(module.get(), "YieldCurve", reinterpret_cast<PyObject*>(curveType)) <
             0 ||
-        PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0) {
+        PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0 ||
+        tsr::addBookType(module.get()) < 0) {
         return nullptr;
     }
-    // The module's own functions, beside its two types.
+    // The module's own functions, beside its types.
     for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::scenarioModuleFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;

@@ -65,3 +65,31 @@ def irs_analytic_risk(
 def yield_curve_jacobian(yield_curve: YieldCurve, /) -> list[list[float]]:
     """d(pillar zero rate)/d(quote in percent): one row per pillar, one entry per curve
     instrument in input order."""
+
+_Buffer = bytes  # native-endian float64 (int64 for offsets and days since 1970-01-01)
+
+@final
+class Book:
+    """Swaps built once from trade columns, priced and risked on worker threads.
+
+    `conventions` is a list of swap dicts whose leg conventions the trades share;
+    `trades` holds equal-length lists "id", "curve", "conventions" (index into
+    `conventions`), "effective date" and "termination date" (days since
+    1970-01-01), "leg1 rate", "leg1 margin", "leg1 notional", "leg2 rate",
+    "leg2 margin", "leg2 notional", "error column" and "error" (None, or the
+    reason the row is refused before building). `curves` maps curve ids to
+    `YieldCurve`s; each trade is priced on its curve as `IRS` is on one curve.
+    """
+
+    def __init__(self, conventions: list[dict[str, Any]], trades: dict[str, list[Any]],
+                 curves: dict[str, YieldCurve], fixings: _Fixings | None = ...,
+                 threads: int = ...) -> None: ...
+    def price(self, threads: int = ...) -> dict[str, Any]:
+        """"leg1", "leg2", "npv" buffers and per-trade "error column" and "error"."""
+    def risk(self, method: str, threads: int = ...) -> dict[str, Any]:
+        """Per-1.00 key-rate risk, "offsets" per trade into "leg1", "leg2", "net"; the
+        "analytic" method raises NotImplementedError in this build."""
+    def cashflows(self, threads: int = ...) -> dict[str, Any]:
+        """Priced periods of every trade, "offsets" per trade into the columns."""
+    def trades(self) -> dict[str, Any]:
+        """Per trade: "currency" of leg1, "paid" flags of both legs, build errors."""

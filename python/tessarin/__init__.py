@@ -13,11 +13,13 @@ from importlib import metadata
 
 from ._inputs import InputError
 from ._objects import IRS, YieldCurve
+from .book import Book
 from ._types import CashFlows, DateLike, Fixings, FixingSeries, PriceResult, RiskResult
 from .files import Trade, load_fixings, load_market, load_trades
 
 __all__ = [
     "IRS",
+    "Book",
     "CashFlows",
     "DateLike",
     "FixingSeries",

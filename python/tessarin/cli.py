@@ -12,23 +12,27 @@ from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
 from importlib import resources
 from pathlib import Path
-from typing import IO, Any
+from typing import IO, TYPE_CHECKING, Any
 
 from . import __version__, cli_scenarios
 from ._inputs import InputError, jsonable
 from ._objects import IRS, YieldCurve
-from ._types import CashFlows, PriceResult, RiskResult
+from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book
 from .conventions import CALENDARS, GENERATORS, INDICES
 from .files import Trade, load_fixings, load_market, load_trades
 
+if TYPE_CHECKING:
+    import pandas
+
 EXIT_OK, EXIT_FAILURES, EXIT_BAD_INPUT = 0, 1, 2
-PROGRESS_MIN_TRADES = 10
-RISK_UNIT = "PV change per 1.00 move of each quote (quotes in percent; /100 for 1bp)"
+RISK_UNIT = "PV change per 1bp move of each quote, in the trade's currency"
+AMOUNTS = ("Leg1 PV", "Leg2 PV", "NPV", "DV01", "Leg1", "Leg2", "Net", "Notional", "Cash Flow",
+           "Cash Flow PV")
 
 DESCRIPTION = """\
 Bootstrap OIS curves and price interest rate swaps on them.
 
-  tessarin price MARKET.json TRADES.json [--fixings FIXINGS.json] [--risk] [--cashflows]
+  tessarin price MARKET.json TRADES [--fixings FIXINGS.json] [--risk] [--cashflows]
   tessarin price --demo
   tessarin conventions
 """
@@ -42,30 +46,25 @@ files (dates as YYYY-MM-DD text):
                 "effective date", "termination date", "leg1", "leg2") with
                 "curve" naming a market curve and, optionally, "generator"
                 (e.g. "USD SOFR SW") to fill in the leg conventions
+  TRADES.csv    one row per trade: id, curve, generator, effective date,
+  TRADES.parquet  termination date, fixed rate, notional, direction (payer or
+                receiver), margin, and optional "leg1 <key>"/"leg2 <key>"
+                convention columns; Parquet needs pyarrow
   FIXINGS.json  {"SOFR": {"dates": [...], "values": [...]}, ...}, decimals;
                 needed by trades whose floating period runs over the value date
 
 exit status:
   0  every curve built and every trade priced
   1  some curves or trades failed: the others are printed, the failures listed
+     (a bad row of a CSV or Parquet trades file fails that trade only)
   2  bad command line or input file (one line names the file and key path)
 
 examples:
   tessarin price examples/market.json examples/trades.json --fixings examples/fixings.json
   tessarin price --demo --risk --format json > results.json
+  tessarin price market.json trades.csv --risk --threads 2 --format csv
   tessarin price --demo --plot curves.png
 """
-
-
-@dataclass
-class Priced:
-    """One trade's results."""
-
-    trade: Trade
-    swap: IRS
-    price: PriceResult
-    risk: RiskResult | None = None
-    cashflows: CashFlows | None = None
 
 
 @dataclass
@@ -80,33 +79,15 @@ class Failure:
 
 @dataclass
 class Run:
-    """What `tessarin price` produced."""
+    """What `tessarin price` produced; amounts per trade in the trade's currency."""
 
     curves: list[YieldCurve] = field(default_factory=list)
     failed_curves: set[str] = field(default_factory=set)
-    results: list[Priced] = field(default_factory=list)
+    prices: pandas.DataFrame | None = None
+    risk: pandas.DataFrame | None = None
+    ladder: pandas.DataFrame | None = None
+    cashflows: pandas.DataFrame | None = None
     failures: list[Failure] = field(default_factory=list)
-
-
-class Progress:
-    """A one-line progress bar on a terminal; silent elsewhere."""
-
-    def __init__(self, total: int, stream: IO[str], label: str = "pricing") -> None:
-        self.total, self.stream, self.label, self.done = total, stream, label, 0
-        self.active = total >= PROGRESS_MIN_TRADES and stream.isatty()
-
-    def step(self) -> None:
-        self.done += 1
-        if self.active:
-            filled = 30 * self.done // self.total
-            self.stream.write(f"\r{self.label} [{'#' * filled}{'.' * (30 - filled)}] "
-                              f"{self.done}/{self.total}")
-            self.stream.flush()
-
-    def close(self) -> None:
-        if self.active:
-            self.stream.write("\r" + " " * (len(self.label) + 45) + "\r")
-            self.stream.flush()
 
 
 def _demo_file(name: str) -> Path:
@@ -134,13 +115,22 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=PRICE_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     price.add_argument("market", nargs="?", metavar="MARKET.json",
                        help="curves to build (not needed with --demo)")
-    price.add_argument("trades", nargs="?", metavar="TRADES.json",
-                       help="swaps to price (not needed with --demo)")
+    price.add_argument("trades", nargs="?", metavar="TRADES",
+                       help="swaps to price: TRADES.json, .csv or .parquet (not needed with "
+                            "--demo)")
     price.add_argument("--fixings", metavar="FIXINGS.json", help="past index fixings")
     price.add_argument("--risk", action="store_true",
-                       help="add each trade's key-rate risk: " + RISK_UNIT)
+                       help="add each trade's DV01 and the key-rate ladder of each curve "
+                            "summed over the book: " + RISK_UNIT)
+    price.add_argument("--risk-method", choices=RISK_METHODS, default=DEFAULT_RISK_METHOD,
+                       help="analytic derivatives or bumped quotes with the curve rebuilt "
+                            f"(default: {DEFAULT_RISK_METHOD})")
+    price.add_argument("--ladder-per-trade", action="store_true",
+                       help="with --risk, also each trade's own key-rate ladder")
+    price.add_argument("--threads", type=int, metavar="N",
+                       help="worker threads (default: every core; 1 runs serially)")
     price.add_argument("--cashflows", action="store_true",
-                       help="add each trade's priced cash flows, leg by leg")
+                       help="add each trade's priced cash flows, paid flows negative")
     price.add_argument("--format", choices=("table", "json", "csv"), default="table",
                        help="aligned tables for people (default), JSON or CSV for programs")
     price.add_argument("--plot", metavar="OUT.png",
@@ -219,7 +209,10 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
         args.trades = args.trades or _demo_file("trades.json")
         args.fixings = args.fixings or _demo_file("fixings.json")
     elif args.market is None or args.trades is None:
-        args.subparser.error("MARKET.json and TRADES.json are required (or use --demo)")
+        args.subparser.error("MARKET.json and TRADES are required (or use --demo)")
+    if args.threads is not None and args.threads < 1:
+        args.subparser.error(f"argument --threads: expected a count of at least 1, "
+                             f"got {args.threads}")
     if args.plot is not None:
         try:
             from . import plot  # noqa: F401
@@ -227,17 +220,18 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
             raise InputError("--plot", str(error)) from None
 
     curves = load_market(args.market)
-    trades = load_trades(args.trades)
+    tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
+    trades: Any = args.trades if tabular else load_trades(args.trades)
     fixings = load_fixings(args.fixings) if args.fixings else None
-    known = [curve["id"] for curve in curves]
-    for trade in trades:
-        if trade.curve not in known:
-            raise InputError(f"{trade.where}.curve",
-                             f"unknown curve {trade.curve!r} (the market has: {', '.join(known)})",
-                             str(args.trades))
-
-    run = price_all(curves, trades, fixings, risk=args.risk, cashflows=args.cashflows,
-                    market_source=str(args.market), trades_source=str(args.trades))
+    if not tabular:
+        known = [curve["id"] for curve in curves]
+        for trade in trades:
+            if trade.curve not in known:
+                raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r} (the "
+                                 f"market has: {', '.join(known)})", str(args.trades))
+    run = price_book(curves, trades, fixings, risk=args.risk, risk_method=args.risk_method,
+                     cashflows=args.cashflows, threads=args.threads,
+                     market_source=str(args.market), trades_source=str(args.trades))
     if args.plot is not None and run.curves:
         from .plot import plot_curve
 
@@ -248,17 +242,21 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
                              ) from None
 
     writer = {"table": write_tables, "json": write_json, "csv": write_csv}[args.format]
-    writer(run, sys.stdout, risk=args.risk, cashflows=args.cashflows)
+    writer(run, sys.stdout, per_trade=args.ladder_per_trade)
     if args.format == "csv":
         for failure in run.failures:
             print(_failure_line(failure), file=sys.stderr)
     return EXIT_FAILURES if run.failures else EXIT_OK
 
 
-def price_all(curves: list[dict[str, Any]], trades: list[Trade], fixings: dict[str, Any] | None,
-              *, risk: bool = False, cashflows: bool = False, market_source: str = "",
-              trades_source: str = "", stream: IO[str] | None = None) -> Run:
-    """Build the curves, then price each trade on its curve, collecting failures."""
+def price_book(curves: list[dict[str, Any]], trades: Any, fixings: dict[str, Any] | None, *,
+               risk: bool = False, risk_method: str = DEFAULT_RISK_METHOD,
+               cashflows: bool = False, threads: int | None = None, market_source: str = "",
+               trades_source: str = "") -> Run:
+    """Build the curves, then price the trades as one book, collecting failures.
+
+    `trades` is a list of `Trade` (from a JSON file) or the path of a CSV or Parquet file.
+    """
     run = Run()
     built: dict[str, YieldCurve] = {}
     for i, curve in enumerate(curves):
@@ -269,24 +267,37 @@ def price_all(curves: list[dict[str, Any]], trades: list[Trade], fixings: dict[s
             run.failed_curves.add(curve["id"])
             run.failures.append(Failure("curve", curve["id"], f"{market_source}: curves[{i}]",
                                         str(error)))
-    progress = Progress(len(trades), stream or sys.stderr)
-    try:
-        for trade in trades:
-            where = f"{trades_source}: {trade.where}"
-            swap_id = str(trade.swap.get("id", ""))
-            if trade.curve not in built:
-                run.failures.append(Failure("trade", swap_id, where,
-                                            f"curve {trade.curve!r} did not build"))
-            else:
-                on = built[trade.curve]
-                try:
-                    run.results.append(_price_one(trade, on, fixings, risk, cashflows))
-                except RuntimeError as error:
-                    run.failures.append(Failure("trade", swap_id, where,
-                                                str(error) + _fixings_hint(trade, on)))
-            progress.step()
-    finally:
-        progress.close()
+    book = Book(trades, built, fixings, threads=threads)
+    prices = book.price()
+    listed = trades if isinstance(trades, list) else None
+    good = []
+    for row, (trade_id, column, message) in enumerate(book.causes(prices)):
+        if not message:
+            good.append(row)
+            continue
+        curve_id = prices["Curve"].iloc[row]
+        if column == "curve" and curve_id in run.failed_curves:
+            message = f"curve {curve_id!r} did not build"
+        elif listed is not None and curve_id in built:
+            message += _fixings_hint(listed[row], built[curve_id])
+        where = (f"{trades_source}: {listed[row].where}" if listed is not None
+                 else f"{trades_source}: row {row}" + (f", column {column!r}" if column else ""))
+        run.failures.append(Failure("trade", trade_id, where, message))
+    table = prices.iloc[good].reset_index()
+    table.insert(2, "Currency", [book.currencies[row] for row in good])
+    run.prices = table.drop(columns="Error")
+    if risk:
+        run.risk = book.risk(risk_method)
+        dv01 = run.risk.groupby("Trade", sort=False)["Net"].sum()
+        run.prices["DV01"] = run.prices["Trade"].map(dv01).to_numpy()
+        run.ladder = (run.risk.groupby(["Curve", "Currency", "Tenor"], sort=False)
+                      [["Leg1", "Leg2", "Net"]].sum().reset_index())
+    if cashflows:
+        flows = book.cashflows()
+        sign = flows["Pay/Receive"].map({"Pay": -1.0, "Receive": 1.0})
+        flows["Cash Flow"] = flows["Cash Flow"] * sign
+        flows["Cash Flow PV"] = flows["Cash Flow PV"] * sign
+        run.cashflows = flows
     return run
 
 
@@ -301,18 +312,12 @@ def _fixings_hint(trade: Trade, curve: YieldCurve) -> str:
     return f" (the trade needs fixings of {'; '.join(hints)}: see --fixings)" if hints else ""
 
 
-def _price_one(trade: Trade, curve: YieldCurve, fixings: dict[str, Any] | None, risk: bool,
-               cashflows: bool) -> Priced:
-    swap = IRS(trade.swap)
-    result = Priced(trade, swap, swap.price(curve, fixings))
-    if risk:
-        result.risk = swap.risk(curve, fixings)
-    if cashflows:
-        result.cashflows = swap.cashflows(curve, fixings)
-    return result
-
-
 # Output
+
+def _amount(value: float) -> float:
+    """An amount rounded to cents; a trade at par shows 0.00, not -2.3e-10."""
+    return round(float(value), 2) + 0.0
+
 
 def _cell(value: Any, column: str = "") -> str:
     if isinstance(value, dt.date):
@@ -321,7 +326,7 @@ def _cell(value: Any, column: str = "") -> str:
         value = 0.0 if abs(value) < 5e-9 else value
         if column in ("Discount Factor",):
             return f"{value:.8f}"
-        if column in ("Day Count Fraction", "Rate", "Estimated Rate", "Spread", "Zero Rate %"):
+        if column in ("Day Count Fraction", "Rate", "Margin", "Zero Rate %"):
             return f"{value:.6f}"
         return f"{value:,.2f}".replace("-0.00", "0.00")
     return str(value)
@@ -344,19 +349,42 @@ def _table(title: str, headers: list[str], rows: list[list[Any]],
                      + [line(row) for row in cells])
 
 
+def _frame_table(title: str, frame: pandas.DataFrame) -> str:
+    rows = [[value.date() if hasattr(value, "date") and callable(value.date) else value
+             for value in row] for row in frame.itertuples(index=False)]
+    rows = [[v.item() if hasattr(v, "item") else v for v in row] for row in rows]
+    return _table(title, [str(c) for c in frame.columns], rows)
+
+
 def _failure_line(failure: Failure) -> str:
     name = f" {failure.id!r}" if failure.id else ""
     return f"failed {failure.kind}{name} ({failure.where}): {failure.error}"
 
 
-def _columns(tables: Sequence[dict[str, list[Any]]]) -> list[str]:
-    names: list[str] = []
-    for table in tables:
-        names += [name for name in table if name not in names]
-    return names
+def _sections(run: Run, per_trade: bool) -> list[tuple[str, pandas.DataFrame]]:
+    """(title, table) of every result table, in output order."""
+    sections = []
+    if run.prices is not None and len(run.prices):
+        sections.append(("Prices (received legs positive, paid legs negative; DV01: "
+                         + RISK_UNIT + ")" if "DV01" in run.prices
+                         else "Prices (received legs positive, paid legs negative)", run.prices))
+    if run.ladder is not None:
+        for (curve, currency), ladder in run.ladder.groupby(["Curve", "Currency"], sort=False):
+            sections.append((f"Key-rate ladder of {curve} in {currency}, summed over the book: "
+                             + RISK_UNIT, ladder.drop(columns=["Curve", "Currency"])))
+    if per_trade and run.risk is not None:
+        for (trade, curve, currency), risk in run.risk.groupby(["Trade", "Curve", "Currency"],
+                                                               sort=False):
+            sections.append((f"Key-rate risk of {trade} on {curve} in {currency}: " + RISK_UNIT,
+                             risk.drop(columns=["Trade", "Curve", "Currency"])))
+    if run.cashflows is not None:
+        for (trade, currency), flows in run.cashflows.groupby(["Trade", "Currency"], sort=False):
+            sections.append((f"Cash flows of {trade} in {currency} (paid flows negative)",
+                             flows.drop(columns=["Trade", "Curve", "Currency"])))
+    return sections
 
 
-def write_tables(run: Run, out: IO[str], *, risk: bool = False, cashflows: bool = False) -> None:
+def write_tables(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
     """The run as aligned text tables."""
     sections = []
     if run.curves:
@@ -366,79 +394,88 @@ def write_tables(run: Run, out: IO[str], *, risk: bool = False, cashflows: bool 
             [[c.id, c.currency, c.value_date, c.to_dict().get("interpolation", "LinearLogDf"),
               len(c.dates()), min(c.dates()), max(c.dates())] for c in run.curves],
             numeric=(4,)))
-    if run.results:
-        sections.append(_table(
-            "Prices (received legs positive, paid legs negative)",
-            ["Trade", "Curve", "Currency", "Leg1 PV", "Leg2 PV", "NPV"],
-            [[r.swap.id, r.trade.curve, r.swap.currency, r.price["Leg1 PV"],
-              r.price["Leg2 PV"], r.price["NPV"]] for r in run.results]))
-    for r in run.results:
-        if risk and r.risk is not None:
-            sections.append(_table(
-                f"Key-rate risk of {r.swap.id} on {r.trade.curve}: {RISK_UNIT}",
-                ["Tenor", "Leg1", "Leg2", "Net"],
-                [list(row) for row in zip(r.risk["Tenor"], r.risk["Leg1"], r.risk["Leg2"],
-                                          r.risk["Net"], strict=True)]))
-        if cashflows and r.cashflows is not None:
-            for leg, table in r.cashflows.items():
-                names = list(table)
-                sections.append(_table(f"Cash flows of {r.swap.id}, {leg}", names,
-                                       [list(row) for row in zip(*table.values(), strict=True)]))
+    sections += [_frame_table(title, frame) for title, frame in _sections(run, per_trade)]
     if run.failures:
         sections.append("Failures\n" + "\n".join(_failure_line(f) for f in run.failures))
     out.write("\n\n".join(sections) + "\n")
 
 
-def write_json(run: Run, out: IO[str], *, risk: bool = False, cashflows: bool = False) -> None:
-    """The run as one JSON document: curves, trades and failures."""
-    document = {
+def _records(frame: pandas.DataFrame) -> dict[str, list[Any]]:
+    columns = {}
+    for name in frame.columns:
+        values = frame[name]
+        if str(values.dtype).startswith("datetime64"):
+            columns[str(name)] = [d.isoformat() for d in values.dt.date]
+        else:
+            columns[str(name)] = [v.item() if hasattr(v, "item") else v for v in values]
+    return columns
+
+
+def write_json(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
+    """The run as one JSON document: curves, trades, ladders and failures."""
+    document: dict[str, Any] = {
         "curves": [{"id": c.id, "currency": c.currency, "value date": c.value_date,
                     "dates": c.dates(), "rates": c.rates()} for c in run.curves],
         "trades": [],
-        "failures": [vars(f) for f in run.failures],
     }
-    for r in run.results:
-        entry: dict[str, Any] = {"id": r.swap.id, "curve": r.trade.curve, "price": r.price}
-        if risk:
-            entry["risk"] = r.risk
-        if cashflows:
-            entry["cashflows"] = r.cashflows
+    prices = run.prices if run.prices is not None else None
+    risk = run.risk.groupby("Trade", sort=False) if run.risk is not None else None
+    flows = run.cashflows.groupby("Trade", sort=False) if run.cashflows is not None else None
+    for row in ([] if prices is None else prices.to_dict("records")):
+        entry: dict[str, Any] = {"id": row["Trade"], "curve": row["Curve"],
+                                 "currency": row["Currency"],
+                                 "price": {k: row[k] for k in ("Leg1 PV", "Leg2 PV", "NPV")}}
+        if "DV01" in row:
+            entry["dv01"] = row["DV01"]
+        if per_trade and risk is not None and row["Trade"] in risk.groups:
+            entry["risk"] = _records(risk.get_group(row["Trade"])[["Tenor", "Leg1", "Leg2",
+                                                                   "Net"]])
+        if flows is not None and row["Trade"] in flows.groups:
+            entry["cashflows"] = _records(flows.get_group(row["Trade"]).drop(
+                columns=["Trade", "Curve", "Currency"]))
         document["trades"].append(entry)
+    if run.ladder is not None:
+        document["risk unit"] = RISK_UNIT
+        document["ladders"] = [
+            {"curve": curve, "currency": currency,
+             **_records(ladder[["Tenor", "Leg1", "Leg2", "Net"]])}
+            for (curve, currency), ladder in run.ladder.groupby(["Curve", "Currency"],
+                                                                sort=False)]
+    document["failures"] = [vars(f) for f in run.failures]
     json.dump(jsonable(document), out, indent=2)
     out.write("\n")
 
 
-def write_csv(run: Run, out: IO[str], *, risk: bool = False, cashflows: bool = False) -> None:
-    """The run as CSV: prices, then (blank line, header) risk and cash flows."""
-    blocks: list[tuple[list[str], list[list[Any]]]] = [(
-        ["trade", "curve", "Leg1 PV", "Leg2 PV", "NPV"],
-        [[r.swap.id, r.trade.curve, r.price["Leg1 PV"], r.price["Leg2 PV"], r.price["NPV"]]
-         for r in run.results])]
-    if risk:
-        blocks.append((["trade", "curve", "Tenor", "Leg1", "Leg2", "Net"], [
-            [r.swap.id, r.trade.curve, *row]
-            for r in run.results if r.risk is not None
-            for row in zip(r.risk["Tenor"], r.risk["Leg1"], r.risk["Leg2"], r.risk["Net"],
-                           strict=True)]))
-    if cashflows:
-        tables = [t for r in run.results if r.cashflows for t in r.cashflows.values()]
-        names = _columns(tables)
-        blocks.append((["trade", "curve", "leg", *names], [
-            [r.swap.id, r.trade.curve, leg, *(table.get(n, [""] * len(rows))[i] for n in names)]
-            for r in run.results if r.cashflows is not None
-            for leg, table in r.cashflows.items()
-            for rows in [next(iter(table.values()))]
-            for i in range(len(rows))]))
+def write_csv(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
+    """The run as CSV tables separated by a blank line, each readable alone by a CSV reader:
+    prices, then the ladders (one table, a row per curve and tenor), the per-trade risk
+    and the cash flows; every row carries its currency."""
+    frames = []
+    if run.prices is not None:
+        frames.append(run.prices)
+    if run.ladder is not None:
+        frames.append(run.ladder)
+    if per_trade and run.risk is not None:
+        frames.append(run.risk)
+    if run.cashflows is not None:
+        frames.append(run.cashflows)
     buffer = io.StringIO()
     writer = csv.writer(buffer, lineterminator="\n")
-    for k, (header, rows) in enumerate(blocks):
+    for k, frame in enumerate(frames):
         if k:
             buffer.write("\n")
-        writer.writerow(header)
-        writer.writerows([[_csv_cell(v) for v in row] for row in rows])
+        writer.writerow([str(c) for c in frame.columns])
+        amounts = [c in AMOUNTS for c in frame.columns]
+        for row in frame.itertuples(index=False):
+            writer.writerow([_csv_cell(v, amount) for v, amount in zip(row, amounts, strict=True)])
     out.write(buffer.getvalue())
 
 
-def _csv_cell(value: Any) -> Any:
-    return value.isoformat() if isinstance(value, dt.date) else value
-
+def _csv_cell(value: Any, amount: bool = False) -> Any:
+    if hasattr(value, "date") and callable(value.date):
+        return value.date().isoformat()
+    if isinstance(value, dt.date):
+        return value.isoformat()
+    if amount:
+        return f"{_amount(value):.2f}"
+    return value.item() if hasattr(value, "item") else value

@@ -35,8 +35,9 @@ def write(tmp_path, name, document):
 
 @pytest.mark.parametrize(("args", "words"), [
     (["--help"], ["price", "conventions"]),
-    (["price", "--help"], ["MARKET.json", "TRADES.json", "--fixings", "--risk", "--cashflows",
-                           "--format", "--plot", "--demo", "exit status"]),
+    (["price", "--help"], ["MARKET.json", "TRADES.json", "TRADES.csv", "--fixings", "--risk",
+                           "--cashflows", "--format", "--plot", "--demo", "--threads",
+                           "--risk-method", "--ladder-per-trade", "exit status"]),
     (["conventions", "--help"], ["generators", "--format"]),
 ])  # fmt: skip
 def test_help_describes_each_command(args, words):
@@ -78,7 +79,8 @@ def test_price_prints_aligned_tables_for_every_trade(capsys):
 
 
 def test_json_output_matches_the_library(capsys):
-    status, out, _ = call(capsys, *EXAMPLE_ARGS, "--risk", "--cashflows", "--format", "json")
+    status, out, _ = call(capsys, *EXAMPLE_ARGS, "--risk", "--ladder-per-trade", "--cashflows",
+                          "--format", "json")
     document = json.loads(out)
     assert status == 0 and document["failures"] == []
     fixings = tessarin.load_fixings(FIXINGS)
@@ -88,26 +90,37 @@ def test_json_output_matches_the_library(capsys):
     for entry, trade in zip(document["trades"], trades, strict=True):
         swap = tessarin.IRS(trade.swap)
         assert entry["price"] == swap.price(curves[trade.curve], fixings)
-        assert entry["risk"] == swap.risk(curves[trade.curve], fixings)
+        risk = swap.risk(curves[trade.curve], fixings)
+        assert entry["risk"]["Net"] == [v / 100 for v in risk["Net"]]
+        assert entry["dv01"] == pytest.approx(sum(risk["Net"]) / 100, abs=1e-9)
+        assert entry["currency"] == swap.currency
         flows = swap.cashflows(curves[trade.curve], fixings)
-        assert entry["cashflows"]["Leg1"]["Payment Date"] == [
+        leg1 = [k for k, leg in enumerate(entry["cashflows"]["Leg"]) if leg == 1]
+        assert [entry["cashflows"]["Payment Date"][k] for k in leg1] == [
             d.isoformat() for d in flows["Leg1"]["Payment Date"]]
+        # Paid flows are negative.
+        paid = trade.swap["leg1"]["is paid"]
+        assert [entry["cashflows"]["Cash Flow PV"][k] for k in leg1] == [
+            -v if paid else v for v in flows["Leg1"]["Cash Flow PV"]]
+    ladders = {ladder["curve"]: ladder for ladder in document["ladders"]}
+    assert ladders["USD SOFR"]["Tenor"] == curves["USD SOFR"].to_dict()["instruments"]["tenor"]
     assert document["curves"][0]["dates"][0] == curves["USD SOFR"].dates()[0].isoformat()
 
 
 def test_csv_output_has_a_table_per_section(capsys):
+    pd = pytest.importorskip("pandas")
     status, out, _ = call(capsys, *EXAMPLE_ARGS, "--risk", "--format", "csv")
-    prices, risk = out.split("\n\n")
-    rows = list(csv.DictReader(io.StringIO(prices)))
-    assert status == 0 and len(rows) == len(example("trades.json")["trades"])
-    assert float(rows[0]["NPV"]) == pytest.approx(
-        float(rows[0]["Leg1 PV"]) + float(rows[0]["Leg2 PV"]), abs=1e-6)
-    ladder = list(csv.DictReader(io.StringIO(risk)))
-    assert list(ladder[0]) == ["trade", "curve", "Tenor", "Leg1", "Leg2", "Net"]
-    assert len(ladder) == sum(len(c["instruments"]["tenor"]) for c in
-                              [next(m for m in example("market.json")["curves"]
-                                    if m["id"] == t["curve"]) for t in
-                               example("trades.json")["trades"]])
+    prices, ladder = (pd.read_csv(io.StringIO(part)) for part in out.split("\n\n"))
+    assert status == 0 and len(prices) == len(example("trades.json")["trades"])
+    assert list(prices.columns) == ["Trade", "Curve", "Currency", "Leg1 PV", "Leg2 PV", "NPV",
+                                    "DV01"]
+    assert (prices["NPV"] - prices["Leg1 PV"] - prices["Leg2 PV"]).abs().max() <= 0.011
+    assert list(ladder.columns) == ["Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net"]
+    used = {t["curve"] for t in example("trades.json")["trades"]}
+    assert len(ladder) == sum(len(c["instruments"]["tenor"])
+                              for c in example("market.json")["curves"] if c["id"] in used)
+    # A trade at par prints 0.00.
+    assert "USD 10Y payer,USD SOFR,USD," in out and ",0.00," in out.split("USD 10Y payer")[1][:80]
 
 
 def test_demo_uses_the_bundled_examples(capsys):
@@ -116,8 +129,10 @@ def test_demo_uses_the_bundled_examples(capsys):
 
 def test_cashflow_tables_show_both_legs(capsys):
     _, out, _ = call(capsys, *EXAMPLE_ARGS, "--cashflows")
-    assert "Cash flows of USD seasoned 3Y payer, Leg2" in out
-    assert "Estimated Rate" in out and "Spread" in out
+    table = out.split("Cash flows of USD seasoned 3Y payer in USD (paid flows negative)\n")[1]
+    rows = table.split("\n\n")[0].splitlines()[2:]
+    assert {row.split()[:2][1] for row in rows} == {"Pay", "Receive"}
+    assert all(row.split()[-1].startswith("-") == (row.split()[1] == "Pay") for row in rows)
 
 
 # Bad input: one line naming the file and key path, status 2, no traceback.
@@ -215,24 +230,36 @@ def test_a_missing_fixing_is_a_trade_failure(tmp_path, capsys):
     assert failures[0]["error"].startswith(f"Fixing is required for date {missing}")
 
 
-class Terminal(io.StringIO):
-    def isatty(self):
-        return True
+def test_thread_count_changes_no_output(capsys):
+    outputs = {call(capsys, *EXAMPLE_ARGS, "--risk", "--cashflows", "--format", "json",
+                    "--threads", threads)[1] for threads in ("1", "2")}
+    assert len(outputs) == 1
 
 
-@pytest.mark.parametrize(("stream", "count", "shown"), [
-    (Terminal, 22, True), (io.StringIO, 22, False), (Terminal, cli.PROGRESS_MIN_TRADES - 1, False)])
-def test_progress_bar_only_on_a_terminal_with_many_trades(stream, count, shown):
-    curves = tessarin.load_market(MARKET)
-    trades = [t for t in tessarin.load_trades(TRADES) if "seasoned" not in t.swap["id"]]
-    trades = (trades * 3)[:count]
-    err = stream()
-    run_ = cli.price_all(curves, trades, None, stream=err)
-    assert len(run_.results) == count and run_.failures == []
-    text = err.getvalue()
-    assert (f"{count}/{count}" in text) is shown
-    if shown:
-        assert text.count("\r") >= count and text.endswith("\r")
+def test_a_bad_row_of_a_trade_table_fails_that_trade_only(tmp_path, capsys):
+    pd = pytest.importorskip("pandas")
+    rows = [{"id": f"T{i}", "curve": "USD SOFR", "generator": "USD SOFR SW",
+             "effective date": "2026-12-10", "termination date": f"{2028 + i}-12-10",
+             "fixed rate": 0.035, "notional": 1e7, "direction": "payer", "margin": 0.0}
+            for i in range(4)]
+    rows[2]["fixed rate"] = "n/a"
+    path = tmp_path / "trades.csv"
+    pd.DataFrame(rows).to_csv(path, index=False)
+    status, out, _ = call(capsys, "price", MARKET, str(path), "--format", "json")
+    document = json.loads(out)
+    assert status == 1 and [t["id"] for t in document["trades"]] == ["T0", "T1", "T3"]
+    assert document["failures"] == [{
+        "kind": "trade", "id": "T2", "where": f"{path}: row 2, column 'fixed rate'",
+        "error": "expected a finite number, got 'n/a'"}]
+
+
+def test_unavailable_risk_method_is_one_line_and_status_2(capsys):
+    status, out, err = call(capsys, *EXAMPLE_ARGS, "--risk", "--risk-method", "analytic")
+    if status == 0:
+        pytest.skip("analytic risk is available in this build")
+    assert (status, out) == (2, "")
+    assert err == ("tessarin: error: --risk-method: analytic risk is not available in this "
+                   "build\n")
 
 
 def test_plot_writes_a_png_of_the_curves(tmp_path, capsys):

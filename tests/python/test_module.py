@@ -8,6 +8,7 @@ import _tessarin
 from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_input
 
 
+MODULE_TYPES = ["Book", "IRS", "YieldCurve"]
 MODULE_FUNCTIONS = [
     "irs_analytic_risk",
     "revalue_scenarios",
@@ -16,9 +17,9 @@ MODULE_FUNCTIONS = [
 ]
 
 
-def test_module_offers_exactly_the_two_types_and_its_functions():
+def test_module_offers_exactly_its_types_and_functions():
     public = sorted(name for name in vars(_tessarin) if not name.startswith("__"))
-    assert public == sorted(["IRS", "YieldCurve", *MODULE_FUNCTIONS])
+    assert public == sorted([*MODULE_TYPES, *MODULE_FUNCTIONS])
     assert all(callable(getattr(_tessarin, name)) for name in MODULE_FUNCTIONS)
     assert _tessarin.__doc__ is None
     assert _tessarin.YieldCurve.__module__ == "_tessarin"

@@ -223,7 +223,7 @@ def stub_methods():
 
 def test_stub_lists_exactly_the_module_types_and_methods():
     runtime = {name: {m for m in dir(getattr(_tessarin, name)) if not m.startswith("_")}
-               for name in ("YieldCurve", "IRS")}
+               for name in ("YieldCurve", "IRS", "Book")}
     assert stub_methods() == runtime
     assert (ROOT / "python" / "tessarin" / "py.typed").is_file()
 

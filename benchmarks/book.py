@@ -1,0 +1,198 @@
+"""Times a book of swaps through tessarin.Book against a per-trade loop over tessarin.IRS.
+
+The book is reproducible (fixed seed): swaps in the six built-in currencies, 1Y to 30Y,
+spot, forward-starting and seasoned (USD and GBP, priced with the example fixings), payers
+and receivers, on the example market. Build, price, risk and ladder are timed with threads=1
+and threads=2 (wall clock, median of --repeat runs); the per-trade loop runs on a sample and
+is scaled to the book. Bump risk costs about half a millisecond per trade, so it is timed on
+--risk-sample trades and scaled too. Resident memory is read from /proc.
+
+    python benchmarks/book.py --module-dir build/py/python [--trades 100000]
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime as dt
+import gc
+import statistics
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+EXAMPLES = ROOT / "examples"
+MARKETS = [("USD SOFR SW", "USD SOFR"), ("EUR ESTR SW", "EUR ESTR"), ("GBP SONIA SW", "GBP SONIA"),
+           ("CHF SARON SW", "CHF SARON"), ("JPY TONA SW", "JPY TONA"), ("SGD SORA SW", "SGD SORA")]
+# Seasoned trades start on dates the example fixings cover from.
+SEASONED = {"USD SOFR SW": dt.date(2026, 6, 10), "GBP SONIA SW": dt.date(2026, 3, 16)}
+
+
+def resident_mb() -> float:
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1]) / 1024.0
+    return float("nan")
+
+
+def book_table(count: int, seed: int = 20261208):
+    import numpy as np
+    import pandas as pd
+
+    random = np.random.default_rng(seed)
+    market = random.integers(0, len(MARKETS), count)
+    years = random.integers(1, 31, count)
+    kind = random.integers(0, 3, count)  # spot, forward, seasoned
+    forward_days = random.integers(30, 3 * 365, count)
+    rows = {"id": [f"B{i:06d}" for i in range(count)], "curve": [], "generator": [],
+            "effective date": [], "termination date": [],
+            "fixed rate": np.round(random.uniform(0.0, 0.05, count), 5),
+            "notional": random.integers(1, 100, count) * 1e6,
+            "direction": np.where(random.integers(0, 2, count) == 1, "payer", "receiver"),
+            "margin": np.where(random.integers(0, 4, count) == 0, 0.0005, 0.0)}
+    spot = dt.date(2026, 12, 10)
+    for i in range(count):
+        generator, curve = MARKETS[market[i]]
+        start = spot
+        if kind[i] == 1:
+            start = spot + dt.timedelta(days=int(forward_days[i]))
+            if (start.month, start.day) == (2, 29):
+                start -= dt.timedelta(days=1)
+        elif kind[i] == 2 and generator in SEASONED:
+            start = SEASONED[generator]
+        rows["curve"].append(curve)
+        rows["generator"].append(generator)
+        rows["effective date"].append(start.isoformat())
+        rows["termination date"].append(start.replace(year=start.year + int(years[i])).isoformat())
+    return pd.DataFrame(rows)
+
+
+CORES: list[float] = []
+
+
+def timed(call, repeat: int) -> tuple[float, object]:
+    """Median wall time of `call` and its last result; records the cores it kept busy."""
+    times, result = [], None
+    for _ in range(repeat):
+        gc.collect()
+        started, cpu = time.perf_counter(), time.process_time()
+        result = call()
+        times.append(time.perf_counter() - started)
+        CORES.append((time.process_time() - cpu) / max(times[-1], 1e-9))
+    return statistics.median(times), result
+
+
+def memory_line(args: argparse.Namespace) -> str:
+    """Resident growth of one book of ten-year annual USD swaps, built in a fresh process
+    so that no earlier book's freed memory hides it."""
+    code = f"""
+import sys
+sys.path[:0] = [{str(Path(args.module_dir or ".").resolve())!r}, {str(ROOT / "python")!r},
+                {str(Path(__file__).resolve().parent)!r}]
+import book as bench, tessarin
+market = tessarin.load_market({str(EXAMPLES / "market.json")!r})
+curves = {{c["id"]: tessarin.YieldCurve(c) for c in market}}
+ten = bench.book_table({args.trades})
+ten["generator"], ten["curve"] = "USD SOFR SW", "USD SOFR"
+ten["effective date"], ten["termination date"] = "2026-12-10", "2036-12-10"
+rows = tessarin.tables.normalise_table(ten)
+natives = {{k: c.native for k, c in curves.items()}}
+before = bench.resident_mb()
+book = tessarin.Book(ten, curves, threads=2)
+native = __import__("_tessarin").Book(rows.conventions, rows.columns, natives, None, 2)
+after = bench.resident_mb()
+del book
+print(after, after - before)
+"""
+    import subprocess
+
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    after, grown = (float(v) for v in out.stdout.split())
+    # Two books were built: the Python one and a bare native one of the same trades.
+    per_swap = grown / 2 * 1024 * 1024 / args.trades
+    return (f"resident memory {after:.0f} MB with two books of {args.trades} ten-year annual "
+            f"swaps; each book holds about {per_swap:.0f} bytes per swap")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--module-dir", help="directory of a built _tessarin to import first")
+    parser.add_argument("--trades", type=int, default=100_000)
+    parser.add_argument("--loop-sample", type=int, default=300)
+    parser.add_argument("--risk-sample", type=int, default=2_000)
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--memory-only", action="store_true", help="only the memory figure")
+    args = parser.parse_args()
+    if args.module_dir:
+        sys.path.insert(0, str(Path(args.module_dir).resolve()))
+    sys.path.insert(1, str(ROOT / "python"))
+    import tessarin
+    from tessarin._inputs import swap_input
+
+    if args.memory_only:
+        print(memory_line(args))
+        return 0
+
+    market = tessarin.load_market(EXAMPLES / "market.json")
+    curves = {c["id"]: tessarin.YieldCurve(c) for c in market}
+    fixings = tessarin.load_fixings(EXAMPLES / "fixings.json")
+    table = book_table(args.trades)
+    sample = table.iloc[: args.risk_sample]
+    print(f"{args.trades} swaps, {len(curves)} curves; risk timed on {len(sample)} trades, "
+          f"the per-trade loop on {args.loop_sample}; wall clock, median of {args.repeat}")
+
+    rows = []
+    books = {}
+    for threads in (1, 2):
+        CORES.clear()
+        build, book = timed(lambda t=threads: tessarin.Book(table, curves, fixings, threads=t),
+                            args.repeat)
+        books[threads] = book
+        price, prices = timed(lambda b=book: b.price(), args.repeat)
+        errors = int((prices["Error"] != "").sum())
+        small = tessarin.Book(sample, curves, fixings, threads=threads)
+        try:
+            risk = timed(lambda b=small: b.risk("analytic"), 1)[0] * len(table) / len(sample)
+        except NotImplementedError:
+            risk = float("nan")
+        bump = timed(lambda b=small: b.risk("bump"), 1)[0] * len(table) / len(sample)
+        ladder = timed(lambda b=small: b.ladder("bump"), 1)[0] * len(table) / len(sample)
+        rows.append((f"Book, threads={threads}", build, price, risk, bump, ladder, errors))
+        print(f"threads={threads}: process CPU time over wall time during the calls "
+              f"{statistics.median(CORES):.2f} (2.00 = both cores busy)")
+
+    # The per-trade loop: swap dict, IRS, price, bump risk.
+    swaps = []
+    for _, r in table.iloc[: args.loop_sample].iterrows():
+        payer = r["direction"] == "payer"
+        swaps.append((r["curve"], {"id": r["id"], "effective date": r["effective date"],
+                                   "termination date": r["termination date"],
+                                   "leg1": {"is paid": payer, "rate": float(r["fixed rate"]),
+                                            "notional": float(r["notional"])},
+                                   "leg2": {"is paid": not payer, "margin": float(r["margin"]),
+                                            "notional": float(r["notional"])}}, r["generator"]))
+    scale = len(table) / len(swaps)
+    build = timed(lambda: [tessarin.IRS(swap_input(s, g)) for _, s, g in swaps], 1)[0]
+    irs = [(c, tessarin.IRS(swap_input(s, g))) for c, s, g in swaps]
+    price = timed(lambda: [x.price(curves[c], fixings) for c, x in irs], 1)[0]
+    bump = timed(lambda: [x.risk(curves[c], fixings) for c, x in irs], 1)[0]
+    rows.append(("per-trade IRS loop", build * scale, price * scale, float("nan"), bump * scale,
+                 float("nan"), 0))
+
+    print(f"\n{'':22} {'build s':>9} {'price s':>9} {'analytic s':>11} {'bump risk s':>12} "
+          f"{'ladder s':>9} {'errors':>7}")
+    for name, *values, errors in rows:
+        print(f"{name:22} " + " ".join(f"{v:>{w}.3f}" for v, w in zip(values, (9, 9, 11, 12, 9)))
+              + f" {errors:>7}")
+    one, two, loop = rows
+    print(f"\nthreads=2 over threads=1: build {one[1] / two[1]:.2f}x, "
+          f"price {one[2] / two[2]:.2f}x, bump risk {one[4] / two[4]:.2f}x")
+    print(f"book (threads=2) over the loop: build {loop[1] / two[1]:.1f}x, "
+          f"price {loop[2] / two[2]:.1f}x, bump risk {loop[4] / two[4]:.1f}x")
+
+    print(f"\n{memory_line(args)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

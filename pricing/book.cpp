@@ -1,0 +1,324 @@
+#include "pricing/book.hpp"
+
+#include "conventions/swap_conventions.hpp"
+#include "curves/yield_curve.hpp"
+#include "pricing/analytic_risk.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <limits>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace tsr {
+
+namespace {
+
+constexpr double missing = std::numeric_limits<double>::quiet_NaN();
+// Trades per unit of work: large enough to make the shared counter cheap, small enough to
+// balance swaps of very different lengths.
+constexpr std::size_t chunkSize = 64;
+
+// Runs work(begin, end) over [0, count) in chunks on `threads` threads, the caller being
+// one of them. Each index is visited once; which thread takes it changes nothing, because
+// work writes only the slots of its own indices.
+template <class Work> void forEachChunk(std::size_t count, unsigned threads, const Work& work) {
+    std::atomic<std::size_t> next{0};
+    const auto worker = [&] {
+        for (;;) {
+            const std::size_t begin = next.fetch_add(chunkSize);
+            if (begin >= count) {
+                return;
+            }
+            work(begin, std::min(count, begin + chunkSize));
+        }
+    };
+    const std::size_t useful = (count + chunkSize - 1) / chunkSize;
+    const std::size_t helpers = std::min<std::size_t>(std::max(threads, 1U), useful);
+    {
+        std::vector<std::jthread> pool;
+        for (std::size_t t = 1; t < helpers; ++t) {
+            pool.emplace_back(worker);
+        }
+        worker();
+    }
+}
+
+// The message of the exception in flight; call only inside a catch block.
+std::string currentMessage() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error.";
+    }
+}
+
+// The single-curve map of one swap: its curve discounts under the first leg's currency
+// and projects every floating leg's index.
+CurveMap curveMapFor(const ProductInterestRateSwap& swap, const YieldCurve* curve) {
+    CurveMap curves;
+    const auto& legs = swap.legs();
+    curves[legs[0].currency] = curve;
+    for (const auto& leg : legs) {
+        if (!leg.isFixed) {
+            curves[leg.index] = curve;
+        }
+    }
+    return curves;
+}
+
+// Hands the risk of one trade by the chosen method to `store`: the one place that picks the
+// method. Any result with per-instrument vectors leg1, leg2 and net will do.
+template <class Store>
+void tradeRisk(RiskMethod method, const ProductInterestRateSwap& swap, CurveMap& curves,
+               const FixingsMap& fixings, Store&& store) {
+    switch (method) {
+    case RiskMethod::Bump:
+        return store(ModelDiscountedCashFlow::bumpRisk(swap, curves, fixings));
+    case RiskMethod::Analytic:
+        return store(analyticRisk(swap, curves, fixings));
+    }
+    throw std::invalid_argument("Error, unknown risk method.");
+}
+
+} // namespace
+
+Book::Book(const std::vector<BookConventionsInput>& conventions,
+           const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
+           unsigned threads)
+    : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
+      curveIds_(trades.size()), errors_(trades.size()) {
+    // Conventions are parsed once per set, not once per trade.
+    std::vector<std::optional<SwapConventions>> parsed(conventions.size());
+    std::vector<TradeError> conventionErrors(conventions.size());
+    for (std::size_t c = 0; c < conventions.size(); ++c) {
+        if (!conventions[c].error.message.empty()) {
+            conventionErrors[c] = conventions[c].error;
+        } else if (!conventions[c].generator) {
+            conventionErrors[c] = {"generator", "no conventions are given"};
+        } else {
+            try {
+                parsed[c].emplace(conventions[c].generator);
+            } catch (...) {
+                conventionErrors[c] = {"generator", currentMessage()};
+            }
+        }
+    }
+
+    forEachChunk(trades.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t t = begin; t < end; ++t) {
+            const BookTradeInput& trade = trades[t];
+            curveIds_[t] = trade.curve;
+            if (!trade.error.message.empty()) {
+                errors_[t] = trade.error;
+            } else if (trade.conventions >= parsed.size()) {
+                errors_[t] = {"generator", "unknown convention set"};
+            } else if (!parsed[trade.conventions]) {
+                errors_[t] = conventionErrors[trade.conventions];
+            } else if (!curves_.contains(trade.curve) || !curves_.at(trade.curve)) {
+                errors_[t] = {"curve", "no curve '" + trade.curve + "' is given"};
+            } else {
+                try {
+                    swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
+                        *parsed[trade.conventions], trade.terms);
+                } catch (...) {
+                    errors_[t] = {"", currentMessage()};
+                }
+            }
+        }
+    });
+
+    // One curve map per (curve, conventions) pair in use.
+    std::map<std::pair<const YieldCurve*, std::size_t>, std::uint32_t> slots;
+    curveMapOf_.assign(trades.size(), 0);
+    for (std::size_t t = 0; t < trades.size(); ++t) {
+        if (!swaps_[t]) {
+            continue;
+        }
+        const YieldCurve* curve = curves_.at(trades[t].curve).get();
+        const auto [it, added] = slots.try_emplace({curve, trades[t].conventions},
+                                                   static_cast<std::uint32_t>(curveMaps_.size()));
+        if (added) {
+            curveMaps_.push_back(curveMapFor(*swaps_[t], curve));
+            curveOfMap_.push_back(curve);
+        }
+        curveMapOf_[t] = it->second;
+    }
+}
+
+Book::~Book() = default;
+
+const YieldCurve* Book::curveOf(std::size_t trade) const {
+    return swaps_.at(trade) ? curveOfMap_[curveMapOf_[trade]] : nullptr;
+}
+
+BookPrices Book::price(unsigned threads) const {
+    const std::size_t n = swaps_.size();
+    BookPrices out{std::vector<double>(n, missing), std::vector<double>(n, missing),
+                   std::vector<double>(n, missing), errors_};
+    forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
+        // A private copy: the model takes its curve map by reference.
+        std::vector<CurveMap> maps = curveMaps_;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!swaps_[t]) {
+                continue;
+            }
+            try {
+                const LegValues values =
+                    ModelDiscountedCashFlow::legValues(*swaps_[t], maps[curveMapOf_[t]], fixings_);
+                out.leg1[t] = values.leg1;
+                out.leg2[t] = values.leg2;
+                out.npv[t] = values.npv;
+            } catch (...) {
+                out.errors[t] = {"", currentMessage()};
+            }
+        }
+    });
+    return out;
+}
+
+BookRisk Book::risk(RiskMethod method, unsigned threads) const {
+    const std::size_t n = swaps_.size();
+    BookRisk out;
+    out.errors = errors_;
+    out.offsets.assign(n + 1, 0);
+    for (std::size_t t = 0; t < n; ++t) {
+        const YieldCurve* curve = curveOf(t);
+        out.offsets[t + 1] = out.offsets[t] + (curve ? curve->instruments().tenors.size() : 0);
+    }
+    out.leg1.assign(out.offsets[n], missing);
+    out.leg2.assign(out.offsets[n], missing);
+    out.net.assign(out.offsets[n], missing);
+    if (method == RiskMethod::Analytic) {
+        // Each curve's Jacobian once, before the workers read it.
+        for (const auto& [id, curve] : curves_) {
+            try {
+                curve->jacobian();
+            } catch (...) {
+                // The trades on that curve report it.
+            }
+        }
+    }
+    forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
+        std::vector<CurveMap> maps = curveMaps_;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!swaps_[t]) {
+                continue;
+            }
+            try {
+                tradeRisk(
+                    method, *swaps_[t], maps[curveMapOf_[t]], fixings_, [&](const auto& ladder) {
+                        const std::size_t first = out.offsets[t];
+                        const std::size_t count = out.offsets[t + 1] - first;
+                        if (ladder.leg1.size() != count || ladder.leg2.size() != count ||
+                            ladder.net.size() != count) {
+                            throw std::logic_error("risk has not one entry per curve instrument");
+                        }
+                        std::copy(ladder.leg1.begin(), ladder.leg1.end(),
+                                  out.leg1.begin() + static_cast<std::ptrdiff_t>(first));
+                        std::copy(ladder.leg2.begin(), ladder.leg2.end(),
+                                  out.leg2.begin() + static_cast<std::ptrdiff_t>(first));
+                        std::copy(ladder.net.begin(), ladder.net.end(),
+                                  out.net.begin() + static_cast<std::ptrdiff_t>(first));
+                    });
+            } catch (...) {
+                out.errors[t] = {"", currentMessage()};
+            }
+        }
+    });
+    return out;
+}
+
+BookCashFlows Book::cashflows(unsigned threads) const {
+    const std::size_t n = swaps_.size();
+    BookCashFlows out;
+    out.errors = errors_;
+    out.offsets.assign(n + 1, 0);
+    for (std::size_t t = 0; t < n; ++t) {
+        std::size_t rows = 0;
+        if (swaps_[t]) {
+            for (const auto& leg : swaps_[t]->legs()) {
+                rows += leg.paymentDates.size();
+            }
+        }
+        out.offsets[t + 1] = out.offsets[t] + rows;
+    }
+    const std::size_t rows = out.offsets[n];
+    out.leg.assign(rows, 0);
+    for (auto* dates : {&out.accrualStartDates, &out.accrualEndDates, &out.paymentDates}) {
+        dates->assign(rows, date());
+    }
+    for (auto* values : {&out.dayCountFractions, &out.notionals, &out.discountFactors, &out.rates,
+                         &out.margins, &out.flows, &out.presentValues}) {
+        values->assign(rows, missing);
+    }
+    std::vector<char> failed(n, 0);
+    forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
+        std::vector<CurveMap> maps = curveMaps_;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!swaps_[t]) {
+                continue;
+            }
+            try {
+                const auto priced = ModelDiscountedCashFlow::legCashFlows(
+                    *swaps_[t], maps[curveMapOf_[t]], fixings_);
+                std::size_t row = out.offsets[t];
+                for (std::size_t k = 0; k < 2; ++k) {
+                    const auto& leg = swaps_[t]->legs()[k];
+                    for (std::size_t i = 0; i < leg.paymentDates.size(); ++i, ++row) {
+                        out.leg[row] = static_cast<std::uint8_t>(k + 1);
+                        out.accrualStartDates[row] = leg.accrualStartDates[i];
+                        out.accrualEndDates[row] = leg.accrualEndDates[i];
+                        out.paymentDates[row] = leg.paymentDates[i];
+                        out.dayCountFractions[row] = leg.dayCountFractions[i];
+                        out.notionals[row] = leg.notional;
+                        out.discountFactors[row] = priced[k].discountFactors[i];
+                        out.rates[row] = priced[k].rates[i];
+                        out.margins[row] = leg.margin;
+                        out.flows[row] = priced[k].flows[i];
+                        out.presentValues[row] = priced[k].presentValues[i];
+                    }
+                }
+            } catch (...) {
+                out.errors[t] = {"", currentMessage()};
+                failed[t] = 1;
+            }
+        }
+    });
+    // A trade that failed keeps no rows.
+    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) {
+        BookCashFlows kept;
+        kept.errors = std::move(out.errors);
+        kept.offsets.assign(n + 1, 0);
+        for (std::size_t t = 0; t < n; ++t) {
+            const std::size_t from = out.offsets[t];
+            const std::size_t to = failed[t] ? from : out.offsets[t + 1];
+            kept.offsets[t + 1] = kept.offsets[t] + (to - from);
+            const auto copy = [&](const auto& source, auto& target) {
+                target.insert(target.end(), source.begin() + static_cast<std::ptrdiff_t>(from),
+                              source.begin() + static_cast<std::ptrdiff_t>(to));
+            };
+            copy(out.leg, kept.leg);
+            copy(out.accrualStartDates, kept.accrualStartDates);
+            copy(out.accrualEndDates, kept.accrualEndDates);
+            copy(out.paymentDates, kept.paymentDates);
+            copy(out.dayCountFractions, kept.dayCountFractions);
+            copy(out.notionals, kept.notionals);
+            copy(out.discountFactors, kept.discountFactors);
+            copy(out.rates, kept.rates);
+            copy(out.margins, kept.margins);
+            copy(out.flows, kept.flows);
+            copy(out.presentValues, kept.presentValues);
+        }
+        return kept;
+    }
+    return out;
+}
+
+} // namespace tsr

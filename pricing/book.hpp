@@ -1,0 +1,127 @@
+#pragma once
+
+#include "conventions/generator_swap.hpp"
+#include "core/date.hpp"
+#include "core/object.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
+#include "products/product_interest_rate_swap.hpp"
+#include "products/swap_terms.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tsr {
+
+class SwapConventions;
+class YieldCurve;
+
+enum class RiskMethod : std::uint8_t { Analytic = 0, Bump = 1 };
+
+// Why a trade has no numbers: the input column at fault (empty when no single column is)
+// and the message. A good trade has an empty message.
+struct TradeError {
+    std::string column;
+    std::string message;
+};
+
+// One row of a book before it is built.
+struct BookTradeInput {
+    SwapTerms terms;
+    // Index into the book's convention sets.
+    std::size_t conventions = 0;
+    // Id of the curve that discounts and projects the trade.
+    std::string curve;
+    // Set when the row was refused before building; the trade then stays unbuilt.
+    TradeError error;
+};
+
+// A swap generator shared by the trades that use it, or the reason it cannot be built.
+struct BookConventionsInput {
+    std::shared_ptr<const GeneratorSwap> generator;
+    TradeError error;
+};
+
+// Per trade, in book order: leg values, or NaN and an error.
+struct BookPrices {
+    std::vector<double> leg1;
+    std::vector<double> leg2;
+    std::vector<double> npv;
+    std::vector<TradeError> errors;
+};
+
+// Key-rate risk of every trade, flattened: trade t owns the entries offsets[t] to
+// offsets[t + 1], one per instrument of its curve (none for a failed trade).
+struct BookRisk {
+    std::vector<std::size_t> offsets;
+    std::vector<double> leg1;
+    std::vector<double> leg2;
+    std::vector<double> net;
+    std::vector<TradeError> errors;
+};
+
+// Every period of every priced trade, flattened; trade t owns the rows offsets[t] to
+// offsets[t + 1], leg 1's periods first.
+struct BookCashFlows {
+    std::vector<std::size_t> offsets;
+    std::vector<std::uint8_t> leg;
+    std::vector<date> accrualStartDates;
+    std::vector<date> accrualEndDates;
+    std::vector<date> paymentDates;
+    std::vector<double> dayCountFractions;
+    std::vector<double> notionals;
+    std::vector<double> discountFactors;
+    std::vector<double> rates;
+    std::vector<double> margins;
+    std::vector<double> flows;
+    std::vector<double> presentValues;
+    std::vector<TradeError> errors;
+};
+
+// A portfolio of swaps priced and risked as one unit of work. Every trade is priced on its
+// own curve exactly as the single swap is, whatever the number of threads: each trade's
+// numbers go to its own slot, and workers share only immutable objects.
+class Book : public Object {
+public:
+    using CurveSet = std::unordered_map<std::string, std::shared_ptr<const YieldCurve>>;
+
+    // Builds every trade; a trade that cannot be built, or whose curve is missing, keeps
+    // an error and the others go on. threads is at least 1.
+    Book(const std::vector<BookConventionsInput>& conventions,
+         const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
+         unsigned threads);
+    ~Book() override;
+
+    std::size_t size() const { return swaps_.size(); }
+    const std::vector<std::shared_ptr<const ProductInterestRateSwap>>& swaps() const {
+        return swaps_;
+    }
+    // Errors of construction; an unbuilt trade has a null swap.
+    const std::vector<TradeError>& buildErrors() const { return errors_; }
+    // The curve id of each trade, as given.
+    const std::vector<std::string>& curveIds() const { return curveIds_; }
+    // The curve each built trade is priced on; null for an unbuilt trade.
+    const YieldCurve* curveOf(std::size_t trade) const;
+
+    BookPrices price(unsigned threads) const;
+    BookRisk risk(RiskMethod method, unsigned threads) const;
+    BookCashFlows cashflows(unsigned threads) const;
+
+private:
+    // The curve map a trade is priced with: its curve under the first leg's currency and
+    // every floating leg's index. Trades with the same curve and conventions share one.
+    std::vector<CurveMap> curveMaps_;
+    std::vector<std::uint32_t> curveMapOf_;
+    std::vector<const YieldCurve*> curveOfMap_;
+    CurveSet curves_;
+    FixingsMap fixings_;
+    std::vector<std::shared_ptr<const ProductInterestRateSwap>> swaps_;
+    std::vector<std::string> curveIds_;
+    std::vector<TradeError> errors_;
+};
+
+} // namespace tsr

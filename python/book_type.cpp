@@ -1,0 +1,480 @@
+#include "python/book_type.hpp"
+
+#include "conventions/generator_swap.hpp"
+#include "curves/yield_curve.hpp"
+#include "pricing/book.hpp"
+#include "python/entry_guard.hpp"
+#include "python/handle_registry.hpp"
+#include "python/py_conversion.hpp"
+#include "python/python_types.hpp"
+#include "python/swap_inputs.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tsr {
+
+namespace {
+
+const date epoch(1970, 1, 1);
+
+std::shared_ptr<const Book> requireBook(PyObject* self) {
+    auto book = resolveHandle<Book>(handleOf(self));
+    if (!book) {
+        throw std::runtime_error("Error, the book is not initialised.");
+    }
+    return book;
+}
+
+// The list under `name`, holding one item per row.
+PyObject* column(PyObject* columns, const char* name, Py_ssize_t rows) {
+    PyObject* list = PyDict_GetItemString(columns, name);
+    if (list == nullptr || !PyList_Check(list) || PyList_GET_SIZE(list) != rows) {
+        throw std::invalid_argument(std::string("Error, the trade column '") + name +
+                                    "' must be a list with one item per trade.");
+    }
+    return list;
+}
+
+std::string textOf(PyObject* item) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(item, &size);
+    if (text == nullptr) {
+        throw PythonError();
+    }
+    return std::string(text, static_cast<std::size_t>(size));
+}
+
+double numberOf(PyObject* item) {
+    const double value = PyFloat_AsDouble(item);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) {
+        throw PythonError();
+    }
+    return value;
+}
+
+long long integerOf(PyObject* item) {
+    const long long value = PyLong_AsLongLong(item);
+    if (value == -1 && PyErr_Occurred() != nullptr) {
+        throw PythonError();
+    }
+    return value;
+}
+
+// The generator the swap dict assembly makes from a swap dict, or why it cannot.
+BookConventionsInput conventionsOf(PyObject* swap) {
+    const SwapDescriptions inputs = assembleSwapInputs(pyObjectToPropertyTree(swap, "root"));
+    if (!inputs.missing.empty()) {
+        return {nullptr,
+                {"generator", "Missing mandatory input: " +
+                                  inputs.missing.substr(0, inputs.missing.size() - 1)}};
+    }
+    try {
+        return {std::make_shared<const GeneratorSwap>(inputs.generator), {}};
+    } catch (const std::exception& e) {
+        return {nullptr, {"generator", e.what()}};
+    }
+}
+
+// A date given as days since 1970-01-01, inside the years the date library holds.
+date dateOf(PyObject* item, const char* column, Py_ssize_t row) {
+    static const long long first = (date(1400, 1, 1) - epoch).days();
+    static const long long last = (date(9999, 12, 31) - epoch).days();
+    const long long days = integerOf(item);
+    if (days < first || days > last) {
+        throw std::invalid_argument("Error, the " + std::string(column) + " of trade row " +
+                                    std::to_string(row) + " is outside the years 1400 to 9999.");
+    }
+    return epoch + boost::gregorian::days(days);
+}
+
+// Rows from the trade columns; dates are days since 1970-01-01, an error message refuses
+// its row before building.
+std::vector<BookTradeInput> tradesOf(PyObject* columns) {
+    PyObject* ids = PyDict_GetItemString(columns, "id");
+    if (ids == nullptr || !PyList_Check(ids)) {
+        throw std::invalid_argument("Error, the trade column 'id' must be a list.");
+    }
+    const Py_ssize_t rows = PyList_GET_SIZE(ids);
+    PyObject* curve = column(columns, "curve", rows);
+    PyObject* conventions = column(columns, "conventions", rows);
+    PyObject* start = column(columns, "effective date", rows);
+    PyObject* end = column(columns, "termination date", rows);
+    const char* numberNames[] = {"leg1 rate", "leg1 margin", "leg1 notional",
+                                 "leg2 rate", "leg2 margin", "leg2 notional"};
+    PyObject* numbers[6];
+    for (std::size_t c = 0; c < 6; ++c) {
+        numbers[c] = column(columns, numberNames[c], rows);
+    }
+    PyObject* errorColumn = column(columns, "error column", rows);
+    PyObject* error = column(columns, "error", rows);
+
+    std::vector<BookTradeInput> trades(static_cast<std::size_t>(rows));
+    for (Py_ssize_t r = 0; r < rows; ++r) {
+        BookTradeInput& trade = trades[static_cast<std::size_t>(r)];
+        trade.terms.id = textOf(PyList_GET_ITEM(ids, r));
+        trade.curve = textOf(PyList_GET_ITEM(curve, r));
+        PyObject* message = PyList_GET_ITEM(error, r);
+        if (message != Py_None) {
+            trade.error = {textOf(PyList_GET_ITEM(errorColumn, r)), textOf(message)};
+            continue;
+        }
+        trade.conventions = static_cast<std::size_t>(integerOf(PyList_GET_ITEM(conventions, r)));
+        trade.terms.startDate = dateOf(PyList_GET_ITEM(start, r), "effective date", r);
+        trade.terms.endDate = dateOf(PyList_GET_ITEM(end, r), "termination date", r);
+        for (std::size_t k = 0; k < 2; ++k) {
+            trade.terms.legs[k].rate = numberOf(PyList_GET_ITEM(numbers[3 * k], r));
+            trade.terms.legs[k].margin = numberOf(PyList_GET_ITEM(numbers[3 * k + 1], r));
+            trade.terms.legs[k].notional = numberOf(PyList_GET_ITEM(numbers[3 * k + 2], r));
+        }
+    }
+    return trades;
+}
+
+Book::CurveSet curvesOf(PyObject* curves) {
+    Book::CurveSet result;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(curves, &position, &key, &value) != 0) {
+        if (PyObject_TypeCheck(value, yieldCurveType()) == 0) {
+            throw std::invalid_argument("Error, the curve '" + textOf(key) +
+                                        "' is not a _tessarin.YieldCurve.");
+        }
+        auto curve = resolveHandle<YieldCurve>(handleOf(value));
+        if (!curve) {
+            throw std::runtime_error("Error, the yield curve is not initialised.");
+        }
+        result[textOf(key)] = std::move(curve);
+    }
+    return result;
+}
+
+// Runs `work` without the interpreter lock; what it throws is raised once the lock is back.
+template <class Work> bool withoutLock(Work&& work) {
+    std::exception_ptr failure;
+    Py_BEGIN_ALLOW_THREADS try { work(); } catch (...) {
+        failure = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS if (!failure) {
+        return true;
+    }
+    try {
+        std::rethrow_exception(failure);
+    } catch (...) {
+        setPythonError();
+    }
+    return false;
+}
+
+unsigned threadsOf(Py_ssize_t threads) {
+    if (threads < 1 || threads > 4096) {
+        throw std::invalid_argument("Error, threads must be a count from 1 to 4096, got " +
+                                    std::to_string(threads) + ".");
+    }
+    return static_cast<unsigned>(threads);
+}
+
+void setItem(PyObject* dict, const char* key, PyRef value) {
+    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
+        throw PythonError();
+    }
+}
+
+template <class T> PyRef bytesOf(const std::vector<T>& values) {
+    return PyRef::steal(
+        PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
+                                  static_cast<Py_ssize_t>(values.size() * sizeof(T))));
+}
+
+PyRef offsetsOf(const std::vector<std::size_t>& offsets) {
+    return bytesOf(std::vector<std::int64_t>(offsets.begin(), offsets.end()));
+}
+
+PyRef daysOf(const std::vector<date>& dates) {
+    std::vector<std::int64_t> days;
+    days.reserve(dates.size());
+    for (const date& d : dates) {
+        days.push_back((d - epoch).days());
+    }
+    return bytesOf(days);
+}
+
+// "error column" and "error": per trade, the column at fault and the message, or None.
+void setErrors(PyObject* dict, const std::vector<TradeError>& errors) {
+    const auto n = static_cast<Py_ssize_t>(errors.size());
+    PyRef columns = PyRef::steal(PyList_New(n));
+    PyRef messages = PyRef::steal(PyList_New(n));
+    if (!columns || !messages) {
+        throw PythonError();
+    }
+    for (Py_ssize_t t = 0; t < n; ++t) {
+        const TradeError& error = errors[static_cast<std::size_t>(t)];
+        PyObject* column =
+            error.message.empty() ? Py_NewRef(Py_None) : PyUnicode_FromString(error.column.c_str());
+        PyObject* message = error.message.empty() ? Py_NewRef(Py_None)
+                                                  : PyUnicode_FromString(error.message.c_str());
+        PyList_SET_ITEM(columns.get(), t, column);
+        PyList_SET_ITEM(messages.get(), t, message);
+        if (column == nullptr || message == nullptr) {
+            throw PythonError();
+        }
+    }
+    setItem(dict, "error column", std::move(columns));
+    setItem(dict, "error", std::move(messages));
+}
+
+PyRef newDict() {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) {
+        throw PythonError();
+    }
+    return dict;
+}
+
+const char* initKeywords[] = {"conventions", "trades", "curves", "fixings", "threads", nullptr};
+
+int bookInit(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* conventions = nullptr;
+    PyObject* trades = nullptr;
+    PyObject* curves = nullptr;
+    PyObject* fixings = Py_None;
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!O!O!|On", const_cast<char**>(initKeywords),
+                                    &PyList_Type, &conventions, &PyDict_Type, &trades, &PyDict_Type,
+                                    &curves, &fixings, &threads) == 0) {
+        return -1;
+    }
+    if (fixings != Py_None && !PyDict_Check(fixings)) {
+        PyErr_SetString(PyExc_TypeError, "fixings must be a dict or None");
+        return -1;
+    }
+    std::vector<BookConventionsInput> sets;
+    std::vector<BookTradeInput> rows;
+    Book::CurveSet curveSet;
+    FixingsMap fixingsMap;
+    unsigned workers = 1;
+    const bool converted = runGuarded([&] {
+        workers = threadsOf(threads);
+        for (Py_ssize_t c = 0; c < PyList_GET_SIZE(conventions); ++c) {
+            sets.push_back(conventionsOf(PyList_GET_ITEM(conventions, c)));
+        }
+        rows = tradesOf(trades);
+        curveSet = curvesOf(curves);
+        if (fixings != Py_None) {
+            fixingsMap = transformFixings(fixings);
+        }
+    });
+    if (!converted) {
+        return -1;
+    }
+    std::shared_ptr<const Book> book;
+    if (!withoutLock([&] {
+            book = std::make_shared<const Book>(sets, rows, std::move(curveSet),
+                                                std::move(fixingsMap), workers);
+            // The rows go with the lock released: they may be large.
+            std::vector<BookTradeInput>().swap(rows);
+        })) {
+        return -1;
+    }
+    void* handle = nullptr;
+    if (!runGuarded([&] { handle = registerHandle(std::move(book)); })) {
+        return -1;
+    }
+    releaseHandle(std::exchange(handleOf(self), handle));
+    return 0;
+}
+
+void bookDealloc(PyObject* self) {
+    releaseHandle(std::exchange(handleOf(self), nullptr));
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject* bookRepr(PyObject* self) {
+    const auto book = resolveHandle<Book>(handleOf(self));
+    return PyUnicode_FromFormat("<_tessarin.Book of %zd trades>",
+                                book ? static_cast<Py_ssize_t>(book->size()) : Py_ssize_t{0});
+}
+
+const char* threadsKeywords[] = {"threads", nullptr};
+
+PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
+                                    &threads) == 0) {
+        return nullptr;
+    }
+    std::shared_ptr<const Book> book;
+    unsigned workers = 1;
+    BookPrices prices;
+    if (!runGuarded([&] {
+            book = requireBook(self);
+            workers = threadsOf(threads);
+        }) ||
+        !withoutLock([&] { prices = book->price(workers); })) {
+        return nullptr;
+    }
+    PyRef result;
+    if (!runGuarded([&] {
+            result = newDict();
+            setItem(result.get(), "leg1", bytesOf(prices.leg1));
+            setItem(result.get(), "leg2", bytesOf(prices.leg2));
+            setItem(result.get(), "npv", bytesOf(prices.npv));
+            setErrors(result.get(), prices.errors);
+        })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+const char* riskKeywords[] = {"method", "threads", nullptr};
+
+PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
+    const char* methodName = nullptr;
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|n", const_cast<char**>(riskKeywords),
+                                    &methodName, &threads) == 0) {
+        return nullptr;
+    }
+    const std::string name(methodName);
+    if (name != "analytic" && name != "bump") {
+        PyErr_Format(PyExc_ValueError, "unknown risk method '%s' (known: analytic, bump)",
+                     methodName);
+        return nullptr;
+    }
+    const RiskMethod method = name == "bump" ? RiskMethod::Bump : RiskMethod::Analytic;
+    std::shared_ptr<const Book> book;
+    unsigned workers = 1;
+    BookRisk risk;
+    if (!runGuarded([&] {
+            book = requireBook(self);
+            workers = threadsOf(threads);
+        }) ||
+        !withoutLock([&] { risk = book->risk(method, workers); })) {
+        return nullptr;
+    }
+    PyRef result;
+    if (!runGuarded([&] {
+            result = newDict();
+            setItem(result.get(), "offsets", offsetsOf(risk.offsets));
+            setItem(result.get(), "leg1", bytesOf(risk.leg1));
+            setItem(result.get(), "leg2", bytesOf(risk.leg2));
+            setItem(result.get(), "net", bytesOf(risk.net));
+            setErrors(result.get(), risk.errors);
+        })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+PyObject* bookCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
+                                    &threads) == 0) {
+        return nullptr;
+    }
+    std::shared_ptr<const Book> book;
+    unsigned workers = 1;
+    BookCashFlows flows;
+    if (!runGuarded([&] {
+            book = requireBook(self);
+            workers = threadsOf(threads);
+        }) ||
+        !withoutLock([&] { flows = book->cashflows(workers); })) {
+        return nullptr;
+    }
+    PyRef result;
+    if (!runGuarded([&] {
+            result = newDict();
+            setItem(result.get(), "offsets", offsetsOf(flows.offsets));
+            setItem(result.get(), "leg", bytesOf(flows.leg));
+            setItem(result.get(), "accrual start", daysOf(flows.accrualStartDates));
+            setItem(result.get(), "accrual end", daysOf(flows.accrualEndDates));
+            setItem(result.get(), "payment", daysOf(flows.paymentDates));
+            setItem(result.get(), "day count fraction", bytesOf(flows.dayCountFractions));
+            setItem(result.get(), "notional", bytesOf(flows.notionals));
+            setItem(result.get(), "discount factor", bytesOf(flows.discountFactors));
+            setItem(result.get(), "rate", bytesOf(flows.rates));
+            setItem(result.get(), "margin", bytesOf(flows.margins));
+            setItem(result.get(), "cash flow", bytesOf(flows.flows));
+            setItem(result.get(), "present value", bytesOf(flows.presentValues));
+            setErrors(result.get(), flows.errors);
+        })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+// Per trade: the currency of the first leg and whether it is paid, or None when unbuilt.
+PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
+    PyRef result;
+    if (!runGuarded([&] {
+            const auto book = requireBook(self);
+            const auto n = static_cast<Py_ssize_t>(book->size());
+            PyRef currencies = PyRef::steal(PyList_New(n));
+            PyRef paid = PyRef::steal(PyList_New(n));
+            if (!currencies || !paid) {
+                throw PythonError();
+            }
+            for (Py_ssize_t t = 0; t < n; ++t) {
+                const auto& swap = book->swaps()[static_cast<std::size_t>(t)];
+                PyObject* currency = swap ? PyUnicode_FromString(swap->legs()[0].currency.c_str())
+                                          : Py_NewRef(Py_None);
+                PyObject* legPaid =
+                    swap ? PyTuple_Pack(2, swap->legs()[0].isPaid ? Py_True : Py_False,
+                                        swap->legs()[1].isPaid ? Py_True : Py_False)
+                         : Py_NewRef(Py_None);
+                PyList_SET_ITEM(currencies.get(), t, currency);
+                PyList_SET_ITEM(paid.get(), t, legPaid);
+                if (currency == nullptr || legPaid == nullptr) {
+                    throw PythonError();
+                }
+            }
+            result = newDict();
+            setItem(result.get(), "currency", std::move(currencies));
+            setItem(result.get(), "paid", std::move(paid));
+            setErrors(result.get(), book->buildErrors());
+        })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+PyMethodDef bookMethods[] = {
+    {"price", methodFunction(bookPrice), METH_VARARGS | METH_KEYWORDS,
+     "Leg values and NPV of every trade: float64 buffers and per-trade errors."},
+    {"risk", methodFunction(bookRisk), METH_VARARGS | METH_KEYWORDS,
+     "Key-rate risk of every trade per 1.00 of quote, flattened with per-trade offsets."},
+    {"cashflows", methodFunction(bookCashflows), METH_VARARGS | METH_KEYWORDS,
+     "Priced periods of every trade, flattened with per-trade offsets."},
+    {"trades", methodFunction(bookLegs), METH_NOARGS,
+     "Per trade: leg1 currency, paid flags of both legs, and the build errors."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef bookMembers[] = {
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyTypeObject bookType = emptyTypeObject();
+
+} // namespace
+
+int addBookType(PyObject* module) {
+    fillHandleType(bookType, "_tessarin.Book", bookDealloc, bookRepr, bookMethods, bookMembers,
+                   bookInit);
+    bookType.tp_doc = "Swaps built once from columns, priced and risked on worker threads.";
+    if (PyType_Ready(&bookType) < 0) {
+        return -1;
+    }
+    return PyModule_AddObjectRef(module, "Book", reinterpret_cast<PyObject*>(&bookType));
+}
+
+} // namespace tsr

@@ -1,0 +1,288 @@
+"""`Book`: many swaps built once natively, priced and risked on all cores.
+
+Results are pandas DataFrames. Every number equals what `tessarin.IRS` gives
+for the same trade on the same curve, whatever the thread count; risk is per
+basis point, the per-1.00 numbers of `IRS.risk` divided by 100.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Mapping
+from pathlib import Path
+from typing import TYPE_CHECKING, Any
+
+import _tessarin
+
+from ._inputs import InputError, check_trade, fixings_input, key_path, read_json
+from ._objects import YieldCurve
+from .files import Trade, load_fixings, load_market
+from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
+
+if TYPE_CHECKING:
+    import pandas
+
+    from ._types import Fixings, PathLike
+
+RISK_METHODS = ("analytic", "bump")
+DEFAULT_RISK_METHOD = "analytic"
+
+
+def _entries_of_file(path: PathLike) -> list[Any]:
+    source = str(path)
+    document = read_json(path)
+    if not isinstance(document, dict) or "trades" not in document:
+        raise InputError("", 'expected a JSON object with "trades"', source)
+    entries = document["trades"]
+    if not isinstance(entries, list):
+        raise InputError("trades", "expected a list", source)
+    return entries
+
+
+def _checked(entries: Iterable[Any]) -> TradeRows:
+    """Trades-file entries checked one by one: a bad entry refuses its row only."""
+    checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
+    for i, entry in enumerate(entries):
+        if isinstance(entry, Trade):
+            checked.append((entry.curve, entry.swap))
+            continue
+        try:
+            checked.append(check_trade(entry, key_path("trades", i)))
+        except InputError as error:
+            given = entry.get("id") if isinstance(entry, Mapping) else None
+            checked.append((error, given if isinstance(given, str) else f"row {i}"))
+    return rows_from_swaps(checked)
+
+
+def trade_rows(trades: Any) -> TradeRows:
+    """The trades of any accepted form, checked, as columns for the native book."""
+    if isinstance(trades, (str, os.PathLike)):
+        if Path(trades).suffix.lower() in (".csv", ".parquet"):
+            return normalise_table(read_table(trades))
+        source = str(trades)
+        try:
+            return _checked(_entries_of_file(trades))
+        except InputError as error:
+            raise InputError(error.path, error.message, error.source or source) from None
+    if hasattr(trades, "columns") and hasattr(trades, "iloc"):
+        return normalise_table(trades)
+    if isinstance(trades, Mapping):
+        raise TypeError("trades are a list of trade dicts, a DataFrame or a path, got a dict")
+    return _checked(list(trades))
+
+
+def _curves_of(curves: Any) -> dict[str, YieldCurve]:
+    if isinstance(curves, (str, os.PathLike)):
+        return {c["id"]: YieldCurve(c) for c in load_market(curves)}
+    if isinstance(curves, Mapping):
+        items = list(curves.items())
+    else:
+        items = [(getattr(c, "id", None), c) for c in curves]
+    result = {}
+    for name, curve in items:
+        if not isinstance(curve, YieldCurve):
+            raise TypeError(f"curve {name!r} is a {type(curve).__name__}, "
+                            "expected a tessarin.YieldCurve")
+        result[str(name)] = curve
+    return result
+
+
+def _fixings_of(fixings: Any) -> dict[str, Any] | None:
+    if fixings is None:
+        return None
+    if isinstance(fixings, (str, os.PathLike)):
+        return load_fixings(fixings)
+    return fixings_input(fixings)
+
+
+def _threads(threads: int | None) -> int:
+    if threads is None:
+        # The cores this process may run on, which a container can limit.
+        if hasattr(os, "sched_getaffinity"):
+            return max(1, len(os.sched_getaffinity(0)))
+        return os.cpu_count() or 1
+    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
+        raise ValueError(f"threads is a count of at least 1, got {threads!r}")
+    return threads
+
+
+class Book:
+    """Swaps priced and risked as one unit of work, natively and on worker threads.
+
+    `trades`: the entries `tessarin.load_trades` returns, a list of trades-file
+    dicts (with or without "generator"), a pandas DataFrame of the columns of
+    `tessarin.tables`, or the path of a JSON, CSV or Parquet trades file.
+    `curves`: a mapping from id to `tessarin.YieldCurve`, a list of curves, or
+    a market file. `fixings`: as for `IRS.price`, or a fixings file.
+    `threads`: workers for every call, all cores by default; 1 runs serially.
+
+    A trade that cannot be built, or whose curve is missing, gets an error
+    naming its row and column; the other trades go on.
+    """
+
+    def __init__(self, trades: Any, curves: Any, fixings: Fixings | PathLike | None = None, *,
+                 threads: int | None = None) -> None:
+        self.threads = _threads(threads)
+        self._curves = _curves_of(curves)
+        rows = trade_rows(trades)
+        self._ids = rows.ids
+        self._curve_ids = rows.columns["curve"]
+        self._impl = _tessarin.Book(rows.conventions, rows.columns,
+                                    {name: c.native for name, c in self._curves.items()},
+                                    _fixings_of(fixings), self.threads)
+        legs = self._impl.trades()
+        self._currencies = legs["currency"]
+        self._paid = legs["paid"]
+
+    def __len__(self) -> int:
+        return len(self._ids)
+
+    @property
+    def ids(self) -> list[str]:
+        """Trade ids in book order."""
+        return list(self._ids)
+
+    def errors(self) -> pandas.Series:
+        """The construction error of every trade that was not built, by trade id."""
+        import pandas as pd
+
+        legs = self._impl.trades()
+        messages = self._messages(legs)
+        return pd.Series({i: m for i, m in zip(self._ids, messages) if m}, dtype=object,
+                         name="Error")
+
+    @property
+    def currencies(self) -> list[str | None]:
+        """The currency of each trade's first leg, which names its discount curve; None for a
+        trade that was not built."""
+        return list(self._currencies)
+
+    def causes(self, prices: pandas.DataFrame) -> list[tuple[str, str, str]]:
+        """(trade id, column or "", message or "") of each row of a `price` result: the
+        input column at fault and the library's message, without the row prefix."""
+        causes: list[tuple[str, str, str]] = prices.attrs["causes"]
+        return causes
+
+    def _messages(self, result: dict[str, Any]) -> list[str]:
+        out = []
+        for row, (column, message) in enumerate(zip(result["error column"], result["error"])):
+            if message is None:
+                out.append("")
+            elif column:
+                out.append(f"row {row}, column {column!r}: {message}")
+            else:
+                out.append(f"row {row}: {message}")
+        return out
+
+    def _workers(self, threads: int | None) -> int:
+        return self.threads if threads is None else _threads(threads)
+
+    def price(self, *, threads: int | None = None) -> pandas.DataFrame:
+        """Per trade, indexed by id: "Curve", "Leg1 PV", "Leg2 PV", "NPV" and "Error"
+        (empty for a priced trade; the values are NaN otherwise)."""
+        import numpy as np
+        import pandas as pd
+
+        result = self._impl.price(threads=self._workers(threads))
+        frame = pd.DataFrame({
+            "Curve": self._curve_ids,
+            "Leg1 PV": np.frombuffer(result["leg1"], dtype=np.float64),
+            "Leg2 PV": np.frombuffer(result["leg2"], dtype=np.float64),
+            "NPV": np.frombuffer(result["npv"], dtype=np.float64),
+            "Error": self._messages(result),
+        }, index=pd.Index(self._ids, name="Trade"))
+        frame.attrs["causes"] = [(i, c or "", m or "") for i, c, m in
+                                 zip(self._ids, result["error column"], result["error"])]
+        return frame
+
+    def risk(self, method: str = DEFAULT_RISK_METHOD, *,
+             threads: int | None = None) -> pandas.DataFrame:
+        """Key-rate risk per basis point, one row per trade and curve instrument:
+        "Trade", "Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net". Trades that
+        could not be priced have no rows; `errors` and `price` tell why.
+
+        `method` "analytic" (the default) takes exact derivatives through each curve's
+        Jacobian, as `IRS.risk(method="analytic")`; "bump" rebuilds the curve for each
+        bumped quote, as `IRS.risk`. Each is the single-trade number divided by 100.
+        """
+        import numpy as np
+        import pandas as pd
+
+        if method not in RISK_METHODS:
+            raise ValueError(f"unknown risk method {method!r} (known: {', '.join(RISK_METHODS)})")
+        result = self._impl.risk(method, threads=self._workers(threads))
+        offsets = np.frombuffer(result["offsets"], dtype=np.int64)
+        counts = np.diff(offsets)
+        failed = np.array([m is not None for m in result["error"]], dtype=bool)
+        keep = np.repeat(~failed, counts)
+        trades = np.repeat(np.arange(len(self._ids)), counts)[keep]
+        tenors: list[str] = []
+        for t in np.flatnonzero(~failed & (counts > 0)):
+            tenors.extend(self._tenors(self._curve_ids[t]))
+        ids = np.asarray(self._ids, dtype=object)
+        frame = pd.DataFrame({
+            "Trade": ids[trades],
+            "Curve": np.asarray(self._curve_ids, dtype=object)[trades],
+            "Currency": np.asarray(self._currencies, dtype=object)[trades],
+            "Tenor": tenors,
+            "Leg1": np.frombuffer(result["leg1"], dtype=np.float64)[keep] / 100.0,
+            "Leg2": np.frombuffer(result["leg2"], dtype=np.float64)[keep] / 100.0,
+            "Net": np.frombuffer(result["net"], dtype=np.float64)[keep] / 100.0,
+        })
+        return frame
+
+    def _tenors(self, curve: str) -> list[str]:
+        tenors: list[str] = self._curves[curve]._input["instruments"]["tenor"]
+        return tenors
+
+    def ladder(self, method: str = DEFAULT_RISK_METHOD, *,
+               threads: int | None = None) -> pandas.DataFrame:
+        """The key-rate risk summed over the book by curve and tenor, per basis point:
+        "Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net", tenors in curve order."""
+        risk = self.risk(method, threads=threads)
+        return (risk.groupby(["Curve", "Currency", "Tenor"], sort=False)[["Leg1", "Leg2", "Net"]]
+                .sum().reset_index())
+
+    def cashflows(self, *, threads: int | None = None) -> pandas.DataFrame:
+        """Every priced period of every trade: "Trade", "Curve", "Currency", "Leg",
+        "Pay/Receive", "Accrual Start Date", "Accrual End Date", "Payment Date" (datetime64),
+        "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed rate, or the
+        projected index rate without margin), "Margin", "Cash Flow", "Cash Flow PV"
+        (unsigned, as `IRS.cashflows`)."""
+        import numpy as np
+        import pandas as pd
+
+        result = self._impl.cashflows(threads=self._workers(threads))
+        offsets = np.frombuffer(result["offsets"], dtype=np.int64)
+        trades = np.repeat(np.arange(len(self._ids)), np.diff(offsets))
+        legs = np.frombuffer(result["leg"], dtype=np.uint8).astype(np.int64)
+        paid = np.array([p if p is not None else (False, False) for p in self._paid],
+                        dtype=bool).reshape(-1, 2)
+        pays = paid[trades, legs - 1] if len(trades) else np.zeros(0, dtype=bool)
+
+        def days(key: str) -> Any:
+            return np.frombuffer(result[key], dtype=np.int64).astype("datetime64[D]")
+
+        def values(key: str) -> Any:
+            return np.frombuffer(result[key], dtype=np.float64)
+
+        return pd.DataFrame({
+            "Trade": np.asarray(self._ids, dtype=object)[trades],
+            "Curve": np.asarray(self._curve_ids, dtype=object)[trades],
+            "Currency": np.asarray(self._currencies, dtype=object)[trades],
+            "Leg": legs,
+            "Pay/Receive": np.where(pays, "Pay", "Receive"),
+            "Accrual Start Date": days("accrual start"),
+            "Accrual End Date": days("accrual end"),
+            "Payment Date": days("payment"),
+            "Day Count Fraction": values("day count fraction"),
+            "Notional": values("notional"),
+            "Discount Factor": values("discount factor"),
+            "Rate": values("rate"),
+            "Margin": values("margin"),
+            "Cash Flow": values("cash flow"),
+            "Cash Flow PV": values("present value"),
+        })
+
+    def __repr__(self) -> str:
+        return f"<tessarin.Book of {len(self._ids)} trades on {len(self._curves)} curves>"

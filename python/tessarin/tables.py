@@ -1,0 +1,295 @@
+"""Trades as tables: one row per trade, read from CSV, Parquet or a pandas DataFrame.
+
+Columns: "id", "curve", "generator", "effective date", "termination date",
+"fixed rate", "notional", "direction" ("payer" or "pay" pays the fixed rate,
+"receiver" or "receive" receives it; the column may also be called "payer or
+receiver") and "margin" (optional, 0 when absent or empty). Optional columns
+"leg1 <key>" and "leg2 <key>", for the leg keys of a swap dict ("currency",
+"calendar", "frequency", "day count convention", "accrual adjustment",
+"accrual calendar", "pay adjustment", "pay calendar", "pay lag", and "index"
+for leg2), override the generator's conventions where a cell is not empty.
+Leg1 is the fixed leg, leg2 the floating one, as with `tessarin.IRS`'s
+``generator`` shorthand.
+
+`normalise_table` checks every cell at once and turns the table into the
+per-trade swap terms that `tessarin.Book` builds natively; a bad cell refuses
+its row only, with an error naming the row and the column.
+"""
+
+from __future__ import annotations
+
+import re
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import TYPE_CHECKING, Any
+
+from ._inputs import LEG_TEXT_KEYS, InputError, check_swap
+from .conventions import GENERATORS, leg_conventions
+
+if TYPE_CHECKING:
+    import pandas
+
+    from ._types import PathLike
+
+TABLE_COLUMNS = ("id", "curve", "generator", "effective date", "termination date", "fixed rate",
+                 "notional", "direction", "margin")
+LEG_KEYS = (*LEG_TEXT_KEYS, "pay lag")
+OVERRIDE_COLUMNS = tuple(f"leg{k} {key}" for k in (1, 2) for key in LEG_KEYS) + ("leg2 index",)
+DIRECTIONS = {"payer": True, "receiver": False, "pay": True, "receive": False}
+# Other names of the direction column, read as "direction".
+DIRECTION_ALIASES = ("payer or receiver", "payer/receiver", "pay/receive", "pay receive")
+EPOCH_ORDINAL = 719163  # datetime.date(1970, 1, 1).toordinal()
+
+
+@dataclass
+class TradeRows:
+    """Trades ready for the native book: columns of typed terms, one entry per trade.
+
+    Conventions are shared: ``conventions[c]`` is a swap dict whose leg conventions are
+    those of every trade whose ``columns["conventions"]`` is c. A refused row has its
+    column and message in ``columns["error column"]`` and ``columns["error"]``.
+    """
+
+    columns: dict[str, list[Any]]
+    conventions: list[dict[str, Any]] = field(default_factory=list)
+
+    @property
+    def ids(self) -> list[str]:
+        ids: list[str] = self.columns["id"]
+        return ids
+
+
+def read_table(path: PathLike) -> pandas.DataFrame:
+    """A CSV or Parquet trades file as a DataFrame of text and numbers."""
+    source = str(path)
+    try:
+        import pandas as pd
+    except ImportError:
+        raise InputError("", "reading a trades table needs pandas: pip install "
+                         "'tessarin[pandas]'", source) from None
+    suffix = Path(path).suffix.lower()
+    try:
+        if suffix == ".parquet":
+            try:
+                import pyarrow  # noqa: F401
+            except ImportError:
+                raise InputError("", "reading Parquet needs pyarrow: pip install "
+                                 "'tessarin[parquet]'", source) from None
+            return pd.read_parquet(path)
+        return pd.read_csv(path, dtype=str, keep_default_na=False, na_values=[""],
+                           skipinitialspace=True)
+    except InputError:
+        raise
+    except (OSError, ValueError) as error:
+        raise InputError("", f"cannot read the trades table ({error})", source) from None
+
+
+def _given(value: Any) -> bool:
+    import pandas as pd
+
+    return value is not None and not pd.isna(value)
+
+
+def _text(series: pandas.Series) -> pandas.Series:
+    """Cells as stripped text (a string Series), empty cells missing."""
+    text = series.astype("string").str.strip()
+    return text.mask(text == "")
+
+
+def _dates(series: pandas.Series) -> pandas.Series:
+    """Dates of ISO text, date or datetime cells; anything else is NaT."""
+    import pandas as pd
+
+    if pd.api.types.is_datetime64_any_dtype(series.dtype):
+        return series.dt.normalize()
+    text = series.astype("string").str.strip().str.slice(0, 10)
+    return pd.to_datetime(text, errors="coerce", format="%Y-%m-%d")
+
+
+def normalise_table(table: pandas.DataFrame) -> TradeRows:
+    """The checked trades of a trades table; see the module text for the columns."""
+    import numpy as np
+    import pandas as pd
+
+    frame = table.reset_index(drop=True)
+    aliases = [c for c in DIRECTION_ALIASES if c in frame.columns]
+    if aliases and "direction" not in frame.columns:
+        frame = frame.rename(columns={aliases[0]: "direction"})
+    n = len(frame)
+    unknown = [c for c in frame.columns if c not in TABLE_COLUMNS + OVERRIDE_COLUMNS]
+    if unknown:
+        raise InputError(str(unknown[0]), "unknown column (known: "
+                         + ", ".join(TABLE_COLUMNS + OVERRIDE_COLUMNS) + ")")
+    for column in ("id", "curve", "effective date", "termination date", "fixed rate",
+                   "notional", "direction"):
+        if column not in frame.columns:
+            raise InputError(column, "missing column")
+    error_column: list[Any] = [None] * n
+    error: list[Any] = [None] * n
+
+    def refuse(mask: Any, column: str, describe: Any) -> None:
+        for i in np.flatnonzero(np.asarray(mask)):
+            if error[i] is None:
+                error_column[i] = column
+                error[i] = describe(i)
+
+    ids = _text(frame["id"])
+    refuse(ids.isna(), "id", lambda i: "expected a trade id, got an empty cell")
+    curves = _text(frame["curve"])
+    refuse(curves.isna(), "curve", lambda i: "expected a curve id, got an empty cell")
+    generators = (_text(frame["generator"]) if "generator" in frame.columns
+                  else pd.Series([None] * n, dtype="string"))
+    known = generators.isna() | generators.isin(list(GENERATORS))
+    refuse(~known, "generator", lambda i: f"unknown generator {generators[i]!r} "
+           f"(known: {', '.join(GENERATORS)})")
+
+    days = {}
+    for column in ("effective date", "termination date"):
+        raw = frame[column]
+        parsed = _dates(raw)
+        refuse(parsed.isna(), column,
+               lambda i, raw=raw: f"expected a date as YYYY-MM-DD, got {raw[i]!r}")
+        days[column] = parsed
+    start, end = days["effective date"], days["termination date"]
+    refuse(end <= start, "termination date", lambda i: f"{end[i].date().isoformat()} is not "
+           f"after the effective date {start[i].date().isoformat()}")
+
+    numbers = {}
+    for column in ("fixed rate", "notional", "margin"):
+        if column not in frame.columns:
+            numbers[column] = pd.Series(np.zeros(n))
+            continue
+        raw = frame[column]
+        values = pd.to_numeric(raw, errors="coerce").astype(float)
+        empty = _text(raw).isna()
+        if column == "margin":
+            values = values.where(~empty, 0.0)
+        refuse(~np.isfinite(values.to_numpy()), column,
+               lambda i, raw=raw: f"expected a finite number, got {raw[i]!r}")
+        numbers[column] = values
+    directions = _text(frame["direction"]).str.lower()
+    refuse(~directions.isin(list(DIRECTIONS)), "direction",
+           lambda i: f"expected payer or receiver, got {frame['direction'][i]!r}")
+
+    overrides = {c: _text(frame[c]) for c in OVERRIDE_COLUMNS if c in frame.columns}
+    for column in (c for c in overrides if c.endswith("pay lag")):
+        lags = pd.to_numeric(overrides[column], errors="coerce")
+        bad = overrides[column].notna() & ~(lags.notna() & (lags == lags.round()))
+        refuse(bad, column, lambda i, c=column: f"expected a whole number of days, "
+               f"got {frame[c][i]!r}")
+
+    # Trades that share generator, direction and overrides share one convention set.
+    keys = pd.DataFrame({"generator": generators, "direction": directions, **overrides})
+    good = np.array([e is None for e in error])
+    codes = np.full(n, -1, dtype=np.int64)
+    conventions: list[dict[str, Any]] = []
+    if good.any():
+        groups = keys[good].fillna("\x00").groupby(list(keys.columns), sort=False).ngroup()
+        codes[good] = groups.to_numpy()
+        firsts = groups.drop_duplicates()
+        for row in firsts.index:
+            conventions.append(_conventions_of(
+                generators[row] if _given(generators[row]) else None,
+                DIRECTIONS[directions[row]],
+                {c: overrides[c][row] for c in overrides if _given(overrides[c][row])}))
+
+    # A convention set the trades-file checks refuse refuses its rows, naming the column.
+    for code, swap in enumerate(conventions):
+        column = _convention_error(swap)
+        if column is not None:
+            refuse(codes == code, column[0], lambda i, message=column[1]: message)
+            good &= codes != code
+
+    def day_numbers(series: pandas.Series) -> list[int]:
+        values = series.to_numpy(dtype="datetime64[D]").astype(np.int64)
+        return [int(v) if ok else 0 for v, ok in zip(values.tolist(), good.tolist())]
+
+    rate = numbers["fixed rate"].fillna(0.0).tolist()
+    notional = numbers["notional"].fillna(0.0).tolist()
+    margin = numbers["margin"].fillna(0.0).tolist()
+    columns = {
+        "id": [v or f"row {i}" for i, v in enumerate(ids.fillna("").tolist())],
+        "curve": curves.fillna("").tolist(),
+        "conventions": codes.tolist(),
+        "effective date": day_numbers(start),
+        "termination date": day_numbers(end),
+        "leg1 rate": rate, "leg1 margin": [0.0] * n, "leg1 notional": notional,
+        "leg2 rate": [0.0] * n, "leg2 margin": margin, "leg2 notional": notional,
+        "error column": error_column, "error": error,
+    }
+    return TradeRows(columns, conventions)
+
+
+def _conventions_of(generator: str | None, payer: bool,
+                    overrides: dict[str, str]) -> dict[str, Any]:
+    """A swap dict carrying the conventions of one set (numbers are placeholders)."""
+    legs: dict[str, dict[str, Any]] = {}
+    for k, fixed in ((1, True), (2, False)):
+        leg = leg_conventions(generator, fixed=fixed) if generator is not None else {}
+        leg["is fixed"] = fixed
+        leg["is paid"] = payer if fixed else not payer
+        for key in (*LEG_KEYS, "index"):
+            value = overrides.get(f"leg{k} {key}")
+            if _given(value):
+                leg[key] = int(float(value)) if key == "pay lag" else value
+        leg["notional"] = 0.0
+        leg["rate" if fixed else "margin"] = 0.0
+        legs[f"leg{k}"] = leg
+    return {"id": "conventions", "effective date": "2000-01-01",
+            "termination date": "2000-01-02", "schedule roll": "backward", **legs}
+
+
+def _convention_error(swap: dict[str, Any]) -> tuple[str, str] | None:
+    """(column, message) of the first leg convention the swap checks refuse, if any."""
+    try:
+        check_swap(swap, "")
+    except InputError as error:
+        found = re.fullmatch(r'(leg[12])(?:\.([\w ]+)|\["(.+)"\])', error.path)
+        if found:
+            return f"{found[1]} {found[2] or found[3]}", error.message
+    return None
+
+
+def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError, str]]
+                    ) -> TradeRows:
+    """Trades from (curve id, checked swap dict) pairs; an (InputError, trade id) pair
+    refuses its row."""
+    n = len(entries)
+    columns: dict[str, list[Any]] = {key: [] for key in (
+        "id", "curve", "conventions", "effective date", "termination date", "leg1 rate",
+        "leg1 margin", "leg1 notional", "leg2 rate", "leg2 margin", "leg2 notional",
+        "error column", "error")}
+    sets: dict[tuple[Any, ...], int] = {}
+    conventions: list[dict[str, Any]] = []
+    for i in range(n):
+        first, second = entries[i]
+        if isinstance(first, InputError):
+            for key in columns:
+                columns[key].append(0.0 if "leg" in key else 0)
+            columns["id"][-1] = second
+            columns["curve"][-1] = ""
+            columns["error column"][-1] = first.path
+            columns["error"][-1] = first.message
+            continue
+        curve, swap = first, second
+        assert isinstance(curve, str)
+        key = tuple((leg, name, type(value), value)
+                    for leg in ("leg1", "leg2") for name, value in swap[leg].items()
+                    if name not in ("notional", "rate", "margin"))
+        code = sets.setdefault(key, len(sets))
+        if code == len(conventions):
+            conventions.append(swap)
+        columns["id"].append(swap["id"])
+        columns["curve"].append(curve)
+        columns["conventions"].append(code)
+        columns["effective date"].append(swap["effective date"].toordinal() - EPOCH_ORDINAL)
+        columns["termination date"].append(swap["termination date"].toordinal() - EPOCH_ORDINAL)
+        for leg in ("leg1", "leg2"):
+            terms = swap[leg]
+            fixed = terms["is fixed"]
+            columns[f"{leg} rate"].append(float(terms["rate"]) if fixed else 0.0)
+            columns[f"{leg} margin"].append(0.0 if fixed else float(terms["margin"]))
+            columns[f"{leg} notional"].append(float(terms["notional"]))
+        columns["error column"].append(None)
+        columns["error"].append(None)
+    return TradeRows(columns, conventions)

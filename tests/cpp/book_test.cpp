@@ -1,0 +1,252 @@
+#include "conventions/generator_swap.hpp"
+#include "conventions/swap_conventions.hpp"
+#include "curves/yield_curve.hpp"
+#include "pricing/book.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
+#include "products/product_interest_rate_swap.hpp"
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace tsr;
+using namespace tsr::test;
+
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const defaultsEnvironment = useDefaults();
+
+// Leg conventions of the six built-in swap conventions; fixed leg first.
+struct Market {
+    const char* currency;
+    const char* calendar;
+    const char* index;
+    const char* frequency;
+    const char* dayCount;
+    int payLag;
+};
+constexpr Market markets[] = {
+    {"USD", "US", "SOFR", "1Y", "ACT/360", 2},   {"SGD", "SG", "SORA", "6M", "ACT/365F", 2},
+    {"GBP", "EN", "SONIA", "1Y", "ACT/365F", 0}, {"EUR", "TG", "ESTR", "1Y", "ACT/360", 2},
+    {"CHF", "CH", "SARON", "1Y", "ACT/360", 2},  {"JPY", "JP", "TONA", "1Y", "ACT/365F", 2},
+};
+
+LegConventions legOf(const Market& m, bool fixed, bool paid) {
+    LegConventions leg = fixed ? LegConventions{} : floatingLeg(m.index);
+    leg.paid = paid;
+    leg.currency = m.currency;
+    leg.calendar = leg.accrualCalendar = leg.payCalendar = m.calendar;
+    leg.frequency = m.frequency;
+    leg.dayCount = m.dayCount;
+    leg.payLag = m.payLag;
+    return leg;
+}
+
+// The generator the swap dict assembly makes: start delay 1 on "US", legs rolled backward.
+std::shared_ptr<const GeneratorSwap> generatorOf(const Market& m, bool payer) {
+    const LegConventions fixed = legOf(m, true, payer);
+    const LegConventions floating = legOf(m, false, !payer);
+    return std::make_shared<const GeneratorSwap>(
+        swapGeneratorTree("trade", &fixed, &floating, 1, "US"));
+}
+
+template <class T>
+void expectSameBits(const std::vector<T>& expected, const std::vector<T>& found,
+                    const std::string& what) {
+    ASSERT_EQ(expected.size(), found.size()) << what;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if constexpr (std::is_same_v<T, double>) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(expected[i]),
+                      std::bit_cast<std::uint64_t>(found[i]))
+                << what << " [" << i << "]: expected " << expected[i] << ", found " << found[i];
+        } else {
+            EXPECT_EQ(expected[i], found[i]) << what << " [" << i << "]";
+        }
+    }
+}
+
+void expectSameBits(double expected, double found, const std::string& what) {
+    expectSameBits(std::vector<double>{expected}, std::vector<double>{found}, what);
+}
+
+struct GeneratedTrade {
+    std::size_t market;
+    bool payer;
+    SwapTerms terms;
+};
+
+// Spot, forward-starting and seasoned trades from 1 to 30 years, both directions.
+std::vector<GeneratedTrade> generatedTrades(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> marketOf(0, 5), startOffset(-800, 400), years(1, 30),
+        extraMonths(0, 11);
+    std::uniform_real_distribution<double> rate(-0.005, 0.06), notional(1e5, 1e8);
+    std::vector<GeneratedTrade> trades;
+    for (std::size_t i = 0; i < count; ++i) {
+        GeneratedTrade trade;
+        trade.market = static_cast<std::size_t>(marketOf(random));
+        trade.payer = i % 2 == 0;
+        trade.terms.id = "T" + std::to_string(i);
+        trade.terms.startDate = d("2026-12-10") + boost::gregorian::days(startOffset(random));
+        trade.terms.endDate = trade.terms.startDate +
+                              boost::gregorian::months(12 * years(random) + extraMonths(random));
+        trade.terms.legs[0] = {rate(random), 0.0, notional(random)};
+        trade.terms.legs[1] = {0.0, rate(random) / 10.0, trade.terms.legs[0].notional};
+        trades.push_back(trade);
+    }
+    return trades;
+}
+
+ObjectTree treeOf(const SwapTerms& terms) {
+    return swapTree(terms.id, terms.startDate, terms.endDate, terms.legs[0].rate,
+                    terms.legs[1].margin, terms.legs[0].notional, terms.legs[1].notional);
+}
+
+void expectSameSwap(const ProductInterestRateSwap& expected, const ProductInterestRateSwap& found) {
+    EXPECT_EQ(expected.id(), found.id());
+    EXPECT_EQ(expected.startDate(), found.startDate());
+    EXPECT_EQ(expected.endDate(), found.endDate());
+    for (std::size_t k = 0; k < 2; ++k) {
+        const auto& e = expected.legs()[k];
+        const auto& f = found.legs()[k];
+        const std::string leg = expected.id() + " leg" + std::to_string(k + 1);
+        EXPECT_EQ(e.currency, f.currency) << leg;
+        EXPECT_EQ(e.isFixed, f.isFixed) << leg;
+        EXPECT_EQ(e.isPaid, f.isPaid) << leg;
+        EXPECT_EQ(e.index, f.index) << leg;
+        expectSameBits(e.margin, f.margin, leg + " margin");
+        expectSameBits(e.rate, f.rate, leg + " rate");
+        expectSameBits(e.notional, f.notional, leg + " notional");
+        expectSameBits(e.accrualStartDates, f.accrualStartDates, leg + " accrual starts");
+        expectSameBits(e.accrualEndDates, f.accrualEndDates, leg + " accrual ends");
+        expectSameBits(e.paymentDates, f.paymentDates, leg + " payment dates");
+        expectSameBits(e.dayCountFractions, f.dayCountFractions, leg + " fractions");
+    }
+}
+
+// A bootstrapped curve of the market, two years of quotes spaced to keep it small.
+std::shared_ptr<const YieldCurve> curveOf(const Market& m) {
+    YieldCurveInstruments instruments;
+    const char* tenors[] = {"1M", "6M", "1Y", "2Y", "5Y", "10Y", "20Y", "30Y"};
+    double quote = 2.0;
+    for (const char* tenor : tenors) {
+        instruments.generators.push_back(std::string(m.currency) + " " + m.index + " SW");
+        instruments.tenors.push_back(tenor);
+        instruments.inUse.push_back(true);
+        instruments.quotes.push_back(quote += 0.15);
+    }
+    return std::make_shared<const YieldCurve>(std::string(m.currency) + " curve", d("2026-12-08"),
+                                              m.currency, "LinearLogDf", instruments);
+}
+
+} // namespace
+
+TEST(Book, SwapFromTermsEqualsTheSwapFromTreesFieldByField) {
+    for (const GeneratedTrade& trade : generatedTrades(600, 7)) {
+        const auto generator = generatorOf(markets[trade.market], trade.payer);
+        const ProductInterestRateSwap fromTree(generator, treeOf(trade.terms));
+        const ProductInterestRateSwap fromTerms(SwapConventions(generator), trade.terms);
+        expectSameSwap(fromTree, fromTerms);
+    }
+}
+
+TEST(Book, SwapFromTermsRefusesWhatTheTreePathRefuses) {
+    const auto generator = generatorOf(markets[0], true);
+    SwapTerms reversed{"R", d("2030-01-10"), d("2029-01-10"), {}};
+    SwapTerms infinite{"N", d("2027-01-10"), d("2029-01-10"), {}};
+    infinite.legs[1].margin = std::numeric_limits<double>::infinity();
+    for (const SwapTerms& terms : {reversed, infinite}) {
+        EXPECT_NE("no exception",
+                  messageOf([&] { ProductInterestRateSwap(generator, treeOf(terms)); }));
+        EXPECT_EQ(messageOf([&] { ProductInterestRateSwap(generator, treeOf(terms)); }),
+                  messageOf([&] { ProductInterestRateSwap(SwapConventions(generator), terms); }));
+    }
+    auto bad = legOf(markets[0], true, true);
+    bad.frequency = "1Q";
+    const auto badGenerator =
+        std::make_shared<const GeneratorSwap>(swapGeneratorTree("bad", &bad, &bad, 1, "US"));
+    EXPECT_EQ(messageOf([&] { ProductInterestRateSwap(badGenerator, treeOf(infinite)); }),
+              messageOf([&] { SwapConventions{badGenerator}; }));
+}
+
+TEST(Book, PricesAndRisksEachTradeAsTheSingleSwapOnAnyThreadCount) {
+    Book::CurveSet curves;
+    std::vector<BookConventionsInput> conventions;
+    for (const Market& m : markets) {
+        curves[m.currency] = curveOf(m);
+        conventions.push_back({generatorOf(m, true), {}});
+        conventions.push_back({generatorOf(m, false), {}});
+    }
+    std::vector<BookTradeInput> rows;
+    for (const GeneratedTrade& trade : generatedTrades(40, 11)) {
+        // Seasoned trades would need fixings: start them on or after the value date.
+        SwapTerms terms = trade.terms;
+        if (terms.startDate < d("2026-12-10")) {
+            terms.endDate += d("2026-12-10") - terms.startDate;
+            terms.startDate = d("2026-12-10");
+        }
+        rows.push_back(
+            {terms, 2 * trade.market + (trade.payer ? 0 : 1), markets[trade.market].currency, {}});
+    }
+    rows[3].curve = "missing";
+    rows[5].error = {"notional", "refused"};
+    rows[7].terms.startDate = rows[7].terms.endDate + boost::gregorian::days(1);
+
+    const Book serial(conventions, rows, curves, {}, 1);
+    const Book threaded(conventions, rows, curves, {}, 4);
+    EXPECT_EQ("curve", serial.buildErrors()[3].column);
+    EXPECT_EQ("notional", serial.buildErrors()[5].column);
+    EXPECT_NE("", serial.buildErrors()[7].message);
+
+    const BookPrices prices = threaded.price(4);
+    const BookRisk risks = threaded.risk(RiskMethod::Bump, 3);
+    const BookCashFlows flows = threaded.cashflows(2);
+    expectSameBits(serial.price(1).npv, prices.npv, "NPV on 1 and 4 threads");
+    expectSameBits(serial.risk(RiskMethod::Bump, 1).net, risks.net, "risk on 1 and 3 threads");
+    for (std::size_t t = 0; t < rows.size(); ++t) {
+        const auto& swap = threaded.swaps()[t];
+        EXPECT_EQ(swap == nullptr, !threaded.buildErrors()[t].message.empty()) << t;
+        if (!swap) {
+            EXPECT_EQ(risks.offsets[t], risks.offsets[t + 1]);
+            continue;
+        }
+        EXPECT_TRUE(prices.errors[t].message.empty()) << prices.errors[t].message;
+        EXPECT_TRUE(std::isfinite(prices.npv[t])) << swap->id();
+        const YieldCurve* curve = curves.at(rows[t].curve).get();
+        CurveMap single{{swap->legs()[0].currency, curve}, {swap->legs()[1].index, curve}};
+        const ObjectTree price = ModelDiscountedCashFlow::price(swap, single, {});
+        expectSameBits(price.get<double>("Leg1 PV"), prices.leg1[t], swap->id() + " Leg1 PV");
+        expectSameBits(price.get<double>("Leg2 PV"), prices.leg2[t], swap->id() + " Leg2 PV");
+        expectSameBits(price.get<double>("NPV"), prices.npv[t], swap->id() + " NPV");
+        const ObjectTree risk = ModelDiscountedCashFlow::risk(swap, single, {});
+        std::vector<double> net;
+        for (const auto& [key, node] : risk.get_child("Net")) {
+            net.push_back(node.get_value<double>());
+        }
+        expectSameBits(net,
+                       std::vector<double>(risks.net.begin() + risks.offsets[t],
+                                           risks.net.begin() + risks.offsets[t + 1]),
+                       swap->id() + " risk");
+        const ObjectTree table = ModelDiscountedCashFlow::cashflows(swap, single, {});
+        std::vector<double> pvs;
+        for (const char* leg : {"Leg1", "Leg2"}) {
+            for (const auto& [key, node] : table.get_child(leg).get_child("Cash Flow PV")) {
+                pvs.push_back(node.get_value<double>());
+            }
+        }
+        expectSameBits(pvs,
+                       std::vector<double>(flows.presentValues.begin() + flows.offsets[t],
+                                           flows.presentValues.begin() + flows.offsets[t + 1]),
+                       swap->id() + " cash flow PVs");
+    }
+    expectSameBits(serial.risk(RiskMethod::Analytic, 1).net,
+                   threaded.risk(RiskMethod::Analytic, 3).net, "analytic risk on 1 and 3 threads");
+}

@@ -1,0 +1,232 @@
+"""tessarin.Book against the single-trade path, trade by trade and bit for bit."""
+
+import datetime as dt
+import struct
+import threading
+import time
+
+import numpy as np
+import pandas as pd
+import pytest
+from conftest import EXAMPLES, example_curves
+
+import tessarin
+from tessarin._inputs import swap_input
+
+MARKET = EXAMPLES / "market.json"
+FIXINGS = tessarin.load_fixings(EXAMPLES / "fixings.json")
+CURRENCIES = {"USD": ("USD SOFR SW", "USD SOFR"), "EUR": ("EUR ESTR SW", "EUR ESTR"),
+              "GBP": ("GBP SONIA SW", "GBP SONIA"), "CHF": ("CHF SARON SW", "CHF SARON"),
+              "JPY": ("JPY TONA SW", "JPY TONA"), "SGD": ("SGD SORA SW", "SGD SORA")}
+
+
+def bits(value):
+    return struct.pack("<d", value)
+
+
+@pytest.fixture(scope="module")
+def curves():
+    return {name: tessarin.YieldCurve(c) for name, c in example_curves().items()}
+
+
+@pytest.fixture(scope="module")
+def example_book(curves):
+    return tessarin.Book(EXAMPLES / "trades.json", curves, FIXINGS, threads=2)
+
+
+def single(swap, curve, method="bump"):
+    """Price and per-bp risk of one swap through tessarin.IRS."""
+    irs = tessarin.IRS(swap)
+    risk = irs.risk(curve, FIXINGS, method=method)
+    return irs.price(curve, FIXINGS), {k: [v / 100.0 for v in risk[k]] for k in ("Leg1", "Leg2",
+                                                                                  "Net")}
+
+
+def assert_as_single(book, swaps, curves, method="bump"):
+    """Every trade of the book equals tessarin.IRS on its curve, bit for bit."""
+    prices = book.price()
+    risk = book.risk(method=method)
+    for trade_id, (curve_id, swap) in swaps.items():
+        price, ladder = single(swap, curves[curve_id], method)
+        row = prices.loc[trade_id]
+        assert row["Error"] == ""
+        for column, key in (("Leg1 PV", "Leg1 PV"), ("Leg2 PV", "Leg2 PV"), ("NPV", "NPV")):
+            assert bits(row[column]) == bits(price[key]), (trade_id, column)
+        rows = risk[risk["Trade"] == trade_id]
+        assert list(rows["Tenor"]) == curves[curve_id].to_dict()["instruments"]["tenor"]
+        for column in ("Leg1", "Leg2", "Net"):
+            assert [bits(v) for v in rows[column]] == [bits(v) for v in ladder[column]], \
+                (trade_id, column)
+
+
+def test_example_book_equals_the_single_swaps(example_book, curves):
+    swaps = {t.swap["id"]: (t.curve, t.swap)
+             for t in tessarin.load_trades(EXAMPLES / "trades.json")}
+    for method in ("bump", "analytic"):
+        assert_as_single(example_book, swaps, curves, method)
+    flows = example_book.cashflows()
+    for trade_id, (curve_id, swap) in swaps.items():
+        expected = tessarin.IRS(swap).cashflows(curves[curve_id], FIXINGS)
+        found = flows[flows["Trade"] == trade_id]
+        for leg, table in expected.items():
+            rows = found[found["Leg"] == int(leg[-1])]
+            rate = "Rate" if "Rate" in table else "Estimated Rate"
+            for mine, theirs in (("Cash Flow PV", "Cash Flow PV"), ("Rate", rate),
+                                 ("Discount Factor", "Discount Factor")):
+                assert [bits(v) for v in rows[mine]] == [bits(v) for v in table[theirs]]
+            assert list(rows["Payment Date"].dt.date) == table["Payment Date"]
+
+
+def test_thread_count_changes_no_number(example_book):
+    for call in (lambda b, n: b.price(threads=n), lambda b, n: b.risk("bump", threads=n),
+                 lambda b, n: b.cashflows(threads=n), lambda b, n: b.ladder("bump", threads=n)):
+        serial, threaded = call(example_book, 1), call(example_book, 2)
+        pd.testing.assert_frame_equal(serial, threaded, check_exact=True)
+
+
+def trade_table(count, seed=3):
+    """A reproducible table of spot and forward trades in every currency, both directions."""
+    random = np.random.default_rng(seed)
+    rows = []
+    for i in range(count):
+        currency = list(CURRENCIES)[i % 6]
+        generator, curve = CURRENCIES[currency]
+        start = dt.date(2026, 12, 10) + dt.timedelta(days=int(random.integers(0, 400)))
+        end = start.replace(year=start.year + int(random.integers(1, 31)))
+        rows.append({"id": f"T{i}", "curve": curve, "generator": generator,
+                     "effective date": start.isoformat(),
+                     "termination date": end.isoformat(),
+                     "fixed rate": float(random.uniform(0.0, 0.05)),
+                     "notional": float(random.integers(1, 100)) * 1e6,
+                     "direction": "payer" if i % 2 else "receiver",
+                     "margin": float(random.uniform(-0.001, 0.001))})
+    return pd.DataFrame(rows)
+
+
+def swap_of(row):
+    """The swap dict tessarin.IRS takes for a table row."""
+    payer = row["direction"] == "payer"
+    swap = {"id": row["id"], "effective date": row["effective date"],
+            "termination date": row["termination date"],
+            "leg1": {"is paid": payer, "rate": row["fixed rate"], "notional": row["notional"]},
+            "leg2": {"is paid": not payer, "margin": row["margin"], "notional": row["notional"]}}
+    for leg in ("leg1", "leg2"):
+        for key in ("frequency", "pay lag"):
+            if f"{leg} {key}" in row and not pd.isna(row[f"{leg} {key}"]):
+                swap[leg][key] = row[f"{leg} {key}"]
+    return swap_input(swap, row["generator"])
+
+
+BAD_ROWS = [
+    ("effective date", "2026-13-01", "expected a date as YYYY-MM-DD"),
+    ("termination date", "2026-01-01", "is not after the effective date"),
+    ("fixed rate", "abc", "expected a finite number"),
+    ("notional", float("inf"), "expected a finite number"),
+    ("generator", "XXX SW", "unknown generator 'XXX SW'"),
+    ("direction", "long", "expected payer or receiver"),
+    ("curve", "NOK NOWA", "no curve 'NOK NOWA' is given"),
+    ("leg1 frequency", "7Q", "7Q"),
+]
+
+
+def test_table_with_bad_rows_keeps_the_good_ones(curves):
+    table = trade_table(36).astype(object)
+    table["leg1 frequency"] = None
+    table["leg2 pay lag"] = None
+    table.loc[1, "leg1 frequency"] = "6M"
+    table.loc[2, "leg2 pay lag"] = 1
+    for row, (column, value, _) in enumerate(BAD_ROWS, start=10):
+        table.loc[row, column] = value
+    book = tessarin.Book(table, curves, FIXINGS, threads=2)
+    prices = book.price()
+    for row, (column, _, message) in enumerate(BAD_ROWS, start=10):
+        error = prices["Error"].iloc[row]
+        assert error.startswith(f"row {row}, column {column!r}: ") and message in error, error
+        assert np.isnan(prices["NPV"].iloc[row])
+    bad = {f"T{row}" for row in range(10, 10 + len(BAD_ROWS))}
+    assert set(book.errors().index) == bad
+    assert not set(book.risk("bump")["Trade"]) & bad
+    good = {r["id"]: (r["curve"], swap_of(r)) for _, r in table.iterrows() if r["id"] not in bad}
+    assert_as_single(book, good, curves, "analytic")
+
+
+def test_files_and_lists_give_the_same_book(curves, tmp_path):
+    table = trade_table(12)
+    expected = tessarin.Book(table, curves, FIXINGS).price()
+    aliased = table.rename(columns={"direction": "payer or receiver"})
+    aliased["payer or receiver"] = aliased["payer or receiver"].map(
+        {"payer": "PAY", "receiver": "Receive"})
+    pd.testing.assert_frame_equal(tessarin.Book(aliased, curves, FIXINGS).price(), expected,
+                                  check_exact=True)
+    table.to_csv(tmp_path / "trades.csv", index=False)
+    table.to_parquet(tmp_path / "trades.parquet")
+    for source in (tmp_path / "trades.csv", tmp_path / "trades.parquet"):
+        pd.testing.assert_frame_equal(tessarin.Book(source, curves, FIXINGS).price(), expected,
+                                      check_exact=True)
+    entries = [{"curve": r["curve"], **swap_of(r)} for _, r in table.iterrows()]
+    entries[3] = {**entries[3], "leg1": {**entries[3]["leg1"], "rate": "high"}}
+    prices = tessarin.Book(entries, list(curves.values()), FIXINGS).price()
+    assert prices["Error"].iloc[3].startswith("row 3, column 'trades[3].leg1.rate': ")
+    pd.testing.assert_frame_equal(prices.drop(index="T3"), expected.drop(index="T3"),
+                                  check_exact=True)
+
+
+def test_unknown_risk_method_is_refused(example_book):
+    with pytest.raises(ValueError, match="unknown risk method 'delta'"):
+        example_book.risk(method="delta")
+
+
+def test_other_threads_run_during_a_book_call(curves):
+    book = tessarin.Book(trade_table(300), curves, FIXINGS, threads=1)
+    ticks = []
+    done = threading.Event()
+
+    def count():
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.001)
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    started = time.perf_counter()
+    book.risk(method="bump")
+    finished = time.perf_counter()
+    done.set()
+    counter.join()
+    during = [t for t in ticks if started < t < finished]
+    # With the lock held through the call the counter could not tick at all.
+    assert len(during) >= 10, (len(during), finished - started)
+
+
+def native_columns(**changes):
+    """Columns of one good trade for _tessarin.Book, with some replaced."""
+    columns = {"id": ["A"], "curve": ["USD SOFR"], "conventions": [0],
+               "effective date": [20797], "termination date": [22623],
+               "leg1 rate": [0.03], "leg1 margin": [0.0], "leg1 notional": [1e6],
+               "leg2 rate": [0.0], "leg2 margin": [0.0], "leg2 notional": [1e6],
+               "error column": [None], "error": [None]}
+    columns.update(changes)
+    return columns
+
+
+@pytest.mark.parametrize(("changes", "given", "threads", "error", "message"), [
+    ({"leg1 rate": []}, None, 1, RuntimeError, "column 'leg1 rate' must be a list"),
+    ({"effective date": ["2026-12-10"]}, None, 1, TypeError, "integer"),
+    ({"termination date": [10**7]}, None, 1, RuntimeError, "outside the years 1400 to 9999"),
+    ({}, {"USD SOFR": "curve"}, 1, RuntimeError, "is not a _tessarin.YieldCurve"),
+    ({}, None, 0, RuntimeError, "threads must be a count from 1"),
+])
+def test_native_book_refuses_unusable_columns_cleanly(curves, changes, given, threads, error,
+                                                      message):
+    import _tessarin
+
+    conventions = [swap_input({"id": "c", "effective date": "2026-12-10",
+                               "termination date": "2031-12-10",
+                               "leg1": {"is paid": True, "rate": 0.0, "notional": 0.0},
+                               "leg2": {"is paid": False, "margin": 0.0, "notional": 0.0}},
+                              "USD SOFR SW")]
+    natives = {"USD SOFR": curves["USD SOFR"].native}
+    with pytest.raises(error, match=message):
+        _tessarin.Book(conventions, native_columns(**changes), given or natives, None, threads)
+    book = _tessarin.Book(conventions, native_columns(conventions=[5]), natives, None, 1)
+    assert book.price()["error"] == ["unknown convention set"]
