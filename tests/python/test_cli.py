@@ -90,7 +90,7 @@ def test_json_output_matches_the_library(capsys):
     for entry, trade in zip(document["trades"], trades, strict=True):
         swap = tessarin.IRS(trade.swap)
         assert entry["price"] == swap.price(curves[trade.curve], fixings)
-        risk = swap.risk(curves[trade.curve], fixings)
+        risk = swap.risk(curves[trade.curve], fixings, method="analytic")
         assert entry["risk"]["Net"] == [v / 100 for v in risk["Net"]]
         assert entry["dv01"] == pytest.approx(sum(risk["Net"]) / 100, abs=1e-9)
         assert entry["currency"] == swap.currency
@@ -251,15 +251,6 @@ def test_a_bad_row_of_a_trade_table_fails_that_trade_only(tmp_path, capsys):
     assert document["failures"] == [{
         "kind": "trade", "id": "T2", "where": f"{path}: row 2, column 'fixed rate'",
         "error": "expected a finite number, got 'n/a'"}]
-
-
-def test_unavailable_risk_method_is_one_line_and_status_2(capsys):
-    status, out, err = call(capsys, *EXAMPLE_ARGS, "--risk", "--risk-method", "analytic")
-    if status == 0:
-        pytest.skip("analytic risk is available in this build")
-    assert (status, out) == (2, "")
-    assert err == ("tessarin: error: --risk-method: analytic risk is not available in this "
-                   "build\n")
 
 
 def test_plot_writes_a_png_of_the_curves(tmp_path, capsys):
