@@ -103,10 +103,9 @@ date dateOfDayNumber(std::int64_t days, std::size_t position) {
     static const std::int64_t first = (date(1400, 1, 1) - epoch).days();
     static const std::int64_t last = (date(9999, 12, 31) - epoch).days();
     if (days < first || days > last) {
-        throw std::invalid_argument(
-            "Error, date " + std::to_string(position) +
-            (days == INT64_MIN ? std::string(" is not a date (NaT).")
-                               : " lies outside the years 1400 to 9999."));
+        throw std::invalid_argument("Error, date " + std::to_string(position) +
+                                    (days == INT64_MIN ? std::string(" is not a date (NaT).")
+                                                       : " lies outside the years 1400 to 9999."));
     }
     return epoch + boost::gregorian::days(days);
 }
@@ -181,8 +180,7 @@ PyObject* curveDfsDays(PyObject* /*module*/, PyObject* args) {
     PyObject* curve = nullptr;
     PyObject* days = nullptr;
     PyObject* out = nullptr;
-    if (PyArg_ParseTuple(args, "O!OO:curve_dfs_days", yieldCurveType(), &curve, &days, &out) ==
-        0) {
+    if (PyArg_ParseTuple(args, "O!OO:curve_dfs_days", yieldCurveType(), &curve, &days, &out) == 0) {
         return nullptr;
     }
     BufferView input;
@@ -223,14 +221,13 @@ PyObject* curveDfsDays(PyObject* /*module*/, PyObject* args) {
 
 // irs_par_rate, irs_annuity and irs_dv01 take (swap, curve[, fixings]) and price on the one
 // curve, as IRS.price does.
-template <double (*analytic)(const std::shared_ptr<const Product>&, CurveMap&,
-                             const FixingsMap&)>
+template <double (*analytic)(const std::shared_ptr<const Product>&, CurveMap&, const FixingsMap&)>
 PyObject* swapAnalytic(PyObject* /*module*/, PyObject* args) {
     PyObject* swap = nullptr;
     PyObject* curve = nullptr;
     PyObject* fixings = Py_None;
-    if (PyArg_ParseTuple(args, "O!O!|O", interestRateSwapType(), &swap, yieldCurveType(),
-                         &curve, &fixings) == 0) {
+    if (PyArg_ParseTuple(args, "O!O!|O", interestRateSwapType(), &swap, yieldCurveType(), &curve,
+                         &fixings) == 0) {
         return nullptr;
     }
     if (fixings != Py_None && !PyDict_Check(fixings)) {
@@ -241,8 +238,7 @@ PyObject* swapAnalytic(PyObject* /*module*/, PyObject* args) {
         const auto product = swapOf(swap);
         const auto yieldCurve = curveOf(curve);
         CurveMap curves = singleCurveMap(*product, *yieldCurve);
-        const FixingsMap fixingsMap =
-            fixings != Py_None ? transformFixings(fixings) : FixingsMap();
+        const FixingsMap fixingsMap = fixings != Py_None ? transformFixings(fixings) : FixingsMap();
         return analytic(product, curves, fixingsMap);
     });
 }
@@ -275,9 +271,9 @@ PyObject* swapRequiredFixings(PyObject* /*module*/, PyObject* args) {
     PyTypeObject* dateType = pyDateType();
     PyObject* swap = nullptr;
     PyObject* when = nullptr;
-    if (dateType == nullptr || PyArg_ParseTuple(args, "O!O!:irs_required_fixings",
-                                                interestRateSwapType(), &swap, dateType,
-                                                &when) == 0) {
+    if (dateType == nullptr ||
+        PyArg_ParseTuple(args, "O!O!:irs_required_fixings", interestRateSwapType(), &swap, dateType,
+                         &when) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
