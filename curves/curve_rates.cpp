@@ -26,10 +26,9 @@ double zeroRate(const YieldCurve& curve, const date& d) {
 double forwardRate(const YieldCurve& curve, const date& start, const date& end,
                    const DayCounter& dayCounter) {
     if (!(start < end)) {
-        throw std::invalid_argument("Error, the forward period ends on " +
-                                    boost::gregorian::to_iso_extended_string(end) +
-                                    ", not after its start " +
-                                    boost::gregorian::to_iso_extended_string(start) + ".");
+        throw std::invalid_argument(
+            "Error, the forward period ends on " + boost::gregorian::to_iso_extended_string(end) +
+            ", not after its start " + boost::gregorian::to_iso_extended_string(start) + ".");
     }
     const double tau = dayCounter.fraction(start, end);
     if (!(tau > 0.0)) {

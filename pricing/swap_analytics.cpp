@@ -17,8 +17,7 @@ const ProductInterestRateSwap& swapOf(const std::shared_ptr<const Product>& prod
     return *swap;
 }
 
-const YieldCurve& discountCurveOf(const ProductInterestRateSwap::SwapLeg& leg,
-                                  CurveMap& curves) {
+const YieldCurve& discountCurveOf(const ProductInterestRateSwap::SwapLeg& leg, CurveMap& curves) {
     const auto it = curves.find(leg.currency);
     if (it == curves.end() || it->second == nullptr) {
         throw std::runtime_error("No discount curve is provided for currency " + leg.currency);

@@ -110,6 +110,42 @@ date dateOfDayNumber(std::int64_t days, std::size_t position) {
     return epoch + boost::gregorian::days(days);
 }
 
+// Dates in order mostly share their month with the one before, so the month is kept: reading
+// a datetime.date adds its day to the month's first day, and writing one takes the day from
+// the distance to it, without a calendar conversion for every date.
+class MonthCache {
+public:
+    date read(PyObject* object) {
+        const PyDateParts parts = pyDateParts(object);
+        if (parts.year != year_ || parts.month != month_ || first_.is_special()) {
+            first_ = date(parts.year, parts.month, 1); // years before 1400 throw here
+            year_ = parts.year;
+            month_ = parts.month;
+        }
+        return first_ + boost::gregorian::days(parts.day - 1);
+    }
+
+    PyRef write(const date& d) {
+        const auto n = static_cast<std::int64_t>(d.day_number());
+        if (first_.is_special() || n < firstNumber_ || n > lastNumber_) {
+            const auto ymd = d.year_month_day();
+            year_ = ymd.year;
+            month_ = ymd.month;
+            first_ = date(ymd.year, ymd.month, 1);
+            firstNumber_ = static_cast<std::int64_t>(first_.day_number());
+            lastNumber_ = firstNumber_ + first_.end_of_month().day() - 1;
+        }
+        return newPyDate(year_, month_, static_cast<int>(n - firstNumber_) + 1);
+    }
+
+private:
+    date first_;
+    int year_ = 0;
+    int month_ = 0;
+    std::int64_t firstNumber_ = 0;
+    std::int64_t lastNumber_ = -1;
+};
+
 PyObject* curveZeroRate(PyObject* /*module*/, PyObject* args) {
     PyTypeObject* dateType = pyDateType();
     PyObject* curve = nullptr;
@@ -159,13 +195,14 @@ PyObject* curveDfs(PyObject* /*module*/, PyObject* args) {
         if (!list) {
             throw PythonError();
         }
+        MonthCache months;
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (!isPyDate(borrowed[i])) {
                 PyErr_Format(PyExc_TypeError, "curve_dfs: item %zd is not a datetime.date: %R", i,
                              borrowed[i]);
                 throw PythonError();
             }
-            PyObject* value = PyFloat_FromDouble(yieldCurve->df(pyDateToDate(borrowed[i])));
+            PyObject* value = PyFloat_FromDouble(yieldCurve->df(months.read(borrowed[i])));
             if (value == nullptr) {
                 throw PythonError();
             }
@@ -257,8 +294,9 @@ PyRef dateList(const std::vector<date>& days) {
     if (!list) {
         throw PythonError();
     }
+    MonthCache months;
     for (std::size_t i = 0; i < days.size(); ++i) {
-        PyRef item = newPyDate(days[i]);
+        PyRef item = months.write(days[i]);
         if (!item) {
             throw PythonError();
         }
