@@ -198,8 +198,10 @@ PyObject* curveDfs(PyObject* /*module*/, PyObject* args) {
         MonthCache months;
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (!isPyDate(borrowed[i])) {
+                // repr may run Python code; the item is held while it does.
+                const PyRef item = PyRef::borrow(borrowed[i]);
                 PyErr_Format(PyExc_TypeError, "curve_dfs: item %zd is not a datetime.date: %R", i,
-                             borrowed[i]);
+                             item.get());
                 throw PythonError();
             }
             PyObject* value = PyFloat_FromDouble(yieldCurve->df(months.read(borrowed[i])));
