@@ -8,9 +8,12 @@ import _tessarin
 from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_input
 
 
-def test_module_offers_exactly_the_two_types():
-    public = sorted(name for name in vars(_tessarin) if not name.startswith("__"))
-    assert public == ["IRS", "YieldCurve"]
+def test_module_offers_exactly_the_two_types_and_module_functions():
+    public = {name: value for name, value in vars(_tessarin).items() if not name.startswith("__")}
+    assert sorted(name for name, value in public.items() if isinstance(value, type)) == [
+        "IRS", "YieldCurve"]
+    assert all(type(value).__name__ == "builtin_function_or_method"
+               for value in public.values() if not isinstance(value, type))
     assert _tessarin.__doc__ is None
     assert _tessarin.YieldCurve.__module__ == "_tessarin"
 
