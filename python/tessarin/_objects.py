@@ -265,7 +265,7 @@ class IRS(_Persistent):
         needed when a floating period runs over the curve's value date.
         """
         result = self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
-        self._last_price = (getattr(yield_curve, "id", ""), dict(result))  # type: ignore[assignment]
+        self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
         return result
 
     def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,

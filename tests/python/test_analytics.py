@@ -130,10 +130,10 @@ def test_native_dfs_refuse_wrong_items_and_buffers():
                             (days, np.empty(3, dtype=np.float32))):
         with pytest.raises(TypeError, match="int64 day numbers"):
             _tessarin.curve_dfs_days(curve, wrong_days, out)
+    read_only = np.empty(3)
+    read_only.flags.writeable = False
     with pytest.raises(ValueError, match="read-only|writable"):
-        out = np.empty(3)
-        out.flags.writeable = False
-        _tessarin.curve_dfs_days(curve, days, out)
+        _tessarin.curve_dfs_days(curve, days, read_only)
 
 
 # Swap analytics
