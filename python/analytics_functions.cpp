@@ -224,15 +224,20 @@ PyObject* curveDfsDays(PyObject* /*module*/, PyObject* args) {
     }
     BufferView input;
     BufferView output;
-    if (!input.acquire(days, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) ||
-        !output.acquire(out, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE)) {
-        return nullptr;
-    }
-    if (!hasFormat(input.view(), "lq") || !hasFormat(output.view(), "d") ||
-        input.view().len != output.view().len) {
+    const bool acquired = input.acquire(days, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) &&
+                          output.acquire(out, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE);
+    // A buffer of the wrong kind (read-only, strided, or none) is one error, whatever the
+    // exporter raised; running out of memory stays what it is.
+    if ((!acquired && PyErr_ExceptionMatches(PyExc_MemoryError) == 0) ||
+        (acquired && (!hasFormat(input.view(), "lq") || !hasFormat(output.view(), "d") ||
+                      input.view().len != output.view().len))) {
+        PyErr_Clear();
         PyErr_SetString(PyExc_TypeError,
                         "curve_dfs_days expects contiguous int64 day numbers and a writable "
                         "float64 buffer of the same length");
+        return nullptr;
+    }
+    if (!acquired) {
         return nullptr;
     }
     const bool done = runChecked([&] {
