@@ -357,7 +357,7 @@ class IRS(_Persistent):
     def _repr_html_(self) -> str:
         from ._html import swap_html
 
-        return swap_html(self, self._last_price)
+        return swap_html(self, getattr(self, "_last_price", None))
 
     def __repr__(self) -> str:
         return (f"<tessarin.IRS {self.id!r} {self.currency} {self.effective_date.isoformat()} "
