@@ -51,6 +51,14 @@ double thirty360(const Ymd& a, int day1, const Ymd& b, int day2) {
 
 } // namespace
 
+std::string DayCounter::knownNames() {
+    std::string names;
+    for (const auto& entry : dayCountNames) {
+        names += (names.empty() ? "" : ", ") + std::string(entry.second);
+    }
+    return names;
+}
+
 DayCounter::DayCounter(std::string_view name)
     : convention_(lookupConventionName(name, dayCountNames)) {}
 

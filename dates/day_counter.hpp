@@ -3,6 +3,7 @@
 #include "core/date.hpp"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tsr {
@@ -24,6 +25,9 @@ public:
     explicit DayCounter(Convention convention) : convention_(convention) {}
 
     Convention convention() const { return convention_; }
+
+    // The accepted names, comma separated, for error messages.
+    static std::string knownNames();
 
     // Negative when d2 is before d1.
     double fraction(date d1, date d2) const;

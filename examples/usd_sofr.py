@@ -1,11 +1,12 @@
-"""Bootstrap a USD SOFR curve from OIS quotes and price a 5-year swap on it.
+"""Bootstrap a USD SOFR curve from OIS quotes and price a 5-year swap on it:
+its value, par rate, annuity, DV01 and key-rate risk per 1bp.
 
 Run with `python examples/usd_sofr.py` after `pip install .`.
 """
 
 import datetime as dt
 
-import _tessarin
+import tessarin
 from tessarin.conventions import leg_conventions
 
 VALUE_DATE = dt.date(2026, 12, 8)
@@ -77,27 +78,50 @@ def table(title, headers, rows):
 
 
 def main():
-    curve = _tessarin.YieldCurve(CURVE)
+    curve = tessarin.YieldCurve(CURVE)
+    dates = curve.dates()
     table(
-        f"Curve {CURVE['id']} as of {VALUE_DATE.isoformat()}",
+        f"Curve {curve.id} as of {curve.value_date.isoformat()}",
         ["Tenor", "Quote %", "Pillar", "Zero rate %", "Discount factor"],
         [
-            (tenor, f"{quote:.4f}", d.isoformat(), f"{100 * r:.6f}", f"{curve.df(d):.10f}")
-            for (tenor, quote), d, r in zip(QUOTES, curve.dates(), curve.rates(), strict=True)
+            (tenor, f"{quote:.4f}", d.isoformat(), f"{100 * r:.6f}", f"{df:.10f}")
+            for (tenor, quote), d, r, df in zip(
+                QUOTES, dates, curve.rates(), curve.dfs(dates), strict=True
+            )
+        ],
+    )
+    in_two_years = dt.date(2028, 12, 8)
+    table(
+        "Rates read off the curve",
+        ["Zero rate 3Y %", "1Y forward in 2Y % (ACT/360)"],
+        [
+            (
+                f"{100 * curve.zero_rate(dt.date(2029, 12, 10)):.6f}",
+                f"{100 * curve.forward_rate(in_two_years, dt.date(2029, 12, 10)):.6f}",
+            )
         ],
     )
 
-    swap = _tessarin.IRS(SWAP)
+    swap = tessarin.IRS(SWAP)
+    ccy = swap.currency
     pv = swap.price(curve)
     table(
-        f"Swap {SWAP['id']}",
-        ["Leg1 PV", "Leg2 PV", "NPV"],
-        [[f"{pv[k]:,.2f}" for k in ("Leg1 PV", "Leg2 PV", "NPV")]],
+        f"Swap {swap.id} ({ccy})",
+        ["Leg1 PV", "Leg2 PV", "NPV", "Par rate %", "Annuity", "DV01 (per 1bp)"],
+        [
+            [f"{pv[k]:,.2f}" for k in ("Leg1 PV", "Leg2 PV", "NPV")]
+            + [
+                f"{100 * swap.par_rate(curve):.6f}",
+                f"{swap.annuity(curve):,.2f}",
+                f"{swap.dv01(curve):,.2f}",
+            ]
+        ],
     )
 
+    # The library's risk is per 1.00 of quote (percent); per 1bp is a hundredth of it.
     risk = swap.risk(curve)
     table(
-        "Key-rate risk (value change per 1bp move of each quote)",
+        f"Key-rate risk ({ccy} per 1bp rise of each quote)",
         ["Tenor", "Leg1", "Leg2", "Net"],
         [
             (t, f"{l1 / 100:,.2f}", f"{l2 / 100:,.2f}", f"{n / 100:,.2f}")

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace tsr {
 
@@ -120,6 +121,15 @@ date ProductInterestRateSwap::lastDate() const {
 
 ObjectTree ProductInterestRateSwap::requiredFixings(date asOf) const {
     ObjectTree result;
+    for (const FixingDays& leg : requiredFixingDays(asOf)) {
+        addVector(result, leg.index, leg.days);
+    }
+    return result;
+}
+
+std::vector<ProductInterestRateSwap::FixingDays>
+ProductInterestRateSwap::requiredFixingDays(date asOf) const {
+    std::vector<FixingDays> result;
     for (const auto& leg : legs_) {
         if (leg.isFixed) {
             continue;
@@ -133,12 +143,16 @@ ObjectTree ProductInterestRateSwap::requiredFixings(date asOf) const {
         const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
         const auto calendar = CalendarRepository::instance().get(index->calendar());
         std::vector<date> days;
+        if (asOf >= periodStart) {
+            // At most one entry per calendar day.
+            days.reserve(static_cast<std::size_t>((asOf - periodStart).days()) + 1);
+        }
         for (date d = periodStart; d <= asOf; d += boost::gregorian::days(1)) {
             if (calendar->isBusinessDay(d)) {
                 days.push_back(d);
             }
         }
-        addVector(result, index->id(), days);
+        result.push_back({index->id(), std::move(days)});
     }
     return result;
 }

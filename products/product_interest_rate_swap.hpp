@@ -46,6 +46,14 @@ public:
     // days from the start of that period through asOf, keyed by index name.
     ObjectTree requiredFixings(date asOf) const;
 
+    // The same walk as plain values, one entry per floating leg with a running period, leg 1
+    // first; large results (an asOf decades after the end) stay one date per day found.
+    struct FixingDays {
+        std::string index;
+        std::vector<date> days;
+    };
+    std::vector<FixingDays> requiredFixingDays(date asOf) const;
+
     // The unpriced schedule of both legs, "Leg1" and "Leg2".
     ObjectTree cashFlows() const;
 

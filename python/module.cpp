@@ -1,5 +1,6 @@
 #include "conventions/init_defaults.hpp"
 #include "python/analytic_risk_entry.hpp"
+#include "python/analytics_functions.hpp"
 #include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
@@ -35,7 +36,8 @@ PyMODINIT_FUNC PyInit__tessarin() {
         return nullptr;
     }
     // The module's own functions, beside its types.
-    for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::scenarioModuleFunctions()}) {
+    for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(),
+                                   tsr::scenarioModuleFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

@@ -36,4 +36,11 @@ PyRef newPyDate(const date& d) {
     return PyRef::steal(PyDate_FromDate(ymd.year, ymd.month, ymd.day));
 }
 
+PyRef newPyDate(int year, int month, int day) {
+    if (!datetimeReady()) {
+        return PyRef();
+    }
+    return PyRef::steal(PyDate_FromDate(year, month, day));
+}
+
 } // namespace tsr

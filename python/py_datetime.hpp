@@ -34,5 +34,6 @@ date pyDateToDate(PyObject* object);
 // A new datetime.date, made by the C API's constructor. Empty with a Python
 // error set on failure.
 PyRef newPyDate(const date& d);
+PyRef newPyDate(int year, int month, int day);
 
 } // namespace tsr

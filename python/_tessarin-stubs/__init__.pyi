@@ -5,6 +5,7 @@ them); failures in the library are raised as RuntimeError with its message.
 """
 
 import datetime
+from collections.abc import Sequence
 from typing import Any, TypedDict, final
 
 class _FixingSeries(TypedDict):
@@ -49,7 +50,9 @@ class IRS:
     def price(self, yield_curve: YieldCurve, fixings: _Fixings = ...) -> _PriceResult:
         """Return the net present value of the interest rate swap."""
     def risk(self, yield_curve: YieldCurve, fixings: _Fixings = ...) -> _RiskResult:
-        """Return the key rate sensitivities per leg of the interest rate swap."""
+        """Return the key rate sensitivities per leg of the interest rate swap.
+
+        Per 1.00 of each quote, that is per one percent (100bp) of quote."""
     def cashflows(
         self, yield_curve: YieldCurve = ..., fixings: _Fixings = ...
     ) -> _CashFlows:
@@ -93,3 +96,33 @@ class Book:
         """Priced periods of every trade, "offsets" per trade into the columns."""
     def trades(self) -> dict[str, Any]:
         """Per trade: "currency" of leg1, "paid" flags of both legs, build errors."""
+
+# Module functions: curve and swap analytics.
+
+def curve_zero_rate(curve: YieldCurve, date: datetime.date, /) -> float:
+    """Continuously compounded zero rate of the date on ACT/365F curve time, -ln(df)/t; on
+    and before the value date the rate up to the first pillar."""
+def curve_forward_rate(
+    curve: YieldCurve, start: datetime.date, end: datetime.date, day_count: str, /
+) -> float:
+    """Simply compounded forward rate (df(start)/df(end) - 1)/tau, tau under the named day
+    count. ValueError for an unknown day count or an end not after the start."""
+def curve_dfs(curve: YieldCurve, dates: Sequence[datetime.date], /) -> list[float]:
+    """Discount factors of a sequence of datetime.date, as a list of float equal to df date
+    by date."""
+def curve_dfs_days(curve: YieldCurve, days: Any, out: Any, /) -> None:
+    """Discount factors of int64 day numbers from 1970-01-01 (datetime64[D] viewed as int64),
+    written into the writable float64 buffer out of the same length."""
+def irs_par_rate(swap: IRS, curve: YieldCurve, fixings: _Fixings | None = None, /) -> float:
+    """The fixed rate (decimal) at which the swap's NPV is zero; with two floating legs, the
+    par margin of leg 2."""
+def irs_annuity(swap: IRS, curve: YieldCurve, fixings: _Fixings | None = None, /) -> float:
+    """PV of the fixed leg per unit of rate: the sum over unsettled periods of fraction x
+    notional x discount factor."""
+def irs_dv01(swap: IRS, curve: YieldCurve, fixings: _Fixings | None = None, /) -> float:
+    """NPV change for a one basis point rise of every curve quote: the central difference on
+    curves rebuilt from quotes moved by +-0.01 (percent)."""
+def irs_required_fixings(
+    swap: IRS, date: datetime.date, /
+) -> dict[str, list[datetime.date] | None] | None:
+    """The result of IRS.required_fixings, built without an intermediate tree."""

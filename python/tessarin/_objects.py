@@ -10,12 +10,14 @@ from typing import TYPE_CHECKING, Any, TypeVar
 
 import _tessarin
 
-from ._inputs import as_date, curve_input, fixings_input, jsonable, swap_input
+from ._inputs import InputError, as_date, curve_input, fixings_input, jsonable, swap_input
 from ._types import CashFlows, DateLike, Fixings, PathLike, PriceResult, RiskResult
 
 if TYPE_CHECKING:
     import datetime as dt
+    from collections.abc import Sequence
 
+    import numpy
     import pandas
     from matplotlib.figure import Figure
 
@@ -116,6 +118,61 @@ class YieldCurve(_Persistent):
         that make no pillar). Computed once per curve."""
         return _tessarin.yield_curve_jacobian(self._impl)
 
+    def zero_rate(self, date: DateLike) -> float:
+        """The continuously compounded zero rate (decimal) of `date` on the curve's
+        time, days from the value date over 365: -ln(df) / t. On and before the
+        value date it is the rate the curve holds up to its first pillar (its
+        short rate), so the result is continuous and never divides by zero."""
+        return _tessarin.curve_zero_rate(self._impl, as_date(date, "date"))
+
+    def forward_rate(self, start: DateLike, end: DateLike, *, day_count: str = "ACT/360") -> float:
+        """The simply compounded forward rate (decimal) from `start` to `end`:
+        (df(start) / df(end) - 1) / tau, tau the year fraction under `day_count`
+        (a name the library accepts: "Act/360", "Act/365F", "Act/Act", "30/360",
+        "30E/360", any letter case). Raises InputError for an unknown day count
+        or an `end` that is not after `start`."""
+        first, last = as_date(start, "start"), as_date(end, "end")
+        if last <= first:
+            raise InputError("end", f"the forward period must end after its start {first}, "
+                                    f"got {last}")
+        try:
+            return _tessarin.curve_forward_rate(self._impl, first, last, day_count)
+        except ValueError as error:
+            raise InputError("day_count", str(error)) from None
+
+    def dfs(self, dates: Sequence[DateLike] | numpy.ndarray) -> list[float] | numpy.ndarray:
+        """Discount factors of many dates in one call, each equal to `df` of its date.
+
+        A list or tuple (of dates or YYYY-MM-DD text) gives a list of floats; a
+        NumPy array (datetime64, or anything NumPy turns into datetime64[D], such
+        as a pandas DatetimeIndex) gives a float64 array of the same shape. The
+        time of day of a datetime is dropped, as in `df`.
+        """
+        if isinstance(dates, (list, tuple)):
+            try:
+                return _tessarin.curve_dfs(self._impl, dates)
+            except TypeError:
+                # Text, or something else that as_date names in its error.
+                days = [as_date(d, f"dates[{i}]") for i, d in enumerate(dates)]
+                return _tessarin.curve_dfs(self._impl, days)
+        if isinstance(dates, str):
+            raise InputError("dates", f"expected a list or an array of dates, got {dates!r}")
+        try:
+            import numpy as np
+        except ImportError as error:  # pragma: no cover - depends on the environment
+            raise ImportError("YieldCurve.dfs of an array needs numpy: "
+                              "pip install 'tessarin[numpy]'") from error
+        try:
+            days = np.ascontiguousarray(np.asarray(dates).astype("datetime64[D]"))
+        except (TypeError, ValueError) as error:
+            raise InputError("dates", f"expected dates: {error}") from None
+        values = np.empty(days.shape, dtype=np.float64)
+        try:
+            _tessarin.curve_dfs_days(self._impl, days.view(np.int64), values)
+        except ValueError as error:
+            raise InputError("dates", str(error)) from None
+        return values
+
     def to_frame(self) -> pandas.DataFrame:
         """The pillars as a DataFrame (needs pandas): "Tenor", "Quote",
         "Date" (datetime64), "Zero Rate" and "Discount Factor"."""
@@ -129,6 +186,11 @@ class YieldCurve(_Persistent):
         from .plot import plot_curve
 
         return plot_curve(self, path)
+
+    def _repr_html_(self) -> str:
+        from ._html import curve_html
+
+        return curve_html(self)
 
     def __repr__(self) -> str:
         return (f"<tessarin.YieldCurve {self.id!r} {self.currency} value date "
@@ -161,13 +223,16 @@ class IRS(_Persistent):
     Missing or malformed inputs raise RuntimeError with the library's message.
     """
 
-    __slots__ = ()
+    __slots__ = ("_last_price",)
     _impl: _tessarin.IRS
+    # The curve id and result of the latest `price`, shown in notebooks.
+    _last_price: tuple[str, PriceResult] | None
 
     def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None) -> None:
         data = swap_input(swap, generator)
         self._impl = _tessarin.IRS(data)
         self._input = data
+        self._last_price = None
 
     @property
     def id(self) -> str:
@@ -205,17 +270,20 @@ class IRS(_Persistent):
         negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
         needed when a floating period runs over the curve's value date.
         """
-        return self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
+        result = self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
+        self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
+        return result
 
     def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
              fixings: Fixings | None = None, *, method: str = "bump") -> RiskResult:
         """Return the key rate sensitivities per leg of the interest rate swap.
 
         {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
-        change per 1.00 move of its quote (quotes are in percent, so divide by
-        100 for one basis point). `method="bump"` bumps each quote and rebuilds
-        the curve; `method="analytic"` differentiates the price exactly and
-        multiplies by the curve's Jacobian (no finite-difference noise).
+        change per 1.00 of quote, that is per one percent (100bp): divide by 100
+        for one basis point; `risk_frame` and `plot_risk` show it per 1bp with the
+        currency. `method="bump"` bumps each quote and rebuilds the curve;
+        `method="analytic"` differentiates the price exactly and multiplies by the
+        curve's Jacobian (no finite-difference noise).
         """
         if method == "bump":
             return self._impl.risk(_native_curve(yield_curve), **_fixings_args(fixings))
@@ -242,14 +310,44 @@ class IRS(_Persistent):
         """Returns the fixing dates each floating index needs to price on `date`:
         the index business days from the start of the running period through
         `date`, e.g. {"SOFR": [...]}; None when no period is running."""
-        return self._impl.required_fixings(as_date(date, "date"))
+        return _tessarin.irs_required_fixings(self._impl, as_date(date, "date"))
+
+    def par_rate(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+                 fixings: Fixings | None = None) -> float:
+        """The fixed rate (decimal) at which the swap is worth zero on the curve,
+        from the pricing model's own leg values (a seasoned swap needs its
+        `fixings`, as in `price`). With two floating legs, the margin of leg2
+        that makes the NPV zero."""
+        return _tessarin.irs_par_rate(self._impl, _native_curve(yield_curve),
+                                      fixings_input(fixings))
+
+    def annuity(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+                fixings: Fixings | None = None) -> float:
+        """The PV of the fixed leg per unit of rate, positive for a positive
+        notional: the sum over periods paid after the value date of fraction x
+        notional x discount factor (with two floating legs, leg2's, per unit of
+        margin). A change dr of the fixed rate moves the NPV by annuity x dr."""
+        return _tessarin.irs_annuity(self._impl, _native_curve(yield_curve),
+                                     fixings_input(fixings))
+
+    def dv01(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
+             fixings: Fixings | None = None) -> float:
+        """The NPV change, in the swap's currency, for a 1bp rise of every quote
+        of the curve, with the sign of the change: (NPV(+1bp) - NPV(-1bp)) / 2 on
+        curves rebuilt from the moved quotes. The curve must have been built
+        from quotes."""
+        return _tessarin.irs_dv01(self._impl, _native_curve(yield_curve),
+                                  fixings_input(fixings))
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                    fixings: Fixings | None = None, *, method: str = "bump") -> pandas.DataFrame:
-        """`risk` as a DataFrame indexed by tenor (needs pandas)."""
+        """`risk` per 1bp as a DataFrame indexed by tenor (needs pandas): the PV
+        change for a 1bp rise of each quote, in the swap's currency, which the
+        frame's column axis names ("USD per 1bp") and `attrs` holds."""
         from .frames import risk_frame
 
-        return risk_frame(self.risk(yield_curve, fixings, method=method))
+        return risk_frame(self.risk(yield_curve, fixings, method=method),
+                          currency=self.currency)
 
     def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                         fixings: Fixings | None = None) -> dict[str, pandas.DataFrame]:
@@ -262,13 +360,19 @@ class IRS(_Persistent):
     def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                   fixings: Fixings | None = None, path: PathLike | None = None, *,
                   method: str = "bump") -> Figure:
-        """The key-rate risk ladder as bars (needs matplotlib); returns the
-        figure and, given `path`, saves it as PNG."""
+        """The key-rate risk ladder per 1bp, in the swap's currency, as bars
+        (needs matplotlib); returns the figure and, given `path`, saves it as PNG."""
         from .plot import plot_risk
 
         curve_id = yield_curve.id if isinstance(yield_curve, YieldCurve) else ""
         title = f"Key-rate risk of {self.id}" + (f" on {curve_id}" if curve_id else "")
-        return plot_risk(self.risk(yield_curve, fixings, method=method), path, title=title)
+        return plot_risk(self.risk(yield_curve, fixings, method=method), path, title=title,
+                         currency=self.currency)
+
+    def _repr_html_(self) -> str:
+        from ._html import swap_html
+
+        return swap_html(self, getattr(self, "_last_price", None))
 
     def __repr__(self) -> str:
         return (f"<tessarin.IRS {self.id!r} {self.currency} {self.effective_date.isoformat()} "

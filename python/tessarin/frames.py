@@ -43,12 +43,24 @@ def curve_frame(curve: YieldCurve) -> pd.DataFrame:
     return frame
 
 
-def risk_frame(risk: RiskResult | Mapping[str, list[Any]]) -> pd.DataFrame:
-    """The result of `IRS.risk` indexed by "Tenor", columns "Leg1", "Leg2"
-    and "Net" as floats (PV change per 1.00 move of each quote in percent)."""
-    return pd.DataFrame(
-        {name: pd.Series(risk[name], dtype="float64") for name in ("Leg1", "Leg2", "Net")},
+BASIS_POINTS_PER_QUOTE_UNIT = 100.0
+"""Curve quotes are in percent: `IRS.risk` per 1.00 of quote is per 100bp."""
+
+
+def risk_frame(risk: RiskResult | Mapping[str, list[Any]], *,
+               currency: str = "") -> pd.DataFrame:
+    """The result of `IRS.risk` per 1bp: indexed by "Tenor", columns "Leg1",
+    "Leg2" and "Net" as floats, each the PV change for a 1bp rise of that
+    quote (the risk per 1.00 of quote divided by 100). The column axis is
+    named "<currency> per 1bp" (plain "per 1bp" without a currency) and
+    ``frame.attrs`` holds {"unit": "per 1bp", "currency": currency}."""
+    frame = pd.DataFrame(
+        {name: pd.Series(risk[name], dtype="float64") / BASIS_POINTS_PER_QUOTE_UNIT
+         for name in ("Leg1", "Leg2", "Net")},
     ).set_axis(pd.Index(list(risk["Tenor"]), name="Tenor", dtype=object))
+    frame.columns.name = f"{currency} per 1bp".strip()
+    frame.attrs.update(unit="per 1bp", currency=currency)
+    return frame
 
 
 def cashflow_frames(cashflows: CashFlows | Mapping[str, Any]) -> dict[str, pd.DataFrame]:

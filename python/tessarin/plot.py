@@ -65,10 +65,10 @@ def plot_curve(curves: YieldCurve | Iterable[YieldCurve], path: PathLike | None 
 
 
 def plot_risk(risk: RiskResult | Mapping[str, Any], path: PathLike | None = None, *,
-              title: str = "Key-rate risk") -> Figure:
-    """The key-rate risk ladder of `IRS.risk`: the net PV change per 1.00 move
-    of each instrument's quote as bars, one per tenor, with the two legs
-    drawn as markers.
+              title: str = "Key-rate risk", currency: str = "") -> Figure:
+    """The key-rate risk ladder of `IRS.risk`, per 1bp: the net PV change for
+    a 1bp rise of each instrument's quote as bars, one per tenor, with the two
+    legs drawn as markers; `currency` goes into the axis label.
 
     Returns the figure; given `path`, also saves it as PNG.
     """
@@ -76,16 +76,20 @@ def plot_risk(risk: RiskResult | Mapping[str, Any], path: PathLike | None = None
     positions = range(len(tenors))
     figure = Figure(figsize=(max(6.0, 0.45 * len(tenors) + 2), 4.8), layout="constrained")
     axes = figure.subplots()
-    net = list(risk["Net"])
+    # The result is per 1.00 of quote (percent), that is per 100bp.
+    net = [value / 100.0 for value in risk["Net"]]
     colours = ["tab:green" if value >= 0 else "tab:red" for value in net]
     axes.bar(positions, net, color=colours)
-    leg1 = axes.plot(positions, list(risk["Leg1"]), "v", color="tab:blue", label="Leg1")
-    leg2 = axes.plot(positions, list(risk["Leg2"]), "^", color="tab:orange", label="Leg2")
+    leg1 = axes.plot(positions, [value / 100.0 for value in risk["Leg1"]], "v",
+                     color="tab:blue", label="Leg1")
+    leg2 = axes.plot(positions, [value / 100.0 for value in risk["Leg2"]], "^",
+                     color="tab:orange", label="Leg2")
     axes.axhline(0.0, color="black", linewidth=0.8)
     axes.set_xticks(list(positions), tenors, rotation=45 if len(tenors) > 12 else 0)
     axes.set_xlabel("Curve instrument (tenor)")
-    axes.set_ylabel("PV change per 1.00% quote move")
-    axes.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:,.0f}"))
+    unit = f" ({currency})" if currency else ""
+    axes.set_ylabel(f"PV change per 1bp quote rise{unit}")
+    axes.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:,.2f}"))
     axes.set_title(title)
     axes.grid(True, axis="y", alpha=0.3)
     axes.legend(handles=[Patch(color="tab:green", label="Net, gain"),

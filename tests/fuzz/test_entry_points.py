@@ -4,6 +4,7 @@ Each case mixes valid structure with hostile values and must end in a result
 or in a TypeError, RuntimeError or RecursionError with a message; a failed
 construction must leave no registry entry behind."""
 
+import array
 import datetime as dt
 import math
 
@@ -305,3 +306,52 @@ def test_required_fixings(swap, args, kwargs):
 def test_queries_of_an_unbuilt_swap_say_so(method):
     with pytest.raises(RuntimeError, match="interest rate swap is not initialised"):
         getattr(UNBUILT_SWAP, method)(CURVE)
+
+
+# Module functions: curve and swap analytics, each from valid arguments with one of them
+# replaced, or cut, or one added. A wrong value of a right type (a day count, a date that is no
+# date, a forward period that ends before it starts) may also be a ValueError.
+ANALYTICS = {
+    "curve_zero_rate": (CURVE, VALUE_DATE),
+    "curve_forward_rate": (CURVE, VALUE_DATE, dt.date(2030, 1, 2), "ACT/360"),
+    "curve_dfs": (CURVE, [VALUE_DATE, dt.date(2031, 5, 6)]),
+    "curve_dfs_days": (CURVE, array.array("q", [20_000, 0]), array.array("d", [0.0, 0.0])),
+    "irs_par_rate": (SWAP, CURVE, fixings_input()),
+    "irs_annuity": (SWAP, CURVE),
+    "irs_dv01": (SWAP, CURVE, None),
+    "irs_required_fixings": (SWAP, VALUE_DATE),
+}
+
+
+@given(st.sampled_from(sorted(ANALYTICS)), st.integers(0, 4),
+       mostly(st.sampled_from([CURVE, SWAP, UNBUILT_CURVE, UNBUILT_SWAP]), hostile, 20),
+       st.sampled_from(["replace", "replace", "keep", "cut", "add"]))
+@example("curve_forward_rate", 3, "XYZ", "replace")
+@example("curve_forward_rate", 2, VALUE_DATE, "replace")
+@example("curve_dfs", 1, [VALUE_DATE, "x"], "replace")
+@example("curve_dfs_days", 1, array.array("q", [-(2**63), 0]), "replace")
+@example("curve_dfs_days", 2, bytearray(16), "replace")
+@example("irs_dv01", 1, UNBUILT_CURVE, "replace")
+@example("irs_required_fixings", 1, dt.date(1399, 12, 31), "replace")
+def test_module_functions(name, position, value, how):
+    args = list(ANALYTICS[name])
+    position = min(position, len(args) - 1)
+    if how == "replace":
+        args[position] = value
+    elif how == "cut":
+        del args[position:]
+    elif how == "add":
+        args.append(value)
+    if name == "irs_required_fixings" and any(
+        isinstance(a, dt.date) and a.year > 2200 for a in args
+    ):
+        return  # one list entry per business day up to the date; see required_dates
+    try:
+        result = outcome(name, getattr(_tessarin, name), *args)
+    except ValueError as error:
+        assert str(error).strip()
+        return
+    if how == "keep":
+        assert not isinstance(result, BaseException)
+    if not isinstance(result, BaseException):
+        assert result is None or isinstance(result, float | list | dict)

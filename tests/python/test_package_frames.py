@@ -37,7 +37,9 @@ def test_risk_and_cashflow_frames_keep_every_value_with_proper_dtypes(priced):
     assert frame.index.name == "Tenor" and frame.index.tolist() == risk["Tenor"]
     assert list(frame.columns) == ["Leg1", "Leg2", "Net"]
     assert (frame.dtypes == "float64").all()
-    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")]
+    # Per 1bp: the risk per 1.00 of quote (percent) over 100.
+    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")] / 100
+    assert frame.columns.name == "USD per 1bp" and frame.attrs["currency"] == "USD"
 
     flows = swap.cashflows(curve, fixings)
     frames = swap.cashflow_frames(curve, fixings)

@@ -52,9 +52,10 @@ def test_risk_ladder_draws_one_bar_per_tenor(tmp_path, curves):
     figure = swap.plot_risk(curve, path=tmp_path / "risk.png")
     png_size(tmp_path / "risk.png")
     axes = figure.axes[0]
-    assert [p.get_height() for p in axes.patches] == pytest.approx(risk["Net"])
+    assert [p.get_height() for p in axes.patches] == pytest.approx([n / 100 for n in risk["Net"]])
     assert [t.get_text() for t in axes.get_xticklabels()] == risk["Tenor"]
-    assert axes.get_xlabel() and axes.get_ylabel() and "USD 5Y payer" in axes.get_title()
+    assert axes.get_ylabel() == "PV change per 1bp quote rise (USD)"
+    assert axes.get_xlabel() and "USD 5Y payer" in axes.get_title()
 
 
 def test_figures_are_not_saved_without_a_path(tmp_path, monkeypatch, curves):

@@ -59,6 +59,8 @@ def test_python_snippets_run_in_order(workdir, capsys):
     out = capsys.readouterr().out
     assert "<tessarin.YieldCurve 'USD SOFR' USD value date 2026-12-08, 6 pillars>" in out
     assert "2026-06-10 to 2026-12-08" in out
+    # The tour's swap is the curve's own 5Y instrument at 3.25%: its par rate is the quote.
+    assert "par rate 3.300000%" in out
     if importlib.util.find_spec("matplotlib"):
         for png in ("usd_curve.png", "usd_5y_risk.png", "all_curves.png"):
             assert (workdir / png).read_bytes()[:4] == b"\x89PNG"

@@ -1,0 +1,385 @@
+#include "python/analytics_functions.hpp"
+
+#include "curves/curve_rates.hpp"
+#include "curves/yield_curve.hpp"
+#include "pricing/swap_analytics.hpp"
+#include "products/product_interest_rate_swap.hpp"
+#include "python/entry_guard.hpp"
+#include "python/handle_registry.hpp"
+#include "python/py_datetime.hpp"
+#include "python/python_types.hpp"
+#include "python/swap_inputs.hpp"
+
+#include <boost/date_time/gregorian/gregorian.hpp>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tsr {
+
+namespace {
+
+std::shared_ptr<const YieldCurve> curveOf(PyObject* object) {
+    auto curve = resolveHandle<YieldCurve>(handleOf(object));
+    if (!curve) {
+        throw std::runtime_error("Error, the yield curve is not initialised.");
+    }
+    return curve;
+}
+
+std::shared_ptr<const ProductInterestRateSwap> swapOf(PyObject* object) {
+    auto swap = resolveHandle<ProductInterestRateSwap>(handleOf(object));
+    if (!swap) {
+        throw std::runtime_error("Error, the interest rate swap is not initialised.");
+    }
+    return swap;
+}
+
+// runGuarded, except that std::invalid_argument, which these functions throw for a wrong
+// argument value, becomes a ValueError.
+template <class F> bool runChecked(F&& body) {
+    return runGuarded([&] {
+        try {
+            body();
+        } catch (const std::invalid_argument& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+            throw PythonError();
+        }
+    });
+}
+
+template <class F> PyObject* floatResult(F&& compute) {
+    double value = 0.0;
+    if (!runChecked([&] { value = compute(); })) {
+        return nullptr;
+    }
+    return PyFloat_FromDouble(value);
+}
+
+// Holds a buffer for the length of a call.
+class BufferView {
+public:
+    BufferView() = default;
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+    ~BufferView() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+        }
+    }
+    bool acquire(PyObject* object, int flags) {
+        held_ = PyObject_GetBuffer(object, &view_, flags) == 0;
+        return held_;
+    }
+    const Py_buffer& view() const { return view_; }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// A native 8-byte item of the kind the format's last letter names ("q"/"l" integers, "d").
+bool hasFormat(const Py_buffer& view, std::string_view kinds) {
+    if (view.itemsize != 8 || view.format == nullptr) {
+        return false;
+    }
+    const std::string_view format(view.format);
+    if (format.empty() || format.size() > 2) {
+        return false;
+    }
+    if (format.size() == 2 && format[0] != '@' && format[0] != '=' && format[0] != '<') {
+        return false;
+    }
+    return kinds.find(format.back()) != std::string_view::npos;
+}
+
+// The date of a day number counted from 1970-01-01, as datetime64[D] holds it.
+date dateOfDayNumber(std::int64_t days, std::size_t position) {
+    static const date epoch(1970, 1, 1);
+    static const std::int64_t first = (date(1400, 1, 1) - epoch).days();
+    static const std::int64_t last = (date(9999, 12, 31) - epoch).days();
+    if (days < first || days > last) {
+        throw std::invalid_argument("Error, date " + std::to_string(position) +
+                                    (days == INT64_MIN ? std::string(" is not a date (NaT).")
+                                                       : " lies outside the years 1400 to 9999."));
+    }
+    return epoch + boost::gregorian::days(days);
+}
+
+// Dates in order mostly share their month with the one before, so the month is kept: reading
+// a datetime.date adds its day to the month's first day, and writing one takes the day from
+// the distance to it, without a calendar conversion for every date.
+class MonthCache {
+public:
+    date read(PyObject* object) {
+        const PyDateParts parts = pyDateParts(object);
+        if (parts.year != year_ || parts.month != month_ || first_.is_special()) {
+            first_ = date(parts.year, parts.month, 1); // years before 1400 throw here
+            year_ = parts.year;
+            month_ = parts.month;
+        }
+        return first_ + boost::gregorian::days(parts.day - 1);
+    }
+
+    PyRef write(const date& d) {
+        const auto n = static_cast<std::int64_t>(d.day_number());
+        if (first_.is_special() || n < firstNumber_ || n > lastNumber_) {
+            const auto ymd = d.year_month_day();
+            year_ = ymd.year;
+            month_ = ymd.month;
+            first_ = date(ymd.year, ymd.month, 1);
+            firstNumber_ = static_cast<std::int64_t>(first_.day_number());
+            lastNumber_ = firstNumber_ + first_.end_of_month().day() - 1;
+        }
+        return newPyDate(year_, month_, static_cast<int>(n - firstNumber_) + 1);
+    }
+
+private:
+    date first_;
+    int year_ = 0;
+    int month_ = 0;
+    std::int64_t firstNumber_ = 0;
+    std::int64_t lastNumber_ = -1;
+};
+
+PyObject* curveZeroRate(PyObject* /*module*/, PyObject* args) {
+    PyTypeObject* dateType = pyDateType();
+    PyObject* curve = nullptr;
+    PyObject* when = nullptr;
+    if (dateType == nullptr || PyArg_ParseTuple(args, "O!O!:curve_zero_rate", yieldCurveType(),
+                                                &curve, dateType, &when) == 0) {
+        return nullptr;
+    }
+    return floatResult([&] { return zeroRate(*curveOf(curve), pyDateToDate(when)); });
+}
+
+PyObject* curveForwardRate(PyObject* /*module*/, PyObject* args) {
+    PyTypeObject* dateType = pyDateType();
+    PyObject* curve = nullptr;
+    PyObject* start = nullptr;
+    PyObject* end = nullptr;
+    const char* dayCount = nullptr;
+    if (dateType == nullptr ||
+        PyArg_ParseTuple(args, "O!O!O!s:curve_forward_rate", yieldCurveType(), &curve, dateType,
+                         &start, dateType, &end, &dayCount) == 0) {
+        return nullptr;
+    }
+    return floatResult([&] {
+        const DayCounter counter = dayCounterNamed(dayCount);
+        return forwardRate(*curveOf(curve), pyDateToDate(start), pyDateToDate(end), counter);
+    });
+}
+
+PyObject* curveDfs(PyObject* /*module*/, PyObject* args) {
+    PyObject* curve = nullptr;
+    PyObject* dates = nullptr;
+    if (pyDateType() == nullptr ||
+        PyArg_ParseTuple(args, "O!O:curve_dfs", yieldCurveType(), &curve, &dates) == 0) {
+        return nullptr;
+    }
+    const PyRef items =
+        PyRef::steal(PySequence_Fast(dates, "curve_dfs expects a sequence of datetime.date"));
+    if (!items) {
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    runGuarded([&] {
+        const auto yieldCurve = curveOf(curve);
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+        PyObject** borrowed = PySequence_Fast_ITEMS(items.get());
+        PyRef list = PyRef::steal(PyList_New(n));
+        if (!list) {
+            throw PythonError();
+        }
+        MonthCache months;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (!isPyDate(borrowed[i])) {
+                // repr may run Python code; the item is held while it does.
+                const PyRef item = PyRef::borrow(borrowed[i]);
+                PyErr_Format(PyExc_TypeError, "curve_dfs: item %zd is not a datetime.date: %R", i,
+                             item.get());
+                throw PythonError();
+            }
+            PyObject* value = PyFloat_FromDouble(yieldCurve->df(months.read(borrowed[i])));
+            if (value == nullptr) {
+                throw PythonError();
+            }
+            PyList_SET_ITEM(list.get(), i, value);
+        }
+        result = list.release();
+    });
+    return result;
+}
+
+PyObject* curveDfsDays(PyObject* /*module*/, PyObject* args) {
+    PyObject* curve = nullptr;
+    PyObject* days = nullptr;
+    PyObject* out = nullptr;
+    if (PyArg_ParseTuple(args, "O!OO:curve_dfs_days", yieldCurveType(), &curve, &days, &out) == 0) {
+        return nullptr;
+    }
+    BufferView input;
+    BufferView output;
+    const bool acquired = input.acquire(days, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) &&
+                          output.acquire(out, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE);
+    // A buffer of the wrong kind (read-only, strided, or none) is one error, whatever the
+    // exporter raised; running out of memory stays what it is.
+    if ((!acquired && PyErr_ExceptionMatches(PyExc_MemoryError) == 0) ||
+        (acquired && (!hasFormat(input.view(), "lq") || !hasFormat(output.view(), "d") ||
+                      input.view().len != output.view().len))) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_TypeError,
+                        "curve_dfs_days expects contiguous int64 day numbers and a writable "
+                        "float64 buffer of the same length");
+        return nullptr;
+    }
+    if (!acquired) {
+        return nullptr;
+    }
+    const bool done = runChecked([&] {
+        const auto yieldCurve = curveOf(curve);
+        const auto count = static_cast<std::size_t>(input.view().len / 8);
+        const auto* dayNumbers = static_cast<const std::int64_t*>(input.view().buf);
+        auto* values = static_cast<double*>(output.view().buf);
+        std::exception_ptr failure;
+        // The curve is immutable and held here; the loop touches no Python object.
+        Py_BEGIN_ALLOW_THREADS;
+        try {
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = yieldCurve->df(dateOfDayNumber(dayNumbers[i], i));
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        Py_END_ALLOW_THREADS;
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    });
+    return done ? Py_NewRef(Py_None) : nullptr;
+}
+
+// irs_par_rate, irs_annuity and irs_dv01 take (swap, curve[, fixings]) and price on the one
+// curve, as IRS.price does.
+template <double (*analytic)(const std::shared_ptr<const Product>&, CurveMap&, const FixingsMap&)>
+PyObject* swapAnalytic(PyObject* /*module*/, PyObject* args) {
+    PyObject* swap = nullptr;
+    PyObject* curve = nullptr;
+    PyObject* fixings = Py_None;
+    if (PyArg_ParseTuple(args, "O!O!|O", interestRateSwapType(), &swap, yieldCurveType(), &curve,
+                         &fixings) == 0) {
+        return nullptr;
+    }
+    if (fixings != Py_None && !PyDict_Check(fixings)) {
+        PyErr_SetString(PyExc_TypeError, "fixings must be a dict or None");
+        return nullptr;
+    }
+    return floatResult([&] {
+        const auto product = swapOf(swap);
+        const auto yieldCurve = curveOf(curve);
+        CurveMap curves = singleCurveMap(*product, *yieldCurve);
+        const FixingsMap fixingsMap = fixings != Py_None ? transformFixings(fixings) : FixingsMap();
+        return analytic(product, curves, fixingsMap);
+    });
+}
+
+double annuityIgnoringFixings(const std::shared_ptr<const Product>& product, CurveMap& curves,
+                              const FixingsMap& /*fixings*/) {
+    return annuity(product, curves);
+}
+
+// The days straight into a list of datetime.date; an empty walk is None, as the tree gives.
+PyRef dateList(const std::vector<date>& days) {
+    if (days.empty()) {
+        return PyRef::borrow(Py_None);
+    }
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(days.size())));
+    if (!list) {
+        throw PythonError();
+    }
+    MonthCache months;
+    for (std::size_t i = 0; i < days.size(); ++i) {
+        PyRef item = months.write(days[i]);
+        if (!item) {
+            throw PythonError();
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return list;
+}
+
+PyObject* swapRequiredFixings(PyObject* /*module*/, PyObject* args) {
+    PyTypeObject* dateType = pyDateType();
+    PyObject* swap = nullptr;
+    PyObject* when = nullptr;
+    if (dateType == nullptr ||
+        PyArg_ParseTuple(args, "O!O!:irs_required_fixings", interestRateSwapType(), &swap, dateType,
+                         &when) == 0) {
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    runGuarded([&] {
+        const auto legs = swapOf(swap)->requiredFixingDays(pyDateToDate(when));
+        if (legs.empty()) {
+            result = Py_NewRef(Py_None);
+            return;
+        }
+        PyRef dict = PyRef::steal(PyDict_New());
+        if (!dict) {
+            throw PythonError();
+        }
+        // A second leg on the same index replaces the first, as in the dict of the tree.
+        for (const auto& leg : legs) {
+            const PyRef days = dateList(leg.days);
+            if (PyDict_SetItemString(dict.get(), leg.index.c_str(), days.get()) < 0) {
+                throw PythonError();
+            }
+        }
+        result = dict.release();
+    });
+    return result;
+}
+
+PyMethodDef functionTable[] = {
+    {"curve_zero_rate", methodFunction(curveZeroRate), METH_VARARGS,
+     "curve_zero_rate(curve, date, /)\n--\n\nContinuously compounded zero rate of the date on "
+     "ACT/365F curve time, -ln(df)/t; on and before the value date the rate up to the first "
+     "pillar."},
+    {"curve_forward_rate", methodFunction(curveForwardRate), METH_VARARGS,
+     "curve_forward_rate(curve, start, end, day_count, /)\n--\n\nSimply compounded forward "
+     "rate (df(start)/df(end) - 1)/tau, tau under the named day count. ValueError for an "
+     "unknown day count or an end not after the start."},
+    {"curve_dfs", methodFunction(curveDfs), METH_VARARGS,
+     "curve_dfs(curve, dates, /)\n--\n\nDiscount factors of a sequence of datetime.date, as "
+     "a list of float equal to df date by date."},
+    {"curve_dfs_days", methodFunction(curveDfsDays), METH_VARARGS,
+     "curve_dfs_days(curve, days, out, /)\n--\n\nDiscount factors of int64 day numbers from "
+     "1970-01-01 (datetime64[D] viewed as int64), written into the writable float64 buffer "
+     "out of the same length. Returns None."},
+    {"irs_par_rate", methodFunction(swapAnalytic<parRate>), METH_VARARGS,
+     "irs_par_rate(swap, curve, fixings=None, /)\n--\n\nThe fixed rate (decimal) at which the "
+     "swap's NPV is zero; with two floating legs, the par margin of leg 2."},
+    {"irs_annuity", methodFunction(swapAnalytic<annuityIgnoringFixings>), METH_VARARGS,
+     "irs_annuity(swap, curve, fixings=None, /)\n--\n\nPV of the fixed leg per unit of rate: "
+     "the sum over unsettled periods of fraction x notional x discount factor."},
+    {"irs_dv01", methodFunction(swapAnalytic<dv01>), METH_VARARGS,
+     "irs_dv01(swap, curve, fixings=None, /)\n--\n\nNPV change for a one basis point rise of "
+     "every curve quote: the central difference on curves rebuilt from quotes moved by "
+     "+-0.01 (percent)."},
+    {"irs_required_fixings", methodFunction(swapRequiredFixings), METH_VARARGS,
+     "irs_required_fixings(swap, date, /)\n--\n\nThe result of IRS.required_fixings, built "
+     "without an intermediate tree: {index: [datetime.date, ...]} or None."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+} // namespace
+
+PyMethodDef* analyticsFunctions() {
+    return functionTable;
+}
+
+} // namespace tsr
