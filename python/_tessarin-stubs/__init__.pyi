@@ -126,3 +126,22 @@ def irs_required_fixings(
     swap: IRS, date: datetime.date, /
 ) -> dict[str, list[datetime.date] | None] | None:
     """The result of IRS.required_fixings, built without an intermediate tree."""
+
+def scenario_engine(
+    swaps: list[IRS],
+    trade_curves: list[int],
+    curves: list[YieldCurve],
+    fixings: _Fixings | None = None,
+) -> tuple[object, list[float], list[str | None]]:
+    """Prices swaps on their base curves for scenario revaluation: (engine, base NPVs,
+    per-swap error or None)."""
+
+def revalue_scenarios(
+    engine: object,
+    scenarios: list[list[list[float] | None]],
+    first: int = 0,
+    last: int = -1,
+    threads: int = 1,
+) -> tuple[bytes, list[tuple[int, int, str]]]:
+    """PnL of swaps [first, last) under scenarios of moved quotes: (float64 bytes, scenarios x
+    swaps, NaN where not priced; the curves that did not build)."""
