@@ -1,5 +1,6 @@
 #include "conventions/init_defaults.hpp"
 #include "python/entry_guard.hpp"
+#include "python/input_checks.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
 
@@ -27,7 +28,8 @@ PyMODINIT_FUNC PyInit__tessarin() {
     if (!module ||
         PyModule_AddObjectRef(module.get(), "YieldCurve", reinterpret_cast<PyObject*>(curveType)) <
             0 ||
-        PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0) {
+        PyModule_AddObjectRef(module.get(), "IRS", reinterpret_cast<PyObject*>(swapType)) < 0 ||
+        PyModule_AddFunctions(module.get(), tsr::inputCheckFunctions()) < 0) {
         return nullptr;
     }
     if (!tsr::runGuarded([] { initDefaults(); })) {

@@ -4,18 +4,30 @@ from __future__ import annotations
 
 import copy
 import json
+import datetime as dt
 from collections.abc import Mapping
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, TypeVar
 
 import _tessarin
 
-from ._inputs import as_date, curve_input, fixings_input, jsonable, swap_input
-from ._types import CashFlows, DateLike, Fixings, PathLike, PriceResult, RiskResult
+from ._fixings import Fixings
+from ._inputs import (
+    as_date,
+    check_curve,
+    check_pairing,
+    check_swap,
+    coverage,
+    explain_bootstrap,
+    jsonable,
+    swap_input,
+)
+from .conventions import INDICES
+from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult
+
+FixingsLike = Fixings | Mapping[str, Any]
 
 if TYPE_CHECKING:
-    import datetime as dt
-
     import pandas
     from matplotlib.figure import Figure
 
@@ -25,8 +37,9 @@ _Self = TypeVar("_Self", bound="_Persistent")
 class _Persistent:
     """Keeps the input dict, and rebuilds from it for pickle, copy and JSON."""
 
-    __slots__ = ("_impl", "_input")
+    __slots__ = ("_impl", "_input", "_strict")
     _input: dict[str, Any]
+    _strict: bool
 
     def to_dict(self) -> dict[str, Any]:
         """A deep copy of the input this object was built from (dates as `datetime.date`)."""
@@ -52,9 +65,13 @@ class _Persistent:
 
     def __reduce__(self) -> tuple[Any, ...]:
         # The library object cannot be pickled; the input rebuilds it.
-        return (type(self), (self._input,))
+        return (_rebuild, (type(self), self._input, self._strict))
 
-    def __init__(self, data: Mapping[str, Any]) -> None: ...
+    def __init__(self, data: Mapping[str, Any], *, strict: bool = True) -> None: ...
+
+
+def _rebuild(cls: type[_Self], data: dict[str, Any], strict: bool) -> _Self:
+    return cls(data, strict=strict)
 
 
 class YieldCurve(_Persistent):
@@ -66,16 +83,28 @@ class YieldCurve(_Persistent):
     equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),
     "quote" (par rate in percent) and "in use" (bool).
 
-    Bootstrap failures raise RuntimeError with the library's message.
+    Input problems raise `tessarin.InputError` naming the key; a generator of
+    another currency does too, or only warns with ``strict=False``. Bootstrap
+    failures raise RuntimeError with the library's message, led by the
+    instrument that fails.
     """
 
     __slots__ = ()
     _impl: _tessarin.YieldCurve
 
-    def __init__(self, curve: Mapping[str, Any]) -> None:
-        data = curve_input(curve)
-        self._impl = _tessarin.YieldCurve(data)
-        self._input = data
+    def __init__(self, curve: Mapping[str, Any], *, strict: bool = True) -> None:
+        data = check_curve(curve, "", strict)
+        try:
+            self._impl = _tessarin.YieldCurve(data)
+        except RuntimeError as error:
+            raise RuntimeError(explain_bootstrap(data, error)) from None
+        self._input, self._strict = data, strict
+        self._check_coverage("the curve")
+
+    def _check_coverage(self, what: str) -> None:
+        dates = self._impl.dates()
+        if dates:
+            coverage(_curve_calendars(self._input), max(dates), what)
 
     @property
     def id(self) -> str:
@@ -129,13 +158,37 @@ class YieldCurve(_Persistent):
                 f"{self.value_date.isoformat()}, {len(self._impl.dates())} pillars>")
 
 
-def _native_curve(curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
-    return curve._impl if isinstance(curve, YieldCurve) else curve
+def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:
+    from .conventions import listing
+
+    names = set(curve["instruments"]["generator"])
+    found = []
+    for g in listing()["generators"]:
+        if g["name"] in names:
+            found.append(g.get("calendar", ""))
+            for leg in ("leg1", "leg2"):
+                found += [(g.get(leg) or {}).get(key, "") for key in _LEG_CALENDARS]
+    return found
 
 
-def _fixings_args(fixings: Mapping[str, Any] | None) -> dict[str, Any]:
-    data = fixings_input(fixings)
-    return {} if data is None else {"fixings": data}
+_LEG_CALENDARS = ("calendar", "accrual calendar", "pay calendar")
+
+
+def _weekdays_after(day: dt.date, count: int) -> dt.date:
+    """About the last date a schedule ending on `day` reads: the end rolled
+    past a weekend, then the payment lag; holidays aside."""
+    while day.weekday() >= 5:
+        day += dt.timedelta(days=1)
+    for _ in range(max(count, 0)):
+        day += dt.timedelta(days=1)
+        while day.weekday() >= 5:
+            day += dt.timedelta(days=1)
+    return day
+
+
+def _fixings_args(fixings: FixingsLike | None) -> dict[str, Any]:
+    checked = Fixings.of(fixings)
+    return {} if checked is None else {"fixings": checked.native}
 
 
 class IRS(_Persistent):
@@ -152,16 +205,32 @@ class IRS(_Persistent):
     conventions fill the leg keys the dict leaves out: leg1 fixed and paid,
     leg2 floating on the generator's index and received, unless given.
 
-    Missing or malformed inputs raise RuntimeError with the library's message.
+    Missing or malformed inputs raise `tessarin.InputError` naming the key; so
+    does a rate that looks like percent (3.3 for 0.033), unless
+    ``strict=False``, which only warns.
     """
 
     __slots__ = ()
     _impl: _tessarin.IRS
 
-    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None) -> None:
-        data = swap_input(swap, generator)
+    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None,
+                 strict: bool = True) -> None:
+        data = check_swap(swap_input(swap, generator), "", strict)
         self._impl = _tessarin.IRS(data)
-        self._input = data
+        self._input, self._strict = data, strict
+        self._check_coverage("the swap's schedule")
+
+    def _check_coverage(self, what: str) -> None:
+        legs = [self._input[leg] for leg in ("leg1", "leg2")]
+        last = _weekdays_after(self.termination_date, max(leg["pay lag"] for leg in legs))
+        coverage([leg[key] for leg in legs for key in _LEG_CALENDARS], last, what)
+
+    def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
+        # A wrapped curve knows its currency and index: the swap must match them.
+        if isinstance(yield_curve, YieldCurve):
+            check_pairing(self._input, yield_curve._input, "", self._strict)
+            return yield_curve._impl
+        return yield_curve
 
     @property
     def id(self) -> str:
@@ -192,27 +261,32 @@ class IRS(_Persistent):
         return self._impl
 
     def price(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-              fixings: Fixings | None = None) -> PriceResult:
+              fixings: FixingsLike | None = None) -> PriceResult:
         """Return the net present value of the interest rate swap.
 
         {"Leg1 PV", "Leg2 PV", "NPV"}: received legs count positive, paid legs
         negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
         needed when a floating period runs over the curve's value date.
         """
-        return self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
+        return self._impl.price(self._on(yield_curve), **_fixings_args(fixings))
 
     def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-             fixings: Fixings | None = None) -> RiskResult:
+             fixings: FixingsLike | None = None) -> RiskResult:
         """Return the key rate sensitivities per leg of the interest rate swap.
 
         {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
         change per 1.00 move of its quote (quotes are in percent, so divide by
         100 for one basis point), found by bumping the quote and rebuilding.
         """
-        return self._impl.risk(_native_curve(yield_curve), **_fixings_args(fixings))
+        native = self._on(yield_curve)
+        # Every bumped curve rebuilds the instruments' schedules, and reprices the swap's.
+        self._check_coverage("the risk computation")
+        if isinstance(yield_curve, YieldCurve):
+            yield_curve._check_coverage("the risk computation")
+        return self._impl.risk(native, **_fixings_args(fixings))
 
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
-                  fixings: Fixings | None = None) -> CashFlows:
+                  fixings: FixingsLike | None = None) -> CashFlows:
         """Returns the cash flows of both legs.
 
         {"Leg1": table, "Leg2": table}, each table a dict of equal-length
@@ -222,24 +296,28 @@ class IRS(_Persistent):
         """
         args = _fixings_args(fixings)
         if yield_curve is not None:
-            args["yield_curve"] = _native_curve(yield_curve)
+            args["yield_curve"] = self._on(yield_curve)
         return self._impl.cashflows(**args)
 
     def required_fixings(self, date: DateLike) -> dict[str, list[dt.date]] | None:
         """Returns the fixing dates each floating index needs to price on `date`:
         the index business days from the start of the running period through
         `date`, e.g. {"SOFR": [...]}; None when no period is running."""
-        return self._impl.required_fixings(as_date(date, "date"))
+        on = as_date(date, "date")
+        indices = [self._input[leg].get("index") for leg in ("leg1", "leg2")
+                   if not self._input[leg]["is fixed"]]
+        coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates")
+        return self._impl.required_fixings(on)
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                   fixings: Fixings | None = None) -> pandas.DataFrame:
+                   fixings: FixingsLike | None = None) -> pandas.DataFrame:
         """`risk` as a DataFrame indexed by tenor (needs pandas)."""
         from .frames import risk_frame
 
         return risk_frame(self.risk(yield_curve, fixings))
 
     def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                        fixings: Fixings | None = None) -> dict[str, pandas.DataFrame]:
+                        fixings: FixingsLike | None = None) -> dict[str, pandas.DataFrame]:
         """`cashflows` as one DataFrame per leg, {"Leg1": ..., "Leg2": ...}
         (needs pandas); date columns are datetime64, the others floats."""
         from .frames import cashflow_frames
@@ -247,7 +325,7 @@ class IRS(_Persistent):
         return cashflow_frames(self.cashflows(yield_curve, fixings))
 
     def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                  fixings: Fixings | None = None, path: PathLike | None = None) -> Figure:
+                  fixings: FixingsLike | None = None, path: PathLike | None = None) -> Figure:
         """The key-rate risk ladder as bars (needs matplotlib); returns the
         figure and, given `path`, saves it as PNG."""
         from .plot import plot_risk

@@ -8,6 +8,7 @@ import datetime as dt
 import io
 import json
 import sys
+import warnings
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
 from importlib import resources
@@ -15,7 +16,8 @@ from pathlib import Path
 from typing import IO, Any
 
 from . import __version__
-from ._inputs import InputError, jsonable
+from ._fixings import Fixings
+from ._inputs import CalendarCoverageWarning, InputError, check_pairing, jsonable, relocate
 from ._objects import IRS, YieldCurve
 from ._types import CashFlows, PriceResult, RiskResult
 from .conventions import CALENDARS, GENERATORS, INDICES
@@ -146,6 +148,10 @@ def build_parser() -> argparse.ArgumentParser:
     price.add_argument("--plot", metavar="OUT.png",
                        help="also draw the zero rates and discount factors of the curves "
                             "into a PNG file (needs matplotlib)")
+    price.add_argument("--no-strict", dest="strict", action="store_false",
+                       help="only warn about inputs that look wrong but can be used: rates "
+                            "in percent, a trade on a curve of another currency or index, "
+                            "unknown keys")
     price.add_argument("--demo", action="store_true",
                        help="use the bundled example market, trades and fixings (six "
                             "currencies, two seasoned swaps)")
@@ -165,17 +171,34 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line; returns the exit status."""
     parser = build_parser()
     args = parser.parse_args(argv)
-    try:
-        return int(args.run(parser, args))
-    except InputError as error:
-        print(f"tessarin: error: {error}", file=sys.stderr)
-        return EXIT_BAD_INPUT
-    except KeyboardInterrupt:
-        return 130
-    except BrokenPipeError:
-        # The reader went away (e.g. `| head`); say nothing more.
-        sys.stderr.close()
-        return EXIT_OK
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = _warning_printer()
+        try:
+            return int(args.run(parser, args))
+        except InputError as error:
+            print(f"tessarin: error: {error}", file=sys.stderr)
+            return EXIT_BAD_INPUT
+        except KeyboardInterrupt:
+            return 130
+        except BrokenPipeError:
+            # The reader went away (e.g. `| head`); say nothing more.
+            sys.stderr.close()
+            return EXIT_OK
+
+
+def _warning_printer() -> Any:
+    """Prints each warning once, on one line; a calendar's coverage once per run."""
+    printed: set[Any] = set()
+
+    def show(message: Warning | str, category: type[Warning], *args: Any, **kwargs: Any) -> None:
+        key = (category, message.calendar) if isinstance(message, CalendarCoverageWarning) \
+            else str(message)
+        if key not in printed:
+            printed.add(key)
+            print(f"tessarin: warning: {' '.join(str(message).split())}", file=sys.stderr)
+
+    return show
 
 
 # tessarin conventions
@@ -185,7 +208,7 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
         document = {
             "generators": [asdict(g) for g in GENERATORS.values()],
             "indices": [asdict(i) for i in INDICES.values()],
-            "calendars": [asdict(c) for c in CALENDARS.values()],
+            "calendars": [{**asdict(c), "weekend": list(c.weekend)} for c in CALENDARS.values()],
         }
         print(json.dumps(document, indent=2))
         return EXIT_OK
@@ -199,8 +222,9 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
                   [[i.name, i.currency, i.calendar, i.day_count] for i in INDICES.values()],
                   numeric=()),
            _table("Holiday calendars (join names with commas for a union, e.g. \"US,EN\")",
-                  ["Calendar", "Holidays listed for", "Description"],
-                  [[c.name, c.years, c.description] for c in CALENDARS.values()], numeric=())]
+                  ["Calendar", "Holidays listed for", "Weekend", "Description"],
+                  [[c.name, c.years, ", ".join(c.weekend), c.description]
+                   for c in CALENDARS.values()], numeric=())]
     print("\n\n".join(out))
     return EXIT_OK
 
@@ -220,18 +244,24 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
         except ImportError as error:
             raise InputError("--plot", str(error)) from None
 
-    curves = load_market(args.market)
-    trades = load_trades(args.trades)
-    fixings = load_fixings(args.fixings) if args.fixings else None
-    known = [curve["id"] for curve in curves]
+    curves = load_market(args.market, strict=args.strict)
+    trades = load_trades(args.trades, strict=args.strict)
+    fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
+    known = {curve["id"]: curve for curve in curves}
     for trade in trades:
+        subject = f"trade {trade.swap['id']!r}"
         if trade.curve not in known:
             raise InputError(f"{trade.where}.curve",
                              f"unknown curve {trade.curve!r} (the market has: {', '.join(known)})",
-                             str(args.trades))
+                             str(args.trades), subject)
+        try:
+            check_pairing(trade.swap, known[trade.curve], trade.where, args.strict)
+        except InputError as error:
+            raise relocate(error, str(args.trades), subject) from None
 
     run = price_all(curves, trades, fixings, risk=args.risk, cashflows=args.cashflows,
-                    market_source=str(args.market), trades_source=str(args.trades))
+                    market_source=str(args.market), trades_source=str(args.trades),
+                    strict=args.strict)
     if args.plot is not None and run.curves:
         from .plot import plot_curve
 
@@ -249,15 +279,18 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     return EXIT_FAILURES if run.failures else EXIT_OK
 
 
-def price_all(curves: list[dict[str, Any]], trades: list[Trade], fixings: dict[str, Any] | None,
-              *, risk: bool = False, cashflows: bool = False, market_source: str = "",
-              trades_source: str = "", stream: IO[str] | None = None) -> Run:
+def price_all(curves: list[dict[str, Any]], trades: list[Trade],
+              fixings: Fixings | dict[str, Any] | None, *, risk: bool = False,
+              cashflows: bool = False, market_source: str = "", trades_source: str = "",
+              stream: IO[str] | None = None, strict: bool = True) -> Run:
     """Build the curves, then price each trade on its curve, collecting failures."""
     run = Run()
+    # Checked once for the whole run, not once per trade and call.
+    fixings = Fixings.of(fixings)
     built: dict[str, YieldCurve] = {}
     for i, curve in enumerate(curves):
         try:
-            built[curve["id"]] = YieldCurve(curve)
+            built[curve["id"]] = YieldCurve(curve, strict=strict)
             run.curves.append(built[curve["id"]])
         except RuntimeError as error:
             run.failed_curves.add(curve["id"])
@@ -274,20 +307,20 @@ def price_all(curves: list[dict[str, Any]], trades: list[Trade], fixings: dict[s
             else:
                 on = built[trade.curve]
                 try:
-                    run.results.append(_price_one(trade, on, fixings, risk, cashflows))
+                    run.results.append(_price_one(trade, on, fixings, risk, cashflows, strict))
                 except RuntimeError as error:
                     run.failures.append(Failure("trade", swap_id, where,
-                                                str(error) + _fixings_hint(trade, on)))
+                                                str(error) + _fixings_hint(trade, on, strict)))
             progress.step()
     finally:
         progress.close()
     return run
 
 
-def _fixings_hint(trade: Trade, curve: YieldCurve) -> str:
+def _fixings_hint(trade: Trade, curve: YieldCurve, strict: bool) -> str:
     """For a missing fixing, the dates the trade needs on the curve's value date."""
     try:
-        needed = IRS(trade.swap).required_fixings(curve.value_date) or {}
+        needed = IRS(trade.swap, strict=strict).required_fixings(curve.value_date) or {}
     except RuntimeError:
         return ""
     hints = [f"{index} on {len(dates)} dates from {dates[0].isoformat()} to "
@@ -295,9 +328,9 @@ def _fixings_hint(trade: Trade, curve: YieldCurve) -> str:
     return f" (the trade needs fixings of {'; '.join(hints)}: see --fixings)" if hints else ""
 
 
-def _price_one(trade: Trade, curve: YieldCurve, fixings: dict[str, Any] | None, risk: bool,
-               cashflows: bool) -> Priced:
-    swap = IRS(trade.swap)
+def _price_one(trade: Trade, curve: YieldCurve, fixings: Fixings | None, risk: bool,
+               cashflows: bool, strict: bool) -> Priced:
+    swap = IRS(trade.swap, strict=strict)
     result = Priced(trade, swap, swap.price(curve, fixings))
     if risk:
         result.risk = swap.risk(curve, fixings)

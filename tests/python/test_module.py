@@ -8,9 +8,9 @@ import _tessarin
 from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_input
 
 
-def test_module_offers_exactly_the_two_types():
+def test_module_offers_the_two_types_and_the_input_functions():
     public = sorted(name for name in vars(_tessarin) if not name.startswith("__"))
-    assert public == ["IRS", "YieldCurve"]
+    assert public == ["IRS", "YieldCurve", "check_input", "conventions", "register_calendar"]
     assert _tessarin.__doc__ is None
     assert _tessarin.YieldCurve.__module__ == "_tessarin"
 
