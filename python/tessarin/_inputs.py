@@ -218,7 +218,9 @@ def _library(kind: str, value: Any, path: str, what: str) -> Any:
 
 def _value(value: Any, path: str, kind: str, what: str) -> Any:
     # Values of the expected Python type read as they are; anything else goes to the library.
-    if kind == "number" and type(value) in (float, int):
+    if kind == "number" and (type(value) is float
+                             or (type(value) is int and -2**63 <= value < 2**63)):
+        # The library holds whole numbers as 64-bit integers.
         result: Any = float(value)
     elif kind == "text" and isinstance(value, str):
         result = value
@@ -299,7 +301,8 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
         used = rows["in use"][i] = _value(rows["in use"][i], key_path(columns["in use"], i),
                                           "bool", "true or false")
         quote = rows["quote"][i]
-        if used or type(quote) not in (float, int):
+        if used or not (type(quote) is float
+                        or (type(quote) is int and -2**63 <= quote < 2**63)):
             # Unused rows may carry anything the library reads as a number, even nan.
             rows["quote"][i] = _value(quote, key_path(columns["quote"], i), "number",
                                       "a quote in percent")
@@ -337,7 +340,8 @@ def check_swap(swap: Any, path: str = "", strict: bool = True,
         check.keys(legs, leg_path, LEG_KEYS)
         for key in LEG_TEXT_KEYS:
             legs[key] = _get(legs, key, leg_path, "text", "a text")
-        for key in ("calendar", "accrual calendar", "pay calendar"):
+        # The leg's own "calendar" is read but never used: only these two roll dates.
+        for key in ("accrual calendar", "pay calendar"):
             _calendar(legs[key], key_path(leg_path, key))
         _tenor(legs["frequency"], key_path(leg_path, "frequency"))
         _named("day count", legs["day count convention"],
@@ -465,9 +469,11 @@ def read_json(path: PathLike) -> Any:
         return json.loads(text)
     except json.JSONDecodeError as error:
         where = f"line {error.lineno} column {error.colno}"
-        if not text[error.pos:].strip():
-            raise InputError("", f"the file ends at {where} before its JSON document is "
-                                 f"complete; is it truncated?", source) from None
+        rest = text[error.pos:]
+        if not rest.strip() or (error.msg.startswith("Unterminated string")
+                                and rest.count('"') == 1):
+            raise InputError("", f"the JSON document stops before its end (at {where}); is "
+                                 f"the file truncated?", source) from None
         raise InputError(where, f"malformed JSON ({error.msg})", source) from None
 
 

@@ -165,24 +165,28 @@ def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:
     found = []
     for g in listing()["generators"]:
         if g["name"] in names:
+            # The spot lag, then the legs' schedules.
             found.append(g.get("calendar", ""))
             for leg in ("leg1", "leg2"):
                 found += [(g.get(leg) or {}).get(key, "") for key in _LEG_CALENDARS]
     return found
 
 
-_LEG_CALENDARS = ("calendar", "accrual calendar", "pay calendar")
+# The calendars a leg's schedule rolls its dates on.
+_LEG_CALENDARS = ("accrual calendar", "pay calendar")
 
 
 def _weekdays_after(day: dt.date, count: int) -> dt.date:
     """About the last date a schedule ending on `day` reads: the end rolled
     past a weekend, then the payment lag; holidays aside."""
-    while day.weekday() >= 5:
-        day += dt.timedelta(days=1)
-    for _ in range(max(count, 0)):
-        day += dt.timedelta(days=1)
-        while day.weekday() >= 5:
-            day += dt.timedelta(days=1)
+    count = max(count, 0)
+    try:
+        day += dt.timedelta(days=(7 - day.weekday()) % 7 if day.weekday() >= 5 else 0)
+        day += dt.timedelta(weeks=count // 5)
+        for _ in range(count % 5):
+            day += dt.timedelta(days=3 if day.weekday() == 4 else 1)
+    except OverflowError:
+        return dt.date.max
     return day
 
 
