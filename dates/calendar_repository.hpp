@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tsr {
@@ -20,6 +21,11 @@ namespace tsr {
 class CalendarRepository {
 public:
     static CalendarRepository& instance();
+
+    CalendarRepository() = default;
+    // Moves the calendars of a repository that no other thread uses (a local one).
+    CalendarRepository(CalendarRepository&& other) noexcept
+        : calendars_(std::move(other.calendars_)) {}
 
     // Throws std::runtime_error "Calendar already registered: <name>" for a taken name; the
     // registered calendar stays.

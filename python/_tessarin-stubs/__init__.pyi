@@ -56,3 +56,19 @@ class IRS:
         """Returns the cash flows of both legs."""
     def required_fixings(self, date: datetime.date, /) -> dict[str, list[datetime.date]] | None:
         """Returns dictionary with dates."""
+
+def conventions() -> dict[str, list[dict[str, Any]]]:
+    """The registered generators (with both legs' conventions), indices, calendars (with the
+    first and last year of their holiday lists and their weekend days, 0 = Sunday) and curve
+    interpolations."""
+
+def check_input(kind: str, value: Any, /) -> Any:
+    """The value as the library reads an input of this kind (bool, int, number, date, text,
+    tenor, calendar, interpolation, business day, day count, generator, index); RuntimeError
+    with the library's message otherwise."""
+
+def register_calendar(
+    name: str, holidays: list[datetime.date], weekend: list[int] | None = ..., extend: bool = ...
+) -> None:
+    """Registers a holiday calendar for the process, in place of any calendar of that name;
+    with extend, the holidays are added to the registered calendar's list."""

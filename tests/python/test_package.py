@@ -201,7 +201,8 @@ def test_each_listed_calendar_is_known_to_the_module(name):
                          "termination date": "2029-03-17", "leg1": {**leg, "rate": 0.02},
                          "leg2": {**leg, "margin": 0.0}}, generator="USD SOFR SW")
     assert swap.to_dict()["leg1"]["calendar"] == name
-    with pytest.raises(tessarin.InputError, match="leg1.calendar: Calendar not found: XX"):
+    with pytest.raises(tessarin.InputError,
+                       match=r"leg1\["accrual calendar"\]: Calendar not found: XX"):
         tessarin.IRS({**swap.to_dict(), "leg1": {**swap.to_dict()["leg1"], **dict.fromkeys(
             ("calendar", "accrual calendar", "pay calendar"), "XX")}})
 
