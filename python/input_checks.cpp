@@ -270,11 +270,13 @@ WeekdaySet weekendOf(PyObject* sequence) {
     WeekdaySet weekend;
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        const long day = PyLong_AsLong(PySequence_Fast_GET_ITEM(items.get(), i));
+        int overflow = 0;
+        const long day =
+            PyLong_AsLongAndOverflow(PySequence_Fast_GET_ITEM(items.get(), i), &overflow);
         if (day == -1 && PyErr_Occurred() != nullptr) {
             throw PythonError();
         }
-        if (day < 0 || day > 6) {
+        if (overflow != 0 || day < 0 || day > 6) {
             throw std::invalid_argument("Error, a weekend day is 0 (Sunday) to 6 (Saturday).");
         }
         weekend.flags[static_cast<std::size_t>(day)] = 1;

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import datetime as dt
 import difflib
+import functools
 import json
 import math
 import re
@@ -22,7 +23,13 @@ from typing import Any
 import _tessarin
 
 from ._types import PathLike
-from .conventions import CALENDARS, GENERATORS, INDICES, interpolations, leg_conventions
+from .conventions import (
+    CALENDARS,
+    GENERATORS,
+    INDICES,
+    interpolations,
+    leg_conventions,
+)
 
 CURVE_DATE_KEYS = ("value date",)
 SWAP_DATE_KEYS = ("effective date", "termination date")
@@ -38,6 +45,8 @@ FIXING_KEYS = ("dates", "values")
 RATE_HINT = "rates are decimals: 0.033 for 3.3%"
 PERCENT_HINT = "quotes are in percent: 3.3 for 3.3%"
 _NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+# Dates the library reads exactly as Python does (its years run from 1400).
+_ISO_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}", re.ASCII)
 
 
 class _Located:
@@ -186,10 +195,10 @@ class Checker:
             hint = f"did you mean {close[0]!r}?" if close else f"known: {', '.join(known)}"
             self.doubt(key_path(path, text), f"unknown key {text!r} ({hint})")
 
-    def rate(self, value: float, path: str) -> None:
+    def rate(self, value: float, path: str | tuple[str, int]) -> None:
         """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
         if abs(value) > 1:
-            self.doubt(path, f"{value:g} is not a decimal rate; {RATE_HINT}")
+            self.doubt(_where(path), f"{value:g} is not a decimal rate; {RATE_HINT}")
 
 
 def _shown(value: Any) -> str:
@@ -216,7 +225,12 @@ def _library(kind: str, value: Any, path: str, what: str) -> Any:
         raise InputError(path, f"expected {what}, got {_shown(value)}") from None
 
 
-def _value(value: Any, path: str, kind: str, what: str) -> Any:
+def _where(path: str | tuple[str, int]) -> str:
+    # Long columns pass (column path, index): the item's path is only made for a message.
+    return path if isinstance(path, str) else key_path(*path)
+
+
+def _value(value: Any, path: str | tuple[str, int], kind: str, what: str) -> Any:
     # Values of the expected Python type read as they are; anything else goes to the library.
     if kind == "number" and (type(value) is float
                              or (type(value) is int and -2**63 <= value < 2**63)):
@@ -228,10 +242,16 @@ def _value(value: Any, path: str, kind: str, what: str) -> Any:
         result = value
     elif kind == "date" and isinstance(value, dt.date):
         result = value.date() if isinstance(value, dt.datetime) else value
+    elif kind == "date" and isinstance(value, str) and _ISO_DATE.fullmatch(value) \
+            and value >= "1400":
+        try:
+            result = dt.date.fromisoformat(value)
+        except ValueError:
+            result = _library(kind, value, _where(path), what)
     else:
-        result = _library(kind, value, path, what)
+        result = _library(kind, value, _where(path), what)
     if kind == "number" and not math.isfinite(result):
-        raise InputError(path, f"expected a finite number, got {result}")
+        raise InputError(_where(path), f"expected a finite number, got {result}")
     return result
 
 
@@ -396,12 +416,14 @@ def check_trade(trade: Any, path: str, strict: bool = True) -> tuple[str, dict[s
 def check_pairing(swap: Mapping[str, Any], curve: Mapping[str, Any], path: str = "",
                   strict: bool = True) -> None:
     """A swap priced on a curve of another currency, or projecting another index."""
-    check = Checker(strict)
     currency, label = curve.get("currency"), curve.get("id")
-    indices = {GENERATORS[g].index for g in curve.get("instruments", {}).get("generator", [])
-               if g in GENERATORS}
+    indices = _indices_of(tuple(curve.get("instruments", {}).get("generator", [])))
     for leg in ("leg1", "leg2"):
         legs = swap.get(leg, {})
+        if legs.get("currency") == currency and (
+                legs.get("is fixed", True) or not indices or legs.get("index") in indices):
+            continue
+        check = Checker(strict)
         if legs.get("currency") != currency:
             check.doubt(key_path(key_path(path, leg), "currency"),
                         f"the leg is in {legs.get('currency')}, but the curve {label!r} is in "
@@ -410,6 +432,13 @@ def check_pairing(swap: Mapping[str, Any], curve: Mapping[str, Any], path: str =
             check.doubt(key_path(key_path(path, leg), "index"),
                         f"the leg projects {legs.get('index')}, but the curve {label!r} is built "
                         f"on {', '.join(sorted(indices))}")
+
+
+@functools.lru_cache(maxsize=64)
+def _indices_of(generators: tuple[str, ...]) -> frozenset[str]:
+    # Generators are registered once, at import: their indices never change.
+    table = GENERATORS
+    return frozenset(table[g].index for g in set(generators) if g in table)
 
 
 def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
@@ -428,14 +457,14 @@ def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str
         dates = _child(series, "dates", where, list, "a list")
         values = _child(series, "values", where, list, "a list")
         dates_path, values_path = key_path(where, "dates"), key_path(where, "values")
-        dates = [_value(d, key_path(dates_path, i), "date", "a date as YYYY-MM-DD")
+        dates = [_value(d, (dates_path, i), "date", "a date as YYYY-MM-DD")
                  for i, d in enumerate(dates)]
-        values = [_value(v, key_path(values_path, i), "number", "a decimal rate")
+        values = [_value(v, (values_path, i), "number", "a decimal rate")
                   for i, v in enumerate(values)]
         if len(dates) != len(values):
             raise InputError(where, f'"dates" has {len(dates)} entries, "values" {len(values)}')
         for i, value in enumerate(values):
-            check.rate(value, key_path(values_path, i))
+            check.rate(value, (values_path, i))
         data[name] = {"dates": dates, "values": values}
     return data
 
