@@ -146,10 +146,10 @@ PyRef calendarListing() {
         entry.set("name", text(calendar->name()));
         const auto* single = dynamic_cast<const SingleCalendar*>(calendar.get());
         const bool listed = single != nullptr && !single->holidays().empty();
-        entry.set("first year", listed ? integer(single->holidays().front().year())
-                                       : PyRef::borrow(Py_None));
-        entry.set("last year", listed ? integer(single->holidays().back().year())
-                                      : PyRef::borrow(Py_None));
+        entry.set("first year",
+                  listed ? integer(single->holidays().front().year()) : PyRef::borrow(Py_None));
+        entry.set("last year",
+                  listed ? integer(single->holidays().back().year()) : PyRef::borrow(Py_None));
         PyRef weekend = newList();
         if (single != nullptr) {
             for (int day = 0; day < 7; ++day) {
@@ -254,8 +254,7 @@ std::vector<date> datesOf(PyObject* sequence) {
             throw PythonError();
         }
         if (!isPyDate(item)) {
-            throw std::invalid_argument("Error, holiday " + std::to_string(i) +
-                                        " is not a date.");
+            throw std::invalid_argument("Error, holiday " + std::to_string(i) + " is not a date.");
         }
         dates.push_back(pyDateToDate(item));
     }
@@ -314,9 +313,9 @@ PyObject* registerCalendar(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         const WeekdaySet days = weekend != Py_None ? weekendOf(weekend)
                                 : base             ? base->weekend()
                                                    : saturdaySundayWeekend;
-        repository.replace(base ? base->extended(dates, days)
-                                : std::make_shared<SingleCalendar>(label, days, dates,
-                                                                   std::vector<date>{}));
+        repository.replace(
+            base ? base->extended(dates, days)
+                 : std::make_shared<SingleCalendar>(label, days, dates, std::vector<date>{}));
     });
     return done ? Py_NewRef(Py_None) : nullptr;
 }

@@ -31,8 +31,6 @@ from .conventions import (
     leg_conventions,
 )
 
-CURVE_DATE_KEYS = ("value date",)
-SWAP_DATE_KEYS = ("effective date", "termination date")
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
 CURVE_KEYS = ("id", "currency", "value date", "interpolation", "instruments")

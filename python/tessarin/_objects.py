@@ -3,8 +3,8 @@
 from __future__ import annotations
 
 import copy
-import json
 import datetime as dt
+import json
 from collections.abc import Mapping
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, TypeVar
@@ -22,8 +22,8 @@ from ._inputs import (
     jsonable,
     swap_input,
 )
-from .conventions import INDICES
 from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult
+from .conventions import INDICES
 
 FixingsLike = Fixings | Mapping[str, Any]
 

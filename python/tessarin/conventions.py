@@ -125,10 +125,14 @@ class _Table(Mapping[str, _T], Generic[_T]):
         return repr(self._current())
 
 
+def _weekend(days: list[int]) -> tuple[str, ...]:
+    # Monday first, so that a Saturday-and-Sunday weekend reads that way.
+    return tuple(WEEKDAYS[d] for d in sorted(days, key=lambda d: (d + 6) % 7))
+
+
 def _calendars(source: dict[str, Any]) -> dict[str, Calendar]:
     return {c["name"]: Calendar(c["name"], DESCRIPTIONS.get(c["name"], "user calendar"),
-                                c["first year"], c["last year"],
-                                tuple(WEEKDAYS[d] for d in c["weekend"]))
+                                c["first year"], c["last year"], _weekend(c["weekend"]))
             for c in source["calendars"]}
 
 

@@ -218,9 +218,13 @@ TEST(Calendar, ExtendedCalendarAddsHolidaysAndTakesTheNewWeekend) {
     const auto extended = base->extended({d("2036-12-25"), d("2026-06-16")}, fridays);
     EXPECT_EQ("X", extended->name());
     EXPECT_EQ(dates({"2026-06-16", "2036-12-25"}), extended->holidays());
-    for (const auto& [text, open] : std::vector<std::pair<const char*, bool>>{
-             {"2026-06-16", false}, {"2036-12-25", false}, {"2036-12-26", false},
-             {"2036-12-28", true},  {"2026-06-20", true},  {"2026-06-19", false}}) {
+    for (const auto& [text, open] :
+         std::vector<std::pair<const char*, bool>>{{"2026-06-16", false},
+                                                   {"2036-12-25", false},
+                                                   {"2036-12-26", false},
+                                                   {"2036-12-28", true},
+                                                   {"2026-06-20", true},
+                                                   {"2026-06-19", false}}) {
         EXPECT_EQ(open, extended->isBusinessDay(d(text))) << text;
     }
 }

@@ -408,12 +408,12 @@ TEST(YieldCurveBuilder, ACurveBuiltAfterItsCalendarChangesUsesTheNewHolidays) {
     auto& calendars = tsr::CalendarRepository::instance();
     const ObjectTree tree = curveTree(valueDate, rowsFor("USD SOFR SW", quoteSets()[1].quotes));
     const auto before = YieldCurveBuilder::build2(tree)->dates();
-    ASSERT_EQ(d("2056-03-20"), before.back());
+    ASSERT_EQ(d("2056-03-22"), before.back());
     const auto us = std::dynamic_pointer_cast<const tsr::SingleCalendar>(calendars.get("US"));
     ASSERT_TRUE(us);
     calendars.replace(us->extended({before.back()}, us->weekend()));
     const auto after = YieldCurveBuilder::build2(tree)->dates();
-    EXPECT_EQ(d("2056-03-21"), after.back());
+    EXPECT_EQ(d("2056-03-23"), after.back());
     EXPECT_EQ(std::vector<date>(before.begin(), before.end() - 1),
               std::vector<date>(after.begin(), after.end() - 1));
 }
