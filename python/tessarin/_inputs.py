@@ -29,6 +29,7 @@ from .conventions import (
     INDICES,
     interpolations,
     leg_conventions,
+    listing,
 )
 
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
@@ -180,7 +181,8 @@ class Checker:
     def doubt(self, path: str, message: str) -> None:
         if self.strict:
             raise InputError(path, message)
-        warnings.warn(InputWarning(path, message), stacklevel=4)
+        # Past the checks and the object's method, to the caller's line.
+        warnings.warn(InputWarning(path, message), stacklevel=5)
 
     def keys(self, data: Mapping[Any, Any], path: str, known: Iterable[str]) -> None:
         """Unknown keys, with the closest known key as a suggestion."""
@@ -467,7 +469,7 @@ def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str
     return data
 
 
-def coverage(calendars: Iterable[str], last: dt.date, what: str) -> None:
+def coverage(calendars: Iterable[str], last: dt.date, what: str, stacklevel: int = 5) -> None:
     """Warns once per calendar whose holiday list ends before the year of `last`."""
     seen: set[str] = set()
     for text in calendars:
@@ -480,7 +482,56 @@ def coverage(calendars: Iterable[str], last: dt.date, what: str) -> None:
             if calendar is not None and calendar.last_year is not None \
                     and last.year > calendar.last_year:
                 warnings.warn(CalendarCoverageWarning(name, calendar.last_year, last, what),
-                              stacklevel=4)
+                              stacklevel=stacklevel)
+
+
+def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:
+    names = set(curve["instruments"]["generator"])
+    found = []
+    for g in listing()["generators"]:
+        if g["name"] in names:
+            # The spot lag, then the legs' schedules.
+            found.append(g.get("calendar", ""))
+            for leg in ("leg1", "leg2"):
+                found += [(g.get(leg) or {}).get(key, "") for key in _LEG_CALENDARS]
+    return found
+
+
+# The calendars a leg's schedule rolls its dates on.
+_LEG_CALENDARS = ("accrual calendar", "pay calendar")
+
+
+def _weekdays_after(day: dt.date, count: int) -> dt.date:
+    """About the last date a schedule ending on `day` reads: the end rolled
+    past a weekend, then the payment lag; holidays aside."""
+    count = max(count, 0)
+    try:
+        day += dt.timedelta(days=(7 - day.weekday()) % 7 if day.weekday() >= 5 else 0)
+        day += dt.timedelta(weeks=count // 5)
+        for _ in range(count % 5):
+            day += dt.timedelta(days=3 if day.weekday() == 4 else 1)
+    except OverflowError:
+        return dt.date.max
+    return day
+
+
+def curve_coverage(curve: Mapping[str, Any], last: dt.date, what: str) -> None:
+    """Coverage of the calendars a checked curve's instruments use, up to `last`."""
+    coverage(_curve_calendars(curve), last, what)
+
+
+def swap_coverage(swap: Mapping[str, Any], what: str) -> None:
+    """Coverage of the calendars a checked swap's schedules use."""
+    legs = [swap[leg] for leg in ("leg1", "leg2")]
+    last = _weekdays_after(swap["termination date"], max(leg["pay lag"] for leg in legs))
+    coverage([leg[key] for leg in legs for key in _LEG_CALENDARS], last, what)
+
+
+def fixing_coverage(swap: Mapping[str, Any], on: dt.date) -> None:
+    """Coverage of the fixing calendars of a checked swap's indices, up to `on`."""
+    indices = [swap[leg].get("index") for leg in ("leg1", "leg2") if not swap[leg]["is fixed"]]
+    coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates",
+             stacklevel=4)
 
 
 def read_json(path: PathLike) -> Any:

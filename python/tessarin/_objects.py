@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import copy
-import datetime as dt
 import json
 from collections.abc import Mapping
 from pathlib import Path
@@ -17,17 +16,20 @@ from ._inputs import (
     check_curve,
     check_pairing,
     check_swap,
-    coverage,
+    curve_coverage,
     explain_bootstrap,
+    fixing_coverage,
     jsonable,
+    swap_coverage,
     swap_input,
 )
 from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult
-from .conventions import INDICES
 
 FixingsLike = Fixings | Mapping[str, Any]
 
 if TYPE_CHECKING:
+    import datetime as dt
+
     import pandas
     from matplotlib.figure import Figure
 
@@ -104,7 +106,7 @@ class YieldCurve(_Persistent):
     def _check_coverage(self, what: str) -> None:
         dates = self._impl.dates()
         if dates:
-            coverage(_curve_calendars(self._input), max(dates), what)
+            curve_coverage(self._input, max(dates), what)
 
     @property
     def id(self) -> str:
@@ -158,38 +160,6 @@ class YieldCurve(_Persistent):
                 f"{self.value_date.isoformat()}, {len(self._impl.dates())} pillars>")
 
 
-def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:
-    from .conventions import listing
-
-    names = set(curve["instruments"]["generator"])
-    found = []
-    for g in listing()["generators"]:
-        if g["name"] in names:
-            # The spot lag, then the legs' schedules.
-            found.append(g.get("calendar", ""))
-            for leg in ("leg1", "leg2"):
-                found += [(g.get(leg) or {}).get(key, "") for key in _LEG_CALENDARS]
-    return found
-
-
-# The calendars a leg's schedule rolls its dates on.
-_LEG_CALENDARS = ("accrual calendar", "pay calendar")
-
-
-def _weekdays_after(day: dt.date, count: int) -> dt.date:
-    """About the last date a schedule ending on `day` reads: the end rolled
-    past a weekend, then the payment lag; holidays aside."""
-    count = max(count, 0)
-    try:
-        day += dt.timedelta(days=(7 - day.weekday()) % 7 if day.weekday() >= 5 else 0)
-        day += dt.timedelta(weeks=count // 5)
-        for _ in range(count % 5):
-            day += dt.timedelta(days=3 if day.weekday() == 4 else 1)
-    except OverflowError:
-        return dt.date.max
-    return day
-
-
 def _fixings_args(fixings: FixingsLike | None) -> dict[str, Any]:
     checked = Fixings.of(fixings)
     return {} if checked is None else {"fixings": checked.native}
@@ -225,9 +195,7 @@ class IRS(_Persistent):
         self._check_coverage("the swap's schedule")
 
     def _check_coverage(self, what: str) -> None:
-        legs = [self._input[leg] for leg in ("leg1", "leg2")]
-        last = _weekdays_after(self.termination_date, max(leg["pay lag"] for leg in legs))
-        coverage([leg[key] for leg in legs for key in _LEG_CALENDARS], last, what)
+        swap_coverage(self._input, what)
 
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
@@ -308,9 +276,7 @@ class IRS(_Persistent):
         the index business days from the start of the running period through
         `date`, e.g. {"SOFR": [...]}; None when no period is running."""
         on = as_date(date, "date")
-        indices = [self._input[leg].get("index") for leg in ("leg1", "leg2")
-                   if not self._input[leg]["is fixed"]]
-        coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates")
+        fixing_coverage(self._input, on)
         return self._impl.required_fixings(on)
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
