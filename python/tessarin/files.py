@@ -18,6 +18,7 @@ from typing import Any, NamedTuple
 
 from ._fixings import Fixings
 from ._inputs import (
+    Checker,
     InputError,
     InputWarning,
     check_curve,
@@ -44,7 +45,7 @@ class Trade(NamedTuple):
     """Key path of the entry in its file, e.g. ``trades[3]``."""
 
 
-def _top_list(document: Any, key: str, source: str) -> list[Any]:
+def _top_list(document: Any, key: str, source: str, strict: bool) -> list[Any]:
     if not isinstance(document, dict):
         raise InputError("", f'expected a JSON object with "{key}"', source)
     if key not in document:
@@ -54,6 +55,7 @@ def _top_list(document: Any, key: str, source: str) -> list[Any]:
                                   f"{_KINDS[key]} file: give MARKET.json first, then "
                                   f"TRADES.json", source)
         raise InputError(key, "missing key", source)
+    _in_file(source, "", Checker(strict).keys, document, "", (key,))
     entries = document[key]
     if not isinstance(entries, list) or not entries:
         raise InputError(key, "expected a non-empty list", source)
@@ -86,7 +88,7 @@ def load_market(path: PathLike, *, strict: bool = True) -> list[dict[str, Any]]:
     source = str(path)
     curves = []
     seen: dict[str, str] = {}
-    for i, entry in enumerate(_top_list(read_json(path), "curves", source)):
+    for i, entry in enumerate(_top_list(read_json(path), "curves", source, strict)):
         where = key_path("curves", i)
         curve = _in_file(source, _subject("curve", entry), check_curve, entry, where, strict)
         if curve["id"] in seen:
@@ -103,7 +105,7 @@ def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
     """The checked trades of a trades file."""
     source = str(path)
     trades = []
-    for i, entry in enumerate(_top_list(read_json(path), "trades", source)):
+    for i, entry in enumerate(_top_list(read_json(path), "trades", source, strict)):
         where = key_path("trades", i)
         curve, swap = _in_file(source, _subject("trade", entry), check_trade, entry, where,
                                strict)

@@ -157,6 +157,8 @@ BAD_INPUTS = {
     "fixings date": ("fixings", {"SOFR": {"dates": ["2026-06-31"], "values": [0.04]}},
                      r"fixings\.json: SOFR\.dates\[0\]: expected a date as YYYY-MM-DD"),
     "not an object": ("trades", "[1, 2]", r'trades\.json: expected a JSON object with "trades"'),
+    "unknown top key": ("market", {**example("market.json"), "curve": []},
+                        r"market\.json: curve: unknown key 'curve' \(did you mean 'curves'\?\)"),
 }
 
 
