@@ -17,7 +17,14 @@ from typing import IO, Any
 
 from . import __version__
 from ._fixings import Fixings
-from ._inputs import CalendarCoverageWarning, InputError, check_pairing, jsonable, relocate
+from ._inputs import (
+    CalendarCoverageWarning,
+    InputError,
+    InputWarning,
+    check_pairing,
+    jsonable,
+    relocate,
+)
 from ._objects import IRS, YieldCurve
 from ._types import CashFlows, PriceResult, RiskResult
 from .conventions import CALENDARS, GENERATORS, INDICES
@@ -172,8 +179,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     with warnings.catch_warnings():
-        warnings.simplefilter("always")
-        warnings.showwarning = _warning_printer()
+        for category in (InputWarning, CalendarCoverageWarning):
+            warnings.simplefilter("always", category)
+        warnings.showwarning = _warning_printer(warnings.showwarning)
         try:
             return int(args.run(parser, args))
         except InputError as error:
@@ -187,11 +195,15 @@ def main(argv: Sequence[str] | None = None) -> int:
             return EXIT_OK
 
 
-def _warning_printer() -> Any:
-    """Prints each warning once, on one line; a calendar's coverage once per run."""
+def _warning_printer(others: Any) -> Any:
+    """Prints each input warning once, on one line; a calendar's coverage once per run.
+    Other warnings go to `others`."""
     printed: set[Any] = set()
 
     def show(message: Warning | str, category: type[Warning], *args: Any, **kwargs: Any) -> None:
+        if not isinstance(message, (InputWarning, CalendarCoverageWarning)):
+            others(message, category, *args, **kwargs)
+            return
         key = (category, message.calendar) if isinstance(message, CalendarCoverageWarning) \
             else str(message)
         if key not in printed:
