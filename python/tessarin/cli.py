@@ -295,7 +295,21 @@ def price_all(curves: list[dict[str, Any]], trades: list[Trade],
               fixings: Fixings | dict[str, Any] | None, *, risk: bool = False,
               cashflows: bool = False, market_source: str = "", trades_source: str = "",
               stream: IO[str] | None = None, strict: bool = True) -> Run:
-    """Build the curves, then price each trade on its curve, collecting failures."""
+    """Build the curves, then price each trade on its curve, collecting failures.
+
+    The inputs come checked from the files, whose checks already reported their warnings
+    with the file and key path: the objects' own checks here stay quiet."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", InputWarning)
+        return _price_all(curves, trades, fixings, risk=risk, cashflows=cashflows,
+                          market_source=market_source, trades_source=trades_source,
+                          stream=stream, strict=strict)
+
+
+def _price_all(curves: list[dict[str, Any]], trades: list[Trade],
+               fixings: Fixings | dict[str, Any] | None, *, risk: bool, cashflows: bool,
+               market_source: str, trades_source: str, stream: IO[str] | None,
+               strict: bool) -> Run:
     run = Run()
     # Checked once for the whole run, not once per trade and call.
     fixings = Fixings.of(fixings)
