@@ -57,7 +57,7 @@ class IRS:
     def required_fixings(self, date: datetime.date, /) -> dict[str, list[datetime.date]] | None:
         """Returns dictionary with dates."""
 
-def conventions() -> dict[str, list[dict[str, Any]]]:
+def conventions() -> dict[str, list[Any]]:
     """The registered generators (with both legs' conventions), indices, calendars (with the
     first and last year of their holiday lists and their weekend days, 0 = Sunday) and curve
     interpolations."""
