@@ -14,10 +14,13 @@ public:
     explicit OisIndex(const ObjectTree& tree);
     ~OisIndex() override;
 
+    // Empty when the description names no currency.
+    const std::string& currency() const { return currency_; }
     const std::string& calendar() const { return calendar_; }
     const std::string& dayCount() const { return dayCount_; }
 
 private:
+    std::string currency_;
     std::string calendar_;
     std::string dayCount_;
 };

@@ -181,6 +181,12 @@ CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const Generator
                           const Tenor& tenor, double quote,
                           std::optional<CurveInstrumentMaker>& maker) {
     thread_local std::unordered_map<InstrumentKey, CachedInstrument, InstrumentKeyHash> cache;
+    // Schedules depend on the calendars: a calendar registered since makes every entry stale.
+    thread_local std::uint64_t cachedGeneration = CalendarRepository::generation();
+    if (const std::uint64_t now = CalendarRepository::generation(); now != cachedGeneration) {
+        cache.clear();
+        cachedGeneration = now;
+    }
     const InstrumentKey key{valueDate, generator.get(), tenor.unit(), tenor.amount()};
     // The swap refuses a rate that is not finite: such a quote always goes to the swap.
     const auto found = std::isfinite(quote) ? cache.find(key) : cache.end();

@@ -71,6 +71,18 @@ double linearLogDf(const std::vector<double>& logDiscounts, std::size_t i, doubl
 
 } // namespace
 
+YieldCurveInterpolation parseInterpolation(std::string_view name) {
+    return lookupConventionName(name, interpolationNames);
+}
+
+std::vector<std::string_view> interpolationNameList() {
+    std::vector<std::string_view> names;
+    for (const auto& [kind, name] : interpolationNames) {
+        names.push_back(name);
+    }
+    return names;
+}
+
 double curveTime(const date& valueDate, const date& d) {
     return timeFrom(valueDate, d);
 }
@@ -100,7 +112,7 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
                        std::string interpolation, const YieldCurveInstruments& instruments)
     : label_(std::move(label)), valueDate_(valueDate), currency_(std::move(currency)),
       interpolationName_(std::move(interpolation)), instruments_(instruments),
-      interpolationKind_(lookupConventionName(interpolationName_, interpolationNames)) {
+      interpolationKind_(parseInterpolation(interpolationName_)) {
     requireSameSize(instruments_);
     const std::size_t n = instruments_.generators.size();
 

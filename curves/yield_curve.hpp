@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsr {
@@ -19,6 +20,12 @@ class CurveJacobian;
 class Product;
 
 enum class YieldCurveInterpolation : std::uint8_t { LinearRates = 0, LinearLogDf = 1 };
+
+// "LinearRates" or "LinearLogDf", in any ASCII letter case. Throws std::invalid_argument
+// "empty string" or "unknown value".
+YieldCurveInterpolation parseInterpolation(std::string_view name);
+// The interpolation names, as they are written.
+std::vector<std::string_view> interpolationNameList();
 
 // The quoted instruments a curve is built from, one entry per instrument in
 // input order. Quotes are in percent.

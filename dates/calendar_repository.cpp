@@ -2,6 +2,8 @@
 
 #include "dates/union_calendar.hpp"
 
+#include <algorithm>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -34,11 +36,36 @@ void CalendarRepository::add(std::shared_ptr<Calendar> calendar) {
     if (!calendar) {
         throw std::invalid_argument("Error, cannot register a null calendar.");
     }
+    const std::unique_lock lock(mutex_);
     if (calendars_.find(calendar->name()) != calendars_.end()) {
         throw std::runtime_error("Calendar already registered: " + calendar->name());
     }
     const std::string name = calendar->name();
     calendars_.emplace(name, std::move(calendar));
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void CalendarRepository::replace(std::shared_ptr<Calendar> calendar) {
+    if (!calendar) {
+        throw std::invalid_argument("Error, cannot register a null calendar.");
+    }
+    const std::unique_lock lock(mutex_);
+    const std::string name = calendar->name();
+    calendars_.insert_or_assign(name, std::move(calendar));
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::vector<std::shared_ptr<const Calendar>> CalendarRepository::all() const {
+    std::vector<std::shared_ptr<const Calendar>> result;
+    {
+        const std::shared_lock lock(mutex_);
+        for (const auto& [name, calendar] : calendars_) {
+            result.push_back(calendar);
+        }
+    }
+    std::sort(result.begin(), result.end(),
+              [](const auto& a, const auto& b) { return a->name() < b->name(); });
+    return result;
 }
 
 const std::shared_ptr<Calendar>* CalendarRepository::find(std::string_view name) const {
@@ -47,6 +74,7 @@ const std::shared_ptr<Calendar>* CalendarRepository::find(std::string_view name)
 }
 
 std::shared_ptr<const Calendar> CalendarRepository::get(std::string_view names) const {
+    const std::shared_lock lock(mutex_);
     std::vector<std::shared_ptr<Calendar>> members;
     std::size_t pieces = 0;
     const std::shared_ptr<Calendar>* single = nullptr;
@@ -85,6 +113,7 @@ std::shared_ptr<const Calendar> CalendarRepository::get(std::string_view names) 
 }
 
 std::shared_ptr<const Calendar> CalendarRepository::getSingle(const std::string& name) const {
+    const std::shared_lock lock(mutex_);
     const auto* found = find(name);
     if (found == nullptr) {
         throwNotFound(name);

@@ -56,6 +56,15 @@ SingleCalendar::SingleCalendar(std::string name, WeekdaySet weekend,
     }
 }
 
+std::shared_ptr<SingleCalendar> SingleCalendar::extended(const std::vector<date>& added,
+                                                         WeekdaySet weekend) const {
+    std::vector<date> holidays = holidays_;
+    holidays.insert(holidays.end(), added.begin(), added.end());
+    std::sort(holidays.begin(), holidays.end());
+    holidays.erase(std::unique(holidays.begin(), holidays.end()), holidays.end());
+    return std::make_shared<SingleCalendar>(name(), weekend, holidays, businessDays_);
+}
+
 bool SingleCalendar::listedRule(const date& d) const {
     if (std::binary_search(businessDays_.begin(), businessDays_.end(), d)) {
         return true;

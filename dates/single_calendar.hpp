@@ -3,6 +3,7 @@
 #include "dates/calendar.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ public:
     // Sorted ascending.
     const std::vector<date>& holidays() const { return holidays_; }
     const std::vector<date>& businessDays() const { return businessDays_; }
+
+    // A calendar of the same name with `added` holidays on top of these lists, and `weekend` in
+    // place of this one.
+    std::shared_ptr<SingleCalendar> extended(const std::vector<date>& added,
+                                             WeekdaySet weekend) const;
 
 private:
     // The business-day rule straight from the lists.

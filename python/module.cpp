@@ -3,6 +3,7 @@
 #include "python/analytics_functions.hpp"
 #include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
+#include "python/input_checks.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
 #include "python/scenario_entry.hpp"
@@ -37,7 +38,7 @@ PyMODINIT_FUNC PyInit__tessarin() {
     }
     // The module's own functions, beside its types.
     for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(),
-                                   tsr::scenarioModuleFunctions()}) {
+                                   tsr::inputCheckFunctions(), tsr::scenarioModuleFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

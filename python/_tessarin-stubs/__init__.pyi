@@ -145,3 +145,20 @@ def revalue_scenarios(
 ) -> tuple[bytes, list[tuple[int, int, str]]]:
     """PnL of swaps [first, last) under scenarios of moved quotes: (float64 bytes, scenarios x
     swaps, NaN where not priced; the curves that did not build)."""
+
+
+def conventions() -> dict[str, list[Any]]:
+    """The registered generators (with both legs' conventions), indices, calendars (with the
+    first and last year of their holiday lists and their weekend days, 0 = Sunday) and curve
+    interpolations."""
+
+def check_input(kind: str, value: Any, /) -> Any:
+    """The value as the library reads an input of this kind (bool, int, number, date, text,
+    tenor, calendar, interpolation, business day, day count, generator, index); RuntimeError
+    with the library's message otherwise."""
+
+def register_calendar(
+    name: str, holidays: list[datetime.date], weekend: list[int] | None = ..., extend: bool = ...
+) -> None:
+    """Registers a holiday calendar for the process, in place of any calendar of that name;
+    with extend, the holidays are added to the registered calendar's list."""

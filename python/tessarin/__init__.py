@@ -3,39 +3,45 @@
 `YieldCurve` and `IRS` wrap the extension types of `_tessarin` with the same
 methods and results, and keep their input so that they can be pickled,
 copied, saved as JSON and loaded again. `tessarin.conventions` lists the
-built-in generators, indices and calendars; `tessarin.frames` (pandas) and
-`tessarin.plot` (matplotlib) are optional.
+registered generators, indices and calendars, `tessarin.calendars` registers
+longer holiday lists; `tessarin.frames` (pandas) and
+`tessarin.plot` (matplotlib) are optional. `tessarin.Book` prices and risks
+whole books natively on every core; `tessarin.scenarios` and
+`tessarin.revaluation` revalue them under market scenarios.
 """
 
-from __future__ import annotations
+from importlib import metadata as _metadata
 
-from importlib import metadata
-
-from ._inputs import InputError
+from . import calendars
+from ._fixings import Fixings
+from ._inputs import CalendarCoverageWarning, InputError, InputWarning
 from ._objects import IRS, YieldCurve
+from ._types import CashFlows, DateLike, FixingSeries, PriceResult, RiskResult
 from .book import Book
-from ._types import CashFlows, DateLike, Fixings, FixingSeries, PriceResult, RiskResult
 from .files import Trade, load_fixings, load_market, load_trades
 
 __all__ = [
     "IRS",
     "Book",
+    "CalendarCoverageWarning",
     "CashFlows",
     "DateLike",
     "FixingSeries",
     "Fixings",
     "InputError",
+    "InputWarning",
     "PriceResult",
     "RiskResult",
     "Trade",
     "YieldCurve",
     "__version__",
+    "calendars",
     "load_fixings",
     "load_market",
     "load_trades",
 ]
 
 try:
-    __version__ = metadata.version("tessarin")
-except metadata.PackageNotFoundError:  # run from a source tree
+    __version__ = _metadata.version("tessarin")
+except _metadata.PackageNotFoundError:  # run from a source tree
     __version__ = "0+unknown"

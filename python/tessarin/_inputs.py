@@ -1,41 +1,108 @@
-"""Input dicts: date handling, JSON text and the checks that name a key path."""
+"""Input dicts: the one set of checks behind the objects and the files.
+
+Every value is read as the library reads it (`_tessarin.check_input` answers
+for tenors, names, dates and numbers given as text), so the checks accept what
+the library accepts. Problems raise `InputError` naming the key path; doubtful
+but usable inputs (units, currencies, unknown keys) raise too, or only warn
+with ``strict=False``.
+"""
 
 from __future__ import annotations
 
 import datetime as dt
+import difflib
+import functools
 import json
 import math
 import re
-from collections.abc import Mapping
+import warnings
+from collections.abc import Iterable, Mapping
 from pathlib import Path
 from typing import Any
 
-from ._types import PathLike
-from .conventions import CALENDARS, GENERATORS, INDICES, INTERPOLATIONS, leg_conventions
+import _tessarin
 
-CURVE_DATE_KEYS = ("value date",)
-SWAP_DATE_KEYS = ("effective date", "termination date")
+from ._types import PathLike
+from .conventions import (
+    CALENDARS,
+    GENERATORS,
+    INDICES,
+    interpolations,
+    leg_conventions,
+    listing,
+)
+
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
-_TENOR = re.compile(r"[0-9]+(BD|[DWMY])", re.IGNORECASE)
+CURVE_KEYS = ("id", "currency", "value date", "interpolation", "instruments")
+INSTRUMENT_KEYS = ("generator", "tenor", "quote", "in use")
+SWAP_KEYS = ("id", "effective date", "termination date", "schedule roll", "leg1", "leg2")
+LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
+            "margin")
+TRADE_KEYS = (*SWAP_KEYS, "curve", "generator")
+FIXING_KEYS = ("dates", "values")
+RATE_HINT = "rates are decimals: 0.033 for 3.3%"
+PERCENT_HINT = "quotes are in percent: 3.3 for 3.3%"
 _NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+# Dates the library reads exactly as Python does (its years run from 1400).
+_ISO_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}", re.ASCII)
 
 
-class InputError(ValueError):
-    """A curve, swap, fixings or file input that cannot be used.
+class _Located:
+    """Where an input problem is: file, subject (a trade or curve id) and key path."""
 
-    `source` names the file (empty for in-memory input), `path` the offending
-    key, written as in Python: ``curves[1].instruments["in use"][3]``.
-    """
+    path: str
+    message: str
+    source: str
+    subject: str
 
-    def __init__(self, path: str, message: str, source: str = "") -> None:
-        super().__init__(path, message, source)
-        self.path = path
-        self.message = message
-        self.source = source
+    def _locate(self, path: str, message: str, source: str, subject: str) -> None:
+        self.path, self.message, self.source, self.subject = path, message, source, subject
 
     def __str__(self) -> str:
-        return ": ".join(part for part in (self.source, self.path, self.message) if part)
+        text = ": ".join(part for part in (self.source, self.path, self.message) if part)
+        return f"{text} ({self.subject})" if self.subject else text
+
+
+class InputError(_Located, ValueError):
+    """A curve, swap, fixings or file input that cannot be used.
+
+    `source` names the file (empty for in-memory input), `subject` the trade
+    or curve of a file, `path` the offending key, written as in Python:
+    ``instruments["in use"][3]``.
+    """
+
+    def __init__(self, path: str, message: str, source: str = "", subject: str = "") -> None:
+        super().__init__(path, message, source, subject)
+        self._locate(path, message, source, subject)
+
+
+class InputWarning(_Located, UserWarning):
+    """An input that is used, but looks wrong (issued instead of `InputError`
+    with ``strict=False``)."""
+
+    def __init__(self, path: str, message: str, source: str = "", subject: str = "") -> None:
+        super().__init__(path, message, source, subject)
+        self._locate(path, message, source, subject)
+
+
+class CalendarCoverageWarning(UserWarning):
+    """A date past the last year of a calendar's holiday list: after it only
+    weekends are holidays. `tessarin.calendars.load` supplies longer lists."""
+
+    def __init__(self, calendar: str, last_year: int, date: dt.date, what: str) -> None:
+        super().__init__(calendar, last_year, date, what)
+        self.calendar, self.last_year, self.date, self.what = calendar, last_year, date, what
+
+    def __str__(self) -> str:
+        return (f"calendar {self.calendar!r} lists holidays only through {self.last_year}; "
+                f"{self.what} reads dates up to {self.date.isoformat()}, where only weekends "
+                f"are holidays (supply lists with tessarin.calendars.load)")
+
+
+def relocate(error: InputError, source: str, subject: str = "") -> InputError:
+    """`error` as found in the file `source`, about `subject`."""
+    return InputError(error.path, error.message, source, subject or error.subject)
 
 
 def key_path(parent: str, key: str | int) -> str:
@@ -81,32 +148,19 @@ def jsonable(value: Any) -> Any:
     return value
 
 
-def _with_dates(value: Mapping[str, Any], keys: tuple[str, ...], what: str) -> dict[str, Any]:
-    if not isinstance(value, Mapping):
-        raise TypeError(f"a {what} is described by a dict, got {type(value).__name__}")
-    data: dict[str, Any] = plain(value)
-    for key in keys:
-        if key in data:
-            data[key] = as_date(data[key], key_path("", key))
-    return data
-
-
-def curve_input(curve: Mapping[str, Any]) -> dict[str, Any]:
-    """A private copy of a curve dict with its value date as a `datetime.date`."""
-    return _with_dates(curve, CURVE_DATE_KEYS, "curve")
-
-
 def swap_input(swap: Mapping[str, Any], generator: str | None = None) -> dict[str, Any]:
-    """A private copy of a swap dict with its dates as `datetime.date`.
+    """A private copy of a swap dict.
 
     With a `generator`, its leg conventions fill every leg key that the dict
     leaves out, and "schedule roll" defaults to "backward".
     """
-    data = _with_dates(swap, SWAP_DATE_KEYS, "swap")
+    if not isinstance(swap, Mapping):
+        raise TypeError(f"a swap is described by a dict, got {type(swap).__name__}")
+    data: dict[str, Any] = plain(swap)
     if generator is None:
         return data
     if generator not in GENERATORS:
-        raise InputError("generator", f"unknown generator {generator!r}")
+        raise InputError("generator", _unknown("generator", generator, GENERATORS))
     data.setdefault("schedule roll", "backward")
     for leg, fixed in (("leg1", True), ("leg2", False)):
         given = data.get(leg, {})
@@ -117,179 +171,367 @@ def swap_input(swap: Mapping[str, Any], generator: str | None = None) -> dict[st
     return data
 
 
-def fixings_input(fixings: Mapping[str, Any] | None) -> dict[str, Any] | None:
-    """A plain fixings dict, index name -> {"dates": [...], "values": [...]},
-    with ISO date texts turned into `datetime.date`."""
-    if fixings is None:
-        return None
-    if not isinstance(fixings, Mapping):
-        raise TypeError(f"fixings are a dict by index name, got {type(fixings).__name__}")
-    data: dict[str, Any] = plain(fixings)
-    for name, series in data.items():
-        if isinstance(series, dict) and isinstance(series.get("dates"), list):
-            series["dates"] = [as_date(d, key_path(key_path(name, "dates"), i))
-                               for i, d in enumerate(series["dates"])]
-    return data
+class Checker:
+    """Raises `InputError` for unusable input; for doubtful input too when
+    strict, otherwise warns with `InputWarning`."""
+
+    def __init__(self, strict: bool = True) -> None:
+        self.strict = strict
+
+    def doubt(self, path: str, message: str) -> None:
+        if self.strict:
+            raise InputError(path, message)
+        # Past the checks and the object's method, to the caller's line.
+        warnings.warn(InputWarning(path, message), stacklevel=5)
+
+    def keys(self, data: Mapping[Any, Any], path: str, known: Iterable[str]) -> None:
+        """Unknown keys, with the closest known key as a suggestion."""
+        known = tuple(known)
+        for key in data:
+            if key in known:
+                continue
+            text = str(key)
+            close = difflib.get_close_matches(text, known, n=1)
+            hint = f"did you mean {close[0]!r}?" if close else f"known: {', '.join(known)}"
+            self.doubt(key_path(path, text), f"unknown key {text!r} ({hint})")
+
+    def rate(self, value: float, path: str | tuple[str, int]) -> None:
+        """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
+        if abs(value) > 1:
+            self.doubt(_where(path), f"{value:g} is not a decimal rate; {RATE_HINT}")
 
 
-# Strict checks for files: every problem is reported with its key path.
+def _shown(value: Any) -> str:
+    if isinstance(value, Mapping):
+        return "an object"
+    if isinstance(value, (list, tuple)):
+        return "a list"
+    if value is None:
+        return "null"
+    if isinstance(value, (str, int, float)):
+        return json.dumps(value)
+    return type(value).__name__
 
-def _get(data: Mapping[str, Any], key: str, path: str, kind: type | tuple[type, ...],
-         what: str) -> Any:
+
+def _unknown(what: str, value: str, known: Iterable[str]) -> str:
+    return f"unknown {what} {value!r} (known: {', '.join(known)})"
+
+
+def _library(kind: str, value: Any, path: str, what: str) -> Any:
+    """`value` read as the library reads an input of `kind`."""
+    try:
+        return _tessarin.check_input(kind, value)
+    except (RuntimeError, RecursionError, TypeError, ValueError, OverflowError):
+        raise InputError(path, f"expected {what}, got {_shown(value)}") from None
+
+
+def _where(path: str | tuple[str, int]) -> str:
+    # Long columns pass (column path, index): the item's path is only made for a message.
+    return path if isinstance(path, str) else key_path(*path)
+
+
+def _value(value: Any, path: str | tuple[str, int], kind: str, what: str) -> Any:
+    # Values of the expected Python type read as they are; anything else goes to the library.
+    if kind == "number" and (type(value) is float
+                             or (type(value) is int and -2**63 <= value < 2**63)):
+        # The library holds whole numbers as 64-bit integers.
+        result: Any = float(value)
+    elif kind == "text" and isinstance(value, str):
+        result = value
+    elif kind == "bool" and isinstance(value, bool):
+        result = value
+    elif kind == "date" and isinstance(value, dt.date):
+        result = value.date() if isinstance(value, dt.datetime) else value
+    elif kind == "date" and isinstance(value, str) and _ISO_DATE.fullmatch(value) \
+            and value >= "1400":
+        try:
+            result = dt.date.fromisoformat(value)
+        except ValueError:
+            result = _library(kind, value, _where(path), what)
+    else:
+        result = _library(kind, value, _where(path), what)
+    if kind == "number" and not math.isfinite(result):
+        raise InputError(_where(path), f"expected a finite number, got {result}")
+    return result
+
+
+def _get(data: Mapping[str, Any], key: str, path: str, kind: str, what: str) -> Any:
     if key not in data:
         raise InputError(key_path(path, key), "missing key")
-    return _expect(data[key], key_path(path, key), kind, what)
+    return _value(data[key], key_path(path, key), kind, what)
 
 
-def _expect(value: Any, path: str, kind: type | tuple[type, ...], what: str) -> Any:
-    # bool is an int in Python, but never a number or a count here.
-    if isinstance(value, bool) and bool not in (kind if isinstance(kind, tuple) else (kind,)):
-        raise InputError(path, f"expected {what}, got {json.dumps(value)}")
+def _structure(value: Any, path: str, kind: type, what: str) -> Any:
     if not isinstance(value, kind):
-        shown = json.dumps(value) if isinstance(value, (str, int, float)) else type(value).__name__
-        if isinstance(value, (dict, Mapping)):
-            shown = "an object"
-        elif isinstance(value, list):
-            shown = "a list"
-        elif value is None:
-            shown = "null"
-        raise InputError(path, f"expected {what}, got {shown}")
-    if isinstance(value, float) and not math.isfinite(value):
-        raise InputError(path, f"expected a finite number, got {value}")
+        raise InputError(path, f"expected {what}, got {_shown(value)}")
     return value
 
 
-def _date(data: Mapping[str, Any], key: str, path: str) -> dt.date:
-    value = _get(data, key, path, (str, dt.date), "a date as YYYY-MM-DD")
-    return as_date(value, key_path(path, key))
+def _child(data: Mapping[str, Any], key: str, path: str, kind: type, what: str) -> Any:
+    if key not in data:
+        raise InputError(key_path(path, key), "missing key")
+    return _structure(data[key], key_path(path, key), kind, what)
 
 
-def _name(value: str, path: str, known: Mapping[str, Any], what: str) -> None:
-    if value not in known:
-        raise InputError(path, f"unknown {what} {value!r} (known: {', '.join(known)})")
+def _named(kind: str, value: str, path: str, known: Iterable[str]) -> str:
+    try:
+        result: str = _tessarin.check_input(kind, value)
+    except RuntimeError as error:
+        raise InputError(path, f"{_unknown(kind, value, known)}: {error}") from None
+    return result
 
 
-def _calendar(value: str, path: str) -> None:
-    pieces = [piece.strip(" \t") for piece in value.split(",")]
-    pieces = [piece for piece in pieces if piece]
-    if not pieces:
-        raise InputError(path, "empty calendar name")
-    for piece in pieces:
-        _name(piece, path, CALENDARS, "calendar")
+def _tenor(value: str, path: str) -> str:
+    try:
+        result: str = _tessarin.check_input("tenor", value)
+    except RuntimeError as error:
+        raise InputError(path, f"invalid tenor {value!r} ({error})") from None
+    return result
 
 
-def _tenor(value: str, path: str) -> None:
-    if not _TENOR.fullmatch(value):
-        raise InputError(path, f"invalid tenor {value!r} (a count and D, BD, W, M or Y)")
-
-
-def check_curve(curve: Any, path: str) -> dict[str, Any]:
-    """A checked copy of a curve dict, dates converted; raises InputError."""
-    _expect(curve, path, Mapping, "a curve object")
+def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
+    """A checked copy of a curve dict, values read as the library reads them."""
+    check = Checker(strict)
+    _structure(curve, path, Mapping, "a curve object")
     data: dict[str, Any] = plain(curve)
-    _get(data, "id", path, str, "a text")
-    data["value date"] = _date(data, "value date", path)
-    _get(data, "currency", path, str, "a text")
+    check.keys(data, path, CURVE_KEYS)
+    data["id"] = _get(data, "id", path, "text", "a text")
+    data["value date"] = _get(data, "value date", path, "date", "a date as YYYY-MM-DD")
+    currency = data["currency"] = _get(data, "currency", path, "text", "a text")
     if "interpolation" in data:
-        name = _get(data, "interpolation", path, str, "a text")
-        if name.casefold() not in {known.casefold() for known in INTERPOLATIONS}:
-            raise InputError(key_path(path, "interpolation"),
-                             f"unknown interpolation {name!r} (known: {', '.join(INTERPOLATIONS)})")
+        name = _get(data, "interpolation", path, "text", "a text")
+        _named("interpolation", name, key_path(path, "interpolation"), interpolations())
     where = key_path(path, "instruments")
-    instruments = _get(data, "instruments", path, Mapping, "an object with the instrument columns")
-    columns = {}
-    for column, kind, what in (("generator", str, "a generator name"), ("tenor", str, "a tenor"),
-                               ("quote", (int, float), "a quote in percent"),
-                               ("in use", bool, "true or false")):
-        values = _get(instruments, column, where, list, "a list")
-        column_path = key_path(where, column)
-        for i, value in enumerate(values):
-            _expect(value, key_path(column_path, i), kind, what)
-            if column == "generator":
-                _name(value, key_path(column_path, i), GENERATORS, "generator")
-            elif column == "tenor":
-                _tenor(value, key_path(column_path, i))
-        columns[column] = len(values)
-    if len(set(columns.values())) != 1:
-        sizes = ", ".join(f"{name} {size}" for name, size in columns.items())
-        raise InputError(where, f"columns must have the same length (got {sizes})")
+    instruments = _child(data, "instruments", path, dict, "an object with the instrument columns")
+    check.keys(instruments, where, INSTRUMENT_KEYS)
+    rows = {}
+    for column in INSTRUMENT_KEYS:
+        rows[column] = _child(instruments, column, where, list, "a list")
+    sizes = {column: len(values) for column, values in rows.items()}
+    if len(set(sizes.values())) != 1:
+        shown = ", ".join(f"{name} {size}" for name, size in sizes.items())
+        raise InputError(where, f"columns must have the same length (got {shown})")
+    columns = {column: key_path(where, column) for column in INSTRUMENT_KEYS}
+    for i in range(sizes["tenor"]):
+        generator = _value(rows["generator"][i], key_path(columns["generator"], i), "text",
+                           "a generator name")
+        _named("generator", generator, key_path(columns["generator"], i), GENERATORS)
+        _tenor(_value(rows["tenor"][i], key_path(columns["tenor"], i), "text", "a tenor"),
+               key_path(columns["tenor"], i))
+        used = rows["in use"][i] = _value(rows["in use"][i], key_path(columns["in use"], i),
+                                          "bool", "true or false")
+        quote = rows["quote"][i]
+        if used or not (type(quote) is float
+                        or (type(quote) is int and -2**63 <= quote < 2**63)):
+            # Unused rows may carry anything the library reads as a number, even nan.
+            rows["quote"][i] = _value(quote, key_path(columns["quote"], i), "number",
+                                      "a quote in percent")
+        currencies = GENERATORS[generator].currency
+        if currencies and currencies != currency:
+            check.doubt(key_path(columns["generator"], i),
+                        f"generator {generator!r} quotes {currencies} instruments, but the "
+                        f"curve's currency is {currency}")
+    quotes = [q for q, used in zip(rows["quote"], rows["in use"], strict=True) if used]
+    if quotes and any(quotes) and all(abs(q) <= 0.2 for q in quotes):
+        warnings.warn(InputWarning(columns["quote"], f"every quote lies within ±0.2: "
+                                                     f"{PERCENT_HINT}"), stacklevel=3)
     return data
 
 
-def check_swap(swap: Any, path: str) -> dict[str, Any]:
-    """A checked copy of a swap dict, dates converted; raises InputError."""
-    _expect(swap, path, Mapping, "a swap object")
+def check_swap(swap: Any, path: str = "", strict: bool = True,
+               known: Iterable[str] = SWAP_KEYS) -> dict[str, Any]:
+    """A checked copy of a swap dict, values read as the library reads them."""
+    check = Checker(strict)
+    _structure(swap, path, Mapping, "a swap object")
     data: dict[str, Any] = plain(swap)
-    _get(data, "id", path, str, "a text")
-    start = data["effective date"] = _date(data, "effective date", path)
-    end = data["termination date"] = _date(data, "termination date", path)
+    check.keys(data, path, known)
+    data["id"] = _get(data, "id", path, "text", "a text")
+    start = data["effective date"] = _get(data, "effective date", path, "date",
+                                          "a date as YYYY-MM-DD")
+    end = data["termination date"] = _get(data, "termination date", path, "date",
+                                          "a date as YYYY-MM-DD")
     if end <= start:
         raise InputError(key_path(path, "termination date"),
                          f"{end.isoformat()} is not after the effective date {start.isoformat()}")
-    _get(data, "schedule roll", path, str, "a text")
+    data["schedule roll"] = _get(data, "schedule roll", path, "text", "a text")
     for leg in ("leg1", "leg2"):
         leg_path = key_path(path, leg)
-        legs = _get(data, leg, path, Mapping, "a leg object")
+        legs = _child(data, leg, path, dict, "a leg object")
+        check.keys(legs, leg_path, LEG_KEYS)
         for key in LEG_TEXT_KEYS:
-            value = _get(legs, key, leg_path, str, "a text")
-            if "calendar" in key:
-                _calendar(value, key_path(leg_path, key))
+            legs[key] = _get(legs, key, leg_path, "text", "a text")
+        # The leg's own "calendar" is read but never used: only these two roll dates.
+        for key in ("accrual calendar", "pay calendar"):
+            _calendar(legs[key], key_path(leg_path, key))
         _tenor(legs["frequency"], key_path(leg_path, "frequency"))
-        fixed = _get(legs, "is fixed", leg_path, bool, "true or false")
-        _get(legs, "is paid", leg_path, bool, "true or false")
-        _get(legs, "pay lag", leg_path, int, "a whole number of days")
-        _get(legs, "notional", leg_path, (int, float), "a number")
+        _named("day count", legs["day count convention"],
+               key_path(leg_path, "day count convention"), ())
+        for key in ("accrual adjustment", "pay adjustment"):
+            _named("business day", legs[key], key_path(leg_path, key), ())
+        fixed = legs["is fixed"] = _get(legs, "is fixed", leg_path, "bool", "true or false")
+        legs["is paid"] = _get(legs, "is paid", leg_path, "bool", "true or false")
+        legs["pay lag"] = _get(legs, "pay lag", leg_path, "int", "a whole number of days")
+        legs["notional"] = _get(legs, "notional", leg_path, "number", "a number")
         if fixed:
-            _get(legs, "rate", leg_path, (int, float), "a decimal rate")
+            legs["rate"] = _get(legs, "rate", leg_path, "number", "a decimal rate")
+            check.rate(legs["rate"], key_path(leg_path, "rate"))
         else:
-            index = _get(legs, "index", leg_path, str, "an index name")
-            _name(index, key_path(leg_path, "index"), INDICES, "index")
-            _get(legs, "margin", leg_path, (int, float), "a decimal margin")
+            index = legs["index"] = _get(legs, "index", leg_path, "text", "an index name")
+            _named("index", index, key_path(leg_path, "index"), INDICES)
+            legs["margin"] = _get(legs, "margin", leg_path, "number", "a decimal margin")
+            check.rate(legs["margin"], key_path(leg_path, "margin"))
     return data
 
 
-def check_trade(trade: Any, path: str) -> tuple[str, dict[str, Any]]:
+def _calendar(value: str, path: str) -> None:
+    try:
+        _tessarin.check_input("calendar", value)
+    except RuntimeError as error:
+        raise InputError(path, f"{error} (known: {', '.join(CALENDARS)}; join names with "
+                               f"commas for a union)") from None
+
+
+def check_trade(trade: Any, path: str, strict: bool = True) -> tuple[str, dict[str, Any]]:
     """(curve id, checked swap dict) of one entry of a trades file.
 
     A trade is a swap dict plus "curve", and optionally "generator", whose
     conventions fill the leg keys the trade leaves out.
     """
-    _expect(trade, path, Mapping, "a trade object")
-    curve = _get(trade, "curve", path, str, "a curve id")
+    _structure(trade, path, Mapping, "a trade object")
+    curve = _get(trade, "curve", path, "text", "a curve id")
     swap = {key: value for key, value in trade.items() if key not in ("curve", "generator")}
     if "generator" in trade:
-        generator = _get(trade, "generator", path, str, "a generator name")
-        _name(generator, key_path(path, "generator"), GENERATORS, "generator")
+        generator = _get(trade, "generator", path, "text", "a generator name")
+        if generator not in GENERATORS:
+            raise InputError(key_path(path, "generator"),
+                             _unknown("generator", generator, GENERATORS))
         for leg in ("leg1", "leg2"):
             if leg in swap:
-                _expect(swap[leg], key_path(path, leg), Mapping, "a leg object")
-        if "effective date" in swap:
-            swap["effective date"] = _date(swap, "effective date", path)
-        if "termination date" in swap:
-            swap["termination date"] = _date(swap, "termination date", path)
+                _structure(swap[leg], key_path(path, leg), Mapping, "a leg object")
         swap = swap_input(swap, generator)
-    return curve, check_swap(swap, path)
+    known = (*SWAP_KEYS, *(key for key in trade if key in ("curve", "generator")))
+    return curve, check_swap(swap, path, strict, known)
 
 
-def check_fixings(fixings: Any, path: str) -> dict[str, Any]:
-    """A checked copy of a fixings dict, dates converted; raises InputError."""
-    _expect(fixings, path, Mapping, "an object keyed by index name")
+def check_pairing(swap: Mapping[str, Any], curve: Mapping[str, Any], path: str = "",
+                  strict: bool = True) -> None:
+    """A swap priced on a curve of another currency, or projecting another index."""
+    currency, label = curve.get("currency"), curve.get("id")
+    indices = _indices_of(tuple(curve.get("instruments", {}).get("generator", [])))
+    for leg in ("leg1", "leg2"):
+        legs = swap.get(leg, {})
+        if legs.get("currency") == currency and (
+                legs.get("is fixed", True) or not indices or legs.get("index") in indices):
+            continue
+        check = Checker(strict)
+        if legs.get("currency") != currency:
+            check.doubt(key_path(key_path(path, leg), "currency"),
+                        f"the leg is in {legs.get('currency')}, but the curve {label!r} is in "
+                        f"{currency}")
+        if not legs.get("is fixed", True) and indices and legs.get("index") not in indices:
+            check.doubt(key_path(key_path(path, leg), "index"),
+                        f"the leg projects {legs.get('index')}, but the curve {label!r} is built "
+                        f"on {', '.join(sorted(indices))}")
+
+
+@functools.lru_cache(maxsize=64)
+def _indices_of(generators: tuple[str, ...]) -> frozenset[str]:
+    # Generators are registered once, at import: their indices never change.
+    table = GENERATORS
+    return frozenset(table[g].index for g in set(generators) if g in table)
+
+
+def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
+    """A checked copy of a fixings dict: dates as `datetime.date`, values as float."""
+    check = Checker(strict)
+    _structure(fixings, path, Mapping, "an object keyed by index name")
     data = {}
     for name, series in fixings.items():
-        where = key_path(path, name)
-        _name(name, where, INDICES, "index")
-        _expect(series, where, Mapping, 'an object with "dates" and "values"')
-        dates = _get(series, "dates", where, list, "a list")
-        values = _get(series, "values", where, list, "a list")
-        dates = [as_date(_expect(d, key_path(key_path(where, "dates"), i), (str, dt.date),
-                                 "a date as YYYY-MM-DD"), key_path(key_path(where, "dates"), i))
+        where = key_path(path, str(name))
+        if name not in INDICES:
+            close = difflib.get_close_matches(str(name), list(INDICES), n=1)
+            hint = f"did you mean {close[0]!r}?" if close else f"known: {', '.join(INDICES)}"
+            check.doubt(where, f"unknown index {name!r} ({hint})")
+        _structure(series, where, Mapping, 'an object with "dates" and "values"')
+        check.keys(series, where, FIXING_KEYS)
+        dates = _child(series, "dates", where, list, "a list")
+        values = _child(series, "values", where, list, "a list")
+        dates_path, values_path = key_path(where, "dates"), key_path(where, "values")
+        dates = [_value(d, (dates_path, i), "date", "a date as YYYY-MM-DD")
                  for i, d in enumerate(dates)]
-        for i, value in enumerate(values):
-            _expect(value, key_path(key_path(where, "values"), i), (int, float), "a decimal rate")
+        values = [_value(v, (values_path, i), "number", "a decimal rate")
+                  for i, v in enumerate(values)]
         if len(dates) != len(values):
             raise InputError(where, f'"dates" has {len(dates)} entries, "values" {len(values)}')
-        data[name] = {"dates": dates, "values": list(values)}
+        for i, value in enumerate(values):
+            check.rate(value, (values_path, i))
+        data[name] = {"dates": dates, "values": values}
     return data
+
+
+def coverage(calendars: Iterable[str], last: dt.date, what: str, stacklevel: int = 5) -> None:
+    """Warns once per calendar whose holiday list ends before the year of `last`."""
+    seen: set[str] = set()
+    for text in calendars:
+        for name in str(text).split(","):
+            name = name.strip(" \t")
+            if not name or name in seen:
+                continue
+            seen.add(name)
+            calendar = CALENDARS.get(name)
+            if calendar is not None and calendar.last_year is not None \
+                    and last.year > calendar.last_year:
+                warnings.warn(CalendarCoverageWarning(name, calendar.last_year, last, what),
+                              stacklevel=stacklevel)
+
+
+def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:
+    names = set(curve["instruments"]["generator"])
+    found = []
+    for g in listing()["generators"]:
+        if g["name"] in names:
+            # The spot lag, then the legs' schedules.
+            found.append(g.get("calendar", ""))
+            for leg in ("leg1", "leg2"):
+                found += [(g.get(leg) or {}).get(key, "") for key in _LEG_CALENDARS]
+    return found
+
+
+# The calendars a leg's schedule rolls its dates on.
+_LEG_CALENDARS = ("accrual calendar", "pay calendar")
+
+
+def _weekdays_after(day: dt.date, count: int) -> dt.date:
+    """About the last date a schedule ending on `day` reads: the end rolled
+    past a weekend, then the payment lag; holidays aside."""
+    count = max(count, 0)
+    try:
+        day += dt.timedelta(days=(7 - day.weekday()) % 7 if day.weekday() >= 5 else 0)
+        day += dt.timedelta(weeks=count // 5)
+        for _ in range(count % 5):
+            day += dt.timedelta(days=3 if day.weekday() == 4 else 1)
+    except OverflowError:
+        return dt.date.max
+    return day
+
+
+def curve_coverage(curve: Mapping[str, Any], last: dt.date, what: str) -> None:
+    """Coverage of the calendars a checked curve's instruments use, up to `last`."""
+    coverage(_curve_calendars(curve), last, what)
+
+
+def swap_coverage(swap: Mapping[str, Any], what: str) -> None:
+    """Coverage of the calendars a checked swap's schedules use."""
+    legs = [swap[leg] for leg in ("leg1", "leg2")]
+    last = _weekdays_after(swap["termination date"], max(leg["pay lag"] for leg in legs))
+    coverage([leg[key] for leg in legs for key in _LEG_CALENDARS], last, what)
+
+
+def fixing_coverage(swap: Mapping[str, Any], on: dt.date) -> None:
+    """Coverage of the fixing calendars of a checked swap's indices, up to `on`."""
+    indices = [swap[leg].get("index") for leg in ("leg1", "leg2") if not swap[leg]["is fixed"]]
+    coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates",
+             stacklevel=4)
 
 
 def read_json(path: PathLike) -> Any:
@@ -304,5 +546,51 @@ def read_json(path: PathLike) -> Any:
     try:
         return json.loads(text)
     except json.JSONDecodeError as error:
-        raise InputError(f"line {error.lineno} column {error.colno}",
-                         f"malformed JSON ({error.msg})", source) from None
+        where = f"line {error.lineno} column {error.colno}"
+        rest = text[error.pos:]
+        if not rest.strip() or (error.msg.startswith("Unterminated string")
+                                and rest.count('"') == 1):
+            raise InputError("", f"the JSON document stops before its end (at {where}); is "
+                                 f"the file truncated?", source) from None
+        raise InputError(where, f"malformed JSON ({error.msg})", source) from None
+
+
+def _months_or_days(tenor: str) -> tuple[str, int]:
+    # 1Y and 12M, 1W and 7D end on the same date: they are the same instrument.
+    amount, unit = int(tenor.rstrip("BDWMY")), tenor.lstrip("0123456789")
+    return {"Y": ("M", 12 * amount), "W": ("D", 7 * amount)}.get(unit, (unit, amount))
+
+
+def explain_bootstrap(curve: Mapping[str, Any], error: RuntimeError) -> str:
+    """The library's message of a failed curve build, led by the instrument that
+    fails: the first whose addition to the instruments before it breaks the build."""
+    columns = curve["instruments"]
+    used = [i for i, flag in enumerate(columns["in use"]) if flag]
+
+    def builds(count: int) -> bool:
+        keep = set(used[:count])
+        trial = {**curve, "instruments": {**columns, "in use": [
+            i in keep for i in range(len(columns["in use"]))]}}
+        try:
+            _tessarin.YieldCurve(trial)
+        except RuntimeError:
+            return False
+        return True
+
+    if not used or builds(len(used)):
+        return str(error)
+    # The bootstrap solves pillar after pillar: once a prefix of the rows fails, longer ones do.
+    low, high = 0, len(used)
+    while high - low > 1:
+        middle = (low + high) // 2
+        low, high = (middle, high) if builds(middle) else (low, middle)
+    row = used[high - 1]
+    generator, tenor, quote = (columns[key][row] for key in ("generator", "tenor", "quote"))
+    what = f"instrument {row} ({generator} {tenor}, quote {quote:g})"
+    same = _months_or_days(_tessarin.check_input("tenor", tenor))
+    for earlier in reversed(used[:high - 1]):
+        if columns["generator"][earlier] == generator and _months_or_days(
+                _tessarin.check_input("tenor", columns["tenor"][earlier])) == same:
+            what += f" repeats the tenor of instrument {earlier}"
+            break
+    return f"{what}: {error}"

@@ -10,8 +10,23 @@ from typing import TYPE_CHECKING, Any, TypeVar
 
 import _tessarin
 
-from ._inputs import InputError, as_date, curve_input, fixings_input, jsonable, swap_input
-from ._types import CashFlows, DateLike, Fixings, PathLike, PriceResult, RiskResult
+from ._fixings import Fixings
+from ._inputs import (
+    InputError,
+    as_date,
+    check_curve,
+    check_pairing,
+    check_swap,
+    curve_coverage,
+    explain_bootstrap,
+    fixing_coverage,
+    jsonable,
+    swap_coverage,
+    swap_input,
+)
+from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult
+
+FixingsLike = Fixings | Mapping[str, Any]
 
 if TYPE_CHECKING:
     import datetime as dt
@@ -27,7 +42,7 @@ _Self = TypeVar("_Self", bound="_Persistent")
 class _Persistent:
     """Keeps the input dict, and rebuilds from it for pickle, copy and JSON."""
 
-    __slots__ = ("_impl", "_input")
+    __slots__ = ("_impl", "_input", "_strict")
     _input: dict[str, Any]
 
     def to_dict(self) -> dict[str, Any]:
@@ -54,9 +69,13 @@ class _Persistent:
 
     def __reduce__(self) -> tuple[Any, ...]:
         # The library object cannot be pickled; the input rebuilds it.
-        return (type(self), (self._input,))
+        return (_rebuild, (type(self), self._input, self._strict))
 
-    def __init__(self, data: Mapping[str, Any]) -> None: ...
+    def __init__(self, data: Mapping[str, Any], *, strict: bool = True) -> None: ...
+
+
+def _rebuild(cls: type[_Self], data: dict[str, Any], strict: bool) -> _Self:
+    return cls(data, strict=strict)
 
 
 class YieldCurve(_Persistent):
@@ -68,16 +87,28 @@ class YieldCurve(_Persistent):
     equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),
     "quote" (par rate in percent) and "in use" (bool).
 
-    Bootstrap failures raise RuntimeError with the library's message.
+    Input problems raise `tessarin.InputError` naming the key; a generator of
+    another currency does too, or only warns with ``strict=False``. Bootstrap
+    failures raise RuntimeError with the library's message, led by the
+    instrument that fails.
     """
 
     __slots__ = ()
     _impl: _tessarin.YieldCurve
 
-    def __init__(self, curve: Mapping[str, Any]) -> None:
-        data = curve_input(curve)
-        self._impl = _tessarin.YieldCurve(data)
-        self._input = data
+    def __init__(self, curve: Mapping[str, Any], *, strict: bool = True) -> None:
+        data = check_curve(curve, "", strict)
+        try:
+            self._impl = _tessarin.YieldCurve(data)
+        except RuntimeError as error:
+            raise RuntimeError(explain_bootstrap(data, error)) from None
+        self._input, self._strict = data, strict
+        self._check_coverage("the curve")
+
+    def _check_coverage(self, what: str) -> None:
+        dates = self._impl.dates()
+        if dates:
+            curve_coverage(self._input, max(dates), what)
 
     @property
     def id(self) -> str:
@@ -197,13 +228,14 @@ class YieldCurve(_Persistent):
                 f"{self.value_date.isoformat()}, {len(self._impl.dates())} pillars>")
 
 
-def _native_curve(curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
-    return curve._impl if isinstance(curve, YieldCurve) else curve
+def _fixings_args(fixings: FixingsLike | None) -> dict[str, Any]:
+    checked = Fixings.of(fixings)
+    return {} if checked is None else {"fixings": checked.native}
 
 
-def _fixings_args(fixings: Mapping[str, Any] | None) -> dict[str, Any]:
-    data = fixings_input(fixings)
-    return {} if data is None else {"fixings": data}
+def _native_fixings(fixings: FixingsLike | None) -> dict[str, Any] | None:
+    checked = Fixings.of(fixings)
+    return None if checked is None else checked.native
 
 
 class IRS(_Persistent):
@@ -220,7 +252,9 @@ class IRS(_Persistent):
     conventions fill the leg keys the dict leaves out: leg1 fixed and paid,
     leg2 floating on the generator's index and received, unless given.
 
-    Missing or malformed inputs raise RuntimeError with the library's message.
+    Missing or malformed inputs raise `tessarin.InputError` naming the key; so
+    does a rate that looks like percent (3.3 for 0.033), unless
+    ``strict=False``, which only warns.
     """
 
     __slots__ = ("_last_price",)
@@ -228,11 +262,23 @@ class IRS(_Persistent):
     # The curve id and result of the latest `price`, shown in notebooks.
     _last_price: tuple[str, PriceResult] | None
 
-    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None) -> None:
-        data = swap_input(swap, generator)
+    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None,
+                 strict: bool = True) -> None:
+        data = check_swap(swap_input(swap, generator), "", strict)
         self._impl = _tessarin.IRS(data)
-        self._input = data
+        self._input, self._strict = data, strict
         self._last_price = None
+        self._check_coverage("the swap's schedule")
+
+    def _check_coverage(self, what: str) -> None:
+        swap_coverage(self._input, what)
+
+    def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
+        # A wrapped curve knows its currency and index: the swap must match them.
+        if isinstance(yield_curve, YieldCurve):
+            check_pairing(self._input, yield_curve._input, "", self._strict)
+            return yield_curve._impl
+        return yield_curve
 
     @property
     def id(self) -> str:
@@ -263,19 +309,19 @@ class IRS(_Persistent):
         return self._impl
 
     def price(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-              fixings: Fixings | None = None) -> PriceResult:
+              fixings: FixingsLike | None = None) -> PriceResult:
         """Return the net present value of the interest rate swap.
 
         {"Leg1 PV", "Leg2 PV", "NPV"}: received legs count positive, paid legs
         negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
         needed when a floating period runs over the curve's value date.
         """
-        result = self._impl.price(_native_curve(yield_curve), **_fixings_args(fixings))
+        result = self._impl.price(self._on(yield_curve), **_fixings_args(fixings))
         self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
         return result
 
     def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-             fixings: Fixings | None = None, *, method: str = "bump") -> RiskResult:
+             fixings: FixingsLike | None = None, *, method: str = "bump") -> RiskResult:
         """Return the key rate sensitivities per leg of the interest rate swap.
 
         {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
@@ -285,15 +331,19 @@ class IRS(_Persistent):
         `method="analytic"` differentiates the price exactly and multiplies by the
         curve's Jacobian (no finite-difference noise).
         """
+        if method not in ("bump", "analytic"):
+            raise ValueError(f'method must be "bump" or "analytic", not {method!r}')
+        native = self._on(yield_curve)
+        # Every bumped curve rebuilds the instruments' schedules, and reprices the swap's.
+        self._check_coverage("the risk computation")
+        if isinstance(yield_curve, YieldCurve):
+            yield_curve._check_coverage("the risk computation")
         if method == "bump":
-            return self._impl.risk(_native_curve(yield_curve), **_fixings_args(fixings))
-        if method == "analytic":
-            return _tessarin.irs_analytic_risk(self._impl, _native_curve(yield_curve),
-                                               fixings_input(fixings))
-        raise ValueError(f'method must be "bump" or "analytic", not {method!r}')
+            return self._impl.risk(native, **_fixings_args(fixings))
+        return _tessarin.irs_analytic_risk(self._impl, native, _native_fixings(fixings))
 
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
-                  fixings: Fixings | None = None) -> CashFlows:
+                  fixings: FixingsLike | None = None) -> CashFlows:
         """Returns the cash flows of both legs.
 
         {"Leg1": table, "Leg2": table}, each table a dict of equal-length
@@ -303,44 +353,46 @@ class IRS(_Persistent):
         """
         args = _fixings_args(fixings)
         if yield_curve is not None:
-            args["yield_curve"] = _native_curve(yield_curve)
+            args["yield_curve"] = self._on(yield_curve)
         return self._impl.cashflows(**args)
 
     def required_fixings(self, date: DateLike) -> dict[str, list[dt.date]] | None:
         """Returns the fixing dates each floating index needs to price on `date`:
         the index business days from the start of the running period through
         `date`, e.g. {"SOFR": [...]}; None when no period is running."""
-        return _tessarin.irs_required_fixings(self._impl, as_date(date, "date"))
+        on = as_date(date, "date")
+        fixing_coverage(self._input, on)
+        return _tessarin.irs_required_fixings(self._impl, on)
 
     def par_rate(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                 fixings: Fixings | None = None) -> float:
+                 fixings: FixingsLike | None = None) -> float:
         """The fixed rate (decimal) at which the swap is worth zero on the curve,
         from the pricing model's own leg values (a seasoned swap needs its
         `fixings`, as in `price`). With two floating legs, the margin of leg2
         that makes the NPV zero."""
-        return _tessarin.irs_par_rate(self._impl, _native_curve(yield_curve),
-                                      fixings_input(fixings))
+        return _tessarin.irs_par_rate(self._impl, self._on(yield_curve),
+                                      _native_fixings(fixings))
 
     def annuity(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                fixings: Fixings | None = None) -> float:
+                fixings: FixingsLike | None = None) -> float:
         """The PV of the fixed leg per unit of rate, positive for a positive
         notional: the sum over periods paid after the value date of fraction x
         notional x discount factor (with two floating legs, leg2's, per unit of
         margin). A change dr of the fixed rate moves the NPV by annuity x dr."""
-        return _tessarin.irs_annuity(self._impl, _native_curve(yield_curve),
-                                     fixings_input(fixings))
+        return _tessarin.irs_annuity(self._impl, self._on(yield_curve),
+                                     _native_fixings(fixings))
 
     def dv01(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-             fixings: Fixings | None = None) -> float:
+             fixings: FixingsLike | None = None) -> float:
         """The NPV change, in the swap's currency, for a 1bp rise of every quote
         of the curve, with the sign of the change: (NPV(+1bp) - NPV(-1bp)) / 2 on
         curves rebuilt from the moved quotes. The curve must have been built
         from quotes."""
-        return _tessarin.irs_dv01(self._impl, _native_curve(yield_curve),
-                                  fixings_input(fixings))
+        return _tessarin.irs_dv01(self._impl, self._on(yield_curve),
+                                  _native_fixings(fixings))
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                   fixings: Fixings | None = None, *, method: str = "bump") -> pandas.DataFrame:
+                   fixings: FixingsLike | None = None, *, method: str = "bump") -> pandas.DataFrame:
         """`risk` per 1bp as a DataFrame indexed by tenor (needs pandas): the PV
         change for a 1bp rise of each quote, in the swap's currency, which the
         frame's column axis names ("USD per 1bp") and `attrs` holds."""
@@ -350,7 +402,7 @@ class IRS(_Persistent):
                           currency=self.currency)
 
     def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                        fixings: Fixings | None = None) -> dict[str, pandas.DataFrame]:
+                        fixings: FixingsLike | None = None) -> dict[str, pandas.DataFrame]:
         """`cashflows` as one DataFrame per leg, {"Leg1": ..., "Leg2": ...}
         (needs pandas); date columns are datetime64, the others floats."""
         from .frames import cashflow_frames
@@ -358,7 +410,7 @@ class IRS(_Persistent):
         return cashflow_frames(self.cashflows(yield_curve, fixings))
 
     def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
-                  fixings: Fixings | None = None, path: PathLike | None = None, *,
+                  fixings: FixingsLike | None = None, path: PathLike | None = None, *,
                   method: str = "bump") -> Figure:
         """The key-rate risk ladder per 1bp, in the swap's currency, as bars
         (needs matplotlib); returns the figure and, given `path`, saves it as PNG."""

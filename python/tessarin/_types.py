@@ -19,7 +19,7 @@ class FixingSeries(TypedDict):
     values: list[float]
 
 
-Fixings = dict[str, FixingSeries]
+FixingsDict = dict[str, FixingSeries]
 """Past fixings by index name, e.g. {"SOFR": {"dates": [...], "values": [...]}}."""
 
 PriceResult = TypedDict("PriceResult", {"Leg1 PV": float, "Leg2 PV": float, "NPV": float})

@@ -8,6 +8,7 @@ import datetime as dt
 import io
 import json
 import sys
+import warnings
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
 from importlib import resources
@@ -15,7 +16,15 @@ from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
 from . import __version__, cli_scenarios
-from ._inputs import InputError, jsonable
+from ._fixings import Fixings
+from ._inputs import (
+    CalendarCoverageWarning,
+    InputError,
+    InputWarning,
+    check_pairing,
+    jsonable,
+    relocate,
+)
 from ._objects import IRS, YieldCurve
 from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book
 from .conventions import CALENDARS, GENERATORS, INDICES
@@ -136,6 +145,10 @@ def build_parser() -> argparse.ArgumentParser:
     price.add_argument("--plot", metavar="OUT.png",
                        help="also draw the zero rates and discount factors of the curves "
                             "into a PNG file (needs matplotlib)")
+    price.add_argument("--no-strict", dest="strict", action="store_false",
+                       help="only warn about inputs that look wrong but can be used: rates "
+                            "in percent, a trade on a curve of another currency or index, "
+                            "unknown keys")
     price.add_argument("--demo", action="store_true",
                        help="use the bundled example market, trades and fixings (six "
                             "currencies, two seasoned swaps)")
@@ -157,17 +170,39 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(
         cli_scenarios.attach_negative_values(list(sys.argv[1:] if argv is None else argv)))
-    try:
-        return int(args.run(parser, args))
-    except InputError as error:
-        print(f"tessarin: error: {error}", file=sys.stderr)
-        return EXIT_BAD_INPUT
-    except KeyboardInterrupt:
-        return 130
-    except BrokenPipeError:
-        # The reader went away (e.g. `| head`); say nothing more.
-        sys.stderr.close()
-        return EXIT_OK
+    with warnings.catch_warnings():
+        for category in (InputWarning, CalendarCoverageWarning):
+            warnings.simplefilter("always", category)
+        warnings.showwarning = _warning_printer(warnings.showwarning)
+        try:
+            return int(args.run(parser, args))
+        except InputError as error:
+            print(f"tessarin: error: {error}", file=sys.stderr)
+            return EXIT_BAD_INPUT
+        except KeyboardInterrupt:
+            return 130
+        except BrokenPipeError:
+            # The reader went away (e.g. `| head`); say nothing more.
+            sys.stderr.close()
+            return EXIT_OK
+
+
+def _warning_printer(others: Any) -> Any:
+    """Prints each input warning once, on one line; a calendar's coverage once per run.
+    Other warnings go to `others`."""
+    printed: set[Any] = set()
+
+    def show(message: Warning | str, category: type[Warning], *args: Any, **kwargs: Any) -> None:
+        if not isinstance(message, (InputWarning, CalendarCoverageWarning)):
+            others(message, category, *args, **kwargs)
+            return
+        key = (category, message.calendar) if isinstance(message, CalendarCoverageWarning) \
+            else str(message)
+        if key not in printed:
+            printed.add(key)
+            print(f"tessarin: warning: {' '.join(str(message).split())}", file=sys.stderr)
+
+    return show
 
 
 # tessarin conventions
@@ -177,7 +212,7 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
         document = {
             "generators": [asdict(g) for g in GENERATORS.values()],
             "indices": [asdict(i) for i in INDICES.values()],
-            "calendars": [asdict(c) for c in CALENDARS.values()],
+            "calendars": [{**asdict(c), "weekend": list(c.weekend)} for c in CALENDARS.values()],
         }
         print(json.dumps(document, indent=2))
         return EXIT_OK
@@ -191,8 +226,9 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
                   [[i.name, i.currency, i.calendar, i.day_count] for i in INDICES.values()],
                   numeric=()),
            _table("Holiday calendars (join names with commas for a union, e.g. \"US,EN\")",
-                  ["Calendar", "Holidays listed for", "Description"],
-                  [[c.name, c.years, c.description] for c in CALENDARS.values()], numeric=())]
+                  ["Calendar", "Holidays listed for", "Weekend", "Description"],
+                  [[c.name, c.years, ", ".join(c.weekend), c.description]
+                   for c in CALENDARS.values()], numeric=())]
     print("\n\n".join(out))
     return EXIT_OK
 
@@ -219,19 +255,25 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
         except ImportError as error:
             raise InputError("--plot", str(error)) from None
 
-    curves = load_market(args.market)
+    curves = load_market(args.market, strict=args.strict)
     tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
-    trades: Any = args.trades if tabular else load_trades(args.trades)
-    fixings = load_fixings(args.fixings) if args.fixings else None
+    trades: Any = args.trades if tabular else load_trades(args.trades, strict=args.strict)
+    fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
     if not tabular:
-        known = [curve["id"] for curve in curves]
+        known = {curve["id"]: curve for curve in curves}
         for trade in trades:
+            subject = f"trade {trade.swap['id']!r}"
             if trade.curve not in known:
                 raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r} (the "
-                                 f"market has: {', '.join(known)})", str(args.trades))
+                                 f"market has: {', '.join(known)})", str(args.trades), subject)
+            try:
+                check_pairing(trade.swap, known[trade.curve], trade.where, args.strict)
+            except InputError as error:
+                raise relocate(error, str(args.trades), subject) from None
     run = price_book(curves, trades, fixings, risk=args.risk, risk_method=args.risk_method,
                      cashflows=args.cashflows, threads=args.threads,
-                     market_source=str(args.market), trades_source=str(args.trades))
+                     market_source=str(args.market), trades_source=str(args.trades),
+                     strict=args.strict)
     if args.plot is not None and run.curves:
         from .plot import plot_curve
 
@@ -249,19 +291,35 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     return EXIT_FAILURES if run.failures else EXIT_OK
 
 
-def price_book(curves: list[dict[str, Any]], trades: Any, fixings: dict[str, Any] | None, *,
-               risk: bool = False, risk_method: str = DEFAULT_RISK_METHOD,
-               cashflows: bool = False, threads: int | None = None, market_source: str = "",
-               trades_source: str = "") -> Run:
+def price_book(curves: list[dict[str, Any]], trades: Any,
+               fixings: Fixings | dict[str, Any] | None, *, risk: bool = False,
+               risk_method: str = DEFAULT_RISK_METHOD, cashflows: bool = False,
+               threads: int | None = None, market_source: str = "", trades_source: str = "",
+               strict: bool = True) -> Run:
     """Build the curves, then price the trades as one book, collecting failures.
 
     `trades` is a list of `Trade` (from a JSON file) or the path of a CSV or Parquet file.
+    The inputs come checked from the files, whose checks already reported their warnings
+    with the file and key path: the objects' own checks here stay quiet.
     """
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", InputWarning)
+        return _price_book(curves, trades, fixings, risk=risk, risk_method=risk_method,
+                           cashflows=cashflows, threads=threads, market_source=market_source,
+                           trades_source=trades_source, strict=strict)
+
+
+def _price_book(curves: list[dict[str, Any]], trades: Any,
+                fixings: Fixings | dict[str, Any] | None, *, risk: bool, risk_method: str,
+                cashflows: bool, threads: int | None, market_source: str, trades_source: str,
+                strict: bool) -> Run:
     run = Run()
+    # Checked once for the whole run, not once per trade and call.
+    fixings = Fixings.of(fixings)
     built: dict[str, YieldCurve] = {}
     for i, curve in enumerate(curves):
         try:
-            built[curve["id"]] = YieldCurve(curve)
+            built[curve["id"]] = YieldCurve(curve, strict=strict)
             run.curves.append(built[curve["id"]])
         except RuntimeError as error:
             run.failed_curves.add(curve["id"])
@@ -279,7 +337,7 @@ def price_book(curves: list[dict[str, Any]], trades: Any, fixings: dict[str, Any
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {curve_id!r} did not build"
         elif listed is not None and curve_id in built:
-            message += _fixings_hint(listed[row], built[curve_id])
+            message += _fixings_hint(listed[row], built[curve_id], strict)
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: row {row}" + (f", column {column!r}" if column else ""))
         run.failures.append(Failure("trade", trade_id, where, message))
@@ -301,10 +359,10 @@ def price_book(curves: list[dict[str, Any]], trades: Any, fixings: dict[str, Any
     return run
 
 
-def _fixings_hint(trade: Trade, curve: YieldCurve) -> str:
+def _fixings_hint(trade: Trade, curve: YieldCurve, strict: bool) -> str:
     """For a missing fixing, the dates the trade needs on the curve's value date."""
     try:
-        needed = IRS(trade.swap).required_fixings(curve.value_date) or {}
+        needed = IRS(trade.swap, strict=strict).required_fixings(curve.value_date) or {}
     except RuntimeError:
         return ""
     hints = [f"{index} on {len(dates)} dates from {dates[0].isoformat()} to "

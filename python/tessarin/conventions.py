@@ -1,32 +1,59 @@
-"""The conventions compiled into `_tessarin`, as data.
+"""The conventions registered in `_tessarin`, as data.
 
-The extension module registers its calendars, overnight indices and swap
-generators at import but has no way to list them, so the names and their main
-terms are kept here, in one place, for ``tessarin conventions``, for input
-checks and for `tessarin.IRS`'s ``generator`` shorthand.
+Generators, indices and calendars come from the extension module's own
+listing (`_tessarin.conventions()`), read again after a calendar is
+registered; only the human descriptions of the calendars are kept here. They
+serve ``tessarin conventions``, the input checks and `tessarin.IRS`'s
+``generator`` shorthand.
 """
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Callable, Iterator, Mapping
 from dataclasses import dataclass
-from types import MappingProxyType
-from typing import Any
+from typing import Any, Generic, TypeVar
+
+import _tessarin
+
+WEEKDAYS = ("Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday")
+"""Day names by the library's day numbers, 0 = Sunday."""
+
+DESCRIPTIONS: Mapping[str, str] = {
+    "USGS": "US government securities market (SOFR fixing days)",
+    "US": "United States banking days (USD swaps)",
+    "SG": "Singapore",
+    "TG": "TARGET, euro area",
+    "EN": "England",
+    "JP": "Japan",
+    "CH": "Switzerland",
+}
+"""What the built-in calendars stand for."""
 
 
 @dataclass(frozen=True)
 class Calendar:
-    """A built-in holiday calendar: weekends plus explicit holiday lists."""
+    """A registered holiday calendar: weekends plus explicit holiday lists."""
 
     name: str
     description: str
-    years: str
-    """Years with listed holidays; outside them only weekends are closed."""
+    first_year: int | None
+    last_year: int | None
+    """Last year with listed holidays; after it only weekends are closed."""
+    weekend: tuple[str, ...]
+
+    @property
+    def years(self) -> str:
+        """The years with listed holidays, e.g. "2026-2030"."""
+        if self.first_year is None or self.last_year is None:
+            return "none"
+        if self.first_year == self.last_year:
+            return str(self.first_year)
+        return f"{self.first_year}-{self.last_year}"
 
 
 @dataclass(frozen=True)
 class Index:
-    """A built-in overnight index."""
+    """A registered overnight index."""
 
     name: str
     currency: str
@@ -36,7 +63,7 @@ class Index:
 
 @dataclass(frozen=True)
 class Generator:
-    """A built-in OIS swap convention: leg1 pays fixed, leg2 receives the index."""
+    """A registered OIS swap convention: leg1 pays fixed, leg2 receives the index."""
 
     name: str
     currency: str
@@ -51,52 +78,96 @@ class Generator:
     pay_lag: int
 
 
-CALENDARS: Mapping[str, Calendar] = MappingProxyType({
-    c.name: c for c in (
-        Calendar("USGS", "US government securities market (SOFR fixing days)", "2026-2027"),
-        Calendar("US", "United States banking days (USD swaps)", "2026-2030"),
-        Calendar("SG", "Singapore", "2026"),
-        Calendar("TG", "TARGET, euro area", "2026-2028"),
-        Calendar("EN", "England", "2026-2028"),
-        Calendar("JP", "Japan", "2026-2027"),
-        Calendar("CH", "Switzerland", "2026-2028"),
-    )
-})
-"""Built-in calendars by name. A calendar field may also join names with
+_listing: dict[str, Any] | None = None
+
+
+def listing() -> dict[str, Any]:
+    """The extension module's listing, read once and again after `refresh`."""
+    global _listing
+    if _listing is None:
+        _listing = _tessarin.conventions()
+    return _listing
+
+
+def refresh() -> None:
+    """Forget the listing; called after calendars are registered."""
+    global _listing
+    _listing = None
+
+
+_T = TypeVar("_T")
+
+
+class _Table(Mapping[str, _T], Generic[_T]):
+    """A read-only view by name of one part of the listing, kept current."""
+
+    def __init__(self, build: Callable[[dict[str, Any]], dict[str, _T]]) -> None:
+        self._build = build
+        self._seen: dict[str, Any] | None = None
+        self._items: dict[str, _T] = {}
+
+    def _current(self) -> dict[str, _T]:
+        source = listing()
+        if source is not self._seen:
+            self._items, self._seen = self._build(source), source
+        return self._items
+
+    def __getitem__(self, name: str) -> _T:
+        return self._current()[name]
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._current())
+
+    def __len__(self) -> int:
+        return len(self._current())
+
+    def __repr__(self) -> str:
+        return repr(self._current())
+
+
+def _weekend(days: list[int]) -> tuple[str, ...]:
+    # Monday first, so that a Saturday-and-Sunday weekend reads that way.
+    return tuple(WEEKDAYS[d] for d in sorted(days, key=lambda d: (d + 6) % 7))
+
+
+def _calendars(source: dict[str, Any]) -> dict[str, Calendar]:
+    return {c["name"]: Calendar(c["name"], DESCRIPTIONS.get(c["name"], "user calendar"),
+                                c["first year"], c["last year"], _weekend(c["weekend"]))
+            for c in source["calendars"]}
+
+
+def _indices(source: dict[str, Any]) -> dict[str, Index]:
+    return {i["name"]: Index(i["name"], i.get("currency", ""), i.get("calendar", ""),
+                             i.get("day count", ""))
+            for i in source["indices"]}
+
+
+def _generators(source: dict[str, Any]) -> dict[str, Generator]:
+    table = {}
+    for g in source["generators"]:
+        fixed, floating = g.get("leg1") or {}, g.get("leg2") or {}
+        table[g["name"]] = Generator(
+            g["name"], fixed.get("currency", ""), floating.get("index", ""),
+            g.get("start delay", 0), g.get("calendar", ""), fixed.get("frequency", ""),
+            fixed.get("day count convention", ""), fixed.get("accrual adjustment", ""),
+            fixed.get("pay adjustment", ""), fixed.get("pay lag", 0))
+    return table
+
+
+CALENDARS: Mapping[str, Calendar] = _Table(_calendars)
+"""Registered calendars by name. A calendar field may also join names with
 commas ("US,EN"), which means the union of their holidays."""
 
-INDICES: Mapping[str, Index] = MappingProxyType({
-    i.name: i for i in (
-        Index("SOFR", "USD", "USGS", "Act/360"),
-        Index("SORA", "SGD", "SG", "Act/365F"),
-        Index("SONIA", "GBP", "EN", "Act/365F"),
-        Index("ESTR", "EUR", "TG", "Act/360"),
-        Index("SARON", "CHF", "CH", "Act/360"),
-        Index("TONA", "JPY", "JP", "Act/365F"),
-    )
-})
-"""Built-in overnight indices by name."""
+INDICES: Mapping[str, Index] = _Table(_indices)
+"""Registered overnight indices by name."""
 
-GENERATORS: Mapping[str, Generator] = MappingProxyType({
-    g.name: g for g in (
-        Generator("USD SOFR SW", "USD", "SOFR", 2, "US", "1Y", "ACT/360",
-                  "Modified Following", "Following", 2),
-        Generator("SGD SORA SW", "SGD", "SORA", 2, "SG", "6M", "ACT/365F",
-                  "Modified Following", "Following", 2),
-        Generator("GBP SONIA SW", "GBP", "SONIA", 0, "EN", "1Y", "ACT/365F",
-                  "Modified Following", "Following", 0),
-        Generator("EUR ESTR SW", "EUR", "ESTR", 2, "TG", "1Y", "ACT/360",
-                  "Modified Following", "Following", 2),
-        Generator("CHF SARON SW", "CHF", "SARON", 2, "CH", "1Y", "ACT/360",
-                  "Modified Following", "Following", 2),
-        Generator("JPY TONA SW", "JPY", "TONA", 2, "JP", "1Y", "ACT/365F",
-                  "Modified Following", "Following", 2),
-    )
-})
-"""Built-in swap generators by name; curve instruments name one of these."""
+GENERATORS: Mapping[str, Generator] = _Table(_generators)
+"""Registered swap generators by name; curve instruments name one of these."""
 
-INTERPOLATIONS: tuple[str, ...] = ("LinearLogDf", "LinearRates")
-"""Curve interpolations (names are matched ignoring case); the first is the default."""
+
+def interpolations() -> tuple[str, ...]:
+    """Curve interpolation names (matched ignoring ASCII case)."""
+    return tuple(listing()["interpolations"])
 
 
 def leg_conventions(generator: str, *, fixed: bool) -> dict[str, Any]:
@@ -106,19 +177,9 @@ def leg_conventions(generator: str, *, fixed: bool) -> dict[str, Any]:
 
     Raises KeyError for an unknown generator.
     """
-    g = GENERATORS[generator]
-    leg: dict[str, Any] = {
-        "currency": g.currency,
-        "calendar": g.calendar,
-        "frequency": g.frequency,
-        "day count convention": g.day_count,
-        "accrual adjustment": g.accrual_adjustment,
-        "accrual calendar": g.calendar,
-        "pay adjustment": g.pay_adjustment,
-        "pay calendar": g.calendar,
-        "pay lag": g.pay_lag,
-        "is fixed": fixed,
-    }
-    if not fixed:
-        leg["index"] = g.index
-    return leg
+    for g in listing()["generators"]:
+        if g["name"] == generator:
+            leg = dict(g["leg1" if fixed else "leg2"])
+            leg.pop("is paid", None)
+            return leg
+    raise KeyError(generator)

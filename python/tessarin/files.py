@@ -13,10 +13,25 @@ names the file and the key path, e.g.
 
 from __future__ import annotations
 
+import warnings
 from typing import Any, NamedTuple
 
-from ._inputs import InputError, check_curve, check_fixings, check_trade, key_path, read_json
+from ._fixings import Fixings
+from ._inputs import (
+    Checker,
+    InputError,
+    InputWarning,
+    check_curve,
+    check_fixings,
+    check_trade,
+    key_path,
+    read_json,
+    relocate,
+)
 from ._types import PathLike
+
+# The top-level key of each kind of file, to recognise a file given in the wrong place.
+_KINDS = {"curves": "market", "trades": "trades"}
 
 
 class Trade(NamedTuple):
@@ -30,32 +45,52 @@ class Trade(NamedTuple):
     """Key path of the entry in its file, e.g. ``trades[3]``."""
 
 
-def _top_list(document: Any, key: str, source: str) -> list[Any]:
+def _top_list(document: Any, key: str, source: str, strict: bool) -> list[Any]:
     if not isinstance(document, dict):
         raise InputError("", f'expected a JSON object with "{key}"', source)
     if key not in document:
+        other = next((k for k in _KINDS if k != key and k in document), None)
+        if other is not None:
+            raise InputError(key, f"missing key; this is a {_KINDS[other]} file, not a "
+                                  f"{_KINDS[key]} file: give MARKET.json first, then "
+                                  f"TRADES.json", source)
         raise InputError(key, "missing key", source)
+    _in_file(source, "", Checker(strict).keys, document, "", (key,))
     entries = document[key]
     if not isinstance(entries, list) or not entries:
         raise InputError(key, "expected a non-empty list", source)
     return entries
 
 
-def _in_file(source: str, check: Any, *args: Any) -> Any:
-    try:
-        return check(*args)
-    except InputError as error:
-        raise InputError(error.path, error.message, source) from None
+def _subject(kind: str, entry: Any) -> str:
+    label = entry.get("id") if isinstance(entry, dict) else None
+    return f"{kind} {label!r}" if isinstance(label, str) else ""
 
 
-def load_market(path: PathLike) -> list[dict[str, Any]]:
+def _in_file(source: str, subject: str, check: Any, *args: Any) -> Any:
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            result = check(*args)
+        except InputError as error:
+            raise relocate(error, source, subject) from None
+    for warning in caught:
+        message = warning.message
+        if isinstance(message, InputWarning):
+            message = InputWarning(message.path, message.message, source,
+                                   subject or message.subject)
+        warnings.warn(message, stacklevel=3)
+    return result
+
+
+def load_market(path: PathLike, *, strict: bool = True) -> list[dict[str, Any]]:
     """The checked curve dicts of a market file, ready for `tessarin.YieldCurve`."""
     source = str(path)
     curves = []
     seen: dict[str, str] = {}
-    for i, entry in enumerate(_top_list(read_json(path), "curves", source)):
+    for i, entry in enumerate(_top_list(read_json(path), "curves", source, strict)):
         where = key_path("curves", i)
-        curve = _in_file(source, check_curve, entry, where)
+        curve = _in_file(source, _subject("curve", entry), check_curve, entry, where, strict)
         if curve["id"] in seen:
             raise InputError(key_path(where, "id"),
                              f"curve id {curve['id']!r} is used twice (first in "
@@ -66,18 +101,24 @@ def load_market(path: PathLike) -> list[dict[str, Any]]:
     return curves
 
 
-def load_trades(path: PathLike) -> list[Trade]:
+def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
     """The checked trades of a trades file."""
     source = str(path)
     trades = []
-    for i, entry in enumerate(_top_list(read_json(path), "trades", source)):
+    for i, entry in enumerate(_top_list(read_json(path), "trades", source, strict)):
         where = key_path("trades", i)
-        curve, swap = _in_file(source, check_trade, entry, where)
+        curve, swap = _in_file(source, _subject("trade", entry), check_trade, entry, where,
+                               strict)
         trades.append(Trade(curve, swap, where))
     return trades
 
 
-def load_fixings(path: PathLike) -> dict[str, Any]:
+def load_fixings(path: PathLike, *, strict: bool = True) -> Fixings:
     """The checked fixings of a fixings file, dates as `datetime.date`."""
-    fixings: dict[str, Any] = _in_file(str(path), check_fixings, read_json(path), "")
-    return fixings
+    document = read_json(path)
+    if isinstance(document, dict):
+        for key in _KINDS:
+            if key in document:
+                raise InputError(key, f"this is a {_KINDS[key]} file, not a fixings file",
+                                 str(path))
+    return Fixings.checked(_in_file(str(path), "", check_fixings, document, "", strict))

@@ -4,11 +4,13 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any
 
+from ._extras import install_hint
+
 try:
     import pandas as pd
 except ImportError as error:  # pragma: no cover - depends on the environment
     raise ImportError(
-        "tessarin's DataFrame output needs pandas: pip install 'tessarin[pandas]'"
+        f"tessarin's DataFrame output needs pandas: {install_hint('pandas')}"
     ) from error
 
 if TYPE_CHECKING:

@@ -9,13 +9,15 @@ from __future__ import annotations
 from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
+from ._extras import install_hint
+
 try:
     from matplotlib import dates as mdates
     from matplotlib.figure import Figure
     from matplotlib.patches import Patch
     from matplotlib.ticker import FuncFormatter
 except ImportError as error:  # pragma: no cover - depends on the environment
-    raise ImportError("tessarin's plots need matplotlib: pip install 'tessarin[plot]'") from error
+    raise ImportError(f"tessarin's plots need matplotlib: {install_hint('plot')}") from error
 
 if TYPE_CHECKING:
     from ._objects import YieldCurve

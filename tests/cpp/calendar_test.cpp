@@ -193,3 +193,38 @@ TEST(Calendar, RegisteringATakenNameFailsAndKeepsTheFirst) {
     EXPECT_FALSE(repository.get("A")->isBusinessDay(d("2026-06-16")));
     EXPECT_THROW(repository.add(nullptr), std::invalid_argument);
 }
+
+TEST(Calendar, ReplacingACalendarKeepsTheOldOneForItsHoldersAndMovesTheGeneration) {
+    CalendarRepository repository = sampleRepository();
+    const auto old = repository.getSingle("A");
+    const auto generation = CalendarRepository::generation();
+    repository.replace(makeCalendar("A", {d("2026-06-19")}));
+    EXPECT_GT(CalendarRepository::generation(), generation);
+    EXPECT_FALSE(old->isBusinessDay(d("2026-06-16")));
+    EXPECT_TRUE(repository.get("A")->isBusinessDay(d("2026-06-16")));
+    EXPECT_FALSE(repository.get("A , B")->isBusinessDay(d("2026-06-19")));
+    repository.replace(makeCalendar("E", {}));
+    std::vector<std::string> names;
+    for (const auto& calendar : repository.all()) {
+        names.push_back(calendar->name());
+    }
+    EXPECT_EQ((std::vector<std::string>{"A", "B", "C D", "E"}), names);
+    EXPECT_THROW(repository.replace(nullptr), std::invalid_argument);
+}
+
+TEST(Calendar, ExtendedCalendarAddsHolidaysAndTakesTheNewWeekend) {
+    const auto base = makeCalendar("X", {d("2026-06-16")}, {d("2026-06-20")});
+    const auto fridays = tsr::WeekdaySet{{0, 0, 0, 0, 0, 1, 1}};
+    const auto extended = base->extended({d("2036-12-25"), d("2026-06-16")}, fridays);
+    EXPECT_EQ("X", extended->name());
+    EXPECT_EQ(dates({"2026-06-16", "2036-12-25"}), extended->holidays());
+    for (const auto& [text, open] :
+         std::vector<std::pair<const char*, bool>>{{"2026-06-16", false},
+                                                   {"2036-12-25", false},
+                                                   {"2036-12-26", false},
+                                                   {"2036-12-28", true},
+                                                   {"2026-06-20", true},
+                                                   {"2026-06-19", false}}) {
+        EXPECT_EQ(open, extended->isBusinessDay(d(text))) << text;
+    }
+}

@@ -5,6 +5,8 @@
 #include "conventions/generator_swap.hpp"
 #include "conventions/init_defaults.hpp"
 #include "curves/bootstrap.hpp"
+#include "dates/calendar_repository.hpp"
+#include "dates/single_calendar.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
 #include "test_support.hpp"
@@ -398,4 +400,20 @@ TEST(YieldCurveBuilder, PriceOfExactlyZeroAtTheUpperEndKeepsTheUpperEnd) {
     EXPECT_EQ(2u, tsr::solvePillar(*curve, 0, settled));
     EXPECT_EQ(std::vector<double>{1.0}, curve->rates());
     EXPECT_EQ(std::vector<double>{1.0}, YieldCurveBuilder::solve(curve, {settled}));
+}
+
+// Curve instruments are cached per thread; a calendar registered since must not leave the
+// schedules of the old calendar in use.
+TEST(YieldCurveBuilder, ACurveBuiltAfterItsCalendarChangesUsesTheNewHolidays) {
+    auto& calendars = tsr::CalendarRepository::instance();
+    const ObjectTree tree = curveTree(valueDate, rowsFor("USD SOFR SW", quoteSets()[1].quotes));
+    const auto before = YieldCurveBuilder::build2(tree)->dates();
+    ASSERT_EQ(d("2056-03-22"), before.back());
+    const auto us = std::dynamic_pointer_cast<const tsr::SingleCalendar>(calendars.get("US"));
+    ASSERT_TRUE(us);
+    calendars.replace(us->extended({before.back()}, us->weekend()));
+    const auto after = YieldCurveBuilder::build2(tree)->dates();
+    EXPECT_EQ(d("2056-03-23"), after.back());
+    EXPECT_EQ(std::vector<date>(before.begin(), before.end() - 1),
+              std::vector<date>(after.begin(), after.end() - 1));
 }

@@ -355,3 +355,25 @@ def test_module_functions(name, position, value, how):
         assert not isinstance(result, BaseException)
     if not isinstance(result, BaseException):
         assert result is None or isinstance(result, float | list | dict)
+
+
+INPUT_KINDS = ["bool", "int", "number", "date", "text", "tenor", "calendar", "interpolation",
+               "business day", "day count", "generator", "index", "unknown"]
+
+
+@given(st.sampled_from(INPUT_KINDS), st.one_of(scalars_hostile, containers_hostile))
+def test_check_input(kind, value):
+    outcome("check_input", _tessarin.check_input, kind, value)
+
+
+@given(st.lists(st.one_of(dates_any, scalars_hostile), max_size=3),
+       st.one_of(st.none(), st.lists(st.one_of(st.integers(-2, 8), scalars_hostile), max_size=3),
+                 scalars_hostile),
+       st.booleans())
+def test_register_calendar(holidays, weekend, extend):
+    # A calendar of its own, so that the others keep their lists.
+    result = outcome("register_calendar", _tessarin.register_calendar, "FUZZ", holidays,
+                     weekend, extend)
+    if result is None:
+        names = [c["name"] for c in _tessarin.conventions()["calendars"]]
+        assert "FUZZ" in names

@@ -21,6 +21,12 @@ MARKET, TRADES, FIXINGS = (str(EXAMPLES / n) for n in ("market.json", "trades.js
 EXAMPLE_ARGS = ["price", MARKET, TRADES, "--fixings", FIXINGS]
 
 
+def without_coverage(err):
+    """`err` without the calendar coverage warnings, which long curves always give."""
+    return "".join(line for line in err.splitlines(keepends=True)
+                   if not line.startswith("tessarin: warning: calendar "))
+
+
 def call(capsys, *args):
     status = cli.main(list(args))
     out, err = capsys.readouterr()
@@ -66,7 +72,7 @@ def test_conventions_lists_every_built_in_name(capsys):
 
 def test_price_prints_aligned_tables_for_every_trade(capsys):
     status, out, err = call(capsys, *EXAMPLE_ARGS)
-    assert (status, err) == (0, "")
+    assert (status, without_coverage(err)) == (0, "")
     curves_table, prices_table = out.split("\n\n")[:2]
     assert len(curves_table.splitlines()) == 3 + len(example("market.json")["curves"])
     rows = prices_table.splitlines()
@@ -149,7 +155,7 @@ BAD_INPUTS = {
     "unknown generator": ("market", edited("market", "curves", 1, "instruments", "generator", 3,
                                            value="EUR EONIA SW"),
                           r"market\.json: curves\[1\]\.instruments\.generator\[3\]: unknown "
-                          r"generator 'EUR EONIA SW' \(known: USD SOFR SW, "),
+                          r"generator 'EUR EONIA SW' \(known: CHF SARON SW, "),
     "ragged columns": ("market", edited("market", "curves", 0, "instruments", "in use", -1),
                        r"curves\[0\]\.instruments: columns must have the same length .*"
                        r"in use 19"),
@@ -166,6 +172,8 @@ BAD_INPUTS = {
     "fixings date": ("fixings", {"SOFR": {"dates": ["2026-06-31"], "values": [0.04]}},
                      r"fixings\.json: SOFR\.dates\[0\]: expected a date as YYYY-MM-DD"),
     "not an object": ("trades", "[1, 2]", r'trades\.json: expected a JSON object with "trades"'),
+    "unknown top key": ("market", {**example("market.json"), "curve": []},
+                        r"market\.json: curve: unknown key 'curve' \(did you mean 'curves'\?\)"),
 }
 
 
@@ -198,7 +206,7 @@ def test_a_curve_that_fails_to_build_does_not_stop_the_others(tmp_path, capsys):
     market["curves"][3]["instruments"]["quote"][5] = 900.0  # CHF 3Y at 900%
     path = write(tmp_path, "market.json", market)
     status, out, err = call(capsys, "price", path, TRADES, "--fixings", FIXINGS)
-    assert status == 1 and err == ""
+    assert status == 1 and without_coverage(err) == ""
     prices = out.split("\n\n")[1]
     chf_trades = [t["id"] for t in example("trades.json")["trades"] if t["curve"] == "CHF SARON"]
     assert "EUR 5Y receiver" in prices and not any(t in prices for t in chf_trades)
@@ -257,10 +265,10 @@ def test_plot_writes_a_png_of_the_curves(tmp_path, capsys):
     pytest.importorskip("matplotlib")
     out_png = tmp_path / "curves.png"
     status, _, err = call(capsys, *EXAMPLE_ARGS, "--plot", str(out_png))
-    assert (status, err) == (0, "")
+    assert (status, without_coverage(err)) == (0, "")
     assert out_png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     status, _, err = call(capsys, *EXAMPLE_ARGS, "--plot", str(tmp_path / "no" / "x.png"))
-    assert status == 2 and err.startswith("tessarin: error: --plot: cannot write ")
+    assert status == 2 and without_coverage(err).startswith("tessarin: error: --plot: cannot write ")
 
 
 def test_console_script_when_installed():

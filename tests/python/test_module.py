@@ -10,6 +10,8 @@ from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_
 
 MODULE_TYPES = ["Book", "IRS", "YieldCurve"]
 MODULE_FUNCTIONS = [
+    "check_input",
+    "conventions",
     "curve_dfs",
     "curve_dfs_days",
     "curve_forward_rate",
@@ -19,6 +21,7 @@ MODULE_FUNCTIONS = [
     "irs_dv01",
     "irs_par_rate",
     "irs_required_fixings",
+    "register_calendar",
     "revalue_scenarios",
     "scenario_engine",
     "yield_curve_jacobian",

@@ -80,4 +80,7 @@ def commands():
 def test_command_line_snippets_succeed(workdir, command):
     result = run_cli(*shlex.split(command)[1:])
     assert result.returncode == 0, result.stderr
-    assert result.stdout and result.stderr == ""
+    assert result.stdout
+    # Curves out to 30 years read past the built-in holiday lists, and say so.
+    assert all(line.startswith("tessarin: warning: calendar ")
+               for line in result.stderr.splitlines())

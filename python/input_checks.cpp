@@ -1,0 +1,345 @@
+#include "python/input_checks.hpp"
+
+#include "conventions/generator_repository.hpp"
+#include "conventions/generator_swap.hpp"
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
+#include "curves/yield_curve.hpp"
+#include "dates/business_day.hpp"
+#include "dates/calendar_repository.hpp"
+#include "dates/day_counter.hpp"
+#include "dates/single_calendar.hpp"
+#include "dates/tenor.hpp"
+#include "python/entry_guard.hpp"
+#include "python/py_conversion.hpp"
+#include "python/py_datetime.hpp"
+#include "python/python_types.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsr {
+
+namespace {
+
+// A Python dict built key by key; every C-API failure throws PythonError.
+class DictBuilder {
+public:
+    DictBuilder() : dict_(PyRef::steal(PyDict_New())) {
+        if (!dict_) {
+            throw PythonError();
+        }
+    }
+
+    DictBuilder& set(const char* key, PyRef value) {
+        if (!value || PyDict_SetItemString(dict_.get(), key, value.get()) < 0) {
+            throw PythonError();
+        }
+        return *this;
+    }
+
+    PyRef release() { return std::move(dict_); }
+
+private:
+    PyRef dict_;
+};
+
+PyRef text(std::string_view value) {
+    return PyRef::steal(
+        PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
+}
+
+PyRef integer(long value) {
+    return PyRef::steal(PyLong_FromLong(value));
+}
+
+PyRef flag(bool value) {
+    return PyRef::borrow(value ? Py_True : Py_False);
+}
+
+PyRef newList() {
+    PyRef list = PyRef::steal(PyList_New(0));
+    if (!list) {
+        throw PythonError();
+    }
+    return list;
+}
+
+void append(const PyRef& list, PyRef item) {
+    if (!item || PyList_Append(list.get(), item.get()) < 0) {
+        throw PythonError();
+    }
+}
+
+PyRef legConventions(const GeneratorSwap::SwapLeg& leg) {
+    DictBuilder out;
+    out.set("currency", text(leg.currency()))
+        .set("is fixed", flag(leg.isFixed()))
+        .set("is paid", flag(leg.isPaid()))
+        .set("calendar", text(leg.calendar()))
+        .set("frequency", text(leg.frequency()))
+        .set("day count convention", text(leg.dayCountConvention()))
+        .set("accrual adjustment", text(leg.accrualAdjustment()))
+        .set("accrual calendar", text(leg.accrualCalendar()))
+        .set("pay adjustment", text(leg.payAdjustment()))
+        .set("pay calendar", text(leg.payCalendar()))
+        .set("pay lag", integer(leg.payLag()));
+    if (const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(&leg)) {
+        out.set("index", text(floating->index()));
+    }
+    return out.release();
+}
+
+template <class Registry> std::vector<std::string> sortedLabels(const Registry& registry) {
+    std::vector<std::string> labels;
+    registry.forEach([&](const std::string& label, const auto&) { labels.push_back(label); });
+    std::sort(labels.begin(), labels.end());
+    return labels;
+}
+
+PyRef generatorListing() {
+    PyRef list = newList();
+    const auto& repository = GeneratorRepository::instance();
+    for (const std::string& label : sortedLabels(repository)) {
+        const auto generator = repository.get<Generator>(label);
+        const auto* swap = dynamic_cast<const GeneratorSwap*>(generator.get());
+        DictBuilder entry;
+        entry.set("name", text(label));
+        if (swap != nullptr) {
+            entry.set("start delay", integer(swap->startDelay()))
+                .set("calendar", text(swap->calendar()));
+            for (std::size_t k = 0; k < swap->legs().size(); ++k) {
+                const auto& leg = swap->legs()[k];
+                entry.set(k == 0 ? "leg1" : "leg2",
+                          leg ? legConventions(*leg) : PyRef::borrow(Py_None));
+            }
+        }
+        append(list, entry.release());
+    }
+    return list;
+}
+
+PyRef indexListing() {
+    PyRef list = newList();
+    const auto& repository = IndexRepository::instance();
+    for (const std::string& label : sortedLabels(repository)) {
+        const auto index = repository.get<Index>(label);
+        DictBuilder entry;
+        entry.set("name", text(label));
+        if (const auto* ois = dynamic_cast<const OisIndex*>(index.get())) {
+            entry.set("currency", text(ois->currency()))
+                .set("calendar", text(ois->calendar()))
+                .set("day count", text(ois->dayCount()));
+        }
+        append(list, entry.release());
+    }
+    return list;
+}
+
+PyRef calendarListing() {
+    PyRef list = newList();
+    for (const auto& calendar : CalendarRepository::instance().all()) {
+        DictBuilder entry;
+        entry.set("name", text(calendar->name()));
+        const auto* single = dynamic_cast<const SingleCalendar*>(calendar.get());
+        const bool listed = single != nullptr && !single->holidays().empty();
+        entry.set("first year",
+                  listed ? integer(single->holidays().front().year()) : PyRef::borrow(Py_None));
+        entry.set("last year",
+                  listed ? integer(single->holidays().back().year()) : PyRef::borrow(Py_None));
+        PyRef weekend = newList();
+        if (single != nullptr) {
+            for (int day = 0; day < 7; ++day) {
+                if (single->weekend().contains(day)) {
+                    append(weekend, integer(day));
+                }
+            }
+        }
+        entry.set("weekend", std::move(weekend));
+        append(list, entry.release());
+    }
+    return list;
+}
+
+PyObject* conventions(PyObject* /*module*/, PyObject* /*unused*/) {
+    PyObject* result = nullptr;
+    runGuarded([&] {
+        PyRef interpolations = newList();
+        for (const std::string_view name : interpolationNameList()) {
+            append(interpolations, text(name));
+        }
+        DictBuilder out;
+        out.set("generators", generatorListing())
+            .set("indices", indexListing())
+            .set("calendars", calendarListing())
+            .set("interpolations", std::move(interpolations));
+        result = out.release().release();
+    });
+    return result;
+}
+
+// The value the library reads from `value` as input of `kind`, converted to Python; throws the
+// library's error otherwise. The value goes through the same tree conversion and typed reads as
+// a swap or curve dict.
+PyRef checkValue(const std::string& kind, PyObject* value) {
+    PyRef holder = PyRef::steal(PyDict_New());
+    if (!holder || PyDict_SetItemString(holder.get(), "value", value) < 0) {
+        throw PythonError();
+    }
+    const ObjectTree tree = pyObjectToPropertyTree(holder.get(), "root");
+    const ObjectTree& node = tree.get_child("value");
+    if (kind == "bool") {
+        return flag(boxedValue(node).get<bool>());
+    }
+    if (kind == "int") {
+        return integer(tree.get<int>("value"));
+    }
+    if (kind == "number") {
+        return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
+    }
+    if (kind == "date") {
+        return newPyDate(tree.get<date>("value"));
+    }
+    const std::string name = tree.get<std::string>("value");
+    if (kind == "text") {
+        return text(name);
+    }
+    if (kind == "tenor") {
+        return text(Tenor(name).toString());
+    }
+    if (kind == "calendar") {
+        return text(CalendarRepository::instance().get(name)->name());
+    }
+    if (kind == "interpolation") {
+        parseInterpolation(name);
+    } else if (kind == "business day") {
+        parseBusinessDay(name);
+    } else if (kind == "day count") {
+        DayCounter{name};
+    } else if (kind == "generator") {
+        GeneratorRepository::instance().get<Generator>(name);
+    } else if (kind == "index") {
+        IndexRepository::instance().get<Index>(name);
+    } else {
+        throw std::invalid_argument("Error, unknown input kind: " + kind);
+    }
+    return text(name);
+}
+
+PyObject* checkInput(PyObject* /*module*/, PyObject* args) {
+    const char* kind = nullptr;
+    PyObject* value = nullptr;
+    if (PyArg_ParseTuple(args, "sO", &kind, &value) == 0) {
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    runGuarded([&] { result = checkValue(kind, value).release(); });
+    return result;
+}
+
+std::vector<date> datesOf(PyObject* sequence) {
+    PyRef items = PyRef::steal(PySequence_Fast(sequence, "holidays must be a list of dates"));
+    if (!items) {
+        throw PythonError();
+    }
+    std::vector<date> dates;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    dates.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
+        if (!datetimeReady()) {
+            throw PythonError();
+        }
+        if (!isPyDate(item)) {
+            throw std::invalid_argument("Error, holiday " + std::to_string(i) + " is not a date.");
+        }
+        dates.push_back(pyDateToDate(item));
+    }
+    return dates;
+}
+
+WeekdaySet weekendOf(PyObject* sequence) {
+    PyRef items = PyRef::steal(PySequence_Fast(sequence, "weekend must be a list of days"));
+    if (!items) {
+        throw PythonError();
+    }
+    WeekdaySet weekend;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        int overflow = 0;
+        const long day =
+            PyLong_AsLongAndOverflow(PySequence_Fast_GET_ITEM(items.get(), i), &overflow);
+        if (day == -1 && PyErr_Occurred() != nullptr) {
+            throw PythonError();
+        }
+        if (overflow != 0 || day < 0 || day > 6) {
+            throw std::invalid_argument("Error, a weekend day is 0 (Sunday) to 6 (Saturday).");
+        }
+        weekend.flags[static_cast<std::size_t>(day)] = 1;
+    }
+    return weekend;
+}
+
+PyObject* registerCalendar(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
+    const char* keywords[] = {"name", "holidays", "weekend", "extend", nullptr};
+    const char* name = nullptr;
+    PyObject* holidays = nullptr;
+    PyObject* weekend = Py_None;
+    int extend = 0;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "sO|Op", const_cast<char**>(keywords), &name,
+                                    &holidays, &weekend, &extend) == 0) {
+        return nullptr;
+    }
+    const bool done = runGuarded([&] {
+        const std::string label(name);
+        // A name with a comma or outer blanks could never be looked up on its own.
+        if (label.empty() || label.find(',') != std::string::npos ||
+            label.find_first_of(" \t") == 0 || label.find_last_of(" \t") == label.size() - 1) {
+            throw std::invalid_argument("Error, invalid calendar name: " + label);
+        }
+        const std::vector<date> dates = datesOf(holidays);
+        auto& repository = CalendarRepository::instance();
+        std::shared_ptr<const SingleCalendar> base;
+        if (extend != 0) {
+            base = std::dynamic_pointer_cast<const SingleCalendar>(repository.getSingle(label));
+            if (!base) {
+                throw std::invalid_argument("Error, calendar " + label +
+                                            " has no holiday list to extend.");
+            }
+        }
+        const WeekdaySet days = weekend != Py_None ? weekendOf(weekend)
+                                : base             ? base->weekend()
+                                                   : saturdaySundayWeekend;
+        repository.replace(
+            base ? base->extended(dates, days)
+                 : std::make_shared<SingleCalendar>(label, days, dates, std::vector<date>{}));
+    });
+    return done ? Py_NewRef(Py_None) : nullptr;
+}
+
+PyMethodDef inputCheckMethods[] = {
+    {"conventions", conventions, METH_NOARGS,
+     "conventions() -> dict\n\nThe registered generators (with both legs' conventions), "
+     "indices, calendars (with the first and last year of their holiday lists and their "
+     "weekend days, 0 = Sunday) and curve interpolations."},
+    {"check_input", checkInput, METH_VARARGS,
+     "check_input(kind, value) -> value\n\nThe value as the library reads an input of this "
+     "kind (bool, int, number, date, text, tenor, calendar, interpolation, business day, day "
+     "count, generator, index); RuntimeError with the library's message otherwise."},
+    {"register_calendar", methodFunction(registerCalendar), METH_VARARGS | METH_KEYWORDS,
+     "register_calendar(name, holidays, weekend=None, extend=False)\n\nRegisters a holiday "
+     "calendar for the process, in place of any calendar of that name. With extend, the "
+     "holidays are added to the registered calendar's list."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+} // namespace
+
+PyMethodDef* inputCheckFunctions() {
+    return inputCheckMethods;
+}
+
+} // namespace tsr
