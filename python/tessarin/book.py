@@ -14,7 +14,8 @@ from typing import TYPE_CHECKING, Any
 
 import _tessarin
 
-from ._inputs import InputError, check_trade, fixings_input, key_path, read_json
+from ._fixings import Fixings
+from ._inputs import InputError, check_trade, key_path, read_json
 from ._objects import YieldCurve
 from .files import Trade, load_fixings, load_market
 from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
@@ -92,7 +93,9 @@ def _fixings_of(fixings: Any) -> dict[str, Any] | None:
         return None
     if isinstance(fixings, (str, os.PathLike)):
         return load_fixings(fixings)
-    return fixings_input(fixings)
+    # Checked and converted once for the book.
+    checked = Fixings.of(fixings)
+    return None if checked is None else checked.native
 
 
 def _threads(threads: int | None) -> int:

@@ -23,7 +23,8 @@ from typing import IO, TYPE_CHECKING, Any
 
 import _tessarin
 
-from ._inputs import InputError, fixings_input
+from ._fixings import Fixings
+from ._inputs import InputError
 from ._objects import IRS, YieldCurve
 from .scenarios import Scenario, ScenarioSet
 
@@ -112,7 +113,8 @@ class _Engine:
             self.errors.append(None)
             self.rows.append(j)
             curve_of.append(position[trade.curve])
-        plain = None if fixings is None else fixings_input(fixings)
+        checked = Fixings.of(fixings)
+        plain = None if checked is None else checked.native
         self.engine, base, native_errors = _tessarin.scenario_engine(
             swaps, curve_of, [built[name].native for name in self.curves], plain)
         for j, error in zip(self.rows, native_errors, strict=True):
