@@ -12,7 +12,7 @@ whole books natively on every core; `tessarin.scenarios` and
 
 from importlib import metadata as _metadata
 
-from . import calendars
+from . import calendars, revaluation, scenarios
 from ._fixings import Fixings
 from ._inputs import CalendarCoverageWarning, InputError, InputWarning
 from ._objects import IRS, YieldCurve
@@ -38,6 +38,8 @@ __all__ = [
     "calendars",
     "load_fixings",
     "load_market",
+    "revaluation",
+    "scenarios",
     "load_trades",
 ]
 

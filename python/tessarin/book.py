@@ -7,6 +7,8 @@ basis point, the per-1.00 numbers of `IRS.risk` divided by 100.
 
 from __future__ import annotations
 
+import copy
+import datetime as dt
 import os
 from collections.abc import Iterable, Mapping
 from pathlib import Path
@@ -18,12 +20,13 @@ from ._fixings import Fixings
 from ._inputs import InputError, check_trade, key_path, read_json
 from ._objects import YieldCurve
 from .files import Trade, load_fixings, load_market
-from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
+from .tables import EPOCH_ORDINAL, TradeRows, normalise_table, read_table, rows_from_swaps
 
 if TYPE_CHECKING:
     import pandas
 
-    from ._types import Fixings, PathLike
+    from ._types import PathLike
+    from .revaluation import Revaluation
 
 RISK_METHODS = ("analytic", "bump")
 DEFAULT_RISK_METHOD = "analytic"
@@ -128,17 +131,67 @@ class Book:
         self.threads = _threads(threads)
         self._curves = _curves_of(curves)
         rows = trade_rows(trades)
+        self._rows = rows
+        self._fixings = _fixings_of(fixings)
         self._ids = rows.ids
         self._curve_ids = rows.columns["curve"]
         self._impl = _tessarin.Book(rows.conventions, rows.columns,
                                     {name: c.native for name, c in self._curves.items()},
-                                    _fixings_of(fixings), self.threads)
+                                    self._fixings, self.threads)
         legs = self._impl.trades()
         self._currencies = legs["currency"]
         self._paid = legs["paid"]
 
     def __len__(self) -> int:
         return len(self._ids)
+
+    def revalue(self, market: Any = None, scenarios: Any = None, *, executor: Any = None,
+                out: PathLike | None = None, **options: Any) -> Revaluation:
+        """Revalue the book under market scenarios (see `tessarin.scenarios`): for each
+        scenario the moved curves are rebuilt from their shocked quotes and every trade
+        repriced, against `market` (a market file, curve dicts or `tessarin.YieldCurve`
+        objects; by default the book's own curves).
+
+        Returns a `tessarin.revaluation.Revaluation`: the PnL of every scenario and trade,
+        totals by curve and currency, `var` and `es`. `executor` None runs on this
+        machine's cores; "dask", a `distributed.Client` or a scheduler address runs on Dask.
+        Other keywords go to `tessarin.revaluation.revalue`. A trade that was not built is
+        NaN in every scenario, with its error in `failures`.
+        """
+        from .revaluation import BookTrade, Failure, revalue
+
+        if scenarios is None:
+            raise TypeError("revalue() needs scenarios, e.g. tessarin.scenarios.parallel(1)")
+        if market is None:
+            market = list(self._curves.values())
+        elif isinstance(market, (str, os.PathLike)):
+            market = load_market(market)
+        messages = self._messages(self._impl.trades())
+        trades = [BookTrade(self._ids[i], str(self._rows.columns["curve"][i] or ""),
+                            {} if messages[i] else self._swap(i)) for i in range(len(self._ids))]
+        options.setdefault("threads", self.threads)
+        result = revalue(trades, market, scenarios, self._fixings, executor=executor, out=out,
+                         **options)
+        # A trade the book refused keeps the book's message.
+        refused = {self._ids[i]: m for i, m in enumerate(messages) if m}
+        result.failures = [Failure(f.scenario, f.curve, f.trade, refused[f.trade])
+                           if f.scenario is None and f.trade in refused else f
+                           for f in result.failures]
+        return result
+
+    def _swap(self, i: int) -> dict[str, Any]:
+        """The swap dict of trade i, as `tessarin.IRS` takes it."""
+        columns = self._rows.columns
+        swap = copy.deepcopy(self._rows.conventions[columns["conventions"][i]])
+        swap["id"] = self._ids[i]
+        for key in ("effective date", "termination date"):
+            swap[key] = dt.date.fromordinal(int(columns[key][i]) + EPOCH_ORDINAL)
+        for leg in ("leg1", "leg2"):
+            number = "rate" if swap[leg]["is fixed"] else "margin"
+            swap[leg].pop("margin" if number == "rate" else "rate", None)
+            swap[leg][number] = columns[f"{leg} {number}"][i]
+            swap[leg]["notional"] = columns[f"{leg} notional"][i]
+        return swap
 
     @property
     def ids(self) -> list[str]:

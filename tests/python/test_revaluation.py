@@ -163,3 +163,16 @@ def test_command_line_prints_var_and_es_per_currency(capsys, tmp_path):
     err = capsys.readouterr().err
     assert err == f"tessarin: error: {changes}: line 2: unknown tenor '7W' on USD SOFR " \
                   f"(it has: {', '.join(MARKET[0]['instruments']['tenor'])})\n"
+
+
+def test_book_revalue_equals_revaluing_its_trades(local, tmp_path):
+    rows = [{**entry, "curve": entry["curve"]} for entry in
+            __import__("json").loads((EXAMPLES / "trades.json").read_text())["trades"]]
+    rows.append({**rows[0], "id": "no curve", "curve": "XXX"})
+    book = tessarin.Book(rows, [tessarin.YieldCurve(c) for c in MARKET], FIXINGS, threads=2)
+    result = book.revalue(MARKET, SCENARIOS)
+    assert np.array_equal(result.pnl.drop(columns="no curve").to_numpy(), local.pnl.to_numpy(),
+                          equal_nan=True)
+    assert result.pnl["no curve"].isna().all()
+    (failure,) = [f for f in result.failures if f.trade == "no curve"]
+    assert failure.scenario is None and failure.error == book.errors()["no curve"]
