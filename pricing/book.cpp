@@ -59,20 +59,6 @@ std::string currentMessage() {
     }
 }
 
-// The single-curve map of one swap: its curve discounts under the first leg's currency
-// and projects every floating leg's index.
-CurveMap curveMapFor(const ProductInterestRateSwap& swap, const YieldCurve* curve) {
-    CurveMap curves;
-    const auto& legs = swap.legs();
-    curves[legs[0].currency] = curve;
-    for (const auto& leg : legs) {
-        if (!leg.isFixed) {
-            curves[leg.index] = curve;
-        }
-    }
-    return curves;
-}
-
 // Hands the risk of one trade by the chosen method to `store`: the one place that picks the
 // method. Any result with per-instrument vectors leg1, leg2 and net will do.
 template <class Store>
@@ -145,7 +131,7 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         const auto [it, added] = slots.try_emplace({curve, trades[t].conventions},
                                                    static_cast<std::uint32_t>(curveMaps_.size()));
         if (added) {
-            curveMaps_.push_back(curveMapFor(*swaps_[t], curve));
+            curveMaps_.push_back(singleCurveMap(*swaps_[t], *curve));
             curveOfMap_.push_back(curve);
         }
         curveMapOf_[t] = it->second;

@@ -96,6 +96,18 @@ std::size_t latestPillarToSolve(const ProductInterestRateSwap& swap, const Yield
 
 } // namespace
 
+CurveMap singleCurveMap(const ProductInterestRateSwap& swap, const YieldCurve& curve) {
+    CurveMap curves;
+    const auto& legs = swap.legs();
+    curves[legs[0].currency] = &curve;
+    for (const auto& leg : legs) {
+        if (!leg.isFixed) {
+            curves[leg.index] = &curve;
+        }
+    }
+    return curves;
+}
+
 RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const OisIndex& index,
                               const DayCounter& dayCounter, const FixingsMap& fixings, date start,
                               date v) {
@@ -111,22 +123,31 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
     }
     const auto calendar = CalendarRepository::instance().get(index.calendar());
 
-    std::vector<date> observations;
-    for (date d = start; d < v; d += boost::gregorian::days(1)) {
-        if (calendar->isBusinessDay(d)) {
-            observations.push_back(d);
-        }
-    }
+    // Each business day is observed until the next one, the last until v. The days are
+    // walked without a list, so that pricing allocates nothing per period.
     RealisedGrowth result;
     double growth = 1.0;
-    for (std::size_t j = 0; j < observations.size(); ++j) {
-        const date next = j + 1 < observations.size() ? observations[j + 1] : v;
-        const double* fixing = findFixing(history, observations[j]);
+    const auto observe = [&](const date& day, const date& next) {
+        const double* fixing = findFixing(history, day);
         if (fixing == nullptr) {
             throw std::runtime_error("Fixing is required for date " +
-                                     boost::gregorian::to_iso_extended_string(observations[j]));
+                                     boost::gregorian::to_iso_extended_string(day));
         }
-        growth = (1.0 + *fixing * dayCounter.fraction(observations[j], next)) * growth;
+        growth = (1.0 + *fixing * dayCounter.fraction(day, next)) * growth;
+    };
+    bool pending = false;
+    date observed;
+    for (date d = start; d < v; d += boost::gregorian::days(1)) {
+        if (calendar->isBusinessDay(d)) {
+            if (pending) {
+                observe(observed, d);
+            }
+            observed = d;
+            pending = true;
+        }
+    }
+    if (pending) {
+        observe(observed, v);
     }
     result.growth = growth;
     if (const double* today = findFixing(history, v)) {
@@ -232,8 +253,8 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
     return result;
 }
 
-KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swap,
-                                                CurveMap& curves, const FixingsMap& fixings) {
+KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
+                                              const FixingsMap& fixings) {
     const YieldCurve& base = discountCurve(swap.legs()[0], curves);
 
     const YieldCurveInstruments instruments = base.instruments();
@@ -288,13 +309,7 @@ KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swa
 
 ObjectTree ModelDiscountedCashFlow::risk(std::shared_ptr<const Product> product, CurveMap& curves,
                                          const FixingsMap& fixings) {
-    const KeyRateRisk ladder = bumpRisk(swapOf(product), curves, fixings);
-    ObjectTree result;
-    addVector(result, "Tenor", ladder.tenors);
-    addVector(result, "Leg1", ladder.leg1);
-    addVector(result, "Leg2", ladder.leg2);
-    addVector(result, "Net", ladder.net);
-    return result;
+    return toTree(bumpRisk(swapOf(product), curves, fixings));
 }
 
 std::array<LegCashFlows, 2>

@@ -36,6 +36,10 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
 std::vector<double> calculateDiscountFactors(const ProductInterestRateSwap::SwapLeg& leg,
                                              CurveMap& curves);
 
+// The one curve that discounts under the first leg's currency and projects every floating
+// leg's index: how a swap is priced on a single curve.
+CurveMap singleCurveMap(const ProductInterestRateSwap& swap, const YieldCurve& curve);
+
 // What the fixings decide of a floating period that started before the value date v: the
 // growth of the realised fixings on the index calendar's business days in [start, v), and,
 // when today's fixing is known, that growth carried on to the next business day h.
@@ -75,7 +79,7 @@ public:
     static LegValues legValues(const ProductInterestRateSwap& swap, CurveMap& curves,
                                const FixingsMap& fixings);
     static KeyRateRisk bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
-                                  const FixingsMap& fixings);
+                                const FixingsMap& fixings);
     static std::array<LegCashFlows, 2> legCashFlows(const ProductInterestRateSwap& swap,
                                                     CurveMap& curves, const FixingsMap& fixings);
 

@@ -36,18 +36,6 @@ double npvOn(const std::shared_ptr<const Product>& product, const YieldCurve& cu
 
 } // namespace
 
-CurveMap singleCurveMap(const ProductInterestRateSwap& swap, const YieldCurve& curve) {
-    CurveMap curves;
-    const auto& legs = swap.legs();
-    curves[legs[0].currency] = &curve;
-    for (const auto& leg : legs) {
-        if (!leg.isFixed) {
-            curves[leg.index] = &curve;
-        }
-    }
-    return curves;
-}
-
 std::size_t parLeg(const ProductInterestRateSwap& swap) {
     const auto& legs = swap.legs();
     if (legs[0].isFixed) {

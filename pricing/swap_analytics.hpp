@@ -10,10 +10,6 @@ namespace tsr {
 
 class YieldCurve;
 
-// The one curve that discounts under the first leg's currency and projects every floating
-// leg's index, as the Python entry functions price.
-CurveMap singleCurveMap(const ProductInterestRateSwap& swap, const YieldCurve& curve);
-
 // The leg whose rate the par rate solves for: the first fixed leg, or leg 2 (its margin)
 // when both legs float.
 std::size_t parLeg(const ProductInterestRateSwap& swap);

@@ -33,14 +33,6 @@ void accumulate(const Sensitivity& df, double adjoint, std::vector<double>& grad
     }
 }
 
-// The first fixing dated `day`, or null.
-const double* findFixing(const std::pair<std::vector<date>, std::vector<double>>& fixings,
-                         const date& day) {
-    const auto& [dates, values] = fixings;
-    const auto it = std::find(dates.begin(), dates.end(), day);
-    return it == dates.end() ? nullptr : &values[static_cast<std::size_t>(it - dates.begin())];
-}
-
 // A period's projected rate and the discount factors it reads, with d(rate)/d(each factor).
 struct ProjectedRate {
     double rate = 0.0;
@@ -50,61 +42,25 @@ struct ProjectedRate {
 };
 
 // The rate of a period running over the value date v: realised fixings compounded over the
-// index calendar's business days in [start, v), the curve from v on. The same operations in
-// the same order as the model's own, walking the days without a list.
+// index calendar's business days in [start, v), the curve from v on, in the model's order.
 ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve,
                           const OisIndex& index, const DayCounter& dayCounter,
                           const FixingsMap& fixings, date start, date end, double tau) {
-    const auto found = fixings.find(leg.index);
-    if (found == fixings.end()) {
-        throw std::runtime_error("No fixings for index " + leg.index);
-    }
-    const auto& history = found->second;
-    if (history.first.size() != history.second.size()) {
-        throw std::invalid_argument("Error, fixings for index " + leg.index + " have " +
-                                    std::to_string(history.first.size()) + " dates and " +
-                                    std::to_string(history.second.size()) + " values.");
-    }
-    const auto calendar = CalendarRepository::instance().get(index.calendar());
-    const date v = curve.valueDate();
-
-    double growth = 1.0;
-    const auto observe = [&](const date& day, const date& next) {
-        const double* fixing = findFixing(history, day);
-        if (fixing == nullptr) {
-            throw std::runtime_error("Fixing is required for date " +
-                                     boost::gregorian::to_iso_extended_string(day));
-        }
-        growth = (1.0 + *fixing * dayCounter.fraction(day, next)) * growth;
-    };
-    bool pending = false;
-    date observed;
-    for (date d = start; d < v; d += boost::gregorian::days(1)) {
-        if (calendar->isBusinessDay(d)) {
-            if (pending) {
-                observe(observed, d);
-            }
-            observed = d;
-            pending = true;
-        }
-    }
-    if (pending) {
-        observe(observed, v);
-    }
-
+    const RealisedGrowth realised =
+        realisedGrowth(leg, index, dayCounter, fixings, start, curve.valueDate());
     ProjectedRate result;
     const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
-    if (const double* today = findFixing(history, v)) {
+    if (realised.hasToday) {
         // Today's fixing covers v to the next business day h.
-        const date h = addBusinessDays(v, 1, *calendar);
-        growth = (1.0 + *today * dayCounter.fraction(v, h)) * growth / dfEnd.value;
-        const Sensitivity dfNext = curve.dfSensitivity(curve.point(h));
+        const double growth = realised.todayGrowth / dfEnd.value;
+        const Sensitivity dfNext = curve.dfSensitivity(curve.point(realised.nextBusinessDay));
         result.rate = (dfNext.value * growth - 1.0) / tau;
         result.count = 2;
         result.dfs = {dfNext, dfEnd};
         result.byDf = {growth / tau, -dfNext.value * growth / (dfEnd.value * tau)};
         return result;
     }
+    const double growth = realised.growth;
     result.rate = (growth / dfEnd.value - 1.0) / tau;
     result.count = 1;
     result.dfs[0] = dfEnd;

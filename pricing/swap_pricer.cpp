@@ -32,14 +32,8 @@ SwapPricer::SwapPricer(std::shared_ptr<const ProductInterestRateSwap> swap, cons
     if (!swap_) {
         throw std::runtime_error("Unsupported product.");
     }
-    // The single-curve map of the Python path; pricing once raises whatever the swap would.
-    CurveMap curves;
-    curves[swap_->legs()[0].currency] = &curve;
-    for (const auto& leg : swap_->legs()) {
-        if (!leg.isFixed) {
-            curves[leg.index] = &curve;
-        }
-    }
+    // Pricing once on the single-curve map raises whatever the swap would.
+    CurveMap curves = singleCurveMap(*swap_, curve);
     ModelDiscountedCashFlow::price(swap_, curves, fixings);
 
     const date v = curve.valueDate();

@@ -34,20 +34,6 @@ std::shared_ptr<const YieldCurve> requireCurve(void* handle) {
     return curve;
 }
 
-// The one curve discounts under the first leg's currency and projects every
-// floating leg's index.
-tsr::CurveMap singleCurveMap(const ProductInterestRateSwap& swap, const YieldCurve* curve) {
-    tsr::CurveMap curves;
-    const auto& legs = swap.legs();
-    curves[legs[0].currency] = curve;
-    for (const auto& leg : legs) {
-        if (!leg.isFixed) {
-            curves[leg.index] = curve;
-        }
-    }
-    return curves;
-}
-
 using ModelCall = tsr::ObjectTree (*)(std::shared_ptr<const tsr::Product>, tsr::CurveMap&,
                                       const tsr::FixingsMap&);
 
@@ -61,7 +47,7 @@ PyObject* runModel(ModelCall model, void* swapHandle, void* curveHandle, bool cu
         if (curveHandle != nullptr || !curveOptional) {
             curve = requireCurve(curveHandle);
         }
-        tsr::CurveMap curves = curve ? singleCurveMap(*swap, curve.get()) : tsr::CurveMap();
+        tsr::CurveMap curves = curve ? tsr::singleCurveMap(*swap, *curve) : tsr::CurveMap();
         const tsr::FixingsMap fixingsMap =
             fixings != nullptr ? tsr::transformFixings(fixings) : tsr::FixingsMap();
         result = tsr::treeToPyObject(model(swap, curves, fixingsMap), "root");
