@@ -10,7 +10,7 @@
 # TESSARIN_FUZZ_BUDGET  seconds of fuzzing. Unset: one derandomized round with
 #                       a fixed number of examples per target (the "ci"
 #                       profile), killed after TESSARIN_FUZZ_CI_TIMEOUT seconds
-#                       (default 300). Set: random rounds (the "dev" profile),
+#                       (default 900). Set: random rounds (the "dev" profile),
 #                       each with a new seed, until the budget is spent;
 #                       TESSARIN_FUZZ_SEED fixes the first round's seed.
 # TESSARIN_FUZZ_EXAMPLES  examples per target and round (ci default 250, dev 300).
@@ -82,7 +82,7 @@ round() {
 
 cd "$root"
 if [ -z "${TESSARIN_FUZZ_BUDGET:-}" ]; then
-  TESSARIN_FUZZ_PROFILE=ci round "${TESSARIN_FUZZ_CI_TIMEOUT:-300}" "$@"
+  TESSARIN_FUZZ_PROFILE=ci round "${TESSARIN_FUZZ_CI_TIMEOUT:-900}" "$@"
 else
   export TESSARIN_FUZZ_PROFILE=dev
   export TESSARIN_FUZZ_EXAMPLES=${TESSARIN_FUZZ_EXAMPLES:-300}
