@@ -50,7 +50,7 @@ class _Move:
 
 
 @dataclass(frozen=True)
-class _Spec:
+class _Plan:
     name: str
     moves: tuple[_Move, ...]
 
@@ -68,7 +68,7 @@ class ScenarioSet:
     Sets add up: ``parallel([-25, 25]) + key_rate(1)`` holds both, in that order.
     """
 
-    _parts: list[_Spec | _KeyRates] = field(default_factory=list)
+    _parts: list[_Plan | _KeyRates] = field(default_factory=list)
 
     def __add__(self, other: ScenarioSet) -> ScenarioSet:
         if not isinstance(other, ScenarioSet):
@@ -81,8 +81,8 @@ class ScenarioSet:
         curves = _market_rows(market)
         scenarios: list[Scenario] = []
         for part in self._parts:
-            specs = _key_rate_specs(part, curves) if isinstance(part, _KeyRates) else [part]
-            scenarios += [_apply(spec, curves) for spec in specs]
+            plans = _key_rate_plans(part, curves) if isinstance(part, _KeyRates) else [part]
+            scenarios += [_apply(plan, curves) for plan in plans]
         if not scenarios:
             raise InputError("scenarios", "no scenario to run")
         return scenarios
@@ -132,14 +132,14 @@ def parallel(bp: float | Iterable[float], curves: str | Iterable[str] | None = N
     """Every quote in use moved by `bp` basis points: one scenario per shift, applied to
     every curve of the market or to the named ones."""
     names = _curve_names(curves)
-    specs: list[_Spec | _KeyRates] = []
+    plans: list[_Plan | _KeyRates] = []
     for i, shift in enumerate(_bps(bp, "bp")):
         where = f"parallel[{i}]"
         moves = tuple(_Move(name, None, shift, where) for name in names) if names else (
             _Move(None, None, shift, where),)
         on = f" on {', '.join(names)}" if names else ""
-        specs.append(_Spec(f"parallel {_signed(shift)}{on}", moves))
-    return ScenarioSet(specs)
+        plans.append(_Plan(f"parallel {_signed(shift)}{on}", moves))
+    return ScenarioSet(plans)
 
 
 def key_rate(bp: float | Iterable[float], curves: str | Iterable[str] | None = None
@@ -154,7 +154,7 @@ def absolute(quotes: Mapping[str, Mapping[str, Mapping[str, float]]]) -> Scenari
     a scenario leaves out keep today's quotes."""
     if not isinstance(quotes, Mapping) or not quotes:
         raise InputError("quotes", "expected a non-empty dict of scenarios")
-    specs: list[_Spec | _KeyRates] = []
+    plans: list[_Plan | _KeyRates] = []
     for name, by_curve in quotes.items():
         where = f"quotes[{name!r}]"
         if not isinstance(by_curve, Mapping) or not by_curve:
@@ -168,8 +168,8 @@ def absolute(quotes: Mapping[str, Mapping[str, Mapping[str, float]]]) -> Scenari
                 row = f"{at}[{tenor!r}]"
                 moves.append(_Move(curve, tenor, _finite(quote, row, "a quote in percent"), row,
                                    absolute=True))
-        specs.append(_Spec(str(name), tuple(moves)))
-    return ScenarioSet(specs)
+        plans.append(_Plan(str(name), tuple(moves)))
+    return ScenarioSet(plans)
 
 
 def historical(table: Any) -> ScenarioSet:
@@ -195,7 +195,7 @@ def historical(table: Any) -> ScenarioSet:
                                     f"(first in {seen[key]})", source)
         seen[key] = where
         by_date.setdefault(day, []).append(_Move(curve, tenor, change, _located(source, where)))
-    return ScenarioSet([_Spec(day.isoformat(), tuple(moves))
+    return ScenarioSet([_Plan(day.isoformat(), tuple(moves))
                         for day, moves in sorted(by_date.items())])
 
 
@@ -274,18 +274,18 @@ def _market_rows(market: Iterable[Any]) -> dict[str, _CurveRows]:
     return curves
 
 
-def _key_rate_specs(part: _KeyRates, curves: Mapping[str, _CurveRows]) -> list[_Spec]:
+def _key_rate_plans(part: _KeyRates, curves: Mapping[str, _CurveRows]) -> list[_Plan]:
     names = part.curves if part.curves is not None else tuple(curves)
-    specs = []
+    plans = []
     for name in names:
         where = f"key_rate(curves={name!r})"
         rows = _curve(curves, name, where)
         for bp in part.bps:
             for tenor, used in zip(rows.tenors, rows.in_use, strict=True):
                 if used:
-                    specs.append(_Spec(f"{name} {tenor} {_signed(bp)}",
+                    plans.append(_Plan(f"{name} {tenor} {_signed(bp)}",
                                        (_Move(name, tenor, bp, where),)))
-    return specs
+    return plans
 
 
 def _curve(curves: Mapping[str, _CurveRows], name: str, where: str) -> _CurveRows:
@@ -294,9 +294,9 @@ def _curve(curves: Mapping[str, _CurveRows], name: str, where: str) -> _CurveRow
     return curves[name]
 
 
-def _apply(spec: _Spec, curves: Mapping[str, _CurveRows]) -> Scenario:
+def _apply(plan: _Plan, curves: Mapping[str, _CurveRows]) -> Scenario:
     quotes: dict[str, list[float]] = {}
-    for move in spec.moves:
+    for move in plan.moves:
         for name in (move.curve,) if move.curve is not None else tuple(curves):
             rows = _curve(curves, name, move.where)
             shocked = quotes.setdefault(name, list(rows.quotes))
@@ -312,4 +312,4 @@ def _apply(spec: _Spec, curves: Mapping[str, _CurveRows]) -> Scenario:
                                                  f"instruments of {name}")
             for i in targets:
                 shocked[i] = move.value if move.absolute else rows.quotes[i] + move.value / 100.0
-    return Scenario(spec.name, {name: tuple(values) for name, values in quotes.items()})
+    return Scenario(plan.name, {name: tuple(values) for name, values in quotes.items()})
