@@ -1,5 +1,7 @@
 #include "pricing/book.hpp"
 
+#include "conventions/index_repository.hpp"
+#include "conventions/ois_index.hpp"
 #include "conventions/swap_conventions.hpp"
 #include "curves/yield_curve.hpp"
 #include "pricing/analytic_risk.hpp"
@@ -12,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace tsr {
@@ -79,7 +82,8 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
            const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
            unsigned threads)
     : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
-      curveIds_(trades.size()), errors_(trades.size()) {
+      curveIds_(trades.size()), errors_(trades.size()), lastDates_(trades.size()),
+      firstFloatingStarts_(trades.size()) {
     // Conventions are parsed once per set, not once per trade.
     std::vector<std::optional<SwapConventions>> parsed(conventions.size());
     std::vector<TradeError> conventionErrors(conventions.size());
@@ -113,6 +117,21 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
                 try {
                     swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
                         *parsed[trade.conventions], trade.terms);
+                    date& last = lastDates_[t];
+                    date& first = firstFloatingStarts_[t];
+                    for (const auto& leg : swaps_[t]->legs()) {
+                        for (const auto* dates : {&leg.paymentDates, &leg.accrualEndDates}) {
+                            for (const date& d : *dates) {
+                                last = last.is_special() ? d : std::max(last, d);
+                            }
+                        }
+                        if (leg.isFixed) {
+                            continue;
+                        }
+                        for (const date& d : leg.accrualStartDates) {
+                            first = first.is_special() ? d : std::min(first, d);
+                        }
+                    }
                 } catch (...) {
                     errors_[t] = {"", currentMessage()};
                 }
@@ -133,6 +152,14 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         if (added) {
             curveMaps_.push_back(singleCurveMap(*swaps_[t], *curve));
             curveOfMap_.push_back(curve);
+            DailyDiscountTable::IndexDays& days = indexDays_.emplace_back();
+            for (std::size_t k = 0; k < 2; ++k) {
+                const auto& leg = swaps_[t]->legs()[k];
+                if (!leg.isFixed && IndexRepository::instance().contains(leg.index)) {
+                    days[k].emplace(
+                        IndexRepository::instance().get<OisIndex>(leg.index)->dayCount());
+                }
+            }
         }
         curveMapOf_[t] = it->second;
     }
@@ -148,19 +175,89 @@ BookPrices Book::price(unsigned threads) const {
     const std::size_t n = swaps_.size();
     BookPrices out{std::vector<double>(n, missing), std::vector<double>(n, missing),
                    std::vector<double>(n, missing), errors_};
+    // One daily table per curve, spanning every date its trades read; a trade the table
+    // cannot price takes the plain path.
+    std::map<const YieldCurve*, date> lastDates;
+    for (std::size_t t = 0; t < n; ++t) {
+        if (swaps_[t] && !lastDates_[t].is_special()) {
+            date& last = lastDates[curveOfMap_[curveMapOf_[t]]];
+            last = last.is_special() ? lastDates_[t] : std::max(last, lastDates_[t]);
+        }
+    }
+    std::map<const YieldCurve*, std::optional<DailyDiscountTable>> tables;
+    for (const auto& [curve, last] : lastDates) {
+        try {
+            tables[curve].emplace(*curve, last);
+        } catch (...) {
+            tables[curve].reset(); // the plain path reports it
+        }
+    }
+    std::vector<const DailyDiscountTable*> tableOfMap(curveMaps_.size(), nullptr);
+    for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
+        const auto found = tables.find(curveOfMap_[m]);
+        if (found != tables.end() && found->second) {
+            tableOfMap[m] = &*found->second;
+        }
+    }
+    // Trades that started together share the growth of their running period: found once
+    // per curve map, leg and start. One that cannot be found leaves its trades to the plain
+    // path, which reports why.
+    using GrowthKey = std::tuple<std::uint32_t, std::size_t, date>;
+    std::map<GrowthKey, std::optional<RealisedGrowth>> growths;
+    for (std::size_t t = 0; t < n; ++t) {
+        const std::uint32_t m = swaps_[t] ? curveMapOf_[t] : 0;
+        if (!swaps_[t] || tableOfMap[m] == nullptr) {
+            continue;
+        }
+        const date v = tableOfMap[m]->valueDate();
+        if (firstFloatingStarts_[t].is_special() || firstFloatingStarts_[t] >= v) {
+            continue;
+        }
+        for (std::size_t k = 0; k < 2; ++k) {
+            const auto& leg = swaps_[t]->legs()[k];
+            for (std::size_t i = 0; !leg.isFixed && i < leg.accrualStartDates.size(); ++i) {
+                const date& start = leg.accrualStartDates[i];
+                if (start < v && v < leg.accrualEndDates[i] && !growths.contains({m, k, start}) &&
+                    indexDays_[m][k]) {
+                    std::optional<RealisedGrowth>& growth = growths[{m, k, start}];
+                    try {
+                        const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
+                        growth = realisedGrowth(leg, *index, *indexDays_[m][k], fixings_, start, v);
+                    } catch (...) {
+                        growth.reset();
+                    }
+                }
+            }
+        }
+    }
     forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
         // A private copy: the model takes its curve map by reference.
-        std::vector<CurveMap> maps = curveMaps_;
+        std::optional<std::vector<CurveMap>> maps;
         for (std::size_t t = begin; t < end; ++t) {
             if (!swaps_[t]) {
                 continue;
             }
+            const std::uint32_t m = curveMapOf_[t];
             try {
-                const LegValues values =
-                    ModelDiscountedCashFlow::legValues(*swaps_[t], maps[curveMapOf_[t]], fixings_);
-                out.leg1[t] = values.leg1;
-                out.leg2[t] = values.leg2;
-                out.npv[t] = values.npv;
+                std::optional<LegValues> values;
+                if (tableOfMap[m] != nullptr) {
+                    values = tableOfMap[m]->legValues(
+                        *swaps_[t], indexDays_[m],
+                        [&](std::size_t k, const date& start) -> const RealisedGrowth* {
+                            const auto found = growths.find({m, k, start});
+                            return found == growths.end() || !found->second ? nullptr
+                                                                            : &*found->second;
+                        });
+                }
+                if (!values) {
+                    if (!maps) {
+                        maps = curveMaps_;
+                    }
+                    values = ModelDiscountedCashFlow::legValues(*swaps_[t], (*maps)[m], fixings_);
+                }
+                out.leg1[t] = values->leg1;
+                out.leg2[t] = values->leg2;
+                out.npv[t] = values->npv;
             } catch (...) {
                 out.errors[t] = {"", currentMessage()};
             }

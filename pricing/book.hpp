@@ -3,6 +3,7 @@
 #include "conventions/generator_swap.hpp"
 #include "core/date.hpp"
 #include "core/object.hpp"
+#include "pricing/daily_discount_table.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
 #include "products/swap_terms.hpp"
@@ -115,6 +116,8 @@ private:
     // The curve map a trade is priced with: its curve under the first leg's currency and
     // every floating leg's index. Trades with the same curve and conventions share one.
     std::vector<CurveMap> curveMaps_;
+    // The index day counts of the legs of the trades of each curve map.
+    std::vector<DailyDiscountTable::IndexDays> indexDays_;
     std::vector<std::uint32_t> curveMapOf_;
     std::vector<const YieldCurve*> curveOfMap_;
     CurveSet curves_;
@@ -122,6 +125,10 @@ private:
     std::vector<std::shared_ptr<const ProductInterestRateSwap>> swaps_;
     std::vector<std::string> curveIds_;
     std::vector<TradeError> errors_;
+    // Per built trade, the last date its price reads and the first start of a floating
+    // period, so that a call finds its tables and running periods without visiting every leg.
+    std::vector<date> lastDates_;
+    std::vector<date> firstFloatingStarts_;
 };
 
 } // namespace tsr

@@ -39,14 +39,28 @@ const ProductInterestRateSwap& swapOf(const std::shared_ptr<const Product>& prod
     return *swap;
 }
 
-// The value of fixing `day`, or null when the fixings do not hold it. The
-// first entry dated `day` counts; dates need not be sorted.
-const double* findFixing(const std::pair<std::vector<date>, std::vector<double>>& fixings,
-                         const date& day) {
-    const auto& [dates, values] = fixings;
-    const auto it = std::find(dates.begin(), dates.end(), day);
-    return it == dates.end() ? nullptr : &values[static_cast<std::size_t>(it - dates.begin())];
-}
+// The value of fixing `day`, or null when the fixings do not hold it. The first entry dated
+// `day` counts; dates need not be sorted, but when they ascend, as they do when read from a
+// file, a bisection finds the same entry as a scan.
+class FixingLookup {
+public:
+    explicit FixingLookup(const std::pair<std::vector<date>, std::vector<double>>& fixings)
+        : dates_(fixings.first), values_(fixings.second),
+          sorted_(std::is_sorted(dates_.begin(), dates_.end())) {}
+
+    const double* find(const date& day) const {
+        const auto it = sorted_ ? std::lower_bound(dates_.begin(), dates_.end(), day)
+                                : std::find(dates_.begin(), dates_.end(), day);
+        return it == dates_.end() || *it != day
+                   ? nullptr
+                   : &values_[static_cast<std::size_t>(it - dates_.begin())];
+    }
+
+private:
+    const std::vector<date>& dates_;
+    const std::vector<double>& values_;
+    bool sorted_;
+};
 
 // Compounded rate of a period that started before the curve's value date v:
 // realised fixings on the index calendar's business days in [start, v), the
@@ -122,13 +136,14 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
                                     std::to_string(history.second.size()) + " values.");
     }
     const auto calendar = CalendarRepository::instance().get(index.calendar());
+    const FixingLookup lookup(history);
 
     // Each business day is observed until the next one, the last until v. The days are
     // walked without a list, so that pricing allocates nothing per period.
     RealisedGrowth result;
     double growth = 1.0;
     const auto observe = [&](const date& day, const date& next) {
-        const double* fixing = findFixing(history, day);
+        const double* fixing = lookup.find(day);
         if (fixing == nullptr) {
             throw std::runtime_error("Fixing is required for date " +
                                      boost::gregorian::to_iso_extended_string(day));
@@ -150,7 +165,7 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
         observe(observed, v);
     }
     result.growth = growth;
-    if (const double* today = findFixing(history, v)) {
+    if (const double* today = lookup.find(v)) {
         const date h = addBusinessDays(v, 1, *calendar);
         result.hasToday = true;
         result.todayGrowth = (1.0 + *today * dayCounter.fraction(v, h)) * growth;

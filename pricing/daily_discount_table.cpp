@@ -1,0 +1,77 @@
+#include "pricing/daily_discount_table.hpp"
+
+#include "curves/yield_curve.hpp"
+
+namespace tsr {
+
+DailyDiscountTable::DailyDiscountTable(const YieldCurve& curve, date last)
+    : valueDate_(curve.valueDate()) {
+    const long days = last < valueDate_ ? 0 : (last - valueDate_).days();
+    dfs_.reserve(static_cast<std::size_t>(days) + 1);
+    for (date d = valueDate_; d <= last || dfs_.empty(); d += boost::gregorian::days(1)) {
+        dfs_.push_back(curve.df(curve.point(d)));
+    }
+}
+
+std::optional<LegValues> DailyDiscountTable::legValues(const ProductInterestRateSwap& swap,
+                                                       const IndexDays& indexDays,
+                                                       const Growths& growths) const {
+    const date v = valueDate_;
+    bool inTable = true;
+    const auto df = [&](const date& d) {
+        const long day = (d - v).days();
+        if (day < 0 || static_cast<std::size_t>(day) >= dfs_.size()) {
+            inTable = false;
+            return 1.0;
+        }
+        return dfs_[static_cast<std::size_t>(day)];
+    };
+    // The operations of ModelDiscountedCashFlow::legValues, in its order.
+    std::array<double, 2> pvs{};
+    for (std::size_t k = 0; k < 2; ++k) {
+        const ProductInterestRateSwap::SwapLeg& leg = swap.legs()[k];
+        if (leg.currency != swap.legs()[0].currency || (!leg.isFixed && !indexDays[k])) {
+            return std::nullopt;
+        }
+        double pv = 0.0;
+        for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
+            double rate = leg.rate;
+            if (!leg.isFixed) {
+                const date& start = leg.accrualStartDates[i];
+                const date& end = leg.accrualEndDates[i];
+                const double tau = indexDays[k]->fraction(start, end);
+                if (v >= end || tau == 0.0) {
+                    rate = 0.0;
+                } else if (start >= v) {
+                    rate = (df(start) / df(end) - 1.0) / tau;
+                } else {
+                    const RealisedGrowth* realised = growths(k, start);
+                    if (realised == nullptr) {
+                        return std::nullopt;
+                    }
+                    if (realised->hasToday) {
+                        // Today's fixing covers v to the next business day.
+                        const double growth = realised->todayGrowth / df(end);
+                        rate = (df(realised->nextBusinessDay) * growth - 1.0) / tau;
+                    } else {
+                        rate = (realised->growth / df(end) - 1.0) / tau;
+                    }
+                }
+            }
+            if (v < leg.paymentDates[i]) {
+                pv += leg.dayCountFractions[i] * leg.notional * (rate + leg.margin) *
+                      df(leg.paymentDates[i]);
+            }
+        }
+        if (!inTable) {
+            return std::nullopt;
+        }
+        pvs[k] = leg.isPaid ? -pv : pv;
+    }
+    double npv = 0.0;
+    npv += pvs[0];
+    npv += pvs[1];
+    return LegValues{pvs[0], pvs[1], npv};
+}
+
+} // namespace tsr

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/date.hpp"
+#include "dates/day_counter.hpp"
+#include "pricing/model_discounted_cash_flow.hpp"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tsr {
+
+class YieldCurve;
+
+// The discount factors of every day from a curve's value date to a last date, each equal to
+// the curve's own to the last bit, so that a book of swaps on the curve reads its factors
+// from an array instead of interpolating each date again.
+class DailyDiscountTable {
+public:
+    // Index day counts of a swap's legs; none for a fixed leg.
+    using IndexDays = std::array<std::optional<DayCounter>, 2>;
+    // The realised growth of the period of a leg (0 or 1) that starts on a date before the
+    // value date, or null when it cannot be found.
+    using Growths = std::function<const RealisedGrowth*(std::size_t leg, const date& start)>;
+
+    DailyDiscountTable() = default;
+    // Throws what the curve throws for a date (a curve without pillars).
+    DailyDiscountTable(const YieldCurve& curve, date last);
+
+    date valueDate() const { return valueDate_; }
+
+    // ModelDiscountedCashFlow::legValues of the swap on the single-curve map of the table's
+    // curve, to the last bit; nothing when the swap needs what the table does not hold: a
+    // leg discounted in another currency, a date past the table, or a running period whose
+    // growth `growths` does not give.
+    std::optional<LegValues> legValues(const ProductInterestRateSwap& swap,
+                                       const IndexDays& indexDays, const Growths& growths) const;
+
+private:
+    date valueDate_;
+    std::vector<double> dfs_;
+};
+
+} // namespace tsr
