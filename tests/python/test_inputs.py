@@ -105,11 +105,15 @@ def test_a_wrong_trade_gives_the_same_error_through_the_object_and_the_file(
         or line == f"tessarin: error: {path}: trades[{i}]{from_api} (trade {trade_id!r})"
 
 
+def usd_curve():
+    return tessarin.YieldCurve({c["id"]: c for c in example("market.json")["curves"]}[USD_CURVE])
+
+
 def eur_trade_on_the_usd_curve():
     i = next(k for k, t in enumerate(example("trades.json")["trades"])
              if t["id"] == "EUR 5Y receiver")
     document = trade_document(i, set_in("curve", value=USD_CURVE))
-    usd = tessarin.YieldCurve({c["id"]: c for c in example("market.json")["curves"]}[USD_CURVE])
+    usd = usd_curve()
     return ("trades", document, lambda: swap_of(document, i).price(usd), f"trades[{i}].",
             " (trade 'EUR 5Y receiver')")
 
@@ -154,7 +158,7 @@ def test_a_misleading_input_is_refused_with_the_same_message_by_both_routes(
 
 
 def test_a_swap_projecting_another_index_than_its_curve_is_refused_or_only_warned():
-    usd = tessarin.YieldCurve({c["id"]: c for c in example("market.json")["curves"]}[USD_CURVE])
+    usd = usd_curve()
     sofr_swap = swap_of(example("trades.json"), FLOAT_TRADE).to_dict()
     sofr_swap["leg2"]["index"] = "ESTR"
     assert api_error(lambda: tessarin.IRS(sofr_swap).price(usd)) == (
