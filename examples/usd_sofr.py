@@ -5,11 +5,15 @@ Run with `python examples/usd_sofr.py` after `pip install .`.
 """
 
 import datetime as dt
+import warnings
 
 import tessarin
 from tessarin.conventions import leg_conventions
 
 VALUE_DATE = dt.date(2026, 12, 8)
+
+# The US holiday list ends before the long pillars: say so once, not at every call.
+warnings.simplefilter("once", tessarin.CalendarCoverageWarning)
 
 # Par rates of USD SOFR OIS, in percent.
 QUOTES = [

@@ -88,7 +88,13 @@ class InputWarning(_Located, UserWarning):
 
 class CalendarCoverageWarning(UserWarning):
     """A date past the last year of a calendar's holiday list: after it only
-    weekends are holidays. `tessarin.calendars.load` supplies longer lists."""
+    weekends are holidays. `tessarin.calendars.load` supplies longer lists.
+
+    The text names only the calendar and its last year, so that Python's
+    warning filters show it once per calendar and line of code, however many
+    swaps read past the list; `date` (the latest date read) and `what` (the
+    swap's schedule, the curve, ...) are kept as attributes.
+    """
 
     def __init__(self, calendar: str, last_year: int, date: dt.date, what: str) -> None:
         super().__init__(calendar, last_year, date, what)
@@ -96,8 +102,8 @@ class CalendarCoverageWarning(UserWarning):
 
     def __str__(self) -> str:
         return (f"calendar {self.calendar!r} lists holidays only through {self.last_year}; "
-                f"{self.what} reads dates up to {self.date.isoformat()}, where only weekends "
-                f"are holidays (supply lists with tessarin.calendars.load)")
+                f"later dates have only weekends as holidays (supply lists with "
+                f"tessarin.calendars.load)")
 
 
 def relocate(error: InputError, source: str, subject: str = "") -> InputError:

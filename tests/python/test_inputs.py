@@ -2,6 +2,7 @@
 with the library, plausibility checks, calendar coverage and user calendars."""
 
 import copy
+import datetime as dt
 import json
 import re
 import warnings
@@ -104,18 +105,60 @@ def test_a_wrong_trade_gives_the_same_error_through_the_object_and_the_file(
         or line == f"tessarin: error: {path}: trades[{i}]{from_api} (trade {trade_id!r})"
 
 
-def test_a_swap_on_a_curve_of_another_currency_or_index_is_refused_by_both_routes(
-        tmp_path, capsys):
-    market = {c["id"]: c for c in example("market.json")["curves"]}
-    usd = tessarin.YieldCurve(market[USD_CURVE])
-    trades = example("trades.json")["trades"]
-    i = next(k for k, t in enumerate(trades) if t["id"] == "EUR 5Y receiver")
+def usd_curve():
+    return tessarin.YieldCurve({c["id"]: c for c in example("market.json")["curves"]}[USD_CURVE])
+
+
+def eur_trade_on_the_usd_curve():
+    i = next(k for k, t in enumerate(example("trades.json")["trades"])
+             if t["id"] == "EUR 5Y receiver")
     document = trade_document(i, set_in("curve", value=USD_CURVE))
-    message = "leg1.currency: the leg is in EUR, but the curve 'USD SOFR' is in USD"
-    assert api_error(lambda: swap_of(document, i).price(usd)) == message
-    line, _ = file_error(tmp_path, capsys, "trades", document)
-    assert f"trades[{i}].{message} (trade 'EUR 5Y receiver')" in line
-    # The right currency but another index.
+    usd = usd_curve()
+    return ("trades", document, lambda: swap_of(document, i).price(usd), f"trades[{i}].",
+            " (trade 'EUR 5Y receiver')")
+
+
+def usd_curve_with_a_eur_generator():
+    market = example("market.json")
+    market["curves"][0]["instruments"]["generator"][2] = "EUR ESTR SW"
+    return ("market", market, lambda: tessarin.YieldCurve(market["curves"][0]), "curves[0].",
+            " (curve 'USD SOFR')")
+
+
+def fixing_in_percent():
+    fixings = example("fixings.json")
+    fixings["SOFR"]["values"][3] = 4.3
+    return "fixings", fixings, lambda: tessarin.Fixings(fixings), "", ""
+
+
+# (the file to replace, its document, the same input through the API, the key path's
+# prefix and the subject in the file's message), the API's message.
+BOTH_ROUTES = {
+    "EUR swap on a USD curve": (
+        eur_trade_on_the_usd_curve,
+        "leg1.currency: the leg is in EUR, but the curve 'USD SOFR' is in USD"),
+    "curve mixing currencies": (
+        usd_curve_with_a_eur_generator,
+        "instruments.generator[2]: generator 'EUR ESTR SW' quotes EUR instruments, but the "
+        "curve's currency is USD"),
+    "fixing in percent": (
+        fixing_in_percent,
+        "SOFR.values[3]: 4.3 is not a decimal rate; rates are decimals: 0.033 for 3.3%"),
+}
+
+
+@pytest.mark.parametrize("case", BOTH_ROUTES)
+def test_a_misleading_input_is_refused_with_the_same_message_by_both_routes(
+        tmp_path, capsys, case):
+    make, message = BOTH_ROUTES[case]
+    which, document, call, where, subject = make()
+    assert api_error(call) == message
+    line, path = file_error(tmp_path, capsys, which, document)
+    assert line == f"tessarin: error: {path}: {where}{message}{subject}"
+
+
+def test_a_swap_projecting_another_index_than_its_curve_is_refused_or_only_warned():
+    usd = usd_curve()
     sofr_swap = swap_of(example("trades.json"), FLOAT_TRADE).to_dict()
     sofr_swap["leg2"]["index"] = "ESTR"
     assert api_error(lambda: tessarin.IRS(sofr_swap).price(usd)) == (
@@ -123,23 +166,6 @@ def test_a_swap_on_a_curve_of_another_currency_or_index_is_refused_by_both_route
     # Lenient: priced, with a warning that says the same.
     with pytest.warns(tessarin.InputWarning, match="leg2.index: the leg projects ESTR"):
         tessarin.IRS(sofr_swap, strict=False).price(usd)
-
-
-def test_a_curve_mixing_currencies_and_percent_fixings_are_refused_by_both_routes(
-        tmp_path, capsys):
-    market = example("market.json")
-    market["curves"][0]["instruments"]["generator"][2] = "EUR ESTR SW"
-    message = ("instruments.generator[2]: generator 'EUR ESTR SW' quotes EUR instruments, but "
-               "the curve's currency is USD")
-    assert api_error(lambda: tessarin.YieldCurve(market["curves"][0])) == message
-    line, _ = file_error(tmp_path, capsys, "market", market)
-    assert line.endswith(f"curves[0].{message} (curve 'USD SOFR')")
-
-    fixings = example("fixings.json")
-    fixings["SOFR"]["values"][3] = 4.3
-    message = "SOFR.values[3]: 4.3 is not a decimal rate; rates are decimals: 0.033 for 3.3%"
-    assert api_error(lambda: tessarin.Fixings(fixings)) == message
-    assert file_error(tmp_path, capsys, "fixings", fixings)[0].endswith(message)
 
 
 def test_no_strict_prices_with_warnings_instead(tmp_path, capsys):
@@ -189,57 +215,61 @@ VALUES = st.one_of(st.none(), st.booleans(), st.integers(-60, 60),
                                                             "2026-1-5", "2026/01/05"]))
 
 
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(field=st.sampled_from([("leg1", "frequency"), ("leg2", "calendar"),
-                              ("leg2", "pay calendar"), ("leg2", "is paid"), ("leg1", "rate"),
-                              ("leg2", "pay lag"), ("leg2", "notional"), ("termination date",),
-                              ("leg1", "pay adjustment"), ("leg2", "day count convention")]),
-       value=VALUES)
-def test_the_swap_checks_accept_what_the_library_accepts(field, value):
+def swap_with(field, value):
     swap = swap_of(example("trades.json"), FLOAT_TRADE).to_dict()
     target = swap if len(field) == 1 else swap[field[0]]
     target[field[-1]] = value
-    try:
-        _tessarin.IRS(swap)
-        library = True
-    except RuntimeError:
-        library = False
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        try:
-            tessarin.IRS(swap, strict=False)
-            checked = True
-        except tessarin.InputError:
-            checked = False
-        except RuntimeError:
-            checked = None  # passed the checks, refused by the library
-    assert checked in (library, None), (field, value)
+    return swap
 
 
-@settings(max_examples=100, deadline=None)
-@given(column=st.sampled_from(["tenor", "generator", "interpolation"]),
-       value=st.one_of(TEXT, st.sampled_from(["2B", "2bd", "0Y", "LINEARRATES", "linearlogdf",
-                                              "USD SOFR SW", "LİNEARRATES"])))
-def test_the_curve_checks_accept_what_the_library_accepts(column, value):
+def curve_with(column, value):
     curve = example("market.json")["curves"][0]
     if column == "interpolation":
         curve["interpolation"] = value
     else:
         curve["instruments"][column][-1] = value
         curve["instruments"]["in use"][-1] = False  # still read by the library
+    return curve
+
+
+# (where the value goes, the values, the input with the value, the library's constructor,
+# the package's, and whether the checks may pass an input the library then refuses)
+AGREEMENT = {
+    "swap": (st.sampled_from([("leg1", "frequency"), ("leg2", "calendar"),
+                              ("leg2", "pay calendar"), ("leg2", "is paid"), ("leg1", "rate"),
+                              ("leg2", "pay lag"), ("leg2", "notional"), ("termination date",),
+                              ("leg1", "pay adjustment"), ("leg2", "day count convention")]),
+             VALUES, swap_with, _tessarin.IRS,
+             lambda swap: tessarin.IRS(swap, strict=False), True),
+    "curve": (st.sampled_from(["tenor", "generator", "interpolation"]),
+              st.one_of(TEXT, st.sampled_from(["2B", "2bd", "0Y", "LINEARRATES", "linearlogdf",
+                                               "USD SOFR SW", "LİNEARRATES"])),
+              curve_with, _tessarin.YieldCurve, tessarin.YieldCurve, False),
+}
+
+
+@pytest.mark.parametrize("kind", AGREEMENT)
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(data=st.data())
+def test_the_checks_accept_what_the_library_accepts(kind, data):
+    places, values, with_value, library, package, lenient = AGREEMENT[kind]
+    place, value = data.draw(places, label="place"), data.draw(values, label="value")
+    given_input = with_value(place, value)
     try:
-        _tessarin.YieldCurve(curve)
-        library = True
+        library(given_input)
+        accepted = True
     except RuntimeError:
-        library = False
+        accepted = False
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         try:
-            tessarin.YieldCurve(curve)
+            package(given_input)
             checked = True
         except tessarin.InputError:
             checked = False
-    assert checked == library, (column, value)
+        except RuntimeError:
+            checked = None  # passed the checks, refused by the library
+    assert checked in ((accepted, None) if lenient else (accepted,))
 
 
 # Calendars: coverage of the holiday lists, and lists supplied by the user.
@@ -253,16 +283,25 @@ def usd_swap(end):
     return swap
 
 
-def test_coverage_warning_for_a_2036_usd_swap_and_not_for_a_2028_one():
-    with pytest.warns(tessarin.CalendarCoverageWarning) as caught:
-        tessarin.IRS(usd_swap("2036-12-25"))
-    assert [str(w.message) for w in caught] == [
-        "calendar 'US' lists holidays only through 2030; the swap's schedule reads dates up to "
-        "2036-12-29, where only weekends are holidays (supply lists with "
-        "tessarin.calendars.load)"]
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        tessarin.IRS(usd_swap("2028-12-27"))
+US_COVERAGE = ("calendar 'US' lists holidays only through 2030; later dates have only "
+               "weekends as holidays (supply lists with tessarin.calendars.load)")
+
+
+@pytest.mark.parametrize(("ends", "shown"), [
+    (["2028-12-27"], []),
+    # Thursday 25 December 2036, then the two-day payment lag.
+    (["2036-12-25"], [(US_COVERAGE, dt.date(2036, 12, 29))]),
+    # One line of code building many long swaps: the same text, shown once.
+    ([f"{year}-12-15" for year in range(2036, 2046)], [(US_COVERAGE, dt.date(2036, 12, 17))]),
+])
+def test_coverage_warning_past_the_holiday_list_once_per_calendar_and_line(ends, shown):
+    swaps = [usd_swap(end) for end in ends]
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("default")
+        for swap in swaps:
+            tessarin.IRS(swap)
+    assert [(str(w.message), w.message.date) for w in caught] == shown
+    assert all(w.category is tessarin.CalendarCoverageWarning for w in caught)
 
 
 def test_coverage_warning_is_one_line_once_per_calendar_on_the_command_line(capsys):
