@@ -227,8 +227,22 @@ void setErrors(PyObject* dict, const std::vector<TradeError>& errors) {
             throw PythonError();
         }
     }
+    // The rows with an error, so that callers need not scan every row for one.
+    PyRef failed = PyRef::steal(PyList_New(0));
+    if (!failed) {
+        throw PythonError();
+    }
+    for (std::size_t t = 0; t < errors.size(); ++t) {
+        if (!errors[t].message.empty()) {
+            PyRef row = PyRef::steal(PyLong_FromSize_t(t));
+            if (!row || PyList_Append(failed.get(), row.get()) < 0) {
+                throw PythonError();
+            }
+        }
+    }
     setItem(dict, "error column", std::move(columns));
     setItem(dict, "error", std::move(messages));
+    setItem(dict, "failed", std::move(failed));
 }
 
 PyRef newDict() {

@@ -112,6 +112,15 @@ def _threads(threads: int | None) -> int:
     return threads
 
 
+def _labels(values: list[Any], rows: Any) -> Any:
+    """values[rows] as a categorical column of the distinct values."""
+    import numpy as np
+    import pandas as pd
+
+    codes, names = pd.factorize(np.asarray(values, dtype=object))
+    return pd.Categorical.from_codes(codes[rows], categories=names)
+
+
 class Book:
     """Swaps priced and risked as one unit of work, natively and on worker threads.
 
@@ -139,6 +148,7 @@ class Book:
                                     {name: c.native for name, c in self._curves.items()},
                                     self._fixings, self.threads)
         legs = self._impl.trades()
+        self._labels: tuple[Any, Any] | None = None
         self._currencies = legs["currency"]
         self._paid = legs["paid"]
 
@@ -216,18 +226,21 @@ class Book:
     def causes(self, prices: pandas.DataFrame) -> list[tuple[str, str, str]]:
         """(trade id, column or "", message or "") of each row of a `price` result: the
         input column at fault and the library's message, without the row prefix."""
-        causes: list[tuple[str, str, str]] = prices.attrs["causes"]
-        return causes
+        failed: dict[int, tuple[str, str]] = prices.attrs["causes"]
+        return [(trade, *failed.get(row, ("", ""))) for row, trade in enumerate(prices.index)]
+
+    @staticmethod
+    def _failed(result: dict[str, Any]) -> list[int]:
+        """The rows of a native result that carry an error."""
+        failed: list[int] = result["failed"]
+        return failed
 
     def _messages(self, result: dict[str, Any]) -> list[str]:
-        out = []
-        for row, (column, message) in enumerate(zip(result["error column"], result["error"])):
-            if message is None:
-                out.append("")
-            elif column:
-                out.append(f"row {row}, column {column!r}: {message}")
-            else:
-                out.append(f"row {row}: {message}")
+        out = [""] * len(result["error"])
+        for row in self._failed(result):
+            column, message = result["error column"][row], result["error"][row]
+            out[row] = (f"row {row}, column {column!r}: {message}" if column
+                        else f"row {row}: {message}")
         return out
 
     def _workers(self, threads: int | None) -> int:
@@ -240,15 +253,20 @@ class Book:
         import pandas as pd
 
         result = self._impl.price(threads=self._workers(threads))
+        if self._labels is None:
+            # The trade index and the curve column are the same at every call.
+            self._labels = (pd.Index(self._ids, name="Trade"), pd.array(self._curve_ids))
+        index, curves = self._labels
         frame = pd.DataFrame({
-            "Curve": self._curve_ids,
+            "Curve": curves,
             "Leg1 PV": np.frombuffer(result["leg1"], dtype=np.float64),
             "Leg2 PV": np.frombuffer(result["leg2"], dtype=np.float64),
             "NPV": np.frombuffer(result["npv"], dtype=np.float64),
             "Error": self._messages(result),
-        }, index=pd.Index(self._ids, name="Trade"))
-        frame.attrs["causes"] = [(i, c or "", m or "") for i, c, m in
-                                 zip(self._ids, result["error column"], result["error"])]
+        }, index=index)
+        # Only the failed rows: pandas copies attrs with every operation on the frame.
+        frame.attrs["causes"] = {row: (result["error column"][row] or "", result["error"][row])
+                                 for row in self._failed(result)}
         return frame
 
     def risk(self, method: str = DEFAULT_RISK_METHOD, *,
@@ -272,15 +290,24 @@ class Book:
         failed = np.array([m is not None for m in result["error"]], dtype=bool)
         keep = np.repeat(~failed, counts)
         trades = np.repeat(np.arange(len(self._ids)), counts)[keep]
-        tenors: list[str] = []
-        for t in np.flatnonzero(~failed & (counts > 0)):
-            tenors.extend(self._tenors(self._curve_ids[t]))
-        ids = np.asarray(self._ids, dtype=object)
+        # Instrument j of the trade's curve, as a code into the tenors of all curves.
+        position = (np.arange(offsets[-1]) - np.repeat(offsets[:-1], counts))[keep]
+        curve_codes, curve_names = pd.factorize(np.asarray(self._curve_ids, dtype=object))
+        tenor_names: list[str] = []
+        by_curve = np.full((len(curve_names), max(int(counts.max(initial=0)), 1)), -1)
+        for c, name in enumerate(curve_names):
+            if name in self._curves:
+                for j, tenor in enumerate(self._tenors(name)):
+                    if tenor not in tenor_names:
+                        tenor_names.append(tenor)
+                    by_curve[c, j] = tenor_names.index(tenor)
+        # Text columns are categorical: a few labels repeated over every row.
         frame = pd.DataFrame({
-            "Trade": ids[trades],
-            "Curve": np.asarray(self._curve_ids, dtype=object)[trades],
-            "Currency": np.asarray(self._currencies, dtype=object)[trades],
-            "Tenor": tenors,
+            "Trade": _labels(self._ids, trades),
+            "Curve": pd.Categorical.from_codes(curve_codes[trades], categories=curve_names),
+            "Currency": _labels(self._currencies, trades),
+            "Tenor": pd.Categorical.from_codes(by_curve[curve_codes[trades], position],
+                                               categories=tenor_names),
             "Leg1": np.frombuffer(result["leg1"], dtype=np.float64)[keep] / 100.0,
             "Leg2": np.frombuffer(result["leg2"], dtype=np.float64)[keep] / 100.0,
             "Net": np.frombuffer(result["net"], dtype=np.float64)[keep] / 100.0,
@@ -296,8 +323,8 @@ class Book:
         """The key-rate risk summed over the book by curve and tenor, per basis point:
         "Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net", tenors in curve order."""
         risk = self.risk(method, threads=threads)
-        return (risk.groupby(["Curve", "Currency", "Tenor"], sort=False)[["Leg1", "Leg2", "Net"]]
-                .sum().reset_index())
+        return (risk.groupby(["Curve", "Currency", "Tenor"], sort=False, observed=True)
+                [["Leg1", "Leg2", "Net"]].sum().reset_index())
 
     def cashflows(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Every priced period of every trade: "Trade", "Curve", "Currency", "Leg",

@@ -161,7 +161,9 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
             continue
         raw = frame[column]
         values = pd.to_numeric(raw, errors="coerce").astype(float)
-        empty = _text(raw).isna()
+        # A numeric column is empty where it is NaN; only text needs reading as text.
+        empty = (raw.isna() if pd.api.types.is_numeric_dtype(raw.dtype)
+                 else _text(raw).isna())
         if column == "margin":
             values = values.where(~empty, 0.0)
         refuse(~np.isfinite(values.to_numpy()), column,
