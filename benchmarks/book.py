@@ -15,10 +15,14 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import gc
+import os
 import statistics
 import sys
 import time
 from pathlib import Path
+
+# numpy's BLAS threads spin between calls and would take cores from the engine being timed.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = ROOT / "examples"

@@ -19,34 +19,33 @@ import sys
 import time
 from pathlib import Path
 
+# numpy's BLAS threads spin between calls and would take cores from the engine being timed.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
 REPO = Path(__file__).resolve().parent.parent
 
 GENERATORS = {"USD SOFR": "USD SOFR SW", "EUR ESTR": "EUR ESTR SW", "GBP SONIA": "GBP SONIA SW",
               "CHF SARON": "CHF SARON SW", "JPY TONA": "JPY TONA SW", "SGD SORA": "SGD SORA SW"}
 
 
-def book(n: int, value_date: dt.date, seed: int = 7) -> list:
-    """n swaps: six currencies, 1Y to 30Y, spot and forward-starting, payers and receivers."""
-    from tessarin import revaluation
-    from tessarin._inputs import swap_input
+def book(n: int, value_date: dt.date, seed: int = 7):
+    """n swaps as a trades table: six currencies, 1Y to 30Y, spot and forward-starting,
+    payers and receivers."""
+    import pandas as pd
 
     rng = random.Random(seed)
-    trades = []
+    rows = []
     for i in range(n):
         curve = rng.choice(list(GENERATORS))
         start = value_date + dt.timedelta(days=rng.choice([2, 2, 2, 30, 95, 370]))
         years = rng.randint(1, 30)
-        payer = rng.random() < 0.5
-        swap = swap_input({
-            "id": f"T{i:06d}",
-            "effective date": start,
-            "termination date": start.replace(year=start.year + years),
-            "leg1": {"rate": round(rng.uniform(0.005, 0.045), 5), "notional": 1e7,
-                     "is paid": payer},
-            "leg2": {"margin": 0.0, "notional": 1e7, "is paid": not payer},
-        }, GENERATORS[curve])
-        trades.append(revaluation.BookTrade(swap["id"], curve, swap))
-    return trades
+        rows.append((f"T{i:06d}", curve, GENERATORS[curve], start.isoformat(),
+                     start.replace(year=start.year + years).isoformat(),
+                     round(rng.uniform(0.005, 0.045), 5), 1e7,
+                     "payer" if rng.random() < 0.5 else "receiver"))
+    return pd.DataFrame(rows, columns=["id", "curve", "generator", "effective date",
+                                       "termination date", "fixed rate", "notional",
+                                       "direction"])
 
 
 def changes(market: list, days: int, seed: int = 11):
@@ -88,12 +87,12 @@ def main() -> int:
     import numpy as np
 
     import tessarin
-    from tessarin import revaluation
     from tessarin import scenarios as sc
 
     market = tessarin.load_market(REPO / "examples" / "market.json")
     value_date = tessarin.YieldCurve(market[0]).value_date
-    trades = book(args.trades, value_date)
+    trades = tessarin.Book(book(args.trades, value_date),
+                           [tessarin.YieldCurve(c) for c in market])
     scenario_set = sc.historical(changes(market, args.scenarios))
     resolved = scenario_set.resolve(market)
     revaluations = len(trades) * len(resolved)
@@ -103,8 +102,8 @@ def main() -> int:
     results = {}
     for threads in (1, 2):
         seconds, results[f"local {threads}"] = median_time(
-            lambda t=threads: revaluation.revalue(trades, market, resolved, threads=t,
-                                                  scenario_chunk=len(resolved)), args.repeat)
+            lambda t=threads: trades.revalue(market, resolved, threads=t,
+                                             scenario_chunk=len(resolved)), args.repeat)
         rows.append((f"local engine, {threads} thread(s)", seconds, threads))
     if not args.no_dask:
         from distributed import Client, LocalCluster
@@ -113,8 +112,8 @@ def main() -> int:
                           dashboard_address=None) as cluster, Client(cluster) as client:
             client.run(lambda: __import__("tessarin.revaluation"))  # warm the workers
             seconds, results["dask"] = median_time(
-                lambda: revaluation.revalue(trades, market, resolved, executor=client,
-                                            scenario_chunk=max(1, len(resolved) // 8)),
+                lambda: trades.revalue(market, resolved, executor=client,
+                                       scenario_chunk=max(1, len(resolved) // 8)),
                 args.repeat)
         rows.append(("Dask LocalCluster, 2 workers", seconds, 2))
 

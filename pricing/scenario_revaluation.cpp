@@ -15,6 +15,8 @@ namespace tsr {
 namespace {
 
 constexpr double notPriced = std::numeric_limits<double>::quiet_NaN();
+// Scenarios priced together per trade: their discount tables stay in cache alongside.
+constexpr std::size_t maxScenarioBlock = 16;
 
 } // namespace
 
@@ -67,11 +69,14 @@ ScenarioRevaluation::ScenarioRevaluation(std::vector<std::shared_ptr<const Yield
     }
 }
 
-void ScenarioRevaluation::revalue(const Scenario& scenario, std::size_t row, std::size_t firstTrade,
-                                  std::size_t lastTrade, Result& result,
-                                  std::vector<CurveFailure>& failures,
-                                  std::vector<double>& scratch) const {
-    double* pnl = result.pnl.data() + row * (lastTrade - firstTrade);
+void ScenarioRevaluation::revalue(const std::vector<Scenario>& scenarios, std::size_t first,
+                                  std::size_t last, std::size_t firstTrade, std::size_t lastTrade,
+                                  Result& result, std::vector<CurveFailure>& failures,
+                                  std::vector<std::vector<double>>& tables) const {
+    const std::size_t width = lastTrade - firstTrade;
+    tables.resize(last - first);
+    // The scenarios of the block that move the curve and whose rebuild worked.
+    std::vector<std::size_t> moved;
     for (std::size_t c = 0; c < curves_.size(); ++c) {
         const std::vector<std::size_t>& all = byCurve_[c];
         const std::span<const std::size_t> trades(
@@ -80,40 +85,51 @@ void ScenarioRevaluation::revalue(const Scenario& scenario, std::size_t row, std
         if (trades.empty()) {
             continue;
         }
-        if (c >= scenario.size() || !scenario[c]) {
-            for (const std::size_t j : trades) {
-                pnl[j - firstTrade] = pricers_[j] ? 0.0 : notPriced;
+        moved.clear();
+        for (std::size_t s = first; s < last; ++s) {
+            double* pnl = result.pnl.data() + s * width - firstTrade;
+            const Scenario& scenario = scenarios[s];
+            if (c >= scenario.size() || !scenario[c]) {
+                for (const std::size_t j : trades) {
+                    pnl[j] = pricers_[j] ? 0.0 : notPriced;
+                }
+                continue;
             }
-            continue;
-        }
-        const YieldCurve& base = *curves_[c];
-        YieldCurveInstruments moved = base.instruments();
-        if (scenario[c]->size() != moved.quotes.size()) {
-            throw std::invalid_argument("Error, a scenario gives " +
-                                        std::to_string(scenario[c]->size()) + " quotes for curve " +
-                                        base.label() + ", which has " +
-                                        std::to_string(moved.quotes.size()) + " instruments.");
-        }
-        moved.quotes = *scenario[c];
-        std::optional<YieldCurve> curve;
-        try {
-            curve.emplace(base.label(), base.valueDate(), base.currency(), base.interpolation(),
-                          moved);
-        } catch (const std::exception& e) {
-            failures.push_back({row, c, e.what()});
-            for (const std::size_t j : trades) {
-                pnl[j - firstTrade] = notPriced;
+            const YieldCurve& base = *curves_[c];
+            YieldCurveInstruments instruments = base.instruments();
+            if (scenario[c]->size() != instruments.quotes.size()) {
+                throw std::invalid_argument(
+                    "Error, a scenario gives " + std::to_string(scenario[c]->size()) +
+                    " quotes for curve " + base.label() + ", which has " +
+                    std::to_string(instruments.quotes.size()) + " instruments.");
             }
-            continue;
+            instruments.quotes = *scenario[c];
+            std::optional<YieldCurve> curve;
+            try {
+                curve.emplace(base.label(), base.valueDate(), base.currency(), base.interpolation(),
+                              instruments);
+            } catch (const std::exception& e) {
+                failures.push_back({s, c, e.what()});
+                for (const std::size_t j : trades) {
+                    pnl[j] = notPriced;
+                }
+                continue;
+            }
+            const std::vector<YieldCurve::Point>& points = points_[c];
+            std::vector<double>& table = tables[s - first];
+            table.resize(points.size());
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                table[i] = curve->df(points[i]);
+            }
+            moved.push_back(s);
         }
-        const std::vector<YieldCurve::Point>& points = points_[c];
-        scratch.resize(points.size());
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            scratch[i] = curve->df(points[i]);
-        }
+        // Trade by trade, every moved scenario: the pricer stays in cache meanwhile.
         for (const std::size_t j : trades) {
-            pnl[j - firstTrade] =
-                pricers_[j] ? pricers_[j]->value(scratch.data()).npv - baseNpv_[j] : notPriced;
+            for (const std::size_t s : moved) {
+                result.pnl[s * width + j - firstTrade] =
+                    pricers_[j] ? pricers_[j]->value(tables[s - first].data()).npv - baseNpv_[j]
+                                : notPriced;
+            }
         }
     }
 }
@@ -128,17 +144,23 @@ ScenarioRevaluation::Result ScenarioRevaluation::run(const std::vector<Scenario>
     }
     Result result;
     result.pnl.assign(scenarios.size() * (lastTrade - firstTrade), notPriced);
-    const std::size_t workers = std::clamp<std::size_t>(threads == 0 ? 1 : threads, 1,
-                                                        std::max<std::size_t>(1, scenarios.size()));
+    // Scenarios are taken in blocks, but never so large that a thread would sit idle.
+    const std::size_t scenarioBlock = std::clamp<std::size_t>(
+        scenarios.size() / (4 * std::max(threads, 1U)), 1, maxScenarioBlock);
+    const std::size_t workers = std::clamp<std::size_t>(
+        threads == 0 ? 1 : threads, 1,
+        std::max<std::size_t>(1, (scenarios.size() + scenarioBlock - 1) / scenarioBlock));
     std::vector<std::vector<CurveFailure>> failures(workers);
     std::atomic<std::size_t> next{0};
     std::exception_ptr error;
     std::mutex errorLock;
     auto work = [&](std::size_t worker) {
-        std::vector<double> scratch;
+        std::vector<std::vector<double>> tables;
         try {
-            for (std::size_t s = next++; s < scenarios.size(); s = next++) {
-                revalue(scenarios[s], s, firstTrade, lastTrade, result, failures[worker], scratch);
+            for (std::size_t s = next.fetch_add(scenarioBlock); s < scenarios.size();
+                 s = next.fetch_add(scenarioBlock)) {
+                revalue(scenarios, s, std::min(s + scenarioBlock, scenarios.size()), firstTrade,
+                        lastTrade, result, failures[worker], tables);
             }
         } catch (...) {
             const std::lock_guard<std::mutex> lock(errorLock);

@@ -54,9 +54,11 @@ public:
     const std::vector<std::string>& errors() const { return errors_; }
 
 private:
-    void revalue(const Scenario& scenario, std::size_t row, std::size_t firstTrade,
-                 std::size_t lastTrade, Result& result, std::vector<CurveFailure>& failures,
-                 std::vector<double>& scratch) const;
+    // Scenarios [first, last) together: each trade's pricer is read once for all of them.
+    void revalue(const std::vector<Scenario>& scenarios, std::size_t first, std::size_t last,
+                 std::size_t firstTrade, std::size_t lastTrade, Result& result,
+                 std::vector<CurveFailure>& failures,
+                 std::vector<std::vector<double>>& tables) const;
 
     std::vector<std::shared_ptr<const YieldCurve>> curves_;
     std::vector<Trade> trades_;

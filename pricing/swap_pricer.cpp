@@ -42,7 +42,6 @@ SwapPricer::SwapPricer(std::shared_ptr<const ProductInterestRateSwap> swap, cons
         const ProductInterestRateSwap::SwapLeg& source = swap_->legs()[l];
         Leg& leg = legs_[l];
         leg.isPaid = source.isPaid;
-        leg.rate = source.rate;
         leg.margin = source.margin;
         std::shared_ptr<OisIndex> index;
         std::optional<DayCounter> dayCounter;
@@ -97,27 +96,37 @@ SwapPricer::SwapPricer(std::shared_ptr<const ProductInterestRateSwap> swap, cons
         points_.push_back(curve.point(d));
     }
     for (std::size_t l = 0; l < legs_.size(); ++l) {
-        legs_[l].periods.reserve(drafts[l].size());
+        Leg& leg = legs_[l];
         for (const auto& [kind, draft] : drafts[l]) {
-            Period period{draft.fractionTimesNotional,
-                          draft.growth,
-                          draft.tau,
-                          slot(draft.payment),
-                          0,
-                          0,
-                          0,
-                          kind,
-                          false};
-            if (kind == RateKind::Forward) {
-                period.start = slot(draft.start);
+            const RateKind group = kind == RateKind::Fixed || kind == RateKind::Zero
+                                       ? RateKind::Fixed
+                                   : kind == RateKind::Forward ? RateKind::Forward
+                                                               : RateKind::Running;
+            if (leg.runs.empty() || leg.runs.back().kind != group) {
+                leg.runs.push_back({group, 0});
             }
-            if (kind != RateKind::Fixed && kind != RateKind::Zero) {
-                period.end = slot(draft.end);
+            ++leg.runs.back().count;
+            switch (group) {
+            case RateKind::Fixed: {
+                // The plain price's fraction x notional x (rate + margin), rate 0 for a
+                // period that is over.
+                const double rate = kind == RateKind::Fixed ? swap_->legs()[l].rate : 0.0;
+                leg.constants.push_back(
+                    {draft.fractionTimesNotional * (rate + leg.margin), slot(draft.payment)});
+                break;
             }
-            if (kind == RateKind::RunningToday) {
-                period.nextBusinessDay = slot(draft.nextBusinessDay);
+            case RateKind::Forward:
+                leg.forwards.push_back({draft.fractionTimesNotional, draft.tau, slot(draft.payment),
+                                        slot(draft.start), slot(draft.end)});
+                break;
+            default:
+                leg.running.push_back({draft.fractionTimesNotional, draft.growth, draft.tau,
+                                       slot(draft.payment), slot(draft.end),
+                                       kind == RateKind::RunningToday ? slot(draft.nextBusinessDay)
+                                                                      : std::uint32_t{0},
+                                       kind == RateKind::RunningToday});
+                break;
             }
-            legs_[l].periods.push_back(period);
         }
     }
 }
@@ -130,25 +139,33 @@ std::uint32_t SwapPricer::slot(const date& d) {
 double SwapPricer::legValue(const Leg& leg, const double* dfs) const {
     // The operations of ModelDiscountedCashFlow::price, in its order.
     double pv = 0.0;
-    for (const Period& p : leg.periods) {
-        double rate = 0.0;
-        switch (p.kind) {
+    const Constant* constant = leg.constants.data();
+    const Forward* forward = leg.forwards.data();
+    const Running* running = leg.running.data();
+    for (const Run& run : leg.runs) {
+        switch (run.kind) {
         case RateKind::Fixed:
-            rate = leg.rate;
-            break;
-        case RateKind::Zero:
+            for (std::uint32_t i = 0; i < run.count; ++i, ++constant) {
+                pv += constant->amount * dfs[constant->payment];
+            }
             break;
         case RateKind::Forward:
-            rate = (dfs[p.start] / dfs[p.end] - 1.0) / p.tau;
+            for (std::uint32_t i = 0; i < run.count; ++i, ++forward) {
+                const Forward& p = *forward;
+                const double rate = (dfs[p.start] / dfs[p.end] - 1.0) / p.tau;
+                pv += p.fractionTimesNotional * (rate + leg.margin) * dfs[p.payment];
+            }
             break;
-        case RateKind::Running:
-            rate = (p.growth / dfs[p.end] - 1.0) / p.tau;
-            break;
-        case RateKind::RunningToday:
-            rate = (dfs[p.nextBusinessDay] * (p.growth / dfs[p.end]) - 1.0) / p.tau;
+        default:
+            for (std::uint32_t i = 0; i < run.count; ++i, ++running) {
+                const Running& p = *running;
+                const double rate =
+                    p.today ? (dfs[p.nextBusinessDay] * (p.growth / dfs[p.end]) - 1.0) / p.tau
+                            : (p.growth / dfs[p.end] - 1.0) / p.tau;
+                pv += p.fractionTimesNotional * (rate + leg.margin) * dfs[p.payment];
+            }
             break;
         }
-        pv += p.fractionTimesNotional * (rate + leg.margin) * dfs[p.payment];
     }
     return leg.isPaid ? -pv : pv;
 }
@@ -174,9 +191,16 @@ void SwapPricer::shareDates(const std::vector<date>& table) {
         place[i] = static_cast<std::uint32_t>(found - table.begin());
     }
     for (Leg& leg : legs_) {
-        for (Period& p : leg.periods) {
+        for (Constant& p : leg.constants) {
+            p.payment = place[p.payment];
+        }
+        for (Forward& p : leg.forwards) {
             p.payment = place[p.payment];
             p.start = place[p.start];
+            p.end = place[p.end];
+        }
+        for (Running& p : leg.running) {
+            p.payment = place[p.payment];
             p.end = place[p.end];
             p.nextBusinessDay = place[p.nextBusinessDay];
         }

@@ -47,24 +47,45 @@ public:
 
 private:
     enum class RateKind : std::uint8_t { Fixed, Zero, Forward, Running, RunningToday };
-    struct Period {
+    // A period whose rate the curve does not decide (a fixed rate, or an index period that is
+    // over): fraction x notional x (rate + margin), paid on `payment`.
+    struct Constant {
+        double amount;
+        std::uint32_t payment;
+    };
+    // An index period wholly after the value date: its rate is the curve's forward.
+    struct Forward {
         double fractionTimesNotional;
-        // Running periods: the realised growth, or with today's fixing that growth carried to
-        // the next business day.
-        double growth;
         double tau;
         std::uint32_t payment;
         std::uint32_t start;
         std::uint32_t end;
+    };
+    // An index period running over the value date.
+    struct Running {
+        double fractionTimesNotional;
+        // The realised growth, or with today's fixing that growth carried to the next
+        // business day.
+        double growth;
+        double tau;
+        std::uint32_t payment;
+        std::uint32_t end;
         std::uint32_t nextBusinessDay;
+        bool today;
+    };
+    // Consecutive periods of one kind, so that each kind is summed in a tight loop while
+    // the periods keep the order of the plain price's sum.
+    struct Run {
         RateKind kind;
-        bool settled;
+        std::uint32_t count;
     };
     struct Leg {
         bool isPaid = false;
-        double rate = 0.0;
         double margin = 0.0;
-        std::vector<Period> periods;
+        std::vector<Run> runs;
+        std::vector<Constant> constants;
+        std::vector<Forward> forwards;
+        std::vector<Running> running;
     };
 
     std::uint32_t slot(const date& d);

@@ -481,6 +481,10 @@ PyTypeObject bookType = emptyTypeObject();
 
 } // namespace
 
+std::shared_ptr<const Book> bookOf(PyObject* object) {
+    return PyObject_TypeCheck(object, &bookType) != 0 ? requireBook(object) : nullptr;
+}
+
 int addBookType(PyObject* module) {
     fillHandleType(bookType, "_tessarin.Book", bookDealloc, bookRepr, bookMethods, bookMembers,
                    bookInit);

@@ -2,7 +2,9 @@
 
 #include "python/scenario_entry.hpp"
 
+#include "pricing/book.hpp"
 #include "pricing/scenario_revaluation.hpp"
+#include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
 #include "python/python_types.hpp"
@@ -123,13 +125,15 @@ PyRef textOrNone(const std::string& text) {
 }
 
 PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
-    static const char* keywords[] = {"swaps", "trade_curves", "curves", "fixings", nullptr};
+    static const char* keywords[] = {"swaps",   "trade_curves", "curves",
+                                     "fixings", "rows",         nullptr};
     PyObject* swapsArg = nullptr;
     PyObject* tradeCurvesArg = nullptr;
     PyObject* curvesArg = nullptr;
     PyObject* fixingsArg = Py_None;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "OOO|O", const_cast<char**>(keywords), &swapsArg,
-                                    &tradeCurvesArg, &curvesArg, &fixingsArg) == 0) {
+    PyObject* rowsArg = Py_None;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "OOO|OO", const_cast<char**>(keywords), &swapsArg,
+                                    &tradeCurvesArg, &curvesArg, &fixingsArg, &rowsArg) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
@@ -141,9 +145,17 @@ PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
             curves.push_back(resolveObject<YieldCurve>(
                 PySequence_Fast_GET_ITEM(curveItems.get(), i), yieldCurveType(), "curves", i));
         }
-        const PyRef swapItems = listArgument(swapsArg, "swaps must be a list");
+        // The swaps: a list of IRS objects, or a Book and the rows of its built trades.
+        const std::shared_ptr<const Book> book = bookOf(swapsArg);
+        const PyRef swapItems =
+            book ? PyRef() : listArgument(swapsArg, "swaps must be a list of IRS or a Book");
+        const PyRef rowItems = book && rowsArg != Py_None
+                                   ? listArgument(rowsArg, "rows must be a list of book rows")
+                                   : PyRef();
         const PyRef curveIndices = listArgument(tradeCurvesArg, "trade_curves must be a list");
-        const Py_ssize_t n = PySequence_Fast_GET_SIZE(swapItems.get());
+        const Py_ssize_t n = book ? (rowItems ? PySequence_Fast_GET_SIZE(rowItems.get())
+                                              : static_cast<Py_ssize_t>(book->size()))
+                                  : PySequence_Fast_GET_SIZE(swapItems.get());
         if (PySequence_Fast_GET_SIZE(curveIndices.get()) != n) {
             throw std::invalid_argument("Error, swaps and trade_curves differ in length.");
         }
@@ -159,10 +171,25 @@ PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
                 throw std::out_of_range("Error, trade_curves[" + std::to_string(i) +
                                         "] names no curve.");
             }
-            trades.push_back({resolveObject<ProductInterestRateSwap>(
-                                  PySequence_Fast_GET_ITEM(swapItems.get(), i),
-                                  interestRateSwapType(), "swaps", i),
-                              static_cast<std::size_t>(curve)});
+            std::shared_ptr<const ProductInterestRateSwap> swap;
+            if (book) {
+                const Py_ssize_t row =
+                    rowItems ? PyLong_AsSsize_t(PySequence_Fast_GET_ITEM(rowItems.get(), i)) : i;
+                if (row == -1 && PyErr_Occurred() != nullptr) {
+                    throw PythonError();
+                }
+                if (row < 0 || static_cast<std::size_t>(row) >= book->size() ||
+                    !book->swaps()[static_cast<std::size_t>(row)]) {
+                    throw std::out_of_range("Error, rows[" + std::to_string(i) +
+                                            "] is not a built trade of the book.");
+                }
+                swap = book->swaps()[static_cast<std::size_t>(row)];
+            } else {
+                swap = resolveObject<ProductInterestRateSwap>(
+                    PySequence_Fast_GET_ITEM(swapItems.get(), i), interestRateSwapType(), "swaps",
+                    i);
+            }
+            trades.push_back({std::move(swap), static_cast<std::size_t>(curve)});
         }
         const FixingsMap fixings =
             fixingsArg == Py_None ? FixingsMap() : transformFixings(fixingsArg);
@@ -259,8 +286,9 @@ PyObject* revalueScenarios(PyObject* /*module*/, PyObject* args, PyObject* kwds)
 
 PyMethodDef scenarioFunctions[] = {
     {"scenario_engine", methodFunction(scenarioEngine), METH_VARARGS | METH_KEYWORDS,
-     "scenario_engine(swaps, trade_curves, curves, fixings=None)\n--\n\n"
-     "Prices swaps on their base curves for scenario revaluation. swaps: _tessarin.IRS objects; "
+     "scenario_engine(swaps, trade_curves, curves, fixings=None, rows=None)\n--\n\n"
+     "Prices swaps on their base curves for scenario revaluation. swaps: _tessarin.IRS objects, "
+     "or a _tessarin.Book whose built trades `rows` (default: all) are taken; "
      "trade_curves: the index into curves of each swap's curve (_tessarin.YieldCurve objects "
      "built from instruments), which discounts and projects it; fixings: a fixings dict or None. "
      "Returns (engine, base NPVs, per-swap error or None); a swap that cannot be priced is NaN."},

@@ -7,8 +7,6 @@ basis point, the per-1.00 numbers of `IRS.risk` divided by 100.
 
 from __future__ import annotations
 
-import copy
-import datetime as dt
 import os
 from collections.abc import Iterable, Mapping
 from pathlib import Path
@@ -20,7 +18,7 @@ from ._fixings import Fixings
 from ._inputs import InputError, check_trade, key_path, read_json
 from ._objects import YieldCurve
 from .files import Trade, load_fixings, load_market
-from .tables import EPOCH_ORDINAL, TradeRows, normalise_table, read_table, rows_from_swaps
+from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
 
 if TYPE_CHECKING:
     import pandas
@@ -168,7 +166,7 @@ class Book:
         Other keywords go to `tessarin.revaluation.revalue`. A trade that was not built is
         NaN in every scenario, with its error in `failures`.
         """
-        from .revaluation import BookTrade, Failure, revalue
+        from .revaluation import Failure, revalue
 
         if scenarios is None:
             raise TypeError("revalue() needs scenarios, e.g. tessarin.scenarios.parallel(1)")
@@ -177,10 +175,8 @@ class Book:
         elif isinstance(market, (str, os.PathLike)):
             market = load_market(market)
         messages = self._messages(self._impl.trades())
-        trades = [BookTrade(self._ids[i], str(self._rows.columns["curve"][i] or ""),
-                            {} if messages[i] else self._swap(i)) for i in range(len(self._ids))]
         options.setdefault("threads", self.threads)
-        result = revalue(trades, market, scenarios, self._fixings, executor=executor, out=out,
+        result = revalue(self._rows, market, scenarios, self._fixings, executor=executor, out=out,
                          **options)
         # A trade the book refused keeps the book's message.
         refused = {self._ids[i]: m for i, m in enumerate(messages) if m}
@@ -188,20 +184,6 @@ class Book:
                            if f.scenario is None and f.trade in refused else f
                            for f in result.failures]
         return result
-
-    def _swap(self, i: int) -> dict[str, Any]:
-        """The swap dict of trade i, as `tessarin.IRS` takes it."""
-        columns = self._rows.columns
-        swap = copy.deepcopy(self._rows.conventions[columns["conventions"][i]])
-        swap["id"] = self._ids[i]
-        for key in ("effective date", "termination date"):
-            swap[key] = dt.date.fromordinal(int(columns[key][i]) + EPOCH_ORDINAL)
-        for leg in ("leg1", "leg2"):
-            number = "rate" if swap[leg]["is fixed"] else "margin"
-            swap[leg].pop("margin" if number == "rate" else "rate", None)
-            swap[leg][number] = columns[f"{leg} {number}"][i]
-            swap[leg]["notional"] = columns[f"{leg} notional"][i]
-        return swap
 
     @property
     def ids(self) -> list[str]:

@@ -96,7 +96,8 @@ def command(args: argparse.Namespace, table: Any) -> int:
     """Runs ``tessarin scenarios``; `table` formats a titled text table."""
     from . import load_fixings, load_market, load_trades
     from . import scenarios as sc
-    from .revaluation import BookTrade, revalue
+    from .revaluation import revalue
+    from .tables import rows_from_swaps
 
     curves = load_market(args.market)
     trades = load_trades(args.trades)
@@ -117,7 +118,8 @@ def command(args: argparse.Namespace, table: Any) -> int:
         except ImportError:
             raise InputError("--out", "writing Parquet needs pyarrow: pip install "
                                       "'tessarin[parquet]'") from None
-    result = revalue([BookTrade(str(t.swap["id"]), t.curve, t.swap) for t in trades], curves,
+    # The file's trades are checked already: straight to the native book's columns.
+    result = revalue(rows_from_swaps([(t.curve, t.swap) for t in trades]), curves,
                      scenario_set, fixings, executor=executor, out=args.out,
                      workers=args.workers)
 

@@ -24,9 +24,10 @@ from typing import IO, TYPE_CHECKING, Any
 import _tessarin
 
 from ._fixings import Fixings
-from ._inputs import InputError
-from ._objects import IRS, YieldCurve
+from ._inputs import InputError, check_swap, swap_input
+from ._objects import YieldCurve
 from .scenarios import Scenario, ScenarioSet
+from .tables import TradeRows, rows_from_swaps
 
 if TYPE_CHECKING:
     import numpy as np
@@ -70,10 +71,10 @@ def expansion(values: Iterable[float]) -> list[float]:
     """Floats whose exact sum is the exact sum of `values` (NaN if any is NaN): each term is
     the correctly rounded rest of the ones before, so joining the expansions of two blocks and
     taking `math.fsum` gives the correctly rounded total of both, however they were split."""
-    items = list(values)
+    items = values if isinstance(values, list) else list(values)
     terms: list[float] = []
     while True:
-        rest = math.fsum(items + [-t for t in terms])
+        rest = math.fsum(items + [-t for t in terms] if terms else items)
         if rest == 0.0 or math.isnan(rest) or math.isinf(rest):
             return terms + ([rest] if rest != 0.0 else [])
         terms.append(rest)
@@ -85,50 +86,53 @@ class _Engine:
     """The book and its base market, built once per process, and the blocks it prices on the
     native engine."""
 
-    def __init__(self, trades: Sequence[BookTrade], market: Sequence[Mapping[str, Any]],
+    def __init__(self, trades: TradeRows, market: Sequence[Mapping[str, Any]],
                  fixings: Mapping[str, Any] | None, threads: int = 1) -> None:
-        self.trades = list(trades)
+        self.ids = trades.ids
         self.threads = threads
         self.market = {str(c["id"]): dict(c) for c in market}
         built = {name: _build(curve) for name, curve in self.market.items()}
         # Curves that built, in market order; trades on the others fail.
         self.curves = [name for name, curve in built.items() if isinstance(curve, YieldCurve)]
         position = {name: i for i, name in enumerate(self.curves)}
-        self.errors: list[str | None] = []
-        self.rows: list[int] = []  # the trades the native engine holds, in trade order
-        swaps, curve_of = [], []
-        for j, trade in enumerate(self.trades):
-            curve = built.get(trade.curve)
-            if curve is None:
-                self.errors.append(f"unknown curve {trade.curve!r}")
-                continue
-            if isinstance(curve, str):
-                self.errors.append(f"curve {trade.curve!r} did not build: {curve}")
-                continue
-            try:
-                swaps.append(IRS(trade.swap).native)
-            except (RuntimeError, ValueError) as error:
-                self.errors.append(str(error))
-                continue
-            self.errors.append(None)
-            self.rows.append(j)
-            curve_of.append(position[trade.curve])
         checked = Fixings.of(fixings)
         plain = None if checked is None else checked.native
+        # The swaps are built natively from the trade columns, once.
+        book = _tessarin.Book(trades.conventions, trades.columns,
+                              {name: built[name].native for name in self.curves}, plain, threads)
+        refused = book.trades()["error"]
+        self.errors: list[str | None] = []
+        self.rows: list[int] = []  # the trades the native engine holds, in trade order
+        curve_of = []
+        for j, curve_id in enumerate(trades.columns["curve"]):
+            curve = built.get(curve_id)
+            if curve is None:
+                self.errors.append(f"unknown curve {curve_id!r}")
+            elif isinstance(curve, str):
+                self.errors.append(f"curve {curve_id!r} did not build: {curve}")
+            elif refused[j] is not None:
+                column = trades.columns["error column"][j] or ""
+                self.errors.append(f"{column}: {refused[j]}" if column else refused[j])
+            else:
+                self.errors.append(None)
+                self.rows.append(j)
+                curve_of.append(position[curve_id])
         self.engine, base, native_errors = _tessarin.scenario_engine(
-            swaps, curve_of, [built[name].native for name in self.curves], plain)
+            book, curve_of, [built[name].native for name in self.curves], plain, self.rows)
         for j, error in zip(self.rows, native_errors, strict=True):
             self.errors[j] = error
         # Trades by curve and by currency, as codes into the lists of names.
-        self.groups = [_codes("curve", [t.curve for t in self.trades]),
-                       _codes("currency", [_currency(t) for t in self.trades])]
-        self.base_npv = [math.nan] * len(self.trades)
+        self.groups = [_codes("curve", list(trades.columns["curve"])),
+                       _codes("currency", _currencies(trades))]
+        self.base_npv = [math.nan] * len(self.ids)
         for j, npv in zip(self.rows, base, strict=True):
             self.base_npv[j] = npv
 
     def base_failures(self) -> list[Failure]:
-        return [Failure(None, t.curve, t.id, e) for t, e in zip(self.trades, self.errors,
-                                                               strict=True) if e is not None]
+        _, curves, codes = self.groups[0]
+        return [Failure(None, curves[code], trade, error)
+                for trade, code, error in zip(self.ids, codes, self.errors, strict=True)
+                if error is not None]
 
     def block(self, scenarios: Sequence[Scenario], first: int, last: int
               ) -> tuple[np.ndarray, list[Failure]]:
@@ -148,9 +152,26 @@ class _Engine:
         return pnl, failures
 
 
-def _currency(trade: BookTrade) -> str:
-    leg = trade.swap.get("leg1")
-    return str(leg.get("currency", "")) if isinstance(leg, Mapping) else ""
+def _currencies(trades: TradeRows) -> list[str]:
+    """The currency of each trade's first leg, from its conventions; "" for a refused row."""
+    conventions, columns = trades.conventions, trades.columns
+    return [str(conventions[code]["leg1"].get("currency", "")) if error is None else ""
+            for code, error in zip(columns["conventions"], columns["error"], strict=True)]
+
+
+def trade_rows(trades: Sequence[BookTrade]) -> TradeRows:
+    """Book trades as the columns the native engine builds, each checked as `tessarin.IRS`
+    checks its swap; a trade refused there is refused here, with the same message."""
+    checked: list[Any] = []
+    for trade in trades:
+        try:
+            checked.append((trade.curve, check_swap(swap_input(trade.swap, None), "", True)))
+        except InputError as error:
+            checked.append((InputError("", str(error)), trade.id))
+    rows = rows_from_swaps(checked)
+    rows.columns["id"] = [trade.id for trade in trades]
+    rows.columns["curve"] = [trade.curve for trade in trades]
+    return rows
 
 
 def _codes(kind: str, labels: list[str]) -> tuple[str, list[str], Any]:
@@ -206,26 +227,25 @@ def _run_block(token: str, payload: tuple[Any, Any, Any, int], task: _Task, out:
 
     engine = _engine(token, payload)
     pnl, failures = engine.block(task.scenarios, task.first_trade, task.last_trade)
-    trades = engine.trades[task.first_trade:task.last_trade]
+    trades = engine.ids[task.first_trade:task.last_trade]
     sums: dict[tuple[int, str, str], list[float]] = {}
     for kind, names, codes in engine.groups:
         block = codes[task.first_trade:task.last_trade]
         for code in np.unique(block):
-            members = block == code
-            for s in range(len(task.scenarios)):
-                sums[(s, kind, names[code])] = expansion(pnl[s, members].tolist())
+            for s, row in enumerate(pnl[:, block == code].tolist()):
+                sums[(s, kind, names[code])] = expansion(row)
     if out is not None:
         _write_partition(out, task, pnl, trades)
         pnl = None
     return _BlockResult(task.first_scenario, task.first_trade, pnl, failures, sums)
 
 
-def _write_partition(out: str, task: _Task, pnl: Any, trades: Sequence[BookTrade]) -> None:
+def _write_partition(out: str, task: _Task, pnl: Any, trades: Sequence[str]) -> None:
     """The block's PnL, tidy, as one Parquet file; a rerun of the task writes the same file."""
     pd = _pandas()
     frame = pd.DataFrame({
         "Scenario": [s.name for s in task.scenarios for _ in trades],
-        "Trade": [t.id for _ in task.scenarios for t in trades],
+        "Trade": [t for _ in task.scenarios for t in trades],
         "PnL": pnl.reshape(-1),
     })
     name = f"part-s{task.first_scenario:07d}-t{task.first_trade:09d}.parquet"
@@ -304,15 +324,15 @@ class Revaluation:
         return -math.fsum(worst) / len(worst)
 
 
-def _assemble(scenarios: Sequence[Scenario], trades: Sequence[BookTrade],
+def _assemble(scenarios: Sequence[Scenario], trades: TradeRows,
               results: Iterable[_BlockResult], base: list[Failure], out: str | None
               ) -> Revaluation:
     import numpy as np
 
     pd = _pandas()
     names = [s.name for s in scenarios]
-    ids = [t.id for t in trades]
-    matrix = None if out is not None else np.full((len(scenarios), len(trades)), math.nan)
+    ids = list(trades.ids)
+    matrix = None if out is not None else np.full((len(scenarios), len(ids)), math.nan)
     failures = list(base)
     terms: dict[tuple[int, str, str], list[float]] = {}
     ordered = sorted(results, key=lambda r: (r.first_scenario, r.first_trade))
@@ -324,8 +344,8 @@ def _assemble(scenarios: Sequence[Scenario], trades: Sequence[BookTrade],
         failures += [f for f in result.failures if f not in failures]
         for (s, kind, name), expanded in result.sums.items():
             terms.setdefault((result.first_scenario + s, kind, name), []).extend(expanded)
-    curves = list(dict.fromkeys(t.curve for t in trades))
-    currencies = list(dict.fromkeys(_currency(t) for t in trades))
+    curves = list(dict.fromkeys(trades.columns["curve"]))
+    currencies = list(dict.fromkeys(_currencies(trades)))
 
     def table(kind: str, columns: list[str]) -> pd.DataFrame:
         data = {name: [math.fsum(terms.get((s, kind, name), [])) for s in range(len(names))]
@@ -372,15 +392,16 @@ class _Progress:
             self.stream.flush()
 
 
-def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: ScenarioSet |
+def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
+            scenarios: ScenarioSet |
             Sequence[Scenario], fixings: Mapping[str, Any] | None = None, *,
             executor: Any = None, out: str | os.PathLike[str] | None = None,
             scenario_chunk: int = DEFAULT_SCENARIO_CHUNK, trade_chunk: int = DEFAULT_TRADE_CHUNK,
             workers: int | None = None, threads: int | None = None,
             stream: IO[str] | None = None,
             on_block: Callable[[int], None] | None = None) -> Revaluation:
-    """Revalue `trades` under every scenario against the base `market` (curve dicts or
-    `tessarin.YieldCurve` objects).
+    """Revalue `trades` (`BookTrade`s, or the rows of a `tessarin.Book`) under every scenario
+    against the base `market` (curve dicts or `tessarin.YieldCurve` objects).
 
     executor: None runs here, on `threads` threads (default: one per core); "dask" starts a local Dask cluster on the loopback address (one
     worker process per core, or `workers`) and closes it afterwards, whatever happens; a
@@ -394,12 +415,12 @@ def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: Scena
         raise InputError("scenarios", "no scenario to run")
     if scenario_chunk < 1 or trade_chunk < 1:
         raise ValueError("chunk sizes must be at least 1")
-    book = list(trades)
+    book = trades if isinstance(trades, TradeRows) else trade_rows(list(trades))
     seen: set[str] = set()
-    for trade in book:
-        if trade.id in seen:
-            raise InputError("trades", f"trade id {trade.id!r} is used twice")
-        seen.add(trade.id)
+    for trade_id in book.ids:
+        if trade_id in seen:
+            raise InputError("trades", f"trade id {trade_id!r} is used twice")
+        seen.add(trade_id)
     if out is not None:
         Path(out).mkdir(parents=True, exist_ok=True)
         for stale in Path(out).glob("part-*.parquet"):
@@ -408,7 +429,7 @@ def revalue(trades: Sequence[BookTrade], market: Sequence[Any], scenarios: Scena
     payload = (book, curves, None if fixings is None else dict(fixings),
                threads or os.cpu_count() or 1 if executor is None else 1)
     token = uuid.uuid4().hex
-    tasks = _tasks(resolved, len(book), scenario_chunk, trade_chunk)
+    tasks = _tasks(resolved, len(book.ids), scenario_chunk, trade_chunk)
     progress = _Progress(len(tasks), stream)
     try:
         if executor is None:

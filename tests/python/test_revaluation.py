@@ -57,7 +57,7 @@ def test_pnl_equals_repricing_on_curves_built_from_the_shocked_quotes(local):
 
 
 @pytest.mark.parametrize(("scenario_chunk", "trade_chunk", "threads"),
-                         [(1, 1, 1), (3, 7, 2), (100, 100, 3)])
+                         [(1, 1, 1), (3, 7, 2), (100, 100, 3), (100, 100, 1)])
 def test_partitioning_and_threads_never_change_a_number(local, scenario_chunk, trade_chunk,
                                                         threads):
     same(local, rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, scenario_chunk=scenario_chunk,
@@ -81,8 +81,10 @@ def test_var_and_es_by_hand(local):
 
 
 def test_a_curve_that_fails_to_bootstrap_fails_its_trades_and_nothing_else(local):
-    broken = sc.absolute({"broken": {"USD SOFR": {"1Y": 250.0}}}) + sc.parallel(10)
-    result = rv.revalue(TRADES, MARKET, broken, FIXINGS)
+    # On one thread the broken scenario shares its block of scenarios with a good one.
+    broken = sc.absolute({"broken": {"USD SOFR": {"1Y": 250.0}}}) + sc.parallel(
+        list(range(10, 80, 10)))
+    result = rv.revalue(TRADES, MARKET, broken, FIXINGS, threads=1)
     usd = [t.id for t in TRADES if t.curve == "USD SOFR"]
     others = [t.id for t in TRADES if t.curve != "USD SOFR"]
     assert result.pnl.loc["broken", usd].isna().all()
