@@ -4,8 +4,10 @@ The book is reproducible (fixed seed): swaps in the six built-in currencies, 1Y 
 spot, forward-starting and seasoned (USD and GBP, priced with the example fixings), payers
 and receivers, on the example market. Build, price, risk and ladder are timed with threads=1
 and threads=2 (wall clock, median of --repeat runs); the per-trade loop runs on a sample and
-is scaled to the book. Bump risk costs about half a millisecond per trade, so it is timed on
---risk-sample trades and scaled too. Resident memory is read from /proc.
+is scaled to the book, as is the peer's loop (QuantLib, when installed: each swap built on
+the USD curve of compare.py, then its NPV). Bump risk costs about half a millisecond per
+trade, so it is timed on --risk-sample trades and scaled too; analytic risk and the ladder
+(analytic) cover the whole book. Resident memory is read from /proc.
 
     python benchmarks/book.py --module-dir build/py/python [--trades 100000]
 """
@@ -118,6 +120,29 @@ print(after, after - before)
             f"swaps; each book holds about {per_swap:.0f} bytes per swap")
 
 
+def peer_loop(sample) -> tuple[float, float] | None:
+    """Seconds per trade of the peer's loop: build each swap, then its NPV, on the peer's
+    configuration of the USD curve in compare.py; None without the peer installed."""
+    try:
+        import QuantLib as ql
+    except ImportError:
+        print("QuantLib is not installed (pip install QuantLib): no peer row")
+        return None
+    sys.path.insert(0, str(Path(__file__).resolve().parent))
+    import compare
+
+    peer = compare.Peer(ql, compare.us_holidays(), compare.QUOTES)
+    dates = [(dt.date.fromisoformat(r["effective date"]), dt.date.fromisoformat(
+        r["termination date"])) for _, r in sample.iterrows()]
+    started = time.perf_counter()
+    swaps = [peer.swap(start, end) for start, end in dates]
+    built = time.perf_counter()
+    for swap in swaps:
+        swap.NPV()
+    priced = time.perf_counter()
+    return (built - started) / len(swaps), (priced - built) / len(swaps)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--module-dir", help="directory of a built _tessarin to import first")
@@ -155,12 +180,9 @@ def main() -> int:
         price, prices = timed(lambda b=book: b.price(), args.repeat)
         errors = int((prices["Error"] != "").sum())
         small = tessarin.Book(sample, curves, fixings, threads=threads)
-        try:
-            risk = timed(lambda b=small: b.risk("analytic"), 1)[0] * len(table) / len(sample)
-        except NotImplementedError:
-            risk = float("nan")
+        risk = timed(lambda b=book: b.risk("analytic"), args.repeat)[0]
+        ladder = timed(lambda b=book: b.ladder("analytic"), args.repeat)[0]
         bump = timed(lambda b=small: b.risk("bump"), 1)[0] * len(table) / len(sample)
-        ladder = timed(lambda b=small: b.ladder("bump"), 1)[0] * len(table) / len(sample)
         rows.append((f"Book, threads={threads}", build, price, risk, bump, ladder, errors))
         print(f"threads={threads}: process CPU time over wall time during the calls "
               f"{statistics.median(CORES):.2f} (2.00 = both cores busy)")
@@ -175,24 +197,30 @@ def main() -> int:
                                             "notional": float(r["notional"])},
                                    "leg2": {"is paid": not payer, "margin": float(r["margin"]),
                                             "notional": float(r["notional"])}}, r["generator"]))
-    scale = len(table) / len(swaps)
-    build = timed(lambda: [tessarin.IRS(swap_input(s, g)) for _, s, g in swaps], 1)[0]
+    scale = len(table)
+    build = timed(lambda: [tessarin.IRS(swap_input(s, g)) for _, s, g in swaps], 1)[0] / len(swaps)
     irs = [(c, tessarin.IRS(swap_input(s, g))) for c, s, g in swaps]
-    price = timed(lambda: [x.price(curves[c], fixings) for c, x in irs], 1)[0]
-    bump = timed(lambda: [x.risk(curves[c], fixings) for c, x in irs], 1)[0]
+    price = timed(lambda: [x.price(curves[c], fixings) for c, x in irs], 1)[0] / len(swaps)
+    bump = timed(lambda: [x.risk(curves[c], fixings) for c, x in irs], 1)[0] / len(swaps)
     rows.append(("per-trade IRS loop", build * scale, price * scale, float("nan"), bump * scale,
                  float("nan"), 0))
+    peer = peer_loop(table.iloc[: args.loop_sample])
+    if peer is not None:
+        rows.append(("peer per-trade loop", peer[0] * scale, peer[1] * scale, float("nan"),
+                     float("nan"), float("nan"), 0))
 
     print(f"\n{'':22} {'build s':>9} {'price s':>9} {'analytic s':>11} {'bump risk s':>12} "
           f"{'ladder s':>9} {'errors':>7}")
     for name, *values, errors in rows:
         print(f"{name:22} " + " ".join(f"{v:>{w}.3f}" for v, w in zip(values, (9, 9, 11, 12, 9)))
               + f" {errors:>7}")
-    one, two, loop = rows
+    one, two, loop = rows[:3]
     print(f"\nthreads=2 over threads=1: build {one[1] / two[1]:.2f}x, "
-          f"price {one[2] / two[2]:.2f}x, bump risk {one[4] / two[4]:.2f}x")
-    print(f"book (threads=2) over the loop: build {loop[1] / two[1]:.1f}x, "
-          f"price {loop[2] / two[2]:.1f}x, bump risk {loop[4] / two[4]:.1f}x")
+          f"price {one[2] / two[2]:.2f}x, analytic risk {one[3] / two[3]:.2f}x, "
+          f"bump risk {one[4] / two[4]:.2f}x")
+    print(f"book (threads=2) over the loop: build and price "
+          f"{(loop[1] + loop[2]) / (two[1] + two[2]):.1f}x, analytic risk over the loop's bump "
+          f"risk {loop[4] / two[3]:.0f}x, bump risk {loop[4] / two[4]:.1f}x")
 
     print(f"\n{memory_line(args)}")
     return 0

@@ -82,8 +82,9 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
            const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
            unsigned threads)
     : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
-      curveIds_(trades.size()), errors_(trades.size()), lastDates_(trades.size()),
-      firstFloatingStarts_(trades.size()) {
+      curveIds_(trades.size()), errors_(trades.size()) {
+    std::vector<date> lastDates(trades.size());
+    std::vector<date> firstFloatingStarts(trades.size());
     // Conventions are parsed once per set, not once per trade.
     std::vector<std::optional<SwapConventions>> parsed(conventions.size());
     std::vector<TradeError> conventionErrors(conventions.size());
@@ -117,8 +118,8 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
                 try {
                     swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
                         *parsed[trade.conventions], trade.terms);
-                    date& last = lastDates_[t];
-                    date& first = firstFloatingStarts_[t];
+                    date& last = lastDates[t];
+                    date& first = firstFloatingStarts[t];
                     for (const auto& leg : swaps_[t]->legs()) {
                         for (const auto* dates : {&leg.paymentDates, &leg.accrualEndDates}) {
                             for (const date& d : *dates) {
@@ -152,6 +153,7 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         if (added) {
             curveMaps_.push_back(singleCurveMap(*swaps_[t], *curve));
             curveOfMap_.push_back(curve);
+            mapLastDates_.push_back(lastDates[t]);
             DailyDiscountTable::IndexDays& days = indexDays_.emplace_back();
             for (std::size_t k = 0; k < 2; ++k) {
                 const auto& leg = swaps_[t]->legs()[k];
@@ -162,6 +164,13 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
             }
         }
         curveMapOf_[t] = it->second;
+        date& last = mapLastDates_[it->second];
+        if (!lastDates[t].is_special()) {
+            last = last.is_special() ? lastDates[t] : std::max(last, lastDates[t]);
+        }
+        if (!firstFloatingStarts[t].is_special() && firstFloatingStarts[t] < curve->valueDate()) {
+            seasoned_.push_back(t);
+        }
     }
 }
 
@@ -178,10 +187,10 @@ BookPrices Book::price(unsigned threads) const {
     // One daily table per curve, spanning every date its trades read; a trade the table
     // cannot price takes the plain path.
     std::map<const YieldCurve*, date> lastDates;
-    for (std::size_t t = 0; t < n; ++t) {
-        if (swaps_[t] && !lastDates_[t].is_special()) {
-            date& last = lastDates[curveOfMap_[curveMapOf_[t]]];
-            last = last.is_special() ? lastDates_[t] : std::max(last, lastDates_[t]);
+    for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
+        if (!mapLastDates_[m].is_special()) {
+            date& last = lastDates[curveOfMap_[m]];
+            last = last.is_special() ? mapLastDates_[m] : std::max(last, mapLastDates_[m]);
         }
     }
     std::map<const YieldCurve*, std::optional<DailyDiscountTable>> tables;
@@ -204,15 +213,12 @@ BookPrices Book::price(unsigned threads) const {
     // path, which reports why.
     using GrowthKey = std::tuple<std::uint32_t, std::size_t, date>;
     std::map<GrowthKey, std::optional<RealisedGrowth>> growths;
-    for (std::size_t t = 0; t < n; ++t) {
-        const std::uint32_t m = swaps_[t] ? curveMapOf_[t] : 0;
-        if (!swaps_[t] || tableOfMap[m] == nullptr) {
+    for (const std::size_t t : seasoned_) {
+        const std::uint32_t m = curveMapOf_[t];
+        if (tableOfMap[m] == nullptr) {
             continue;
         }
         const date v = tableOfMap[m]->valueDate();
-        if (firstFloatingStarts_[t].is_special() || firstFloatingStarts_[t] >= v) {
-            continue;
-        }
         for (std::size_t k = 0; k < 2; ++k) {
             const auto& leg = swaps_[t]->legs()[k];
             for (std::size_t i = 0; !leg.isFixed && i < leg.accrualStartDates.size(); ++i) {

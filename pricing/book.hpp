@@ -125,10 +125,11 @@ private:
     std::vector<std::shared_ptr<const ProductInterestRateSwap>> swaps_;
     std::vector<std::string> curveIds_;
     std::vector<TradeError> errors_;
-    // Per built trade, the last date its price reads and the first start of a floating
-    // period, so that a call finds its tables and running periods without visiting every leg.
-    std::vector<date> lastDates_;
-    std::vector<date> firstFloatingStarts_;
+    // The last date the trades of each curve map read, and the trades with a floating
+    // period that starts before their curve's value date: a call sizes its discount tables
+    // and finds running periods without visiting every leg.
+    std::vector<date> mapLastDates_;
+    std::vector<std::size_t> seasoned_;
 };
 
 } // namespace tsr
