@@ -4,22 +4,46 @@
 #include "curves/yield_curve.hpp"
 #include "pricing/swap_gradient.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace tsr {
 
-KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
-                         const FixingsMap& fixings) {
+namespace {
+
+const YieldCurve& discountCurveOf(const ProductInterestRateSwap& swap, const CurveMap& curves) {
     const std::string& currency = swap.legs()[0].currency;
     const auto found = curves.find(currency);
     if (found == curves.end() || found->second == nullptr) {
         throw std::runtime_error("No discount curve is provided for currency " + currency);
     }
-    const YieldCurve& base = *found->second;
+    return *found->second;
+}
+
+} // namespace
+
+KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                         const FixingsMap& fixings) {
+    const YieldCurve& base = discountCurveOf(swap, curves);
     const YieldCurveInstruments& instruments = base.instrumentSet();
     const std::size_t count = instruments.tenors.size();
     KeyRateRisk result{instruments.tenors, std::vector<double>(count, 0.0),
                        std::vector<double>(count, 0.0), std::vector<double>(count, 0.0)};
+    analyticRisk(swap, curves, fixings, result.leg1, result.leg2, result.net);
+    return result;
+}
+
+void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                  const FixingsMap& fixings, std::span<double> leg1Risk, std::span<double> leg2Risk,
+                  std::span<double> netRisk) {
+    const YieldCurve& base = discountCurveOf(swap, curves);
+    const std::size_t count = base.instrumentSet().tenors.size();
+    if (leg1Risk.size() != count || leg2Risk.size() != count || netRisk.size() != count) {
+        throw std::invalid_argument("Error, the risk has one entry per curve instrument.");
+    }
+    std::fill(leg1Risk.begin(), leg1Risk.end(), 0.0);
+    std::fill(leg2Risk.begin(), leg2Risk.end(), 0.0);
+    std::fill(netRisk.begin(), netRisk.end(), 0.0);
 
     // As with bumping: the first pillar, and each pillar whose predecessor lies before the
     // swap's last date, can move the price; the later ones cannot.
@@ -31,7 +55,7 @@ KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& cu
         ++moving;
     }
     if (moving == 0) {
-        return result;
+        return;
     }
 
     thread_local SwapGradient gradient;
@@ -50,11 +74,10 @@ KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& cu
             s1 += leg1[i] * dRate;
             s2 += leg2[i] * dRate;
         }
-        result.leg1[m] = s1;
-        result.leg2[m] = s2;
-        result.net[m] = s1 + s2;
+        leg1Risk[m] = s1;
+        leg2Risk[m] = s2;
+        netRisk[m] = s1 + s2;
     }
-    return result;
 }
 
 ObjectTree analyticRiskTree(const std::shared_ptr<const Product>& product, const CurveMap& curves,

@@ -7,6 +7,7 @@
 #include "products/product_interest_rate_swap.hpp"
 
 #include <memory>
+#include <span>
 
 namespace tsr {
 
@@ -18,6 +19,13 @@ namespace tsr {
 // use.
 KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
                          const FixingsMap& fixings);
+
+// The same numbers written into leg1, leg2 and net, one entry per instrument of the curve;
+// entries of instruments that cannot move the swap are set to zero. Throws
+// std::invalid_argument when a span has another size.
+void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                  const FixingsMap& fixings, std::span<double> leg1, std::span<double> leg2,
+                  std::span<double> net);
 
 // The same as a tree "Tenor", "Leg1", "Leg2", "Net"; "Unsupported product." for anything but
 // a swap.

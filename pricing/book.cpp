@@ -12,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -60,20 +61,6 @@ std::string currentMessage() {
     } catch (...) {
         return "Unknown error.";
     }
-}
-
-// Hands the risk of one trade by the chosen method to `store`: the one place that picks the
-// method. Any result with per-instrument vectors leg1, leg2 and net will do.
-template <class Store>
-void tradeRisk(RiskMethod method, const ProductInterestRateSwap& swap, CurveMap& curves,
-               const FixingsMap& fixings, Store&& store) {
-    switch (method) {
-    case RiskMethod::Bump:
-        return store(ModelDiscountedCashFlow::bumpRisk(swap, curves, fixings));
-    case RiskMethod::Analytic:
-        return store(analyticRisk(swap, curves, fixings));
-    }
-    throw std::invalid_argument("Error, unknown risk method.");
 }
 
 } // namespace
@@ -279,7 +266,7 @@ BookRisk Book::risk(RiskMethod method, unsigned threads) const {
     out.offsets.assign(n + 1, 0);
     for (std::size_t t = 0; t < n; ++t) {
         const YieldCurve* curve = curveOf(t);
-        out.offsets[t + 1] = out.offsets[t] + (curve ? curve->instruments().tenors.size() : 0);
+        out.offsets[t + 1] = out.offsets[t] + (curve ? curve->instrumentSet().tenors.size() : 0);
     }
     out.leg1.assign(out.offsets[n], missing);
     out.leg2.assign(out.offsets[n], missing);
@@ -295,29 +282,40 @@ BookRisk Book::risk(RiskMethod method, unsigned threads) const {
         }
     }
     forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
-        std::vector<CurveMap> maps = curveMaps_;
+        // Bumping takes its curve map by reference: a private copy, made when first needed.
+        std::optional<std::vector<CurveMap>> maps;
         for (std::size_t t = begin; t < end; ++t) {
             if (!swaps_[t]) {
                 continue;
             }
+            const std::size_t first = out.offsets[t];
+            const std::size_t count = out.offsets[t + 1] - first;
+            const auto slice = [&](std::vector<double>& values) {
+                return std::span<double>(values).subspan(first, count);
+            };
             try {
-                tradeRisk(
-                    method, *swaps_[t], maps[curveMapOf_[t]], fixings_, [&](const auto& ladder) {
-                        const std::size_t first = out.offsets[t];
-                        const std::size_t count = out.offsets[t + 1] - first;
-                        if (ladder.leg1.size() != count || ladder.leg2.size() != count ||
-                            ladder.net.size() != count) {
-                            throw std::logic_error("risk has not one entry per curve instrument");
-                        }
-                        std::copy(ladder.leg1.begin(), ladder.leg1.end(),
-                                  out.leg1.begin() + static_cast<std::ptrdiff_t>(first));
-                        std::copy(ladder.leg2.begin(), ladder.leg2.end(),
-                                  out.leg2.begin() + static_cast<std::ptrdiff_t>(first));
-                        std::copy(ladder.net.begin(), ladder.net.end(),
-                                  out.net.begin() + static_cast<std::ptrdiff_t>(first));
-                    });
+                if (method == RiskMethod::Analytic) {
+                    analyticRisk(*swaps_[t], curveMaps_[curveMapOf_[t]], fixings_, slice(out.leg1),
+                                 slice(out.leg2), slice(out.net));
+                    continue;
+                }
+                if (!maps) {
+                    maps = curveMaps_;
+                }
+                const KeyRateRisk ladder = ModelDiscountedCashFlow::bumpRisk(
+                    *swaps_[t], (*maps)[curveMapOf_[t]], fixings_);
+                if (ladder.leg1.size() != count || ladder.leg2.size() != count ||
+                    ladder.net.size() != count) {
+                    throw std::logic_error("risk has not one entry per curve instrument");
+                }
+                std::copy(ladder.leg1.begin(), ladder.leg1.end(), slice(out.leg1).begin());
+                std::copy(ladder.leg2.begin(), ladder.leg2.end(), slice(out.leg2).begin());
+                std::copy(ladder.net.begin(), ladder.net.end(), slice(out.net).begin());
             } catch (...) {
                 out.errors[t] = {"", currentMessage()};
+                for (std::vector<double>* values : {&out.leg1, &out.leg2, &out.net}) {
+                    std::ranges::fill(slice(*values), missing);
+                }
             }
         }
     });
