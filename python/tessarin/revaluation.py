@@ -10,7 +10,6 @@ trades were split either.
 
 from __future__ import annotations
 
-import bisect
 import math
 import os
 import sys
@@ -83,11 +82,15 @@ def expansion(values: Iterable[float]) -> list[float]:
 # The pricing engine of one process
 
 class _Engine:
-    """The book and its base market, built once per process, and the blocks it prices on the
-    native engine."""
+    """Trades [first, last) of the book and the base market, built once per process, and the
+    blocks of scenarios it prices on the native engine. A worker builds only the trade chunks
+    it is given, so that a book larger than one worker's memory can be revalued."""
 
     def __init__(self, trades: TradeRows, market: Sequence[Mapping[str, Any]],
-                 fixings: Mapping[str, Any] | None, threads: int = 1) -> None:
+                 fixings: Mapping[str, Any] | None, threads: int = 1, first: int = 0,
+                 last: int | None = None) -> None:
+        trades = TradeRows({key: values[first:last] for key, values in trades.columns.items()},
+                           trades.conventions)
         self.ids = trades.ids
         self.threads = threads
         self.market = {str(c["id"]): dict(c) for c in market}
@@ -134,19 +137,18 @@ class _Engine:
                 for trade, code, error in zip(self.ids, codes, self.errors, strict=True)
                 if error is not None]
 
-    def block(self, scenarios: Sequence[Scenario], first: int, last: int
-              ) -> tuple[np.ndarray, list[Failure]]:
-        """PnL of trades [first, last) under each scenario: a (scenarios, trades) array, NaN
+    def block(self, scenarios: Sequence[Scenario]) -> tuple[np.ndarray, list[Failure]]:
+        """PnL of the engine's trades under each scenario: a (scenarios, trades) array, NaN
         where a trade could not be priced, and the curves that failed to build."""
         import numpy as np
 
-        lo, hi = bisect.bisect_left(self.rows, first), bisect.bisect_left(self.rows, last)
         moves = [[list(s.quotes[name]) if name in s.quotes else None for name in self.curves]
                  for s in scenarios]
-        data, failed = _tessarin.revalue_scenarios(self.engine, moves, lo, hi, self.threads)
-        pnl = np.full((len(scenarios), last - first), math.nan)
-        pnl[:, np.asarray(self.rows[lo:hi], dtype=np.int64) - first] = (
-            np.frombuffer(data, dtype=np.float64).reshape(len(scenarios), hi - lo))
+        data, failed = _tessarin.revalue_scenarios(self.engine, moves, 0, len(self.rows),
+                                                   self.threads)
+        pnl = np.full((len(scenarios), len(self.ids)), math.nan)
+        pnl[:, np.asarray(self.rows, dtype=np.int64)] = (
+            np.frombuffer(data, dtype=np.float64).reshape(len(scenarios), len(self.rows)))
         failures = [Failure(scenarios[s].name, self.curves[c], None, error)
                     for s, c, error in failed]
         return pnl, failures
@@ -189,18 +191,31 @@ def _build(curve: Mapping[str, Any]) -> YieldCurve | str:
         return str(error)
 
 
-_ENGINES: dict[str, _Engine] = {}
+_ENGINES: dict[tuple[str, int, int], _Engine] = {}
 _ENGINES_LOCK = threading.Lock()
+# Trade chunks a process keeps built: tasks come chunk by chunk, so few are needed at once.
+_KEPT_ENGINES = 2
 
 
-def _engine(token: str, payload: tuple[Any, Any, Any, int]) -> _Engine:
-    """The engine of this run in this process, built on first use."""
+def _engine(token: str, payload: tuple[Any, Any, Any, int], first: int, last: int) -> _Engine:
+    """The engine of trades [first, last) of this run in this process, built on first use."""
+    key = (token, first, last)
     with _ENGINES_LOCK:
-        engine = _ENGINES.get(token)
+        engine = _ENGINES.pop(key, None)
         if engine is None:
-            _ENGINES.clear()  # one run at a time keeps its book
-            engine = _ENGINES[token] = _Engine(*payload)
+            for other in [k for k in _ENGINES if k[0] != token]:
+                del _ENGINES[other]  # one run at a time keeps its book
+            while len(_ENGINES) >= _KEPT_ENGINES:
+                del _ENGINES[next(iter(_ENGINES))]  # the least recently used
+            engine = _Engine(*payload, first, last)
+        _ENGINES[key] = engine
         return engine
+
+
+def _forget(token: str) -> None:
+    with _ENGINES_LOCK:
+        for key in [k for k in _ENGINES if k[0] == token]:
+            del _ENGINES[key]
 
 
 @dataclass(frozen=True)
@@ -217,6 +232,7 @@ class _BlockResult:
     first_trade: int
     pnl: Any  # the block's array, or None when written to `out`
     failures: list[Failure]
+    base: list[Failure]  # the chunk's trades that fail on the base market, in its first block
     # (scenario offset, group kind, group name) -> expansion of the block's PnL sum
     sums: dict[tuple[int, str, str], list[float]]
 
@@ -225,19 +241,18 @@ def _run_block(token: str, payload: tuple[Any, Any, Any, int], task: _Task, out:
                ) -> _BlockResult:
     import numpy as np
 
-    engine = _engine(token, payload)
-    pnl, failures = engine.block(task.scenarios, task.first_trade, task.last_trade)
-    trades = engine.ids[task.first_trade:task.last_trade]
+    engine = _engine(token, payload, task.first_trade, task.last_trade)
+    pnl, failures = engine.block(task.scenarios)
     sums: dict[tuple[int, str, str], list[float]] = {}
     for kind, names, codes in engine.groups:
-        block = codes[task.first_trade:task.last_trade]
-        for code in np.unique(block):
-            for s, row in enumerate(pnl[:, block == code].tolist()):
+        for code in np.unique(codes):
+            for s, row in enumerate(pnl[:, codes == code].tolist()):
                 sums[(s, kind, names[code])] = expansion(row)
     if out is not None:
-        _write_partition(out, task, pnl, trades)
+        _write_partition(out, task, pnl, engine.ids)
         pnl = None
-    return _BlockResult(task.first_scenario, task.first_trade, pnl, failures, sums)
+    base = engine.base_failures() if task.first_scenario == 0 else []
+    return _BlockResult(task.first_scenario, task.first_trade, pnl, failures, base, sums)
 
 
 def _write_partition(out: str, task: _Task, pnl: Any, trades: Sequence[str]) -> None:
@@ -325,17 +340,17 @@ class Revaluation:
 
 
 def _assemble(scenarios: Sequence[Scenario], trades: TradeRows,
-              results: Iterable[_BlockResult], base: list[Failure], out: str | None
-              ) -> Revaluation:
+              results: Iterable[_BlockResult], out: str | None) -> Revaluation:
     import numpy as np
 
     pd = _pandas()
     names = [s.name for s in scenarios]
     ids = list(trades.ids)
     matrix = None if out is not None else np.full((len(scenarios), len(ids)), math.nan)
-    failures = list(base)
     terms: dict[tuple[int, str, str], list[float]] = {}
     ordered = sorted(results, key=lambda r: (r.first_scenario, r.first_trade))
+    # The base market's failures first, in trade order, then each scenario's.
+    failures = [f for result in sorted(ordered, key=lambda r: r.first_trade) for f in result.base]
     for result in ordered:
         if matrix is not None:
             rows, columns = result.pnl.shape
@@ -365,9 +380,10 @@ def _assemble(scenarios: Sequence[Scenario], trades: TradeRows,
 
 def _tasks(scenarios: Sequence[Scenario], n_trades: int, scenario_chunk: int,
            trade_chunk: int) -> list[_Task]:
+    # Chunk by chunk of trades, so that a process needs few chunks built at a time.
     return [_Task(tuple(scenarios[s:s + scenario_chunk]), s, t, min(t + trade_chunk, n_trades))
-            for s in range(0, len(scenarios), scenario_chunk)
-            for t in range(0, max(n_trades, 1), trade_chunk)]
+            for t in range(0, max(n_trades, 1), trade_chunk)
+            for s in range(0, len(scenarios), scenario_chunk)]
 
 
 class _Progress:
@@ -433,7 +449,6 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     progress = _Progress(len(tasks), stream)
     try:
         if executor is None:
-            base = _engine(token, payload).base_failures()
             results = []
             for i, task in enumerate(tasks):
                 results.append(_run_block(token, payload, task, folder))
@@ -441,22 +456,17 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
                 if on_block is not None:
                     on_block(i)
         else:
-            base, results = _on_dask(executor, token, payload, tasks, folder, workers, progress,
-                                     on_block)
+            results = _on_dask(executor, token, payload, tasks, folder, workers, progress,
+                               on_block)
     finally:
         progress.close()
-        with _ENGINES_LOCK:
-            _ENGINES.pop(token, None)
-    return _assemble(resolved, book, results, base, folder)
-
-
-def _base_failures(token: str, payload: tuple[Any, Any, Any, int]) -> list[Failure]:
-    return _engine(token, payload).base_failures()
+        _forget(token)
+    return _assemble(resolved, book, results, folder)
 
 
 def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], tasks: list[_Task],
              out: str | None, workers: int | None, progress: _Progress,
-             on_block: Callable[[int], None] | None) -> tuple[list[Failure], list[_BlockResult]]:
+             on_block: Callable[[int], None] | None) -> list[_BlockResult]:
     try:
         from distributed import Client, LocalCluster, as_completed
     except ImportError:
@@ -479,7 +489,6 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], task
                             f"address, got {type(executor).__name__}")
         # The book and the market travel once; each worker builds its engine once.
         shared = client.scatter(payload, broadcast=True)
-        base = client.submit(_base_failures, token, shared, pure=False)
         futures = {client.submit(_run_block, token, shared, task, out, pure=False,
                                  retries=2): i for i, task in enumerate(tasks)}
         results = []
@@ -488,7 +497,7 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], task
             progress.step()
             if on_block is not None:
                 on_block(futures[future])
-        return base.result(), results
+        return results
     finally:
         if own_client and client is not None:
             client.close()

@@ -64,6 +64,16 @@ def test_partitioning_and_threads_never_change_a_number(local, scenario_chunk, t
                            trade_chunk=trade_chunk, threads=threads))
 
 
+def test_a_process_builds_only_the_trade_chunks_it_prices():
+    rows = rv.trade_rows(TRADES)
+    payload = (rows, MARKET, FIXINGS, 1)
+    engines = [rv._engine("run", payload, first, first + 3) for first in (0, 3, 6)]
+    assert [e.ids for e in engines] == [rows.ids[f:f + 3] for f in (0, 3, 6)]
+    assert set(rv._ENGINES) == {("run", 3, 6), ("run", 6, 9)}
+    rv._forget("run")
+    assert not rv._ENGINES
+
+
 def test_var_and_es_by_hand(local):
     names = [f"s{i}" for i in range(10)]
     book = pd.Series([-5.0, 3.0, -1.0, -7.0, 2.0, 0.5, -2.0, 4.0, -3.0, 1.0], index=names)
