@@ -115,9 +115,16 @@ def key_path(parent: str, key: str | int) -> str:
     """The path of `key` inside `parent`: ``a.b``, ``a["in use"]`` or ``a[3]``."""
     if isinstance(key, int):
         return f"{parent}[{key}]"
-    if _NAME.fullmatch(key):
+    name, quoted = _key_forms(key)
+    if name:
         return f"{parent}.{key}" if parent else key
-    return f"{parent}[{json.dumps(key)}]"
+    return f"{parent}[{quoted}]"
+
+
+@functools.lru_cache(maxsize=512)
+def _key_forms(key: str) -> tuple[bool, str]:
+    # The same few keys recur in every trade of a file.
+    return bool(_NAME.fullmatch(key)), json.dumps(key)
 
 
 def as_date(value: Any, path: str = "") -> dt.date:
@@ -136,6 +143,11 @@ def as_date(value: Any, path: str = "") -> dt.date:
 
 def plain(value: Any) -> Any:
     """A deep copy made of dicts and lists (mappings and tuples are converted)."""
+    kind = type(value)
+    if kind is str or kind is float or kind is int or kind is bool:
+        return value
+    if kind is dict:
+        return {key: plain(item) for key, item in value.items()}
     if isinstance(value, Mapping):
         return {key: plain(item) for key, item in value.items()}
     if isinstance(value, (list, tuple)):
@@ -264,7 +276,8 @@ def _value(value: Any, path: str | tuple[str, int], kind: str, what: str) -> Any
 def _get(data: Mapping[str, Any], key: str, path: str, kind: str, what: str) -> Any:
     if key not in data:
         raise InputError(key_path(path, key), "missing key")
-    return _value(data[key], key_path(path, key), kind, what)
+    # The path is only written out for a message.
+    return _value(data[key], (path, key), kind, what)
 
 
 def _structure(value: Any, path: str, kind: type, what: str) -> Any:
