@@ -546,6 +546,24 @@ def swap_coverage(swap: Mapping[str, Any], what: str) -> None:
     coverage([leg[key] for leg in legs for key in _LEG_CALENDARS], last, what)
 
 
+def book_coverage(conventions: list[dict[str, Any]], last_dates: dict[int, dt.date],
+                  what: str) -> None:
+    """Coverage of the calendars of a book's convention sets, each up to the last
+    termination date of its trades: one warning per calendar."""
+    reach: dict[str, dt.date] = {}
+    for code, end in last_dates.items():
+        legs = [conventions[code][leg] for leg in ("leg1", "leg2")]
+        last = _weekdays_after(end, max(int(leg.get("pay lag", 0)) for leg in legs))
+        for leg in legs:
+            for key in _LEG_CALENDARS:
+                for name in str(leg.get(key, "")).split(","):
+                    name = name.strip(" \t")
+                    if name and (name not in reach or reach[name] < last):
+                        reach[name] = last
+    for name, last in reach.items():
+        coverage([name], last, what, stacklevel=4)
+
+
 def fixing_coverage(swap: Mapping[str, Any], on: dt.date) -> None:
     """Coverage of the fixing calendars of a checked swap's indices, up to `on`."""
     indices = [swap[leg].get("index") for leg in ("leg1", "leg2") if not swap[leg]["is fixed"]]

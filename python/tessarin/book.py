@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Any
 import _tessarin
 
 from ._fixings import Fixings
-from ._inputs import InputError, check_trade, key_path, read_json
+from ._inputs import InputError, book_coverage, check_trade, key_path, read_json
 from ._objects import YieldCurve
 from .files import Trade, load_fixings, load_market
 from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
@@ -110,6 +110,21 @@ def _threads(threads: int | None) -> int:
     return threads
 
 
+def _last_dates(rows: TradeRows) -> dict[int, Any]:
+    """The last termination date of the trades of each convention set (refused rows aside)."""
+    import datetime as dt
+
+    from .tables import EPOCH_ORDINAL
+
+    last: dict[int, int] = {}
+    columns = rows.columns
+    for code, end, error in zip(columns["conventions"], columns["termination date"],
+                                columns["error"], strict=True):
+        if error is None and code >= 0 and end > last.get(code, end - 1):
+            last[code] = end
+    return {code: dt.date.fromordinal(end + EPOCH_ORDINAL) for code, end in last.items()}
+
+
 def _labels(values: list[Any], rows: Any) -> Any:
     """values[rows] as a categorical column of the distinct values."""
     import numpy as np
@@ -145,6 +160,7 @@ class Book:
         self._impl = _tessarin.Book(rows.conventions, rows.columns,
                                     {name: c.native for name, c in self._curves.items()},
                                     self._fixings, self.threads)
+        book_coverage(rows.conventions, _last_dates(rows), "the book's schedules")
         legs = self._impl.trades()
         self._labels: tuple[Any, Any] | None = None
         self._currencies = legs["currency"]

@@ -304,6 +304,19 @@ def test_coverage_warning_past_the_holiday_list_once_per_calendar_and_line(ends,
     assert all(w.category is tessarin.CalendarCoverageWarning for w in caught)
 
 
+@pytest.mark.parametrize(("ends", "shown"), [
+    (["2028-12-27"], []),
+    # A book warns once per calendar, for its latest date.
+    (["2036-12-25", "2028-12-27", "2033-06-15"], [(US_COVERAGE, dt.date(2036, 12, 29))]),
+])
+def test_a_book_warns_for_its_schedules_as_the_swaps_do(ends, shown):
+    trades = [{"curve": "USD SOFR", **usd_swap(end), "id": f"T{i}"} for i, end in enumerate(ends)]
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("default")
+        tessarin.Book(trades, {})
+    assert [(str(w.message), w.message.date) for w in caught] == shown
+
+
 def test_coverage_warning_is_one_line_once_per_calendar_on_the_command_line(capsys):
     assert cli.main(["price", "--demo"]) == 0
     lines = [line for line in capsys.readouterr().err.splitlines() if "calendar 'US'" in line]
