@@ -1,10 +1,12 @@
 #include "python/swap_inputs.hpp"
 
 #include "python/py_conversion.hpp"
+#include "python/py_datetime.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <variant>
 
@@ -70,6 +72,48 @@ date fixingDate(const ObjectTree& node) {
     return value.index() == 18 ? std::get<date>(value.value()) : value.get<date>();
 }
 
+// The fixings when they are in the form a checked fixings object has: str keys, each a dict
+// whose "dates" are datetime.date objects and whose "values" finite floats, as many of each.
+// They read directly, without the general conversion; anything else, errors included, takes
+// the general path.
+std::optional<FixingsMap> plainFixings(PyObject* fixings) {
+    if (!PyDict_CheckExact(fixings) || !datetimeReady()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    FixingsMap result;
+    Py_ssize_t position = 0;
+    PyObject* name = nullptr;
+    PyObject* entry = nullptr;
+    while (PyDict_Next(fixings, &position, &name, &entry) != 0) {
+        PyObject* dates = PyDict_CheckExact(entry) ? PyDict_GetItemString(entry, "dates") : nullptr;
+        PyObject* values =
+            PyDict_CheckExact(entry) ? PyDict_GetItemString(entry, "values") : nullptr;
+        if (!PyUnicode_CheckExact(name) || dates == nullptr || values == nullptr ||
+            !PyList_CheckExact(dates) || !PyList_CheckExact(values) ||
+            PyList_GET_SIZE(dates) != PyList_GET_SIZE(values)) {
+            return std::nullopt;
+        }
+        const char* text = PyUnicode_AsUTF8(name);
+        if (text == nullptr) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+        auto& [days, fixes] = result[text];
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(dates); ++i) {
+            PyObject* day = PyList_GET_ITEM(dates, i);
+            PyObject* value = PyList_GET_ITEM(values, i);
+            if (Py_TYPE(day) != pyDateType() || !PyFloat_CheckExact(value) ||
+                !std::isfinite(PyFloat_AS_DOUBLE(value)) || pyDateParts(day).year < 1400) {
+                return std::nullopt;
+            }
+            days.push_back(pyDateToDate(day));
+            fixes.push_back(PyFloat_AS_DOUBLE(value));
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 SwapDescriptions assembleSwapInputs(const ObjectTree& input) {
@@ -98,6 +142,9 @@ SwapDescriptions assembleSwapInputs(const ObjectTree& input) {
 }
 
 FixingsMap transformFixings(PyObject* fixings) {
+    if (std::optional<FixingsMap> plain = plainFixings(fixings)) {
+        return std::move(*plain);
+    }
     const ObjectTree tree = pyObjectToPropertyTree(fixings, "root");
     FixingsMap result;
     for (const auto& [index, entry] : tree) {

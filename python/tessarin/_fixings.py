@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import copy
+import datetime as dt
 from collections.abc import Mapping
 from typing import Any
 
@@ -35,6 +36,25 @@ class Fixings(dict[str, Any]):
         if fixings is None or isinstance(fixings, Fixings):
             return fixings
         return cls(fixings)
+
+    def since(self, indices: tuple[str, ...], first: dt.date) -> dict[str, Any]:
+        """The fixings of `indices` dated `first` or later, in their order (the first entry
+        of a date still counts first); kept for the next call with the same arguments."""
+        cache: dict[tuple[tuple[str, ...], dt.date], dict[str, Any]] = self.__dict__.setdefault(
+            "_since", {})
+        found = cache.get((indices, first))
+        if found is None:
+            found = {}
+            for name in indices:
+                if name in self:
+                    dates, values = self[name]["dates"], self[name]["values"]
+                    kept = [i for i, day in enumerate(dates) if day >= first]
+                    found[name] = {"dates": [dates[i] for i in kept],
+                                   "values": [values[i] for i in kept]}
+            if len(cache) >= 64:
+                cache.clear()
+            cache[(indices, first)] = found
+        return found
 
     @property
     def native(self) -> dict[str, Any]:

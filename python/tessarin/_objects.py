@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import copy
+import datetime as dt
 import json
 from collections.abc import Mapping
 from pathlib import Path
@@ -29,7 +30,6 @@ from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult
 FixingsLike = Fixings | Mapping[str, Any]
 
 if TYPE_CHECKING:
-    import datetime as dt
     from collections.abc import Sequence
 
     import numpy
@@ -228,14 +228,8 @@ class YieldCurve(_Persistent):
                 f"{self.value_date.isoformat()}, {len(self._impl.dates())} pillars>")
 
 
-def _fixings_args(fixings: FixingsLike | None) -> dict[str, Any]:
-    checked = Fixings.of(fixings)
-    return {} if checked is None else {"fixings": checked.native}
-
-
-def _native_fixings(fixings: FixingsLike | None) -> dict[str, Any] | None:
-    checked = Fixings.of(fixings)
-    return None if checked is None else checked.native
+# Accrual dates roll at most a few days before a swap's start.
+_FIXINGS_MARGIN = dt.timedelta(days=31)
 
 
 class IRS(_Persistent):
@@ -272,6 +266,21 @@ class IRS(_Persistent):
 
     def _check_coverage(self, what: str) -> None:
         swap_coverage(self._input, what)
+
+    def _native_fixings(self, fixings: FixingsLike | None) -> dict[str, Any] | None:
+        """The fixings this swap can read: those of its indices from a month before its
+        start on (every period it prices starts after that), converted by the library far
+        faster than a long history."""
+        checked = Fixings.of(fixings)
+        if checked is None:
+            return None
+        legs = [self._input[leg] for leg in ("leg1", "leg2")]
+        indices = tuple(sorted({leg["index"] for leg in legs if not leg["is fixed"]}))
+        return checked.since(indices, self._input["effective date"] - _FIXINGS_MARGIN)
+
+    def _fixings_args(self, fixings: FixingsLike | None) -> dict[str, Any]:
+        native = self._native_fixings(fixings)
+        return {} if native is None else {"fixings": native}
 
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
@@ -316,7 +325,7 @@ class IRS(_Persistent):
         negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
         needed when a floating period runs over the curve's value date.
         """
-        result = self._impl.price(self._on(yield_curve), **_fixings_args(fixings))
+        result = self._impl.price(self._on(yield_curve), **self._fixings_args(fixings))
         self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
         return result
 
@@ -339,8 +348,8 @@ class IRS(_Persistent):
         if isinstance(yield_curve, YieldCurve):
             yield_curve._check_coverage("the risk computation")
         if method == "bump":
-            return self._impl.risk(native, **_fixings_args(fixings))
-        return _tessarin.irs_analytic_risk(self._impl, native, _native_fixings(fixings))
+            return self._impl.risk(native, **self._fixings_args(fixings))
+        return _tessarin.irs_analytic_risk(self._impl, native, self._native_fixings(fixings))
 
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
                   fixings: FixingsLike | None = None) -> CashFlows:
@@ -351,7 +360,7 @@ class IRS(_Persistent):
         "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed) or
         "Estimated Rate" and "Spread" (floating), "Cash Flow", "Cash Flow PV".
         """
-        args = _fixings_args(fixings)
+        args = self._fixings_args(fixings)
         if yield_curve is not None:
             args["yield_curve"] = self._on(yield_curve)
         return self._impl.cashflows(**args)
@@ -371,7 +380,7 @@ class IRS(_Persistent):
         `fixings`, as in `price`). With two floating legs, the margin of leg2
         that makes the NPV zero."""
         return _tessarin.irs_par_rate(self._impl, self._on(yield_curve),
-                                      _native_fixings(fixings))
+                                      self._native_fixings(fixings))
 
     def annuity(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                 fixings: FixingsLike | None = None) -> float:
@@ -380,7 +389,7 @@ class IRS(_Persistent):
         notional x discount factor (with two floating legs, leg2's, per unit of
         margin). A change dr of the fixed rate moves the NPV by annuity x dr."""
         return _tessarin.irs_annuity(self._impl, self._on(yield_curve),
-                                     _native_fixings(fixings))
+                                     self._native_fixings(fixings))
 
     def dv01(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
              fixings: FixingsLike | None = None) -> float:
@@ -389,7 +398,7 @@ class IRS(_Persistent):
         curves rebuilt from the moved quotes. The curve must have been built
         from quotes."""
         return _tessarin.irs_dv01(self._impl, self._on(yield_curve),
-                                  _native_fixings(fixings))
+                                  self._native_fixings(fixings))
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                    fixings: FixingsLike | None = None, *, method: str = "bump") -> pandas.DataFrame:

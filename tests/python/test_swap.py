@@ -356,6 +356,28 @@ def test_running_period_compounds_past_fixings(usd_curve, seasoned_swap, with_va
     assert floating["Estimated Rate"][0] == pytest.approx(expected, rel=1e-12)
 
 
+@pytest.mark.parametrize("with_value_date", [False, True])
+@pytest.mark.parametrize("drop", [None, 20])
+def test_fixings_as_dates_and_floats_read_as_the_general_conversion(usd_curve, seasoned_swap,
+                                                                    with_value_date, drop):
+    # Date objects and floats only take the direct reading; one text date the general one.
+    fixings = _past_fixings(seasoned_swap, with_value_date)
+    if drop is not None:
+        del fixings[sorted(fixings)[drop]]
+    shuffled = _as_input(fixings, True)["SOFR"]
+    direct = {"SOFR": {"dates": [dt.date.fromisoformat(d) if isinstance(d, str) else d
+                                 for d in shuffled["dates"]], "values": shuffled["values"]}}
+    for method in ("price", "risk", "cashflows"):
+        results = []
+        for given in (direct, _as_input(fixings, True)):
+            try:
+                results.append(getattr(seasoned_swap, method)(usd_curve, given))
+            except RuntimeError as error:
+                results.append(str(error))
+        assert results[0] == results[1], method
+    assert (drop is not None) == isinstance(results[0], str)
+
+
 def test_fixings_outside_the_running_period_are_not_needed(usd_curve, usd_swap):
     stale = {"SOFR": {"dates": [dt.date(2020, 1, 2)], "values": [0.5]},
              "ESTR": {"dates": [], "values": []}}  # fmt: skip
