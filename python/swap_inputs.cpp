@@ -8,6 +8,7 @@
 #include <cmath>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <variant>
 
 namespace tsr {
@@ -94,9 +95,11 @@ std::optional<FixingsMap> plainFixings(PyObject* fixings) {
             PyList_GET_SIZE(dates) != PyList_GET_SIZE(values)) {
             return std::nullopt;
         }
-        const char* text = PyUnicode_AsUTF8(name);
-        if (text == nullptr) {
-            PyErr_Clear();
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(name, &size);
+        if (text == nullptr ||
+            std::char_traits<char>::length(text) != static_cast<std::size_t>(size)) {
+            PyErr_Clear(); // not UTF-8, or an embedded NUL: the general path says what it makes
             return std::nullopt;
         }
         auto& [days, fixes] = result[text];
