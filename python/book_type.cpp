@@ -320,12 +320,6 @@ PyObject* bookRepr(PyObject* self) {
 
 const char* threadsKeywords[] = {"threads", nullptr};
 
-// The optional thread count of price and cashflows.
-bool parseThreads(PyObject* args, PyObject* kwds, Py_ssize_t& threads) {
-    return PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
-                                       &threads) != 0;
-}
-
 // Runs `work(book, workers)` on the book without the lock, then returns a new dict filled by
 // `fill(dict, values)` from what it computed, with the per-trade errors last.
 template <class Work, class Fill>
@@ -351,13 +345,21 @@ PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Work&& work, Fill&& fill
     return result.release();
 }
 
-PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+// runOnBook for the methods whose one argument is the optional thread count.
+template <class Work, class Fill>
+PyObject* runOnBookWithThreads(PyObject* self, PyObject* args, PyObject* kwds, Work&& work,
+                               Fill&& fill) {
     Py_ssize_t threads = 1;
-    if (!parseThreads(args, kwds, threads)) {
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
+                                    &threads) == 0) {
         return nullptr;
     }
-    return runOnBook(
-        self, threads, [](const Book& book, unsigned workers) { return book.price(workers); },
+    return runOnBook(self, threads, std::forward<Work>(work), std::forward<Fill>(fill));
+}
+
+PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+    return runOnBookWithThreads(
+        self, args, kwds, [](const Book& book, unsigned workers) { return book.price(workers); },
         [](PyObject* dict, const BookPrices& prices) {
             setItem(dict, "leg1", bytesOf(prices.leg1));
             setItem(dict, "leg2", bytesOf(prices.leg2));
@@ -393,12 +395,9 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
 }
 
 PyObject* bookCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
-    Py_ssize_t threads = 1;
-    if (!parseThreads(args, kwds, threads)) {
-        return nullptr;
-    }
-    return runOnBook(
-        self, threads, [](const Book& book, unsigned workers) { return book.cashflows(workers); },
+    return runOnBookWithThreads(
+        self, args, kwds,
+        [](const Book& book, unsigned workers) { return book.cashflows(workers); },
         [](PyObject* dict, const BookCashFlows& flows) {
             setItem(dict, "offsets", offsetsOf(flows.offsets));
             setItem(dict, "leg", bytesOf(flows.leg));
