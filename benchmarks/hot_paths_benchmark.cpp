@@ -12,15 +12,14 @@
 #include "pricing/analytic_risk.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
+#include "tests/cpp/allocation_counter.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -29,27 +28,6 @@
 #ifndef TESSARIN_BUILD_TYPE
 #define TESSARIN_BUILD_TYPE "unknown"
 #endif
-
-namespace {
-std::atomic<std::size_t> allocations{0};
-} // namespace
-
-// Counts every heap allocation of the process, so that a timed loop can show it made none.
-// The replacement pair wraps malloc and free; GCC cannot see that they match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -157,12 +135,12 @@ void discountFactors(const tsr::YieldCurve& curve) {
         }
     });
     row("df, per call (1,000 dates)", sweep / static_cast<double>(probes.size()));
-    const std::size_t before = allocations.load();
+    const std::size_t before = tsr::test::allocations.load();
     for (const auto& d : probes) {
         sink += curve.df(d);
     }
     std::printf("  %-44s %10zu    (checksum %.9f)\n", "  heap allocations in 1,000 df calls",
-                allocations.load() - before, sink);
+                tsr::test::allocations.load() - before, sink);
 }
 
 void pillarSolve(const std::string& interpolation) {

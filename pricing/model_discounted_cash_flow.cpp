@@ -357,11 +357,7 @@ ObjectTree ModelDiscountedCashFlow::cashflows(std::shared_ptr<const Product> pro
         const auto& leg = swap.legs()[k];
         const LegCashFlows& values = priced[k];
         const std::size_t n = leg.paymentDates.size();
-        ObjectTree table;
-        addVector(table, "Accrual Start Date", leg.accrualStartDates);
-        addVector(table, "Accrual End Date", leg.accrualEndDates);
-        addVector(table, "Payment Date", leg.paymentDates);
-        addVector(table, "Day Count Fraction", leg.dayCountFractions);
+        ObjectTree table = scheduleTable(leg);
         addVector(table, "Notional", std::vector<double>(n, leg.notional));
         addVector(table, "Discount Factor", values.discountFactors);
         if (leg.isFixed) {

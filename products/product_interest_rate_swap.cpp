@@ -157,16 +157,21 @@ ProductInterestRateSwap::requiredFixingDays(date asOf) const {
     return result;
 }
 
+ObjectTree scheduleTable(const ProductInterestRateSwap::SwapLeg& leg) {
+    ObjectTree table;
+    addVector(table, "Accrual Start Date", leg.accrualStartDates);
+    addVector(table, "Accrual End Date", leg.accrualEndDates);
+    addVector(table, "Payment Date", leg.paymentDates);
+    addVector(table, "Day Count Fraction", leg.dayCountFractions);
+    return table;
+}
+
 ObjectTree ProductInterestRateSwap::cashFlows() const {
     ObjectTree result;
     for (std::size_t k = 0; k < legs_.size(); ++k) {
         const SwapLeg& leg = legs_[k];
         const std::size_t n = leg.paymentDates.size();
-        ObjectTree table;
-        addVector(table, "Accrual Start Date", leg.accrualStartDates);
-        addVector(table, "Accrual End Date", leg.accrualEndDates);
-        addVector(table, "Payment Date", leg.paymentDates);
-        addVector(table, "Day Count Fraction", leg.dayCountFractions);
+        ObjectTree table = scheduleTable(leg);
         if (leg.isFixed) {
             addVector(table, "Rate", std::vector<double>(n, leg.rate));
         } else {

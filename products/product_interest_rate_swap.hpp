@@ -72,4 +72,8 @@ private:
     std::array<SwapLeg, 2> legs_;
 };
 
+// The leg's schedule as table columns: accrual start and end, payment date and day count
+// fraction, in that order; cash-flow tables append their own columns.
+ObjectTree scheduleTable(const ProductInterestRateSwap::SwapLeg& leg);
+
 } // namespace tsr

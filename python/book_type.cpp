@@ -16,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -319,33 +320,51 @@ PyObject* bookRepr(PyObject* self) {
 
 const char* threadsKeywords[] = {"threads", nullptr};
 
-PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
-                                    &threads) == 0) {
-        return nullptr;
-    }
+// Runs `work(book, workers)` on the book without the lock, then returns a new dict filled by
+// `fill(dict, values)` from what it computed, with the per-trade errors last.
+template <class Work, class Fill>
+PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Work&& work, Fill&& fill) {
     std::shared_ptr<const Book> book;
     unsigned workers = 1;
-    BookPrices prices;
+    std::invoke_result_t<Work&, const Book&, unsigned> values;
     if (!runGuarded([&] {
             book = requireBook(self);
             workers = threadsOf(threads);
         }) ||
-        !withoutLock([&] { prices = book->price(workers); })) {
+        !withoutLock([&] { values = work(*book, workers); })) {
         return nullptr;
     }
     PyRef result;
     if (!runGuarded([&] {
             result = newDict();
-            setItem(result.get(), "leg1", bytesOf(prices.leg1));
-            setItem(result.get(), "leg2", bytesOf(prices.leg2));
-            setItem(result.get(), "npv", bytesOf(prices.npv));
-            setErrors(result.get(), prices.errors);
+            fill(result.get(), values);
+            setErrors(result.get(), values.errors);
         })) {
         return nullptr;
     }
     return result.release();
+}
+
+// runOnBook for the methods whose one argument is the optional thread count.
+template <class Work, class Fill>
+PyObject* runOnBookWithThreads(PyObject* self, PyObject* args, PyObject* kwds, Work&& work,
+                               Fill&& fill) {
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
+                                    &threads) == 0) {
+        return nullptr;
+    }
+    return runOnBook(self, threads, std::forward<Work>(work), std::forward<Fill>(fill));
+}
+
+PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+    return runOnBookWithThreads(
+        self, args, kwds, [](const Book& book, unsigned workers) { return book.price(workers); },
+        [](PyObject* dict, const BookPrices& prices) {
+            setItem(dict, "leg1", bytesOf(prices.leg1));
+            setItem(dict, "leg2", bytesOf(prices.leg2));
+            setItem(dict, "npv", bytesOf(prices.npv));
+        });
 }
 
 const char* riskKeywords[] = {"method", "threads", nullptr};
@@ -364,66 +383,35 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
         return nullptr;
     }
     const RiskMethod method = name == "bump" ? RiskMethod::Bump : RiskMethod::Analytic;
-    std::shared_ptr<const Book> book;
-    unsigned workers = 1;
-    BookRisk risk;
-    if (!runGuarded([&] {
-            book = requireBook(self);
-            workers = threadsOf(threads);
-        }) ||
-        !withoutLock([&] { risk = book->risk(method, workers); })) {
-        return nullptr;
-    }
-    PyRef result;
-    if (!runGuarded([&] {
-            result = newDict();
-            setItem(result.get(), "offsets", offsetsOf(risk.offsets));
-            setItem(result.get(), "leg1", bytesOf(risk.leg1));
-            setItem(result.get(), "leg2", bytesOf(risk.leg2));
-            setItem(result.get(), "net", bytesOf(risk.net));
-            setErrors(result.get(), risk.errors);
-        })) {
-        return nullptr;
-    }
-    return result.release();
+    return runOnBook(
+        self, threads,
+        [method](const Book& book, unsigned workers) { return book.risk(method, workers); },
+        [](PyObject* dict, const BookRisk& risk) {
+            setItem(dict, "offsets", offsetsOf(risk.offsets));
+            setItem(dict, "leg1", bytesOf(risk.leg1));
+            setItem(dict, "leg2", bytesOf(risk.leg2));
+            setItem(dict, "net", bytesOf(risk.net));
+        });
 }
 
 PyObject* bookCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
-                                    &threads) == 0) {
-        return nullptr;
-    }
-    std::shared_ptr<const Book> book;
-    unsigned workers = 1;
-    BookCashFlows flows;
-    if (!runGuarded([&] {
-            book = requireBook(self);
-            workers = threadsOf(threads);
-        }) ||
-        !withoutLock([&] { flows = book->cashflows(workers); })) {
-        return nullptr;
-    }
-    PyRef result;
-    if (!runGuarded([&] {
-            result = newDict();
-            setItem(result.get(), "offsets", offsetsOf(flows.offsets));
-            setItem(result.get(), "leg", bytesOf(flows.leg));
-            setItem(result.get(), "accrual start", daysOf(flows.accrualStartDates));
-            setItem(result.get(), "accrual end", daysOf(flows.accrualEndDates));
-            setItem(result.get(), "payment", daysOf(flows.paymentDates));
-            setItem(result.get(), "day count fraction", bytesOf(flows.dayCountFractions));
-            setItem(result.get(), "notional", bytesOf(flows.notionals));
-            setItem(result.get(), "discount factor", bytesOf(flows.discountFactors));
-            setItem(result.get(), "rate", bytesOf(flows.rates));
-            setItem(result.get(), "margin", bytesOf(flows.margins));
-            setItem(result.get(), "cash flow", bytesOf(flows.flows));
-            setItem(result.get(), "present value", bytesOf(flows.presentValues));
-            setErrors(result.get(), flows.errors);
-        })) {
-        return nullptr;
-    }
-    return result.release();
+    return runOnBookWithThreads(
+        self, args, kwds,
+        [](const Book& book, unsigned workers) { return book.cashflows(workers); },
+        [](PyObject* dict, const BookCashFlows& flows) {
+            setItem(dict, "offsets", offsetsOf(flows.offsets));
+            setItem(dict, "leg", bytesOf(flows.leg));
+            setItem(dict, "accrual start", daysOf(flows.accrualStartDates));
+            setItem(dict, "accrual end", daysOf(flows.accrualEndDates));
+            setItem(dict, "payment", daysOf(flows.paymentDates));
+            setItem(dict, "day count fraction", bytesOf(flows.dayCountFractions));
+            setItem(dict, "notional", bytesOf(flows.notionals));
+            setItem(dict, "discount factor", bytesOf(flows.discountFactors));
+            setItem(dict, "rate", bytesOf(flows.rates));
+            setItem(dict, "margin", bytesOf(flows.margins));
+            setItem(dict, "cash flow", bytesOf(flows.flows));
+            setItem(dict, "present value", bytesOf(flows.presentValues));
+        });
 }
 
 // Per trade: the currency of the first leg and whether it is paid, or None when unbuilt.

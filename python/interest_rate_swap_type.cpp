@@ -22,24 +22,23 @@ PyObject* callQuery(SwapQuery query, PyObject* self, PyObject* curve, PyObject* 
     return status == -1 ? nullptr : result;
 }
 
-PyObject* swapPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+// A query that needs a curve: price and risk.
+PyObject* queryWithCurve(SwapQuery query, PyObject* self, PyObject* args, PyObject* kwds) {
     PyObject* curve = nullptr;
     PyObject* fixings = nullptr;
     if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|O!", const_cast<char**>(queryKeywords),
                                     yieldCurveType(), &curve, &PyDict_Type, &fixings) == 0) {
         return nullptr;
     }
-    return callQuery(interestRateSwapPrice, self, curve, fixings);
+    return callQuery(query, self, curve, fixings);
+}
+
+PyObject* swapPrice(PyObject* self, PyObject* args, PyObject* kwds) {
+    return queryWithCurve(interestRateSwapPrice, self, args, kwds);
 }
 
 PyObject* swapRisk(PyObject* self, PyObject* args, PyObject* kwds) {
-    PyObject* curve = nullptr;
-    PyObject* fixings = nullptr;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|O!", const_cast<char**>(queryKeywords),
-                                    yieldCurveType(), &curve, &PyDict_Type, &fixings) == 0) {
-        return nullptr;
-    }
-    return callQuery(interestRateSwapRisk, self, curve, fixings);
+    return queryWithCurve(interestRateSwapRisk, self, args, kwds);
 }
 
 PyObject* swapCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
@@ -59,13 +58,8 @@ PyObject* swapCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
 
 // Keyword arguments are accepted and ignored.
 PyObject* swapRequiredFixings(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
-    PyTypeObject* dateType = pyDateType();
-    if (dateType == nullptr) {
-        return nullptr;
-    }
-    PyObject* when = nullptr;
-    if (PyArg_ParseTuple(args, "O!", dateType, &when) == 0) {
-        PyErr_SetString(PyExc_TypeError, "parsing error. expecting date argument");
+    PyObject* when = parseDateArgument(args);
+    if (when == nullptr) {
         return nullptr;
     }
     date asOf;

@@ -15,6 +15,19 @@ PyTypeObject* pyDateType() noexcept {
     return datetimeReady() ? PyDateTimeAPI->DateType : nullptr;
 }
 
+PyObject* parseDateArgument(PyObject* args) noexcept {
+    PyTypeObject* dateType = pyDateType();
+    if (dateType == nullptr) {
+        return nullptr;
+    }
+    PyObject* when = nullptr;
+    if (PyArg_ParseTuple(args, "O!", dateType, &when) == 0) {
+        PyErr_SetString(PyExc_TypeError, "parsing error. expecting date argument");
+        return nullptr;
+    }
+    return when;
+}
+
 bool isPyDate(PyObject* object) noexcept {
     return PyDate_Check(object);
 }

@@ -15,6 +15,11 @@ bool datetimeReady() noexcept;
 // import error set when the C API is unavailable.
 PyTypeObject* pyDateType() noexcept;
 
+// The single date argument of a method that takes one datetime.date (or datetime), borrowed
+// from args; null with TypeError "parsing error. expecting date argument" for anything else,
+// or with the import error set when the C API is unavailable.
+PyObject* parseDateArgument(PyObject* args) noexcept;
+
 // True for datetime.date, datetime.datetime and their subclasses. Requires
 // datetimeReady().
 bool isPyDate(PyObject* object) noexcept;

@@ -11,13 +11,8 @@ PyObject* curveRepr(PyObject* self) {
 }
 
 PyObject* curveDf(PyObject* self, PyObject* args) {
-    PyTypeObject* dateType = pyDateType();
-    if (dateType == nullptr) {
-        return nullptr;
-    }
-    PyObject* when = nullptr;
-    if (PyArg_ParseTuple(args, "O!", dateType, &when) == 0) {
-        PyErr_SetString(PyExc_TypeError, "parsing error. expecting date argument");
+    PyObject* when = parseDateArgument(args);
+    if (when == nullptr) {
         return nullptr;
     }
     const PyDateParts parts = pyDateParts(when);

@@ -19,39 +19,13 @@
 # Extra arguments go to pytest.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${TESSARIN_ASAN_BUILD_DIR:-$root/build-asan}
-python=${PYTHON:-python3}
-python_exe=$("$python" -c 'import sys; print(sys.executable)')
+source "$(dirname "${BASH_SOURCE[0]}")/sanitized_module.sh" fuzz
 
 if ! "$python_exe" -c 'import hypothesis, pytest' 2>/dev/null; then
   "$python_exe" -m pip install --quiet 'pytest>=7' 'hypothesis>=6'
 fi
 
-cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=Debug \
-  -DTESSARIN_SANITIZE=ON \
-  -DTESSARIN_BUILD_PYTHON=ON \
-  -DTESSARIN_BUILD_TESTS=OFF \
-  -DPython_EXECUTABLE="$python_exe" >/dev/null
-cmake --build "$build" --parallel "${TESSARIN_JOBS:-2}" --target _tessarin
-
-asan=$(g++ -print-file-name=libasan.so)
-ubsan=$(g++ -print-file-name=libubsan.so)
-for lib in "$asan" "$ubsan"; do
-  if [ ! -e "$lib" ]; then
-    echo "fuzz: sanitizer runtime not found: $lib" >&2
-    exit 1
-  fi
-done
-
-# CPython keeps memory until exit, so leak reports say nothing about us; the
-# leak check is tests/python/test_leaks.py on the ordinary build.
-export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:halt_on_error=1:detect_stack_use_after_return=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 export PYTHONPATH="$build/python:$root/python:$root/tests/fuzz${PYTHONPATH:+:$PYTHONPATH}"
-export PYTHONMALLOC=malloc
-export TESSARIN_SANITIZED=1
 report=$(mktemp)
 trap 'rm -f "$report"' EXIT
 export TESSARIN_FUZZ_REPORT=$report
@@ -62,7 +36,7 @@ round() {
   local limit=$1
   shift
   local status=0
-  LD_PRELOAD="$asan $ubsan${LD_PRELOAD:+ $LD_PRELOAD}" \
+  LD_PRELOAD=$preload \
     timeout --signal=KILL "$limit" "$python_exe" -m pytest -p no:cacheprovider -q \
     "$root/tests/fuzz" "$@" || status=$?
   case $status in

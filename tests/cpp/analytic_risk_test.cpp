@@ -1,6 +1,6 @@
 // Analytic key-rate risk against the bump-and-rebuild risk over a generated book of swaps, and
 // the reverse pass it rests on against the model's own price.
-#include "conventions/generator_deposit.hpp"
+#include "allocation_counter.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
@@ -16,32 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
-
-namespace {
-std::atomic<std::size_t> allocations{0};
-} // namespace
-
-// Counts heap allocations, to show the reverse pass makes none once its buffers exist.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 using namespace tsr;
 using namespace tsr::test;
@@ -51,15 +28,8 @@ namespace {
 
 const std::string depositLabel = "TEST RISK DEPOSIT";
 
-class Conventions : public ::testing::Environment {
-public:
-    void SetUp() override {
-        initDefaults();
-        GeneratorRepository::instance().add(
-            depositLabel, std::make_shared<GeneratorDeposit>(depositGeneratorTree(depositLabel)));
-    }
-};
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new Conventions);
+const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new DepositEnvironment(depositLabel));
 
 const std::vector<std::string> tenors = {"1M", "3M",  "6M",  "1Y",  "2Y",  "3Y", "5Y",
                                          "7Y", "10Y", "12Y", "15Y", "20Y", "30Y"};
@@ -74,20 +44,16 @@ struct CurveCase {
 };
 
 std::shared_ptr<const YieldCurve> curveOf(const CurveCase& c) {
-    YieldCurveInstruments instruments;
     const double level = c.generator == "CHF SARON SW" || c.generator == "JPY TONA SW" ? 0.1 : 3.2;
-    for (std::size_t i = 0; i < tenors.size(); ++i) {
-        const double x = static_cast<double>(i) / static_cast<double>(tenors.size());
-        instruments.generators.push_back(c.generator);
-        instruments.tenors.push_back(tenors[i]);
-        instruments.quotes.push_back(level + 0.9 * std::sqrt(x) - 0.5 * std::sin(4.0 * x));
-        instruments.inUse.push_back(!c.gaps || (i != 1 && i != 7));
-    }
+    YieldCurveInstruments instruments = quotedInstruments(
+        c.generator, tenors,
+        [&](std::size_t i) {
+            const double x = static_cast<double>(i) / static_cast<double>(tenors.size());
+            return level + 0.9 * std::sqrt(x) - 0.5 * std::sin(4.0 * x);
+        },
+        c.gaps ? std::vector<std::size_t>{1, 7} : std::vector<std::size_t>{});
     if (c.gaps) {
-        instruments.generators.insert(instruments.generators.begin(), depositLabel);
-        instruments.tenors.insert(instruments.tenors.begin(), "1D");
-        instruments.quotes.insert(instruments.quotes.begin(), 3.0);
-        instruments.inUse.insert(instruments.inUse.begin(), true);
+        insertDeposit(instruments, 0, depositLabel, 3.0);
     }
     return std::make_shared<const YieldCurve>("curve", c.valueDate, "CCY", c.interpolation,
                                               instruments);
@@ -173,14 +139,6 @@ CurveMap curveMap(const ProductInterestRateSwap& swap, const YieldCurve* curve) 
         }
     }
     return curves;
-}
-
-std::vector<double> column(const ObjectTree& tree, const std::string& key) {
-    std::vector<double> values;
-    for (const auto& entry : tree.get_child(key)) {
-        values.push_back(entry.second.get_value<double>());
-    }
-    return values;
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 // The curve's Jacobian against central differences of curves rebuilt from bumped quotes, and
 // the sparse discount-factor derivatives it is made of against dfRV.
-#include "conventions/generator_deposit.hpp"
-#include "conventions/generator_repository.hpp"
 #include "curves/curve_jacobian.hpp"
 #include "curves/yield_curve.hpp"
 #include "test_support.hpp"
@@ -10,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <latch>
 #include <string>
 #include <thread>
@@ -24,15 +21,8 @@ namespace {
 
 const std::string depositLabel = "TEST JACOBIAN DEPOSIT";
 
-class Conventions : public ::testing::Environment {
-public:
-    void SetUp() override {
-        initDefaults();
-        GeneratorRepository::instance().add(
-            depositLabel, std::make_shared<GeneratorDeposit>(depositGeneratorTree(depositLabel)));
-    }
-};
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new Conventions);
+const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new DepositEnvironment(depositLabel));
 
 const std::vector<std::string> tenors = {"1M", "3M", "6M",  "1Y",  "18M", "2Y", "3Y",
                                          "5Y", "7Y", "10Y", "15Y", "20Y", "30Y"};
@@ -40,19 +30,15 @@ const std::vector<std::string> tenors = {"1M", "3M", "6M",  "1Y",  "18M", "2Y", 
 // Quotes of one shape; with gaps, two rows are unused and a deposit row makes no pillar.
 YieldCurveInstruments instrumentsOf(const std::string& generator, double level, double slope,
                                     bool gaps) {
-    YieldCurveInstruments instruments;
-    for (std::size_t i = 0; i < tenors.size(); ++i) {
-        const double x = static_cast<double>(i) / static_cast<double>(tenors.size());
-        instruments.generators.push_back(generator);
-        instruments.tenors.push_back(tenors[i]);
-        instruments.quotes.push_back(level + slope * std::sqrt(x) + 0.4 * std::sin(5.0 * x));
-        instruments.inUse.push_back(!gaps || (i != 2 && i != 8));
-    }
+    YieldCurveInstruments instruments = quotedInstruments(
+        generator, tenors,
+        [&](std::size_t i) {
+            const double x = static_cast<double>(i) / static_cast<double>(tenors.size());
+            return level + slope * std::sqrt(x) + 0.4 * std::sin(5.0 * x);
+        },
+        gaps ? std::vector<std::size_t>{2, 8} : std::vector<std::size_t>{});
     if (gaps) {
-        instruments.generators.insert(instruments.generators.begin() + 3, depositLabel);
-        instruments.tenors.insert(instruments.tenors.begin() + 3, "1D");
-        instruments.quotes.insert(instruments.quotes.begin() + 3, 4.0);
-        instruments.inUse.insert(instruments.inUse.begin() + 3, true);
+        insertDeposit(instruments, 3, depositLabel, 4.0);
     }
     return instruments;
 }
@@ -73,12 +59,6 @@ const std::vector<CurveCase> curveCases = {
     {"JPY TONA SW", "LinearLogDf", -0.1, 1.1, false},
     {"CHF SARON SW", "LinearRates", -0.6, 0.7, true},
 };
-
-std::uint64_t bits(double x) {
-    std::uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
 
 } // namespace
 

@@ -42,14 +42,6 @@ double t(date v, date x) {
     return static_cast<double>((x - v).days()) / 365.0;
 }
 
-std::vector<double> column(const ObjectTree& table, const std::string& key) {
-    std::vector<double> values;
-    for (const auto& [k, node] : table.get_child(key)) {
-        values.push_back(node.get_value<double>());
-    }
-    return values;
-}
-
 } // namespace
 
 TEST(ModelDiscountedCashFlow, FuturePeriodsProjectTheSimpleForwardOfTheCurve) {

@@ -1,7 +1,7 @@
 // The fast paths of the bootstrap and of key-rate risk against the plain algorithms they
 // replace, written here from their definitions with nothing but public pieces. Every
 // comparison is exact, bit for bit.
-#include "conventions/generator_deposit.hpp"
+#include "allocation_counter.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
@@ -23,37 +23,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
-
-namespace {
-std::atomic<std::size_t> allocations{0};
-} // namespace
-
-// Counts heap allocations so that a test can show a hot path makes none. The replacement
-// pair wraps malloc and free; GCC cannot see that they match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 using namespace tsr;
 using namespace tsr::test;
@@ -64,12 +39,11 @@ namespace {
 const std::string depositLabel = "TEST USD DEPOSIT";
 const std::string mixedLabel = "TEST MIXED SW";
 
-class Conventions : public ::testing::Environment {
+class Conventions : public DepositEnvironment {
 public:
+    Conventions() : DepositEnvironment(depositLabel) {}
     void SetUp() override {
-        initDefaults();
-        GeneratorRepository::instance().add(
-            depositLabel, std::make_shared<GeneratorDeposit>(depositGeneratorTree(depositLabel)));
+        DepositEnvironment::SetUp();
         // Legs on different dates: a received annual 30/360 fixed leg paid without lag, and a
         // paid semi-annual floating leg rolled forward on a union accrual calendar.
         LegConventions fixed;
@@ -88,12 +62,6 @@ public:
     }
 };
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new Conventions);
-
-std::uint64_t bits(double x) {
-    std::uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
 
 // Exact equality, telling -0.0 from 0.0 too; reports the first differing index.
 void expectSameBits(const std::vector<double>& expected, const std::vector<double>& found,
@@ -372,18 +340,11 @@ struct CurveCase {
 };
 
 YieldCurveInstruments instrumentsOf(const CurveCase& c) {
-    YieldCurveInstruments instruments;
-    for (std::size_t i = 0; i < tenors.size(); ++i) {
-        instruments.generators.push_back(c.generator);
-        instruments.tenors.push_back(tenors[i]);
-        instruments.quotes.push_back(quoteOf(c.shape, i));
-        instruments.inUse.push_back(!c.gaps || (i != 2 && i != 9));
-    }
+    YieldCurveInstruments instruments = quotedInstruments(
+        c.generator, tenors, [&](std::size_t i) { return quoteOf(c.shape, i); },
+        c.gaps ? std::vector<std::size_t>{2, 9} : std::vector<std::size_t>{});
     if (c.gaps) {
-        instruments.generators.insert(instruments.generators.begin() + 4, depositLabel);
-        instruments.tenors.insert(instruments.tenors.begin() + 4, "1D");
-        instruments.quotes.insert(instruments.quotes.begin() + 4, 4.1);
-        instruments.inUse.insert(instruments.inUse.begin() + 4, true);
+        insertDeposit(instruments, 4, depositLabel, 4.1);
     }
     return instruments;
 }
@@ -466,14 +427,6 @@ FixingsMap fixingsFor(const ProductInterestRateSwap& swap, const date& valueDate
         }
     }
     return fixings;
-}
-
-std::vector<double> column(const ObjectTree& tree, const std::string& key) {
-    std::vector<double> values;
-    for (const auto& entry : tree.get_child(key)) {
-        values.push_back(entry.second.get_value<double>());
-    }
-    return values;
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdint>
 
 using namespace tsr;
@@ -40,10 +39,6 @@ FixingsMap fixingsOf(const std::string& index, bool withToday) {
         values.push_back(0.03 + 1e-4 * (k % 7));
     }
     return {{index, {days, values}}};
-}
-
-std::uint64_t bits(double x) {
-    return std::bit_cast<std::uint64_t>(x);
 }
 
 } // namespace

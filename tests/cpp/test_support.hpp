@@ -1,16 +1,24 @@
 // Helpers shared by the C++ test executables.
 #pragma once
 
+#include "conventions/generator_deposit.hpp"
+#include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/init_defaults.hpp"
 #include "core/object_tree.hpp"
+#include "curves/yield_curve.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/property_tree/json_parser.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -50,6 +58,20 @@ inline ObjectTree fromJson(std::string_view json) {
     TextTree text;
     boost::property_tree::read_json(in, text);
     return convertToPropertyTree(text);
+}
+
+// The bits of a double: equal bits tell -0.0 from 0.0 and match NaNs by payload.
+inline std::uint64_t bits(double x) {
+    return std::bit_cast<std::uint64_t>(x);
+}
+
+// The numbers of a column of a result tree, such as "Net" of a risk ladder.
+inline std::vector<double> column(const ObjectTree& tree, const std::string& key) {
+    std::vector<double> values;
+    for (const auto& [name, node] : tree.get_child(key)) {
+        values.push_back(node.get_value<double>());
+    }
+    return values;
 }
 
 // The message of what the call throws, or "no exception".
@@ -155,6 +177,47 @@ inline ObjectTree depositGeneratorTree(const std::string& id) {
     t.add("accrual adjustment", std::string("Following"));
     t.add("accrual calendar", std::string("US"));
     return t;
+}
+
+// The built-in conventions and an overnight deposit generator under `label`, for curves with
+// a deposit row.
+class DepositEnvironment : public ::testing::Environment {
+public:
+    explicit DepositEnvironment(std::string label) : label_(std::move(label)) {}
+    void SetUp() override {
+        initDefaults();
+        GeneratorRepository::instance().add(
+            label_, std::make_shared<GeneratorDeposit>(depositGeneratorTree(label_)));
+    }
+
+private:
+    std::string label_;
+};
+
+// One generator quoted at every tenor, row i at quoteAt(i); the rows listed in `unused` are
+// left out of the bootstrap.
+template <class Quote>
+YieldCurveInstruments quotedInstruments(const std::string& generator,
+                                        const std::vector<std::string>& tenors, Quote&& quoteAt,
+                                        const std::vector<std::size_t>& unused = {}) {
+    YieldCurveInstruments instruments;
+    for (std::size_t i = 0; i < tenors.size(); ++i) {
+        instruments.generators.push_back(generator);
+        instruments.tenors.push_back(tenors[i]);
+        instruments.quotes.push_back(quoteAt(i));
+        instruments.inUse.push_back(std::find(unused.begin(), unused.end(), i) == unused.end());
+    }
+    return instruments;
+}
+
+// Inserts an overnight deposit row in use before `row`; it makes no pillar of its own.
+inline void insertDeposit(YieldCurveInstruments& instruments, std::size_t row,
+                          const std::string& label, double quote) {
+    const auto at = static_cast<std::ptrdiff_t>(row);
+    instruments.generators.insert(instruments.generators.begin() + at, label);
+    instruments.tenors.insert(instruments.tenors.begin() + at, "1D");
+    instruments.quotes.insert(instruments.quotes.begin() + at, quote);
+    instruments.inUse.insert(instruments.inUse.begin() + at, true);
 }
 
 // Trade data of a swap: the fixed rate of leg 1 and the margin of leg 2.
