@@ -125,8 +125,7 @@ PyRef textOrNone(const std::string& text) {
 }
 
 PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
-    static const char* keywords[] = {"swaps",   "trade_curves", "curves",
-                                     "fixings", "rows",         nullptr};
+    static const char* keywords[] = {"swaps", "trade_curves", "curves", "fixings", "rows", nullptr};
     PyObject* swapsArg = nullptr;
     PyObject* tradeCurvesArg = nullptr;
     PyObject* curvesArg = nullptr;
