@@ -54,6 +54,10 @@ def _top_list(document: Any, key: str, source: str, strict: bool) -> list[Any]:
             raise InputError(key, f"missing key; this is a {_KINDS[other]} file, not a "
                                   f"{_KINDS[key]} file: give MARKET.json first, then "
                                   f"TRADES.json", source)
+        if document and all(isinstance(v, dict) and "dates" in v for v in document.values()):
+            raise InputError(key, f"missing key; this is a fixings file, not a {_KINDS[key]} "
+                                  "file: give MARKET.json first, then TRADES.json, and the "
+                                  "fixings with --fixings", source)
         raise InputError(key, "missing key", source)
     _in_file(source, "", Checker(strict).keys, document, "", (key,))
     entries = document[key]

@@ -383,6 +383,9 @@ def test_fixings_are_checked_once_and_reused(tmp_path):
     (("trades", "market"), 'curves: missing key; this is a trades file, not a market file: '
                            'give MARKET.json first, then TRADES.json'),
     (("market", "market"), 'trades: missing key; this is a market file, not a trades file'),
+    (("market", "fixings"), 'trades: missing key; this is a fixings file, not a trades file: '
+                            'give MARKET.json first, then TRADES.json, and the fixings with '
+                            '--fixings'),
 ])
 def test_swapped_files_get_a_hint_about_the_order(capsys, order, message):
     files = [str(EXAMPLES / f"{name}.json") for name in order]
