@@ -5,6 +5,7 @@
 #include "pricing/analytic_risk.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
+#include "python/py_list.hpp"
 #include "python/python_types.hpp"
 #include "python/swap_inputs.hpp"
 
@@ -29,21 +30,7 @@ std::shared_ptr<const YieldCurve> requireCurve(PyObject* curve) {
 
 // A column of the ladder as the tree conversion gives it: a list, or None when empty.
 template <class T, class Convert> PyRef column(const std::vector<T>& values, Convert convert) {
-    if (values.empty()) {
-        return PyRef::borrow(Py_None);
-    }
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) {
-        throw PythonError();
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = convert(values[i]);
-        if (item == nullptr) {
-            throw PythonError();
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return values.empty() ? PyRef::borrow(Py_None) : listOf(values, convert);
 }
 
 // The dict of IRS.risk, made straight from the typed ladder.

@@ -7,6 +7,7 @@
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
 #include "python/py_datetime.hpp"
+#include "python/py_list.hpp"
 #include "python/python_types.hpp"
 #include "python/swap_inputs.hpp"
 
@@ -297,19 +298,8 @@ PyRef dateList(const std::vector<date>& days) {
     if (days.empty()) {
         return PyRef::borrow(Py_None);
     }
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(days.size())));
-    if (!list) {
-        throw PythonError();
-    }
     MonthCache months;
-    for (std::size_t i = 0; i < days.size(); ++i) {
-        PyRef item = months.write(days[i]);
-        if (!item) {
-            throw PythonError();
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-    }
-    return list;
+    return listOf(days, [&](const date& day) { return months.write(day); });
 }
 
 PyObject* swapRequiredFixings(PyObject* /*module*/, PyObject* args) {

@@ -7,6 +7,7 @@
 #include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
+#include "python/py_list.hpp"
 #include "python/python_types.hpp"
 #include "python/swap_inputs.hpp"
 
@@ -82,21 +83,6 @@ std::vector<ScenarioRevaluation::Scenario> readScenarios(PyObject* object, std::
         scenarios.push_back(std::move(scenario));
     }
     return scenarios;
-}
-
-PyRef floatList(const std::vector<double>& values) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) {
-        throw PythonError();
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(values[i]);
-        if (item == nullptr) {
-            throw PythonError();
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
 }
 
 constexpr const char* engineCapsule = "_tessarin.ScenarioEngine";
@@ -205,18 +191,8 @@ PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
             std::rethrow_exception(failure);
         }
 
-        PyRef errors = PyRef::steal(PyList_New(n));
-        if (!errors) {
-            throw PythonError();
-        }
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyRef item = textOrNone(engine->errors()[static_cast<std::size_t>(i)]);
-            if (!item) {
-                throw PythonError();
-            }
-            PyList_SET_ITEM(errors.get(), i, item.release());
-        }
-        PyRef base = floatList(engine->baseNpv());
+        PyRef errors = listOf(engine->errors(), textOrNone);
+        PyRef base = listOf(engine->baseNpv(), PyFloat_FromDouble);
         auto* held = new std::shared_ptr<const ScenarioRevaluation>(std::move(engine));
         PyRef capsule = PyRef::steal(PyCapsule_New(held, engineCapsule, dropEngine));
         if (!capsule) {

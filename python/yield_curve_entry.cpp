@@ -6,6 +6,7 @@
 #include "python/handle_registry.hpp"
 #include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
+#include "python/py_list.hpp"
 
 #include <stdexcept>
 #include <vector>
@@ -30,19 +31,7 @@ PyObject* curveList(void* handle, Items items, Convert convert) {
             result = Py_NewRef(Py_None);
             return;
         }
-        const auto values = items(*curve);
-        tsr::PyRef list = tsr::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-        if (!list) {
-            throw tsr::PythonError();
-        }
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            tsr::PyRef item = convert(values[i]);
-            if (!item) {
-                throw tsr::PythonError();
-            }
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
-        }
-        result = list.release();
+        result = tsr::listOf(items(*curve), convert).release();
     });
     return result;
 }
