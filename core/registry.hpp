@@ -30,6 +30,16 @@ public:
         return typed;
     }
 
+    // The object itself, without sharing ownership: entries live as long as the registry,
+    // and threads that look up the same entry then write to no shared counter.
+    template <class T> const T& at(const std::string& label) const {
+        const auto it = entries_.find(label);
+        if (it == entries_.end()) {
+            throw std::out_of_range("No object registered under label: " + label);
+        }
+        return dynamic_cast<const T&>(*it->second);
+    }
+
     bool contains(const std::string& label) const { return entries_.contains(label); }
     std::size_t size() const { return entries_.size(); }
 

@@ -196,8 +196,8 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
         throw std::runtime_error("No estimation curve is provided for index " + leg.index);
     }
     const YieldCurve& curve = *found->second;
-    const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
-    const DayCounter dayCounter(index->dayCount());
+    const auto& index = IndexRepository::instance().at<OisIndex>(leg.index);
+    const DayCounter dayCounter(index.dayCount());
     const date v = curve.valueDate();
 
     std::vector<double> rates;
@@ -222,7 +222,7 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
             dfPreviousEnd = dfEnd;
         } else {
             rates.push_back(
-                runningPeriodRate(leg, curve, *index, dayCounter, fixings, start, end, tau));
+                runningPeriodRate(leg, curve, index, dayCounter, fixings, start, end, tau));
         }
     }
     return rates;

@@ -86,10 +86,10 @@ void SwapGradient::compute(const ProductInterestRateSwap& swap, const CurveMap& 
 
 double SwapGradient::leg(const ProductInterestRateSwap::SwapLeg& leg, const FixingsMap& fixings,
                          const YieldCurve& curve, std::vector<double>& gradient) const {
-    std::shared_ptr<const OisIndex> index;
+    const OisIndex* index = nullptr;
     DayCounter dayCounter(DayCounter::Convention::Act360);
     if (!leg.isFixed) {
-        index = IndexRepository::instance().get<OisIndex>(leg.index);
+        index = &IndexRepository::instance().at<OisIndex>(leg.index);
         dayCounter = DayCounter(index->dayCount());
     }
     const date v = curve.valueDate();
