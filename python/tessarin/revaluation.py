@@ -103,7 +103,8 @@ class _Engine:
         # The swaps are built natively from the trade columns, once.
         book = _tessarin.Book(trades.conventions, trades.columns,
                               {name: built[name].native for name in self.curves}, plain, threads)
-        refused = book.trades()["error"]
+        built_trades = book.trades()
+        refused = dict(zip(built_trades["failed"], built_trades["error"], strict=True))
         self.errors: list[str | None] = []
         self.rows: list[int] = []  # the trades the native engine holds, in trade order
         curve_of = []
@@ -113,7 +114,7 @@ class _Engine:
                 self.errors.append(f"unknown curve {curve_id!r}")
             elif isinstance(curve, str):
                 self.errors.append(f"curve {curve_id!r} did not build: {curve}")
-            elif refused[j] is not None:
+            elif j in refused:
                 column = trades.columns["error column"][j] or ""
                 self.errors.append(f"{column}: {refused[j]}" if column else refused[j])
             else:
@@ -195,6 +196,8 @@ _ENGINES: dict[tuple[str, int, int], _Engine] = {}
 _ENGINES_LOCK = threading.Lock()
 # Trade chunks a process keeps built: tasks come chunk by chunk, so few are needed at once.
 _KEPT_ENGINES = 2
+# Times the book and market are sent to a cluster that keeps losing them.
+_SEND_ATTEMPTS = 3
 
 
 def _engine(token: str, payload: tuple[Any, Any, Any, int], first: int, last: int) -> _Engine:
@@ -468,6 +471,8 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], task
              out: str | None, workers: int | None, progress: _Progress,
              on_block: Callable[[int], None] | None) -> list[_BlockResult]:
     try:
+        from concurrent.futures import CancelledError
+
         from distributed import Client, LocalCluster, as_completed
     except ImportError:
         raise ImportError("the Dask executor needs dask.distributed: pip install "
@@ -487,17 +492,29 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], task
         else:
             raise TypeError("executor is None, 'dask', a distributed.Client or a scheduler "
                             f"address, got {type(executor).__name__}")
-        # The book and the market travel once; each worker builds its engine once.
-        shared = client.scatter(payload, broadcast=True)
-        futures = {client.submit(_run_block, token, shared, task, out, pure=False,
-                                 retries=2): i for i, task in enumerate(tasks)}
+        # The book and the market travel once; each worker builds its engine once. A task
+        # whose copy of them was lost with a worker is cancelled: they travel again, under a
+        # new key, for the blocks not yet done.
+        pending = dict(enumerate(tasks))
         results = []
-        for future in as_completed(futures):
-            results.append(future.result())
-            progress.step()
-            if on_block is not None:
-                on_block(futures[future])
-        return results
+        attempts = 0
+        while True:
+            attempts += 1
+            shared = client.scatter(payload, broadcast=True, hash=False)
+            futures = {client.submit(_run_block, token, shared, task, out, pure=False,
+                                     retries=2): i for i, task in pending.items()}
+            try:
+                for future in as_completed(futures):
+                    results.append(future.result())
+                    del pending[futures[future]]
+                    progress.step()
+                    if on_block is not None:
+                        on_block(futures[future])
+                return results
+            except CancelledError:
+                if attempts == _SEND_ATTEMPTS:
+                    raise
+                client.cancel(list(futures))
     finally:
         if own_client and client is not None:
             client.close()
