@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -25,23 +27,26 @@ namespace {
 constexpr double missing = std::numeric_limits<double>::quiet_NaN();
 // Trades per unit of work: large enough to make the shared counter cheap, small enough to
 // balance swaps of very different lengths.
-constexpr std::size_t chunkSize = 64;
+constexpr std::size_t tradeChunk = 64;
+// Days of a discount table filled per unit of work.
+constexpr std::size_t dayChunk = 512;
 
-// Runs work(begin, end) over [0, count) in chunks on `threads` threads, the caller being
-// one of them. Each index is visited once; which thread takes it changes nothing, because
-// work writes only the slots of its own indices.
-template <class Work> void forEachChunk(std::size_t count, unsigned threads, const Work& work) {
+// Runs work(begin, end) over [0, count) in chunks of `chunk` on `threads` threads, the caller
+// being one of them. Each index is visited once; which thread takes it changes nothing,
+// because work writes only the slots of its own indices.
+template <class Work>
+void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const Work& work) {
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
         for (;;) {
-            const std::size_t begin = next.fetch_add(chunkSize);
+            const std::size_t begin = next.fetch_add(chunk);
             if (begin >= count) {
                 return;
             }
-            work(begin, std::min(count, begin + chunkSize));
+            work(begin, std::min(count, begin + chunk));
         }
     };
-    const std::size_t useful = (count + chunkSize - 1) / chunkSize;
+    const std::size_t useful = (count + chunk - 1) / chunk;
     const std::size_t helpers = std::min<std::size_t>(std::max(threads, 1U), useful);
     {
         std::vector<std::jthread> pool;
@@ -63,7 +68,74 @@ std::string currentMessage() {
     }
 }
 
+// The failures of one call, gathered from the workers' chunks.
+class FailureLog {
+public:
+    void add(std::vector<BookFailure>& chunk) {
+        if (chunk.empty()) {
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        failures_.insert(failures_.end(), std::make_move_iterator(chunk.begin()),
+                         std::make_move_iterator(chunk.end()));
+        chunk.clear();
+    }
+    // These and the build failures, in book order.
+    std::vector<BookFailure> merged(const std::vector<BookFailure>& built) {
+        const auto byTrade = [](const BookFailure& a, const BookFailure& b) {
+            return a.trade < b.trade;
+        };
+        std::sort(failures_.begin(), failures_.end(), byTrade);
+        std::vector<BookFailure> out;
+        out.reserve(built.size() + failures_.size());
+        std::merge(built.begin(), built.end(), failures_.begin(), failures_.end(),
+                   std::back_inserter(out), byTrade);
+        return out;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<BookFailure> failures_;
+};
+
+// One error per trade, empty for the trades not in failures.
+std::vector<TradeError> errorsOf(std::size_t trades, std::vector<BookFailure>&& failures) {
+    std::vector<TradeError> errors(trades);
+    for (BookFailure& failure : failures) {
+        errors[failure.trade] = std::move(failure.error);
+    }
+    return errors;
+}
+
+// Codes of names into the list of the distinct ones, in order of first appearance.
+class Factorizer {
+public:
+    explicit Factorizer(std::vector<std::string>& names) : names_(names) {}
+    std::uint32_t operator()(const std::string& name) {
+        const auto [it, added] =
+            codes_.try_emplace(name, static_cast<std::uint32_t>(names_.size()));
+        if (added) {
+            names_.push_back(name);
+        }
+        return it->second;
+    }
+
+private:
+    std::vector<std::string>& names_;
+    std::unordered_map<std::string, std::uint32_t> codes_;
+};
+
 } // namespace
+
+std::vector<BookFailure> failuresOf(const std::vector<TradeError>& errors) {
+    std::vector<BookFailure> failures;
+    for (std::size_t t = 0; t < errors.size(); ++t) {
+        if (!errors[t].message.empty()) {
+            failures.push_back({t, errors[t]});
+        }
+    }
+    return failures;
+}
 
 Book::Book(const std::vector<BookConventionsInput>& conventions,
            const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
@@ -89,7 +161,7 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         }
     }
 
-    forEachChunk(trades.size(), threads, [&](std::size_t begin, std::size_t end) {
+    forEachChunk(trades.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t t = begin; t < end; ++t) {
             const BookTradeInput& trade = trades[t];
             curveIds_[t] = trade.curve;
@@ -155,9 +227,62 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         if (!lastDates[t].is_special()) {
             last = last.is_special() ? lastDates[t] : std::max(last, lastDates[t]);
         }
-        if (!firstFloatingStarts[t].is_special() && firstFloatingStarts[t] < curve->valueDate()) {
-            seasoned_.push_back(t);
+        if (firstFloatingStarts[t].is_special() || firstFloatingStarts[t] >= curve->valueDate()) {
+            continue;
         }
+        // The periods running on the value date.
+        const DailyDiscountTable::IndexDays& days = indexDays_[it->second];
+        for (std::size_t k = 0; k < 2; ++k) {
+            const auto& leg = swaps_[t]->legs()[k];
+            for (std::size_t i = 0; days[k] && !leg.isFixed && i < leg.accrualStartDates.size();
+                 ++i) {
+                if (leg.accrualStartDates[i] < curve->valueDate() &&
+                    curve->valueDate() < leg.accrualEndDates[i]) {
+                    running_.push_back({it->second, k, leg.accrualStartDates[i], t});
+                }
+            }
+        }
+    }
+    std::sort(running_.begin(), running_.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.map, a.leg, a.start, a.trade) < std::tie(b.map, b.leg, b.start, b.trade);
+    });
+    running_.erase(std::unique(running_.begin(), running_.end(),
+                               [](const auto& a, const auto& b) { return a.key() == b.key(); }),
+                   running_.end());
+
+    buildFailures_ = failuresOf(errors_);
+    riskOffsets_.assign(trades.size() + 1, 0);
+    for (std::size_t t = 0; t < trades.size(); ++t) {
+        const YieldCurve* curve = curveOf(t);
+        riskOffsets_[t + 1] = riskOffsets_[t] + (curve ? curve->instrumentSet().tenors.size() : 0);
+    }
+
+    Factorizer tradeCodes(labels_.tradeNames);
+    Factorizer curveCodes(labels_.curveNames);
+    Factorizer currencyCodes(labels_.currencyNames);
+    labels_.trade.reserve(trades.size());
+    labels_.curve.reserve(trades.size());
+    labels_.currency.reserve(trades.size());
+    for (std::size_t t = 0; t < trades.size(); ++t) {
+        labels_.trade.push_back(tradeCodes(trades[t].terms.id));
+        labels_.curve.push_back(curveCodes(trades[t].curve));
+        labels_.currency.push_back(swaps_[t] ? currencyCodes(swaps_[t]->legs()[0].currency) : 0);
+    }
+    // Tenors of the curves in the order the trades first name them.
+    Factorizer tenorCodes(labels_.tenorNames);
+    std::map<const YieldCurve*, std::vector<std::uint32_t>> tenorsOfCurve;
+    for (const std::string& name : labels_.curveNames) {
+        const auto found = curves_.find(name);
+        if (found == curves_.end() || !found->second) {
+            continue;
+        }
+        std::vector<std::uint32_t>& codes = tenorsOfCurve[found->second.get()];
+        for (const std::string& tenor : found->second->instrumentSet().tenors) {
+            codes.push_back(tenorCodes(tenor));
+        }
+    }
+    for (const YieldCurve* curve : curveOfMap_) {
+        tenorCodesOfMap_.push_back(tenorsOfCurve.at(curve));
     }
 }
 
@@ -167,12 +292,19 @@ const YieldCurve* Book::curveOf(std::size_t trade) const {
     return swaps_.at(trade) ? curveOfMap_[curveMapOf_[trade]] : nullptr;
 }
 
-BookPrices Book::price(unsigned threads) const {
+std::span<const std::uint32_t> Book::tenorCodes(std::size_t trade) const {
+    return swaps_.at(trade) ? std::span<const std::uint32_t>(tenorCodesOfMap_[curveMapOf_[trade]])
+                            : std::span<const std::uint32_t>();
+}
+
+std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
+                                     std::span<double> leg2, std::span<double> npv) const {
     const std::size_t n = swaps_.size();
-    BookPrices out{std::vector<double>(n, missing), std::vector<double>(n, missing),
-                   std::vector<double>(n, missing), errors_};
-    // One daily table per curve, spanning every date its trades read; a trade the table
-    // cannot price takes the plain path.
+    if (leg1.size() != n || leg2.size() != n || npv.size() != n) {
+        throw std::invalid_argument("Error, a book's prices need one slot per trade.");
+    }
+    // One daily table per curve, spanning every date its trades read, filled by the workers
+    // in blocks of days; a trade the table cannot price takes the plain path.
     std::map<const YieldCurve*, date> lastDates;
     for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
         if (!mapLastDates_[m].is_special()) {
@@ -180,53 +312,58 @@ BookPrices Book::price(unsigned threads) const {
             last = last.is_special() ? mapLastDates_[m] : std::max(last, mapLastDates_[m]);
         }
     }
-    std::map<const YieldCurve*, std::optional<DailyDiscountTable>> tables;
+    std::vector<const YieldCurve*> tableCurves;
+    std::vector<DailyDiscountTable> tables;
+    std::vector<std::pair<std::size_t, std::size_t>> blocks; // (table, first day)
     for (const auto& [curve, last] : lastDates) {
-        try {
-            tables[curve].emplace(*curve, last);
-        } catch (...) {
-            tables[curve].reset(); // the plain path reports it
+        tableCurves.push_back(curve);
+        tables.emplace_back(curve->valueDate(), last);
+        for (std::size_t day = 0; day < tables.back().days(); day += dayChunk) {
+            blocks.emplace_back(tables.size() - 1, day);
         }
     }
+    std::vector<std::atomic<bool>> unusable(tables.size());
+    forEachChunk(blocks.size(), 1, threads, [&](std::size_t block, std::size_t /*end*/) {
+        const auto [table, first] = blocks[block];
+        try {
+            tables[table].fill(*tableCurves[table], first,
+                               std::min(tables[table].days(), first + dayChunk));
+        } catch (...) {
+            unusable[table] = true; // the plain path reports it
+        }
+    });
     std::vector<const DailyDiscountTable*> tableOfMap(curveMaps_.size(), nullptr);
     for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
-        const auto found = tables.find(curveOfMap_[m]);
-        if (found != tables.end() && found->second) {
-            tableOfMap[m] = &*found->second;
+        const auto found = std::find(tableCurves.begin(), tableCurves.end(), curveOfMap_[m]);
+        const auto table = static_cast<std::size_t>(found - tableCurves.begin());
+        if (found != tableCurves.end() && !unusable[table]) {
+            tableOfMap[m] = &tables[table];
         }
     }
-    // Trades that started together share the growth of their running period: found once
-    // per curve map, leg and start. One that cannot be found leaves its trades to the plain
-    // path, which reports why.
-    using GrowthKey = std::tuple<std::uint32_t, std::size_t, date>;
-    std::map<GrowthKey, std::optional<RealisedGrowth>> growths;
-    for (const std::size_t t : seasoned_) {
-        const std::uint32_t m = curveMapOf_[t];
-        if (tableOfMap[m] == nullptr) {
+    // The growth of each running period; one that cannot be found leaves its trades to the
+    // plain path, which reports why.
+    std::vector<std::optional<RealisedGrowth>> growths(running_.size());
+    for (std::size_t g = 0; g < running_.size(); ++g) {
+        const RunningPeriod& period = running_[g];
+        if (tableOfMap[period.map] == nullptr) {
             continue;
         }
-        const date v = tableOfMap[m]->valueDate();
-        for (std::size_t k = 0; k < 2; ++k) {
-            const auto& leg = swaps_[t]->legs()[k];
-            for (std::size_t i = 0; !leg.isFixed && i < leg.accrualStartDates.size(); ++i) {
-                const date& start = leg.accrualStartDates[i];
-                if (start < v && v < leg.accrualEndDates[i] && !growths.contains({m, k, start}) &&
-                    indexDays_[m][k]) {
-                    std::optional<RealisedGrowth>& growth = growths[{m, k, start}];
-                    try {
-                        const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
-                        growth = realisedGrowth(leg, *index, *indexDays_[m][k], fixings_, start, v);
-                    } catch (...) {
-                        growth.reset();
-                    }
-                }
-            }
+        const auto& leg = swaps_[period.trade]->legs()[period.leg];
+        try {
+            const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
+            growths[g] = realisedGrowth(leg, *index, *indexDays_[period.map][period.leg], fixings_,
+                                        period.start, tableOfMap[period.map]->valueDate());
+        } catch (...) {
+            growths[g].reset();
         }
     }
-    forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
+    FailureLog failures;
+    forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::vector<BookFailure> failed;
         // A private copy: the model takes its curve map by reference.
         std::optional<std::vector<CurveMap>> maps;
         for (std::size_t t = begin; t < end; ++t) {
+            leg1[t] = leg2[t] = npv[t] = missing;
             if (!swaps_[t]) {
                 continue;
             }
@@ -237,9 +374,16 @@ BookPrices Book::price(unsigned threads) const {
                     values = tableOfMap[m]->legValues(
                         *swaps_[t], indexDays_[m],
                         [&](std::size_t k, const date& start) -> const RealisedGrowth* {
-                            const auto found = growths.find({m, k, start});
-                            return found == growths.end() || !found->second ? nullptr
-                                                                            : &*found->second;
+                            const RunningPeriod key{m, k, start, 0};
+                            const auto found = std::lower_bound(
+                                running_.begin(), running_.end(), key,
+                                [](const auto& a, const auto& b) { return a.key() < b.key(); });
+                            if (found == running_.end() || found->key() != key.key()) {
+                                return nullptr;
+                            }
+                            const auto& growth =
+                                growths[static_cast<std::size_t>(found - running_.begin())];
+                            return growth ? &*growth : nullptr;
                         });
                 }
                 if (!values) {
@@ -248,29 +392,27 @@ BookPrices Book::price(unsigned threads) const {
                     }
                     values = ModelDiscountedCashFlow::legValues(*swaps_[t], (*maps)[m], fixings_);
                 }
-                out.leg1[t] = values->leg1;
-                out.leg2[t] = values->leg2;
-                out.npv[t] = values->npv;
+                leg1[t] = values->leg1;
+                leg2[t] = values->leg2;
+                npv[t] = values->npv;
             } catch (...) {
-                out.errors[t] = {"", currentMessage()};
+                failed.push_back({t, {"", currentMessage()}});
             }
         }
+        failures.add(failed);
     });
+    return failures.merged(buildFailures_);
+}
+
+BookPrices Book::price(unsigned threads) const {
+    const std::size_t n = swaps_.size();
+    BookPrices out{std::vector<double>(n), std::vector<double>(n), std::vector<double>(n), {}};
+    out.errors = errorsOf(n, price(threads, out.leg1, out.leg2, out.npv));
     return out;
 }
 
-BookRisk Book::risk(RiskMethod method, unsigned threads) const {
-    const std::size_t n = swaps_.size();
-    BookRisk out;
-    out.errors = errors_;
-    out.offsets.assign(n + 1, 0);
-    for (std::size_t t = 0; t < n; ++t) {
-        const YieldCurve* curve = curveOf(t);
-        out.offsets[t + 1] = out.offsets[t] + (curve ? curve->instrumentSet().tenors.size() : 0);
-    }
-    out.leg1.assign(out.offsets[n], missing);
-    out.leg2.assign(out.offsets[n], missing);
-    out.net.assign(out.offsets[n], missing);
+std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads,
+                                    const RiskSink& sink) const {
     if (method == RiskMethod::Analytic) {
         // Each curve's Jacobian once, before the workers read it.
         for (const auto& [id, curve] : curves_) {
@@ -281,22 +423,26 @@ BookRisk Book::risk(RiskMethod method, unsigned threads) const {
             }
         }
     }
-    forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
+    FailureLog failures;
+    forEachChunk(swaps_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::vector<BookFailure> failed;
+        std::vector<double> leg1;
+        std::vector<double> leg2;
+        std::vector<double> net;
         // Bumping takes its curve map by reference: a private copy, made when first needed.
         std::optional<std::vector<CurveMap>> maps;
         for (std::size_t t = begin; t < end; ++t) {
             if (!swaps_[t]) {
                 continue;
             }
-            const std::size_t first = out.offsets[t];
-            const std::size_t count = out.offsets[t + 1] - first;
-            const auto slice = [&](std::vector<double>& values) {
-                return std::span<double>(values).subspan(first, count);
-            };
+            const std::size_t count = riskOffsets_[t + 1] - riskOffsets_[t];
             try {
                 if (method == RiskMethod::Analytic) {
-                    analyticRisk(*swaps_[t], curveMaps_[curveMapOf_[t]], fixings_, slice(out.leg1),
-                                 slice(out.leg2), slice(out.net));
+                    leg1.resize(count);
+                    leg2.resize(count);
+                    net.resize(count);
+                    analyticRisk(*swaps_[t], curveMaps_[curveMapOf_[t]], fixings_, leg1, leg2, net);
+                    sink(t, leg1, leg2, net);
                     continue;
                 }
                 if (!maps) {
@@ -308,17 +454,35 @@ BookRisk Book::risk(RiskMethod method, unsigned threads) const {
                     ladder.net.size() != count) {
                     throw std::logic_error("risk has not one entry per curve instrument");
                 }
-                std::copy(ladder.leg1.begin(), ladder.leg1.end(), slice(out.leg1).begin());
-                std::copy(ladder.leg2.begin(), ladder.leg2.end(), slice(out.leg2).begin());
-                std::copy(ladder.net.begin(), ladder.net.end(), slice(out.net).begin());
+                sink(t, ladder.leg1, ladder.leg2, ladder.net);
             } catch (...) {
-                out.errors[t] = {"", currentMessage()};
-                for (std::vector<double>* values : {&out.leg1, &out.leg2, &out.net}) {
-                    std::ranges::fill(slice(*values), missing);
-                }
+                failed.push_back({t, {"", currentMessage()}});
             }
         }
+        failures.add(failed);
     });
+    return failures.merged(buildFailures_);
+}
+
+BookRisk Book::risk(RiskMethod method, unsigned threads) const {
+    BookRisk out;
+    out.offsets = riskOffsets_;
+    const std::size_t rows = riskOffsets_.back();
+    out.leg1.assign(rows, missing);
+    out.leg2.assign(rows, missing);
+    out.net.assign(rows, missing);
+    out.errors =
+        errorsOf(swaps_.size(),
+                 risk(method, threads,
+                      [&](std::size_t t, std::span<const double> leg1, std::span<const double> leg2,
+                          std::span<const double> net) {
+                          std::ranges::copy(leg1, out.leg1.begin() +
+                                                      static_cast<std::ptrdiff_t>(riskOffsets_[t]));
+                          std::ranges::copy(leg2, out.leg2.begin() +
+                                                      static_cast<std::ptrdiff_t>(riskOffsets_[t]));
+                          std::ranges::copy(net, out.net.begin() +
+                                                     static_cast<std::ptrdiff_t>(riskOffsets_[t]));
+                      }));
     return out;
 }
 
@@ -346,7 +510,7 @@ BookCashFlows Book::cashflows(unsigned threads) const {
         values->assign(rows, missing);
     }
     std::vector<char> failed(n, 0);
-    forEachChunk(n, threads, [&](std::size_t begin, std::size_t end) {
+    forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         std::vector<CurveMap> maps = curveMaps_;
         for (std::size_t t = begin; t < end; ++t) {
             if (!swaps_[t]) {

@@ -10,9 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +32,15 @@ struct TradeError {
     std::string column;
     std::string message;
 };
+
+// A trade that has no numbers from a call, and why.
+struct BookFailure {
+    std::size_t trade = 0;
+    TradeError error;
+};
+
+// The trades with an error, in book order.
+std::vector<BookFailure> failuresOf(const std::vector<TradeError>& errors);
 
 // One row of a book before it is built.
 struct BookTradeInput {
@@ -83,6 +95,23 @@ struct BookCashFlows {
     std::vector<TradeError> errors;
 };
 
+// What tells a book's trades apart in a table: per trade, codes into lists of distinct
+// names, each list in order of first appearance in the book.
+struct BookLabels {
+    std::vector<std::string> tradeNames;    // the ids of all trades
+    std::vector<std::string> curveNames;    // the curve ids of all trades
+    std::vector<std::string> currencyNames; // the first legs' currencies of built trades
+    std::vector<std::string> tenorNames;    // the instrument tenors of the curves given
+    std::vector<std::uint32_t> trade;
+    std::vector<std::uint32_t> curve;
+    std::vector<std::uint32_t> currency; // 0 for an unbuilt trade
+};
+
+// Receives one trade's key-rate risk per 1.00 of each quote of its curve, one entry per
+// instrument. Called from worker threads, once for each trade that has risk.
+using RiskSink = std::function<void(std::size_t trade, std::span<const double> leg1,
+                                    std::span<const double> leg2, std::span<const double> net)>;
+
 // A portfolio of swaps priced and risked as one unit of work. Every trade is priced on its
 // own curve exactly as the single swap is, whatever the number of threads: each trade's
 // numbers go to its own slot, and workers share only immutable objects.
@@ -108,6 +137,21 @@ public:
     // The curve each built trade is priced on; null for an unbuilt trade.
     const YieldCurve* curveOf(std::size_t trade) const;
 
+    const BookLabels& labels() const { return labels_; }
+    // The tenor code of each instrument of the curve the trade is priced on; empty for an
+    // unbuilt trade.
+    std::span<const std::uint32_t> tenorCodes(std::size_t trade) const;
+    // Where each trade's risk starts in a table of every built trade's risk in book order,
+    // one row per instrument of its curve: size() + 1 entries.
+    const std::vector<std::size_t>& riskOffsets() const { return riskOffsets_; }
+
+    // Writes each trade's values to its slot of leg1, leg2 and npv (size() entries each; NaN
+    // for a trade without a price) and returns the trades without one, in book order.
+    std::vector<BookFailure> price(unsigned threads, std::span<double> leg1, std::span<double> leg2,
+                                   std::span<double> npv) const;
+    // Hands each trade's risk to sink and returns the trades without risk, in book order.
+    std::vector<BookFailure> risk(RiskMethod method, unsigned threads, const RiskSink& sink) const;
+
     BookPrices price(unsigned threads) const;
     BookRisk risk(RiskMethod method, unsigned threads) const;
     BookCashFlows cashflows(unsigned threads) const;
@@ -129,7 +173,22 @@ private:
     // period that starts before their curve's value date: a call sizes its discount tables
     // and finds running periods without visiting every leg.
     std::vector<date> mapLastDates_;
-    std::vector<std::size_t> seasoned_;
+    // The floating periods running on the value date, by curve map, leg and start, each
+    // with the first trade that has it: trades that started together share one realised
+    // growth, found once per call.
+    struct RunningPeriod {
+        std::uint32_t map = 0;
+        std::size_t leg = 0;
+        date start;
+        std::size_t trade = 0;
+        auto key() const { return std::tie(map, leg, start); }
+    };
+    std::vector<RunningPeriod> running_;
+    std::vector<BookFailure> buildFailures_;
+    BookLabels labels_;
+    // Per curve map, the tenor code of each instrument of its curve.
+    std::vector<std::vector<std::uint32_t>> tenorCodesOfMap_;
+    std::vector<std::size_t> riskOffsets_;
 };
 
 } // namespace tsr

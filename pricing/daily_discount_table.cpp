@@ -5,11 +5,18 @@
 namespace tsr {
 
 DailyDiscountTable::DailyDiscountTable(const YieldCurve& curve, date last)
-    : valueDate_(curve.valueDate()) {
-    const long days = last < valueDate_ ? 0 : (last - valueDate_).days();
-    dfs_.reserve(static_cast<std::size_t>(days) + 1);
-    for (date d = valueDate_; d <= last || dfs_.empty(); d += boost::gregorian::days(1)) {
-        dfs_.push_back(curve.df(curve.point(d)));
+    : DailyDiscountTable(curve.valueDate(), last) {
+    fill(curve, 0, dfs_.size());
+}
+
+DailyDiscountTable::DailyDiscountTable(date valueDate, date last)
+    : valueDate_(valueDate),
+      dfs_(static_cast<std::size_t>(last < valueDate ? 0 : (last - valueDate).days()) + 1) {}
+
+void DailyDiscountTable::fill(const YieldCurve& curve, std::size_t begin, std::size_t end) {
+    date d = valueDate_ + boost::gregorian::days(static_cast<long>(begin));
+    for (std::size_t day = begin; day < end; ++day, d += boost::gregorian::days(1)) {
+        dfs_[day] = curve.df(curve.point(d));
     }
 }
 

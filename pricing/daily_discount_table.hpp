@@ -27,8 +27,15 @@ public:
     DailyDiscountTable() = default;
     // Throws what the curve throws for a date (a curve without pillars).
     DailyDiscountTable(const YieldCurve& curve, date last);
+    // Sized for every day from valueDate to last but not filled: fill() then sets the days,
+    // from several threads when their ranges do not overlap.
+    DailyDiscountTable(date valueDate, date last);
 
     date valueDate() const { return valueDate_; }
+    std::size_t days() const { return dfs_.size(); }
+    // Sets the factors of days [begin, end) from the value date; throws what the curve
+    // throws for a date.
+    void fill(const YieldCurve& curve, std::size_t begin, std::size_t end);
 
     // ModelDiscountedCashFlow::legValues of the swap on the single-curve map of the table's
     // curve, to the last bit; nothing when the swap needs what the table does not hold: a

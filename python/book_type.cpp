@@ -6,12 +6,14 @@
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
 #include "python/py_conversion.hpp"
+#include "python/py_list.hpp"
 #include "python/python_types.hpp"
 #include "python/swap_inputs.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -183,7 +185,7 @@ unsigned threadsOf(Py_ssize_t threads) {
     return static_cast<unsigned>(threads);
 }
 
-void setItem(PyObject* dict, const char* key, PyRef value) {
+void setItem(PyObject* dict, const char* key, const PyRef& value) {
     if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
         throw PythonError();
     }
@@ -208,43 +210,73 @@ PyRef daysOf(const std::vector<date>& dates) {
     return bytesOf(days);
 }
 
-// "error column" and "error": per trade, the column at fault and the message, or None.
-void setErrors(PyObject* dict, const std::vector<TradeError>& errors) {
-    const auto n = static_cast<Py_ssize_t>(errors.size());
-    PyRef columns = PyRef::steal(PyList_New(n));
-    PyRef messages = PyRef::steal(PyList_New(n));
-    if (!columns || !messages) {
-        throw PythonError();
-    }
-    for (Py_ssize_t t = 0; t < n; ++t) {
-        const TradeError& error = errors[static_cast<std::size_t>(t)];
-        PyObject* column =
-            error.message.empty() ? Py_NewRef(Py_None) : PyUnicode_FromString(error.column.c_str());
-        PyObject* message = error.message.empty() ? Py_NewRef(Py_None)
-                                                  : PyUnicode_FromString(error.message.c_str());
-        PyList_SET_ITEM(columns.get(), t, column);
-        PyList_SET_ITEM(messages.get(), t, message);
-        if (column == nullptr || message == nullptr) {
-            throw PythonError();
-        }
-    }
-    // The rows with an error, so that callers need not scan every row for one.
-    PyRef failed = PyRef::steal(PyList_New(0));
-    if (!failed) {
-        throw PythonError();
-    }
-    for (std::size_t t = 0; t < errors.size(); ++t) {
-        if (!errors[t].message.empty()) {
-            PyRef row = PyRef::steal(PyLong_FromSize_t(t));
-            if (!row || PyList_Append(failed.get(), row.get()) < 0) {
-                throw PythonError();
-            }
-        }
-    }
-    setItem(dict, "error column", std::move(columns));
-    setItem(dict, "error", std::move(messages));
-    setItem(dict, "failed", std::move(failed));
+// "failed", "error column" and "error": the rows without numbers, each with the column at
+// fault and the message.
+void setFailures(PyObject* dict, const std::vector<BookFailure>& failures) {
+    setItem(dict, "failed",
+            listOf(failures, [](const BookFailure& f) { return PyLong_FromSize_t(f.trade); }));
+    setItem(dict, "error column", listOf(failures, [](const BookFailure& f) {
+                return PyUnicode_FromString(f.error.column.c_str());
+            }));
+    setItem(dict, "error", listOf(failures, [](const BookFailure& f) {
+                return PyUnicode_FromString(f.error.message.c_str());
+            }));
 }
+
+// A bytearray of `count` items of T, not yet written, and its items: workers fill them
+// without the lock, so that pages are first touched on every core and nothing is copied.
+template <class T> struct NativeArray {
+    PyRef buffer;
+    std::span<T> items;
+};
+
+template <class T> NativeArray<T> newArray(std::size_t count) {
+    PyRef buffer = PyRef::steal(
+        PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
+    if (!buffer) {
+        throw PythonError();
+    }
+    T* items = count == 0 ? nullptr : reinterpret_cast<T*>(PyByteArray_AS_STRING(buffer.get()));
+    return {std::move(buffer), std::span<T>(items, count)};
+}
+
+// A categorical column's codes, in the narrowest integer pandas keeps for that many
+// categories, so that it takes them without a copy.
+class CodeColumn {
+public:
+    CodeColumn(std::size_t rows, std::size_t categories)
+        : width_(categories < 127     ? 1
+                 : categories < 32767 ? 2
+                                      : 4),
+          array_(newArray<char>(rows * width_)) {}
+    void set(std::size_t row, std::uint32_t code) {
+        char* at = array_.items.data() + row * width_;
+        switch (width_) {
+        case 1: {
+            const auto narrow = static_cast<std::int8_t>(code);
+            std::memcpy(at, &narrow, 1);
+            break;
+        }
+        case 2: {
+            const auto narrow = static_cast<std::int16_t>(code);
+            std::memcpy(at, &narrow, 2);
+            break;
+        }
+        default: {
+            const auto narrow = static_cast<std::int32_t>(code);
+            std::memcpy(at, &narrow, 4);
+        }
+        }
+    }
+    std::size_t width() const { return width_; }
+    std::span<char> bytes() const { return array_.items; }
+    const PyRef& buffer() const { return array_.buffer; }
+    const char* dtype() const { return width_ == 1 ? "i1" : width_ == 2 ? "i2" : "i4"; }
+
+private:
+    std::size_t width_;
+    NativeArray<char> array_;
+};
 
 PyRef newDict() {
     PyRef dict = PyRef::steal(PyDict_New());
@@ -320,51 +352,139 @@ PyObject* bookRepr(PyObject* self) {
 
 const char* threadsKeywords[] = {"threads", nullptr};
 
-// Runs `work(book, workers)` on the book without the lock, then returns a new dict filled by
-// `fill(dict, values)` from what it computed, with the per-trade errors last.
-template <class Work, class Fill>
-PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Work&& work, Fill&& fill) {
+// Makes the output of a call with `prepare(book)` under the lock, runs `work(book, workers,
+// output)` without it, and returns a new dict filled by `fill(dict, output, failures)`, where
+// failures is what work returned.
+template <class Prepare, class Work, class Fill>
+PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&& work,
+                    Fill&& fill) {
     std::shared_ptr<const Book> book;
     unsigned workers = 1;
-    std::invoke_result_t<Work&, const Book&, unsigned> values;
+    std::invoke_result_t<Prepare&, const Book&> output;
+    std::vector<BookFailure> failures;
     if (!runGuarded([&] {
             book = requireBook(self);
             workers = threadsOf(threads);
+            output = prepare(*book);
         }) ||
-        !withoutLock([&] { values = work(*book, workers); })) {
+        !withoutLock([&] { failures = work(*book, workers, output); })) {
         return nullptr;
     }
     PyRef result;
     if (!runGuarded([&] {
             result = newDict();
-            fill(result.get(), values);
-            setErrors(result.get(), values.errors);
+            fill(result.get(), output, failures);
+            setFailures(result.get(), failures);
         })) {
         return nullptr;
     }
     return result.release();
 }
 
-// runOnBook for the methods whose one argument is the optional thread count.
-template <class Work, class Fill>
-PyObject* runOnBookWithThreads(PyObject* self, PyObject* args, PyObject* kwds, Work&& work,
-                               Fill&& fill) {
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
-                                    &threads) == 0) {
-        return nullptr;
-    }
-    return runOnBook(self, threads, std::forward<Work>(work), std::forward<Fill>(fill));
+// The optional thread count of a method, or false with a Python error set.
+bool parseThreads(PyObject* args, PyObject* kwds, Py_ssize_t& threads) {
+    return PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
+                                       &threads) != 0;
 }
 
+struct PriceColumns {
+    NativeArray<double> leg1;
+    NativeArray<double> leg2;
+    NativeArray<double> npv;
+};
+
 PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
-    return runOnBookWithThreads(
-        self, args, kwds, [](const Book& book, unsigned workers) { return book.price(workers); },
-        [](PyObject* dict, const BookPrices& prices) {
-            setItem(dict, "leg1", bytesOf(prices.leg1));
-            setItem(dict, "leg2", bytesOf(prices.leg2));
-            setItem(dict, "npv", bytesOf(prices.npv));
+    Py_ssize_t threads = 1;
+    if (!parseThreads(args, kwds, threads)) {
+        return nullptr;
+    }
+    return runOnBook(
+        self, threads,
+        [](const Book& book) {
+            return PriceColumns{newArray<double>(book.size()), newArray<double>(book.size()),
+                                newArray<double>(book.size())};
+        },
+        [](const Book& book, unsigned workers, PriceColumns& out) {
+            return book.price(workers, out.leg1.items, out.leg2.items, out.npv.items);
+        },
+        [](PyObject* dict, const PriceColumns& out, const std::vector<BookFailure>& /*failed*/) {
+            setItem(dict, "leg1", out.leg1.buffer);
+            setItem(dict, "leg2", out.leg2.buffer);
+            setItem(dict, "npv", out.npv.buffer);
         });
+}
+
+// The rows of a book's risk table, per 1bp: values and the codes of their labels.
+struct RiskColumns {
+    NativeArray<double> leg1;
+    NativeArray<double> leg2;
+    NativeArray<double> net;
+    std::vector<CodeColumn> codes; // trade, curve, currency, tenor
+    std::size_t rows = 0;
+};
+
+const char* codeNames[] = {"trade", "curve", "currency", "tenor"};
+
+RiskColumns riskColumnsOf(const Book& book) {
+    const std::size_t rows = book.riskOffsets().back();
+    const BookLabels& labels = book.labels();
+    RiskColumns out{
+        newArray<double>(rows), newArray<double>(rows), newArray<double>(rows), {}, rows};
+    for (const auto* names :
+         {&labels.tradeNames, &labels.curveNames, &labels.currencyNames, &labels.tenorNames}) {
+        out.codes.emplace_back(rows, names->size());
+    }
+    return out;
+}
+
+// Writes a trade's risk to its rows, per 1bp: the per-1.00 number divided by 100.
+void writeRisk(const Book& book, RiskColumns& out, std::size_t t, std::span<const double> leg1,
+               std::span<const double> leg2, std::span<const double> net) {
+    const std::size_t first = book.riskOffsets()[t];
+    const std::span<const std::uint32_t> tenors = book.tenorCodes(t);
+    const BookLabels& labels = book.labels();
+    for (std::size_t j = 0; j < net.size(); ++j) {
+        const std::size_t row = first + j;
+        out.leg1.items[row] = leg1[j] / 100.0;
+        out.leg2.items[row] = leg2[j] / 100.0;
+        out.net.items[row] = net[j] / 100.0;
+        out.codes[0].set(row, labels.trade[t]);
+        out.codes[1].set(row, labels.curve[t]);
+        out.codes[2].set(row, labels.currency[t]);
+        out.codes[3].set(row, tenors[j]);
+    }
+}
+
+// Closes the gaps left by trades that failed: their rows move out, the others keep order.
+void dropFailedRows(const Book& book, RiskColumns& out, const std::vector<BookFailure>& failed) {
+    const auto& offsets = book.riskOffsets();
+    std::vector<std::span<std::byte>> columns;
+    std::vector<std::size_t> widths;
+    for (NativeArray<double>* values : {&out.leg1, &out.leg2, &out.net}) {
+        columns.push_back(std::as_writable_bytes(values->items));
+        widths.push_back(sizeof(double));
+    }
+    for (const CodeColumn& codes : out.codes) {
+        columns.push_back(std::as_writable_bytes(codes.bytes()));
+        widths.push_back(codes.width());
+    }
+    std::size_t kept = 0;
+    std::size_t next = 0; // the first row not yet placed
+    const auto keep = [&](std::size_t from, std::size_t to) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            if (to > from && kept != from) {
+                std::memmove(columns[c].data() + kept * widths[c],
+                             columns[c].data() + from * widths[c], (to - from) * widths[c]);
+            }
+        }
+        kept += to - from;
+    };
+    for (const BookFailure& failure : failed) {
+        keep(next, offsets[failure.trade]);
+        next = offsets[failure.trade + 1];
+    }
+    keep(next, offsets.back());
+    out.rows = kept;
 }
 
 const char* riskKeywords[] = {"method", "threads", nullptr};
@@ -384,21 +504,42 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
     }
     const RiskMethod method = name == "bump" ? RiskMethod::Bump : RiskMethod::Analytic;
     return runOnBook(
-        self, threads,
-        [method](const Book& book, unsigned workers) { return book.risk(method, workers); },
-        [](PyObject* dict, const BookRisk& risk) {
-            setItem(dict, "offsets", offsetsOf(risk.offsets));
-            setItem(dict, "leg1", bytesOf(risk.leg1));
-            setItem(dict, "leg2", bytesOf(risk.leg2));
-            setItem(dict, "net", bytesOf(risk.net));
+        self, threads, riskColumnsOf,
+        [method](const Book& book, unsigned workers, RiskColumns& out) {
+            auto failed = book.risk(
+                method, workers,
+                [&](std::size_t t, std::span<const double> leg1, std::span<const double> leg2,
+                    std::span<const double> net) { writeRisk(book, out, t, leg1, leg2, net); });
+            dropFailedRows(book, out, failed);
+            return failed;
+        },
+        [](PyObject* dict, const RiskColumns& out, const std::vector<BookFailure>& /*failed*/) {
+            setItem(dict, "rows", PyRef::steal(PyLong_FromSize_t(out.rows)));
+            setItem(dict, "leg1", out.leg1.buffer);
+            setItem(dict, "leg2", out.leg2.buffer);
+            setItem(dict, "net", out.net.buffer);
+            PyRef dtypes = newDict();
+            for (std::size_t c = 0; c < out.codes.size(); ++c) {
+                setItem(dict, codeNames[c], out.codes[c].buffer());
+                setItem(dtypes.get(), codeNames[c],
+                        PyRef::steal(PyUnicode_FromString(out.codes[c].dtype())));
+            }
+            setItem(dict, "dtypes", std::move(dtypes));
         });
 }
 
 PyObject* bookCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
-    return runOnBookWithThreads(
-        self, args, kwds,
-        [](const Book& book, unsigned workers) { return book.cashflows(workers); },
-        [](PyObject* dict, const BookCashFlows& flows) {
+    Py_ssize_t threads = 1;
+    if (!parseThreads(args, kwds, threads)) {
+        return nullptr;
+    }
+    return runOnBook(
+        self, threads, [](const Book& /*book*/) { return BookCashFlows{}; },
+        [](const Book& book, unsigned workers, BookCashFlows& flows) {
+            flows = book.cashflows(workers);
+            return failuresOf(flows.errors);
+        },
+        [](PyObject* dict, const BookCashFlows& flows, const std::vector<BookFailure>& /*failed*/) {
             setItem(dict, "offsets", offsetsOf(flows.offsets));
             setItem(dict, "leg", bytesOf(flows.leg));
             setItem(dict, "accrual start", daysOf(flows.accrualStartDates));
@@ -442,7 +583,28 @@ PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
             result = newDict();
             setItem(result.get(), "currency", std::move(currencies));
             setItem(result.get(), "paid", std::move(paid));
-            setErrors(result.get(), book->buildErrors());
+            setFailures(result.get(), failuresOf(book->buildErrors()));
+        })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+// The names the codes of risk rows stand for: "trade", "curve", "currency" and "tenor".
+PyObject* bookLabels(PyObject* self, PyObject* /*unused*/) {
+    PyRef result;
+    if (!runGuarded([&] {
+            const auto book = requireBook(self);
+            const BookLabels& labels = book->labels();
+            const auto text = [](const std::string& name) {
+                return PyUnicode_FromStringAndSize(name.data(),
+                                                   static_cast<Py_ssize_t>(name.size()));
+            };
+            result = newDict();
+            setItem(result.get(), "trade", listOf(labels.tradeNames, text));
+            setItem(result.get(), "curve", listOf(labels.curveNames, text));
+            setItem(result.get(), "currency", listOf(labels.currencyNames, text));
+            setItem(result.get(), "tenor", listOf(labels.tenorNames, text));
         })) {
         return nullptr;
     }
@@ -453,11 +615,14 @@ PyMethodDef bookMethods[] = {
     {"price", methodFunction(bookPrice), METH_VARARGS | METH_KEYWORDS,
      "Leg values and NPV of every trade: float64 buffers and per-trade errors."},
     {"risk", methodFunction(bookRisk), METH_VARARGS | METH_KEYWORDS,
-     "Key-rate risk of every trade per 1.00 of quote, flattened with per-trade offsets."},
+     "Key-rate risk of every priced trade per 1bp, one row per curve instrument: values and "
+     "the codes of their labels."},
     {"cashflows", methodFunction(bookCashflows), METH_VARARGS | METH_KEYWORDS,
      "Priced periods of every trade, flattened with per-trade offsets."},
     {"trades", methodFunction(bookLegs), METH_NOARGS,
      "Per trade: leg1 currency, paid flags of both legs, and the build errors."},
+    {"labels", methodFunction(bookLabels), METH_NOARGS,
+     "The names the codes of risk rows stand for."},
     {nullptr, nullptr, 0, nullptr},
 };
 

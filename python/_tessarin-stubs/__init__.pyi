@@ -88,14 +88,19 @@ class Book:
                  curves: dict[str, YieldCurve], fixings: _Fixings | None = ...,
                  threads: int = ...) -> None: ...
     def price(self, threads: int = ...) -> dict[str, Any]:
-        """"leg1", "leg2", "npv" buffers and per-trade "error column" and "error"."""
+        """"leg1", "leg2", "npv" float64 buffers, one entry per trade; "failed" rows with
+        their "error column" and "error"."""
     def risk(self, method: str, threads: int = ...) -> dict[str, Any]:
-        """Per-1.00 key-rate risk, "offsets" per trade into "leg1", "leg2", "net"; the
-        "analytic" method raises NotImplementedError in this build."""
+        """Key-rate risk per 1bp, one row per priced trade and curve instrument: "rows",
+        float64 "leg1", "leg2", "net", and the codes "trade", "curve", "currency", "tenor"
+        (integer dtypes in "dtypes") into the names of `labels`; failed rows as in price."""
     def cashflows(self, threads: int = ...) -> dict[str, Any]:
         """Priced periods of every trade, "offsets" per trade into the columns."""
     def trades(self) -> dict[str, Any]:
-        """Per trade: "currency" of leg1, "paid" flags of both legs, build errors."""
+        """Per trade: "currency" of leg1, "paid" flags of both legs; build failures as in
+        price."""
+    def labels(self) -> dict[str, list[str]]:
+        """The names behind the codes of risk rows: "trade", "curve", "currency", "tenor"."""
 
 # Module functions: curve and swap analytics.
 

@@ -125,15 +125,6 @@ def _last_dates(rows: TradeRows) -> dict[int, Any]:
     return {code: dt.date.fromordinal(end + EPOCH_ORDINAL) for code, end in last.items()}
 
 
-def _labels(values: list[Any], rows: Any) -> Any:
-    """values[rows] as a categorical column of the distinct values."""
-    import numpy as np
-    import pandas as pd
-
-    codes, names = pd.factorize(np.asarray(values, dtype=object))
-    return pd.Categorical.from_codes(codes[rows], categories=names)
-
-
 class Book:
     """Swaps priced and risked as one unit of work, natively and on worker threads.
 
@@ -162,7 +153,8 @@ class Book:
                                     self._fixings, self.threads)
         book_coverage(rows.conventions, _last_dates(rows), "the book's schedules")
         legs = self._impl.trades()
-        self._labels: tuple[Any, Any] | None = None
+        self._labels: tuple[Any, Any, Any] | None = None
+        self._categories: dict[str, Any] | None = None
         self._currencies = legs["currency"]
         self._paid = legs["paid"]
 
@@ -227,16 +219,11 @@ class Book:
         failed: dict[int, tuple[str, str]] = prices.attrs["causes"]
         return [(trade, *failed.get(row, ("", ""))) for row, trade in enumerate(prices.index)]
 
-    @staticmethod
-    def _failed(result: dict[str, Any]) -> list[int]:
-        """The rows of a native result that carry an error."""
-        failed: list[int] = result["failed"]
-        return failed
-
     def _messages(self, result: dict[str, Any]) -> list[str]:
-        out = [""] * len(result["error"])
-        for row in self._failed(result):
-            column, message = result["error column"][row], result["error"][row]
+        """Per trade of a native result: its error with the row, or ""."""
+        out = [""] * len(self._ids)
+        for row, column, message in zip(result["failed"], result["error column"],
+                                        result["error"], strict=True):
             out[row] = (f"row {row}, column {column!r}: {message}" if column
                         else f"row {row}: {message}")
         return out
@@ -252,19 +239,25 @@ class Book:
 
         result = self._impl.price(threads=self._workers(threads))
         if self._labels is None:
-            # The trade index and the curve column are the same at every call.
-            self._labels = (pd.Index(self._ids, name="Trade"), pd.array(self._curve_ids))
-        index, curves = self._labels
+            # The trade index, the curve column and an error column of priced trades are the
+            # same at every call; each frame gets its own copy of the columns.
+            self._labels = (pd.Index(self._ids, name="Trade"), pd.array(self._curve_ids),
+                            pd.array([""] * len(self._ids), dtype="str"))
+        index, curves, no_errors = self._labels
+        errors = no_errors.copy()
+        if result["failed"]:
+            messages = self._messages(result)
+            errors[result["failed"]] = [messages[row] for row in result["failed"]]
         frame = pd.DataFrame({
-            "Curve": curves,
+            "Curve": curves.copy(),
             "Leg1 PV": np.frombuffer(result["leg1"], dtype=np.float64),
             "Leg2 PV": np.frombuffer(result["leg2"], dtype=np.float64),
             "NPV": np.frombuffer(result["npv"], dtype=np.float64),
-            "Error": self._messages(result),
-        }, index=index)
+            "Error": errors,
+        }, index=index, copy=False)
         # Only the failed rows: pandas copies attrs with every operation on the frame.
-        frame.attrs["causes"] = {row: (result["error column"][row] or "", result["error"][row])
-                                 for row in self._failed(result)}
+        frame.attrs["causes"] = {row: (column, message) for row, column, message in zip(
+            result["failed"], result["error column"], result["error"], strict=True)}
         return frame
 
     def risk(self, method: str = DEFAULT_RISK_METHOD, *,
@@ -283,38 +276,25 @@ class Book:
         if method not in RISK_METHODS:
             raise ValueError(f"unknown risk method {method!r} (known: {', '.join(RISK_METHODS)})")
         result = self._impl.risk(method, threads=self._workers(threads))
-        offsets = np.frombuffer(result["offsets"], dtype=np.int64)
-        counts = np.diff(offsets)
-        failed = np.array([m is not None for m in result["error"]], dtype=bool)
-        keep = np.repeat(~failed, counts)
-        trades = np.repeat(np.arange(len(self._ids)), counts)[keep]
-        # Instrument j of the trade's curve, as a code into the tenors of all curves.
-        position = (np.arange(offsets[-1]) - np.repeat(offsets[:-1], counts))[keep]
-        curve_codes, curve_names = pd.factorize(np.asarray(self._curve_ids, dtype=object))
-        tenor_names: list[str] = []
-        by_curve = np.full((len(curve_names), max(int(counts.max(initial=0)), 1)), -1)
-        for c, name in enumerate(curve_names):
-            if name in self._curves:
-                for j, tenor in enumerate(self._tenors(name)):
-                    if tenor not in tenor_names:
-                        tenor_names.append(tenor)
-                    by_curve[c, j] = tenor_names.index(tenor)
-        # Text columns are categorical: a few labels repeated over every row.
-        frame = pd.DataFrame({
-            "Trade": _labels(self._ids, trades),
-            "Curve": pd.Categorical.from_codes(curve_codes[trades], categories=curve_names),
-            "Currency": _labels(self._currencies, trades),
-            "Tenor": pd.Categorical.from_codes(by_curve[curve_codes[trades], position],
-                                               categories=tenor_names),
-            "Leg1": np.frombuffer(result["leg1"], dtype=np.float64)[keep] / 100.0,
-            "Leg2": np.frombuffer(result["leg2"], dtype=np.float64)[keep] / 100.0,
-            "Net": np.frombuffer(result["net"], dtype=np.float64)[keep] / 100.0,
-        })
-        return frame
+        if self._categories is None:
+            # The names behind the row codes are the same at every call.
+            labels = self._impl.labels()
+            self._categories = {key: pd.CategoricalDtype(pd.Index(labels[key]))
+                                for key in ("trade", "curve", "currency", "tenor")}
+        rows = result["rows"]
 
-    def _tenors(self, curve: str) -> list[str]:
-        tenors: list[str] = self._curves[curve]._input["instruments"]["tenor"]
-        return tenors
+        def codes(key: str) -> pd.Categorical:
+            values = np.frombuffer(result[key], dtype=result["dtypes"][key])[:rows]
+            return pd.Categorical.from_codes(values, dtype=self._categories[key], validate=False)
+
+        def values(key: str) -> Any:
+            return np.frombuffer(result[key], dtype=np.float64)[:rows]
+
+        # The native rows are the table's columns: pandas keeps them without a copy.
+        return pd.DataFrame({"Trade": codes("trade"), "Curve": codes("curve"),
+                             "Currency": codes("currency"), "Tenor": codes("tenor"),
+                             "Leg1": values("leg1"), "Leg2": values("leg2"), "Net": values("net")},
+                            copy=False)
 
     def ladder(self, method: str = DEFAULT_RISK_METHOD, *,
                threads: int | None = None) -> pandas.DataFrame:

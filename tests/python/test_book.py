@@ -77,6 +77,27 @@ def test_example_book_equals_the_single_swaps(example_book, curves):
             assert list(rows["Payment Date"].dt.date) == table["Payment Date"]
 
 
+def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves):
+    """Seasoned trades without fixings build but cannot be priced: the risk table closes the
+    gaps they leave, and a repeated id labels the rows of both its trades."""
+    table = trade_table(24)
+    for row, start in {6: "2026-06-10", 14: "2026-03-16"}.items():  # USD and GBP
+        table.loc[row, "effective date"] = start
+        table.loc[row, "termination date"] = "2031" + start[4:]
+    table.loc[9, "id"] = "T3"  # both CHF
+    book = tessarin.Book(table, curves, threads=2)
+    prices = book.price()
+    for row, index in ((6, "SOFR"), (14, "SONIA")):
+        assert prices["Error"].iloc[row] == f"row {row}: No fixings for index {index}"
+    risk = book.risk("analytic")
+    assert not {"T6", "T14"} & set(risk["Trade"])
+    chf = curves["CHF SARON"].to_dict()["instruments"]["tenor"]
+    assert list(risk.loc[risk["Trade"] == "T3", "Tenor"]) == chf * 2
+    good = {r["id"]: (r["curve"], swap_of(r)) for _, r in table.iterrows()
+            if r["id"] not in {"T3", "T6", "T14"}}
+    assert_as_single(book, good, curves, "analytic")
+
+
 def test_thread_count_changes_no_number(example_book):
     for call in (lambda b, n: b.price(threads=n), lambda b, n: b.risk("bump", threads=n),
                  lambda b, n: b.cashflows(threads=n), lambda b, n: b.ladder("bump", threads=n)):
