@@ -3,8 +3,8 @@
 The book is reproducible (fixed seed): swaps in the six built-in currencies, 1Y to 30Y,
 spot, forward-starting and seasoned (USD and GBP, priced with the example fixings), payers
 and receivers, on the example market. Build, price, risk and ladder are timed with threads=1
-and threads=2 (wall clock, median of --repeat runs); the per-trade loop runs on a sample and
-is scaled to the book, as is the peer's loop (QuantLib, when installed: each swap built on
+and threads=2, taken turn about on the same book (wall clock, median of --repeat runs); the
+per-trade loop runs on a sample and is scaled to the book, as is the peer's loop (QuantLib, when installed: each swap built on
 the USD curve of compare.py, then its NPV). Bump risk costs about half a millisecond per
 trade, so it is timed on --risk-sample trades and scaled too; analytic risk and the ladder
 (analytic) cover the whole book. Resident memory is read from /proc.
@@ -73,19 +73,33 @@ def book_table(count: int, seed: int = 20261208):
     return pd.DataFrame(rows)
 
 
-CORES: list[float] = []
+CORES: dict[int, list[float]] = {1: [], 2: []}
 
 
-def timed(call, repeat: int) -> tuple[float, object]:
-    """Median wall time of `call` and its last result; records the cores it kept busy."""
-    times, result = [], None
+def interleaved(call, repeat: int) -> dict[int, float]:
+    """Median wall time of call(threads) for threads=1 and threads=2, run turn about so that
+    both see the same state of the machine (whose speed drifts between runs); records the
+    cores each kept busy."""
+    times: dict[int, list[float]] = {1: [], 2: []}
+    for _ in range(repeat):
+        for threads in (1, 2):
+            gc.collect()
+            started, cpu = time.perf_counter(), time.process_time()
+            call(threads)
+            times[threads].append(time.perf_counter() - started)
+            CORES[threads].append((time.process_time() - cpu) / max(times[threads][-1], 1e-9))
+    return {threads: statistics.median(values) for threads, values in times.items()}
+
+
+def timed(call, repeat: int) -> float:
+    """Median wall time of `call`."""
+    times = []
     for _ in range(repeat):
         gc.collect()
-        started, cpu = time.perf_counter(), time.process_time()
-        result = call()
+        started = time.perf_counter()
+        call()
         times.append(time.perf_counter() - started)
-        CORES.append((time.process_time() - cpu) / max(times[-1], 1e-9))
-    return statistics.median(times), result
+    return statistics.median(times)
 
 
 def memory_line(args: argparse.Namespace) -> str:
@@ -149,7 +163,7 @@ def main() -> int:
     parser.add_argument("--trades", type=int, default=100_000)
     parser.add_argument("--loop-sample", type=int, default=300)
     parser.add_argument("--risk-sample", type=int, default=2_000)
-    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--repeat", type=int, default=7)
     parser.add_argument("--memory-only", action="store_true", help="only the memory figure")
     args = parser.parse_args()
     if args.module_dir:
@@ -170,22 +184,20 @@ def main() -> int:
     print(f"{args.trades} swaps, {len(curves)} curves; risk timed on {len(sample)} trades, "
           f"the per-trade loop on {args.loop_sample}; wall clock, median of {args.repeat}")
 
-    rows = []
-    books = {}
+    build = interleaved(lambda t: tessarin.Book(table, curves, fixings, threads=t), args.repeat)
+    book = tessarin.Book(table, curves, fixings)
+    small = tessarin.Book(sample, curves, fixings)
+    errors = int((book.price()["Error"] != "").sum())
+    price = interleaved(lambda t: book.price(threads=t), args.repeat)
+    risk = interleaved(lambda t: book.risk("analytic", threads=t), args.repeat)
+    ladder = interleaved(lambda t: book.ladder("analytic", threads=t), args.repeat)
+    bump = {t: timed(lambda t=t: small.risk("bump", threads=t), 1) * len(table) / len(sample)
+            for t in (1, 2)}
+    rows = [(f"Book, threads={t}", build[t], price[t], risk[t], bump[t], ladder[t], errors)
+            for t in (1, 2)]
     for threads in (1, 2):
-        CORES.clear()
-        build, book = timed(lambda t=threads: tessarin.Book(table, curves, fixings, threads=t),
-                            args.repeat)
-        books[threads] = book
-        price, prices = timed(lambda b=book: b.price(), args.repeat)
-        errors = int((prices["Error"] != "").sum())
-        small = tessarin.Book(sample, curves, fixings, threads=threads)
-        risk = timed(lambda b=book: b.risk("analytic"), args.repeat)[0]
-        ladder = timed(lambda b=book: b.ladder("analytic"), args.repeat)[0]
-        bump = timed(lambda b=small: b.risk("bump"), 1)[0] * len(table) / len(sample)
-        rows.append((f"Book, threads={threads}", build, price, risk, bump, ladder, errors))
         print(f"threads={threads}: process CPU time over wall time during the calls "
-              f"{statistics.median(CORES):.2f} (2.00 = both cores busy)")
+              f"{statistics.median(CORES[threads]):.2f} (2.00 = both cores busy)")
 
     # The per-trade loop: swap dict, IRS, price, bump risk.
     swaps = []
@@ -198,12 +210,12 @@ def main() -> int:
                                    "leg2": {"is paid": not payer, "margin": float(r["margin"]),
                                             "notional": float(r["notional"])}}, r["generator"]))
     scale = len(table)
-    build = timed(lambda: [tessarin.IRS(swap_input(s, g)) for _, s, g in swaps], 1)[0] / len(swaps)
+    build = timed(lambda: [tessarin.IRS(swap_input(s, g)) for _, s, g in swaps], 1) / len(swaps)
     irs = [(c, tessarin.IRS(swap_input(s, g))) for c, s, g in swaps]
-    price = timed(lambda: [x.price(curves[c], fixings) for c, x in irs], 1)[0] / len(swaps)
-    bump = timed(lambda: [x.risk(curves[c], fixings) for c, x in irs], 1)[0] / len(swaps)
-    rows.append(("per-trade IRS loop", build * scale, price * scale, float("nan"), bump * scale,
-                 float("nan"), 0))
+    price = timed(lambda: [x.price(curves[c], fixings) for c, x in irs], 1) / len(swaps)
+    bump = timed(lambda: [x.risk(curves[c], fixings) for c, x in irs], 1) / len(swaps)
+    rows.append(("per-trade IRS loop", build * scale, price * scale, float("nan"),
+                 bump * scale, float("nan"), 0))
     peer = peer_loop(table.iloc[: args.loop_sample])
     if peer is not None:
         rows.append(("peer per-trade loop", peer[0] * scale, peer[1] * scale, float("nan"),
