@@ -4,6 +4,7 @@
 #include "conventions/ois_index.hpp"
 #include "conventions/swap_conventions.hpp"
 #include "curves/yield_curve.hpp"
+#include "dates/calendar_repository.hpp"
 #include "pricing/analytic_risk.hpp"
 
 #include <algorithm>
@@ -25,29 +26,33 @@ namespace tsr {
 namespace {
 
 constexpr double missing = std::numeric_limits<double>::quiet_NaN();
-// Trades per unit of work: large enough to make the shared counter cheap, small enough to
-// balance swaps of very different lengths.
+// The fewest trades a thread takes at once: enough to make the shared counter cheap.
 constexpr std::size_t tradeChunk = 64;
 // Days of a discount table filled per unit of work.
 constexpr std::size_t dayChunk = 512;
 
-// Runs work(begin, end) over [0, count) in chunks of `chunk` on `threads` threads, the caller
-// being one of them. Each index is visited once; which thread takes it changes nothing,
+// Runs work(begin, end) over [0, count) on `threads` threads, the caller being one of them.
+// Each takes half its share of what is left, and at least `chunk`: the first pieces are
+// long, so that each thread writes long runs of the output (a page that two threads fault
+// in at once costs more than the work on it), and the last are short, so that the threads
+// finish together. Each index is visited once; which thread takes it changes nothing,
 // because work writes only the slots of its own indices.
 template <class Work>
 void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const Work& work) {
+    const std::size_t workers = std::max(threads, 1U);
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
-        for (;;) {
-            const std::size_t begin = next.fetch_add(chunk);
-            if (begin >= count) {
-                return;
+        std::size_t begin = next.load();
+        while (begin < count) {
+            const std::size_t size = std::max(chunk, (count - begin) / (2 * workers));
+            if (next.compare_exchange_weak(begin, begin + size)) {
+                work(begin, std::min(count, begin + size));
+                begin = next.load();
             }
-            work(begin, std::min(count, begin + chunk));
         }
     };
     const std::size_t useful = (count + chunk - 1) / chunk;
-    const std::size_t helpers = std::min<std::size_t>(std::max(threads, 1U), useful);
+    const std::size_t helpers = std::min<std::size_t>(workers, useful);
     {
         std::vector<std::jthread> pool;
         for (std::size_t t = 1; t < helpers; ++t) {
@@ -284,6 +289,9 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
     for (const YieldCurve* curve : curveOfMap_) {
         tenorCodesOfMap_.push_back(tenorsOfCurve.at(curve));
     }
+    prepareTables(threads);
+    growthGeneration_ = CalendarRepository::generation();
+    growths_ = runningGrowths();
 }
 
 Book::~Book() = default;
@@ -297,14 +305,9 @@ std::span<const std::uint32_t> Book::tenorCodes(std::size_t trade) const {
                             : std::span<const std::uint32_t>();
 }
 
-std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
-                                     std::span<double> leg2, std::span<double> npv) const {
-    const std::size_t n = swaps_.size();
-    if (leg1.size() != n || leg2.size() != n || npv.size() != n) {
-        throw std::invalid_argument("Error, a book's prices need one slot per trade.");
-    }
-    // One daily table per curve, spanning every date its trades read, filled by the workers
-    // in blocks of days; a trade the table cannot price takes the plain path.
+void Book::prepareTables(unsigned threads) {
+    // One daily table per curve, spanning every date its trades read, filled in blocks of
+    // days on the workers; a trade the table cannot price takes the plain path.
     std::map<const YieldCurve*, date> lastDates;
     for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
         if (!mapLastDates_[m].is_special()) {
@@ -313,50 +316,69 @@ std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
         }
     }
     std::vector<const YieldCurve*> tableCurves;
-    std::vector<DailyDiscountTable> tables;
     std::vector<std::pair<std::size_t, std::size_t>> blocks; // (table, first day)
     for (const auto& [curve, last] : lastDates) {
         tableCurves.push_back(curve);
-        tables.emplace_back(curve->valueDate(), last);
-        for (std::size_t day = 0; day < tables.back().days(); day += dayChunk) {
-            blocks.emplace_back(tables.size() - 1, day);
+        tables_.emplace_back(curve->valueDate(), last);
+        for (std::size_t day = 0; day < tables_.back().days(); day += dayChunk) {
+            blocks.emplace_back(tables_.size() - 1, day);
         }
     }
-    std::vector<std::atomic<bool>> unusable(tables.size());
-    forEachChunk(blocks.size(), 1, threads, [&](std::size_t block, std::size_t /*end*/) {
-        const auto [table, first] = blocks[block];
-        try {
-            tables[table].fill(*tableCurves[table], first,
-                               std::min(tables[table].days(), first + dayChunk));
-        } catch (...) {
-            unusable[table] = true; // the plain path reports it
+    std::vector<std::atomic<bool>> unusable(tables_.size());
+    forEachChunk(blocks.size(), 1, threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t block = begin; block < end; ++block) {
+            const auto [table, first] = blocks[block];
+            try {
+                tables_[table].fill(*tableCurves[table], first,
+                                    std::min(tables_[table].days(), first + dayChunk));
+            } catch (...) {
+                unusable[table] = true; // the plain path reports it
+            }
         }
     });
-    std::vector<const DailyDiscountTable*> tableOfMap(curveMaps_.size(), nullptr);
+    tableOfMap_.assign(curveMaps_.size(), nullptr);
     for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
         const auto found = std::find(tableCurves.begin(), tableCurves.end(), curveOfMap_[m]);
         const auto table = static_cast<std::size_t>(found - tableCurves.begin());
         if (found != tableCurves.end() && !unusable[table]) {
-            tableOfMap[m] = &tables[table];
+            tableOfMap_[m] = &tables_[table];
         }
     }
-    // The growth of each running period; one that cannot be found leaves its trades to the
-    // plain path, which reports why.
+}
+
+std::vector<std::optional<RealisedGrowth>> Book::runningGrowths() const {
+    // One that cannot be found leaves its trades to the plain path, which reports why.
     std::vector<std::optional<RealisedGrowth>> growths(running_.size());
     for (std::size_t g = 0; g < running_.size(); ++g) {
         const RunningPeriod& period = running_[g];
-        if (tableOfMap[period.map] == nullptr) {
+        if (tableOfMap_[period.map] == nullptr) {
             continue;
         }
         const auto& leg = swaps_[period.trade]->legs()[period.leg];
         try {
-            const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
-            growths[g] = realisedGrowth(leg, *index, *indexDays_[period.map][period.leg], fixings_,
-                                        period.start, tableOfMap[period.map]->valueDate());
+            const auto& index = IndexRepository::instance().at<OisIndex>(leg.index);
+            growths[g] = realisedGrowth(leg, index, *indexDays_[period.map][period.leg], fixings_,
+                                        period.start, tableOfMap_[period.map]->valueDate());
         } catch (...) {
             growths[g].reset();
         }
     }
+    return growths;
+}
+
+std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
+                                     std::span<double> leg2, std::span<double> npv) const {
+    const std::size_t n = swaps_.size();
+    if (leg1.size() != n || leg2.size() != n || npv.size() != n) {
+        throw std::invalid_argument("Error, a book's prices need one slot per trade.");
+    }
+    // Growths found before a calendar changed are found again, as the single swap would.
+    std::vector<std::optional<RealisedGrowth>> fresh;
+    if (CalendarRepository::generation() != growthGeneration_) {
+        fresh = runningGrowths();
+    }
+    const auto& growths = fresh.empty() ? growths_ : fresh;
+    const auto& tableOfMap = tableOfMap_;
     FailureLog failures;
     forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         std::vector<BookFailure> failed;

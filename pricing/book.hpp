@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -125,6 +126,9 @@ public:
          const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
          unsigned threads);
     ~Book() override;
+    // The tables point into the book itself.
+    Book(const Book&) = delete;
+    Book& operator=(const Book&) = delete;
 
     std::size_t size() const { return swaps_.size(); }
     const std::vector<std::shared_ptr<const ProductInterestRateSwap>>& swaps() const {
@@ -157,6 +161,9 @@ public:
     BookCashFlows cashflows(unsigned threads) const;
 
 private:
+    void prepareTables(unsigned threads);
+    std::vector<std::optional<RealisedGrowth>> runningGrowths() const;
+
     // The curve map a trade is priced with: its curve under the first leg's currency and
     // every floating leg's index. Trades with the same curve and conventions share one.
     std::vector<CurveMap> curveMaps_;
@@ -184,6 +191,12 @@ private:
         auto key() const { return std::tie(map, leg, start); }
     };
     std::vector<RunningPeriod> running_;
+    // The book's curves are fixed, so their daily discount tables are made once; the map of
+    // a trade the tables cannot price has none.
+    std::vector<DailyDiscountTable> tables_;
+    std::vector<const DailyDiscountTable*> tableOfMap_;
+    std::vector<std::optional<RealisedGrowth>> growths_;
+    std::uint64_t growthGeneration_ = 0;
     std::vector<BookFailure> buildFailures_;
     BookLabels labels_;
     // Per curve map, the tenor code of each instrument of its curve.

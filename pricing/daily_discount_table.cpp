@@ -4,11 +4,6 @@
 
 namespace tsr {
 
-DailyDiscountTable::DailyDiscountTable(const YieldCurve& curve, date last)
-    : DailyDiscountTable(curve.valueDate(), last) {
-    fill(curve, 0, dfs_.size());
-}
-
 DailyDiscountTable::DailyDiscountTable(date valueDate, date last)
     : valueDate_(valueDate),
       dfs_(static_cast<std::size_t>(last < valueDate ? 0 : (last - valueDate).days()) + 1) {}

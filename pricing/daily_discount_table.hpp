@@ -25,8 +25,6 @@ public:
     using Growths = std::function<const RealisedGrowth*(std::size_t leg, const date& start)>;
 
     DailyDiscountTable() = default;
-    // Throws what the curve throws for a date (a curve without pillars).
-    DailyDiscountTable(const YieldCurve& curve, date last);
     // Sized for every day from valueDate to last but not filled: fill() then sets the days,
     // from several threads when their ranges do not overlap.
     DailyDiscountTable(date valueDate, date last);
