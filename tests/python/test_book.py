@@ -8,7 +8,7 @@ import time
 import numpy as np
 import pandas as pd
 import pytest
-from conftest import EXAMPLES, example_curves
+from conftest import EXAMPLES, example_curves, run_isolated
 
 import tessarin
 from tessarin._inputs import swap_input
@@ -96,6 +96,29 @@ def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves):
     good = {r["id"]: (r["curve"], swap_of(r)) for _, r in table.iterrows()
             if r["id"] not in {"T3", "T6", "T14"}}
     assert_as_single(book, good, curves, "analytic")
+
+
+def test_a_holiday_added_after_building_moves_the_running_period_as_for_the_single_swap():
+    result = run_isolated(f"""
+        import warnings
+        import tessarin
+        from conftest import example_curves
+        warnings.simplefilter("ignore", tessarin.CalendarCoverageWarning)
+        fixings = tessarin.load_fixings({str(EXAMPLES / "fixings.json")!r})
+        curve = tessarin.YieldCurve(example_curves()["USD SOFR"])
+        swap = {{"id": "S", "effective date": "2026-06-10", "termination date": "2031-06-10",
+                 "leg1": {{"is paid": True, "rate": 0.03, "notional": 1e8}},
+                 "leg2": {{"is paid": False, "margin": 0.0, "notional": 1e8}}}}
+        irs = tessarin.IRS(tessarin._inputs.swap_input(swap, "USD SOFR SW"))
+        book = tessarin.Book([dict(swap, curve="USD SOFR", generator="USD SOFR SW")],
+                             [curve], fixings)
+        before = book.price()["NPV"].iloc[0]
+        tessarin.calendars.register("USGS", ["2026-11-16"], extend=True)
+        after = book.price()["NPV"].iloc[0]
+        print(before != after, after == irs.price(curve, fixings)["NPV"])
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["True", "True"]
 
 
 def test_thread_count_changes_no_number(example_book):
