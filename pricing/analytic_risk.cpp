@@ -35,7 +35,7 @@ KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& cu
 
 void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
                   const FixingsMap& fixings, std::span<double> leg1Risk, std::span<double> leg2Risk,
-                  std::span<double> netRisk) {
+                  std::span<double> netRisk, const KnownGrowths* known) {
     const YieldCurve& base = discountCurveOf(swap, curves);
     const std::size_t count = base.instrumentSet().tenors.size();
     if (leg1Risk.size() != count || leg2Risk.size() != count || netRisk.size() != count) {
@@ -59,7 +59,7 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
     }
 
     thread_local SwapGradient gradient;
-    gradient.compute(swap, curves, fixings, base);
+    gradient.compute(swap, curves, fixings, base, known);
     const CurveJacobian& jacobian = base.jacobian();
     const std::vector<double>& leg1 = gradient.gradient(0);
     const std::vector<double>& leg2 = gradient.gradient(1);

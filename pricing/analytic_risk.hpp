@@ -23,9 +23,10 @@ KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& cu
 // The same numbers written into leg1, leg2 and net, one entry per instrument of the curve;
 // entries of instruments that cannot move the swap are set to zero. Throws
 // std::invalid_argument when a span has another size.
+// `known` gives growths of running periods found beforehand.
 void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
                   const FixingsMap& fixings, std::span<double> leg1, std::span<double> leg2,
-                  std::span<double> net);
+                  std::span<double> net, const KnownGrowths* known = nullptr);
 
 // The same as a tree "Tenor", "Leg1", "Leg2", "Net"; "Unsupported product." for anything but
 // a swap.

@@ -366,18 +366,38 @@ std::vector<std::optional<RealisedGrowth>> Book::runningGrowths() const {
     return growths;
 }
 
+const std::vector<std::optional<RealisedGrowth>>&
+Book::currentGrowths(std::vector<std::optional<RealisedGrowth>>& fresh) const {
+    // Growths found before a calendar changed are found again, as the single swap would.
+    if (CalendarRepository::generation() == growthGeneration_) {
+        return growths_;
+    }
+    fresh = runningGrowths();
+    return fresh;
+}
+
+const RealisedGrowth* Book::knownGrowth(const std::vector<std::optional<RealisedGrowth>>& growths,
+                                        std::uint32_t map, std::size_t leg,
+                                        const date& start) const {
+    const RunningPeriod key{map, leg, start, 0};
+    const auto found =
+        std::lower_bound(running_.begin(), running_.end(), key,
+                         [](const auto& a, const auto& b) { return a.key() < b.key(); });
+    if (found == running_.end() || found->key() != key.key()) {
+        return nullptr;
+    }
+    const auto& growth = growths[static_cast<std::size_t>(found - running_.begin())];
+    return growth ? &*growth : nullptr;
+}
+
 std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
                                      std::span<double> leg2, std::span<double> npv) const {
     const std::size_t n = swaps_.size();
     if (leg1.size() != n || leg2.size() != n || npv.size() != n) {
         throw std::invalid_argument("Error, a book's prices need one slot per trade.");
     }
-    // Growths found before a calendar changed are found again, as the single swap would.
     std::vector<std::optional<RealisedGrowth>> fresh;
-    if (CalendarRepository::generation() != growthGeneration_) {
-        fresh = runningGrowths();
-    }
-    const auto& growths = fresh.empty() ? growths_ : fresh;
+    const auto& growths = currentGrowths(fresh);
     const auto& tableOfMap = tableOfMap_;
     FailureLog failures;
     forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
@@ -393,20 +413,10 @@ std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
             try {
                 std::optional<LegValues> values;
                 if (tableOfMap[m] != nullptr) {
-                    values = tableOfMap[m]->legValues(
-                        *swaps_[t], indexDays_[m],
-                        [&](std::size_t k, const date& start) -> const RealisedGrowth* {
-                            const RunningPeriod key{m, k, start, 0};
-                            const auto found = std::lower_bound(
-                                running_.begin(), running_.end(), key,
-                                [](const auto& a, const auto& b) { return a.key() < b.key(); });
-                            if (found == running_.end() || found->key() != key.key()) {
-                                return nullptr;
-                            }
-                            const auto& growth =
-                                growths[static_cast<std::size_t>(found - running_.begin())];
-                            return growth ? &*growth : nullptr;
-                        });
+                    values = tableOfMap[m]->legValues(*swaps_[t], indexDays_[m],
+                                                      [&](std::size_t k, const date& start) {
+                                                          return knownGrowth(growths, m, k, start);
+                                                      });
                 }
                 if (!values) {
                     if (!maps) {
@@ -445,8 +455,14 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads,
             }
         }
     }
+    std::vector<std::optional<RealisedGrowth>> fresh;
+    const auto& growths = currentGrowths(fresh);
     FailureLog failures;
     forEachChunk(swaps_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::uint32_t m = 0;
+        const KnownGrowths known = [&](std::size_t k, const date& start) {
+            return knownGrowth(growths, m, k, start);
+        };
         std::vector<BookFailure> failed;
         std::vector<double> leg1;
         std::vector<double> leg2;
@@ -463,7 +479,8 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads,
                     leg1.resize(count);
                     leg2.resize(count);
                     net.resize(count);
-                    analyticRisk(*swaps_[t], curveMaps_[curveMapOf_[t]], fixings_, leg1, leg2, net);
+                    m = curveMapOf_[t];
+                    analyticRisk(*swaps_[t], curveMaps_[m], fixings_, leg1, leg2, net, &known);
                     sink(t, leg1, leg2, net);
                     continue;
                 }

@@ -163,6 +163,13 @@ public:
 private:
     void prepareTables(unsigned threads);
     std::vector<std::optional<RealisedGrowth>> runningGrowths() const;
+    // growths_, or when a calendar has changed since they were found, fresh ones in `fresh`.
+    const std::vector<std::optional<RealisedGrowth>>&
+    currentGrowths(std::vector<std::optional<RealisedGrowth>>& fresh) const;
+    // The growth in `growths` of the running period of leg `leg` of the trades of a curve
+    // map, starting on `start`; null when it has none.
+    const RealisedGrowth* knownGrowth(const std::vector<std::optional<RealisedGrowth>>& growths,
+                                      std::uint32_t map, std::size_t leg, const date& start) const;
 
     // The curve map a trade is priced with: its curve under the first leg's currency and
     // every floating leg's index. Trades with the same curve and conventions share one.

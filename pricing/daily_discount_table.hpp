@@ -20,9 +20,7 @@ class DailyDiscountTable {
 public:
     // Index day counts of a swap's legs; none for a fixed leg.
     using IndexDays = std::array<std::optional<DayCounter>, 2>;
-    // The realised growth of the period of a leg (0 or 1) that starts on a date before the
-    // value date, or null when it cannot be found.
-    using Growths = std::function<const RealisedGrowth*(std::size_t leg, const date& start)>;
+    using Growths = KnownGrowths;
 
     DailyDiscountTable() = default;
     // Sized for every day from valueDate to last but not filled: fill() then sets the days,

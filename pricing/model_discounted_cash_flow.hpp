@@ -7,6 +7,7 @@
 #include "products/product_interest_rate_swap.hpp"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -49,6 +50,10 @@ struct RealisedGrowth {
     double todayGrowth = 0.0;
     date nextBusinessDay;
 };
+
+// The realised growth of the running period of a leg (0 or 1) that starts on a date, when
+// it was found beforehand for many trades; null to have it found.
+using KnownGrowths = std::function<const RealisedGrowth*(std::size_t leg, const date& start)>;
 
 // Throws the pricing errors of a running period: no fixings for the index, a fixing missing
 // on a business day, dates and values of different lengths.

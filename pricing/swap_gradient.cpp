@@ -45,9 +45,12 @@ struct ProjectedRate {
 // index calendar's business days in [start, v), the curve from v on, in the model's order.
 ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve,
                           const OisIndex& index, const DayCounter& dayCounter,
-                          const FixingsMap& fixings, date start, date end, double tau) {
+                          const FixingsMap& fixings, date start, date end, double tau,
+                          const RealisedGrowth* known) {
     const RealisedGrowth realised =
-        realisedGrowth(leg, index, dayCounter, fixings, start, curve.valueDate());
+        known != nullptr
+            ? *known
+            : realisedGrowth(leg, index, dayCounter, fixings, start, curve.valueDate());
     ProjectedRate result;
     const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
     if (realised.hasToday) {
@@ -71,7 +74,8 @@ ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const Yie
 } // namespace
 
 void SwapGradient::compute(const ProductInterestRateSwap& swap, const CurveMap& curves,
-                           const FixingsMap& fixings, const YieldCurve& curve) {
+                           const FixingsMap& fixings, const YieldCurve& curve,
+                           const KnownGrowths* known) {
     const std::size_t n = curve.pillarRates().size();
     for (std::size_t l = 0; l < 2; ++l) {
         const auto& leg = swap.legs()[l];
@@ -80,12 +84,13 @@ void SwapGradient::compute(const ProductInterestRateSwap& swap, const CurveMap& 
             requireCurve(curves, leg.index, "No estimation curve is provided for index ");
         }
         gradients_[l].assign(n, 0.0);
-        values_[l] = this->leg(leg, fixings, curve, gradients_[l]);
+        values_[l] = this->leg(l, leg, fixings, curve, known, gradients_[l]);
     }
 }
 
-double SwapGradient::leg(const ProductInterestRateSwap::SwapLeg& leg, const FixingsMap& fixings,
-                         const YieldCurve& curve, std::vector<double>& gradient) const {
+double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& leg,
+                         const FixingsMap& fixings, const YieldCurve& curve,
+                         const KnownGrowths* known, std::vector<double>& gradient) const {
     const OisIndex* index = nullptr;
     DayCounter dayCounter(DayCounter::Convention::Act360);
     if (!leg.isFixed) {
@@ -112,7 +117,8 @@ double SwapGradient::leg(const ProductInterestRateSwap::SwapLeg& leg, const Fixi
                 projected.byDf = {1.0 / (dfEnd.value * tau),
                                   -dfStart.value / (dfEnd.value * dfEnd.value * tau)};
             } else {
-                projected = runningRate(leg, curve, *index, dayCounter, fixings, start, end, tau);
+                projected = runningRate(leg, curve, *index, dayCounter, fixings, start, end, tau,
+                                        known != nullptr ? (*known)(k, start) : nullptr);
             }
         }
         // Payments on or before the value date are settled.

@@ -21,8 +21,10 @@ class SwapGradient {
 public:
     // The keys are looked up in `curves`, in price's order and with its messages, but every
     // leg is discounted and projected on `curve`.
+    // `known` gives growths of running periods found beforehand.
     void compute(const ProductInterestRateSwap& swap, const CurveMap& curves,
-                 const FixingsMap& fixings, const YieldCurve& curve);
+                 const FixingsMap& fixings, const YieldCurve& curve,
+                 const KnownGrowths* known = nullptr);
 
     // Signed as the legs count in the swap's value (paid legs negative); leg 0 or 1.
     double value(std::size_t leg) const { return values_[leg]; }
@@ -30,8 +32,9 @@ public:
     const std::vector<double>& gradient(std::size_t leg) const { return gradients_[leg]; }
 
 private:
-    double leg(const ProductInterestRateSwap::SwapLeg& leg, const FixingsMap& fixings,
-               const YieldCurve& curve, std::vector<double>& gradient) const;
+    double leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& leg,
+               const FixingsMap& fixings, const YieldCurve& curve, const KnownGrowths* known,
+               std::vector<double>& gradient) const;
 
     std::array<double, 2> values_{};
     std::array<std::vector<double>, 2> gradients_;
