@@ -222,6 +222,29 @@ TEST(Book, PricesAndRisksEachTradeAsTheSingleSwapOnAnyThreadCount) {
     EXPECT_EQ("notional", serial.buildErrors()[5].column);
     EXPECT_NE("", serial.buildErrors()[7].message);
 
+    // Every trade's labels name its id, curve, currency and tenors, each list in order of
+    // first appearance.
+    const BookLabels& labels = threaded.labels();
+    std::uint32_t nextTrade = 0;
+    std::uint32_t nextCurve = 0;
+    for (std::size_t t = 0; t < rows.size(); ++t) {
+        EXPECT_EQ(rows[t].terms.id, labels.tradeNames.at(labels.trade[t])) << t;
+        EXPECT_EQ(rows[t].curve, labels.curveNames.at(labels.curve[t])) << t;
+        EXPECT_LE(labels.trade[t], nextTrade) << t;
+        EXPECT_LE(labels.curve[t], nextCurve) << t;
+        nextTrade += labels.trade[t] == nextTrade ? 1 : 0;
+        nextCurve += labels.curve[t] == nextCurve ? 1 : 0;
+        if (const auto& swap = threaded.swaps()[t]) {
+            EXPECT_EQ(swap->legs()[0].currency, labels.currencyNames.at(labels.currency[t]));
+            const auto& tenors = curves.at(rows[t].curve)->instrumentSet().tenors;
+            std::vector<std::string> named;
+            for (const std::uint32_t code : threaded.tenorCodes(t)) {
+                named.push_back(labels.tenorNames.at(code));
+            }
+            EXPECT_EQ(tenors, named) << t;
+        }
+    }
+
     const BookPrices prices = threaded.price(4);
     const BookRisk risks = threaded.risk(RiskMethod::Bump, 3);
     const BookCashFlows flows = threaded.cashflows(2);
