@@ -121,6 +121,15 @@ def test_a_holiday_added_after_building_moves_the_running_period_as_for_the_sing
     assert result.stdout.split() == ["True", "True"]
 
 
+def test_changing_a_result_changes_no_later_result(example_book):
+    prices, risk = example_book.price(), example_book.risk("analytic")
+    expected = prices.copy(deep=True), risk.copy(deep=True)
+    prices.iloc[0] = ["changed", 1.0, 1.0, 1.0, "changed"]
+    risk.loc[0, "Net"] = 1.0
+    pd.testing.assert_frame_equal(example_book.price(), expected[0], check_exact=True)
+    pd.testing.assert_frame_equal(example_book.risk("analytic"), expected[1], check_exact=True)
+
+
 def test_thread_count_changes_no_number(example_book):
     for call in (lambda b, n: b.price(threads=n), lambda b, n: b.risk("bump", threads=n),
                  lambda b, n: b.cashflows(threads=n), lambda b, n: b.ladder("bump", threads=n)):
