@@ -401,6 +401,11 @@ std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
     const auto& tableOfMap = tableOfMap_;
     FailureLog failures;
     forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::uint32_t m = 0;
+        // Made once per chunk: its captures do not fit std::function's inline buffer.
+        const KnownGrowths known = [&](std::size_t k, const date& start) {
+            return knownGrowth(growths, m, k, start);
+        };
         std::vector<BookFailure> failed;
         // A private copy: the model takes its curve map by reference.
         std::optional<std::vector<CurveMap>> maps;
@@ -409,14 +414,11 @@ std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
             if (!swaps_[t]) {
                 continue;
             }
-            const std::uint32_t m = curveMapOf_[t];
+            m = curveMapOf_[t];
             try {
                 std::optional<LegValues> values;
                 if (tableOfMap[m] != nullptr) {
-                    values = tableOfMap[m]->legValues(*swaps_[t], indexDays_[m],
-                                                      [&](std::size_t k, const date& start) {
-                                                          return knownGrowth(growths, m, k, start);
-                                                      });
+                    values = tableOfMap[m]->legValues(*swaps_[t], indexDays_[m], known);
                 }
                 if (!values) {
                     if (!maps) {
