@@ -3,8 +3,9 @@
 The book is reproducible (fixed seed): swaps in the six built-in currencies, 1Y to 30Y,
 spot, forward-starting and seasoned (USD and GBP, priced with the example fixings), payers
 and receivers, on the example market. Build, price, risk and ladder are timed with threads=1
-and threads=2, taken turn about (wall clock, median of --repeat runs), on one book built
-first in a fresh process; the build is timed last. The per-trade loop runs on a sample and
+and threads=2, taken turn about (wall clock, medians of --repeat pairs of calls, of
+--bump-repeat for bump risk and of --build-repeat for the build), on one book built first in
+a fresh process; the build is timed last. The per-trade loop runs on a sample and
 is scaled to the book, as is the peer's loop (QuantLib, when installed: each swap built on
 the USD curve of compare.py, then its NPV). Bump risk costs about half a millisecond per
 trade, so it is timed on --risk-sample trades and scaled too; analytic risk and the ladder
@@ -164,7 +165,11 @@ def main() -> int:
     parser.add_argument("--trades", type=int, default=100_000)
     parser.add_argument("--loop-sample", type=int, default=300)
     parser.add_argument("--risk-sample", type=int, default=2_000)
-    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--repeat", type=int, default=15,
+                        help="timed pairs of calls (threads=1, then 2) for price, risk, ladder")
+    parser.add_argument("--build-repeat", type=int, default=7, help="timed pairs of builds")
+    parser.add_argument("--bump-repeat", type=int, default=3,
+                        help="timed pairs of bump risk on the sample")
     parser.add_argument("--memory-only", action="store_true", help="only the memory figure")
     args = parser.parse_args()
     if args.module_dir:
@@ -183,7 +188,8 @@ def main() -> int:
     table = book_table(args.trades)
     sample = table.iloc[: args.risk_sample]
     print(f"{args.trades} swaps, {len(curves)} curves; risk timed on {len(sample)} trades, "
-          f"the per-trade loop on {args.loop_sample}; wall clock, median of {args.repeat}")
+          f"the per-trade loop on {args.loop_sample}; wall clock, median of {args.repeat} "
+          f"(builds: {args.build_repeat}, bump risk: {args.bump_repeat})")
 
     book = tessarin.Book(table, curves, fixings)
     small = tessarin.Book(sample, curves, fixings)
@@ -191,11 +197,12 @@ def main() -> int:
     price = interleaved(lambda t: book.price(threads=t), args.repeat)
     risk = interleaved(lambda t: book.risk("analytic", threads=t), args.repeat)
     ladder = interleaved(lambda t: book.ladder("analytic", threads=t), args.repeat)
-    bump = {t: timed(lambda t=t: small.risk("bump", threads=t), 1) * len(table) / len(sample)
-            for t in (1, 2)}
+    bump = {t: seconds * len(table) / len(sample) for t, seconds in
+            interleaved(lambda t: small.risk("bump", threads=t), args.bump_repeat).items()}
     # The build last: the books it makes and drops scatter the heap that the calls above
     # read, as they would in a process that had built and dropped many books.
-    build = interleaved(lambda t: tessarin.Book(table, curves, fixings, threads=t), args.repeat)
+    build = interleaved(lambda t: tessarin.Book(table, curves, fixings, threads=t),
+                        args.build_repeat)
     rows = [(f"Book, threads={t}", build[t], price[t], risk[t], bump[t], ladder[t], errors)
             for t in (1, 2)]
     for threads in (1, 2):
