@@ -21,6 +21,7 @@ import datetime as dt
 import gc
 import os
 import statistics
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -76,13 +77,52 @@ def book_table(count: int, seed: int = 20261208):
 
 
 CORES: dict[int, list[float]] = {1: [], 2: []}
+# What the machine gives a second core, measured between the turns of the calls named here.
+MACHINE: dict[str, float] = {}
+
+_HASHER = """
+import hashlib, sys
+block = bytes(range(256)) * (1 << 14)
+for line in sys.stdin:
+    digest = hashlib.sha512()
+    for _ in range(int(line)):
+        digest.update(block)
+    print(flush=True)
+"""
 
 
-def interleaved(call, repeat: int) -> dict[int, float]:
+class Yardstick:
+    """Two processes that hash 32 MiB on request: work that shares nothing, not even a
+    process. Twice the time of one alone over the time of both at once is the speed-up this
+    machine gives a second core at that moment; on a VM it moves from minute to minute."""
+
+    def __init__(self) -> None:
+        self.hashers = [subprocess.Popen([sys.executable, "-c", _HASHER], stdin=subprocess.PIPE,
+                                         stdout=subprocess.PIPE, text=True) for _ in range(2)]
+        self.seconds(2)
+
+    def seconds(self, processes: int) -> float:
+        started = time.perf_counter()
+        for hasher in self.hashers[:processes]:
+            hasher.stdin.write("8\n")
+            hasher.stdin.flush()
+        for hasher in self.hashers[:processes]:
+            hasher.stdout.readline()
+        return time.perf_counter() - started
+
+    def close(self) -> None:
+        for hasher in self.hashers:
+            hasher.stdin.close()
+            hasher.wait()
+
+
+def interleaved(call, repeat: int, yardstick: Yardstick | None = None,
+                name: str = "") -> dict[int, float]:
     """Median wall time of call(threads) for threads=1 and threads=2, run turn about so that
     both see the same state of the machine (whose speed drifts between runs); records the
-    cores each kept busy."""
+    cores each kept busy and, with a yardstick, the machine's speed-up between the turns."""
     times: dict[int, list[float]] = {1: [], 2: []}
+    yard: dict[int, list[float]] = {1: [], 2: []}
     for _ in range(repeat):
         for threads in (1, 2):
             gc.collect()
@@ -90,6 +130,10 @@ def interleaved(call, repeat: int) -> dict[int, float]:
             call(threads)
             times[threads].append(time.perf_counter() - started)
             CORES[threads].append((time.process_time() - cpu) / max(times[threads][-1], 1e-9))
+        for processes in (1, 2) if yardstick else ():
+            yard[processes].append(yardstick.seconds(processes))
+    if yardstick:
+        MACHINE[name] = 2 * statistics.median(yard[1]) / statistics.median(yard[2])
     return {threads: statistics.median(values) for threads, values in times.items()}
 
 
@@ -194,8 +238,11 @@ def main() -> int:
     book = tessarin.Book(table, curves, fixings)
     small = tessarin.Book(sample, curves, fixings)
     errors = int((book.price()["Error"] != "").sum())
-    price = interleaved(lambda t: book.price(threads=t), args.repeat)
-    risk = interleaved(lambda t: book.risk("analytic", threads=t), args.repeat)
+    yardstick = Yardstick()
+    price = interleaved(lambda t: book.price(threads=t), args.repeat, yardstick, "price")
+    risk = interleaved(lambda t: book.risk("analytic", threads=t), args.repeat, yardstick,
+                       "analytic risk")
+    yardstick.close()
     ladder = interleaved(lambda t: book.ladder("analytic", threads=t), args.repeat)
     bump = {t: seconds * len(table) / len(sample) for t, seconds in
             interleaved(lambda t: small.risk("bump", threads=t), args.bump_repeat).items()}
@@ -240,6 +287,8 @@ def main() -> int:
     print(f"\nthreads=2 over threads=1: build {one[1] / two[1]:.2f}x, "
           f"price {one[2] / two[2]:.2f}x, analytic risk {one[3] / two[3]:.2f}x, "
           f"bump risk {one[4] / two[4]:.2f}x")
+    print("the machine's own speed-up, two processes hashing between the same turns: "
+          + ", ".join(f"{name} {ratio:.2f}x" for name, ratio in MACHINE.items()))
     print(f"book (threads=2) over the loop: build and price "
           f"{(loop[1] + loop[2]) / (two[1] + two[2]):.1f}x, analytic risk over the loop's bump "
           f"risk {loop[4] / two[3]:.0f}x, bump risk {loop[4] / two[4]:.1f}x")
