@@ -12,7 +12,6 @@ from __future__ import annotations
 
 import math
 import os
-import sys
 import threading
 import uuid
 from collections.abc import Callable, Iterable, Mapping, Sequence
@@ -25,6 +24,7 @@ import _tessarin
 from ._fixings import Fixings
 from ._inputs import InputError, check_swap, swap_input
 from ._objects import YieldCurve
+from ._progress import Progress
 from .scenarios import Scenario, ScenarioSet
 from .tables import TradeRows, rows_from_swaps
 
@@ -389,28 +389,6 @@ def _tasks(scenarios: Sequence[Scenario], n_trades: int, scenario_chunk: int,
             for s in range(0, len(scenarios), scenario_chunk)]
 
 
-class _Progress:
-    """A one-line progress bar on a terminal; silent elsewhere."""
-
-    def __init__(self, total: int, stream: IO[str] | None) -> None:
-        self.stream = stream if stream is not None else sys.stderr
-        self.total, self.done = total, 0
-        self.active = total > 1 and getattr(self.stream, "isatty", lambda: False)()
-
-    def step(self) -> None:
-        self.done += 1
-        if self.active:
-            filled = 30 * self.done // self.total
-            self.stream.write(f"\rrevaluing [{'#' * filled}{'.' * (30 - filled)}] "
-                              f"{self.done}/{self.total} blocks")
-            self.stream.flush()
-
-    def close(self) -> None:
-        if self.active:
-            self.stream.write("\r" + " " * 60 + "\r")
-            self.stream.flush()
-
-
 def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
             scenarios: ScenarioSet |
             Sequence[Scenario], fixings: Mapping[str, Any] | None = None, *,
@@ -449,7 +427,7 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
                threads or os.cpu_count() or 1 if executor is None else 1)
     token = uuid.uuid4().hex
     tasks = _tasks(resolved, len(book.ids), scenario_chunk, trade_chunk)
-    progress = _Progress(len(tasks), stream)
+    progress = Progress(len(tasks), stream, "revaluing", "blocks")
     try:
         if executor is None:
             results = []
@@ -468,7 +446,7 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
 
 
 def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], tasks: list[_Task],
-             out: str | None, workers: int | None, progress: _Progress,
+             out: str | None, workers: int | None, progress: Progress,
              on_block: Callable[[int], None] | None) -> list[_BlockResult]:
     try:
         from concurrent.futures import CancelledError
