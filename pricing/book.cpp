@@ -65,6 +65,19 @@ void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const 
     }
 }
 
+// Counts one trade done when it goes out of scope, however the trade ended.
+struct CountDone {
+    CallProgress* progress;
+    explicit CountDone(CallProgress* counter) : progress(counter) {}
+    CountDone(const CountDone&) = delete;
+    CountDone& operator=(const CountDone&) = delete;
+    ~CountDone() {
+        if (progress != nullptr) {
+            progress->done.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+};
+
 // The message of the exception in flight; call only inside a catch block.
 std::string currentMessage() {
     try {
@@ -448,8 +461,8 @@ BookPrices Book::price(unsigned threads) const {
     return out;
 }
 
-std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads,
-                                    const RiskSink& sink) const {
+std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const RiskSink& sink,
+                                    CallProgress* progress) const {
     if (method == RiskMethod::Analytic) {
         // Each curve's Jacobian once, before the workers read it.
         for (const auto& [id, curve] : curves_) {
@@ -476,6 +489,10 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads,
         // Bumping takes its curve map by reference: a private copy, made when first needed.
         std::optional<std::vector<CurveMap>> maps;
         for (std::size_t t = begin; t < end; ++t) {
+            if (progress != nullptr && progress->stop.load(std::memory_order_relaxed)) {
+                break;
+            }
+            const CountDone counted{progress};
             if (!swaps_[t]) {
                 continue;
             }

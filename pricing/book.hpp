@@ -8,6 +8,7 @@
 #include "products/product_interest_rate_swap.hpp"
 #include "products/swap_terms.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -113,6 +114,13 @@ struct BookLabels {
 using RiskSink = std::function<void(std::size_t trade, std::span<const double> leg1,
                                     std::span<const double> leg2, std::span<const double> net)>;
 
+// Shared with the workers of a long call: the trades done so far, and a request to stop.
+// A stopped call leaves the trades it had not reached without a result.
+struct CallProgress {
+    std::atomic<std::size_t> done{0};
+    std::atomic<bool> stop{false};
+};
+
 // A portfolio of swaps priced and risked as one unit of work. Every trade is priced on its
 // own curve exactly as the single swap is, whatever the number of threads: each trade's
 // numbers go to its own slot, and workers share only immutable objects.
@@ -154,7 +162,9 @@ public:
     std::vector<BookFailure> price(unsigned threads, std::span<double> leg1, std::span<double> leg2,
                                    std::span<double> npv) const;
     // Hands each trade's risk to sink and returns the trades without risk, in book order.
-    std::vector<BookFailure> risk(RiskMethod method, unsigned threads, const RiskSink& sink) const;
+    // With progress, counts the trades done there and stops when it asks.
+    std::vector<BookFailure> risk(RiskMethod method, unsigned threads, const RiskSink& sink,
+                                  CallProgress* progress = nullptr) const;
 
     BookPrices price(unsigned threads) const;
     BookRisk risk(RiskMethod method, unsigned threads) const;

@@ -6,6 +6,7 @@
 #include "products/product_interest_rate_swap.hpp"
 #include "test_support.hpp"
 
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -250,6 +251,19 @@ TEST(Book, PricesAndRisksEachTradeAsTheSingleSwapOnAnyThreadCount) {
     const BookCashFlows flows = threaded.cashflows(2);
     expectSameBits(serial.price(1).npv, prices.npv, "NPV on 1 and 4 threads");
     expectSameBits(serial.risk(RiskMethod::Bump, 1).net, risks.net, "risk on 1 and 3 threads");
+    // A watched call counts every trade; one asked to stop before it starts reaches none.
+    for (const bool stop : {false, true}) {
+        CallProgress progress;
+        progress.stop = stop;
+        std::atomic<std::size_t> reached{0};
+        threaded.risk(
+            RiskMethod::Analytic, 3,
+            [&](std::size_t, std::span<const double>, std::span<const double>,
+                std::span<const double>) { ++reached; },
+            &progress);
+        EXPECT_EQ(progress.done, stop ? 0 : rows.size()) << stop;
+        EXPECT_EQ(reached == 0, stop) << stop;
+    }
     std::size_t failed = 0;
     std::size_t seasoned = 0;
     for (std::size_t t = 0; t < rows.size(); ++t) {
