@@ -12,12 +12,16 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -175,6 +179,66 @@ template <class Work> bool withoutLock(Work&& work) {
         setPythonError();
     }
     return false;
+}
+
+// How often a watched call reports its progress and lets a signal through.
+constexpr std::chrono::milliseconds watchInterval{100};
+
+// Runs work on a thread of its own while this one wakes every interval, takes the lock, calls
+// report(trades done) and lets a signal (Ctrl-C) through. An error there asks the workers to
+// stop, waits for them and becomes the call's error.
+template <class Work> bool watched(Work&& work, PyObject* report, CallProgress& progress) {
+    std::exception_ptr failure;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool over = false;
+    bool interrupted = false;
+    {
+        const std::jthread runner([&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            const std::lock_guard<std::mutex> lock(mutex);
+            over = true;
+            finished.notify_all();
+        });
+        for (;;) {
+            bool ended = false;
+            Py_BEGIN_ALLOW_THREADS {
+                std::unique_lock<std::mutex> lock(mutex);
+                ended = finished.wait_for(lock, watchInterval, [&] { return over; });
+            }
+            Py_END_ALLOW_THREADS if (ended) {
+                break;
+            }
+            if (interrupted) {
+                continue;
+            }
+            const PyRef reported =
+                PyErr_CheckSignals() < 0
+                    ? PyRef()
+                    : PyRef::steal(PyObject_CallFunction(
+                          report, "n", static_cast<Py_ssize_t>(progress.done.load())));
+            if (!reported) {
+                interrupted = true;
+                progress.stop = true;
+            }
+        }
+    }
+    if (interrupted) {
+        return false;
+    }
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (...) {
+            setPythonError();
+        }
+        return false;
+    }
+    return true;
 }
 
 unsigned threadsOf(Py_ssize_t threads) {
@@ -354,10 +418,10 @@ const char* threadsKeywords[] = {"threads", nullptr};
 
 // Makes the output of a call with `prepare(book)` under the lock, runs `work(book, workers,
 // output)` without it, and returns a new dict filled by `fill(dict, output, failures)`, where
-// failures is what work returned.
+// failures is what work returned. With `report`, the work is watched: see watched().
 template <class Prepare, class Work, class Fill>
-PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&& work,
-                    Fill&& fill) {
+PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&& work, Fill&& fill,
+                    PyObject* report = nullptr, CallProgress* progress = nullptr) {
     std::shared_ptr<const Book> book;
     unsigned workers = 1;
     std::invoke_result_t<Prepare&, const Book&> output;
@@ -367,7 +431,9 @@ PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&
             workers = threadsOf(threads);
             output = prepare(*book);
         }) ||
-        !withoutLock([&] { failures = work(*book, workers, output); })) {
+        !(report != nullptr
+              ? watched([&] { failures = work(*book, workers, output); }, report, *progress)
+              : withoutLock([&] { failures = work(*book, workers, output); }))) {
         return nullptr;
     }
     PyRef result;
@@ -487,15 +553,24 @@ void dropFailedRows(const Book& book, RiskColumns& out, const std::vector<BookFa
     out.rows = kept;
 }
 
-const char* riskKeywords[] = {"method", "threads", nullptr};
+const char* riskKeywords[] = {"method", "threads", "progress", nullptr};
 
 PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
     const char* methodName = nullptr;
     Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|n", const_cast<char**>(riskKeywords),
-                                    &methodName, &threads) == 0) {
+    PyObject* report = Py_None;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|nO", const_cast<char**>(riskKeywords),
+                                    &methodName, &threads, &report) == 0) {
         return nullptr;
     }
+    if (report == Py_None) {
+        report = nullptr;
+    } else if (PyCallable_Check(report) == 0) {
+        PyErr_SetString(PyExc_TypeError, "progress must be None or a callable taking the "
+                                         "number of trades done");
+        return nullptr;
+    }
+    CallProgress progress;
     const std::string name(methodName);
     if (name != "analytic" && name != "bump") {
         PyErr_Format(PyExc_ValueError, "unknown risk method '%s' (known: analytic, bump)",
@@ -505,11 +580,13 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
     const RiskMethod method = name == "bump" ? RiskMethod::Bump : RiskMethod::Analytic;
     return runOnBook(
         self, threads, riskColumnsOf,
-        [method](const Book& book, unsigned workers, RiskColumns& out) {
+        [method, counter = report != nullptr ? &progress : nullptr](
+            const Book& book, unsigned workers, RiskColumns& out) {
             auto failed = book.risk(
                 method, workers,
                 [&](std::size_t t, std::span<const double> leg1, std::span<const double> leg2,
-                    std::span<const double> net) { writeRisk(book, out, t, leg1, leg2, net); });
+                    std::span<const double> net) { writeRisk(book, out, t, leg1, leg2, net); },
+                counter);
             dropFailedRows(book, out, failed);
             return failed;
         },
@@ -525,7 +602,8 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
                         PyRef::steal(PyUnicode_FromString(out.codes[c].dtype())));
             }
             setItem(dict, "dtypes", std::move(dtypes));
-        });
+        },
+        report, &progress);
 }
 
 PyObject* bookCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
@@ -616,7 +694,8 @@ PyMethodDef bookMethods[] = {
      "Leg values and NPV of every trade: float64 buffers and per-trade errors."},
     {"risk", methodFunction(bookRisk), METH_VARARGS | METH_KEYWORDS,
      "Key-rate risk of every priced trade per 1bp, one row per curve instrument: values and "
-     "the codes of their labels."},
+     "the codes of their labels. progress(done) is called every 0.1 s; an error it raises, or "
+     "a signal, stops the call."},
     {"cashflows", methodFunction(bookCashflows), METH_VARARGS | METH_KEYWORDS,
      "Priced periods of every trade, flattened with per-trade offsets."},
     {"trades", methodFunction(bookLegs), METH_NOARGS,

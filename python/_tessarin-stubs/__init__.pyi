@@ -5,7 +5,7 @@ them); failures in the library are raised as RuntimeError with its message.
 """
 
 import datetime
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, TypedDict, final
 
 class _FixingSeries(TypedDict):
@@ -90,10 +90,13 @@ class Book:
     def price(self, threads: int = ...) -> dict[str, Any]:
         """"leg1", "leg2", "npv" float64 buffers, one entry per trade; "failed" rows with
         their "error column" and "error"."""
-    def risk(self, method: str, threads: int = ...) -> dict[str, Any]:
+    def risk(self, method: str, threads: int = ...,
+             progress: Callable[[int], object] | None = ...) -> dict[str, Any]:
         """Key-rate risk per 1bp, one row per priced trade and curve instrument: "rows",
         float64 "leg1", "leg2", "net", and the codes "trade", "curve", "currency", "tenor"
-        (integer dtypes in "dtypes") into the names of `labels`; failed rows as in price."""
+        (integer dtypes in "dtypes") into the names of `labels`; failed rows as in price.
+        `progress(trades done)` is called every 0.1 s while the workers run; an error it
+        raises, or a signal such as Ctrl-C, stops them and is raised."""
     def cashflows(self, threads: int = ...) -> dict[str, Any]:
         """Priced periods of every trade, "offsets" per trade into the columns."""
     def trades(self) -> dict[str, Any]:

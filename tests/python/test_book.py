@@ -251,6 +251,27 @@ def test_other_threads_run_during_a_book_call(curves):
     assert len(during) >= 10, (len(during), finished - started)
 
 
+def test_a_watched_call_reports_progress_and_an_error_in_it_stops_the_call(curves):
+    book = tessarin.Book(trade_table(1500), curves, FIXINGS, threads=1)
+    seen = []
+    started = time.perf_counter()
+    risk = book.risk("bump", threads=1, progress=lambda done, total: seen.append((done, total)))
+    whole = time.perf_counter() - started
+    assert seen and {total for _, total in seen} == {1500}
+    assert [done for done, _ in seen] == sorted(done for done, _ in seen)
+
+    def stop(done, total):
+        raise KeyboardInterrupt
+
+    started = time.perf_counter()
+    with pytest.raises(KeyboardInterrupt):
+        book.risk("bump", threads=1, progress=stop)
+    # Stopped at the first report, a tenth of a second in, not after every trade.
+    assert time.perf_counter() - started < whole / 2, whole
+    assert book.risk("bump", threads=1).equals(risk)
+    assert book.risk("analytic", progress=lambda done, total: None).equals(book.risk())
+
+
 def native_columns(**changes):
     """Columns of one good trade for _tessarin.Book, with some replaced."""
     columns = {"id": ["A"], "curve": ["USD SOFR"], "conventions": [0],
