@@ -77,7 +77,8 @@ def test_example_book_equals_the_single_swaps(example_book, curves):
             assert list(rows["Payment Date"].dt.date) == table["Payment Date"]
 
 
-def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves):
+@pytest.mark.parametrize("method", ["analytic", "bump"])  # bump runs watched
+def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves, method):
     """Seasoned trades without fixings build but cannot be priced: the risk table closes the
     gaps they leave, and a repeated id labels the rows of both its trades."""
     table = trade_table(24)
@@ -89,13 +90,13 @@ def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves):
     prices = book.price()
     for row, index in ((6, "SOFR"), (14, "SONIA")):
         assert prices["Error"].iloc[row] == f"row {row}: No fixings for index {index}"
-    risk = book.risk("analytic")
+    risk = book.risk(method)
     assert not {"T6", "T14"} & set(risk["Trade"])
     chf = curves["CHF SARON"].to_dict()["instruments"]["tenor"]
     assert list(risk.loc[risk["Trade"] == "T3", "Tenor"]) == chf * 2
     good = {r["id"]: (r["curve"], swap_of(r)) for _, r in table.iterrows()
             if r["id"] not in {"T3", "T6", "T14"}}
-    assert_as_single(book, good, curves, "analytic")
+    assert_as_single(book, good, curves, method)
 
 
 def test_a_holiday_added_after_building_moves_the_running_period_as_for_the_single_swap():
