@@ -164,13 +164,9 @@ Book::CurveSet curvesOf(PyObject* curves) {
     return result;
 }
 
-// Runs `work` without the interpreter lock; what it throws is raised once the lock is back.
-template <class Work> bool withoutLock(Work&& work) {
-    std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS try { work(); } catch (...) {
-        failure = std::current_exception();
-    }
-    Py_END_ALLOW_THREADS if (!failure) {
+// True without a failure; otherwise raises it in Python (the lock held) and returns false.
+bool succeeded(const std::exception_ptr& failure) {
+    if (!failure) {
         return true;
     }
     try {
@@ -179,6 +175,15 @@ template <class Work> bool withoutLock(Work&& work) {
         setPythonError();
     }
     return false;
+}
+
+// Runs `work` without the interpreter lock; what it throws is raised once the lock is back.
+template <class Work> bool withoutLock(Work&& work) {
+    std::exception_ptr failure;
+    Py_BEGIN_ALLOW_THREADS try { work(); } catch (...) {
+        failure = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS return succeeded(failure);
 }
 
 // How often a watched call reports its progress and lets a signal through.
@@ -227,18 +232,7 @@ template <class Work> bool watched(Work&& work, PyObject* report, CallProgress& 
             }
         }
     }
-    if (interrupted) {
-        return false;
-    }
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (...) {
-            setPythonError();
-        }
-        return false;
-    }
-    return true;
+    return !interrupted && succeeded(failure);
 }
 
 unsigned threadsOf(Py_ssize_t threads) {
