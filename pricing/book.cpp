@@ -3,6 +3,7 @@
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
 #include "conventions/swap_conventions.hpp"
+#include "curves/bumped_curve.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "pricing/analytic_risk.hpp"
@@ -28,9 +29,6 @@ namespace {
 constexpr double missing = std::numeric_limits<double>::quiet_NaN();
 // The fewest trades a thread takes at once: enough to make the shared counter cheap.
 constexpr std::size_t tradeChunk = 64;
-// Bump risk rebuilds a curve per quote, about half a millisecond a trade: small last pieces,
-// so that one thread does not finish 64 such trades alone.
-constexpr std::size_t bumpChunk = 4;
 // Days of a discount table filled per unit of work.
 constexpr std::size_t dayChunk = 512;
 
@@ -463,21 +461,21 @@ BookPrices Book::price(unsigned threads) const {
 
 std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const RiskSink& sink,
                                     CallProgress* progress) const {
-    if (method == RiskMethod::Analytic) {
-        // Each curve's Jacobian once, before the workers read it.
-        for (const auto& [id, curve] : curves_) {
-            try {
-                curve->jacobian();
-            } catch (...) {
-                // The trades on that curve report it.
-            }
+    if (method == RiskMethod::Bump) {
+        return bumpRisk(threads, sink, progress);
+    }
+    // Each curve's Jacobian once, before the workers read it.
+    for (const auto& [id, curve] : curves_) {
+        try {
+            curve->jacobian();
+        } catch (...) {
+            // The trades on that curve report it.
         }
     }
     std::vector<std::optional<RealisedGrowth>> fresh;
     const auto& growths = currentGrowths(fresh);
     FailureLog failures;
-    const std::size_t chunk = method == RiskMethod::Bump ? bumpChunk : tradeChunk;
-    forEachChunk(swaps_.size(), chunk, threads, [&](std::size_t begin, std::size_t end) {
+    forEachChunk(swaps_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         std::uint32_t m = 0;
         const KnownGrowths known = [&](std::size_t k, const date& start) {
             return knownGrowth(growths, m, k, start);
@@ -486,8 +484,6 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
         std::vector<double> leg1;
         std::vector<double> leg2;
         std::vector<double> net;
-        // Bumping takes its curve map by reference: a private copy, made when first needed.
-        std::optional<std::vector<CurveMap>> maps;
         for (std::size_t t = begin; t < end; ++t) {
             if (progress != nullptr && progress->stop.load(std::memory_order_relaxed)) {
                 break;
@@ -498,25 +494,12 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
             }
             const std::size_t count = riskOffsets_[t + 1] - riskOffsets_[t];
             try {
-                if (method == RiskMethod::Analytic) {
-                    leg1.resize(count);
-                    leg2.resize(count);
-                    net.resize(count);
-                    m = curveMapOf_[t];
-                    analyticRisk(*swaps_[t], curveMaps_[m], fixings_, leg1, leg2, net, &known);
-                    sink(t, leg1, leg2, net);
-                    continue;
-                }
-                if (!maps) {
-                    maps = curveMaps_;
-                }
-                const KeyRateRisk ladder = ModelDiscountedCashFlow::bumpRisk(
-                    *swaps_[t], (*maps)[curveMapOf_[t]], fixings_);
-                if (ladder.leg1.size() != count || ladder.leg2.size() != count ||
-                    ladder.net.size() != count) {
-                    throw std::logic_error("risk has not one entry per curve instrument");
-                }
-                sink(t, ladder.leg1, ladder.leg2, ladder.net);
+                leg1.resize(count);
+                leg2.resize(count);
+                net.resize(count);
+                m = curveMapOf_[t];
+                analyticRisk(*swaps_[t], curveMaps_[m], fixings_, leg1, leg2, net, &known);
+                sink(t, leg1, leg2, net);
             } catch (...) {
                 failed.push_back({t, {"", currentMessage()}});
             }
@@ -524,6 +507,170 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
         failures.add(failed);
     });
     return failures.merged(buildFailures_);
+}
+
+// Each trade's own bump risk rebuilds its curve twice per quote. Here the curve is rebuilt once
+// per quote and direction for all its trades, and each trade is repriced on it: the rebuilt
+// curve equals the trade's own on every date the trade reads, so the numbers are the same.
+std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
+                                        CallProgress* progress) const {
+    using Model = ModelDiscountedCashFlow;
+    const std::size_t n = swaps_.size();
+    struct CurveTrades {
+        const YieldCurve* curve = nullptr;
+        std::vector<QuoteBump> bumps;
+        std::vector<std::size_t> trades;
+    };
+    std::vector<CurveTrades> groups;
+    std::map<const YieldCurve*, std::size_t> groupOf;
+    std::vector<date> horizons(n);
+    // The first failure of each trade, in the order its own bump risk would meet it:
+    // (bump, direction) pairs in order; failures before any bump come first.
+    struct Failure {
+        std::size_t order = 0;
+        std::string message;
+    };
+    std::vector<std::optional<Failure>> firstFailure(n);
+    std::size_t early = 0;
+    for (std::size_t t = 0; t < n; ++t) {
+        if (!swaps_[t]) {
+            ++early;
+            continue;
+        }
+        try {
+            horizons[t] = swaps_[t]->lastDate();
+        } catch (...) {
+            firstFailure[t] = Failure{0, currentMessage()};
+            ++early;
+            continue;
+        }
+        const YieldCurve* curve = curveOf(t);
+        const auto [it, added] = groupOf.try_emplace(curve, groups.size());
+        if (added) {
+            groups.push_back({curve, Model::pillarQuotes(*curve), {}});
+        }
+        groups[it->second].trades.push_back(t);
+    }
+    if (progress != nullptr) {
+        progress->done.fetch_add(early, std::memory_order_relaxed);
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> tasks;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (groups[g].bumps.empty() && progress != nullptr) {
+            progress->done.fetch_add(groups[g].trades.size(), std::memory_order_relaxed);
+        }
+        for (std::size_t b = 0; b < groups[g].bumps.size(); ++b) {
+            tasks.emplace_back(g, b);
+        }
+    }
+
+    const std::size_t rows = riskOffsets_.back();
+    std::vector<double> leg1(rows, 0.0);
+    std::vector<double> leg2(rows, 0.0);
+    std::vector<double> net(rows, 0.0);
+    std::mutex failureMutex;
+    forEachChunk(tasks.size(), 1, threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t task = begin; task < end; ++task) {
+            if (progress != nullptr && progress->stop.load(std::memory_order_relaxed)) {
+                return;
+            }
+            const auto [g, b] = tasks[task];
+            const CurveTrades& group = groups[g];
+            const QuoteBump& bump = group.bumps[b];
+            const std::vector<date>& pillars = group.curve->pillarDates();
+            std::vector<std::size_t> reached;
+            for (const std::size_t t : group.trades) {
+                if (Model::bumpReaches(bump, pillars, horizons[t])) {
+                    reached.push_back(t);
+                }
+            }
+            std::vector<std::pair<std::size_t, Failure>> failed;
+            std::vector<LegValues> up(reached.size());
+            try {
+                BumpedCurve bumped(*group.curve, pillars.size() - 1);
+                std::map<std::uint32_t, CurveMap> bumpedMaps;
+                const auto mapOf = [&](std::size_t t) -> CurveMap& {
+                    const auto [slot, added] = bumpedMaps.try_emplace(curveMapOf_[t]);
+                    if (added) {
+                        for (const auto& entry : curveMaps_[curveMapOf_[t]]) {
+                            slot->second.emplace(entry.first, &bumped.curve());
+                        }
+                    }
+                    return slot->second;
+                };
+                const double quote = group.curve->instrumentSet().quotes[bump.instrument];
+                std::vector<bool> ok(reached.size(), true);
+                for (int direction = 0; direction < 2; ++direction) {
+                    bumped.solve(bump.pillar, direction == 0 ? quote + Model::bumpSize
+                                                             : quote - Model::bumpSize);
+                    for (std::size_t i = 0; i < reached.size(); ++i) {
+                        if (!ok[i]) {
+                            continue;
+                        }
+                        const std::size_t t = reached[i];
+                        try {
+                            const LegValues values =
+                                Model::legValues(*swaps_[t], mapOf(t), fixings_);
+                            if (direction == 0) {
+                                up[i] = values;
+                                continue;
+                            }
+                            const std::size_t row = riskOffsets_[t] + bump.instrument;
+                            leg1[row] = (up[i].leg1 - values.leg1) / (2.0 * Model::bumpSize);
+                            leg2[row] = (up[i].leg2 - values.leg2) / (2.0 * Model::bumpSize);
+                            net[row] = (up[i].npv - values.npv) / (2.0 * Model::bumpSize);
+                        } catch (...) {
+                            ok[i] = false;
+                            failed.push_back(
+                                {t, Failure{1 + 2 * b + static_cast<std::size_t>(direction),
+                                            currentMessage()}});
+                        }
+                    }
+                }
+            } catch (...) {
+                const std::string message = currentMessage();
+                for (const std::size_t t : reached) {
+                    failed.push_back({t, Failure{1 + 2 * b, message}});
+                }
+            }
+            if (progress != nullptr) {
+                const std::size_t count = group.trades.size();
+                const std::size_t bumps = group.bumps.size();
+                progress->done.fetch_add((b + 1) * count / bumps - b * count / bumps,
+                                         std::memory_order_relaxed);
+            }
+            if (!failed.empty()) {
+                const std::lock_guard<std::mutex> lock(failureMutex);
+                for (auto& [t, failure] : failed) {
+                    if (!firstFailure[t] || failure.order < firstFailure[t]->order) {
+                        firstFailure[t] = std::move(failure);
+                    }
+                }
+            }
+        }
+    });
+    if (progress != nullptr && progress->stop.load()) {
+        return buildFailures_;
+    }
+
+    std::vector<BookFailure> failures;
+    for (std::size_t t = 0; t < n; ++t) {
+        if (!swaps_[t]) {
+            continue;
+        }
+        if (firstFailure[t]) {
+            failures.push_back({t, {"", std::move(firstFailure[t]->message)}});
+            continue;
+        }
+        const std::size_t first = riskOffsets_[t];
+        const std::size_t count = riskOffsets_[t + 1] - first;
+        sink(t, std::span<const double>(leg1).subspan(first, count),
+             std::span<const double>(leg2).subspan(first, count),
+             std::span<const double>(net).subspan(first, count));
+    }
+    FailureLog log;
+    log.add(failures);
+    return log.merged(buildFailures_);
 }
 
 BookRisk Book::risk(RiskMethod method, unsigned threads) const {

@@ -172,6 +172,9 @@ public:
 
 private:
     void prepareTables(unsigned threads);
+    // Bump risk with one rebuilt curve per curve and bumped quote for the whole book.
+    std::vector<BookFailure> bumpRisk(unsigned threads, const RiskSink& sink,
+                                      CallProgress* progress) const;
     std::vector<std::optional<RealisedGrowth>> runningGrowths() const;
     // growths_, or when a calendar has changed since they were found, fresh ones in `fresh`.
     const std::vector<std::optional<RealisedGrowth>>&

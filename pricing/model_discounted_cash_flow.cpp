@@ -268,34 +268,35 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
     return result;
 }
 
-KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
-                                              const FixingsMap& fixings) {
-    const YieldCurve& base = discountCurve(swap.legs()[0], curves);
-
-    const YieldCurveInstruments instruments = base.instruments();
-    const date horizon = swap.lastDate();
-    const std::vector<date>& pillars = base.pillarDates();
-
-    // Instrument m is bumped when it makes pillar j and that pillar is the first one, or the
-    // one before it lies before the swap's last date; later pillars cannot move its price.
-    struct Bump {
-        std::size_t instrument;
-        std::size_t pillar;
-    };
-    const std::size_t count = instruments.tenors.size();
-    std::vector<Bump> bumps;
+std::vector<QuoteBump> ModelDiscountedCashFlow::pillarQuotes(const YieldCurve& curve) {
+    const YieldCurveInstruments& instruments = curve.instrumentSet();
+    const std::size_t pillars = curve.pillarDates().size();
+    std::vector<QuoteBump> bumps;
     std::size_t j = 0;
-    for (std::size_t m = 0; m < count; ++m) {
+    for (std::size_t m = 0; m < instruments.tenors.size() && j < pillars; ++m) {
         if (!instruments.inUse[m] ||
             !std::dynamic_pointer_cast<GeneratorSwap>(
                 GeneratorRepository::instance().get<Generator>(instruments.generators[m]))) {
             continue; // no pillar of its own
         }
-        if (j < pillars.size() && (j == 0 || pillars[j - 1] < horizon)) {
-            bumps.push_back({m, j});
-        }
-        ++j;
+        bumps.push_back({m, j++});
     }
+    return bumps;
+}
+
+KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
+                                              const FixingsMap& fixings) {
+    const YieldCurve& base = discountCurve(swap.legs()[0], curves);
+
+    const YieldCurveInstruments& instruments = base.instrumentSet();
+    const date horizon = swap.lastDate();
+    const std::vector<date>& pillars = base.pillarDates();
+
+    // Later pillars cannot move the swap's price.
+    const std::size_t count = instruments.tenors.size();
+    std::vector<QuoteBump> bumps = pillarQuotes(base);
+    std::erase_if(bumps,
+                  [&](const QuoteBump& bump) { return !bumpReaches(bump, pillars, horizon); });
 
     std::vector<double> leg1(count, 0.0);
     std::vector<double> leg2(count, 0.0);
@@ -306,7 +307,7 @@ KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swa
         for (const auto& entry : curves) {
             bumpedCurves.emplace(entry.first, &bumped.curve());
         }
-        for (const Bump& bump : bumps) {
+        for (const QuoteBump& bump : bumps) {
             const double quote = instruments.quotes[bump.instrument];
             bumped.solve(bump.pillar, quote + bumpSize);
             const LegValues up = legValues(swap, bumpedCurves, fixings);

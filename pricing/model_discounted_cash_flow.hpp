@@ -77,6 +77,12 @@ struct LegCashFlows {
     std::vector<double> presentValues;
 };
 
+// A quote that bump risk moves: the curve instrument and the pillar it makes.
+struct QuoteBump {
+    std::size_t instrument = 0;
+    std::size_t pillar = 0;
+};
+
 // Discounted cash flow valuation of swaps.
 class ModelDiscountedCashFlow {
 public:
@@ -85,6 +91,14 @@ public:
                                const FixingsMap& fixings);
     static KeyRateRisk bumpRisk(const ProductInterestRateSwap& swap, CurveMap& curves,
                                 const FixingsMap& fixings);
+    // The instruments of a curve that make a pillar, in order.
+    static std::vector<QuoteBump> pillarQuotes(const YieldCurve& curve);
+    // Whether a bump can move the price of a swap whose last date is `horizon`: it moves the
+    // first pillar, or a pillar whose predecessor lies before that date.
+    static bool bumpReaches(const QuoteBump& bump, const std::vector<date>& pillars,
+                            const date& horizon) {
+        return bump.pillar == 0 || pillars[bump.pillar - 1] < horizon;
+    }
     static std::array<LegCashFlows, 2> legCashFlows(const ProductInterestRateSwap& swap,
                                                     CurveMap& curves, const FixingsMap& fixings);
 
