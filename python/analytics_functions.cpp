@@ -312,25 +312,8 @@ PyObject* swapRequiredFixings(PyObject* /*module*/, PyObject* args) {
         return nullptr;
     }
     PyObject* result = nullptr;
-    runGuarded([&] {
-        const auto legs = swapOf(swap)->requiredFixingDays(pyDateToDate(when));
-        if (legs.empty()) {
-            result = Py_NewRef(Py_None);
-            return;
-        }
-        PyRef dict = PyRef::steal(PyDict_New());
-        if (!dict) {
-            throw PythonError();
-        }
-        // A second leg on the same index replaces the first, as in the dict of the tree.
-        for (const auto& leg : legs) {
-            const PyRef days = dateList(leg.days);
-            if (PyDict_SetItemString(dict.get(), leg.index.c_str(), days.get()) < 0) {
-                throw PythonError();
-            }
-        }
-        result = dict.release();
-    });
+    runGuarded(
+        [&] { result = requiredFixingsObject(*swapOf(swap), pyDateToDate(when)).release(); });
     return result;
 }
 
@@ -367,6 +350,25 @@ PyMethodDef functionTable[] = {
 };
 
 } // namespace
+
+PyRef requiredFixingsObject(const ProductInterestRateSwap& swap, date asOf) {
+    const auto legs = swap.requiredFixingDays(asOf);
+    if (legs.empty()) {
+        return PyRef::borrow(Py_None);
+    }
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) {
+        throw PythonError();
+    }
+    // A second leg on the same index replaces the first, as in the dict of the tree.
+    for (const auto& leg : legs) {
+        const PyRef days = dateList(leg.days);
+        if (PyDict_SetItemString(dict.get(), leg.index.c_str(), days.get()) < 0) {
+            throw PythonError();
+        }
+    }
+    return dict;
+}
 
 PyMethodDef* analyticsFunctions() {
     return functionTable;

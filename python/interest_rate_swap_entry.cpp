@@ -4,6 +4,7 @@
 #include "curves/yield_curve.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
+#include "python/analytics_functions.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
 #include "python/py_conversion.hpp"
@@ -100,7 +101,7 @@ PyObject* interestRateSwapRequiredFixings(void* swapHandle, tsr::date asOf, int*
     *status = -1;
     PyObject* result = nullptr;
     tsr::runGuarded([&] {
-        result = tsr::treeToPyObject(requireSwap(swapHandle)->requiredFixings(asOf), "root");
+        result = tsr::requiredFixingsObject(*requireSwap(swapHandle), asOf).release();
         *status = 0;
     });
     return result;
