@@ -3,9 +3,7 @@
 from __future__ import annotations
 
 import argparse
-import csv
 import datetime as dt
-import io
 import json
 import sys
 import warnings
@@ -342,7 +340,8 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
                  else f"{trades_source}: row {row}" + (f", column {column!r}" if column else ""))
         run.failures.append(Failure("trade", trade_id, where, message))
     table = prices.iloc[good].reset_index()
-    table.insert(2, "Currency", [book.currencies[row] for row in good])
+    currencies = book.currencies
+    table.insert(2, "Currency", [currencies[row] for row in good])
     run.prices = table.drop(columns="Error")
     if risk:
         run.risk = book.risk(risk_method)
@@ -372,46 +371,74 @@ def _fixings_hint(trade: Trade, curve: YieldCurve, strict: bool) -> str:
 
 # Output
 
-def _amount(value: float) -> float:
-    """An amount rounded to cents; a trade at par shows 0.00, not -2.3e-10."""
-    return round(float(value), 2) + 0.0
+def _float_text(column: str) -> Any:
+    """How a float of the column is shown; values within 5e-9 of zero show as zero."""
+    if column in ("Discount Factor",):
+        return lambda value: f"{0.0 if abs(value) < 5e-9 else value:.8f}"
+    if column in ("Day Count Fraction", "Rate", "Margin", "Zero Rate %"):
+        return lambda value: f"{0.0 if abs(value) < 5e-9 else value:.6f}"
+    return lambda value: f"{0.0 if abs(value) < 5e-9 else value:,.2f}".replace("-0.00", "0.00")
 
 
 def _cell(value: Any, column: str = "") -> str:
     if isinstance(value, dt.date):
         return value.isoformat()
     if isinstance(value, float):
-        value = 0.0 if abs(value) < 5e-9 else value
-        if column in ("Discount Factor",):
-            return f"{value:.8f}"
-        if column in ("Day Count Fraction", "Rate", "Margin", "Zero Rate %"):
-            return f"{value:.6f}"
-        return f"{value:,.2f}".replace("-0.00", "0.00")
+        return str(_float_text(column)(value))
     return str(value)
+
+
+def _aligned(title: str, headers: list[str], columns: list[list[str]],
+             numeric: Sequence[int]) -> str:
+    """A titled table of columns of text: numbers right-aligned, text left-aligned."""
+    widths = [max([len(h)] + [len(cell) for cell in column])
+              for h, column in zip(headers, columns, strict=True)]
+    justify = [str.rjust if j in numeric else str.ljust for j in range(len(headers))]
+
+    def line(values: Sequence[str]) -> str:
+        return "  ".join(pad(v, w) for v, w, pad in zip(values, widths, justify,
+                                                          strict=True)).rstrip()
+
+    return "\n".join([title, line(headers), "  ".join("-" * w for w in widths)]
+                     + [line(row) for row in zip(*columns)])
 
 
 def _table(title: str, headers: list[str], rows: list[list[Any]],
            numeric: Sequence[int] | None = None) -> str:
     """A titled table: text left-aligned, numbers right-aligned."""
-    cells = [[_cell(value, headers[j]) for j, value in enumerate(row)] for row in rows]
     if numeric is None:
         numeric = [j for j in range(len(headers))
                    if rows and all(isinstance(row[j], (int, float)) for row in rows)]
-    widths = [max([len(h)] + [len(row[j]) for row in cells]) for j, h in enumerate(headers)]
-
-    def line(values: list[str]) -> str:
-        return "  ".join(v.rjust(w) if j in numeric else v.ljust(w)
-                         for j, (v, w) in enumerate(zip(values, widths, strict=True))).rstrip()
-
-    return "\n".join([title, line(headers), "  ".join("-" * w for w in widths)]
-                     + [line(row) for row in cells])
+    columns = [[_cell(row[j], header) for row in rows] for j, header in enumerate(headers)]
+    return _aligned(title, headers, columns, numeric)
 
 
 def _frame_table(title: str, frame: pandas.DataFrame) -> str:
-    rows = [[value.date() if hasattr(value, "date") and callable(value.date) else value
-             for value in row] for row in frame.itertuples(index=False)]
-    rows = [[v.item() if hasattr(v, "item") else v for v in row] for row in rows]
-    return _table(title, [str(c) for c in frame.columns], rows)
+    """`_table` of a DataFrame, formatted a column at a time."""
+    import pandas as pd
+
+    headers = [str(c) for c in frame.columns]
+    columns, numeric = [], []
+    for j, name in enumerate(headers):
+        series = frame.iloc[:, j]
+        dtype = series.dtype
+        if pd.api.types.is_datetime64_any_dtype(dtype):
+            cells = [str(d) for d in series.dt.date.tolist()]
+        elif pd.api.types.is_float_dtype(dtype):
+            cells = list(map(_float_text(name), series.tolist()))
+            numeric.append(j)
+        elif pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_integer_dtype(dtype):
+            cells = [str(v) for v in series.tolist()]
+            numeric.append(j)
+        else:
+            values = series.tolist()
+            cells = [_cell(v, name) for v in values]
+            if values and all(isinstance(v, (int, float)) for v in values):
+                numeric.append(j)
+        columns.append(cells)
+    if not len(frame):
+        numeric = []
+    return _aligned(title, headers, columns, numeric)
 
 
 def _failure_line(failure: Failure) -> str:
@@ -508,6 +535,8 @@ def write_csv(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
     """The run as CSV tables separated by a blank line, each readable alone by a CSV reader:
     prices, then the ladders (one table, a row per curve and tenor), the per-trade risk
     and the cash flows; every row carries its currency."""
+    import pandas as pd
+
     frames = []
     if run.prices is not None:
         frames.append(run.prices)
@@ -517,23 +546,19 @@ def write_csv(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
         frames.append(run.risk)
     if run.cashflows is not None:
         frames.append(run.cashflows)
-    buffer = io.StringIO()
-    writer = csv.writer(buffer, lineterminator="\n")
     for k, frame in enumerate(frames):
         if k:
-            buffer.write("\n")
-        writer.writerow([str(c) for c in frame.columns])
-        amounts = [c in AMOUNTS for c in frame.columns]
-        for row in frame.itertuples(index=False):
-            writer.writerow([_csv_cell(v, amount) for v, amount in zip(row, amounts, strict=True)])
-    out.write(buffer.getvalue())
-
-
-def _csv_cell(value: Any, amount: bool = False) -> Any:
-    if hasattr(value, "date") and callable(value.date):
-        return value.date().isoformat()
-    if isinstance(value, dt.date):
-        return value.isoformat()
-    if amount:
-        return f"{_amount(value):.2f}"
-    return value.item() if hasattr(value, "item") else value
+            out.write("\n")
+        cells = {}
+        for j, name in enumerate(frame.columns):
+            series = frame.iloc[:, j]
+            if pd.api.types.is_datetime64_any_dtype(series.dtype):
+                cells[j] = series.dt.strftime("%Y-%m-%d").to_numpy()
+            elif name in AMOUNTS:
+                # Rounded to cents: a trade at par shows 0.00, not -2.3e-10.
+                cells[j] = [f"{round(float(v), 2) + 0.0:.2f}" for v in series.tolist()]
+            else:
+                cells[j] = series.to_numpy()
+        table = pd.DataFrame(cells)
+        table.columns = [str(c) for c in frame.columns]
+        table.to_csv(out, index=False, lineterminator="\n", na_rep="nan")
