@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Any
 import _tessarin
 
 from ._fixings import Fixings
-from ._inputs import InputError, book_coverage, check_trade, key_path, read_json
+from ._inputs import InputError, LegCache, book_coverage, check_trade, common_trade, key_path, read_json
 from ._objects import YieldCurve
 from ._progress import Progress
 from .files import Trade, load_fixings, load_market
@@ -45,12 +45,17 @@ def _entries_of_file(path: PathLike) -> list[Any]:
 def _checked(entries: Iterable[Any]) -> TradeRows:
     """Trades-file entries checked one by one: a bad entry refuses its row only."""
     checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
+    cache = LegCache()
     for i, entry in enumerate(entries):
         if isinstance(entry, Trade):
             checked.append((entry.curve, entry.swap))
             continue
+        common = common_trade(entry, cache)
+        if common is not None:
+            checked.append(common)
+            continue
         try:
-            checked.append(check_trade(entry, key_path("trades", i)))
+            checked.append(check_trade(entry, key_path("trades", i), cache=cache))
         except InputError as error:
             given = entry.get("id") if isinstance(entry, Mapping) else None
             checked.append((error, given if isinstance(given, str) else f"row {i}"))

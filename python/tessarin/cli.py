@@ -259,13 +259,21 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
     if not tabular:
         known = {curve["id"]: curve for curve in curves}
+        # The pairing depends on the curve and the legs' currencies and indices only.
+        paired: set[tuple[Any, ...]] = set()
         for trade in trades:
+            legs = trade.swap["leg1"], trade.swap["leg2"]
+            key = (trade.curve, *((leg["currency"], leg["is fixed"], leg.get("index"))
+                                  for leg in legs))
+            if key in paired:
+                continue
             subject = f"trade {trade.swap['id']!r}"
             if trade.curve not in known:
                 raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r} (the "
                                  f"market has: {', '.join(known)})", str(args.trades), subject)
             try:
-                check_pairing(trade.swap, known[trade.curve], trade.where, args.strict)
+                if check_pairing(trade.swap, known[trade.curve], trade.where, args.strict):
+                    paired.add(key)
             except InputError as error:
                 raise relocate(error, str(args.trades), subject) from None
     run = price_book(curves, trades, fixings, risk=args.risk, risk_method=args.risk_method,
@@ -391,16 +399,12 @@ def _cell(value: Any, column: str = "") -> str:
 def _aligned(title: str, headers: list[str], columns: list[list[str]],
              numeric: Sequence[int]) -> str:
     """A titled table of columns of text: numbers right-aligned, text left-aligned."""
-    widths = [max([len(h)] + [len(cell) for cell in column])
+    widths = [max(len(h), max(map(len, column), default=0))
               for h, column in zip(headers, columns, strict=True)]
-    justify = [str.rjust if j in numeric else str.ljust for j in range(len(headers))]
-
-    def line(values: Sequence[str]) -> str:
-        return "  ".join(pad(v, w) for v, w, pad in zip(values, widths, justify,
-                                                          strict=True)).rstrip()
-
-    return "\n".join([title, line(headers), "  ".join("-" * w for w in widths)]
-                     + [line(row) for row in zip(*columns)])
+    line = "  ".join(f"{{:{'>' if j in numeric else '<'}{w}}}"
+                     for j, w in enumerate(widths)).format
+    return "\n".join([title, line(*headers).rstrip(), "  ".join("-" * w for w in widths)]
+                     + [line(*row).rstrip() for row in zip(*columns)])
 
 
 def _table(title: str, headers: list[str], rows: list[list[Any]],

@@ -21,9 +21,11 @@ from ._inputs import (
     Checker,
     InputError,
     InputWarning,
+    LegCache,
     check_curve,
     check_fixings,
     check_trade,
+    common_trade,
     key_path,
     read_json,
     relocate,
@@ -109,11 +111,15 @@ def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
     """The checked trades of a trades file."""
     source = str(path)
     trades = []
+    cache = LegCache()
     for i, entry in enumerate(_top_list(read_json(path), "trades", source, strict)):
-        where = key_path("trades", i)
-        curve, swap = _in_file(source, _subject("trade", entry), check_trade, entry, where,
-                               strict)
-        trades.append(Trade(curve, swap, where))
+        where = f"trades[{i}]"
+        # Trades of the common shape need neither the warnings' capture nor a subject.
+        checked = common_trade(entry, cache)
+        if checked is None:
+            checked = _in_file(source, _subject("trade", entry), check_trade, entry, where,
+                               strict, cache)
+        trades.append(Trade(*checked, where))
     return trades
 
 

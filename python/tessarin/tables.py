@@ -252,6 +252,14 @@ def _convention_error(swap: dict[str, Any]) -> tuple[str, str] | None:
     return None
 
 
+_AMOUNTS = frozenset(("notional", "rate", "margin"))
+
+
+def _leg_key(leg: dict[str, Any]) -> tuple[Any, ...]:
+    # Checked legs hold values of one type per key: the conventions tell sets apart.
+    return tuple(item for item in leg.items() if item[0] not in _AMOUNTS)
+
+
 def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError, str]]
                     ) -> TradeRows:
     """Trades from (curve id, checked swap dict) pairs; an (InputError, trade id) pair
@@ -275,9 +283,7 @@ def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError,
             continue
         curve, swap = first, second
         assert isinstance(curve, str)
-        key = tuple((leg, name, type(value), value)
-                    for leg in ("leg1", "leg2") for name, value in swap[leg].items()
-                    if name not in ("notional", "rate", "margin"))
+        key = (_leg_key(swap["leg1"]), _leg_key(swap["leg2"]))
         code = sets.setdefault(key, len(sets))
         if code == len(conventions):
             conventions.append(swap)
