@@ -406,3 +406,60 @@ def test_a_truncated_file_is_reported_in_a_sentence(tmp_path):
 def test_the_namespace_exports_only_the_package():
     assert not {"annotations", "metadata"} & set(dir(tessarin))
     assert issubclass(tessarin.InputError, ValueError)
+
+
+def _entry(**changes):
+    """The last example trade (with a generator), the top-level keys changed; None drops."""
+    entry = copy.deepcopy(example("trades.json")["trades"][-1])
+    for key, value in changes.items():
+        if value is None:
+            entry.pop(key, None)
+        else:
+            entry[key] = value
+    return entry
+
+
+def _leg(leg, **changes):
+    legs = copy.deepcopy(example("trades.json")["trades"][-1][leg])
+    legs.update(changes)
+    return legs
+
+
+@pytest.mark.parametrize("entry", [
+    _entry(),
+    copy.deepcopy(example("trades.json")["trades"][0]),  # conventions spelt out, no generator
+    _entry(**{"effective date": dt.date(2026, 12, 10), "schedule roll": "forward"}),
+    _entry(leg1=_leg("leg1", notional=5000000, rate=0)),
+    _entry(leg1=_leg("leg1", **{"pay lag": 1})),
+    _entry(leg2=_leg("leg2", index="SORA", rate=[1])),
+    _entry(leg1=_leg("leg1", rate=1.5)),
+    _entry(leg1=_leg("leg1", notional=float("inf"))),
+    _entry(leg1=_leg("leg1", **{"is paid": 1})),
+    _entry(leg1=_leg("leg1", frequency=["1Y"])),
+    _entry(leg2=_leg("leg2", index="SOFR ")),
+    _entry(leg2=_leg("leg2", unknown=1)),
+    _entry(**{"termination date": "2026-12-10"}),
+    _entry(**{"effective date": "1399-12-10"}),
+    _entry(**{"effective date": dt.datetime(2026, 12, 10, 5)}),
+    _entry(id=7),
+    _entry(generator="USD SOFR SW"),
+    _entry(generator=None),
+    _entry(curve=None),
+])
+def test_trades_of_a_file_read_with_shared_conventions_as_each_alone(entry):
+    """A file's trades share checked conventions and take a short path: what each gives,
+    its swap (key order and types included) or its error, is what checking it alone gives."""
+    def checked(cache):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            try:
+                curve, swap = tessarin._inputs.check_trade(entry, "trades[1]", True, cache)
+            except tessarin.InputError as error:
+                return str(error)
+            return curve, json.dumps(tessarin._inputs.jsonable(swap)), [
+                (key, type(value)) for leg in ("leg1", "leg2") for key, value in swap[leg].items()]
+
+    cache = tessarin._inputs.LegCache()
+    for first in example("trades.json")["trades"]:
+        tessarin._inputs.check_trade(first, "trades[0]", True, cache)
+    assert checked(cache) == checked(None)
