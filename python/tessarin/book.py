@@ -131,6 +131,34 @@ def _last_dates(rows: TradeRows) -> dict[int, Any]:
     return {code: dt.date.fromordinal(end + EPOCH_ORDINAL) for code, end in last.items()}
 
 
+def sums_by(codes: Any, values: Any, size: int) -> Any:
+    """Sums of `values` by integer code, each added in row order."""
+    import numpy as np
+
+    return np.bincount(codes, weights=values, minlength=size)
+
+
+def ladder_of(risk: pandas.DataFrame) -> pandas.DataFrame:
+    """A `Book.risk` table summed by curve, currency and tenor, in order of first row."""
+    import numpy as np
+    import pandas as pd
+
+    keys = ("Curve", "Currency", "Tenor")
+    dtypes = [risk[key].dtype for key in keys]
+    sizes = [len(dtype.categories) for dtype in dtypes]
+    codes = [risk[key].cat.codes.to_numpy().astype(np.int64) for key in keys]
+    # One code per (curve, currency, tenor), its rows in order of first appearance.
+    combined = (codes[0] * sizes[1] + codes[1]) * sizes[2] + codes[2]
+    order = pd.unique(combined)
+    size = sizes[0] * sizes[1] * sizes[2]
+    parts = (order // (sizes[1] * sizes[2]), order // sizes[2] % sizes[1], order % sizes[2])
+    frame = {key: pd.Categorical.from_codes(part, dtype=dtype)
+             for key, part, dtype in zip(keys, parts, dtypes, strict=True)}
+    for column in ("Leg1", "Leg2", "Net"):
+        frame[column] = sums_by(combined, risk[column].to_numpy(), size)[order]
+    return pd.DataFrame(frame)
+
+
 class Book:
     """Swaps priced and risked as one unit of work, natively and on worker threads.
 
@@ -321,9 +349,7 @@ class Book:
         """The key-rate risk summed over the book by curve and tenor, per basis point:
         "Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net", tenors in curve order.
         `progress` as for `risk`."""
-        risk = self.risk(method, threads=threads, progress=progress)
-        return (risk.groupby(["Curve", "Currency", "Tenor"], sort=False, observed=True)
-                [["Leg1", "Leg2", "Net"]].sum().reset_index())
+        return ladder_of(self.risk(method, threads=threads, progress=progress))
 
     def cashflows(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Every priced period of every trade: "Trade", "Curve", "Currency", "Leg",

@@ -24,7 +24,7 @@ from ._inputs import (
     relocate,
 )
 from ._objects import IRS, YieldCurve
-from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book
+from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by
 from .conventions import CALENDARS, GENERATORS, INDICES
 from .files import Trade, load_fixings, load_market, load_trades
 
@@ -319,6 +319,8 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
                 fixings: Fixings | dict[str, Any] | None, *, risk: bool, risk_method: str,
                 cashflows: bool, threads: int | None, market_source: str, trades_source: str,
                 strict: bool) -> Run:
+    import pandas as pd
+
     run = Run()
     # Checked once for the whole run, not once per trade and call.
     fixings = Fixings.of(fixings)
@@ -353,10 +355,11 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     run.prices = table.drop(columns="Error")
     if risk:
         run.risk = book.risk(risk_method)
-        dv01 = run.risk.groupby("Trade", sort=False)["Net"].sum()
+        trades = run.risk["Trade"].cat
+        dv01 = pd.Series(sums_by(trades.codes.to_numpy(), run.risk["Net"].to_numpy(),
+                                 len(trades.categories)), index=trades.categories)
         run.prices["DV01"] = run.prices["Trade"].map(dv01).to_numpy()
-        run.ladder = (run.risk.groupby(["Curve", "Currency", "Tenor"], sort=False)
-                      [["Leg1", "Leg2", "Net"]].sum().reset_index())
+        run.ladder = ladder_of(run.risk)
     if cashflows:
         flows = book.cashflows()
         sign = flows["Pay/Receive"].map({"Pay": -1.0, "Receive": 1.0})
