@@ -18,6 +18,7 @@ from ._inputs import (
     check_curve,
     check_pairing,
     check_swap,
+    check_trade,
     curve_coverage,
     explain_bootstrap,
     fixing_coverage,
@@ -251,18 +252,39 @@ class IRS(_Persistent):
     ``strict=False``, which only warns.
     """
 
-    __slots__ = ("_last_price",)
+    __slots__ = ("_curve", "_last_price")
     _impl: _tessarin.IRS
     # The curve id and result of the latest `price`, shown in notebooks.
     _last_price: tuple[str, PriceResult] | None
 
     def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None,
                  strict: bool = True) -> None:
-        data = check_swap(swap_input(swap, generator), "", strict)
+        self._curve: str | None = None
+        if isinstance(swap, Mapping) and ("curve" in swap or "generator" in swap):
+            # An entry of a trades file: its curve is kept, its generator fills the legs.
+            entry = dict(swap)
+            if generator is not None and entry.setdefault("generator", generator) != generator:
+                raise InputError("generator", f"the trade names {entry['generator']!r}, "
+                                                  f"but generator={generator!r} is given")
+            named = "curve" in entry
+            curve, data = check_trade({"curve": "", **entry}, "", strict)
+            self._curve = curve if named else None
+        else:
+            data = check_swap(swap_input(swap, generator), "", strict)
         self._impl = _tessarin.IRS(data)
         self._input, self._strict = data, strict
         self._last_price = None
         self._check_coverage("the swap's schedule")
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        if self._curve is None:
+            return super().__reduce__()
+        return (_rebuild, (type(self), {**self._input, "curve": self._curve}, self._strict))
+
+    @property
+    def curve(self) -> str | None:
+        """The id of the curve a trades-file entry names; None for a plain swap dict."""
+        return self._curve
 
     def _check_coverage(self, what: str) -> None:
         swap_coverage(self._input, what)

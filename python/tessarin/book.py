@@ -15,7 +15,15 @@ from typing import TYPE_CHECKING, Any
 import _tessarin
 
 from ._fixings import Fixings
-from ._inputs import InputError, LegCache, book_coverage, check_trade, common_trade, key_path, read_json
+from ._inputs import (
+    InputError,
+    LegCache,
+    book_coverage,
+    check_trade,
+    common_trade,
+    key_path,
+    read_json,
+)
 from ._objects import YieldCurve
 from ._progress import Progress
 from .files import Trade, load_fixings, load_market

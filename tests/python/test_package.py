@@ -5,6 +5,7 @@ import copy
 import datetime as dt
 import json
 import pickle
+import re
 from pathlib import Path
 
 import pytest
@@ -232,3 +233,27 @@ def test_every_public_name_has_a_docstring():
               for n in dir(c) if not n.startswith("_")]
     assert len(named) > 30
     assert [name for name, obj in named if not (obj.__doc__ or "").strip()] == []
+
+
+@pytest.mark.parametrize(("entry", "generator", "curve", "error"), [
+    ({"curve": "USD SOFR"}, None, "USD SOFR", None),
+    ({"curve": "SGD SORA", "generator": "SGD SORA SW"}, None, "SGD SORA", None),
+    ({"generator": "SGD SORA SW"}, None, None, None),
+    ({"curve": "SGD SORA"}, "SGD SORA SW", "SGD SORA", None),
+    ({"curve": 5}, None, None, "curve: expected a curve id, got 5"),
+    ({"curve": "X", "generator": "SGD SORA SW"}, "EUR ESTR SW", None,
+     "generator: the trade names 'SGD SORA SW', but generator='EUR ESTR SW' is given"),
+])
+def test_a_trades_file_entry_builds_a_swap_and_keeps_its_curve(entry, generator, curve, error):
+    trades = json.loads((EXAMPLES / "trades.json").read_text())["trades"]
+    base = trades[-1] if "generator" in entry or generator else trades[0]
+    given = {**{k: v for k, v in base.items() if k not in ("curve", "generator")}, **entry}
+    if error is not None:
+        with pytest.raises(tessarin.InputError, match=re.escape(error)):
+            tessarin.IRS(given, generator=generator)
+        return
+    swap = tessarin.IRS(given, generator=generator)
+    assert swap.curve == curve and pickle.loads(pickle.dumps(swap)).curve == curve
+    plain = tessarin.IRS({k: v for k, v in base.items() if k not in ("curve", "generator")},
+                         generator=base.get("generator"))
+    assert swap.to_dict() == plain.to_dict()
