@@ -252,7 +252,7 @@ class IRS(_Persistent):
     ``strict=False``, which only warns.
     """
 
-    __slots__ = ("_curve", "_last_price")
+    __slots__ = ("_curve", "_last_price", "_paired", "_risk_checked")
     _impl: _tessarin.IRS
     # The curve id and result of the latest `price`, shown in notebooks.
     _last_price: tuple[str, PriceResult] | None
@@ -274,6 +274,9 @@ class IRS(_Persistent):
         self._impl = _tessarin.IRS(data)
         self._input, self._strict = data, strict
         self._last_price = None
+        # The curves last checked against the swap, and for risk: each check is made once.
+        self._paired: YieldCurve | None = None
+        self._risk_checked: YieldCurve | None = None
         self._check_coverage("the swap's schedule")
 
     def __reduce__(self) -> tuple[Any, ...]:
@@ -307,7 +310,9 @@ class IRS(_Persistent):
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
         if isinstance(yield_curve, YieldCurve):
-            check_pairing(self._input, yield_curve._input, "", self._strict)
+            if yield_curve is not self._paired:
+                check_pairing(self._input, yield_curve._input, "", self._strict)
+                self._paired = yield_curve
             return yield_curve._impl
         return yield_curve
 
@@ -366,9 +371,11 @@ class IRS(_Persistent):
             raise ValueError(f'method must be "bump" or "analytic", not {method!r}')
         native = self._on(yield_curve)
         # Every bumped curve rebuilds the instruments' schedules, and reprices the swap's.
-        self._check_coverage("the risk computation")
-        if isinstance(yield_curve, YieldCurve):
-            yield_curve._check_coverage("the risk computation")
+        if self._risk_checked is None or yield_curve is not self._risk_checked:
+            self._check_coverage("the risk computation")
+            if isinstance(yield_curve, YieldCurve):
+                yield_curve._check_coverage("the risk computation")
+                self._risk_checked = yield_curve
         if method == "bump":
             return self._impl.risk(native, **self._fixings_args(fixings))
         return _tessarin.irs_analytic_risk(self._impl, native, self._native_fixings(fixings))

@@ -407,7 +407,7 @@ def _aligned(title: str, headers: list[str], columns: list[list[str]],
     line = "  ".join(f"{{:{'>' if j in numeric else '<'}{w}}}"
                      for j, w in enumerate(widths)).format
     return "\n".join([title, line(*headers).rstrip(), "  ".join("-" * w for w in widths)]
-                     + [line(*row).rstrip() for row in zip(*columns)])
+                     + [line(*row).rstrip() for row in zip(*columns, strict=True)])
 
 
 def _table(title: str, headers: list[str], rows: list[list[Any]],
