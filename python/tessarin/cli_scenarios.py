@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import math
+from pathlib import Path
 from typing import Any
 
 from ._inputs import InputError
@@ -38,7 +39,7 @@ def add_parser(commands: Any, run: Any) -> None:
                     "rebuild the curves under each scenario and revalue the trades.",
         epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("market", metavar="MARKET.json", help="today's curves")
-    parser.add_argument("trades", metavar="TRADES.json", help="the book")
+    parser.add_argument("trades", metavar="TRADES", help="the book: TRADES.json, .csv or .parquet")
     which = parser.add_mutually_exclusive_group(required=True)
     which.add_argument("--historical", metavar="CHANGES", help="table of quote changes by date")
     which.add_argument("--parallel", metavar="BP,BP,...", type=_shifts,
@@ -96,17 +97,24 @@ def command(args: argparse.Namespace, table: Any) -> int:
     """Runs ``tessarin scenarios``; `table` formats a titled text table."""
     from . import load_fixings, load_market, load_trades
     from . import scenarios as sc
+    from .book import trade_rows
     from .revaluation import revalue
     from .tables import rows_from_swaps
 
     curves = load_market(args.market)
-    trades = load_trades(args.trades)
+    if Path(args.trades).suffix.lower() in (".csv", ".parquet"):
+        # A bad row of a table fails its trade only, as with `tessarin price`.
+        rows = trade_rows(args.trades)
+    else:
+        trades = load_trades(args.trades)
+        known = {curve["id"] for curve in curves}
+        for trade in trades:
+            if trade.curve not in known:
+                raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r}",
+                                 str(args.trades))
+        # The file's trades are checked already: straight to the native book's columns.
+        rows = rows_from_swaps([(t.curve, t.swap) for t in trades])
     fixings = load_fixings(args.fixings) if args.fixings else None
-    known = {curve["id"] for curve in curves}
-    for trade in trades:
-        if trade.curve not in known:
-            raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r}",
-                             str(args.trades))
     scenario_set = (sc.historical(args.historical) if args.historical is not None
                     else sc.parallel(args.parallel))
     if args.workers is not None and args.workers < 1:
@@ -118,9 +126,7 @@ def command(args: argparse.Namespace, table: Any) -> int:
         except ImportError:
             raise InputError("--out", "writing Parquet needs pyarrow: pip install "
                                       "'tessarin[parquet]'") from None
-    # The file's trades are checked already: straight to the native book's columns.
-    result = revalue(rows_from_swaps([(t.curve, t.swap) for t in trades]), curves,
-                     scenario_set, fixings, executor=executor, out=args.out,
+    result = revalue(rows, curves, scenario_set, fixings, executor=executor, out=args.out,
                      workers=args.workers)
 
     levels = args.var or [0.99]

@@ -188,3 +188,32 @@ def test_book_revalue_equals_revaluing_its_trades(local, tmp_path):
     assert result.pnl["no curve"].isna().all()
     (failure,) = [f for f in result.failures if f.trade == "no curve"]
     assert failure.scenario is None and failure.error == book.errors()["no curve"]
+
+
+@pytest.mark.parametrize("suffix", [".csv", ".parquet"])
+def test_command_line_reads_a_trade_table_as_its_json_twin(capsys, tmp_path, suffix):
+    from tessarin import cli
+
+    rows = [{"id": f"T{i}", "curve": curve, "generator": generator,
+             "effective date": "2026-12-10", "termination date": f"{2028 + i}-12-10",
+             "fixed rate": 0.03, "notional": 1e7, "direction": direction, "margin": 0.0}
+            for i, (curve, generator, direction) in enumerate([
+                ("USD SOFR", "USD SOFR SW", "payer"), ("EUR ESTR", "EUR ESTR SW", "receiver"),
+                ("USD SOFR", "USD SOFR SW", "receiver")])]
+    entries = [{"id": r["id"], "curve": r["curve"], "generator": r["generator"],
+                "effective date": r["effective date"],
+                "termination date": r["termination date"],
+                "leg1": {"is paid": r["direction"] == "payer", "rate": r["fixed rate"],
+                         "notional": r["notional"]},
+                "leg2": {"is paid": r["direction"] != "payer", "margin": r["margin"],
+                         "notional": r["notional"]}} for r in rows]
+    (tmp_path / "trades.json").write_text(__import__("json").dumps({"trades": entries}))
+    table = tmp_path / f"trades{suffix}"
+    frame = pd.DataFrame(rows)
+    frame.to_csv(table, index=False) if suffix == ".csv" else frame.to_parquet(table)
+    outputs = []
+    for path in (tmp_path / "trades.json", table):
+        assert cli.main(["scenarios", str(EXAMPLES / "market.json"), str(path),
+                         "--parallel", "-10,10"]) == 0
+        outputs.append(capsys.readouterr().out)
+    assert outputs[0] == outputs[1] and "EUR" in outputs[0]
