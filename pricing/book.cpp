@@ -9,6 +9,7 @@
 #include "pricing/analytic_risk.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <exception>
 #include <iterator>
@@ -304,6 +305,7 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         tenorCodesOfMap_.push_back(tenorsOfCurve.at(curve));
     }
     prepareTables(threads);
+    layOut();
     growthGeneration_ = CalendarRepository::generation();
     growths_ = runningGrowths();
 }
@@ -358,6 +360,111 @@ void Book::prepareTables(unsigned threads) {
             tableOfMap_[m] = &tables_[table];
         }
     }
+}
+
+void Book::layOut() {
+    const std::size_t n = swaps_.size();
+    laidOut_.assign(n, 0);
+    flatLegs_.assign(2 * n, FlatLeg{});
+    std::vector<FlatPeriod> periods;
+    for (std::size_t t = 0; t < n; ++t) {
+        if (!swaps_[t] || tableOfMap_[curveMapOf_[t]] == nullptr) {
+            continue;
+        }
+        const std::uint32_t m = curveMapOf_[t];
+        const DailyDiscountTable& table = *tableOfMap_[m];
+        const date v = table.valueDate();
+        const long size = static_cast<long>(table.days());
+        if (size > std::numeric_limits<std::uint16_t>::max()) {
+            continue;
+        }
+        // The day of a date in the table; none outside it, where the table path gives up.
+        const auto day = [&](const date& d) -> std::optional<std::uint16_t> {
+            const long k = (d - v).days();
+            return k < 0 || k >= size ? std::nullopt
+                                      : std::optional<std::uint16_t>(static_cast<std::uint16_t>(k));
+        };
+        const ProductInterestRateSwap& swap = *swaps_[t];
+        periods.clear();
+        std::array<FlatLeg, 2> legs{};
+        bool flat = true;
+        for (std::size_t k = 0; k < 2 && flat; ++k) {
+            const auto& leg = swap.legs()[k];
+            const auto& indexDays = indexDays_[m][k];
+            if (leg.currency != swap.legs()[0].currency || (!leg.isFixed && !indexDays)) {
+                flat = false;
+                break;
+            }
+            legs[k] = {static_cast<std::uint32_t>(periods.size()),
+                       0,
+                       leg.rate,
+                       leg.margin,
+                       leg.isFixed,
+                       leg.isPaid};
+            for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
+                FlatPeriod period;
+                const auto payment = day(leg.paymentDates[i]);
+                if (!leg.isFixed) {
+                    const date& start = leg.accrualStartDates[i];
+                    const date& end = leg.accrualEndDates[i];
+                    const double tau = indexDays->fraction(start, end);
+                    if (v >= end || tau == 0.0) {
+                        period.start = period.end = payment.value_or(0);
+                    } else if (start >= v && day(start) && day(end)) {
+                        period.tau = tau;
+                        period.start = *day(start);
+                        period.end = *day(end);
+                    } else {
+                        flat = false; // a running period, or dates past the table
+                        break;
+                    }
+                }
+                if (!(v < leg.paymentDates[i])) {
+                    continue;
+                }
+                if (!payment) {
+                    flat = false;
+                    break;
+                }
+                period.payment = *payment;
+                period.fractionTimesNotional = leg.dayCountFractions[i] * leg.notional;
+                periods.push_back(period);
+                ++legs[k].count;
+            }
+        }
+        if (!flat) {
+            continue;
+        }
+        const auto offset = static_cast<std::uint32_t>(flatPeriods_.size());
+        for (std::size_t k = 0; k < 2; ++k) {
+            legs[k].first += offset;
+            flatLegs_[2 * t + k] = legs[k];
+        }
+        flatPeriods_.insert(flatPeriods_.end(), periods.begin(), periods.end());
+        laidOut_[t] = 1;
+    }
+    flatPeriods_.shrink_to_fit();
+}
+
+LegValues Book::flatValues(std::size_t trade) const {
+    const double* dfs = tableOfMap_[curveMapOf_[trade]]->factors().data();
+    // The operations of DailyDiscountTable::legValues, in its order.
+    std::array<double, 2> pvs{};
+    for (std::size_t k = 0; k < 2; ++k) {
+        const FlatLeg& leg = flatLegs_[2 * trade + k];
+        const FlatPeriod* period = flatPeriods_.data() + leg.first;
+        double pv = 0.0;
+        for (std::uint32_t i = 0; i < leg.count; ++i, ++period) {
+            const double rate =
+                leg.fixed ? leg.rate : (dfs[period->start] / dfs[period->end] - 1.0) / period->tau;
+            pv += period->fractionTimesNotional * (rate + leg.margin) * dfs[period->payment];
+        }
+        pvs[k] = leg.paid ? -pv : pv;
+    }
+    double npv = 0.0;
+    npv += pvs[0];
+    npv += pvs[1];
+    return {pvs[0], pvs[1], npv};
 }
 
 std::vector<std::optional<RealisedGrowth>> Book::runningGrowths() const {
@@ -426,6 +533,13 @@ std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
         for (std::size_t t = begin; t < end; ++t) {
             leg1[t] = leg2[t] = npv[t] = missing;
             if (!swaps_[t]) {
+                continue;
+            }
+            if (laidOut_[t] != 0) {
+                const LegValues values = flatValues(t);
+                leg1[t] = values.leg1;
+                leg2[t] = values.leg2;
+                npv[t] = values.npv;
                 continue;
             }
             m = curveMapOf_[t];

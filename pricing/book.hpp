@@ -172,6 +172,10 @@ public:
 
 private:
     void prepareTables(unsigned threads);
+    // Lays out the periods of the trades the tables price without a running period.
+    void layOut();
+    // The values of a laid-out trade, as DailyDiscountTable::legValues gives them.
+    LegValues flatValues(std::size_t trade) const;
     // Bump risk with one rebuilt curve per curve and bumped quote for the whole book.
     std::vector<BookFailure> bumpRisk(unsigned threads, const RiskSink& sink,
                                       CallProgress* progress) const;
@@ -215,6 +219,28 @@ private:
     // a trade the tables cannot price has none.
     std::vector<DailyDiscountTable> tables_;
     std::vector<const DailyDiscountTable*> tableOfMap_;
+    // Trades without a running period, laid out for pricing from the daily tables: each leg's
+    // rates and the periods it pays after the value date, their dates as days of the table.
+    struct FlatPeriod {
+        double fractionTimesNotional = 0.0;
+        // The index day count's fraction of a floating period; 1 for one that accrues nothing,
+        // whose start and end are then the same day.
+        double tau = 1.0;
+        std::uint16_t payment = 0;
+        std::uint16_t start = 0;
+        std::uint16_t end = 0;
+    };
+    struct FlatLeg {
+        std::uint32_t first = 0;
+        std::uint32_t count = 0;
+        double rate = 0.0;
+        double margin = 0.0;
+        bool fixed = true;
+        bool paid = false;
+    };
+    std::vector<FlatPeriod> flatPeriods_;
+    std::vector<FlatLeg> flatLegs_; // two per trade
+    std::vector<std::uint8_t> laidOut_;
     std::vector<std::optional<RealisedGrowth>> growths_;
     std::uint64_t growthGeneration_ = 0;
     std::vector<BookFailure> buildFailures_;

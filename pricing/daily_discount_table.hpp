@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tsr {
@@ -29,6 +30,8 @@ public:
 
     date valueDate() const { return valueDate_; }
     std::size_t days() const { return dfs_.size(); }
+    // The factor of each day, from the value date on.
+    std::span<const double> factors() const { return dfs_; }
     // Sets the factors of days [begin, end) from the value date; throws what the curve
     // throws for a date.
     void fill(const YieldCurve& curve, std::size_t begin, std::size_t end);
