@@ -58,7 +58,8 @@ def load(path: PathLike, *, extend: bool = True) -> list[str]:
     """Register the holiday lists of a file, by calendar name; returns the names.
 
     JSON: ``{"US": ["2031-01-01", ...], ...}``, or per calendar an object
-    ``{"holidays": [...], "weekend": ["Friday", "Saturday"]}``. CSV: rows of
+    ``{"holidays": [...], "weekend": ["Friday", "Saturday"]}``, or a market
+    file's ``"calendars"`` entry (see `apply`), alone or in a market file. CSV: rows of
     ``calendar,date`` (a header row ``calendar,date`` is allowed). By default
     the dates extend a registered calendar of that name; ``extend=False``
     replaces its list.
@@ -83,7 +84,9 @@ def load(path: PathLike, *, extend: bool = True) -> list[str]:
             lists.setdefault(cells[0], []).append(cells[1])
     else:
         document = read_json(path)
-        if isinstance(document, dict) and set(document) == {"calendars"}:
+        # A market file's "calendars" entry, in a market file or on its own.
+        if isinstance(document, dict) and "calendars" in document \
+                and set(document) <= {"calendars", "curves"}:
             try:
                 apply(document["calendars"], "calendars")
             except InputError as error:

@@ -4,6 +4,7 @@ runs in a fresh interpreter, so the other tests keep the built-in lists."""
 
 import datetime as dt
 import json
+import os
 
 import pytest
 from conftest import EXAMPLES, run_cli, run_isolated
@@ -45,7 +46,7 @@ def test_asking_a_calendar_sees_unions_and_refuses_unknown_names():
     assert not tessarin.calendars.is_business_day("US", "2026-12-26")  # a Saturday
     with pytest.raises(tessarin.InputError, match="Calendar not found: XX"):
         tessarin.calendars.holidays("US,XX", "2026-01-01", "2026-12-31")
-    with pytest.raises(tessarin.InputError, match="^no holiday rules for 'XX'"):
+    with pytest.raises(tessarin.InputError, match=r"^calendars\[0\]: no holiday rules for 'XX'"):
         tessarin.calendars.extend(2040, calendars=["XX"])
 
 
@@ -121,11 +122,12 @@ def test_market_file_and_command_line_give_the_python_numbers(tmp_path):
         tessarin.calendars.extend(2100)
         cli.main(["price", {str(EXAMPLES / "market.json")!r}, *{files!r}])
     """)
+    built_in = run_cli("price", str(EXAMPLES / "market.json"), *files)
     for run in (from_file, from_flag, python):
         assert run.returncode == 0, run.stderr
         assert "calendar '" not in run.stderr
-    assert json.loads(from_file.stdout)["prices"] == json.loads(from_flag.stdout)["prices"] \
-        == json.loads(python.stdout)["prices"]
+    assert json.loads(from_file.stdout) == json.loads(from_flag.stdout) \
+        == json.loads(python.stdout) != json.loads(built_in.stdout)
     listing = run_cli("conventions", "--calendars-through", "2060", "--format", "json")
     us = next(c for c in json.loads(listing.stdout)["calendars"] if c["name"] == "US")
     assert us["coverage"] == [{"first year": 2026, "last year": 2030, "source": "built-in"},
@@ -151,3 +153,26 @@ def test_bad_calendars_in_a_market_file_name_the_file_and_key(tmp_path, entry, m
     path.write_text(json.dumps(market))
     with pytest.raises(tessarin.InputError, match=f"^{path}: {message}"):
         tessarin.load_market(path)
+
+
+@pytest.mark.skipif(bool(os.environ.get("TESSARIN_SANITIZED")),
+                    reason="Dask clusters are not run under the sanitizers")
+def test_dask_workers_started_after_extend_price_as_the_local_engine():
+    pytest.importorskip("distributed")
+    result = run_isolated(f"""
+        import numpy as np, tessarin
+        from tessarin import revaluation as rv, scenarios as sc
+        market = tessarin.load_market({str(EXAMPLES / "market.json")!r})
+        trades = [rv.BookTrade(t.swap["id"], t.curve, t.swap)
+                  for t in tessarin.load_trades({str(EXAMPLES / "trades.json")!r})]
+        fixings = tessarin.load_fixings({str(EXAMPLES / "fixings.json")!r})
+        run = lambda **kw: rv.revalue(trades, market, sc.parallel([-25, 25]), fixings,
+                                      **kw).pnl.to_numpy()
+        built_in = run()
+        tessarin.calendars.extend(2100)
+        local = run()
+        print(np.array_equal(local, built_in), np.array_equal(local, run(executor="dask",
+                                                                          workers=1)))
+    """, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["False", "True"]
