@@ -76,8 +76,7 @@ std::shared_ptr<SingleCalendar> SingleCalendar::extended(const std::vector<date>
         return extended(added, weekend, HolidaySpan{0, -1, HolidaySource::User});
     }
     const auto [first, last] = std::minmax_element(real.begin(), real.end());
-    return extended(added, weekend,
-                    HolidaySpan{first->year(), last->year(), HolidaySource::User});
+    return extended(added, weekend, HolidaySpan{first->year(), last->year(), HolidaySource::User});
 }
 
 std::shared_ptr<SingleCalendar> SingleCalendar::extended(const std::vector<date>& added,

@@ -79,8 +79,8 @@ std::vector<date> datesOfNumbers(PyObject* value) {
 }
 
 std::shared_ptr<const SingleCalendar> singleCalendar(const std::string& name) {
-    auto calendar =
-        std::dynamic_pointer_cast<const SingleCalendar>(CalendarRepository::instance().getSingle(name));
+    auto calendar = std::dynamic_pointer_cast<const SingleCalendar>(
+        CalendarRepository::instance().getSingle(name));
     if (!calendar) {
         throw std::invalid_argument("Error, calendar " + name + " has no holiday list to extend.");
     }
@@ -128,7 +128,7 @@ PyObject* isBusinessDay(PyObject* /*module*/, PyObject* args) {
     runGuarded([&] {
         const date d = dateArgument(day, "date");
         result = Py_NewRef(CalendarRepository::instance().get(name)->isBusinessDay(d) ? Py_True
-                                                                                       : Py_False);
+                                                                                      : Py_False);
     });
     return result;
 }
@@ -184,17 +184,16 @@ PyObject* calendarState(PyObject* /*module*/, PyObject* /*unused*/) {
             PyRef coverage = checked(PyList_New(0));
             for (const HolidaySpan& span : single->coverage()) {
                 const std::string_view source = holidaySourceName(span.source);
-                PyRef entry = checked(Py_BuildValue("(iis#)", span.firstYear, span.lastYear,
-                                                    source.data(),
-                                                    static_cast<Py_ssize_t>(source.size())));
+                PyRef entry =
+                    checked(Py_BuildValue("(iis#)", span.firstYear, span.lastYear, source.data(),
+                                          static_cast<Py_ssize_t>(source.size())));
                 check(PyList_Append(coverage.get(), entry.get()) == 0);
             }
             PyRef name = checked(PyUnicode_FromStringAndSize(
                 single->name().data(), static_cast<Py_ssize_t>(single->name().size())));
-            PyRef entry = checked(PyTuple_Pack(5, name.get(), weekend.get(),
-                                               dayNumbers(single->holidays()).get(),
-                                               dayNumbers(single->businessDays()).get(),
-                                               coverage.get()));
+            PyRef entry = checked(
+                PyTuple_Pack(5, name.get(), weekend.get(), dayNumbers(single->holidays()).get(),
+                             dayNumbers(single->businessDays()).get(), coverage.get()));
             check(PyList_Append(state.get(), entry.get()) == 0);
         }
         result = state.release();

@@ -150,7 +150,7 @@ PyRef calendarListing() {
                   listed ? integer(single->holidays().front().year()) : PyRef::borrow(Py_None));
         // Generated years may end without a holiday in the last one.
         entry.set("last year", listed ? integer(std::max<long>(single->holidays().back().year(),
-                                                              single->lastCoveredYear()))
+                                                               single->lastCoveredYear()))
                                       : PyRef::borrow(Py_None));
         PyRef coverage = newList();
         if (single != nullptr) {

@@ -38,9 +38,9 @@ PyMODINIT_FUNC PyInit__tessarin() {
         return nullptr;
     }
     // The module's own functions, beside its types.
-    for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(),
-                                   tsr::inputCheckFunctions(), tsr::scenarioModuleFunctions(),
-                                   tsr::calendarFunctions()}) {
+    for (PyMethodDef* functions :
+         {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(), tsr::inputCheckFunctions(),
+          tsr::scenarioModuleFunctions(), tsr::calendarFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

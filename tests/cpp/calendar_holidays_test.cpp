@@ -35,8 +35,8 @@ TEST(CalendarHolidays, ListsHolidaysInRangeLessBusinessDayExceptionsAndMergesUni
     const auto b = std::make_shared<SingleCalendar>(
         "B", tsr::saturdaySundayWeekend, dates({"2031-12-25", "2031-12-26", "2032-01-01"}),
         std::vector<tsr::date>{});
-    EXPECT_EQ(dates({"2031-01-01", "2031-12-25"}), tsr::holidaysBetween(*a, d("2031-01-01"),
-                                                                      d("2031-12-31")));
+    EXPECT_EQ(dates({"2031-01-01", "2031-12-25"}),
+              tsr::holidaysBetween(*a, d("2031-01-01"), d("2031-12-31")));
     EXPECT_EQ(dates({"2031-12-25"}), tsr::holidaysBetween(*a, d("2031-01-02"), d("2031-12-25")));
     const tsr::UnionCalendar both("A,B", {a, b});
     EXPECT_EQ(dates({"2031-12-25", "2031-12-26", "2032-01-01"}),
