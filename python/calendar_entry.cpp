@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -40,17 +41,44 @@ date dateArgument(PyObject* value, const char* what) {
     return pyDateToDate(value);
 }
 
-// The items of a list or tuple, as a fast sequence; `what` names it in the TypeError.
+// A list or tuple (subclasses included), read through the fast-sequence macros without
+// calling any of its Python methods; anything else is refused with `what`.
 PyRef sequence(PyObject* value, const char* what) {
-    return checked(PySequence_Fast(value, what));
+    if (!PyList_Check(value) && !PyTuple_Check(value)) {
+        throw std::invalid_argument(std::string("Error, ") + what + ".");
+    }
+    return PyRef::borrow(value);
 }
 
-long integerItem(PyObject* item) {
-    const long value = PyLong_AsLong(item);
+// An int that fits in `int`; the library's message otherwise.
+int integerItem(PyObject* item, const char* what) {
+    if (!PyLong_Check(item)) {
+        throw std::invalid_argument(std::string("Error, ") + what + " is not an integer.");
+    }
+    int overflow = 0;
+    const long value = PyLong_AsLongAndOverflow(item, &overflow);
     if (value == -1 && PyErr_Occurred() != nullptr) {
         throw PythonError();
     }
-    return value;
+    if (overflow != 0 || value < std::numeric_limits<int>::min() ||
+        value > std::numeric_limits<int>::max()) {
+        throw std::invalid_argument(std::string("Error, ") + what + " is out of range.");
+    }
+    return static_cast<int>(value);
+}
+
+// Text as UTF-8, embedded NULs kept; text that has no UTF-8 form is refused.
+std::string textItem(PyObject* item, const char* what) {
+    if (!PyUnicode_Check(item)) {
+        throw std::invalid_argument(std::string("Error, ") + what + " is not text.");
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(item, &size);
+    if (data == nullptr) {
+        PyErr_Clear();
+        throw std::invalid_argument(std::string("Error, ") + what + " is not valid text.");
+    }
+    return {data, static_cast<std::size_t>(size)};
 }
 
 // Dates travel between processes as the date library's day numbers, which round-trip exactly.
@@ -68,11 +96,16 @@ std::vector<date> datesOfNumbers(PyObject* value) {
     const PyRef items = sequence(value, "expected a list of day numbers");
     const date epoch(1970, 1, 1);
     const auto epochNumber = static_cast<long>(epoch.day_number());
+    const auto firstNumber = static_cast<long>(date(1400, 1, 1).day_number());
+    const auto lastNumber = static_cast<long>(date(9999, 12, 31).day_number());
     std::vector<date> dates;
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
     dates.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        const long number = integerItem(PySequence_Fast_GET_ITEM(items.get(), i));
+        const long number = integerItem(PySequence_Fast_GET_ITEM(items.get(), i), "a day number");
+        if (number < firstNumber || number > lastNumber) {
+            throw std::invalid_argument("Error, a day number is out of range.");
+        }
         dates.push_back(epoch + boost::gregorian::days(number - epochNumber));
     }
     return dates;
@@ -87,26 +120,27 @@ std::shared_ptr<const SingleCalendar> singleCalendar(const std::string& name) {
     return calendar;
 }
 
-HolidaySource sourceNamed(const char* name) {
+HolidaySource sourceNamed(const std::string& name) {
     const auto source = parseHolidaySource(name);
     if (!source) {
-        throw std::invalid_argument(std::string("Error, unknown holiday source: ") + name);
+        throw std::invalid_argument("Error, unknown holiday source: " + name);
     }
     return *source;
 }
 
 PyObject* calendarHolidays(PyObject* /*module*/, PyObject* args) {
-    const char* name = nullptr;
+    PyObject* name = nullptr;
     PyObject* start = nullptr;
     PyObject* end = nullptr;
-    if (PyArg_ParseTuple(args, "sOO", &name, &start, &end) == 0) {
+    if (PyArg_ParseTuple(args, "OOO", &name, &start, &end) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
     runGuarded([&] {
+        const std::string names = textItem(name, "the calendar name");
         const date first = dateArgument(start, "start");
         const date last = dateArgument(end, "end");
-        const auto calendar = CalendarRepository::instance().get(name);
+        const auto calendar = CalendarRepository::instance().get(names);
         const std::vector<date> dates = holidaysBetween(*calendar, first, last);
         PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(dates.size())));
         for (std::size_t i = 0; i < dates.size(); ++i) {
@@ -119,31 +153,34 @@ PyObject* calendarHolidays(PyObject* /*module*/, PyObject* args) {
 }
 
 PyObject* isBusinessDay(PyObject* /*module*/, PyObject* args) {
-    const char* name = nullptr;
+    PyObject* name = nullptr;
     PyObject* day = nullptr;
-    if (PyArg_ParseTuple(args, "sO", &name, &day) == 0) {
+    if (PyArg_ParseTuple(args, "OO", &name, &day) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
     runGuarded([&] {
+        const std::string names = textItem(name, "the calendar name");
         const date d = dateArgument(day, "date");
-        result = Py_NewRef(CalendarRepository::instance().get(name)->isBusinessDay(d) ? Py_True
-                                                                                      : Py_False);
+        const bool open = CalendarRepository::instance().get(names)->isBusinessDay(d);
+        result = Py_NewRef(open ? Py_True : Py_False);
     });
     return result;
 }
 
 PyObject* extendCalendar(PyObject* /*module*/, PyObject* args) {
-    const char* name = nullptr;
+    PyObject* name = nullptr;
     PyObject* holidays = nullptr;
-    int firstYear = 0;
-    int lastYear = 0;
-    const char* source = nullptr;
-    if (PyArg_ParseTuple(args, "sOiis", &name, &holidays, &firstYear, &lastYear, &source) == 0) {
+    PyObject* firstYear = nullptr;
+    PyObject* lastYear = nullptr;
+    PyObject* source = nullptr;
+    if (PyArg_ParseTuple(args, "OOOOO", &name, &holidays, &firstYear, &lastYear, &source) == 0) {
         return nullptr;
     }
     const bool done = runGuarded([&] {
-        const HolidaySpan span{firstYear, lastYear, sourceNamed(source)};
+        const HolidaySpan span{integerItem(firstYear, "the first year"),
+                               integerItem(lastYear, "the last year"),
+                               sourceNamed(textItem(source, "the source"))};
         const PyRef items = sequence(holidays, "holidays must be a list of dates");
         std::vector<date> dates;
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
@@ -151,7 +188,7 @@ PyObject* extendCalendar(PyObject* /*module*/, PyObject* args) {
         for (Py_ssize_t i = 0; i < n; ++i) {
             dates.push_back(dateArgument(PySequence_Fast_GET_ITEM(items.get(), i), "a holiday"));
         }
-        const auto base = singleCalendar(name);
+        const auto base = singleCalendar(textItem(name, "the calendar name"));
         CalendarRepository::instance().replace(base->extended(dates, base->weekend(), span));
     });
     return done ? Py_NewRef(Py_None) : nullptr;
@@ -207,12 +244,11 @@ std::shared_ptr<Calendar> restoredCalendar(PyObject* entry) {
         throw std::invalid_argument("Error, a calendar state has five items.");
     }
     PyObject* const* item = PySequence_Fast_ITEMS(fields.get());
-    const char* name = PyUnicode_AsUTF8(item[0]);
-    check(name != nullptr);
+    const std::string name = textItem(item[0], "the calendar name");
     WeekdaySet weekend;
     const PyRef days = sequence(item[1], "weekend must be a list of days");
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(days.get()); ++i) {
-        const long day = integerItem(PySequence_Fast_GET_ITEM(days.get(), i));
+        const int day = integerItem(PySequence_Fast_GET_ITEM(days.get(), i), "a weekend day");
         if (day < 0 || day > 6) {
             throw std::invalid_argument("Error, a weekend day is 0 (Sunday) to 6 (Saturday).");
         }
@@ -221,12 +257,15 @@ std::shared_ptr<Calendar> restoredCalendar(PyObject* entry) {
     std::vector<HolidaySpan> coverage;
     const PyRef spans = sequence(item[4], "coverage must be a list of spans");
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(spans.get()); ++i) {
-        int first = 0;
-        int last = 0;
-        const char* source = nullptr;
-        check(PyArg_ParseTuple(PySequence_Fast_GET_ITEM(spans.get(), i), "iis", &first, &last,
-                               &source) != 0);
-        coverage.push_back({first, last, sourceNamed(source)});
+        const PyRef span = sequence(PySequence_Fast_GET_ITEM(spans.get(), i),
+                                    "a coverage span is (first year, last year, source)");
+        if (PySequence_Fast_GET_SIZE(span.get()) != 3) {
+            throw std::invalid_argument("Error, a coverage span has three items.");
+        }
+        PyObject* const* part = PySequence_Fast_ITEMS(span.get());
+        coverage.push_back({integerItem(part[0], "a first year"),
+                            integerItem(part[1], "a last year"),
+                            sourceNamed(textItem(part[2], "a source"))});
     }
     return std::make_shared<SingleCalendar>(name, weekend, datesOfNumbers(item[2]),
                                             datesOfNumbers(item[3]), std::move(coverage));
