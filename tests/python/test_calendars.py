@@ -7,9 +7,9 @@ import json
 import os
 
 import pytest
-from conftest import EXAMPLES, run_cli, run_isolated
 
 import tessarin
+from conftest import EXAMPLES, run_cli, run_isolated
 from tessarin import _calendar_rules
 
 holidays_package = pytest.importorskip("holidays")
