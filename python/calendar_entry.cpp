@@ -2,6 +2,7 @@
 
 #include "dates/calendar_holidays.hpp"
 #include "dates/calendar_repository.hpp"
+#include "dates/holiday_calendars.hpp"
 #include "dates/single_calendar.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -271,16 +273,30 @@ std::shared_ptr<Calendar> restoredCalendar(PyObject* entry) {
                                             datesOfNumbers(item[3]), std::move(coverage));
 }
 
-// Registers the calendars of a state, each in place of the calendar of its name.
+// Registers the calendars of a state, each in place of the calendar of its name. A built-in
+// calendar that the state leaves out, but this process has changed, gets its built-in list
+// back, so that a long-lived worker mirrors each caller in turn.
 PyObject* restoreCalendars(PyObject* /*module*/, PyObject* state) {
     const bool done = runGuarded([&] {
         const PyRef entries = sequence(state, "a calendar state is a list");
         std::vector<std::shared_ptr<Calendar>> calendars;
+        std::set<std::string> named;
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(entries.get()); ++i) {
             calendars.push_back(restoredCalendar(PySequence_Fast_GET_ITEM(entries.get(), i)));
+            named.insert(calendars.back()->name());
+        }
+        auto& repository = CalendarRepository::instance();
+        CalendarRepository builtIn;
+        registerHolidayCalendars(builtIn);
+        for (const auto& original : builtIn.all()) {
+            const auto current = std::dynamic_pointer_cast<const SingleCalendar>(
+                repository.getSingle(original->name()));
+            if (named.count(original->name()) == 0 && (!current || !onlyBuiltIn(*current))) {
+                calendars.push_back(std::const_pointer_cast<Calendar>(original));
+            }
         }
         for (auto& calendar : calendars) {
-            CalendarRepository::instance().replace(std::move(calendar));
+            repository.replace(std::move(calendar));
         }
     });
     return done ? Py_NewRef(Py_None) : nullptr;

@@ -176,3 +176,21 @@ def test_dask_workers_started_after_extend_price_as_the_local_engine():
     """, timeout=300)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["False", "True"]
+
+
+def test_a_process_adopts_another_processes_calendars_both_ways():
+    result = run_isolated("""
+        import tessarin
+        from tessarin import calendars
+        calendars.register("XM", ["2031-01-03"], weekend=["Fri", "Sat"])
+        calendars.extend(2060, calendars=["US"])
+        extended = calendars.state()
+        calendars.adopt([])  # a caller with the built-in lists only
+        print(tessarin.conventions.CALENDARS["US"].sources, calendars.is_business_day("US",
+                                                                                   "2040-07-04"))
+        calendars.adopt(extended)
+        print(tessarin.conventions.CALENDARS["US"].sources, calendars.state() == extended)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["2026-2030 built-in True",
+                                          "2026-2030 built-in, 2031-2060 rules True"]
