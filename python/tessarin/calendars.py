@@ -150,10 +150,10 @@ def extend(through: int = 2100, *, calendars: Iterable[str] | None = None) -> di
                 continue
             days = _calendar_rules.generate(package, name, first, last)
             _tessarin.extend_calendar(name, days, first, last, "rules")
-            conventions.refresh()
             added[name] = last - first + 1
     finally:
-        conventions.refresh()
+        if added:
+            conventions.refresh()
     return added
 
 
@@ -217,6 +217,8 @@ def apply(spec: Any, where: str = "calendars") -> None:
             except ImportError as error:
                 raise InputError(key_path(path, "extend through"), str(error)) from None
             continue
+        if "calendars" in entry:
+            raise InputError(key_path(path, "calendars"), 'only with "extend through"')
         for key in ("name", "holidays"):
             if key not in entry:
                 raise InputError(key_path(path, key), "missing key")
@@ -244,21 +246,14 @@ def calendar_names(spec: Any) -> list[str]:
 
 # The calendars of this process, carried to another (a Dask worker).
 
-_adopted: list[Any] | None = None
-
-
 def state() -> list[Any]:
     """Every calendar that differs from the built-in ones, as plain data."""
     return _tessarin.calendar_state()
 
 
 def adopt(calendars: list[Any]) -> None:
-    """Register the calendars of another process's `state()` here, unless they
-    are already the ones in use."""
-    global _adopted
-    if calendars == _adopted:
-        return
+    """Make this process's calendars those of another process's `state()`,
+    unless they already are."""
     if calendars != state():
         _tessarin.restore_calendars(calendars)
         conventions.refresh()
-    _adopted = calendars
