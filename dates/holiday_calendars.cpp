@@ -4,6 +4,7 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <span>
@@ -130,8 +131,11 @@ void registerHolidayCalendars(CalendarRepository& repository) {
         for (const std::string_view text : texts) {
             holidays.push_back(boost::gregorian::from_simple_string(std::string(text)));
         }
+        const auto [first, last] = std::minmax_element(holidays.begin(), holidays.end());
+        const HolidaySpan listed{first->year(), last->year(), HolidaySource::BuiltIn};
         repository.add(std::make_shared<SingleCalendar>(std::string(name), saturdaySundayWeekend,
-                                                        holidays, noBusinessDays));
+                                                        holidays, noBusinessDays,
+                                                        std::vector<HolidaySpan>{listed}));
     }
 }
 

@@ -56,13 +56,68 @@ SingleCalendar::SingleCalendar(std::string name, WeekdaySet weekend,
     }
 }
 
+SingleCalendar::SingleCalendar(std::string name, WeekdaySet weekend,
+                               const std::vector<date>& holidays,
+                               const std::vector<date>& businessDays,
+                               std::vector<HolidaySpan> coverage)
+    : SingleCalendar(std::move(name), weekend, holidays, businessDays) {
+    coverage_ = std::move(coverage);
+}
+
 std::shared_ptr<SingleCalendar> SingleCalendar::extended(const std::vector<date>& added,
                                                          WeekdaySet weekend) const {
+    std::vector<date> real;
+    for (const date& d : added) {
+        if (!d.is_special()) {
+            real.push_back(d);
+        }
+    }
+    if (real.empty()) {
+        return extended(added, weekend, HolidaySpan{0, -1, HolidaySource::User});
+    }
+    const auto [first, last] = std::minmax_element(real.begin(), real.end());
+    return extended(added, weekend, HolidaySpan{first->year(), last->year(), HolidaySource::User});
+}
+
+std::shared_ptr<SingleCalendar> SingleCalendar::extended(const std::vector<date>& added,
+                                                         WeekdaySet weekend,
+                                                         HolidaySpan span) const {
     std::vector<date> holidays = holidays_;
     holidays.insert(holidays.end(), added.begin(), added.end());
     std::sort(holidays.begin(), holidays.end());
     holidays.erase(std::unique(holidays.begin(), holidays.end()), holidays.end());
-    return std::make_shared<SingleCalendar>(name(), weekend, holidays, businessDays_);
+    std::vector<HolidaySpan> coverage = this->coverage();
+    // An empty span (no dates) records nothing.
+    if (span.firstYear <= span.lastYear) {
+        coverage.push_back(span);
+    }
+    return std::make_shared<SingleCalendar>(name(), weekend, holidays, businessDays_,
+                                            std::move(coverage));
+}
+
+std::vector<HolidaySpan> SingleCalendar::coverage() const {
+    if (!coverage_.empty()) {
+        return coverage_;
+    }
+    std::vector<HolidaySpan> derived;
+    for (const date& d : holidays_) {
+        if (d.is_special()) {
+            continue;
+        }
+        if (derived.empty()) {
+            derived.push_back({d.year(), d.year(), HolidaySource::User});
+        }
+        derived.front().lastYear = d.year();
+    }
+    return derived;
+}
+
+int SingleCalendar::lastCoveredYear() const {
+    int last = 0;
+    for (const HolidaySpan& span : coverage()) {
+        last = std::max(last, span.lastYear);
+    }
+    return last;
 }
 
 bool SingleCalendar::listedRule(const date& d) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dates/calendar.hpp"
+#include "dates/holiday_coverage.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,9 @@ public:
     // Copies both lists and sorts the copies; the callers' order does not matter.
     SingleCalendar(std::string name, WeekdaySet weekend, const std::vector<date>& holidays,
                    const std::vector<date>& businessDays);
+    // The same, with the years the lists cover and where each run of years came from.
+    SingleCalendar(std::string name, WeekdaySet weekend, const std::vector<date>& holidays,
+                   const std::vector<date>& businessDays, std::vector<HolidaySpan> coverage);
 
     bool isBusinessDay(const date& d) const override;
 
@@ -28,6 +32,15 @@ public:
     // place of this one.
     std::shared_ptr<SingleCalendar> extended(const std::vector<date>& added,
                                              WeekdaySet weekend) const;
+    // The same, recording that `added` covers the years of `span`.
+    std::shared_ptr<SingleCalendar> extended(const std::vector<date>& added, WeekdaySet weekend,
+                                             HolidaySpan span) const;
+
+    // The years the lists cover, in the order they were added. A calendar built without them
+    // covers the years of its holidays, as the user's.
+    std::vector<HolidaySpan> coverage() const;
+    // The last covered year; 0 without holidays or coverage.
+    int lastCoveredYear() const;
 
 private:
     // The business-day rule straight from the lists.
@@ -36,6 +49,7 @@ private:
     WeekdaySet weekend_;
     std::vector<date> holidays_;
     std::vector<date> businessDays_;
+    std::vector<HolidaySpan> coverage_;
     // The rule tabulated, one bit per day from the first to the last listed date.
     std::uint32_t firstTabulated_ = 0;
     std::uint32_t tabulatedDays_ = 0;

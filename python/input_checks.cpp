@@ -148,8 +148,21 @@ PyRef calendarListing() {
         const bool listed = single != nullptr && !single->holidays().empty();
         entry.set("first year",
                   listed ? integer(single->holidays().front().year()) : PyRef::borrow(Py_None));
-        entry.set("last year",
-                  listed ? integer(single->holidays().back().year()) : PyRef::borrow(Py_None));
+        // Generated years may end without a holiday in the last one.
+        entry.set("last year", listed ? integer(std::max<long>(single->holidays().back().year(),
+                                                               single->lastCoveredYear()))
+                                      : PyRef::borrow(Py_None));
+        PyRef coverage = newList();
+        if (single != nullptr) {
+            for (const HolidaySpan& span : single->coverage()) {
+                DictBuilder part;
+                part.set("first year", integer(span.firstYear))
+                    .set("last year", integer(span.lastYear))
+                    .set("source", text(holidaySourceName(span.source)));
+                append(coverage, part.release());
+            }
+        }
+        entry.set("coverage", std::move(coverage));
         PyRef weekend = newList();
         if (single != nullptr) {
             for (int day = 0; day < 7; ++day) {

@@ -2,6 +2,7 @@
 #include "python/analytic_risk_entry.hpp"
 #include "python/analytics_functions.hpp"
 #include "python/book_type.hpp"
+#include "python/calendar_entry.hpp"
 #include "python/entry_guard.hpp"
 #include "python/input_checks.hpp"
 #include "python/py_datetime.hpp"
@@ -37,8 +38,9 @@ PyMODINIT_FUNC PyInit__tessarin() {
         return nullptr;
     }
     // The module's own functions, beside its types.
-    for (PyMethodDef* functions : {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(),
-                                   tsr::inputCheckFunctions(), tsr::scenarioModuleFunctions()}) {
+    for (PyMethodDef* functions :
+         {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(), tsr::inputCheckFunctions(),
+          tsr::scenarioModuleFunctions(), tsr::calendarFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

@@ -170,3 +170,25 @@ def register_calendar(
 ) -> None:
     """Registers a holiday calendar for the process, in place of any calendar of that name;
     with extend, the holidays are added to the registered calendar's list."""
+
+def calendar_holidays(name: str, start: datetime.date, end: datetime.date) -> list[datetime.date]:
+    """The listed holidays of a calendar (or a union such as "US,EN") from start to end
+    inclusive; weekends are not listed."""
+
+def is_business_day(name: str, date: datetime.date) -> bool:
+    """Whether the calendar (or union) opens on date."""
+
+def extend_calendar(
+    name: str, holidays: list[datetime.date], first_year: int, last_year: int, source: str
+) -> None:
+    """Adds holidays to a registered calendar's list, recording that they cover first_year to
+    last_year and come from source ("rules" or "user")."""
+
+CalendarState = tuple[str, list[int], list[int], list[int], list[tuple[int, int, str]]]
+
+def calendar_state() -> list[CalendarState]:
+    """The calendars that differ from the built-in ones (name, weekend days, holidays and
+    business days as day numbers, coverage), for restore_calendars in another process."""
+
+def restore_calendars(state: list[CalendarState]) -> None:
+    """Registers the calendars of a calendar_state()."""

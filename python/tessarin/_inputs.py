@@ -88,7 +88,9 @@ class InputWarning(_Located, UserWarning):
 
 class CalendarCoverageWarning(UserWarning):
     """A date past the last year of a calendar's holiday list: after it only
-    weekends are holidays. `tessarin.calendars.load` supplies longer lists.
+    weekends are holidays. `tessarin.calendars.extend` (``--calendars-through``
+    on the command line) generates the later years; `tessarin.calendars.load`
+    supplies longer lists.
 
     The text names only the calendar and its last year, so that Python's
     warning filters show it once per calendar and line of code, however many
@@ -103,7 +105,8 @@ class CalendarCoverageWarning(UserWarning):
     def __str__(self) -> str:
         return (f"calendar {self.calendar!r} lists holidays only through {self.last_year}; "
                 f"later dates have only weekends as holidays (supply lists with "
-                f"tessarin.calendars.load)")
+                f"tessarin.calendars.load, or generate them with tessarin.calendars.extend "
+                f"or --calendars-through YEAR)")
 
 
 def relocate(error: InputError, source: str, subject: str = "") -> InputError:

@@ -13,7 +13,7 @@ from importlib import resources
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from . import __version__, cli_scenarios
+from . import __version__, calendars, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
     CalendarCoverageWarning,
@@ -150,6 +150,7 @@ def build_parser() -> argparse.ArgumentParser:
     price.add_argument("--demo", action="store_true",
                        help="use the bundled example market, trades and fixings (six "
                             "currencies, two seasoned swaps)")
+    _calendar_arguments(price)
     price.set_defaults(run=_price_command, subparser=price)
 
     conventions = commands.add_parser(
@@ -158,9 +159,42 @@ def build_parser() -> argparse.ArgumentParser:
                     "curve and trade files can name.")
     conventions.add_argument("--format", choices=("table", "json"), default="table",
                              help="aligned tables (default) or JSON")
+    _calendar_arguments(conventions)
     conventions.set_defaults(run=_conventions_command, subparser=conventions)
     cli_scenarios.add_parser(commands, _scenarios_command)
+    _calendar_arguments(commands.choices["scenarios"])
     return parser
+
+
+def _calendar_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--calendars", metavar="FILE",
+                        help="holiday lists to use: JSON or CSV as tessarin.calendars.load "
+                             "reads them, or a market file's \"calendars\" entry")
+    parser.add_argument("--calendars-through", metavar="YEAR", type=_year,
+                        help="generate the built-in calendars' holidays after their lists, "
+                             "through YEAR, from the holidays package's rules (pip install "
+                             "'tessarin[calendars]')")
+
+
+def _year(text: str) -> int:
+    try:
+        return int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a year, got {text!r}") from None
+
+
+def _calendar_options(args: argparse.Namespace) -> None:
+    """--calendars, then --calendars-through: the user's lists first, the rules after them."""
+    if getattr(args, "calendars", None) is not None:
+        calendars.load(args.calendars)
+    through = getattr(args, "calendars_through", None)
+    if through is not None:
+        try:
+            calendars.extend(through)
+        except ImportError as error:
+            raise InputError("--calendars-through", str(error)) from None
+        except InputError as error:
+            raise InputError("--calendars-through", error.message) from None
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -173,6 +207,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             warnings.simplefilter("always", category)
         warnings.showwarning = _warning_printer(warnings.showwarning)
         try:
+            _calendar_options(args)
             return int(args.run(parser, args))
         except InputError as error:
             print(f"tessarin: error: {error}", file=sys.stderr)
@@ -210,7 +245,10 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
         document = {
             "generators": [asdict(g) for g in GENERATORS.values()],
             "indices": [asdict(i) for i in INDICES.values()],
-            "calendars": [{**asdict(c), "weekend": list(c.weekend)} for c in CALENDARS.values()],
+            "calendars": [{**asdict(c), "weekend": list(c.weekend),
+                           "coverage": [{"first year": first, "last year": last, "source": source}
+                                        for first, last, source in c.coverage]}
+                          for c in CALENDARS.values()],
         }
         print(json.dumps(document, indent=2))
         return EXIT_OK
@@ -224,8 +262,8 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
                   [[i.name, i.currency, i.calendar, i.day_count] for i in INDICES.values()],
                   numeric=()),
            _table("Holiday calendars (join names with commas for a union, e.g. \"US,EN\")",
-                  ["Calendar", "Holidays listed for", "Weekend", "Description"],
-                  [[c.name, c.years, ", ".join(c.weekend), c.description]
+                  ["Calendar", "Holidays listed for", "Listed by", "Weekend", "Description"],
+                  [[c.name, c.years, c.sources, ", ".join(c.weekend), c.description]
                    for c in CALENDARS.values()], numeric=())]
     print("\n\n".join(out))
     return EXIT_OK

@@ -40,6 +40,17 @@ class Calendar:
     last_year: int | None
     """Last year with listed holidays; after it only weekends are closed."""
     weekend: tuple[str, ...]
+    coverage: tuple[tuple[int, int, str], ...] = ()
+    """Runs of listed years, (first, last, source), in the order they were
+    added; the source is "built-in", "rules" (`tessarin.calendars.extend`) or
+    "user"."""
+
+    @property
+    def sources(self) -> str:
+        """Where each run of years comes from, e.g. "2026-2030 built-in, 2031-2100 rules"."""
+        runs = [f"{first}-{last} {source}" if first != last else f"{first} {source}"
+                for first, last, source in self.coverage]
+        return ", ".join(runs) or "none"
 
     @property
     def years(self) -> str:
@@ -132,7 +143,9 @@ def _weekend(days: list[int]) -> tuple[str, ...]:
 
 def _calendars(source: dict[str, Any]) -> dict[str, Calendar]:
     return {c["name"]: Calendar(c["name"], DESCRIPTIONS.get(c["name"], "user calendar"),
-                                c["first year"], c["last year"], _weekend(c["weekend"]))
+                                c["first year"], c["last year"], _weekend(c["weekend"]),
+                                tuple((s["first year"], s["last year"], s["source"])
+                                      for s in c.get("coverage", ())))
             for c in source["calendars"]}
 
 

@@ -1,6 +1,9 @@
 """Market, trades and fixings files, checked with key paths in every message.
 
-- market: ``{"curves": [curve dict, ...]}``, curve ids unique;
+- market: ``{"curves": [curve dict, ...]}``, curve ids unique, and
+  optionally "calendars": ``{"extend through": 2100}`` and/or user calendars
+  ``{"name", "holidays", "weekend", "extend"}`` (a list of these), applied
+  to the whole process when the file is loaded;
 - trades: ``{"trades": [trade, ...]}``, a trade being a swap dict plus
   "curve" (the id of a market curve) and optionally "generator", whose
   conventions fill the leg keys the trade leaves out;
@@ -47,7 +50,8 @@ class Trade(NamedTuple):
     """Key path of the entry in its file, e.g. ``trades[3]``."""
 
 
-def _top_list(document: Any, key: str, source: str, strict: bool) -> list[Any]:
+def _top_list(document: Any, key: str, source: str, strict: bool,
+              optional: tuple[str, ...] = ()) -> list[Any]:
     if not isinstance(document, dict):
         raise InputError("", f'expected a JSON object with "{key}"', source)
     if key not in document:
@@ -61,7 +65,7 @@ def _top_list(document: Any, key: str, source: str, strict: bool) -> list[Any]:
                                   "file: give MARKET.json first, then TRADES.json, and the "
                                   "fixings with --fixings", source)
         raise InputError(key, "missing key", source)
-    _in_file(source, "", Checker(strict).keys, document, "", (key,))
+    _in_file(source, "", Checker(strict).keys, document, "", (key, *optional))
     entries = document[key]
     if not isinstance(entries, list) or not entries:
         raise InputError(key, "expected a non-empty list", source)
@@ -94,7 +98,17 @@ def load_market(path: PathLike, *, strict: bool = True) -> list[dict[str, Any]]:
     source = str(path)
     curves = []
     seen: dict[str, str] = {}
-    for i, entry in enumerate(_top_list(read_json(path), "curves", source, strict)):
+    document = read_json(path)
+    entries = _top_list(document, "curves", source, strict, ("calendars",))
+    if "calendars" in document:
+        # Before the curves, whose checks read the calendars' coverage.
+        from . import calendars
+
+        try:
+            calendars.apply(document["calendars"])
+        except InputError as error:
+            raise relocate(error, source) from None
+    for i, entry in enumerate(entries):
         where = key_path("curves", i)
         curve = _in_file(source, _subject("curve", entry), check_curve, entry, where, strict)
         if curve["id"] in seen:

@@ -21,6 +21,7 @@ from typing import IO, TYPE_CHECKING, Any
 
 import _tessarin
 
+from . import calendars
 from ._fixings import Fixings
 from ._inputs import InputError, check_swap, swap_input
 from ._objects import YieldCurve
@@ -200,7 +201,7 @@ _KEPT_ENGINES = 2
 _SEND_ATTEMPTS = 3
 
 
-def _engine(token: str, payload: tuple[Any, Any, Any, int], first: int, last: int) -> _Engine:
+def _engine(token: str, payload: tuple[Any, Any, Any, int, Any], first: int, last: int) -> _Engine:
     """The engine of trades [first, last) of this run in this process, built on first use."""
     key = (token, first, last)
     with _ENGINES_LOCK:
@@ -210,7 +211,10 @@ def _engine(token: str, payload: tuple[Any, Any, Any, int], first: int, last: in
                 del _ENGINES[other]  # one run at a time keeps its book
             while len(_ENGINES) >= _KEPT_ENGINES:
                 del _ENGINES[next(iter(_ENGINES))]  # the least recently used
-            engine = _Engine(*payload, first, last)
+            trades, market, fixings, threads, calendar_state = payload
+            # A worker process has only the built-in calendars until it adopts the caller's.
+            calendars.adopt(calendar_state)
+            engine = _Engine(trades, market, fixings, threads, first, last)
         _ENGINES[key] = engine
         return engine
 
@@ -240,7 +244,7 @@ class _BlockResult:
     sums: dict[tuple[int, str, str], list[float]]
 
 
-def _run_block(token: str, payload: tuple[Any, Any, Any, int], task: _Task, out: str | None
+def _run_block(token: str, payload: tuple[Any, Any, Any, int, Any], task: _Task, out: str | None
                ) -> _BlockResult:
     import numpy as np
 
@@ -424,7 +428,7 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
             stale.unlink()
     folder = None if out is None else str(Path(out).resolve())
     payload = (book, curves, None if fixings is None else dict(fixings),
-               threads or os.cpu_count() or 1 if executor is None else 1)
+               threads or os.cpu_count() or 1 if executor is None else 1, calendars.state())
     token = uuid.uuid4().hex
     tasks = _tasks(resolved, len(book.ids), scenario_chunk, trade_chunk)
     progress = Progress(len(tasks), stream, "revaluing", "blocks")
@@ -445,7 +449,7 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     return _assemble(resolved, book, results, folder)
 
 
-def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int], tasks: list[_Task],
+def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any], tasks: list[_Task],
              out: str | None, workers: int | None, progress: Progress,
              on_block: Callable[[int], None] | None) -> list[_BlockResult]:
     try:

@@ -19,12 +19,14 @@ from fuzzing import (
     fixings_input,
     fixings_inputs,
     hostile,
+    ints_any,
     mostly,
     outcome,
     scalars_hostile,
     small_curve_input,
     swap_input,
     swap_inputs,
+    texts_any,
 )
 from hypothesis import example, given
 from hypothesis import strategies as st
@@ -377,3 +379,38 @@ def test_register_calendar(holidays, weekend, extend):
     if result is None:
         names = [c["name"] for c in _tessarin.conventions()["calendars"]]
         assert "FUZZ" in names
+
+
+calendar_names = st.one_of(st.sampled_from(["US", "US,EN", " TG , JP ", "", ",", "XX", "US,XX"]),
+                           texts_any)
+
+
+@given(calendar_names, st.one_of(dates_any, scalars_hostile),
+       st.one_of(dates_any, scalars_hostile))
+def test_calendar_holidays_and_business_days(name, start, end):
+    listed = outcome("calendar_holidays", _tessarin.calendar_holidays, name, start, end)
+    if isinstance(listed, list) and type(start) is dt.date and type(end) is dt.date:
+        assert listed == sorted(set(listed)) and all(start <= d <= end for d in listed)
+    is_open = outcome("is_business_day", _tessarin.is_business_day, name, start)
+    assert isinstance(is_open, (bool, Exception))
+
+
+@given(st.lists(st.one_of(dates_any, scalars_hostile), max_size=3), ints_any, ints_any,
+       st.one_of(st.sampled_from(["rules", "user", "built-in", "made up"]), scalars_hostile))
+def test_extend_calendar(holidays, first, last, source):
+    _tessarin.register_calendar("FUZZ_EXTENDED", [])
+    outcome("extend_calendar", _tessarin.extend_calendar, "FUZZ_EXTENDED", holidays, first,
+            last, source)
+
+
+@given(st.one_of(st.lists(st.tuples(st.just("FUZZ_STATE"), hostile, hostile, hostile, hostile),
+                          max_size=2),
+                 st.lists(st.tuples(st.just("FUZZ_STATE"), st.lists(st.integers(-1, 7)),
+                                    st.lists(ints_any, max_size=3), st.just([]),
+                                    st.lists(st.tuples(ints_any, ints_any, texts_any))),
+                          max_size=2),
+                 hostile))
+def test_restore_calendars(state):
+    restored = outcome("restore_calendars", _tessarin.restore_calendars, state) is None
+    if restored and type(state) is list and len(state) > 0:
+        assert "FUZZ_STATE" in [c["name"] for c in _tessarin.conventions()["calendars"]]

@@ -284,7 +284,8 @@ def usd_swap(end):
 
 
 US_COVERAGE = ("calendar 'US' lists holidays only through 2030; later dates have only "
-               "weekends as holidays (supply lists with tessarin.calendars.load)")
+               "weekends as holidays (supply lists with tessarin.calendars.load, or generate "
+               "them with tessarin.calendars.extend or --calendars-through YEAR)")
 
 
 @pytest.mark.parametrize(("ends", "shown"), [

@@ -10,18 +10,23 @@ from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_
 
 MODULE_TYPES = ["Book", "IRS", "YieldCurve"]
 MODULE_FUNCTIONS = [
+    "calendar_holidays",
+    "calendar_state",
     "check_input",
     "conventions",
     "curve_dfs",
     "curve_dfs_days",
     "curve_forward_rate",
     "curve_zero_rate",
+    "extend_calendar",
     "irs_analytic_risk",
     "irs_annuity",
     "irs_dv01",
     "irs_par_rate",
     "irs_required_fixings",
+    "is_business_day",
     "register_calendar",
+    "restore_calendars",
     "revalue_scenarios",
     "scenario_engine",
     "yield_curve_jacobian",

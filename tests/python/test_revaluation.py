@@ -66,7 +66,7 @@ def test_partitioning_and_threads_never_change_a_number(local, scenario_chunk, t
 
 def test_a_process_builds_only_the_trade_chunks_it_prices():
     rows = rv.trade_rows(TRADES)
-    payload = (rows, MARKET, FIXINGS, 1)
+    payload = (rows, MARKET, FIXINGS, 1, tessarin.calendars.state())
     engines = [rv._engine("run", payload, first, first + 3) for first in (0, 3, 6)]
     assert [e.ids for e in engines] == [rows.ids[f:f + 3] for f in (0, 3, 6)]
     assert set(rv._ENGINES) == {("run", 3, 6), ("run", 6, 9)}
