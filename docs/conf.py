@@ -94,5 +94,27 @@ def _check_public_names(app, env):
             "public names missing from the API reference: %s", ", ".join(sorted(missing)))
 
 
+# The compiled types of _tessarin carry no class docstring; their stubs do. The aliases of
+# tessarin._types (CashFlows, DateLike) are documented where they are defined.
+def _native_docstring(app, what, name, obj, options, lines):
+    if what == "data" and name.startswith("tessarin.") and name.count(".") == 1:
+        from sphinx.pycode import ModuleAnalyzer
+
+        found = ModuleAnalyzer.for_module("tessarin._types").find_attr_docs()
+        if ("", name.split(".")[1]) in found:
+            lines[:] = list(found["", name.split(".")[1]])
+        return
+    if lines or not name.startswith("_tessarin."):
+        return
+    value = generate.stubs()
+    for part in name.split(".")[1:]:
+        value = value.get(part) if isinstance(value, dict) else getattr(value, part, None)
+    if value is not None and value.__doc__:
+        from sphinx.util.docstrings import prepare_docstring
+
+        lines.extend(prepare_docstring(value.__doc__))
+
+
 def setup(app):
+    app.connect("autodoc-process-docstring", _native_docstring)
     app.connect("env-check-consistency", _check_public_names)

@@ -115,8 +115,13 @@ def _chart(header: list[str], rows: list[list[str]], title: str, path: Path) -> 
         return False
     times = {j: v for j, v in columns.items() if any(p and p[1] for p in v)}
     chosen = times or columns
-    labels = [re.sub(r"[`*]", "", row[0])[:60] for row in rows]
-    values = {j: [p[0] if p else float("nan") for p in v] for j, v in chosen.items()}
+    # Among times, a plain number (a ratio, a difference) is not drawn.
+    values = {j: [p[0] if p and (p[1] or not times) else float("nan") for p in v]
+              for j, v in chosen.items()}
+    keep = [i for i in range(len(rows)) if any(v[i] == v[i] for v in values.values())]
+    rows = [rows[i] for i in keep]
+    values = {j: [v[i] for i in keep] for j, v in values.items()}
+    labels = [re.sub(r"[`*]", "", row[0])[:50] for row in rows]
     scale, unit = 1.0, ""
     if times:
         finite = [x for v in values.values() for x in v if x == x and x > 0]
@@ -133,7 +138,8 @@ def _chart(header: list[str], rows: list[list[str]], title: str, path: Path) -> 
     finite = [x for v in values.values() for x in v if x == x and x > 0]
     if finite and max(finite) / min(finite) > 30:
         ax.set_xscale("log")
-    ax.set_xlabel(f"time ({unit}, medians of the runs shown)" if times else "value")
+    plain = re.sub(r"[`*]", "", header[0])
+    ax.set_xlabel(f"time ({unit}; cells of several runs: their median)" if times else plain)
     ax.set_title(title, fontsize=10)
     if len(chosen) > 1:
         ax.legend(fontsize=8)
@@ -167,28 +173,60 @@ def performance_page() -> str:
         header, rows = _split_row(table[0]), [_split_row(t) for t in table[2:]]
         charts += 1
         name = f"performance-{charts}.png"
-        title = f"{heading}: {re.sub(r'[`*]', '', header[0])}"
+        title = re.sub(r'[`*]', '', f"{heading}: {header[0]}")
         if _chart(header, rows, title, OUT / name):
             out += ["", f"![{title}]({name})", ""]
     return "\n".join(out) + "\n"
 
 
+def _annotation(value: object) -> str:
+    import inspect
+
+    return value if isinstance(value, str) else inspect.formatannotation(value)
+
+
 def _signature(stub: object, method: bool = False) -> str:
-    """The stub's signature as autodoc takes it in a directive, without self and the return
-    type; "" without a stub."""
+    """The stub's signature as autodoc takes it in a directive, without self; "" without a
+    stub. Annotations as written in the stub, and "..." for the defaults the stub elides."""
     import inspect
 
     if stub is None:
         return ""
     target = stub.__init__ if inspect.isclass(stub) else stub  # type: ignore[misc]
     typed = inspect.signature(target)
-    params = list(typed.parameters.values())
-    if method or inspect.isclass(stub):
-        params = [p for p in params if p.name != "self"]
-    text = str(typed.replace(parameters=params, return_annotation=inspect.Signature.empty))
-    if not inspect.isclass(stub) and typed.return_annotation is not inspect.Signature.empty:
-        text += f" -> {inspect.formatannotation(typed.return_annotation)}"
+    parts, slash, star = [], False, False
+    for param in typed.parameters.values():
+        if param.name == "self" and (method or inspect.isclass(stub)):
+            continue
+        if param.kind is param.POSITIONAL_ONLY:
+            slash = True
+        elif slash:
+            parts.append("/")
+            slash = False
+        if param.kind is param.KEYWORD_ONLY and not star:
+            parts.append("*")
+            star = True
+        text = param.name
+        if param.annotation is not param.empty:
+            text += f": {_annotation(param.annotation)}"
+        if param.default is not param.empty:
+            default = "..." if param.default is Ellipsis else repr(param.default)
+            text += f" = {default}"
+        parts.append(text)
+    if slash:
+        parts.append("/")
+    text = f"({', '.join(parts)})"
+    if not inspect.isclass(stub) and typed.return_annotation is not typed.empty:
+        text += f" -> {_annotation(typed.return_annotation)}"
     return text
+
+
+def stubs() -> dict:
+    """The names of the extension module's type stubs (python/_tessarin-stubs)."""
+    path = ROOT / "python" / "_tessarin-stubs" / "__init__.pyi"
+    namespace: dict = {"__name__": "_tessarin_stubs"}
+    exec(compile(path.read_text(encoding="utf-8"), str(path), "exec"), namespace)
+    return namespace
 
 
 def native_api() -> str:
@@ -196,14 +234,12 @@ def native_api() -> str:
     signatures for the types (whose compiled constructors do not carry one)."""
     import inspect
 
-    path = ROOT / "python" / "_tessarin-stubs" / "__init__.pyi"
-    stubs: dict = {"__name__": "_tessarin_stubs"}
-    exec(compile(path.read_text(encoding="utf-8"), str(path), "exec"), stubs)
+    stubs_ = stubs()
     import _tessarin
 
     lines = ["```{eval-rst}", ".. automodule:: _tessarin", "   :no-members:", ""]
     for name in sorted(n for n in dir(_tessarin) if not n.startswith("_")):
-        stub = stubs.get(name)
+        stub = stubs_.get(name)
         native = getattr(_tessarin, name)
         if inspect.isclass(native):
             lines += [f".. autoclass:: _tessarin.{name}{_signature(stub, method=True)}",
