@@ -16,9 +16,9 @@ author = "The Tessarin developers"
 copyright = "2026, the Tessarin developers"
 release = version = tessarin.__version__
 
-extensions = ["myst_parser", "sphinx.ext.autodoc", "sphinx.ext.napoleon"]
+extensions = ["myst_parser", "sphinx.ext.autodoc"]
 source_suffix = {".md": "markdown"}
-exclude_patterns = ["_build", "README.md", "_generated/native.md"]
+exclude_patterns = ["_build", "_generated/native.md"]
 myst_heading_anchors = 3
 html_theme = "alabaster"
 html_title = "Tessarin"
@@ -27,7 +27,6 @@ html_static_path: list[str] = []
 autodoc_member_order = "bysource"
 autodoc_typehints = "signature"
 autodoc_default_options = {"members": True, "show-inheritance": False}
-napoleon_google_docstring = False
 # The names below come from the package's own modules; their annotations may name types
 # (pandas, matplotlib, distributed) that autodoc need not resolve.
 nitpicky = False
@@ -94,27 +93,17 @@ def _check_public_names(app, env):
             "public names missing from the API reference: %s", ", ".join(sorted(missing)))
 
 
-# The compiled types of _tessarin carry no class docstring; their stubs do. The aliases of
-# tessarin._types (CashFlows, DateLike) are documented where they are defined.
-def _native_docstring(app, what, name, obj, options, lines):
+# The aliases of tessarin._types (CashFlows, DateLike) are documented where they are defined;
+# autodoc would otherwise show the docstring of dict or of a union.
+def _alias_docstring(app, what, name, obj, options, lines):
     if what == "data" and name.startswith("tessarin.") and name.count(".") == 1:
         from sphinx.pycode import ModuleAnalyzer
 
         found = ModuleAnalyzer.for_module("tessarin._types").find_attr_docs()
         if ("", name.split(".")[1]) in found:
             lines[:] = list(found["", name.split(".")[1]])
-        return
-    if lines or not name.startswith("_tessarin."):
-        return
-    value = generate.stubs()
-    for part in name.split(".")[1:]:
-        value = value.get(part) if isinstance(value, dict) else getattr(value, part, None)
-    if value is not None and value.__doc__:
-        from sphinx.util.docstrings import prepare_docstring
-
-        lines.extend(prepare_docstring(value.__doc__))
 
 
 def setup(app):
-    app.connect("autodoc-process-docstring", _native_docstring)
+    app.connect("autodoc-process-docstring", _alias_docstring)
     app.connect("env-check-consistency", _check_public_names)

@@ -221,6 +221,20 @@ def _signature(stub: object, method: bool = False) -> str:
     return text
 
 
+def _same_parameters(native: object, stub: object, name: str) -> None:
+    """The stub must name the parameters the compiled function declares, when it declares
+    them: the reference shows the stub's."""
+    import inspect
+
+    try:
+        declared = list(inspect.signature(native).parameters)  # type: ignore[arg-type]
+    except (TypeError, ValueError):
+        return
+    if stub is None or list(inspect.signature(stub).parameters) != declared:  # type: ignore[arg-type]
+        raise RuntimeError(f"the stub of _tessarin.{name} does not match its parameters "
+                           f"{declared}")
+
+
 def stubs() -> dict:
     """The names of the extension module's type stubs (python/_tessarin-stubs)."""
     path = ROOT / "python" / "_tessarin-stubs" / "__init__.pyi"
@@ -249,6 +263,7 @@ def native_api() -> str:
                 typed = _signature(getattr(stub, method, None), method=True)
                 lines += [f"   .. automethod:: _tessarin.{name}.{method}{typed}", ""]
         else:
+            _same_parameters(native, stub, name)
             lines += [f".. autofunction:: _tessarin.{name}{_signature(stub)}", ""]
     return "\n".join(lines + ["```", ""])
 

@@ -18,7 +18,7 @@ fi
   || .venv/bin/python -m pip install -q -r docs/requirements.txt
 
 # The examples of the pages, and the README's tour, with their output checked.
-.venv/bin/python -m pytest -q -p no:cacheprovider tests/python/test_readme.py
+.venv/bin/python -m pytest -q -p no:cacheprovider -p no:warnings tests/python/test_readme.py
 
 rm -rf docs/_build/html docs/_generated
 MPLBACKEND=Agg .venv/bin/python -m sphinx -b html -W --keep-going -q -j 2 docs docs/_build/html

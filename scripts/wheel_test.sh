@@ -25,7 +25,7 @@ venv=$root/build/wheel-venv
 tools=$root/build/wheel-tools
 rm -rf "$venv" "$tools"
 "${PYTHON:-python3}" -m venv "$venv"
-"$venv/bin/python" -m pip install -q "$wheel[test]"
+"$venv/bin/python" -m pip install -q "$wheel"
 
 # What the tests call besides Python: nothing of the toolchain.
 mkdir -p "$tools"
@@ -63,6 +63,10 @@ if [ -x "$root/.venv/bin/tessarin" ]; then
 fi
 cp -r "$root/examples" examples
 clean python examples/usd_sofr.py >/dev/null 2>&1
+
+# The test extras (pytest, hypothesis, matplotlib, pyarrow, Dask) only now: the demo above
+# ran on the wheel and its own dependencies.
+"$venv/bin/python" -m pip install -q "$wheel[test]"
 
 clean python -m pytest -q -p no:cacheprovider --rootdir "$root" -c "$root/pyproject.toml" \
   "$root/tests/python" "$@"

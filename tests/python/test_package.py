@@ -232,3 +232,11 @@ def test_every_public_name_has_a_docstring():
               for n in dir(c) if not n.startswith("_")]
     assert len(named) > 30
     assert [name for name, obj in named if not (obj.__doc__ or "").strip()] == []
+
+
+def test_every_public_name_has_a_docstring():
+    native = [getattr(_tessarin, name) for name in dir(_tessarin) if not name.startswith("_")]
+    native += [getattr(cls, name) for cls in (_tessarin.YieldCurve, _tessarin.IRS, _tessarin.Book)
+               for name in dir(cls) if not name.startswith("_")]
+    package = [getattr(tessarin, name) for name in tessarin.__all__ if name != "__version__"]
+    assert [obj for obj in native + package if not (obj.__doc__ or "").strip()] == []
