@@ -100,6 +100,10 @@ void fillInterestRateSwapType() {
     fillHandleType(swapType, "_tessarin.IRS", deallocHandleObject<deleteInterestRateSwap>, swapRepr,
                    swapMethods, swapMembers,
                    initHandleObject<buildInterestRateSwap, deleteInterestRateSwap>);
+    swapType.tp_doc =
+        "An interest rate swap built from one flat dict: \"id\", \"effective date\",\n"
+        "\"termination date\", \"schedule roll\" and the conventions and trade data\n"
+        "of \"leg1\" and \"leg2\".";
 }
 
 } // namespace tsr

@@ -56,6 +56,11 @@ void fillYieldCurveType() {
     fillHandleType(curveType, "_tessarin.YieldCurve", deallocHandleObject<deleteYieldCurve>,
                    curveRepr, curveMethods, curveMembers,
                    initHandleObject<buildYieldCurve, deleteYieldCurve>);
+    curveType.tp_doc =
+        "A zero curve bootstrapped from quoted overnight-indexed swaps.\n\n"
+        "The dict holds \"id\", \"currency\", \"value date\", optionally \"interpolation\"\n"
+        "(\"LinearLogDf\" by default, or \"LinearRates\") and \"instruments\" with the\n"
+        "equal-length lists \"generator\", \"tenor\", \"quote\" (percent) and \"in use\".";
 }
 
 PyObject* newHandleObject(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwds*/) {

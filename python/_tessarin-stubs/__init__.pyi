@@ -136,13 +136,16 @@ def irs_required_fixings(
     """The result of IRS.required_fixings, built without an intermediate tree."""
 
 def scenario_engine(
-    swaps: list[IRS],
+    swaps: list[IRS] | Book,
     trade_curves: list[int],
     curves: list[YieldCurve],
     fixings: _Fixings | None = None,
+    rows: Sequence[int] | None = None,
 ) -> tuple[object, list[float], list[str | None]]:
-    """Prices swaps on their base curves for scenario revaluation: (engine, base NPVs,
-    per-swap error or None)."""
+    """Prices swaps on their base curves for scenario revaluation: the IRS objects, or the
+    built trades `rows` (default: all) of a Book; `trade_curves` indexes each swap's curve in
+    `curves`. Returns (engine, base NPVs, per-swap error or None); a swap that cannot be
+    priced is NaN."""
 
 def revalue_scenarios(
     engine: object,

@@ -55,6 +55,7 @@ class TradeRows:
 
     @property
     def ids(self) -> list[str]:
+        """Trade ids, one per row."""
         ids: list[str] = self.columns["id"]
         return ids
 

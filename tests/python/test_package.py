@@ -257,3 +257,11 @@ def test_a_trades_file_entry_builds_a_swap_and_keeps_its_curve(entry, generator,
     plain = tessarin.IRS({k: v for k, v in base.items() if k not in ("curve", "generator")},
                          generator=base.get("generator"))
     assert swap.to_dict() == plain.to_dict()
+
+
+def test_every_public_name_has_a_docstring():
+    native = [getattr(_tessarin, name) for name in dir(_tessarin) if not name.startswith("_")]
+    native += [getattr(cls, name) for cls in (_tessarin.YieldCurve, _tessarin.IRS, _tessarin.Book)
+               for name in dir(cls) if not name.startswith("_")]
+    package = [getattr(tessarin, name) for name in tessarin.__all__ if name != "__version__"]
+    assert [obj for obj in native + package if not (obj.__doc__ or "").strip()] == []
