@@ -237,6 +237,10 @@ Book::Book(const Book& trades, CurveSet curves, FixingsMap fixings, unsigned thr
       curveIds_(trades.curveIds_), errors_(trades.errors_), ids_(trades.ids_),
       conventionOf_(trades.conventionOf_), lastDates_(trades.lastDates_),
       firstFloatingStarts_(trades.firstFloatingStarts_) {
+    labels_.tradeNames = trades.labels_.tradeNames;
+    labels_.trade = trades.labels_.trade;
+    labels_.curveNames = trades.labels_.curveNames;
+    labels_.curve = trades.labels_.curve;
     for (std::size_t t = 0; t < swaps_.size(); ++t) {
         if (swaps_[t] && (!curves_.contains(curveIds_[t]) || !curves_.at(curveIds_[t]))) {
             swaps_[t].reset();
@@ -308,16 +312,29 @@ void Book::bind(unsigned threads) {
         riskOffsets_[t + 1] = riskOffsets_[t] + (curve ? curve->instrumentSet().tenors.size() : 0);
     }
 
-    Factorizer tradeCodes(labels_.tradeNames);
-    Factorizer curveCodes(labels_.curveNames);
+    // A rebound book has its trades' and curves' codes already: the same names.
+    if (labels_.trade.size() != n) {
+        Factorizer tradeCodes(labels_.tradeNames);
+        Factorizer curveCodes(labels_.curveNames);
+        labels_.trade.reserve(n);
+        labels_.curve.reserve(n);
+        for (std::size_t t = 0; t < n; ++t) {
+            labels_.trade.push_back(tradeCodes(ids_[t]));
+            labels_.curve.push_back(curveCodes(curveIds_[t]));
+        }
+    }
+    // The trades of a curve map share their first leg's currency.
     Factorizer currencyCodes(labels_.currencyNames);
-    labels_.trade.reserve(n);
-    labels_.curve.reserve(n);
-    labels_.currency.reserve(n);
+    std::vector<std::optional<std::uint32_t>> currencyOfMap(curveMaps_.size());
+    labels_.currency.assign(n, 0);
     for (std::size_t t = 0; t < n; ++t) {
-        labels_.trade.push_back(tradeCodes(ids_[t]));
-        labels_.curve.push_back(curveCodes(curveIds_[t]));
-        labels_.currency.push_back(swaps_[t] ? currencyCodes(swaps_[t]->legs()[0].currency) : 0);
+        if (swaps_[t]) {
+            std::optional<std::uint32_t>& code = currencyOfMap[curveMapOf_[t]];
+            if (!code) {
+                code = currencyCodes(swaps_[t]->legs()[0].currency);
+            }
+            labels_.currency[t] = *code;
+        }
     }
     // Tenors of the curves in the order the trades first name them.
     Factorizer tenorCodes(labels_.tenorNames);
@@ -744,10 +761,18 @@ std::vector<BookFailure> Book::explainTerms(const std::unordered_map<std::string
                 const std::vector<double>& changes = entry->move->changes;
                 const std::vector<double>& slope = entry->move->jacobianSlope;
                 const std::size_t instruments = changes.size();
-                for (std::size_t c = 0; c < instruments; ++c) {
+                // Pillars past the last one the trade reads add nothing; the quote of pillar
+                // k moves pillars k and later only.
+                std::size_t reach = pillars;
+                while (reach > 0 && net[reach - 1] == 0.0 && curvature[reach - 1] == 0.0) {
+                    --reach;
+                }
+                const std::vector<std::size_t>& instrumentOf = curveOfMap_[m]->pillarRows();
+                for (std::size_t k = 0; k < reach; ++k) {
+                    const std::size_t c = instrumentOf[k];
                     double risk = 0.0;
                     double second = 0.0;
-                    for (std::size_t i = 0; i < pillars; ++i) {
+                    for (std::size_t i = k; i < reach; ++i) {
                         risk += net[i] * jacobian(i, c);
                         second +=
                             curvature[i] * jacobian(i, c) + net[i] * slope[i * instruments + c];

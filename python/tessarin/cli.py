@@ -15,7 +15,7 @@ from importlib import resources
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from . import __version__, cli_scenarios
+from . import __version__, cli_explain, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
     CalendarCoverageWarning,
@@ -162,6 +162,7 @@ def build_parser() -> argparse.ArgumentParser:
                              help="aligned tables (default) or JSON")
     conventions.set_defaults(run=_conventions_command, subparser=conventions)
     cli_scenarios.add_parser(commands, _scenarios_command)
+    cli_explain.add_parser(commands, _explain_command)
     return parser
 
 
@@ -235,6 +236,10 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
 
 def _scenarios_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     return cli_scenarios.command(args, _table)
+
+
+def _explain_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    return cli_explain.command(args, _table)
 
 
 # tessarin price

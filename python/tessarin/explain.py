@@ -287,13 +287,17 @@ def _roll(book: Book, start_curves: Sequence[Mapping[str, Any]], end_date: dt.da
     return _Roll(start, rolled, full, estimated, cash, cash_errors, start_date, end_date)
 
 
-def _npv(native: Any, workers: int) -> tuple[numpy.ndarray, dict[int, str]]:
+def _npv(native: Any, workers: int) -> tuple[numpy.ndarray, dict[str, Any]]:
+    """NPVs of a native book, and the price result, whose failures include the unbuilt."""
     import numpy as np
 
     result = native.price(threads=workers)
-    errors = {row: message for row, message in zip(result["failed"], result["error"],
-                                                   strict=True)}
-    return np.frombuffer(result["npv"], dtype=np.float64).copy(), errors
+    return np.frombuffer(result["npv"], dtype=np.float64).copy(), result
+
+
+def _failures(result: Mapping[str, Any], prefix: str = "") -> dict[int, str]:
+    return {row: prefix + message for row, message in zip(result["failed"], result["error"],
+                                                          strict=True)}
 
 
 def _notes_of_fixings(estimated: Mapping[str, list[dt.date]]) -> list[str]:
@@ -302,9 +306,10 @@ def _notes_of_fixings(estimated: Mapping[str, list[dt.date]]) -> list[str]:
             for name, days in estimated.items()]
 
 
-def _errors(book: Book, *sources: dict[int, str]) -> list[str]:
-    """Per trade, its build error, or else the first error of the sources, or ""."""
-    errors = book._messages(book._impl.trades())
+def _errors(book: Book, start: Mapping[str, Any], *sources: dict[int, str]) -> list[str]:
+    """Per trade, its error on the start market (with its row, as the book words them), or
+    else the first of the sources, or ""."""
+    errors = book._messages(start)
     for source in sources:
         for row, message in source.items():
             if not errors[row]:
@@ -329,14 +334,15 @@ def theta(book: Book, to_date: Any, fixings: Any = None, threads: int | None = N
     start, start_errors = _npv(roll.start, workers)
     rolled, rolled_errors = _npv(roll.rolled, workers)
     frame = pd.DataFrame({
-        "Curve": book._curve_ids,
-        "Currency": book.currencies,
+        "Curve": pd.Categorical(book._curve_ids),
+        "Currency": pd.Categorical(book.currencies),
         "Start NPV": start,
         "Rolled NPV": rolled,
         "Cash": roll.cash,
         "Theta": rolled + roll.cash - start,
         "Estimated Fixings": _estimated_per_trade(book, roll.estimated),
-        "Error": _errors(book, start_errors, rolled_errors, roll.cash_errors),
+        "Error": _errors(book, start_errors, _failures(rolled_errors, "rolled: "),
+                         roll.cash_errors),
     }, index=pd.Index(book._ids, name="Trade"))
     frame.loc[frame["Error"] != "", ["Start NPV", "Rolled NPV", "Cash", "Theta"]] = np.nan
     frame.attrs.update(start=roll.start_date, end=roll.end_date,
@@ -356,14 +362,26 @@ def _given_fixings(book: Book, fixings: Mapping[str, Any] | None) -> dict[str, A
     return merged
 
 
-def _estimated_per_trade(book: Book, estimated: Mapping[str, list[dt.date]]) -> list[str]:
-    """Per trade, the indices with estimated fixings that its floating leg projects."""
-    if not estimated:
-        return [""] * len(book._ids)
-    rows = book._rows
-    indices = [_index_of(c) for c in rows.conventions]
-    return [", ".join(name for name in estimated if name == indices[code]) if code >= 0 else ""
-            for code in rows.columns["conventions"]]
+def _estimated_per_trade(book: Book, estimated: Mapping[str, list[dt.date]]) -> Any:
+    """Per trade, the index whose estimated fixings fall in its life, or ""."""
+    import numpy as np
+    import pandas as pd
+
+    names = ["", *estimated]
+    codes = np.zeros(len(book._ids), dtype=np.int64)
+    if estimated:
+        rows = book._rows
+        index_of = np.asarray([names.index(_index_of(c)) if _index_of(c) in estimated else 0
+                               for c in rows.conventions] + [0], dtype=np.int64)
+        conventions = np.asarray(rows.columns["conventions"], dtype=np.int64)
+        codes = index_of[np.where(conventions >= 0, conventions, -1)]
+        start = np.asarray(rows.columns["effective date"], dtype=np.int64)
+        end = np.asarray(rows.columns["termination date"], dtype=np.int64)
+        for code, name in enumerate(names[1:], start=1):
+            days = [_days(d) for d in estimated[name]]
+            outside = (codes == code) & ((start > max(days)) | (end <= min(days)))
+            codes[outside] = 0
+    return pd.Categorical.from_codes(codes, categories=pd.Index(names, dtype=object))
 
 
 def _index_of(conventions: Mapping[str, Any]) -> str:
@@ -446,8 +464,7 @@ def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *
     terms = roll.rolled.explain_terms(moves, threads=workers)
     delta_rows = np.frombuffer(terms["delta"], dtype=np.float64)
     gamma_rows = np.frombuffer(terms["gamma"], dtype=np.float64)
-    term_errors = {row: message for row, message in zip(terms["failed"], terms["error"],
-                                                        strict=True)}
+    term_errors = _failures(terms, "rolled: ")
 
     start_npv, start_errors = _npv(roll.start, workers)
     rolled_npv, rolled_errors = _npv(roll.rolled, workers)
@@ -456,13 +473,12 @@ def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *
     delta = _per_trade(delta_rows, offsets)
     gamma = _per_trade(gamma_rows, offsets)
     cash = roll.cash
-    errors = _errors(book, start_errors, roll.cash_errors,
-                     {r: f"rolled: {m}" for r, m in rolled_errors.items()},
-                     {r: f"end: {m}" for r, m in end_errors.items()}, term_errors)
+    errors = _errors(book, start_errors, roll.cash_errors, _failures(rolled_errors, "rolled: "),
+                     _failures(end_errors, "end: "), term_errors)
     failed = np.asarray([bool(e) for e in errors])
     columns = {
-        "Curve": book._curve_ids,
-        "Currency": book.currencies,
+        "Curve": pd.Categorical(book._curve_ids),
+        "Currency": pd.Categorical(book.currencies),
         "Start NPV": start_npv,
         "End NPV": end_npv,
         "Cash": cash,
