@@ -39,6 +39,8 @@ if TYPE_CHECKING:
 BASIS_POINTS_PER_QUOTE_UNIT = 100.0
 # The quote move of the Richardson pair, in percent: 1bp and 0.5bp.
 RICHARDSON_STEP = 0.01
+# The steps whose errors are prefixed with their name.
+STEPS = ("rolled", "end", "cash")
 EXPLAIN_COLUMNS = ("Start NPV", "End NPV", "Cash", "Total", "Theta", "Delta", "Gamma",
                    "Unexplained")
 
@@ -307,20 +309,20 @@ def _notes_of_fixings(estimated: Mapping[str, list[dt.date]]) -> list[str]:
 
 
 def _errors(book: Book, start: Mapping[str, Any], *sources: dict[int, str]) -> list[str]:
-    """Per trade, its error on the start market (with its row, as the book words them), or
-    else the first of the sources, or ""."""
+    """Per trade, its error on the start market (with its row, as the book words them) and
+    those of the other steps, joined by "; ", or ""."""
     errors = book._messages(start)
     for source in sources:
         for row, message in source.items():
-            if not errors[row]:
-                errors[row] = message
+            step, _, core = message.partition(": ")
+            if message not in errors[row] and not (step in STEPS and core in errors[row]):
+                errors[row] = f"{errors[row]}; {message}" if errors[row] else message
     return errors
 
 
 def theta(book: Book, to_date: Any, fixings: Any = None, threads: int | None = None
           ) -> pandas.DataFrame:
     """See `Book.theta`."""
-    import numpy as np
     import pandas as pd
 
     from ._inputs import as_date
@@ -344,7 +346,6 @@ def theta(book: Book, to_date: Any, fixings: Any = None, threads: int | None = N
         "Error": _errors(book, start_errors, _failures(rolled_errors, "rolled: "),
                          roll.cash_errors),
     }, index=pd.Index(book._ids, name="Trade"))
-    frame.loc[frame["Error"] != "", ["Start NPV", "Rolled NPV", "Cash", "Theta"]] = np.nan
     frame.attrs.update(start=roll.start_date, end=roll.end_date,
                        notes=_notes_of_fixings(roll.estimated),
                        estimated_fixings=roll.estimated)
@@ -352,14 +353,16 @@ def theta(book: Book, to_date: Any, fixings: Any = None, threads: int | None = N
 
 
 def _given_fixings(book: Book, fixings: Mapping[str, Any] | None) -> dict[str, Any] | None:
-    """The book's fixings, and those given to the call in their place where both have one."""
+    """The book's fixings with those given to the call added, the call's on a date both
+    have."""
     if fixings is None:
         return book._fixings
-    if book._fixings is None:
-        return dict(fixings)
-    merged = dict(book._fixings)
-    merged.update(fixings)
-    return merged
+    merged = {name: dict(zip(s["dates"], s["values"], strict=True))
+              for name, s in (book._fixings or {}).items()}
+    for name, series in fixings.items():
+        merged.setdefault(name, {}).update(zip(series["dates"], series["values"], strict=True))
+    return {name: {"dates": sorted(by_date), "values": [by_date[d] for d in sorted(by_date)]}
+            for name, by_date in merged.items()}
 
 
 def _estimated_per_trade(book: Book, estimated: Mapping[str, list[dt.date]]) -> Any:
@@ -489,8 +492,8 @@ def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *
         # End - rolled, less what the risk explains: no large Start NPV to cancel.
         "Unexplained": (end_npv - rolled_npv) - delta - gamma,
     }
+    # A failed step leaves NaN in the columns that need it, and only there.
     frame = pd.DataFrame(columns, index=pd.Index(book._ids, name="Trade"))
-    frame.loc[failed, list(EXPLAIN_COLUMNS)] = np.nan
     frame["Estimated Fixings"] = _estimated_per_trade(book, roll.estimated)
     frame["Error"] = errors
     notes += _notes_of_fixings(roll.estimated)
@@ -548,10 +551,14 @@ def _by_tenor(frame: pandas.DataFrame, tenor_names: Sequence[str], tenors: numpy
 def totals(frame: pandas.DataFrame) -> pandas.DataFrame:
     """The explain's columns summed per currency, over the trades explained; "Trades" counts
     them and "Failed" the others."""
+    import pandas as pd
+
+    currencies = pd.Index(frame["Currency"].dropna().unique(), name="Currency", dtype=object)
     explained = frame[frame["Error"] == ""]
-    grouped = explained[["Currency", *EXPLAIN_COLUMNS]].groupby("Currency", sort=False)
-    out = grouped.sum()
-    out.insert(0, "Trades", grouped.size())
-    failed = frame[frame["Error"] != ""].groupby("Currency", sort=False).size()
-    out["Failed"] = failed.reindex(out.index, fill_value=0)
+    grouped = explained[["Currency", *EXPLAIN_COLUMNS]].groupby("Currency", sort=False,
+                                                                 observed=True)
+    out = grouped.sum().reindex(currencies)  # NaN for a currency none of whose trades is
+    out.insert(0, "Trades", grouped.size().reindex(currencies, fill_value=0))
+    failed = frame[frame["Error"] != ""].groupby("Currency", sort=False, observed=True).size()
+    out["Failed"] = failed.reindex(currencies, fill_value=0)
     return out
