@@ -879,12 +879,13 @@ PyObject* bookCash(PyObject* self, PyObject* args, PyObject* kwds) {
 
 // {index: (days since 1970-01-01, values)} of the fixings in [start, end) the book lacks,
 // from the curves' overnight forwards.
+const char* datesKeywords[] = {"start", "end", nullptr};
+
 PyObject* bookForwardFixings(PyObject* self, PyObject* args, PyObject* kwds) {
     long long start = 0;
     long long end = 0;
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "LL|n", const_cast<char**>(periodKeywords), &start,
-                                    &end, &threads) == 0) {
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "LL", const_cast<char**>(datesKeywords), &start,
+                                    &end) == 0) {
         return nullptr;
     }
     PyRef result;
