@@ -256,32 +256,36 @@ class _Roll:
     end_date: dt.date
 
 
-def _natives(curves: Sequence[Mapping[str, Any]]) -> dict[str, _tessarin.YieldCurve]:
+def _natives(curves: Sequence[Mapping[str, Any]], which: str, notes: list[str]
+             ) -> dict[str, _tessarin.YieldCurve]:
+    """The curves that bootstrap; each that does not is noted, and its trades fail."""
     natives = {}
     for curve in curves:
         try:
             natives[curve["id"]] = _native_curve(curve)
         except RuntimeError as error:
-            raise InputError(f"curve {curve['id']!r}", str(error)) from None
+            notes.append(f"curve {curve['id']!r} of {which} does not bootstrap: {error}")
     return natives
 
 
 def _roll(book: Book, start_curves: Sequence[Mapping[str, Any]], end_date: dt.date,
-          fixings: Mapping[str, Any] | None, workers: int) -> _Roll:
+          fixings: Mapping[str, Any] | None, workers: int, notes: list[str]) -> _Roll:
     import numpy as np
 
     start_date = _one_date(start_curves, "market_from")
     if end_date < start_date:
         raise InputError("market_to", f"the end value date {end_date} is before the start "
                                       f"value date {start_date}")
-    start = book._impl.rebound(_natives(start_curves), fixings, threads=workers)
+    start = book._impl.rebound(_natives(start_curves, "market_from", notes), fixings,
+                               threads=workers)
     extra = start.forward_fixings(_days(start_date), _days(end_date))
     estimated = {name: [dt.date.fromordinal(int(d) + EPOCH_ORDINAL)
                         for d in np.frombuffer(days, dtype=np.int64)]
                  for name, (days, _) in extra.items()}
     full = _merged(fixings, extra)
     rolled_curves = [{**c, "value date": end_date} for c in start_curves]
-    rolled = book._impl.rebound(_natives(rolled_curves), full, threads=workers)
+    rolled = book._impl.rebound(_natives(rolled_curves, "the rolled market", notes), full,
+                                threads=workers)
     paid = rolled.cash(_days(start_date), _days(end_date), threads=workers)
     cash = np.frombuffer(paid["cash"], dtype=np.float64).copy()
     cash_errors = {row: f"cash: {message}"
@@ -332,7 +336,8 @@ def theta(book: Book, to_date: Any, fixings: Any = None, threads: int | None = N
     end_date = as_date(to_date, "to_date")
     start_curves = [c.to_dict() for c in book._curves.values()]
     given = _given_fixings(book, _fixings_of(fixings))
-    roll = _roll(book, start_curves, end_date, given, workers)
+    notes: list[str] = []
+    roll = _roll(book, start_curves, end_date, given, workers, notes)
     start, start_errors = _npv(roll.start, workers)
     rolled, rolled_errors = _npv(roll.rolled, workers)
     frame = pd.DataFrame({
@@ -347,7 +352,7 @@ def theta(book: Book, to_date: Any, fixings: Any = None, threads: int | None = N
                          roll.cash_errors),
     }, index=pd.Index(book._ids, name="Trade"))
     frame.attrs.update(start=roll.start_date, end=roll.end_date,
-                       notes=_notes_of_fixings(roll.estimated),
+                       notes=notes + _notes_of_fixings(roll.estimated),
                        estimated_fixings=roll.estimated)
     return frame
 
@@ -414,10 +419,10 @@ def _instrument_changes(start: Mapping[str, Any], end: Mapping[str, Any], notes:
         return found
 
     before, after = by_tenor(start, "market_from"), by_tenor(end, "market_to")
-    for tenor in before.keys() - after.keys():
+    for tenor in [t for t in before if t not in after]:
         notes.append(f"curve {name!r}: instrument {tenor} is only in market_from; it does not "
                      "move and its change falls in Unexplained")
-    for tenor in after.keys() - before.keys():
+    for tenor in [t for t in after if t not in before]:
         notes.append(f"curve {name!r}: instrument {tenor} is only in market_to; its effect "
                      "falls in Unexplained")
     return np.asarray([after[t] - before[t] if t in after else 0.0
@@ -441,19 +446,19 @@ def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *
         raise InputError("market_from" if not start_curves else "market_to", "no curves")
     end_date = _one_date(end_curves, "market_to")
     given = _given_fixings(book, _fixings_of(fixings))
-    roll = _roll(book, start_curves, end_date, given, workers)
-
     notes: list[str] = []
+    roll = _roll(book, start_curves, end_date, given, workers, notes)
     starts = {c["id"]: c for c in start_curves}
     ends = {c["id"]: c for c in end_curves}
-    for name in starts.keys() - ends.keys():
+    for name in [n for n in starts if n not in ends]:
         notes.append(f"curve {name!r} is only in market_from: its trades have no End NPV")
-    for name in ends.keys() - starts.keys():
+    for name in [n for n in ends if n not in starts]:
         notes.append(f"curve {name!r} is only in market_to")
     used = set(book._curve_ids)
     for name in sorted(used - starts.keys() - ends.keys()):
         notes.append(f"curve {name!r} of the book is in neither market")
-    end = book._impl.rebound(_natives(end_curves), roll.fixings, threads=workers)
+    end = book._impl.rebound(_natives(end_curves, "market_to", notes), roll.fixings,
+                             threads=workers)
 
     moves: dict[str, tuple[list[float], list[float]]] = {}
     for name, start in starts.items():
@@ -461,8 +466,10 @@ def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *
             continue
         changes = _instrument_changes(start, ends[name], notes)
         if changes.any():
-            rolled = {**start, "value date": end_date}
-            slope = jacobian_slope(rolled, changes)
+            try:
+                slope = jacobian_slope({**start, "value date": end_date}, changes)
+            except RuntimeError:
+                continue  # the rolled curve does not bootstrap: noted, its trades fail
             moves[name] = (changes.tolist(), slope.reshape(-1).tolist())
     terms = roll.rolled.explain_terms(moves, threads=workers)
     delta_rows = np.frombuffer(terms["delta"], dtype=np.float64)
