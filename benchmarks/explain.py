@@ -26,7 +26,6 @@ import argparse
 import copy
 import datetime as dt
 import os
-import statistics
 import sys
 import warnings
 from pathlib import Path
@@ -47,8 +46,9 @@ def moved(market, bp: float, seed: int, value_date: dt.date | None = None):
     for curve in market:
         data = copy.deepcopy(dict(curve))
         quotes = data["instruments"]["quote"]
-        data["instruments"]["quote"] = [q + bp * u / 100.0 for q, u in
-                                        zip(quotes, random.uniform(-1.0, 1.0, len(quotes)))]
+        draws = random.uniform(-1.0, 1.0, len(quotes))
+        data["instruments"]["quote"] = [q + bp * u / 100.0
+                                        for q, u in zip(quotes, draws, strict=True)]
         if value_date is not None:
             data["value date"] = value_date
         out.append(data)
@@ -78,8 +78,8 @@ def gamma_check(tessarin, table, curves, fixings, count: int) -> tuple[float, fl
             npv = one._impl.rebound({curve_id: moved_curve.native}, one._fixings).price()["npv"]
             return np.frombuffer(npv, dtype=np.float64)[0]
 
-        def second(i, j, h, n=len(quotes), value=value):
-            ei, ej = np.eye(n)[i] * h, np.eye(n)[j] * h
+        def second(i, j, h, quotes=quotes, value=value):
+            ei, ej = np.eye(len(quotes))[i] * h, np.eye(len(quotes))[j] * h
             if i == j:
                 return (value(ei) - 2 * value(0 * ei) + value(-ei)) / h ** 2 / 1e4
             return (value(ei + ej) - value(ei - ej) - value(ej - ei) + value(-ei - ej)) / (
@@ -108,8 +108,9 @@ def main() -> int:
         sys.path.insert(0, str(Path(args.module_dir).resolve()))
     sys.path.insert(1, str(ROOT / "python"))
     sys.path.insert(2, str(Path(__file__).resolve().parent))
-    import tessarin
     from book import book_table, interleaved
+
+    import tessarin
 
     warnings.simplefilter("ignore", tessarin.CalendarCoverageWarning)
     market = tessarin.load_market(EXAMPLES / "market.json")

@@ -203,9 +203,9 @@ def swap_gamma(swap: Any, curve: YieldCurve, fixings: Any = None) -> pandas.Data
     checked = Fixings.of(fixings)
     book = Book([{**swap.to_dict(), "curve": curve.id}], {curve.id: curve}, checked, threads=1)
     result = book._impl.pillar_hessians(per_trade=False, threads=1)
-    messages = book._messages(book._impl.trades()) + [""]
-    if messages[0] or result["failed"]:
-        raise RuntimeError(messages[0] or result["error"][0])
+    built = book._messages(book._impl.trades())[0]
+    if built or result["failed"]:
+        raise RuntimeError(built or result["error"][0])
     sums = result["curves"][curve.id]
     data = curve.to_dict()
     gradient = np.frombuffer(sums["gradient"], dtype=np.float64)

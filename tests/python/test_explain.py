@@ -51,7 +51,8 @@ def moved(market, bp, seed=1, value_date=None, only=None):
         quotes = curve["instruments"]["quote"]
         draws = random.uniform(-1.0, 1.0, len(quotes))
         if only is None or curve["id"] in only:
-            curve["instruments"]["quote"] = [q + bp * u / 100.0 for q, u in zip(quotes, draws)]
+            curve["instruments"]["quote"] = [q + bp * u / 100.0
+                                             for q, u in zip(quotes, draws, strict=True)]
         if value_date is not None:
             curve["value date"] = value_date
         out.append(curve)
@@ -81,7 +82,7 @@ def second_difference(swap, curve_input, fixings, i, j, h):
     return value / 1e4
 
 
-@pytest.mark.parametrize("swap_input, fixed", [
+@pytest.mark.parametrize(("swap_input", "fixed"), [
     (usd_swap_input(), None),
     (usd_swap_input(start=dt.date(2027, 3, 18), end=dt.date(2047, 3, 18), fixed_paid=False,
                     margin=0.001, notional=5e7), None),
@@ -139,10 +140,12 @@ def test_explain_adds_up_and_its_residual_is_third_order(book, market, fixings):
     assert (result["Theta"] == 0.0).all() and (result["Cash"] == 0.0).all()
     # Delta is the analytic ladder (per 1bp) times the quote changes (in bp).
     ladder = book.risk()
-    changes = {(c["id"], t): (q1 - q0) * 100.0 for c, c1 in zip(market, moved(market, 5.0))
+    changes = {(c["id"], t): (q1 - q0) * 100.0
+               for c, c1 in zip(market, moved(market, 5.0), strict=True)
                for t, q0, q1 in zip(c["instruments"]["tenor"], c["instruments"]["quote"],
-                                    c1["instruments"]["quote"])}
-    ladder["Move"] = [changes[(c, t)] for c, t in zip(ladder["Curve"], ladder["Tenor"])]
+                                    c1["instruments"]["quote"], strict=True)}
+    ladder["Move"] = [changes[(c, t)]
+                      for c, t in zip(ladder["Curve"], ladder["Tenor"], strict=True)]
     delta = (ladder["Net"] * ladder["Move"]).groupby(ladder["Trade"], observed=True).sum()
     np.testing.assert_allclose(result["Delta"], delta.reindex(result.index), rtol=1e-9,
                                atol=1e-6)
