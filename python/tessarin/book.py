@@ -350,10 +350,12 @@ class Book:
         exact risk at the rolled curves times the quote changes, matched by curve and tenor),
         "Gamma" (1/2 dq' Gamma dq at the rolled curves), "Unexplained" (Total - Theta - Delta -
         Gamma), "Estimated Fixings" and "Error" (a trade that could not be explained is NaN).
-        ``attrs["totals"]`` sums the columns per currency; ``attrs["notes"]`` lists what is on
-        one side only (curves, instruments) and the fixings estimated from the start curves'
-        forwards. `by="tenor"` splits Delta and Gamma into one column per instrument tenor.
-        The book's own curves play no part; its fixings and `fixings` do."""
+        `tessarin.explain.totals(result)` sums the columns per currency (kept in
+        ``attrs["totals"]``); ``attrs["notes"]`` lists what is on one side only (curves,
+        instruments), curves that do not bootstrap and the fixings estimated from the start
+        curves' forwards. `by="tenor"` splits Delta and Gamma into one column per instrument
+        tenor. The book's own curves play no part, its fixings and `fixings` do; a trade the
+        book could not build stays unexplained."""
         from .explain import explain
 
         return explain(self, market_from, market_to, fixings, by=by, threads=threads)

@@ -70,6 +70,7 @@ def command(args: argparse.Namespace, table: Any) -> int:
     import numpy as np
 
     from . import Book, YieldCurve, load_fixings, load_market
+    from .explain import totals as explain_totals
 
     if args.threads is not None and args.threads < 1:
         args.subparser.error(f"argument --threads: expected a count of at least 1, "
@@ -91,7 +92,7 @@ def command(args: argparse.Namespace, table: Any) -> int:
     flat = _flat(frame)
     order = np.argsort(-flat["Unexplained"].abs().fillna(-1.0).to_numpy(), kind="stable")
     listed = flat.iloc[order] if args.top == 0 else flat.iloc[order[:args.top]]
-    totals: pandas.DataFrame = frame.attrs["totals"]
+    totals = explain_totals(frame)
     failed = flat[flat["Error"] != ""]
     notes: list[str] = frame.attrs["notes"]
     period = f"{frame.attrs['start'].isoformat()} to {frame.attrs['end'].isoformat()}"

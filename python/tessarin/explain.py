@@ -506,7 +506,8 @@ def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *
     notes += _notes_of_fixings(roll.estimated)
     if failed.any():
         notes.append(f"{int(failed.sum())} trade(s) could not be explained: see the Error column")
-    summed = totals(frame)
+    # Plain values: pandas compares attrs when frames are concatenated.
+    summed = _totals(frame).to_dict(orient="index")
     if by == "tenor":
         frame = _by_tenor(frame, roll.rolled.labels()["tenor"],
                           np.frombuffer(terms["tenor"], dtype=np.int32), delta_rows, gamma_rows,
@@ -555,7 +556,17 @@ def _by_tenor(frame: pandas.DataFrame, tenor_names: Sequence[str], tenors: numpy
     return pd.concat(parts, axis=1)
 
 
-def totals(frame: pandas.DataFrame) -> pandas.DataFrame:
+def totals(result: pandas.DataFrame) -> pandas.DataFrame:
+    """The totals per currency of a `Book.explain` result, as a DataFrame indexed by
+    currency: "Trades" (explained), the explain's columns summed over them, and "Failed"."""
+    import pandas as pd
+
+    frame = pd.DataFrame.from_dict(result.attrs["totals"], orient="index")
+    frame.index.name = "Currency"
+    return frame
+
+
+def _totals(frame: pandas.DataFrame) -> pandas.DataFrame:
     """The explain's columns summed per currency, over the trades explained; "Trades" counts
     them and "Failed" the others."""
     import pandas as pd

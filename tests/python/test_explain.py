@@ -12,7 +12,7 @@ import pytest
 import tessarin
 from conftest import EXAMPLES, run_cli, usd_curve_input, usd_swap_input
 
-pytest.importorskip("pandas")
+pd = pytest.importorskip("pandas")
 
 START = dt.date(2026, 12, 8)  # the example market's value date, a Tuesday
 NEXT_DAY = dt.date(2026, 12, 9)
@@ -156,7 +156,7 @@ def test_explain_adds_up_and_its_residual_is_third_order(book, market, fixings):
     big = book.explain(market, moved(market, 25.0, seed=7), fixings)["Unexplained"]
     half = book.explain(market, moved(market, 12.5, seed=7), fixings)["Unexplained"]
     assert np.median(big / half) == pytest.approx(8.0, rel=0.03)
-    totals = result.attrs["totals"]
+    totals = tessarin.explain.totals(result)
     assert totals.loc["USD", "Trades"] == 5
     assert totals.loc["USD", "Delta"] == pytest.approx(result.loc[result["Currency"] == "USD",
                                                                   "Delta"].sum())
@@ -220,7 +220,8 @@ def test_one_sided_curves_and_instruments_are_reported(book, market, fixings):
     chf = result[result["Curve"] == "CHF SARON"]
     assert chf["Start NPV"].notna().all() and chf["End NPV"].isna().all()
     assert chf["Error"].str.contains("end: ").all()
-    assert result.attrs["totals"].loc["CHF", "Failed"] == 3
+    assert tessarin.explain.totals(result).loc["CHF", "Failed"] == 3
+    assert len(pd.concat([result, result])) == 2 * len(result)
     assert result.loc[result["Curve"] == "EUR ESTR", "Unexplained"].notna().all()
 
 
@@ -262,7 +263,7 @@ def test_command_line_prints_totals_and_the_largest_unexplained(tmp_path, book, 
         document = json.loads(result.stdout)
         assert [t["id"] for t in document["trades"]] == list(worst)
         usd = next(t for t in document["totals"] if t["currency"] == "USD")
-        assert usd["Theta"] == pytest.approx(expected.attrs["totals"].loc["USD", "Theta"])
+        assert usd["Theta"] == pytest.approx(tessarin.explain.totals(expected).loc["USD", "Theta"])
         assert len(document["notes"]) == 6
     elif fmt == "csv":
         totals, trades = result.stdout.strip().split("\n\n")
