@@ -4,9 +4,13 @@
 #include "conventions/ois_index.hpp"
 #include "conventions/swap_conventions.hpp"
 #include "curves/bumped_curve.hpp"
+#include "curves/curve_jacobian.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
+#include "dates/date_arithmetic.hpp"
+#include "dates/day_counter.hpp"
 #include "pricing/analytic_risk.hpp"
+#include "pricing/swap_gradient.hpp"
 
 #include <algorithm>
 #include <array>
@@ -17,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <stdexcept>
 #include <thread>
@@ -161,9 +166,11 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
            const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
            unsigned threads)
     : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
-      curveIds_(trades.size()), errors_(trades.size()) {
-    std::vector<date> lastDates(trades.size());
-    std::vector<date> firstFloatingStarts(trades.size());
+      curveIds_(trades.size()), errors_(trades.size()), ids_(trades.size()),
+      conventionOf_(trades.size(), 0), lastDates_(trades.size()),
+      firstFloatingStarts_(trades.size()) {
+    std::vector<date>& lastDates = lastDates_;
+    std::vector<date>& firstFloatingStarts = firstFloatingStarts_;
     // Conventions are parsed once per set, not once per trade.
     std::vector<std::optional<SwapConventions>> parsed(conventions.size());
     std::vector<TradeError> conventionErrors(conventions.size());
@@ -185,6 +192,8 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         for (std::size_t t = begin; t < end; ++t) {
             const BookTradeInput& trade = trades[t];
             curveIds_[t] = trade.curve;
+            ids_[t] = trade.terms.id;
+            conventionOf_[t] = trade.conventions;
             if (!trade.error.message.empty()) {
                 errors_[t] = trade.error;
             } else if (trade.conventions >= parsed.size()) {
@@ -219,15 +228,40 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         }
     });
 
+    bind(threads);
+}
+
+Book::Book(const Book& trades, CurveSet curves, FixingsMap fixings, unsigned threads)
+    : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.swaps_),
+      curveIds_(trades.curveIds_), errors_(trades.errors_), ids_(trades.ids_),
+      conventionOf_(trades.conventionOf_), lastDates_(trades.lastDates_),
+      firstFloatingStarts_(trades.firstFloatingStarts_) {
+    labels_.tradeNames = trades.labels_.tradeNames;
+    labels_.trade = trades.labels_.trade;
+    labels_.curveNames = trades.labels_.curveNames;
+    labels_.curve = trades.labels_.curve;
+    for (std::size_t t = 0; t < swaps_.size(); ++t) {
+        if (swaps_[t] && (!curves_.contains(curveIds_[t]) || !curves_.at(curveIds_[t]))) {
+            swaps_[t].reset();
+            errors_[t] = {"curve", "no curve '" + curveIds_[t] + "' is given"};
+        }
+    }
+    bind(threads);
+}
+
+void Book::bind(unsigned threads) {
+    const std::size_t n = swaps_.size();
+    const std::vector<date>& lastDates = lastDates_;
+    const std::vector<date>& firstFloatingStarts = firstFloatingStarts_;
     // One curve map per (curve, conventions) pair in use.
     std::map<std::pair<const YieldCurve*, std::size_t>, std::uint32_t> slots;
-    curveMapOf_.assign(trades.size(), 0);
-    for (std::size_t t = 0; t < trades.size(); ++t) {
+    curveMapOf_.assign(n, 0);
+    for (std::size_t t = 0; t < n; ++t) {
         if (!swaps_[t]) {
             continue;
         }
-        const YieldCurve* curve = curves_.at(trades[t].curve).get();
-        const auto [it, added] = slots.try_emplace({curve, trades[t].conventions},
+        const YieldCurve* curve = curves_.at(curveIds_[t]).get();
+        const auto [it, added] = slots.try_emplace({curve, conventionOf_[t]},
                                                    static_cast<std::uint32_t>(curveMaps_.size()));
         if (added) {
             curveMaps_.push_back(singleCurveMap(*swaps_[t], *curve));
@@ -271,22 +305,35 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
                    running_.end());
 
     buildFailures_ = failuresOf(errors_);
-    riskOffsets_.assign(trades.size() + 1, 0);
-    for (std::size_t t = 0; t < trades.size(); ++t) {
+    riskOffsets_.assign(n + 1, 0);
+    for (std::size_t t = 0; t < n; ++t) {
         const YieldCurve* curve = curveOf(t);
         riskOffsets_[t + 1] = riskOffsets_[t] + (curve ? curve->instrumentSet().tenors.size() : 0);
     }
 
-    Factorizer tradeCodes(labels_.tradeNames);
-    Factorizer curveCodes(labels_.curveNames);
+    // A rebound book has its trades' and curves' codes already: the same names.
+    if (labels_.trade.size() != n) {
+        Factorizer tradeCodes(labels_.tradeNames);
+        Factorizer curveCodes(labels_.curveNames);
+        labels_.trade.reserve(n);
+        labels_.curve.reserve(n);
+        for (std::size_t t = 0; t < n; ++t) {
+            labels_.trade.push_back(tradeCodes(ids_[t]));
+            labels_.curve.push_back(curveCodes(curveIds_[t]));
+        }
+    }
+    // The trades of a curve map share their first leg's currency.
     Factorizer currencyCodes(labels_.currencyNames);
-    labels_.trade.reserve(trades.size());
-    labels_.curve.reserve(trades.size());
-    labels_.currency.reserve(trades.size());
-    for (std::size_t t = 0; t < trades.size(); ++t) {
-        labels_.trade.push_back(tradeCodes(trades[t].terms.id));
-        labels_.curve.push_back(curveCodes(trades[t].curve));
-        labels_.currency.push_back(swaps_[t] ? currencyCodes(swaps_[t]->legs()[0].currency) : 0);
+    std::vector<std::optional<std::uint32_t>> currencyOfMap(curveMaps_.size());
+    labels_.currency.assign(n, 0);
+    for (std::size_t t = 0; t < n; ++t) {
+        if (swaps_[t]) {
+            std::optional<std::uint32_t>& code = currencyOfMap[curveMapOf_[t]];
+            if (!code) {
+                code = currencyCodes(swaps_[t]->legs()[0].currency);
+            }
+            labels_.currency[t] = *code;
+        }
     }
     // Tenors of the curves in the order the trades first name them.
     Factorizer tenorCodes(labels_.tenorNames);
@@ -365,6 +412,7 @@ void Book::prepareTables(unsigned threads) {
 void Book::layOut() {
     const std::size_t n = swaps_.size();
     laidOut_.assign(n, 0);
+    flatPeriods_.clear();
     flatLegs_.assign(2 * n, FlatLeg{});
     std::vector<FlatPeriod> periods;
     for (std::size_t t = 0; t < n; ++t) {
@@ -891,6 +939,333 @@ BookCashFlows Book::cashflows(unsigned threads) const {
             copy(out.presentValues, kept.presentValues);
         }
         return kept;
+    }
+    return out;
+}
+
+std::vector<BookFailure> Book::explainTerms(const std::unordered_map<std::string, QuoteMove>& moves,
+                                            unsigned threads, std::span<double> delta,
+                                            std::span<double> gamma) const {
+    const std::size_t rows = riskOffsets_.back();
+    if (delta.size() != rows || gamma.size() != rows) {
+        throw std::invalid_argument("Error, an explain needs one slot per risk row.");
+    }
+    // Per moved curve: its move, its Jacobian and the move of its pillar rates, J x changes.
+    struct Moved {
+        const QuoteMove* move = nullptr;
+        const CurveJacobian* jacobian = nullptr;
+        std::vector<double> pillarMove;
+    };
+    std::map<const YieldCurve*, Moved> moved;
+    for (const auto& [id, move] : moves) {
+        const auto found = curves_.find(id);
+        if (found == curves_.end() || !found->second) {
+            throw std::invalid_argument("Error, the book has no curve '" + id + "'.");
+        }
+        const YieldCurve& curve = *found->second;
+        const CurveJacobian& jacobian = curve.jacobian();
+        const std::size_t pillars = jacobian.pillars();
+        const std::size_t instruments = jacobian.instruments();
+        if (move.changes.size() != instruments ||
+            move.jacobianSlope.size() != pillars * instruments) {
+            throw std::invalid_argument("Error, the move of curve '" + id +
+                                        "' has not one change per instrument and one slope per "
+                                        "pillar and instrument.");
+        }
+        Moved& entry = moved[&curve];
+        entry.move = &move;
+        entry.jacobian = &jacobian;
+        entry.pillarMove.assign(pillars, 0.0);
+        for (std::size_t i = 0; i < pillars; ++i) {
+            for (std::size_t c = 0; c < instruments; ++c) {
+                entry.pillarMove[i] += jacobian(i, c) * move.changes[c];
+            }
+        }
+    }
+    std::vector<const Moved*> movedOfMap(curveMaps_.size(), nullptr);
+    for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
+        const auto found = moved.find(curveOfMap_[m]);
+        movedOfMap[m] = found == moved.end() ? nullptr : &found->second;
+    }
+    std::fill(delta.begin(), delta.end(), 0.0);
+    std::fill(gamma.begin(), gamma.end(), 0.0);
+    std::vector<std::optional<RealisedGrowth>> fresh;
+    const auto& growths = currentGrowths(fresh);
+    FailureLog failures;
+    forEachChunk(swaps_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::uint32_t m = 0;
+        const KnownGrowths known = [&](std::size_t k, const date& start) {
+            return knownGrowth(growths, m, k, start);
+        };
+        std::vector<BookFailure> failed;
+        SwapGradient gradient;
+        std::vector<double> net;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!swaps_[t]) {
+                continue;
+            }
+            m = curveMapOf_[t];
+            const Moved* entry = movedOfMap[m];
+            if (entry == nullptr) {
+                continue;
+            }
+            const std::size_t row = riskOffsets_[t];
+            try {
+                gradient.computeSecondOrder(*swaps_[t], curveMaps_[m], fixings_, *curveOfMap_[m],
+                                            &known, entry->pillarMove);
+                const std::size_t pillars = entry->pillarMove.size();
+                net.resize(pillars);
+                for (std::size_t i = 0; i < pillars; ++i) {
+                    net[i] = gradient.gradient(0)[i] + gradient.gradient(1)[i];
+                }
+                const std::vector<double>& curvature = gradient.hessianTimesDirection();
+                const CurveJacobian& jacobian = *entry->jacobian;
+                const std::vector<double>& changes = entry->move->changes;
+                const std::vector<double>& slope = entry->move->jacobianSlope;
+                const std::size_t instruments = changes.size();
+                // Pillars past the last one the trade reads add nothing; the quote of pillar
+                // k moves pillars k and later only.
+                std::size_t reach = pillars;
+                while (reach > 0 && net[reach - 1] == 0.0 && curvature[reach - 1] == 0.0) {
+                    --reach;
+                }
+                const std::vector<std::size_t>& instrumentOf = curveOfMap_[m]->pillarRows();
+                for (std::size_t k = 0; k < reach; ++k) {
+                    const std::size_t c = instrumentOf[k];
+                    double risk = 0.0;
+                    double second = 0.0;
+                    for (std::size_t i = k; i < reach; ++i) {
+                        risk += net[i] * jacobian(i, c);
+                        second +=
+                            curvature[i] * jacobian(i, c) + net[i] * slope[i * instruments + c];
+                    }
+                    delta[row + c] = risk * changes[c];
+                    gamma[row + c] = 0.5 * changes[c] * second;
+                }
+            } catch (...) {
+                std::fill(delta.begin() + static_cast<std::ptrdiff_t>(row),
+                          delta.begin() + static_cast<std::ptrdiff_t>(riskOffsets_[t + 1]),
+                          missing);
+                std::fill(gamma.begin() + static_cast<std::ptrdiff_t>(row),
+                          gamma.begin() + static_cast<std::ptrdiff_t>(riskOffsets_[t + 1]),
+                          missing);
+                failed.push_back({t, {"", currentMessage()}});
+            }
+        }
+        failures.add(failed);
+    });
+    return failures.merged(buildFailures_);
+}
+
+BookPillarHessians Book::pillarHessians(unsigned threads,
+                                        std::vector<BookFailure>& failuresOut) const {
+    const std::size_t n = swaps_.size();
+    BookPillarHessians out;
+    out.offsets.assign(n + 1, 0);
+    out.squareOffsets.assign(n + 1, 0);
+    for (std::size_t t = 0; t < n; ++t) {
+        const YieldCurve* curve = curveOf(t);
+        const std::size_t pillars = curve ? curve->pillarRates().size() : 0;
+        out.offsets[t + 1] = out.offsets[t] + pillars;
+        out.squareOffsets[t + 1] = out.squareOffsets[t] + pillars * pillars;
+    }
+    out.gradient.assign(out.offsets.back(), missing);
+    out.hessian.assign(out.squareOffsets.back(), missing);
+    std::vector<std::optional<RealisedGrowth>> fresh;
+    const auto& growths = currentGrowths(fresh);
+    FailureLog failures;
+    forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::uint32_t m = 0;
+        const KnownGrowths known = [&](std::size_t k, const date& start) {
+            return knownGrowth(growths, m, k, start);
+        };
+        std::vector<BookFailure> failed;
+        SwapGradient gradient;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (!swaps_[t]) {
+                continue;
+            }
+            m = curveMapOf_[t];
+            try {
+                gradient.computeSecondOrder(*swaps_[t], curveMaps_[m], fixings_, *curveOfMap_[m],
+                                            &known, {});
+                const std::size_t pillars = out.offsets[t + 1] - out.offsets[t];
+                for (std::size_t i = 0; i < pillars; ++i) {
+                    out.gradient[out.offsets[t] + i] =
+                        gradient.gradient(0)[i] + gradient.gradient(1)[i];
+                }
+                std::ranges::copy(gradient.hessian(),
+                                  out.hessian.begin() +
+                                      static_cast<std::ptrdiff_t>(out.squareOffsets[t]));
+            } catch (...) {
+                failed.push_back({t, {"", currentMessage()}});
+            }
+        }
+        failures.add(failed);
+    });
+    failuresOut = failures.merged(buildFailures_);
+    return out;
+}
+
+std::unordered_map<std::string, CurvePillarHessian>
+Book::summedPillarHessians(unsigned threads, std::vector<BookFailure>& failuresOut) const {
+    // Fixed blocks of trades, summed block after block: the same sums on any thread count.
+    constexpr std::size_t block = 256;
+    const std::size_t n = swaps_.size();
+    const std::size_t blocks = (n + block - 1) / block;
+    const std::size_t curves = labels_.curveNames.size();
+    std::vector<std::size_t> pillarsOf(curves, 0);
+    for (std::size_t t = 0; t < n; ++t) {
+        if (const YieldCurve* curve = curveOf(t)) {
+            pillarsOf[labels_.curve[t]] = curve->pillarRates().size();
+        }
+    }
+    std::vector<CurvePillarHessian> partial(blocks * curves);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        for (std::size_t c = 0; c < curves; ++c) {
+            partial[b * curves + c].gradient.assign(pillarsOf[c], 0.0);
+            partial[b * curves + c].hessian.assign(pillarsOf[c] * pillarsOf[c], 0.0);
+        }
+    }
+    std::vector<std::optional<RealisedGrowth>> fresh;
+    const auto& growths = currentGrowths(fresh);
+    FailureLog failures;
+    forEachChunk(blocks, 1, threads, [&](std::size_t first, std::size_t last) {
+        std::uint32_t m = 0;
+        const KnownGrowths known = [&](std::size_t k, const date& start) {
+            return knownGrowth(growths, m, k, start);
+        };
+        std::vector<BookFailure> failed;
+        SwapGradient gradient;
+        for (std::size_t t = first * block; t < std::min(n, last * block); ++t) {
+            if (!swaps_[t]) {
+                continue;
+            }
+            m = curveMapOf_[t];
+            CurvePillarHessian& sum = partial[(t / block) * curves + labels_.curve[t]];
+            try {
+                gradient.computeSecondOrder(*swaps_[t], curveMaps_[m], fixings_, *curveOfMap_[m],
+                                            &known, {});
+                for (std::size_t i = 0; i < sum.gradient.size(); ++i) {
+                    sum.gradient[i] += gradient.gradient(0)[i] + gradient.gradient(1)[i];
+                }
+                for (std::size_t i = 0; i < sum.hessian.size(); ++i) {
+                    sum.hessian[i] += gradient.hessian()[i];
+                }
+            } catch (...) {
+                failed.push_back({t, {"", currentMessage()}});
+            }
+        }
+        failures.add(failed);
+    });
+    failuresOut = failures.merged(buildFailures_);
+    std::unordered_map<std::string, CurvePillarHessian> out;
+    for (std::size_t c = 0; c < curves; ++c) {
+        if (pillarsOf[c] == 0) {
+            continue;
+        }
+        CurvePillarHessian& total = out[labels_.curveNames[c]];
+        total.gradient.assign(pillarsOf[c], 0.0);
+        total.hessian.assign(pillarsOf[c] * pillarsOf[c], 0.0);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const CurvePillarHessian& part = partial[b * curves + c];
+            for (std::size_t i = 0; i < part.gradient.size(); ++i) {
+                total.gradient[i] += part.gradient[i];
+            }
+            for (std::size_t i = 0; i < part.hessian.size(); ++i) {
+                total.hessian[i] += part.hessian[i];
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<BookFailure> Book::cash(const date& from, const date& to, unsigned threads,
+                                    std::span<double> out) const {
+    if (out.size() != swaps_.size()) {
+        throw std::invalid_argument("Error, a book's cash needs one slot per trade.");
+    }
+    FailureLog failures;
+    forEachChunk(swaps_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        std::vector<BookFailure> failed;
+        for (std::size_t t = begin; t < end; ++t) {
+            out[t] = missing;
+            if (!swaps_[t]) {
+                continue;
+            }
+            try {
+                double total = 0.0;
+                for (const auto& leg : swaps_[t]->legs()) {
+                    const OisIndex* index = nullptr;
+                    if (!leg.isFixed) {
+                        index = &IndexRepository::instance().at<OisIndex>(leg.index);
+                    }
+                    double paid = 0.0;
+                    for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
+                        if (!(from < leg.paymentDates[i] && leg.paymentDates[i] <= to)) {
+                            continue;
+                        }
+                        double rate = leg.rate;
+                        if (index != nullptr) {
+                            const DayCounter dayCounter(index->dayCount());
+                            const date start = leg.accrualStartDates[i];
+                            const date stop = leg.accrualEndDates[i];
+                            const double tau = dayCounter.fraction(start, stop);
+                            rate = tau == 0.0 ? 0.0
+                                              : (realisedGrowth(leg, *index, dayCounter, fixings_,
+                                                                start, stop)
+                                                     .growth -
+                                                 1.0) /
+                                                    tau;
+                        }
+                        paid += leg.dayCountFractions[i] * leg.notional * (rate + leg.margin);
+                    }
+                    total += leg.isPaid ? -paid : paid;
+                }
+                out[t] = total;
+            } catch (...) {
+                failed.push_back({t, {"", currentMessage()}});
+            }
+        }
+        failures.add(failed);
+    });
+    return failures.merged(buildFailures_);
+}
+
+FixingsMap Book::forwardFixings(const date& from, const date& to) const {
+    FixingsMap out;
+    std::set<std::string> done;
+    for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
+        for (const auto& [key, curve] : curveMaps_[m]) {
+            if (done.contains(key) || !IndexRepository::instance().contains(key)) {
+                continue;
+            }
+            const auto* index =
+                dynamic_cast<const OisIndex*>(&IndexRepository::instance().at<Index>(key));
+            if (index == nullptr) {
+                continue;
+            }
+            done.insert(key);
+            std::set<date> known;
+            if (const auto given = fixings_.find(key); given != fixings_.end()) {
+                known.insert(given->second.first.begin(), given->second.first.end());
+            }
+            const auto calendar = CalendarRepository::instance().get(index->calendar());
+            const DayCounter dayCounter(index->dayCount());
+            auto& [dates, values] = out[key];
+            for (date d = from; d < to; d += boost::gregorian::days(1)) {
+                if (!calendar->isBusinessDay(d) || known.contains(d)) {
+                    continue;
+                }
+                const date next = addBusinessDays(d, 1, *calendar);
+                dates.push_back(d);
+                values.push_back((curve->df(d) / curve->df(next) - 1.0) /
+                                 dayCounter.fraction(d, next));
+            }
+            if (dates.empty()) {
+                out.erase(key);
+            }
+        }
     }
     return out;
 }

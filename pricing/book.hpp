@@ -109,6 +109,30 @@ struct BookLabels {
     std::vector<std::uint32_t> currency; // 0 for an unbuilt trade
 };
 
+// How one curve's quotes move, for the second-order terms of an explain: the change of each
+// quote (percent, one per instrument) and the derivative of the curve's Jacobian along that
+// change (pillars x instruments, row-major).
+struct QuoteMove {
+    std::vector<double> changes;
+    std::vector<double> jacobianSlope;
+};
+
+// The gradient and Hessian of each trade's NPV with respect to the pillar rates of its curve:
+// trade t owns the gradient entries offsets[t] to offsets[t + 1] and the row-major Hessian
+// entries squareOffsets[t] to squareOffsets[t + 1] (none for a failed trade).
+struct BookPillarHessians {
+    std::vector<std::size_t> offsets;
+    std::vector<std::size_t> squareOffsets;
+    std::vector<double> gradient;
+    std::vector<double> hessian;
+};
+
+// The same summed over the trades of one curve id.
+struct CurvePillarHessian {
+    std::vector<double> gradient;
+    std::vector<double> hessian;
+};
+
 // Receives one trade's key-rate risk per 1.00 of each quote of its curve, one entry per
 // instrument. Called from worker threads, once for each trade that has risk.
 using RiskSink = std::function<void(std::size_t trade, std::span<const double> leg1,
@@ -133,6 +157,9 @@ public:
     Book(const std::vector<BookConventionsInput>& conventions,
          const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
          unsigned threads);
+    // The same trades on other curves and fixings, sharing the built swaps: nothing is built
+    // again. A trade whose curve id is missing from `curves` keeps an error.
+    Book(const Book& trades, CurveSet curves, FixingsMap fixings, unsigned threads);
     ~Book() override;
     // The tables point into the book itself.
     Book(const Book&) = delete;
@@ -166,11 +193,35 @@ public:
     std::vector<BookFailure> risk(RiskMethod method, unsigned threads, const RiskSink& sink,
                                   CallProgress* progress = nullptr) const;
 
+    // Per trade and instrument of its curve, in the rows of riskOffsets(): delta = risk x
+    // change and gamma = change x (Hessian x changes) / 2, per 1.00 of quote, for the moves
+    // given by curve id; the trades of a curve without a move get zeros. The Hessian of the
+    // quotes is J' H J + sum over pillars k of g_k d2r_k, with H and g the NPV's exact
+    // second and first derivatives in the pillar rates and d2r_k along the changes from
+    // the Jacobian's slope.
+    std::vector<BookFailure> explainTerms(const std::unordered_map<std::string, QuoteMove>& moves,
+                                          unsigned threads, std::span<double> delta,
+                                          std::span<double> gamma) const;
+    // Every trade's pillar gradient and Hessian, or their sums by curve id (failures aside).
+    BookPillarHessians pillarHessians(unsigned threads, std::vector<BookFailure>& failures) const;
+    std::unordered_map<std::string, CurvePillarHessian>
+    summedPillarHessians(unsigned threads, std::vector<BookFailure>& failures) const;
+    // Per trade, the cash flows paid after `from` and on or before `to`, received positive:
+    // fixed ones as scheduled, floating ones compounded from the book's fixings over their
+    // whole period. NaN for a trade whose fixings do not cover such a period.
+    std::vector<BookFailure> cash(const date& from, const date& to, unsigned threads,
+                                  std::span<double> out) const;
+    // The fixings of the business days in [from, to) of the indices the trades project that
+    // the book's fixings lack, each the overnight forward rate of its index's curve.
+    FixingsMap forwardFixings(const date& from, const date& to) const;
+
     BookPrices price(unsigned threads) const;
     BookRisk risk(RiskMethod method, unsigned threads) const;
     BookCashFlows cashflows(unsigned threads) const;
 
 private:
+    // Everything that depends on the curves: curve maps, running periods, labels and tables.
+    void bind(unsigned threads);
     void prepareTables(unsigned threads);
     // Lays out the periods of the trades the tables price without a running period.
     void layOut();
@@ -200,6 +251,11 @@ private:
     std::vector<std::shared_ptr<const ProductInterestRateSwap>> swaps_;
     std::vector<std::string> curveIds_;
     std::vector<TradeError> errors_;
+    std::vector<std::string> ids_;
+    std::vector<std::size_t> conventionOf_;
+    // Per trade, the last date it reads and the first start of a floating period.
+    std::vector<date> lastDates_;
+    std::vector<date> firstFloatingStarts_;
     // The last date the trades of each curve map read, and the trades with a floating
     // period that starts before their curve's value date: a call sizes its discount tables
     // and finds running periods without visiting every leg.

@@ -34,11 +34,15 @@ void accumulate(const Sensitivity& df, double adjoint, std::vector<double>& grad
 }
 
 // A period's projected rate and the discount factors it reads, with d(rate)/d(each factor).
+// The rate is `constant` plus a multiple of the product of the factors, each raised to its
+// power in `powers`.
 struct ProjectedRate {
     double rate = 0.0;
     std::size_t count = 0;
     std::array<Sensitivity, 2> dfs{};
     std::array<double, 2> byDf{};
+    double constant = 0.0;
+    std::array<int, 2> powers{};
 };
 
 // The rate of a period running over the value date v: realised fixings compounded over the
@@ -61,6 +65,8 @@ ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const Yie
         result.count = 2;
         result.dfs = {dfNext, dfEnd};
         result.byDf = {growth / tau, -dfNext.value * growth / (dfEnd.value * tau)};
+        result.constant = -1.0 / tau;
+        result.powers = {1, -1};
         return result;
     }
     const double growth = realised.growth;
@@ -68,6 +74,8 @@ ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const Yie
     result.count = 1;
     result.dfs[0] = dfEnd;
     result.byDf[0] = -growth / (dfEnd.value * dfEnd.value * tau);
+    result.constant = -1.0 / tau;
+    result.powers = {-1, 0};
     return result;
 }
 
@@ -84,13 +92,74 @@ void SwapGradient::compute(const ProductInterestRateSwap& swap, const CurveMap& 
             requireCurve(curves, leg.index, "No estimation curve is provided for index ");
         }
         gradients_[l].assign(n, 0.0);
-        values_[l] = this->leg(l, leg, fixings, curve, known, gradients_[l]);
+        values_[l] = this->leg(l, leg, fixings, curve, known, gradients_[l], false);
+    }
+}
+
+void SwapGradient::computeSecondOrder(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                                      const FixingsMap& fixings, const YieldCurve& curve,
+                                      const KnownGrowths* known,
+                                      std::span<const double> direction) {
+    const std::size_t n = curve.pillarRates().size();
+    if (!direction.empty() && direction.size() != n) {
+        throw std::invalid_argument("Error, a direction has one entry per pillar.");
+    }
+    pillars_ = n;
+    direction_ = direction;
+    if (direction.empty()) {
+        hessian_.assign(n * n, 0.0);
+        hessianDirection_.clear();
+    } else {
+        hessian_.clear();
+        hessianDirection_.assign(n, 0.0);
+    }
+    for (std::size_t l = 0; l < 2; ++l) {
+        const auto& leg = swap.legs()[l];
+        requireCurve(curves, leg.currency, "No discount curve is provided for currency ");
+        if (!leg.isFixed) {
+            requireCurve(curves, leg.index, "No estimation curve is provided for index ");
+        }
+        gradients_[l].assign(n, 0.0);
+        values_[l] = this->leg(l, leg, fixings, curve, known, gradients_[l], true);
+    }
+}
+
+void SwapGradient::addTerm(double value, std::span<const Sensitivity* const> factors,
+                           std::span<const int> powers) {
+    // At most three factors of two pillars each.
+    std::array<std::size_t, 6> pillars{};
+    std::array<double, 6> slopes{};
+    std::size_t count = 0;
+    for (std::size_t f = 0; f < factors.size(); ++f) {
+        const Sensitivity& s = *factors[f];
+        for (std::size_t j = 0; j < s.count; ++j) {
+            pillars[count] = s.pillars[j];
+            slopes[count] = powers[f] * s.derivatives[j] / s.value;
+            ++count;
+        }
+    }
+    if (direction_.empty()) {
+        for (std::size_t a = 0; a < count; ++a) {
+            const double row = value * slopes[a];
+            double* target = hessian_.data() + pillars[a] * pillars_;
+            for (std::size_t b = 0; b < count; ++b) {
+                target[pillars[b]] += row * slopes[b];
+            }
+        }
+        return;
+    }
+    double along = 0.0;
+    for (std::size_t a = 0; a < count; ++a) {
+        along += slopes[a] * direction_[pillars[a]];
+    }
+    for (std::size_t a = 0; a < count; ++a) {
+        hessianDirection_[pillars[a]] += value * along * slopes[a];
     }
 }
 
 double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& leg,
                          const FixingsMap& fixings, const YieldCurve& curve,
-                         const KnownGrowths* known, std::vector<double>& gradient) const {
+                         const KnownGrowths* known, std::vector<double>& gradient, bool second) {
     const OisIndex* index = nullptr;
     DayCounter dayCounter(DayCounter::Convention::Act360);
     if (!leg.isFixed) {
@@ -116,6 +185,8 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
                 projected.dfs = {dfStart, dfEnd};
                 projected.byDf = {1.0 / (dfEnd.value * tau),
                                   -dfStart.value / (dfEnd.value * dfEnd.value * tau)};
+                projected.constant = -1.0 / tau;
+                projected.powers = {1, -1};
             } else {
                 projected = runningRate(leg, curve, *index, dayCounter, fixings, start, end, tau,
                                         known != nullptr ? (*known)(k, start) : nullptr);
@@ -132,6 +203,24 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
         const double byRate = amount * dfPayment.value;
         for (std::size_t j = 0; j < projected.count; ++j) {
             accumulate(projected.dfs[j], byRate * projected.byDf[j], gradient);
+        }
+        if (second) {
+            // amount x (rate + margin) x df(payment), split into the product of factors and
+            // the rest, each exp(linear in the rates).
+            const double sign = leg.isPaid ? -1.0 : 1.0;
+            const std::array<const Sensitivity*, 3> factors{&dfPayment, &projected.dfs[0],
+                                                            &projected.dfs[1]};
+            const std::array<int, 3> powers{1, projected.powers[0], projected.powers[1]};
+            if (projected.count == 0) {
+                addTerm(sign * amount * (projected.rate + leg.margin) * dfPayment.value,
+                        std::span(factors).first(1), std::span(powers).first(1));
+            } else {
+                addTerm(sign * amount * (projected.rate - projected.constant) * dfPayment.value,
+                        std::span(factors).first(1 + projected.count),
+                        std::span(powers).first(1 + projected.count));
+                addTerm(sign * amount * (projected.constant + leg.margin) * dfPayment.value,
+                        std::span(factors).first(1), std::span(powers).first(1));
+            }
         }
     }
     if (leg.isPaid) {

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "curves/yield_curve.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
 #include <array>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 namespace tsr {
-
-class YieldCurve;
 
 // The value of each leg of a swap as ModelDiscountedCashFlow::price computes it, with every
 // curve lookup answered by one curve, and its gradient with respect to that curve's pillar
@@ -26,6 +26,18 @@ public:
                  const FixingsMap& fixings, const YieldCurve& curve,
                  const KnownGrowths* known = nullptr);
 
+    // The same, and the second derivatives of the net value with respect to the pillar rates.
+    // Every discount factor is exp(-(linear in the rates)), and each cash flow is a constant
+    // times a product of discount factors plus a constant times one, so each term's Hessian is
+    // its value times the outer product of its log-gradient: exact, in the same pass. Without
+    // `direction` the whole Hessian (pillars x pillars, row-major) is kept; with it (one entry
+    // per pillar) only the Hessian times it, and the quadratic form of it.
+    void computeSecondOrder(const ProductInterestRateSwap& swap, const CurveMap& curves,
+                            const FixingsMap& fixings, const YieldCurve& curve,
+                            const KnownGrowths* known, std::span<const double> direction);
+    const std::vector<double>& hessian() const { return hessian_; }
+    const std::vector<double>& hessianTimesDirection() const { return hessianDirection_; }
+
     // Signed as the legs count in the swap's value (paid legs negative); leg 0 or 1.
     double value(std::size_t leg) const { return values_[leg]; }
     // d(value of the leg)/d(pillar rate k), one entry per pillar of the curve.
@@ -34,10 +46,18 @@ public:
 private:
     double leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& leg,
                const FixingsMap& fixings, const YieldCurve& curve, const KnownGrowths* known,
-               std::vector<double>& gradient) const;
+               std::vector<double>& gradient, bool second);
+    // Adds value x l l' (or its product with the direction) for the log-gradient l
+    // made of the sensitivities of `factors`, each raised to the power in `powers`.
+    void addTerm(double value, std::span<const YieldCurve::DfSensitivity* const> factors,
+                 std::span<const int> powers);
 
     std::array<double, 2> values_{};
     std::array<std::vector<double>, 2> gradients_;
+    std::vector<double> hessian_;
+    std::vector<double> hessianDirection_;
+    std::span<const double> direction_;
+    std::size_t pillars_ = 0;
 };
 
 } // namespace tsr

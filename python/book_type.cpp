@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -683,6 +684,229 @@ PyObject* bookLabels(PyObject* self, PyObject* /*unused*/) {
     return result.release();
 }
 
+// Reads a list of floats.
+std::vector<double> floatsOf(PyObject* list, const char* what) {
+    if (!PyList_Check(list)) {
+        throw std::invalid_argument(std::string("Error, ") + what + " must be a list of floats.");
+    }
+    std::vector<double> values;
+    values.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        values.push_back(numberOf(PyList_GET_ITEM(list, i)));
+    }
+    return values;
+}
+
+const char* reboundKeywords[] = {"curves", "fixings", "threads", nullptr};
+
+// The book's trades on other curves and fixings, as a new book; nothing is built again.
+PyObject* bookRebound(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* curves = nullptr;
+    PyObject* fixings = Py_None;
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|On", const_cast<char**>(reboundKeywords),
+                                    &PyDict_Type, &curves, &fixings, &threads) == 0) {
+        return nullptr;
+    }
+    if (fixings != Py_None && !PyDict_Check(fixings)) {
+        PyErr_SetString(PyExc_TypeError, "fixings must be a dict or None");
+        return nullptr;
+    }
+    std::shared_ptr<const Book> base;
+    Book::CurveSet curveSet;
+    FixingsMap fixingsMap;
+    unsigned workers = 1;
+    if (!runGuarded([&] {
+            base = requireBook(self);
+            workers = threadsOf(threads);
+            curveSet = curvesOf(curves);
+            if (fixings != Py_None) {
+                fixingsMap = transformFixings(fixings);
+            }
+        })) {
+        return nullptr;
+    }
+    std::shared_ptr<const Book> book;
+    if (!withoutLock([&] {
+            book = std::make_shared<const Book>(*base, std::move(curveSet), std::move(fixingsMap),
+                                                workers);
+        })) {
+        return nullptr;
+    }
+    PyRef result = PyRef::steal(Py_TYPE(self)->tp_alloc(Py_TYPE(self), 0));
+    if (!result) {
+        return nullptr;
+    }
+    if (!runGuarded([&] { handleOf(result.get()) = registerHandle(std::move(book)); })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
+const char* explainKeywords[] = {"moves", "threads", nullptr};
+
+struct ExplainColumns {
+    NativeArray<double> delta;
+    NativeArray<double> gamma;
+    std::vector<std::size_t> offsets;
+    std::vector<std::int32_t> tenors;
+};
+
+// Per risk row, delta and gamma of the quote moves {curve id: (changes, Jacobian slope)}.
+PyObject* bookExplainTerms(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* moves = nullptr;
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|n", const_cast<char**>(explainKeywords),
+                                    &PyDict_Type, &moves, &threads) == 0) {
+        return nullptr;
+    }
+    std::unordered_map<std::string, QuoteMove> parsed;
+    if (!runGuarded([&] {
+            PyObject* key = nullptr;
+            PyObject* value = nullptr;
+            Py_ssize_t position = 0;
+            while (PyDict_Next(moves, &position, &key, &value) != 0) {
+                if (!PyTuple_Check(value) || PyTuple_GET_SIZE(value) != 2) {
+                    throw std::invalid_argument("Error, a move is a pair (changes, slope).");
+                }
+                parsed[textOf(key)] = {floatsOf(PyTuple_GET_ITEM(value, 0), "changes"),
+                                       floatsOf(PyTuple_GET_ITEM(value, 1), "slope")};
+            }
+        })) {
+        return nullptr;
+    }
+    return runOnBook(
+        self, threads,
+        [](const Book& book) {
+            const std::size_t rows = book.riskOffsets().back();
+            ExplainColumns out{
+                newArray<double>(rows), newArray<double>(rows), book.riskOffsets(), {}};
+            out.tenors.reserve(rows);
+            for (std::size_t t = 0; t < book.size(); ++t) {
+                for (const std::uint32_t code : book.tenorCodes(t)) {
+                    out.tenors.push_back(static_cast<std::int32_t>(code));
+                }
+            }
+            return out;
+        },
+        [&parsed](const Book& book, unsigned workers, ExplainColumns& out) {
+            return book.explainTerms(parsed, workers, out.delta.items, out.gamma.items);
+        },
+        [](PyObject* dict, const ExplainColumns& out, const std::vector<BookFailure>& /*failed*/) {
+            setItem(dict, "delta", out.delta.buffer);
+            setItem(dict, "gamma", out.gamma.buffer);
+            setItem(dict, "offsets", offsetsOf(out.offsets));
+            setItem(dict, "tenor", bytesOf(out.tenors));
+        });
+}
+
+const char* hessianKeywords[] = {"per_trade", "threads", nullptr};
+
+struct HessianOutput {
+    BookPillarHessians perTrade;
+    std::unordered_map<std::string, CurvePillarHessian> summed;
+};
+
+// Pillar gradients and Hessians of the NPVs, per trade or summed by curve id.
+PyObject* bookPillarHessians(PyObject* self, PyObject* args, PyObject* kwds) {
+    int perTrade = 0;
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|pn", const_cast<char**>(hessianKeywords),
+                                    &perTrade, &threads) == 0) {
+        return nullptr;
+    }
+    return runOnBook(
+        self, threads, [](const Book& /*book*/) { return HessianOutput{}; },
+        [perTrade](const Book& book, unsigned workers, HessianOutput& out) {
+            std::vector<BookFailure> failed;
+            if (perTrade != 0) {
+                out.perTrade = book.pillarHessians(workers, failed);
+            } else {
+                out.summed = book.summedPillarHessians(workers, failed);
+            }
+            return failed;
+        },
+        [perTrade](PyObject* dict, const HessianOutput& out,
+                   const std::vector<BookFailure>& /*failed*/) {
+            if (perTrade != 0) {
+                setItem(dict, "offsets", offsetsOf(out.perTrade.offsets));
+                setItem(dict, "square offsets", offsetsOf(out.perTrade.squareOffsets));
+                setItem(dict, "gradient", bytesOf(out.perTrade.gradient));
+                setItem(dict, "hessian", bytesOf(out.perTrade.hessian));
+                return;
+            }
+            PyRef curves = newDict();
+            for (const auto& [id, sums] : out.summed) {
+                PyRef entry = newDict();
+                setItem(entry.get(), "gradient", bytesOf(sums.gradient));
+                setItem(entry.get(), "hessian", bytesOf(sums.hessian));
+                if (PyDict_SetItemString(curves.get(), id.c_str(), entry.get()) < 0) {
+                    throw PythonError();
+                }
+            }
+            setItem(dict, "curves", std::move(curves));
+        });
+}
+
+const char* periodKeywords[] = {"start", "end", "threads", nullptr};
+
+// Two dates given as days since 1970-01-01.
+std::pair<date, date> periodOf(long long start, long long end) {
+    if (start < -200000 || end > 3000000 || end < start) {
+        throw std::invalid_argument("Error, a period runs between two dates, the end last.");
+    }
+    return {epoch + boost::gregorian::days(start), epoch + boost::gregorian::days(end)};
+}
+
+// Per trade, the cash paid after start and on or before end.
+PyObject* bookCash(PyObject* self, PyObject* args, PyObject* kwds) {
+    long long start = 0;
+    long long end = 0;
+    Py_ssize_t threads = 1;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "LL|n", const_cast<char**>(periodKeywords), &start,
+                                    &end, &threads) == 0) {
+        return nullptr;
+    }
+    return runOnBook(
+        self, threads, [](const Book& book) { return newArray<double>(book.size()); },
+        [start, end](const Book& book, unsigned workers, NativeArray<double>& out) {
+            const auto [from, to] = periodOf(start, end);
+            return book.cash(from, to, workers, out.items);
+        },
+        [](PyObject* dict, const NativeArray<double>& out,
+           const std::vector<BookFailure>& /*failed*/) { setItem(dict, "cash", out.buffer); });
+}
+
+// {index: (days since 1970-01-01, values)} of the fixings in [start, end) the book lacks,
+// from the curves' overnight forwards.
+const char* datesKeywords[] = {"start", "end", nullptr};
+
+PyObject* bookForwardFixings(PyObject* self, PyObject* args, PyObject* kwds) {
+    long long start = 0;
+    long long end = 0;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "LL", const_cast<char**>(datesKeywords), &start,
+                                    &end) == 0) {
+        return nullptr;
+    }
+    PyRef result;
+    if (!runGuarded([&] {
+            const auto book = requireBook(self);
+            const auto [from, to] = periodOf(start, end);
+            const FixingsMap fixings = book->forwardFixings(from, to);
+            result = newDict();
+            for (const auto& [index, history] : fixings) {
+                PyRef pair = PyRef::steal(
+                    PyTuple_Pack(2, daysOf(history.first).get(), bytesOf(history.second).get()));
+                if (!pair || PyDict_SetItemString(result.get(), index.c_str(), pair.get()) < 0) {
+                    throw PythonError();
+                }
+            }
+        })) {
+        return nullptr;
+    }
+    return result.release();
+}
+
 PyMethodDef bookMethods[] = {
     {"price", methodFunction(bookPrice), METH_VARARGS | METH_KEYWORDS,
      "Leg values and NPV of every trade: float64 buffers and per-trade errors."},
@@ -696,6 +920,17 @@ PyMethodDef bookMethods[] = {
      "Per trade: leg1 currency, paid flags of both legs, and the build errors."},
     {"labels", methodFunction(bookLabels), METH_NOARGS,
      "The names the codes of risk rows stand for."},
+    {"rebound", methodFunction(bookRebound), METH_VARARGS | METH_KEYWORDS,
+     "The same trades on other curves and fixings, as a new book; nothing is built again."},
+    {"explain_terms", methodFunction(bookExplainTerms), METH_VARARGS | METH_KEYWORDS,
+     "Per risk row, delta and gamma of moves {curve id: (changes, Jacobian slope)}, with the "
+     "rows' offsets per trade and tenor codes."},
+    {"pillar_hessians", methodFunction(bookPillarHessians), METH_VARARGS | METH_KEYWORDS,
+     "Gradients and Hessians of the NPVs in the pillar rates, per trade or summed by curve."},
+    {"cash", methodFunction(bookCash), METH_VARARGS | METH_KEYWORDS,
+     "Per trade, the cash paid after start and on or before end (days since 1970-01-01)."},
+    {"forward_fixings", methodFunction(bookForwardFixings), METH_VARARGS | METH_KEYWORDS,
+     "The fixings in [start, end) the book lacks, from its curves' overnight forwards."},
     {nullptr, nullptr, 0, nullptr},
 };
 

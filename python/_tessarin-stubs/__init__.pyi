@@ -104,6 +104,28 @@ class Book:
         price."""
     def labels(self) -> dict[str, list[str]]:
         """The names behind the codes of risk rows: "trade", "curve", "currency", "tenor"."""
+    def rebound(self, curves: dict[str, YieldCurve], fixings: _Fixings | None = ...,
+                threads: int = ...) -> Book:
+        """The same trades on other curves and fixings, as a new book: nothing is built
+        again; a trade whose curve id is missing keeps an error."""
+    def explain_terms(self, moves: dict[str, tuple[list[float], list[float]]],
+                      threads: int = ...) -> dict[str, Any]:
+        """For moves {curve id: (quote changes in percent, one per instrument; the derivative
+        of the curve's Jacobian along them, pillars x instruments row-major)}: float64
+        "delta" (risk x change) and "gamma" (change x Hessian x changes / 2) per risk row,
+        "offsets" (int64) of each trade's rows, "tenor" (int32) codes into labels()["tenor"];
+        failed rows as in price."""
+    def pillar_hessians(self, per_trade: bool = ..., threads: int = ...) -> dict[str, Any]:
+        """The NPV's gradient and Hessian in the pillar rates of each trade's curve: summed by
+        curve id in "curves" {id: {"gradient", "hessian"}} (float64 bytes), or per trade with
+        "offsets" and "square offsets" (int64) into "gradient" and "hessian"."""
+    def cash(self, start: int, end: int, threads: int = ...) -> dict[str, Any]:
+        """Per trade, float64 "cash": the flows paid after start and on or before end (days
+        since 1970-01-01), received positive, floating ones compounded from the fixings."""
+    def forward_fixings(self, start: int, end: int) -> dict[str, tuple[bytes, bytes]]:
+        """{index: (int64 days since 1970-01-01, float64 values)}: the fixings of the business
+        days in [start, end) that the book's fixings lack, from its curves' overnight
+        forwards."""
 
 # Module functions: curve and swap analytics.
 

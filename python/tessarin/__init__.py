@@ -7,12 +7,13 @@ registered generators, indices and calendars, `tessarin.calendars` registers
 longer holiday lists; `tessarin.frames` (pandas) and
 `tessarin.plot` (matplotlib) are optional. `tessarin.Book` prices and risks
 whole books natively on every core; `tessarin.scenarios` and
-`tessarin.revaluation` revalue them under market scenarios.
+`tessarin.revaluation` revalue them under market scenarios; `tessarin.explain` holds
+their gamma, theta and P&L explain.
 """
 
 from importlib import metadata as _metadata
 
-from . import calendars, revaluation, scenarios
+from . import calendars, explain, revaluation, scenarios
 from ._fixings import Fixings
 from ._inputs import CalendarCoverageWarning, InputError, InputWarning
 from ._objects import IRS, YieldCurve
@@ -36,6 +37,7 @@ __all__ = [
     "YieldCurve",
     "__version__",
     "calendars",
+    "explain",
     "load_fixings",
     "load_market",
     "revaluation",

@@ -380,6 +380,17 @@ class IRS(_Persistent):
             return self._impl.risk(native, **self._fixings_args(fixings))
         return _tessarin.irs_analytic_risk(self._impl, native, self._native_fixings(fixings))
 
+    def gamma(self, yield_curve: YieldCurve, fixings: FixingsLike | None = None
+              ) -> pandas.DataFrame:
+        """The cross-gamma d2NPV / dq_i dq_j per 1bp x 1bp over the curve's instruments in
+        input order, as a DataFrame with rows and columns labelled by "Tenor" (needs pandas).
+        Exact: the price's second derivatives in the pillar rates in one pass, with the
+        curve's Jacobian and its derivative (see `tessarin.explain`)."""
+        from .explain import swap_gamma
+
+        self._check_coverage("the gamma computation")
+        return swap_gamma(self, yield_curve, fixings)
+
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
                   fixings: FixingsLike | None = None) -> CashFlows:
         """Returns the cash flows of both legs.

@@ -352,6 +352,55 @@ class Book:
                              "Leg1": values("leg1"), "Leg2": values("leg2"), "Net": values("net")},
                             copy=False)
 
+    def gamma(self, *, per_trade: bool = False, threads: int | None = None
+              ) -> dict[str, pandas.DataFrame]:
+        """Cross-gamma per 1bp x 1bp, d2NPV / dq_i dq_j over each curve's instruments in input
+        order, exact (see `tessarin.explain`): {curve id: DataFrame summed over the book's
+        trades on it}, rows and columns labelled by "Tenor" like the risk ladder. With
+        `per_trade`, {trade id: DataFrame} of every trade that could be priced instead."""
+        from .explain import book_gamma
+
+        return book_gamma(self, per_trade, threads)
+
+    def theta(self, to_date: Any, fixings: Fixings | PathLike | None = None, *,
+              threads: int | None = None) -> pandas.DataFrame:
+        """Per trade, what time passing to `to_date` makes with the quotes unchanged: the book's
+        curves rebuilt from their own quotes at `to_date`. Columns "Curve", "Currency",
+        "Start NPV", "Rolled NPV", "Cash" (flows paid after the curves' value date and on or
+        before `to_date`, received positive), "Theta" (Rolled NPV + Cash - Start NPV),
+        "Estimated Fixings" and "Error".
+
+        Fixings that set between the dates come from `fixings` (added to the book's) and
+        those missing from the start curves' overnight forwards: "Estimated Fixings" names
+        the indices of a trade for which that happened, and ``attrs["estimated_fixings"]``
+        lists the dates."""
+        from .explain import theta
+
+        return theta(self, to_date, fixings, threads)
+
+    def explain(self, market_from: Any, market_to: Any,
+                fixings: Fixings | PathLike | None = None, *, by: str | None = None,
+                threads: int | None = None) -> pandas.DataFrame:
+        """The P&L of every trade from `market_from` to `market_to` (each a market file, curve
+        dicts or `tessarin.YieldCurve`s, as `revalue` takes them), explained in two steps:
+        roll to the end value date on the start quotes, then move the quotes.
+
+        Indexed by trade id: "Curve", "Currency", "Start NPV", "End NPV", "Cash" (flows paid
+        after the start date and on or before the end date, received positive), "Total"
+        (End NPV + Cash - Start NPV), "Theta" (rolled NPV + Cash - Start NPV), "Delta" (the
+        exact risk at the rolled curves times the quote changes, matched by curve and tenor),
+        "Gamma" (1/2 dq' Gamma dq at the rolled curves), "Unexplained" (Total - Theta - Delta -
+        Gamma), "Estimated Fixings" and "Error" (a trade that could not be explained is NaN).
+        `tessarin.explain.totals(result)` sums the columns per currency (kept in
+        ``attrs["totals"]``); ``attrs["notes"]`` lists what is on one side only (curves,
+        instruments), curves that do not bootstrap and the fixings estimated from the start
+        curves' forwards. `by="tenor"` splits Delta and Gamma into one column per instrument
+        tenor. The book's own curves play no part, its fixings and `fixings` do; a trade the
+        book could not build stays unexplained."""
+        from .explain import explain
+
+        return explain(self, market_from, market_to, fixings, by=by, threads=threads)
+
     def ladder(self, method: str = DEFAULT_RISK_METHOD, *, threads: int | None = None,
                progress: Callable[[int, int], Any] | None = None) -> pandas.DataFrame:
         """The key-rate risk summed over the book by curve and tenor, per basis point:

@@ -13,7 +13,7 @@ from importlib import resources
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from . import __version__, calendars, cli_scenarios
+from . import __version__, calendars, cli_explain, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
     CalendarCoverageWarning,
@@ -163,6 +163,7 @@ def build_parser() -> argparse.ArgumentParser:
     conventions.set_defaults(run=_conventions_command, subparser=conventions)
     cli_scenarios.add_parser(commands, _scenarios_command)
     _calendar_arguments(commands.choices["scenarios"])
+    cli_explain.add_parser(commands, _explain_command)
     return parser
 
 
@@ -271,6 +272,10 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
 
 def _scenarios_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
     return cli_scenarios.command(args, _table)
+
+
+def _explain_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    return cli_explain.command(args, _table)
 
 
 # tessarin price
