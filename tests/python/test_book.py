@@ -253,12 +253,12 @@ def test_other_threads_run_during_a_book_call(curves):
 
 
 def test_a_watched_call_reports_progress_and_an_error_in_it_stops_the_call(curves):
-    book = tessarin.Book(trade_table(8000), curves, FIXINGS, threads=1)
+    book = tessarin.Book(trade_table(30000), curves, FIXINGS, threads=1)
     seen = []
     started = time.perf_counter()
     risk = book.risk("bump", threads=1, progress=lambda done, total: seen.append((done, total)))
     whole = time.perf_counter() - started
-    assert seen and {total for _, total in seen} == {8000}
+    assert seen and {total for _, total in seen} == {30000}
     assert [done for done, _ in seen] == sorted(done for done, _ in seen)
 
     def stop(done, total):
