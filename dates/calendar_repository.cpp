@@ -1,5 +1,6 @@
 #include "dates/calendar_repository.hpp"
 
+#include "dates/single_calendar.hpp"
 #include "dates/union_calendar.hpp"
 
 #include <algorithm>
@@ -25,6 +26,23 @@ std::string_view trimBlanksAndTabs(std::string_view text) {
     throw std::runtime_error("Calendar not found: " + std::string(name));
 }
 
+void requireBusinessDays(const Calendar& calendar) {
+    const auto* single = dynamic_cast<const SingleCalendar*>(&calendar);
+    if (single == nullptr) {
+        return;
+    }
+    for (int day = 0; day < 7; ++day) {
+        if (!single->weekend().contains(day)) {
+            return;
+        }
+    }
+    throw std::invalid_argument("Error, calendar " + calendar.name() +
+                                " has a weekend of seven days: a calendar needs a business day "
+                                "in every week.");
+}
+
+thread_local const CalendarRepository* pinnedView = nullptr;
+
 } // namespace
 
 CalendarRepository& CalendarRepository::instance() {
@@ -36,6 +54,7 @@ void CalendarRepository::add(std::shared_ptr<Calendar> calendar) {
     if (!calendar) {
         throw std::invalid_argument("Error, cannot register a null calendar.");
     }
+    requireBusinessDays(*calendar);
     const std::unique_lock lock(mutex_);
     if (calendars_.find(calendar->name()) != calendars_.end()) {
         throw std::runtime_error("Calendar already registered: " + calendar->name());
@@ -49,10 +68,38 @@ void CalendarRepository::replace(std::shared_ptr<Calendar> calendar) {
     if (!calendar) {
         throw std::invalid_argument("Error, cannot register a null calendar.");
     }
+    requireBusinessDays(*calendar);
     const std::unique_lock lock(mutex_);
     const std::string name = calendar->name();
     calendars_.insert_or_assign(name, std::move(calendar));
     generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::shared_ptr<const CalendarRepository> CalendarRepository::snapshot() const {
+    auto copy = std::make_shared<CalendarRepository>();
+    const std::shared_lock lock(mutex_);
+    copy->calendars_ = calendars_;
+    // Changes are counted under the exclusive lock, so the count matches the copy.
+    copy->snapshotGeneration_ = generation_.load(std::memory_order_acquire);
+    return copy;
+}
+
+const CalendarRepository& CalendarRepository::current() {
+    return pinnedView != nullptr ? *pinnedView : instance();
+}
+
+CalendarRepository::ScopedView::ScopedView(const CalendarRepository* view)
+    : previous_(std::exchange(pinnedView, view)) {}
+
+CalendarRepository::ScopedView::~ScopedView() {
+    pinnedView = previous_;
+}
+
+CalendarRepository::SteadyView::SteadyView() {
+    if (pinnedView == nullptr) {
+        snapshot_ = instance().snapshot();
+        view_.emplace(snapshot_.get());
+    }
 }
 
 std::vector<std::shared_ptr<const Calendar>> CalendarRepository::all() const {

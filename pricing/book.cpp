@@ -6,6 +6,7 @@
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "pricing/analytic_risk.hpp"
+#include "pricing/thread_count.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -42,7 +43,7 @@ constexpr std::size_t dayChunk = 512;
 // because work writes only the slots of its own indices.
 template <class Work>
 void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const Work& work) {
-    const std::size_t workers = std::max(threads, 1U);
+    const std::size_t workers = checkedThreadCount(threads);
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
         std::size_t begin = next.load();
@@ -163,6 +164,11 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
            unsigned threads)
     : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
       curveIds_(trades.size()), errors_(trades.size()) {
+    // Every lookup of the build sees the calendars of one moment, even while another thread
+    // re-registers one: a trade never mixes an old list with a new one.
+    const std::shared_ptr<const CalendarRepository> calendars =
+        CalendarRepository::instance().snapshot();
+    const CalendarRepository::ScopedView view(calendars.get());
     std::vector<date> lastDates(trades.size());
     std::vector<date> firstFloatingStarts(trades.size());
     // Conventions are parsed once per set, not once per trade.
@@ -183,6 +189,7 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
     }
 
     forEachChunk(trades.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        const CalendarRepository::ScopedView workerView(calendars.get());
         for (std::size_t t = begin; t < end; ++t) {
             const BookTradeInput& trade = trades[t];
             curveIds_[t] = trade.curve;
@@ -306,7 +313,8 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
         tenorCodesOfMap_.push_back(tenorsOfCurve.at(curve));
     }
     prepareTables(threads);
-    growthGeneration_ = CalendarRepository::generation();
+    // A change during the build is picked up by the next call, as for a single swap.
+    growthGeneration_ = calendars->snapshotGeneration();
     growths_ = runningGrowths();
 }
 

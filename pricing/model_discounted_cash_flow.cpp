@@ -135,7 +135,7 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
                                     std::to_string(history.first.size()) + " dates and " +
                                     std::to_string(history.second.size()) + " values.");
     }
-    const auto calendar = CalendarRepository::instance().get(index.calendar());
+    const auto calendar = CalendarRepository::current().get(index.calendar());
     const FixingLookup lookup(history);
 
     // Each business day is observed until the next one, the last until v. The days are

@@ -42,6 +42,7 @@ ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator
         throw std::runtime_error("Error, invalid generator is passed.");
     }
     requireOrderedDates();
+    const CalendarRepository::SteadyView calendars;
     for (std::size_t k = 0; k < legs_.size(); ++k) {
         const std::string prefix = "leg" + std::to_string(k + 1);
         const auto& convention = swapGenerator->legs()[k];
@@ -141,7 +142,7 @@ ProductInterestRateSwap::requiredFixingDays(date asOf) const {
         }
         const date periodStart = *(next - 1);
         const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
-        const auto calendar = CalendarRepository::instance().get(index->calendar());
+        const auto calendar = CalendarRepository::current().get(index->calendar());
         std::vector<date> days;
         if (asOf >= periodStart) {
             // At most one entry per calendar day.
