@@ -1,5 +1,6 @@
 #include "python/input_checks.hpp"
 
+#include "conventions/generator.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
@@ -10,6 +11,7 @@
 #include "dates/day_counter.hpp"
 #include "dates/single_calendar.hpp"
 #include "dates/tenor.hpp"
+#include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
@@ -185,6 +187,9 @@ PyObject* conventions(PyObject* /*module*/, PyObject* /*unused*/) {
 // library's error otherwise. The value goes through the same tree conversion and typed reads as
 // a swap or curve dict.
 PyRef checkValue(const std::string& kind, PyObject* value) {
+    if (kind == "threads") {
+        return integer(static_cast<long>(threadCountOf(value)));
+    }
     PyRef holder = PyRef::steal(PyDict_New());
     if (!holder || PyDict_SetItemString(holder.get(), "value", value) < 0) {
         throw PythonError();
@@ -197,6 +202,10 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     if (kind == "int") {
         return integer(tree.get<int>("value"));
     }
+    if (kind == "pay lag") {
+        return integer(checkedLagDays(tree.get<int>("value"), kind));
+    }
+
     if (kind == "number") {
         return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
     }
