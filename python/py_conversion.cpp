@@ -42,18 +42,6 @@ void dropConversionError() {
     PyErr_Clear();
 }
 
-std::string reprOrUnknown(PyObject* value) {
-    PyRef repr = PyRef::steal(PyObject_Repr(value));
-    if (repr) {
-        Py_ssize_t size = 0;
-        if (const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size)) {
-            return std::string(text, static_cast<std::size_t>(size));
-        }
-    }
-    PyErr_Clear();
-    return "<unknown>";
-}
-
 // Appends `child` under `key` read as a '.'-separated path, the way add_child
 // does: every fragment but the last goes down the first child of that name,
 // created when absent. Empty fragments are plain empty keys.
@@ -307,6 +295,32 @@ ObjectTree pyJsonStringToTree(const std::string& json, const std::string& path) 
         throw std::runtime_error(tagged(path, "] json.loads failed"));
     }
     return pyObjectToPropertyTree(result.get(), path);
+}
+
+std::string reprOrUnknown(PyObject* value) {
+    // A long text is cut before repr() copies it.
+    PyRef cut;
+    if (PyUnicode_Check(value) != 0 && PyUnicode_GetLength(value) > quotedLength) {
+        cut = PyRef::steal(PyUnicode_Substring(value, 0, quotedLength - 5));
+        if (!cut) {
+            PyErr_Clear();
+            return "<unknown>";
+        }
+    }
+    PyRef repr = PyRef::steal(PyObject_Repr(cut ? cut.get() : value));
+    if (repr) {
+        Py_ssize_t size = 0;
+        if (const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size)) {
+            std::string shown(text, static_cast<std::size_t>(size));
+            if (cut || shown.size() > static_cast<std::size_t>(quotedLength)) {
+                shown.resize(std::min(shown.size(), static_cast<std::size_t>(quotedLength - 3)));
+                shown += "...";
+            }
+            return shown;
+        }
+    }
+    PyErr_Clear();
+    return "<unknown>";
 }
 
 } // namespace tsr
