@@ -6,6 +6,7 @@ import argparse
 import math
 from typing import Any
 
+from ._types import quoted
 from ._inputs import InputError
 
 EPILOG = """\
@@ -76,9 +77,9 @@ def _shifts(text: str) -> list[float]:
         values = [float(piece) for piece in text.split(",") if piece.strip()]
     except ValueError:
         raise argparse.ArgumentTypeError(f"expected basis points separated by commas, got "
-                                         f"{text!r}") from None
+                                         f"{quoted(text)}") from None
     if not values or not all(math.isfinite(v) for v in values):
-        raise argparse.ArgumentTypeError(f"expected finite basis points, got {text!r}")
+        raise argparse.ArgumentTypeError(f"expected finite basis points, got {quoted(text)}")
     return values
 
 
@@ -88,7 +89,7 @@ def _level(text: str) -> float:
     except ValueError:
         level = math.nan
     if not 0.0 < level < 1.0:
-        raise argparse.ArgumentTypeError(f"expected a level between 0 and 1, got {text!r}")
+        raise argparse.ArgumentTypeError(f"expected a level between 0 and 1, got {quoted(text)}")
     return level
 
 
@@ -102,13 +103,14 @@ def command(args: argparse.Namespace, table: Any) -> int:
     curves = load_market(args.market)
     trades = load_trades(args.trades)
     fixings = load_fixings(args.fixings) if args.fixings else None
+    # The scenario file is read before any curve is built.
+    scenario_set = (sc.historical(args.historical) if args.historical is not None
+                    else sc.parallel(args.parallel))
     known = {curve["id"] for curve in curves}
     for trade in trades:
         if trade.curve not in known:
-            raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r}",
+            raise InputError(f"{trade.where}.curve", f"unknown curve {quoted(trade.curve)}",
                              str(args.trades))
-    scenario_set = (sc.historical(args.historical) if args.historical is not None
-                    else sc.parallel(args.parallel))
     if args.workers is not None and args.workers < 1:
         raise InputError("--workers", f"expected at least 1, got {args.workers}")
     executor = args.dask
