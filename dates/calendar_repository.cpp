@@ -1,5 +1,6 @@
 #include "dates/calendar_repository.hpp"
 
+#include "core/shown_text.hpp"
 #include "dates/single_calendar.hpp"
 #include "dates/union_calendar.hpp"
 
@@ -23,7 +24,7 @@ std::string_view trimBlanksAndTabs(std::string_view text) {
 }
 
 [[noreturn]] void throwNotFound(std::string_view name) {
-    throw std::runtime_error("Calendar not found: " + std::string(name));
+    throw std::runtime_error("Calendar not found: " + shownText(name));
 }
 
 void requireBusinessDays(const Calendar& calendar) {
@@ -36,7 +37,7 @@ void requireBusinessDays(const Calendar& calendar) {
             return;
         }
     }
-    throw std::invalid_argument("Error, calendar " + calendar.name() +
+    throw std::invalid_argument("Error, calendar " + shownText(calendar.name()) +
                                 " has a weekend of seven days: a calendar needs a business day "
                                 "in every week.");
 }
@@ -57,7 +58,7 @@ void CalendarRepository::add(std::shared_ptr<Calendar> calendar) {
     requireBusinessDays(*calendar);
     const std::unique_lock lock(mutex_);
     if (calendars_.find(calendar->name()) != calendars_.end()) {
-        throw std::runtime_error("Calendar already registered: " + calendar->name());
+        throw std::runtime_error("Calendar already registered: " + shownText(calendar->name()));
     }
     const std::string name = calendar->name();
     calendars_.emplace(name, std::move(calendar));

@@ -1,5 +1,7 @@
 #include "dates/date_arithmetic.hpp"
 
+#include "core/shown_text.hpp"
+
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/throw_exception.hpp>
 
@@ -87,7 +89,7 @@ date walkBusinessDays(date d, int count, int direction, const Calendar& calendar
         int steps = 0;
         do {
             if (++steps > daysWithoutBusinessDay) {
-                throw std::runtime_error("Error, calendar " + calendar.name() +
+                throw std::runtime_error("Error, calendar " + shownText(calendar.name()) +
                                          " has no business day within a year " +
                                          (direction > 0 ? "after " : "before ") +
                                          boost::gregorian::to_iso_extended_string(from) + ".");

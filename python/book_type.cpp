@@ -1,6 +1,7 @@
 #include "python/book_type.hpp"
 
 #include "conventions/generator_swap.hpp"
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 #include "pricing/book.hpp"
 #include "pricing/thread_count.hpp"
@@ -153,7 +154,7 @@ Book::CurveSet curvesOf(PyObject* curves) {
     Py_ssize_t position = 0;
     while (PyDict_Next(curves, &position, &key, &value) != 0) {
         if (PyObject_TypeCheck(value, yieldCurveType()) == 0) {
-            throw std::invalid_argument("Error, the curve '" + textOf(key) +
+            throw std::invalid_argument("Error, the curve '" + shownText(textOf(key)) +
                                         "' is not a _tessarin.YieldCurve.");
         }
         auto curve = resolveHandle<YieldCurve>(handleOf(value));

@@ -5,6 +5,7 @@
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/business_day.hpp"
 #include "dates/calendar_repository.hpp"
@@ -233,7 +234,7 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     } else if (kind == "index") {
         IndexRepository::instance().get<Index>(name);
     } else {
-        throw std::invalid_argument("Error, unknown input kind: " + kind);
+        throw std::invalid_argument("Error, unknown input kind: " + shownText(kind));
     }
     return text(name);
 }
@@ -307,7 +308,7 @@ PyObject* registerCalendar(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         // A name with a comma or outer blanks could never be looked up on its own.
         if (label.empty() || label.find(',') != std::string::npos ||
             label.find_first_of(" \t") == 0 || label.find_last_of(" \t") == label.size() - 1) {
-            throw std::invalid_argument("Error, invalid calendar name: " + label);
+            throw std::invalid_argument("Error, invalid calendar name: " + shownText(label));
         }
         const std::vector<date> dates = datesOf(holidays);
         auto& repository = CalendarRepository::instance();
@@ -315,7 +316,7 @@ PyObject* registerCalendar(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         if (extend != 0) {
             base = std::dynamic_pointer_cast<const SingleCalendar>(repository.getSingle(label));
             if (!base) {
-                throw std::invalid_argument("Error, calendar " + label +
+                throw std::invalid_argument("Error, calendar " + shownText(label) +
                                             " has no holiday list to extend.");
             }
         }

@@ -1,6 +1,7 @@
 #include "python/py_conversion.hpp"
 
 #include "core/boxed_value.hpp"
+#include "core/shown_text.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
 
@@ -300,8 +301,9 @@ ObjectTree pyJsonStringToTree(const std::string& json, const std::string& path) 
 std::string reprOrUnknown(PyObject* value) {
     // A long text is cut before repr() copies it.
     PyRef cut;
-    if (PyUnicode_Check(value) != 0 && PyUnicode_GetLength(value) > quotedLength) {
-        cut = PyRef::steal(PyUnicode_Substring(value, 0, quotedLength - 5));
+    if (PyUnicode_Check(value) != 0 &&
+        PyUnicode_GetLength(value) > static_cast<Py_ssize_t>(shownTextLength)) {
+        cut = PyRef::steal(PyUnicode_Substring(value, 0, shownTextLength));
         if (!cut) {
             PyErr_Clear();
             return "<unknown>";
@@ -311,12 +313,9 @@ std::string reprOrUnknown(PyObject* value) {
     if (repr) {
         Py_ssize_t size = 0;
         if (const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size)) {
-            std::string shown(text, static_cast<std::size_t>(size));
-            if (cut || shown.size() > static_cast<std::size_t>(quotedLength)) {
-                shown.resize(std::min(shown.size(), static_cast<std::size_t>(quotedLength - 3)));
-                shown += "...";
-            }
-            return shown;
+            const std::string_view shown(text, static_cast<std::size_t>(size));
+            // A cut text keeps its "..." even when its repr() is short.
+            return cut ? shownText(shown.substr(0, shownTextLength - 3)) + "..." : shownText(shown);
         }
     }
     PyErr_Clear();

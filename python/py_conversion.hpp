@@ -18,11 +18,8 @@ PyObject* treeToPyObject(const ObjectTree& tree, const std::string& path);
 // JSON text -> tree, read by Python's json module.
 ObjectTree pyJsonStringToTree(const std::string& json, const std::string& path);
 
-// The most characters of a bad value that a message repeats.
-inline constexpr Py_ssize_t quotedLength = 80;
-
-// repr() of a value for a message, cut to about quotedLength characters; "<unknown>" when
-// repr() fails (its error is dropped).
+// repr() of a value for a message, cut by shownText; "<unknown>" when repr() fails (its
+// error is dropped).
 std::string reprOrUnknown(PyObject* value);
 
 } // namespace tsr
