@@ -77,11 +77,20 @@ void CalendarRepository::replace(std::shared_ptr<Calendar> calendar) {
 }
 
 std::shared_ptr<const CalendarRepository> CalendarRepository::snapshot() const {
-    auto copy = std::make_shared<CalendarRepository>();
     const std::shared_lock lock(mutex_);
+    // Changes are counted under the exclusive lock, so the count matches the calendars.
+    const std::uint64_t now = generation_.load(std::memory_order_acquire);
+    {
+        const std::lock_guard guard(snapshotMutex_);
+        if (snapshot_ && snapshot_->snapshotGeneration_ == now) {
+            return snapshot_;
+        }
+    }
+    auto copy = std::make_shared<CalendarRepository>();
     copy->calendars_ = calendars_;
-    // Changes are counted under the exclusive lock, so the count matches the copy.
-    copy->snapshotGeneration_ = generation_.load(std::memory_order_acquire);
+    copy->snapshotGeneration_ = now;
+    const std::lock_guard guard(snapshotMutex_);
+    snapshot_ = copy;
     return copy;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -49,8 +50,9 @@ public:
     std::vector<std::shared_ptr<const Calendar>> all() const;
 
     // A copy of the calendars registered now, for lookups that must all see one version of
-    // them while other threads re-register (pin it with ScopedView). Its generation() is the
-    // count at the time of the copy.
+    // them while other threads re-register (pin it with ScopedView). Its snapshotGeneration()
+    // is the count at the time of the copy. The copy is kept until the next change, so that
+    // taking one is cheap.
     std::shared_ptr<const CalendarRepository> snapshot() const;
     std::uint64_t snapshotGeneration() const { return snapshotGeneration_; }
 
@@ -103,6 +105,8 @@ private:
     std::unordered_map<std::string, std::shared_ptr<Calendar>, NameHash, std::equal_to<>>
         calendars_;
     std::uint64_t snapshotGeneration_ = 0;
+    mutable std::mutex snapshotMutex_;
+    mutable std::shared_ptr<const CalendarRepository> snapshot_;
     static inline std::atomic<std::uint64_t> generation_{0};
 };
 
