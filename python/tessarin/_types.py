@@ -51,7 +51,7 @@ def quoted(value: object) -> str:
         return repr(value[:QUOTED_LENGTH - 5]) + "..."
     try:
         text = repr(value)
-    except Exception:  # noqa: BLE001 - a value whose repr() fails is still named
+    except Exception:  # a value whose repr() fails is still named
         return "<unknown>"
     return text if len(text) <= QUOTED_LENGTH else text[:QUOTED_LENGTH - 3] + "..."
 

@@ -14,11 +14,11 @@ from typing import TYPE_CHECKING, Any
 
 import _tessarin
 
-from ._types import quoted
 from ._fixings import Fixings
 from ._inputs import InputError, book_coverage, check_trade, key_path, read_json, thread_count
 from ._objects import YieldCurve
 from ._progress import Progress
+from ._types import quoted
 from .files import Trade, load_fixings, load_market
 from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
 

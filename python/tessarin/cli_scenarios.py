@@ -6,8 +6,8 @@ import argparse
 import math
 from typing import Any
 
-from ._types import quoted
 from ._inputs import InputError
+from ._types import quoted
 
 EPILOG = """\
 scenarios (one of):

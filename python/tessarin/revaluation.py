@@ -21,11 +21,11 @@ from typing import IO, TYPE_CHECKING, Any
 
 import _tessarin
 
-from ._types import quoted
 from ._fixings import Fixings
 from ._inputs import InputError, check_swap, swap_input, thread_count
 from ._objects import YieldCurve
 from ._progress import Progress
+from ._types import quoted
 from .scenarios import Scenario, ScenarioSet
 from .tables import TradeRows, rows_from_swaps
 

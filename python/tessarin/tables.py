@@ -23,8 +23,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from ._types import one_line, quoted
 from ._inputs import LEG_TEXT_KEYS, InputError, check_swap
+from ._types import one_line, quoted
 from .conventions import GENERATORS, leg_conventions
 
 if TYPE_CHECKING:

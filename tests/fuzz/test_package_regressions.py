@@ -40,7 +40,8 @@ def test_thread_counts_outside_1_to_4096_are_refused_by_every_entry_point():
         native = book._impl
         calls = [lambda n: _tessarin.revalue_scenarios(engine, [[None]], 0, -1, n),
                  lambda n: native.price(threads=n), lambda n: _tessarin.check_input("threads", n),
-                 lambda n: tessarin.Book([swap], [curve], threads=n), lambda n: book.price(threads=n),
+                 lambda n: tessarin.Book([swap], [curve], threads=n),
+                 lambda n: book.price(threads=n),
                  lambda n: book.revalue(None, scenarios.parallel(1), threads=n)]
         for n in (0, -1, 5000, 2**31, -2**31, 3 * 2**31, 2**32 - 1, 2**70):
             for call in calls:

@@ -20,7 +20,6 @@ from fuzzing import (
     CALENDARS,
     CASES,
     OUTCOMES,
-    SPOT_DATE,
     curve_inputs,
     hostile,
     mostly,
@@ -65,7 +64,7 @@ def package_outcome(target, call, *args, **kwargs):
             result = call(*args, **kwargs)
     except PACKAGE_ERRORS as error:
         text = str(error)
-        assert text.strip(), f"{type(error).__name__} without a message"
+        assert text.strip(), f"{type(error).__name__} without a message"  # noqa: PT017
         assert len(text) <= LONGEST_MESSAGE, f"a message of {len(text)} characters"
         OUTCOMES[target][type(error).__name__] += 1
         return error
