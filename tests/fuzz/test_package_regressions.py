@@ -129,6 +129,7 @@ def _missing_column_market():
     ("out under a file", tessarin.InputError, "cannot write the PnL there"),
     ("historical CSV with a field of 200,000 characters", tessarin.InputError,
      "cannot read the CSV file"),
+    ("holiday CSV in UTF-16", tessarin.InputError, "expected UTF-8 text"),
 ])
 def test_inputs_that_raised_other_exception_kinds(curve, tmp_path, case, kind, message):
     """Each raised AttributeError, IndexError, KeyError, FileExistsError,
@@ -153,6 +154,8 @@ def test_inputs_that_raised_other_exception_kinds(curve, tmp_path, case, kind, m
             lambda: book.revalue([curve], scenarios.parallel(1), out=taken / "pnl"),
         "historical CSV with a field of 200,000 characters": lambda: scenarios.historical(
             _write(tmp_path / "long.csv", "date,curve,tenor,change\n" + "x" * 200_000 + "\n")),
+        "holiday CSV in UTF-16": lambda: tessarin.calendars.load(
+            _write(tmp_path / "holidays.csv", "XUTF,2031-01-01\n".encode("utf-16"))),
     }
     with pytest.raises(kind, match=re.escape(message)):
         calls[case]()
@@ -179,13 +182,15 @@ def test_a_million_character_date_is_quoted_in_80_characters(curve):
     ("long.csv", b"id,curve\n" + b"1" * 300_000 + b"\n", "trades"),
     ("folder.parquet", None, "trades"),
     ("bad.parquet", b"PAR1 this is not\nParquet\n", "trades"),
+    ("nested.json", b'{"trades": [' + b"[" * 100_000, "trades"),
     ("taken", b"x", "out"),
     ("taken", b"x", "out below"),
 ])
 def test_every_file_problem_ends_the_command_line_with_status_2_and_one_line(
         tmp_path, name, content, where):
-    """These ended in tracebacks with status 1, in a message without the file, over
-    several lines, or after six calendar warnings."""
+    """These ended in tracebacks with status 1 (the nested JSON, found by this suite,
+    too), in a message without the file, over several lines, or after six calendar
+    warnings."""
     path = tmp_path / name
     if content is None:
         path.mkdir()
