@@ -337,8 +337,9 @@ PyMethodDef inputCheckMethods[] = {
      "weekend days, 0 = Sunday) and curve interpolations."},
     {"check_input", checkInput, METH_VARARGS,
      "check_input(kind, value) -> value\n\nThe value as the library reads an input of this "
-     "kind (bool, int, number, date, text, tenor, calendar, interpolation, business day, day "
-     "count, generator, index); RuntimeError with the library's message otherwise."},
+     "kind (bool, int, pay lag, threads, number, date, text, tenor, calendar, interpolation, "
+     "business day, day count, generator, index); RuntimeError with the library's message "
+     "otherwise (\"threads\": 1 to 4096; \"pay lag\": at most 30 business days)."},
     {"register_calendar", methodFunction(registerCalendar), METH_VARARGS | METH_KEYWORDS,
      "register_calendar(name, holidays, weekend=None, extend=False)\n\nRegisters a holiday "
      "calendar for the process, in place of any calendar of that name. With extend, the "
