@@ -13,7 +13,7 @@ GeneratorSwap::SwapLeg::SwapLeg(const ObjectTree& tree)
     accrualCalendar_ = tree.get<std::string>("accrual calendar");
     payAdjustment_ = tree.get<std::string>("pay adjustment");
     payCalendar_ = tree.get<std::string>("pay calendar");
-    payLag_ = tree.get<int>("pay lag");
+    payLag_ = checkedLagDays(tree.get<int>("pay lag"), "pay lag");
     roll_ = tree.get<std::string>("roll");
 }
 
@@ -29,7 +29,7 @@ GeneratorSwap::SwapLegFloat::SwapLegFloat(const ObjectTree& tree)
 GeneratorSwap::SwapLegFloat::~SwapLegFloat() = default;
 
 GeneratorSwap::GeneratorSwap(const ObjectTree& tree)
-    : Generator(tree), startDelay_(tree.get<int>("start delay")),
+    : Generator(tree), startDelay_(checkedLagDays(tree.get<int>("start delay"), "start delay")),
       calendar_(tree.get<std::string>("calendar")) {
     const char* keys[] = {"leg1", "leg2"};
     for (std::size_t k = 0; k < legs_.size(); ++k) {

@@ -1,5 +1,7 @@
 #include "conventions/swap_conventions.hpp"
 
+#include "dates/calendar_repository.hpp"
+
 #include <stdexcept>
 #include <string>
 
@@ -7,6 +9,7 @@ namespace tsr {
 
 SwapConventions::SwapConventions(std::shared_ptr<const GeneratorSwap> generator)
     : generator_(std::move(generator)) {
+    const CalendarRepository::SteadyView calendars;
     for (std::size_t k = 0; k < rules_.size(); ++k) {
         const auto& leg = generator_->legs()[k];
         if (!leg) {

@@ -63,9 +63,9 @@ SwapLegRules::SwapLegRules(const GeneratorSwap::SwapLeg& leg)
     : roll_(parseScheduleRoll(leg.roll())), frequency_(leg.frequency()),
       accrualAdjustment_(parseBusinessDay(leg.accrualAdjustment())),
       accrualCalendar_(accrualAdjustment_ != BusinessDay::NoAdjustment
-                           ? CalendarRepository::instance().get(leg.accrualCalendar())
+                           ? CalendarRepository::current().get(leg.accrualCalendar())
                            : nullptr),
-      payCalendar_(CalendarRepository::instance().get(leg.payCalendar())),
+      payCalendar_(CalendarRepository::current().get(leg.payCalendar())),
       payAdjustment_(parseBusinessDay(leg.payAdjustment())), payLag_(leg.payLag()),
       dayCounter_(leg.dayCountConvention()) {}
 

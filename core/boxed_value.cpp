@@ -1,5 +1,7 @@
 #include "core/boxed_value.hpp"
 
+#include "core/shown_text.hpp"
+
 #include <boost/date_time/gregorian/parsers.hpp>
 #include <boost/lexical_cast.hpp>
 
@@ -13,7 +15,8 @@ namespace tsr {
 namespace {
 
 std::runtime_error stringError(const std::string& text, const char* suffix) {
-    return std::runtime_error("BoxedValue: cannot convert string \"" + text + "\"" + suffix);
+    return std::runtime_error("BoxedValue: cannot convert string \"" + shownText(text) + "\"" +
+                              suffix);
 }
 
 bool equalsIgnoringCase(const std::string& text, const char* word) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/shown_text.hpp"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,14 +16,14 @@ template <class Base> class Registry {
 public:
     void add(const std::string& label, std::shared_ptr<Base> object) {
         if (!entries_.try_emplace(label, std::move(object)).second) {
-            throw std::runtime_error("Label already registered: " + label);
+            throw std::runtime_error("Label already registered: " + shownText(label));
         }
     }
 
     template <class T> std::shared_ptr<T> get(const std::string& label) const {
         const auto it = entries_.find(label);
         if (it == entries_.end()) {
-            throw std::out_of_range("No object registered under label: " + label);
+            throw std::out_of_range("No object registered under label: " + shownText(label));
         }
         auto typed = std::dynamic_pointer_cast<T>(it->second);
         if (!typed) {
@@ -35,7 +37,7 @@ public:
     template <class T> const T& at(const std::string& label) const {
         const auto it = entries_.find(label);
         if (it == entries_.end()) {
-            throw std::out_of_range("No object registered under label: " + label);
+            throw std::out_of_range("No object registered under label: " + shownText(label));
         }
         return dynamic_cast<const T&>(*it->second);
     }

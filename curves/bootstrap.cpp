@@ -131,7 +131,7 @@ std::shared_ptr<const Product>
 CurveInstrumentMaker::make(std::shared_ptr<const GeneratorSwap> generator, const Tenor& tenor,
                            double quote, std::string id) {
     if (generator != generator_) {
-        calendar_ = CalendarRepository::instance().get(generator->calendar());
+        calendar_ = CalendarRepository::current().get(generator->calendar());
         generator_ = generator;
     }
     const date start = addBusinessDays(valueDate_, generator->startDelay(), *calendar_);

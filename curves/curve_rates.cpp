@@ -1,5 +1,6 @@
 #include "curves/curve_rates.hpp"
 
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
@@ -45,7 +46,7 @@ DayCounter dayCounterNamed(std::string_view name) {
     try {
         return DayCounter(name);
     } catch (const std::invalid_argument&) {
-        throw std::invalid_argument("Error, unknown day count '" + std::string(name) +
+        throw std::invalid_argument("Error, unknown day count '" + shownText(name) +
                                     "' (known: " + DayCounter::knownNames() + ").");
     }
 }

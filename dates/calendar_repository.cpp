@@ -1,5 +1,7 @@
 #include "dates/calendar_repository.hpp"
 
+#include "core/shown_text.hpp"
+#include "dates/single_calendar.hpp"
 #include "dates/union_calendar.hpp"
 
 #include <algorithm>
@@ -22,8 +24,25 @@ std::string_view trimBlanksAndTabs(std::string_view text) {
 }
 
 [[noreturn]] void throwNotFound(std::string_view name) {
-    throw std::runtime_error("Calendar not found: " + std::string(name));
+    throw std::runtime_error("Calendar not found: " + shownText(name));
 }
+
+void requireBusinessDays(const Calendar& calendar) {
+    const auto* single = dynamic_cast<const SingleCalendar*>(&calendar);
+    if (single == nullptr) {
+        return;
+    }
+    for (int day = 0; day < 7; ++day) {
+        if (!single->weekend().contains(day)) {
+            return;
+        }
+    }
+    throw std::invalid_argument("Error, calendar " + shownText(calendar.name()) +
+                                " has a weekend of seven days: a calendar needs a business day "
+                                "in every week.");
+}
+
+thread_local const CalendarRepository* pinnedView = nullptr;
 
 } // namespace
 
@@ -36,9 +55,10 @@ void CalendarRepository::add(std::shared_ptr<Calendar> calendar) {
     if (!calendar) {
         throw std::invalid_argument("Error, cannot register a null calendar.");
     }
+    requireBusinessDays(*calendar);
     const std::unique_lock lock(mutex_);
     if (calendars_.find(calendar->name()) != calendars_.end()) {
-        throw std::runtime_error("Calendar already registered: " + calendar->name());
+        throw std::runtime_error("Calendar already registered: " + shownText(calendar->name()));
     }
     const std::string name = calendar->name();
     calendars_.emplace(name, std::move(calendar));
@@ -49,10 +69,47 @@ void CalendarRepository::replace(std::shared_ptr<Calendar> calendar) {
     if (!calendar) {
         throw std::invalid_argument("Error, cannot register a null calendar.");
     }
+    requireBusinessDays(*calendar);
     const std::unique_lock lock(mutex_);
     const std::string name = calendar->name();
     calendars_.insert_or_assign(name, std::move(calendar));
     generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::shared_ptr<const CalendarRepository> CalendarRepository::snapshot() const {
+    const std::shared_lock lock(mutex_);
+    // Changes are counted under the exclusive lock, so the count matches the calendars.
+    const std::uint64_t now = generation_.load(std::memory_order_acquire);
+    {
+        const std::lock_guard guard(snapshotMutex_);
+        if (snapshot_ && snapshot_->snapshotGeneration_ == now) {
+            return snapshot_;
+        }
+    }
+    auto copy = std::make_shared<CalendarRepository>();
+    copy->calendars_ = calendars_;
+    copy->snapshotGeneration_ = now;
+    const std::lock_guard guard(snapshotMutex_);
+    snapshot_ = copy;
+    return copy;
+}
+
+const CalendarRepository& CalendarRepository::current() {
+    return pinnedView != nullptr ? *pinnedView : instance();
+}
+
+CalendarRepository::ScopedView::ScopedView(const CalendarRepository* view)
+    : previous_(std::exchange(pinnedView, view)) {}
+
+CalendarRepository::ScopedView::~ScopedView() {
+    pinnedView = previous_;
+}
+
+CalendarRepository::SteadyView::SteadyView() {
+    if (pinnedView == nullptr) {
+        snapshot_ = instance().snapshot();
+        view_.emplace(snapshot_.get());
+    }
 }
 
 std::vector<std::shared_ptr<const Calendar>> CalendarRepository::all() const {

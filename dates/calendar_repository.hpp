@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -28,7 +30,8 @@ public:
         : calendars_(std::move(other.calendars_)) {}
 
     // Throws std::runtime_error "Calendar already registered: <name>" for a taken name; the
-    // registered calendar stays.
+    // registered calendar stays. Both add and replace refuse a calendar whose weekend is all
+    // seven days, which would have no business day at all.
     void add(std::shared_ptr<Calendar> calendar);
 
     // Registers `calendar` under its name, in place of any calendar of that name. Objects built
@@ -45,6 +48,42 @@ public:
 
     // Every registered calendar, sorted by name.
     std::vector<std::shared_ptr<const Calendar>> all() const;
+
+    // A copy of the calendars registered now, for lookups that must all see one version of
+    // them while other threads re-register (pin it with ScopedView). Its snapshotGeneration()
+    // is the count at the time of the copy. The copy is kept until the next change, so that
+    // taking one is cheap.
+    std::shared_ptr<const CalendarRepository> snapshot() const;
+    std::uint64_t snapshotGeneration() const { return snapshotGeneration_; }
+
+    // The repository that lookups on this thread use: the view pinned by a live ScopedView,
+    // else instance().
+    static const CalendarRepository& current();
+
+    // Sends the lookups of this thread to `view` while it lives.
+    class ScopedView {
+    public:
+        explicit ScopedView(const CalendarRepository* view);
+        ~ScopedView();
+        ScopedView(const ScopedView&) = delete;
+        ScopedView& operator=(const ScopedView&) = delete;
+
+    private:
+        const CalendarRepository* previous_;
+    };
+
+    // Pins a snapshot for the lookups of this thread while it lives, unless a view is pinned
+    // already: the lookups of one object's construction all see the same calendars.
+    class SteadyView {
+    public:
+        SteadyView();
+        SteadyView(const SteadyView&) = delete;
+        SteadyView& operator=(const SteadyView&) = delete;
+
+    private:
+        std::shared_ptr<const CalendarRepository> snapshot_;
+        std::optional<ScopedView> view_;
+    };
 
     // Counts the changes of any repository; a cache of anything built from calendars (a
     // schedule) is stale once this has moved on.
@@ -65,6 +104,9 @@ private:
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, std::shared_ptr<Calendar>, NameHash, std::equal_to<>>
         calendars_;
+    std::uint64_t snapshotGeneration_ = 0;
+    mutable std::mutex snapshotMutex_;
+    mutable std::shared_ptr<const CalendarRepository> snapshot_;
     static inline std::atomic<std::uint64_t> generation_{0};
 };
 

@@ -1,5 +1,7 @@
 #include "dates/date_arithmetic.hpp"
 
+#include "core/shown_text.hpp"
+
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/throw_exception.hpp>
 
@@ -77,6 +79,27 @@ date moveByTenor(date d, Tenor tenor, int sign, const char* invalidArguments,
     throw std::runtime_error(invalidArguments);
 }
 
+// A year of days without a business day means the calendar has none: the walk stops there
+// instead of running on, and each step stays within the years the date library holds.
+constexpr int daysWithoutBusinessDay = 366;
+
+date walkBusinessDays(date d, int count, int direction, const Calendar& calendar) {
+    for (int found = 0; found < count; ++found) {
+        const date from = d;
+        int steps = 0;
+        do {
+            if (++steps > daysWithoutBusinessDay) {
+                throw std::runtime_error("Error, calendar " + shownText(calendar.name()) +
+                                         " has no business day within a year " +
+                                         (direction > 0 ? "after " : "before ") +
+                                         boost::gregorian::to_iso_extended_string(from) + ".");
+            }
+            d = moveByDays(d, direction);
+        } while (!calendar.isBusinessDay(d));
+    }
+    return d;
+}
+
 const Calendar& requireCalendar(const std::shared_ptr<const Calendar>& calendar) {
     if (!calendar) {
         throw std::invalid_argument("Error, no calendar given.");
@@ -97,25 +120,11 @@ date subtractTenor(date d, Tenor tenor) {
 }
 
 date addBusinessDays(date d, int count, const Calendar& calendar) {
-    const boost::gregorian::days oneDay(1);
-    for (int found = 0; found < count;) {
-        d += oneDay;
-        if (calendar.isBusinessDay(d)) {
-            ++found;
-        }
-    }
-    return d;
+    return walkBusinessDays(d, count, 1, calendar);
 }
 
 date subtractBusinessDays(date d, int count, const Calendar& calendar) {
-    const boost::gregorian::days oneDay(1);
-    for (int found = 0; found < count;) {
-        d -= oneDay;
-        if (calendar.isBusinessDay(d)) {
-            ++found;
-        }
-    }
-    return d;
+    return walkBusinessDays(d, count, -1, calendar);
 }
 
 date addBusinessDays(date d, int count, std::shared_ptr<const Calendar> calendar) {

@@ -1,5 +1,7 @@
 #include "dates/tenor.hpp"
 
+#include "core/shown_text.hpp"
+
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -64,7 +66,7 @@ Tenor::Tenor(const std::string& text) : unit_(static_cast<Unit>(0)), amount_(0) 
     const std::string_view input(text.c_str());
     const std::size_t split = matchTenor(input);
     if (split == 0) {
-        throw std::runtime_error("Error, invalid tenor input: " + std::string(input));
+        throw std::runtime_error("Error, invalid tenor input: " + shownText(input));
     }
     // std::stoi reports a count beyond the 32-bit range as std::out_of_range("stoi").
     amount_ = std::stoi(std::string(input.substr(0, split)));
@@ -72,7 +74,7 @@ Tenor::Tenor(const std::string& text) : unit_(static_cast<Unit>(0)), amount_(0) 
     const std::string_view unit = input.substr(split);
     if (unit.size() == 2) {
         if (upper(unit[0]) != 'B' || upper(unit[1]) != 'D') {
-            throw std::runtime_error("Error, invalid tenor: " + std::string(input));
+            throw std::runtime_error("Error, invalid tenor: " + shownText(input));
         }
         unit_ = Unit::BusinessDays;
         return;
@@ -94,7 +96,7 @@ Tenor::Tenor(const std::string& text) : unit_(static_cast<Unit>(0)), amount_(0) 
         unit_ = Unit::Years;
         break;
     default:
-        throw std::runtime_error("Error, invalid tenor :" + std::string(input));
+        throw std::runtime_error("Error, invalid tenor :" + shownText(input));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "pricing/analytic_risk.hpp"
 
+#include "core/shown_text.hpp"
 #include "curves/curve_jacobian.hpp"
 #include "curves/yield_curve.hpp"
 #include "pricing/swap_gradient.hpp"
@@ -15,7 +16,8 @@ const YieldCurve& discountCurveOf(const ProductInterestRateSwap& swap, const Cur
     const std::string& currency = swap.legs()[0].currency;
     const auto found = curves.find(currency);
     if (found == curves.end() || found->second == nullptr) {
-        throw std::runtime_error("No discount curve is provided for currency " + currency);
+        throw std::runtime_error("No discount curve is provided for currency " +
+                                 shownText(currency));
     }
     return *found->second;
 }

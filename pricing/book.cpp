@@ -11,6 +11,7 @@
 #include "dates/day_counter.hpp"
 #include "pricing/analytic_risk.hpp"
 #include "pricing/swap_gradient.hpp"
+#include "pricing/thread_count.hpp"
 
 #include <algorithm>
 #include <array>
@@ -46,7 +47,7 @@ constexpr std::size_t dayChunk = 512;
 // because work writes only the slots of its own indices.
 template <class Work>
 void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const Work& work) {
-    const std::size_t workers = std::max(threads, 1U);
+    const std::size_t workers = checkedThreadCount(threads);
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
         std::size_t begin = next.load();
@@ -169,6 +170,11 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
       curveIds_(trades.size()), errors_(trades.size()), ids_(trades.size()),
       conventionOf_(trades.size(), 0), lastDates_(trades.size()),
       firstFloatingStarts_(trades.size()) {
+    // Every lookup of the build sees the calendars of one moment, even while another thread
+    // re-registers one: a trade never mixes an old list with a new one.
+    const std::shared_ptr<const CalendarRepository> calendars =
+        CalendarRepository::instance().snapshot();
+    const CalendarRepository::ScopedView view(calendars.get());
     std::vector<date>& lastDates = lastDates_;
     std::vector<date>& firstFloatingStarts = firstFloatingStarts_;
     // Conventions are parsed once per set, not once per trade.
@@ -189,6 +195,7 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
     }
 
     forEachChunk(trades.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        const CalendarRepository::ScopedView workerView(calendars.get());
         for (std::size_t t = begin; t < end; ++t) {
             const BookTradeInput& trade = trades[t];
             curveIds_[t] = trade.curve;
@@ -250,6 +257,8 @@ Book::Book(const Book& trades, CurveSet curves, FixingsMap fixings, unsigned thr
 }
 
 void Book::bind(unsigned threads) {
+    // The calendars of the build when it pinned them, or of one moment from here on.
+    const CalendarRepository::SteadyView steady;
     const std::size_t n = swaps_.size();
     const std::vector<date>& lastDates = lastDates_;
     const std::vector<date>& firstFloatingStarts = firstFloatingStarts_;
@@ -353,7 +362,8 @@ void Book::bind(unsigned threads) {
     }
     prepareTables(threads);
     layOut();
-    growthGeneration_ = CalendarRepository::generation();
+    // A change during the build is picked up by the next call, as for a single swap.
+    growthGeneration_ = CalendarRepository::current().snapshotGeneration();
     growths_ = runningGrowths();
 }
 
@@ -1250,7 +1260,7 @@ FixingsMap Book::forwardFixings(const date& from, const date& to) const {
             if (const auto given = fixings_.find(key); given != fixings_.end()) {
                 known.insert(given->second.first.begin(), given->second.first.end());
             }
-            const auto calendar = CalendarRepository::instance().get(index->calendar());
+            const auto calendar = CalendarRepository::current().get(index->calendar());
             const DayCounter dayCounter(index->dayCount());
             auto& [dates, values] = out[key];
             for (date d = from; d < to; d += boost::gregorian::days(1)) {

@@ -4,6 +4,7 @@
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "core/shown_text.hpp"
 #include "curves/bumped_curve.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
@@ -22,7 +23,8 @@ namespace {
 const YieldCurve& discountCurve(const ProductInterestRateSwap::SwapLeg& leg, CurveMap& curves) {
     const auto it = curves.find(leg.currency);
     if (it == curves.end() || it->second == nullptr) {
-        throw std::runtime_error("No discount curve is provided for currency " + leg.currency);
+        throw std::runtime_error("No discount curve is provided for currency " +
+                                 shownText(leg.currency));
     }
     return *it->second;
 }
@@ -127,15 +129,15 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
                               date v) {
     const auto found = fixings.find(leg.index);
     if (found == fixings.end()) {
-        throw std::runtime_error("No fixings for index " + leg.index);
+        throw std::runtime_error("No fixings for index " + shownText(leg.index));
     }
     const auto& history = found->second;
     if (history.first.size() != history.second.size()) {
-        throw std::invalid_argument("Error, fixings for index " + leg.index + " have " +
+        throw std::invalid_argument("Error, fixings for index " + shownText(leg.index) + " have " +
                                     std::to_string(history.first.size()) + " dates and " +
                                     std::to_string(history.second.size()) + " values.");
     }
-    const auto calendar = CalendarRepository::instance().get(index.calendar());
+    const auto calendar = CalendarRepository::current().get(index.calendar());
     const FixingLookup lookup(history);
 
     // Each business day is observed until the next one, the last until v. The days are
@@ -193,7 +195,8 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
     }
     const auto found = curves.find(leg.index);
     if (found == curves.end() || found->second == nullptr) {
-        throw std::runtime_error("No estimation curve is provided for index " + leg.index);
+        throw std::runtime_error("No estimation curve is provided for index " +
+                                 shownText(leg.index));
     }
     const YieldCurve& curve = *found->second;
     const auto& index = IndexRepository::instance().at<OisIndex>(leg.index);

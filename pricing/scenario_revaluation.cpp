@@ -1,5 +1,7 @@
 #include "pricing/scenario_revaluation.hpp"
 
+#include "pricing/thread_count.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -142,13 +144,14 @@ ScenarioRevaluation::Result ScenarioRevaluation::run(const std::vector<Scenario>
                                 std::to_string(lastTrade) + " of a book of " +
                                 std::to_string(trades_.size()) + ".");
     }
+    threads = checkedThreadCount(threads);
     Result result;
     result.pnl.assign(scenarios.size() * (lastTrade - firstTrade), notPriced);
     // Scenarios are taken in blocks, but never so large that a thread would sit idle.
-    const std::size_t scenarioBlock = std::clamp<std::size_t>(
-        scenarios.size() / (4 * std::max(threads, 1U)), 1, maxScenarioBlock);
+    const std::size_t scenarioBlock =
+        std::clamp<std::size_t>(scenarios.size() / (4 * std::size_t{threads}), 1, maxScenarioBlock);
     const std::size_t workers = std::clamp<std::size_t>(
-        threads == 0 ? 1 : threads, 1,
+        threads, 1,
         std::max<std::size_t>(1, (scenarios.size() + scenarioBlock - 1) / scenarioBlock));
     std::vector<std::vector<CurveFailure>> failures(workers);
     std::atomic<std::size_t> next{0};

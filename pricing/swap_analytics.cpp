@@ -1,5 +1,6 @@
 #include "pricing/swap_analytics.hpp"
 
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 
 #include <stdexcept>
@@ -20,7 +21,8 @@ const ProductInterestRateSwap& swapOf(const std::shared_ptr<const Product>& prod
 const YieldCurve& discountCurveOf(const ProductInterestRateSwap::SwapLeg& leg, CurveMap& curves) {
     const auto it = curves.find(leg.currency);
     if (it == curves.end() || it->second == nullptr) {
-        throw std::runtime_error("No discount curve is provided for currency " + leg.currency);
+        throw std::runtime_error("No discount curve is provided for currency " +
+                                 shownText(leg.currency));
     }
     return *it->second;
 }

@@ -2,6 +2,7 @@
 
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
@@ -22,7 +23,7 @@ using Sensitivity = YieldCurve::DfSensitivity;
 // Every key of the map stands for the one curve, so only its presence is checked.
 void requireCurve(const CurveMap& curves, const std::string& key, const char* message) {
     if (curves.find(key) == curves.end()) {
-        throw std::runtime_error(message + key);
+        throw std::runtime_error(message + shownText(key));
     }
 }
 

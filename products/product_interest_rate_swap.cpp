@@ -4,6 +4,7 @@
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
 #include "conventions/swap_conventions.hpp"
+#include "core/shown_text.hpp"
 #include "dates/calendar_repository.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
@@ -23,7 +24,7 @@ double requireFinite(double value, const std::string& prefix, const char* key,
                      const std::string& id) {
     if (!std::isfinite(value)) {
         throw std::invalid_argument("Error, the " + std::string(key) + " of " + prefix +
-                                    " of swap " + id + " is not finite: " +
+                                    " of swap " + shownText(id) + " is not finite: " +
                                     (std::isnan(value) ? "nan"
                                      : value > 0       ? "inf"
                                                        : "-inf"));
@@ -42,6 +43,7 @@ ProductInterestRateSwap::ProductInterestRateSwap(std::shared_ptr<const Generator
         throw std::runtime_error("Error, invalid generator is passed.");
     }
     requireOrderedDates();
+    const CalendarRepository::SteadyView calendars;
     for (std::size_t k = 0; k < legs_.size(); ++k) {
         const std::string prefix = "leg" + std::to_string(k + 1);
         const auto& convention = swapGenerator->legs()[k];
@@ -82,7 +84,7 @@ void ProductInterestRateSwap::requireOrderedDates() const {
     if (startDate_ > endDate_) {
         throw std::invalid_argument("Error, the start date " +
                                     boost::gregorian::to_iso_extended_string(startDate_) +
-                                    " of swap " + id() + " is after its end date " +
+                                    " of swap " + shownText(id()) + " is after its end date " +
                                     boost::gregorian::to_iso_extended_string(endDate_) + ".");
     }
 }
@@ -112,7 +114,8 @@ ProductInterestRateSwap::~ProductInterestRateSwap() = default;
 date ProductInterestRateSwap::lastDate() const {
     for (std::size_t k = 0; k < legs_.size(); ++k) {
         if (legs_[k].paymentDates.empty()) {
-            throw std::runtime_error("Error, leg" + std::to_string(k + 1) + " of swap " + id() +
+            throw std::runtime_error("Error, leg" + std::to_string(k + 1) + " of swap " +
+                                     shownText(id()) +
                                      " has no periods: its start date equals its end date.");
         }
     }
@@ -141,7 +144,7 @@ ProductInterestRateSwap::requiredFixingDays(date asOf) const {
         }
         const date periodStart = *(next - 1);
         const auto index = IndexRepository::instance().get<OisIndex>(leg.index);
-        const auto calendar = CalendarRepository::instance().get(index->calendar());
+        const auto calendar = CalendarRepository::current().get(index->calendar());
         std::vector<date> days;
         if (asOf >= periodStart) {
             // At most one entry per calendar day.

@@ -1,8 +1,10 @@
 #include "python/book_type.hpp"
 
 #include "conventions/generator_swap.hpp"
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 #include "pricing/book.hpp"
+#include "pricing/thread_count.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
 #include "python/py_conversion.hpp"
@@ -153,7 +155,7 @@ Book::CurveSet curvesOf(PyObject* curves) {
     Py_ssize_t position = 0;
     while (PyDict_Next(curves, &position, &key, &value) != 0) {
         if (PyObject_TypeCheck(value, yieldCurveType()) == 0) {
-            throw std::invalid_argument("Error, the curve '" + textOf(key) +
+            throw std::invalid_argument("Error, the curve '" + shownText(textOf(key)) +
                                         "' is not a _tessarin.YieldCurve.");
         }
         auto curve = resolveHandle<YieldCurve>(handleOf(value));
@@ -236,13 +238,32 @@ template <class Work> bool watched(Work&& work, PyObject* report, CallProgress& 
     return !interrupted && succeeded(failure);
 }
 
-unsigned threadsOf(Py_ssize_t threads) {
-    if (threads < 1 || threads > 4096) {
-        throw std::invalid_argument("Error, threads must be a count from 1 to 4096, got " +
-                                    std::to_string(threads) + ".");
+} // namespace
+
+unsigned threadCountOf(PyObject* value) {
+    if (value == nullptr) {
+        return 1;
     }
-    return static_cast<unsigned>(threads);
+    if (PyBool_Check(value) != 0) {
+        PyErr_SetString(PyExc_TypeError, "threads must be a whole number, got bool");
+        throw PythonError();
+    }
+    const PyRef index = PyRef::steal(PyNumber_Index(value));
+    if (!index) {
+        throw PythonError();
+    }
+    int overflow = 0;
+    const long long count = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (count == -1 && PyErr_Occurred() != nullptr) {
+        throw PythonError();
+    }
+    if (overflow != 0) {
+        return checkedThreadCount(0, reprOrUnknown(index.get()));
+    }
+    return checkedThreadCount(count);
 }
+
+namespace {
 
 void setItem(PyObject* dict, const char* key, const PyRef& value) {
     if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
@@ -352,8 +373,8 @@ int bookInit(PyObject* self, PyObject* args, PyObject* kwds) {
     PyObject* trades = nullptr;
     PyObject* curves = nullptr;
     PyObject* fixings = Py_None;
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!O!O!|On", const_cast<char**>(initKeywords),
+    PyObject* threads = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!O!O!|OO", const_cast<char**>(initKeywords),
                                     &PyList_Type, &conventions, &PyDict_Type, &trades, &PyDict_Type,
                                     &curves, &fixings, &threads) == 0) {
         return -1;
@@ -368,7 +389,7 @@ int bookInit(PyObject* self, PyObject* args, PyObject* kwds) {
     FixingsMap fixingsMap;
     unsigned workers = 1;
     const bool converted = runGuarded([&] {
-        workers = threadsOf(threads);
+        workers = threadCountOf(threads);
         for (Py_ssize_t c = 0; c < PyList_GET_SIZE(conventions); ++c) {
             sets.push_back(conventionsOf(PyList_GET_ITEM(conventions, c)));
         }
@@ -415,7 +436,7 @@ const char* threadsKeywords[] = {"threads", nullptr};
 // output)` without it, and returns a new dict filled by `fill(dict, output, failures)`, where
 // failures is what work returned. With `report`, the work is watched: see watched().
 template <class Prepare, class Work, class Fill>
-PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&& work, Fill&& fill,
+PyObject* runOnBook(PyObject* self, PyObject* threads, Prepare&& prepare, Work&& work, Fill&& fill,
                     PyObject* report = nullptr, CallProgress* progress = nullptr) {
     std::shared_ptr<const Book> book;
     unsigned workers = 1;
@@ -423,7 +444,7 @@ PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&
     std::vector<BookFailure> failures;
     if (!runGuarded([&] {
             book = requireBook(self);
-            workers = threadsOf(threads);
+            workers = threadCountOf(threads);
             output = prepare(*book);
         }) ||
         !(report != nullptr
@@ -443,8 +464,8 @@ PyObject* runOnBook(PyObject* self, Py_ssize_t threads, Prepare&& prepare, Work&
 }
 
 // The optional thread count of a method, or false with a Python error set.
-bool parseThreads(PyObject* args, PyObject* kwds, Py_ssize_t& threads) {
-    return PyArg_ParseTupleAndKeywords(args, kwds, "|n", const_cast<char**>(threadsKeywords),
+bool parseThreads(PyObject* args, PyObject* kwds, PyObject*& threads) {
+    return PyArg_ParseTupleAndKeywords(args, kwds, "|O", const_cast<char**>(threadsKeywords),
                                        &threads) != 0;
 }
 
@@ -455,7 +476,7 @@ struct PriceColumns {
 };
 
 PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
-    Py_ssize_t threads = 1;
+    PyObject* threads = nullptr;
     if (!parseThreads(args, kwds, threads)) {
         return nullptr;
     }
@@ -552,9 +573,9 @@ const char* riskKeywords[] = {"method", "threads", "progress", nullptr};
 
 PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
     const char* methodName = nullptr;
-    Py_ssize_t threads = 1;
+    PyObject* threads = nullptr;
     PyObject* report = Py_None;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|nO", const_cast<char**>(riskKeywords),
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|OO", const_cast<char**>(riskKeywords),
                                     &methodName, &threads, &report) == 0) {
         return nullptr;
     }
@@ -602,7 +623,7 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
 }
 
 PyObject* bookCashflows(PyObject* self, PyObject* args, PyObject* kwds) {
-    Py_ssize_t threads = 1;
+    PyObject* threads = nullptr;
     if (!parseThreads(args, kwds, threads)) {
         return nullptr;
     }

@@ -142,7 +142,7 @@ PyObject* calendarHolidays(PyObject* /*module*/, PyObject* args) {
         const std::string names = textItem(name, "the calendar name");
         const date first = dateArgument(start, "start");
         const date last = dateArgument(end, "end");
-        const auto calendar = CalendarRepository::instance().get(names);
+        const auto calendar = CalendarRepository::current().get(names);
         const std::vector<date> dates = holidaysBetween(*calendar, first, last);
         PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(dates.size())));
         for (std::size_t i = 0; i < dates.size(); ++i) {
@@ -164,7 +164,7 @@ PyObject* isBusinessDay(PyObject* /*module*/, PyObject* args) {
     runGuarded([&] {
         const std::string names = textItem(name, "the calendar name");
         const date d = dateArgument(day, "date");
-        const bool open = CalendarRepository::instance().get(names)->isBusinessDay(d);
+        const bool open = CalendarRepository::current().get(names)->isBusinessDay(d);
         result = Py_NewRef(open ? Py_True : Py_False);
     });
     return result;

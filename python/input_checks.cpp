@@ -1,15 +1,18 @@
 #include "python/input_checks.hpp"
 
+#include "conventions/generator.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/business_day.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/day_counter.hpp"
 #include "dates/single_calendar.hpp"
 #include "dates/tenor.hpp"
+#include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
@@ -198,6 +201,9 @@ PyObject* conventions(PyObject* /*module*/, PyObject* /*unused*/) {
 // library's error otherwise. The value goes through the same tree conversion and typed reads as
 // a swap or curve dict.
 PyRef checkValue(const std::string& kind, PyObject* value) {
+    if (kind == "threads") {
+        return integer(static_cast<long>(threadCountOf(value)));
+    }
     PyRef holder = PyRef::steal(PyDict_New());
     if (!holder || PyDict_SetItemString(holder.get(), "value", value) < 0) {
         throw PythonError();
@@ -210,6 +216,10 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     if (kind == "int") {
         return integer(tree.get<int>("value"));
     }
+    if (kind == "pay lag") {
+        return integer(checkedLagDays(tree.get<int>("value"), kind));
+    }
+
     if (kind == "number") {
         return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
     }
@@ -237,7 +247,7 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     } else if (kind == "index") {
         IndexRepository::instance().get<Index>(name);
     } else {
-        throw std::invalid_argument("Error, unknown input kind: " + kind);
+        throw std::invalid_argument("Error, unknown input kind: " + shownText(kind));
     }
     return text(name);
 }
@@ -311,7 +321,7 @@ PyObject* registerCalendar(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         // A name with a comma or outer blanks could never be looked up on its own.
         if (label.empty() || label.find(',') != std::string::npos ||
             label.find_first_of(" \t") == 0 || label.find_last_of(" \t") == label.size() - 1) {
-            throw std::invalid_argument("Error, invalid calendar name: " + label);
+            throw std::invalid_argument("Error, invalid calendar name: " + shownText(label));
         }
         const std::vector<date> dates = datesOf(holidays);
         auto& repository = CalendarRepository::instance();
@@ -319,7 +329,7 @@ PyObject* registerCalendar(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         if (extend != 0) {
             base = std::dynamic_pointer_cast<const SingleCalendar>(repository.getSingle(label));
             if (!base) {
-                throw std::invalid_argument("Error, calendar " + label +
+                throw std::invalid_argument("Error, calendar " + shownText(label) +
                                             " has no holiday list to extend.");
             }
         }
@@ -340,8 +350,9 @@ PyMethodDef inputCheckMethods[] = {
      "weekend days, 0 = Sunday) and curve interpolations."},
     {"check_input", checkInput, METH_VARARGS,
      "check_input(kind, value) -> value\n\nThe value as the library reads an input of this "
-     "kind (bool, int, number, date, text, tenor, calendar, interpolation, business day, day "
-     "count, generator, index); RuntimeError with the library's message otherwise."},
+     "kind (bool, int, pay lag, threads, number, date, text, tenor, calendar, interpolation, "
+     "business day, day count, generator, index); RuntimeError with the library's message "
+     "otherwise (\"threads\": 1 to 4096; \"pay lag\": at most 30 business days)."},
     {"register_calendar", methodFunction(registerCalendar), METH_VARARGS | METH_KEYWORDS,
      "register_calendar(name, holidays, weekend=None, extend=False)\n\nRegisters a holiday "
      "calendar for the process, in place of any calendar of that name. With extend, the "

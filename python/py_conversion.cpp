@@ -1,6 +1,7 @@
 #include "python/py_conversion.hpp"
 
 #include "core/boxed_value.hpp"
+#include "core/shown_text.hpp"
 #include "python/entry_guard.hpp"
 #include "python/py_datetime.hpp"
 
@@ -40,18 +41,6 @@ void dropConversionError() {
         throw PythonError();
     }
     PyErr_Clear();
-}
-
-std::string reprOrUnknown(PyObject* value) {
-    PyRef repr = PyRef::steal(PyObject_Repr(value));
-    if (repr) {
-        Py_ssize_t size = 0;
-        if (const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size)) {
-            return std::string(text, static_cast<std::size_t>(size));
-        }
-    }
-    PyErr_Clear();
-    return "<unknown>";
 }
 
 // Appends `child` under `key` read as a '.'-separated path, the way add_child
@@ -307,6 +296,30 @@ ObjectTree pyJsonStringToTree(const std::string& json, const std::string& path) 
         throw std::runtime_error(tagged(path, "] json.loads failed"));
     }
     return pyObjectToPropertyTree(result.get(), path);
+}
+
+std::string reprOrUnknown(PyObject* value) {
+    // A long text is cut before repr() copies it.
+    PyRef cut;
+    if (PyUnicode_Check(value) != 0 &&
+        PyUnicode_GetLength(value) > static_cast<Py_ssize_t>(shownTextLength)) {
+        cut = PyRef::steal(PyUnicode_Substring(value, 0, shownTextLength));
+        if (!cut) {
+            PyErr_Clear();
+            return "<unknown>";
+        }
+    }
+    PyRef repr = PyRef::steal(PyObject_Repr(cut ? cut.get() : value));
+    if (repr) {
+        Py_ssize_t size = 0;
+        if (const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size)) {
+            const std::string_view shown(text, static_cast<std::size_t>(size));
+            // A cut text keeps its "..." even when its repr() is short.
+            return cut ? shownText(shown.substr(0, shownTextLength - 3)) + "..." : shownText(shown);
+        }
+    }
+    PyErr_Clear();
+    return "<unknown>";
 }
 
 } // namespace tsr

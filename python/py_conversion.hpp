@@ -18,4 +18,8 @@ PyObject* treeToPyObject(const ObjectTree& tree, const std::string& path);
 // JSON text -> tree, read by Python's json module.
 ObjectTree pyJsonStringToTree(const std::string& json, const std::string& path);
 
+// repr() of a value for a message, cut by shownText; "<unknown>" when repr() fails (its
+// error is dropped).
+std::string reprOrUnknown(PyObject* value);
+
 } // namespace tsr

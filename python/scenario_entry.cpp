@@ -213,13 +213,14 @@ PyObject* revalueScenarios(PyObject* /*module*/, PyObject* args, PyObject* kwds)
     PyObject* scenariosArg = nullptr;
     Py_ssize_t first = 0;
     Py_ssize_t last = -1;
-    unsigned threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "OO|nnI", const_cast<char**>(keywords), &engineArg,
+    PyObject* threads = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "OO|nnO", const_cast<char**>(keywords), &engineArg,
                                     &scenariosArg, &first, &last, &threads) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
     runGuarded([&] {
+        const unsigned workers = threadCountOf(threads);
         const std::shared_ptr<const ScenarioRevaluation> engine = engineOf(engineArg);
         const std::size_t end = last < 0 ? engine->size() : static_cast<std::size_t>(last);
         if (first < 0) {
@@ -230,7 +231,7 @@ PyObject* revalueScenarios(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         ScenarioRevaluation::Result run;
         std::exception_ptr failure;
         Py_BEGIN_ALLOW_THREADS try {
-            run = engine->run(scenarios, threads, static_cast<std::size_t>(first), end);
+            run = engine->run(scenarios, workers, static_cast<std::size_t>(first), end);
         } catch (...) {
             failure = std::current_exception();
         }

@@ -1,5 +1,6 @@
 #include "python/swap_inputs.hpp"
 
+#include "core/shown_text.hpp"
 #include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
 
@@ -161,19 +162,19 @@ FixingsMap transformFixings(PyObject* fixings) {
         }
         // Fixings pair up by position, so the two lists must match.
         if (dates.size() != values.size()) {
-            throw std::invalid_argument("Error, fixings for index " + index + " have " +
+            throw std::invalid_argument("Error, fixings for index " + shownText(index) + " have " +
                                         std::to_string(dates.size()) + " dates and " +
                                         std::to_string(values.size()) + " values.");
         }
         // A NaN or infinite fixing would only come back as a NaN price.
         for (std::size_t j = 0; j < values.size(); ++j) {
             if (!std::isfinite(values[j])) {
-                throw std::invalid_argument("Error, the fixing of index " + index + " on " +
-                                            boost::gregorian::to_iso_extended_string(dates[j]) +
-                                            " is not finite: " +
-                                            (std::isnan(values[j]) ? "nan"
-                                             : values[j] > 0       ? "inf"
-                                                                   : "-inf"));
+                throw std::invalid_argument(
+                    "Error, the fixing of index " + shownText(index) + " on " +
+                    boost::gregorian::to_iso_extended_string(dates[j]) + " is not finite: " +
+                    (std::isnan(values[j]) ? "nan"
+                     : values[j] > 0       ? "inf"
+                                           : "-inf"));
             }
         }
         result[index] = {std::move(dates), std::move(values)};

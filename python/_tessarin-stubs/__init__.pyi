@@ -177,7 +177,7 @@ def revalue_scenarios(
     threads: int = 1,
 ) -> tuple[bytes, list[tuple[int, int, str]]]:
     """PnL of swaps [first, last) under scenarios of moved quotes: (float64 bytes, scenarios x
-    swaps, NaN where not priced; the curves that did not build)."""
+    swaps, NaN where not priced; the curves that did not build). threads: 1 to 4096."""
 
 
 def conventions() -> dict[str, list[Any]]:
@@ -186,9 +186,10 @@ def conventions() -> dict[str, list[Any]]:
     interpolations."""
 
 def check_input(kind: str, value: Any, /) -> Any:
-    """The value as the library reads an input of this kind (bool, int, number, date, text,
-    tenor, calendar, interpolation, business day, day count, generator, index); RuntimeError
-    with the library's message otherwise."""
+    """The value as the library reads an input of this kind (bool, int, pay lag, threads,
+    number, date, text, tenor, calendar, interpolation, business day, day count, generator,
+    index); RuntimeError with the library's message otherwise ("threads": 1 to 4096, TypeError
+    for what is not a whole number; "pay lag": at most 30 business days)."""
 
 def register_calendar(
     name: str, holidays: list[datetime.date], weekend: list[int] | None = ..., extend: bool = ...

@@ -22,7 +22,7 @@ from typing import Any
 
 import _tessarin
 
-from ._types import PathLike
+from ._types import QUOTED_LENGTH, PathLike, quoted
 from .conventions import (
     CALENDARS,
     GENERATORS,
@@ -103,7 +103,7 @@ class CalendarCoverageWarning(UserWarning):
         self.calendar, self.last_year, self.date, self.what = calendar, last_year, date, what
 
     def __str__(self) -> str:
-        return (f"calendar {self.calendar!r} lists holidays only through {self.last_year}; "
+        return (f"calendar {quoted(self.calendar)} lists holidays only through {self.last_year}; "
                 f"later dates have only weekends as holidays (supply lists with "
                 f"tessarin.calendars.load, or generate them with tessarin.calendars.extend "
                 f"or --calendars-through YEAR)")
@@ -127,6 +127,8 @@ def key_path(parent: str, key: str | int) -> str:
 @functools.lru_cache(maxsize=512)
 def _key_forms(key: str) -> tuple[bool, str]:
     # The same few keys recur in every trade of a file.
+    if len(key) > QUOTED_LENGTH:
+        return False, json.dumps(key[:QUOTED_LENGTH - 5]) + "..."
     return bool(_NAME.fullmatch(key)), json.dumps(key)
 
 
@@ -141,7 +143,7 @@ def as_date(value: Any, path: str = "") -> dt.date:
             return dt.date.fromisoformat(value)
         except ValueError:
             pass
-    raise InputError(path, f"expected a date as YYYY-MM-DD, got {value!r}")
+    raise InputError(path, f"expected a date as YYYY-MM-DD, got {quoted(value)}")
 
 
 def plain(value: Any) -> Any:
@@ -220,8 +222,8 @@ class Checker:
                 continue
             text = str(key)
             close = difflib.get_close_matches(text, known, n=1)
-            hint = f"did you mean {close[0]!r}?" if close else f"known: {', '.join(known)}"
-            self.doubt(key_path(path, text), f"unknown key {text!r} ({hint})")
+            hint = f"did you mean {quoted(close[0])}?" if close else f"known: {', '.join(known)}"
+            self.doubt(key_path(path, text), f"unknown key {quoted(text)} ({hint})")
 
     def rate(self, value: float, path: str | tuple[str, str | int]) -> None:
         """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
@@ -236,13 +238,18 @@ def _shown(value: Any) -> str:
         return "a list"
     if value is None:
         return "null"
-    if isinstance(value, (str, int, float)):
+    if isinstance(value, str):
+        text = json.dumps(value[:QUOTED_LENGTH])
+        return text if len(text) <= QUOTED_LENGTH else text[:QUOTED_LENGTH - 3] + "..."
+    if isinstance(value, float):
         return json.dumps(value)
+    if isinstance(value, int):
+        return quoted(value)
     return type(value).__name__
 
 
 def _unknown(what: str, value: str, known: Iterable[str]) -> str:
-    return f"unknown {what} {value!r} (known: {', '.join(known)})"
+    return f"unknown {what} {quoted(value)} (known: {', '.join(known)})"
 
 
 def _library(kind: str, value: Any, path: str, what: str) -> Any:
@@ -317,7 +324,7 @@ def _tenor(value: str, path: str) -> str:
     try:
         result: str = _tessarin.check_input("tenor", value)
     except RuntimeError as error:
-        raise InputError(path, f"invalid tenor {value!r} ({error})") from None
+        raise InputError(path, f"invalid tenor {quoted(value)} ({error})") from None
     return result
 
 
@@ -361,7 +368,7 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
         currencies = GENERATORS[generator].currency
         if currencies and currencies != currency:
             check.doubt(key_path(columns["generator"], i),
-                        f"generator {generator!r} quotes {currencies} instruments, but the "
+                        f"generator {quoted(generator)} quotes {currencies} instruments, but the "
                         f"curve's currency is {currency}")
     quotes = [q for q, used in zip(rows["quote"], rows["in use"], strict=True) if used]
     if quotes and any(quotes) and all(abs(q) <= 0.2 for q in quotes):
@@ -412,7 +419,8 @@ def _leg_conventions(legs: dict[str, Any], leg_path: str, cache: LegCache | None
         _named("business day", legs[name], key_path(leg_path, name), ())
     legs["is fixed"] = _get(legs, "is fixed", leg_path, "bool", "true or false")
     legs["is paid"] = _get(legs, "is paid", leg_path, "bool", "true or false")
-    legs["pay lag"] = _get(legs, "pay lag", leg_path, "int", "a whole number of days")
+    legs["pay lag"] = pay_lag(_get(legs, "pay lag", leg_path, "int", "a whole number of days"),
+                              key_path(leg_path, "pay lag"))
     if key is not None and cache is not None:
         cache.legs[key] = {name: legs[name] for name in _LEG_CONVENTION_KEYS}
 
@@ -585,11 +593,12 @@ def check_pairing(swap: Mapping[str, Any], curve: Mapping[str, Any], path: str =
         check = Checker(strict)
         if legs.get("currency") != currency:
             check.doubt(key_path(key_path(path, leg), "currency"),
-                        f"the leg is in {legs.get('currency')}, but the curve {label!r} is in "
-                        f"{currency}")
+                        f"the leg is in {legs.get('currency')}, but the curve {quoted(label)} "
+                        f"is in {currency}")
         if not legs.get("is fixed", True) and indices and legs.get("index") not in indices:
             check.doubt(key_path(key_path(path, leg), "index"),
-                        f"the leg projects {legs.get('index')}, but the curve {label!r} is built "
+                        f"the leg projects {legs.get('index')}, but the curve {quoted(label)} "
+                        f"is built "
                         f"on {', '.join(sorted(indices))}")
     return clean
 
@@ -610,8 +619,8 @@ def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str
         where = key_path(path, str(name))
         if name not in INDICES:
             close = difflib.get_close_matches(str(name), list(INDICES), n=1)
-            hint = f"did you mean {close[0]!r}?" if close else f"known: {', '.join(INDICES)}"
-            check.doubt(where, f"unknown index {name!r} ({hint})")
+            hint = f"did you mean {quoted(close[0])}?" if close else f"known: {', '.join(INDICES)}"
+            check.doubt(where, f"unknown index {quoted(name)} ({hint})")
         _structure(series, where, Mapping, 'an object with "dates" and "values"')
         check.keys(series, where, FIXING_KEYS)
         dates = _child(series, "dates", where, list, "a list")
@@ -675,6 +684,23 @@ def _weekdays_after(day: dt.date, count: int) -> dt.date:
     return day
 
 
+def thread_count(threads: Any) -> int:
+    """A count of worker threads as the library takes it (1 to 4096); ValueError otherwise,
+    with the library's message."""
+    try:
+        return _tessarin.check_input("threads", threads)
+    except RuntimeError as error:
+        raise ValueError(str(error)) from None
+
+
+def pay_lag(value: Any, path: str) -> int:
+    """A pay lag as the library takes it: a whole number of business days that markets use."""
+    try:
+        return _tessarin.check_input("pay lag", value)
+    except RuntimeError as error:
+        raise InputError(path, str(error).removeprefix("Error, ")) from None
+
+
 def curve_coverage(curve: Mapping[str, Any], last: dt.date, what: str) -> None:
     """Coverage of the calendars a checked curve's instruments use, up to `last`."""
     coverage(_curve_calendars(curve), last, what)
@@ -731,6 +757,8 @@ def read_json(path: PathLike) -> Any:
             raise InputError("", f"the JSON document stops before its end (at {where}); is "
                                  f"the file truncated?", source) from None
         raise InputError(where, f"malformed JSON ({error.msg})", source) from None
+    except RecursionError:
+        raise InputError("", "the JSON document nests too deeply to read", source) from None
 
 
 def _months_or_days(tenor: str) -> tuple[str, int]:

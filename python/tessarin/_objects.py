@@ -26,7 +26,7 @@ from ._inputs import (
     swap_coverage,
     swap_input,
 )
-from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult
+from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult, quoted
 
 FixingsLike = Fixings | Mapping[str, Any]
 
@@ -188,7 +188,7 @@ class YieldCurve(_Persistent):
                 days = [as_date(d, f"dates[{i}]") for i, d in enumerate(dates)]
                 return _tessarin.curve_dfs(self._impl, days)
         if isinstance(dates, str):
-            raise InputError("dates", f"expected a list or an array of dates, got {dates!r}")
+            raise InputError("dates", f"expected a list or an array of dates, got {quoted(dates)}")
         try:
             import numpy as np
         except ImportError as error:  # pragma: no cover - depends on the environment
@@ -368,7 +368,7 @@ class IRS(_Persistent):
         curve's Jacobian (no finite-difference noise).
         """
         if method not in ("bump", "analytic"):
-            raise ValueError(f'method must be "bump" or "analytic", not {method!r}')
+            raise ValueError(f'method must be "bump" or "analytic", not {quoted(method)}')
         native = self._on(yield_curve)
         # Every bumped curve rebuilds the instruments' schedules, and reprices the swap's.
         if self._risk_checked is None or yield_curve is not self._risk_checked:

@@ -38,3 +38,25 @@ CashFlowTable = dict[str, list[dt.date] | list[float]]
 
 CashFlows = dict[str, CashFlowTable]
 """The priced schedules of both legs: {"Leg1": table, "Leg2": table}."""
+
+
+QUOTED_LENGTH = 80
+"""The most characters of a bad value that a message repeats."""
+
+
+def quoted(value: object) -> str:
+    """repr() of a value for a message, cut to about QUOTED_LENGTH characters: a message
+    names a bad value, it does not copy a megabyte of it."""
+    if isinstance(value, (str, bytes)) and len(value) > QUOTED_LENGTH:
+        return repr(value[:QUOTED_LENGTH - 5]) + "..."
+    try:
+        text = repr(value)
+    except Exception:  # a value whose repr() fails is still named
+        return "<unknown>"
+    return text if len(text) <= QUOTED_LENGTH else text[:QUOTED_LENGTH - 3] + "..."
+
+
+def one_line(error: BaseException) -> str:
+    """The text of an error from a reader as one line, cut to a few hundred characters."""
+    text = " ".join(str(error).split()) or type(error).__name__
+    return text if len(text) <= 4 * QUOTED_LENGTH else text[:4 * QUOTED_LENGTH - 3] + "..."

@@ -23,9 +23,11 @@ from ._inputs import (
     common_trade,
     key_path,
     read_json,
+    thread_count,
 )
 from ._objects import YieldCurve
 from ._progress import Progress
+from ._types import quoted
 from .files import Trade, load_fixings, load_market
 from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
 
@@ -72,10 +74,15 @@ def _checked(entries: Iterable[Any]) -> TradeRows:
 
 def trade_rows(trades: Any) -> TradeRows:
     """The trades of any accepted form, checked, as columns for the native book."""
+    if isinstance(trades, TradeRows):
+        return trades
     if isinstance(trades, (str, os.PathLike)):
-        if Path(trades).suffix.lower() in (".csv", ".parquet"):
-            return normalise_table(read_table(trades))
         source = str(trades)
+        if Path(trades).suffix.lower() in (".csv", ".parquet"):
+            try:
+                return normalise_table(read_table(trades))
+            except InputError as error:
+                raise InputError(error.path, error.message, error.source or source) from None
         try:
             return _checked(_entries_of_file(trades))
         except InputError as error:
@@ -97,7 +104,7 @@ def _curves_of(curves: Any) -> dict[str, YieldCurve]:
     result = {}
     for name, curve in items:
         if not isinstance(curve, YieldCurve):
-            raise TypeError(f"curve {name!r} is a {type(curve).__name__}, "
+            raise TypeError(f"curve {quoted(name)} is a {type(curve).__name__}, "
                             "expected a tessarin.YieldCurve")
         result[str(name)] = curve
     return result
@@ -119,9 +126,7 @@ def _threads(threads: int | None) -> int:
         if hasattr(os, "sched_getaffinity"):
             return max(1, len(os.sched_getaffinity(0)))
         return os.cpu_count() or 1
-    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
-        raise ValueError(f"threads is a count of at least 1, got {threads!r}")
-    return threads
+    return thread_count(threads)
 
 
 def _last_dates(rows: TradeRows) -> dict[int, Any]:
@@ -266,7 +271,7 @@ class Book:
         out = [""] * len(self._ids)
         for row, column, message in zip(result["failed"], result["error column"],
                                         result["error"], strict=True):
-            out[row] = (f"row {row}, column {column!r}: {message}" if column
+            out[row] = (f"row {row}, column {quoted(column)}: {message}" if column
                         else f"row {row}: {message}")
         return out
 
@@ -321,7 +326,8 @@ class Book:
         import pandas as pd
 
         if method not in RISK_METHODS:
-            raise ValueError(f"unknown risk method {method!r} (known: {', '.join(RISK_METHODS)})")
+            raise ValueError(f"unknown risk method {quoted(method)} "
+                             f"(known: {', '.join(RISK_METHODS)})")
         total = len(self._ids)
         bar = Progress(total, None, "risk", "trades") if progress is None and method == "bump" \
             else None

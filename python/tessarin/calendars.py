@@ -21,7 +21,7 @@ import _tessarin
 
 from . import _calendar_rules, conventions
 from ._inputs import InputError, as_date, key_path, read_json
-from ._types import DateLike, PathLike
+from ._types import DateLike, PathLike, one_line, quoted
 
 
 def _weekday(day: int | str, path: str) -> int:
@@ -32,7 +32,7 @@ def _weekday(day: int | str, path: str) -> int:
                 and len(day) >= 3:
             return number
     raise InputError(path, f"expected a day name such as 'Saturday' or 0 (Sunday) to 6, "
-                           f"got {day!r}")
+                           f"got {quoted(day)}")
 
 
 def register(name: str, holidays: Iterable[DateLike], *,
@@ -73,6 +73,11 @@ def load(path: PathLike, *, extend: bool = True) -> list[str]:
                 rows = list(csv.reader(file))
         except OSError as error:
             raise InputError("", f"cannot read the file ({error.strerror or error})",
+                             source) from None
+        except UnicodeDecodeError:
+            raise InputError("", "cannot read the file: expected UTF-8 text", source) from None
+        except csv.Error as error:
+            raise InputError("", f"cannot read the CSV file ({one_line(error)})",
                              source) from None
         for number, row in enumerate(rows, start=1):
             cells = [cell.strip() for cell in row]

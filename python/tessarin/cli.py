@@ -22,9 +22,11 @@ from ._inputs import (
     check_pairing,
     jsonable,
     relocate,
+    thread_count,
 )
 from ._objects import IRS, YieldCurve
-from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by
+from ._types import quoted
+from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by, trade_rows
 from .conventions import CALENDARS, GENERATORS, INDICES
 from .files import Trade, load_fixings, load_market, load_trades
 
@@ -211,7 +213,8 @@ def main(argv: Sequence[str] | None = None) -> int:
             _calendar_options(args)
             return int(args.run(parser, args))
         except InputError as error:
-            print(f"tessarin: error: {error}", file=sys.stderr)
+            # One line, whatever a reader's message held.
+            print(f"tessarin: error: {' '.join(str(error).splitlines())}", file=sys.stderr)
             return EXIT_BAD_INPUT
         except KeyboardInterrupt:
             return 130
@@ -287,9 +290,11 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
         args.fixings = args.fixings or _demo_file("fixings.json")
     elif args.market is None or args.trades is None:
         args.subparser.error("MARKET.json and TRADES are required (or use --demo)")
-    if args.threads is not None and args.threads < 1:
-        args.subparser.error(f"argument --threads: expected a count of at least 1, "
-                             f"got {args.threads}")
+    if args.threads is not None:
+        try:
+            thread_count(args.threads)
+        except ValueError as error:
+            args.subparser.error(f"argument --threads: {str(error).removeprefix('Error, ')}")
     if args.plot is not None:
         try:
             from . import plot  # noqa: F401
@@ -297,8 +302,11 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
             raise InputError("--plot", str(error)) from None
 
     curves = load_market(args.market, strict=args.strict)
+    # A table is read and checked here, before any curve is built: a trades file that cannot
+    # be used stops the run with nothing printed ahead of its error.
     tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
-    trades: Any = args.trades if tabular else load_trades(args.trades, strict=args.strict)
+    trades: Any = trade_rows(args.trades) if tabular else load_trades(args.trades,
+                                                                      strict=args.strict)
     fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
     if not tabular:
         known = {curve["id"]: curve for curve in curves}
@@ -310,9 +318,10 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
                                   for leg in legs))
             if key in paired:
                 continue
-            subject = f"trade {trade.swap['id']!r}"
+            subject = f"trade {quoted(trade.swap['id'])}"
             if trade.curve not in known:
-                raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r} (the "
+                raise InputError(f"{trade.where}.curve", f"unknown curve {quoted(trade.curve)} "
+                                 f"(the "
                                  f"market has: {', '.join(known)})", str(args.trades), subject)
             try:
                 if check_pairing(trade.swap, known[trade.curve], trade.where, args.strict):
@@ -386,11 +395,12 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
             continue
         curve_id = prices["Curve"].iloc[row]
         if column == "curve" and curve_id in run.failed_curves:
-            message = f"curve {curve_id!r} did not build"
+            message = f"curve {quoted(curve_id)} did not build"
         elif listed is not None and curve_id in built:
             message += _fixings_hint(listed[row], built[curve_id], strict)
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
-                 else f"{trades_source}: row {row}" + (f", column {column!r}" if column else ""))
+                 else f"{trades_source}: row {row}"
+                 + (f", column {quoted(column)}" if column else ""))
         run.failures.append(Failure("trade", trade_id, where, message))
     table = prices.iloc[good].reset_index()
     currencies = book.currencies
@@ -492,7 +502,7 @@ def _frame_table(title: str, frame: pandas.DataFrame) -> str:
 
 
 def _failure_line(failure: Failure) -> str:
-    name = f" {failure.id!r}" if failure.id else ""
+    name = f" {quoted(failure.id)}" if failure.id else ""
     return f"failed {failure.kind}{name} ({failure.where}): {failure.error}"
 
 

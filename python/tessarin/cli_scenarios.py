@@ -8,6 +8,7 @@ from pathlib import Path
 from typing import Any
 
 from ._inputs import InputError
+from ._types import quoted
 
 EPILOG = """\
 scenarios (one of):
@@ -77,9 +78,9 @@ def _shifts(text: str) -> list[float]:
         values = [float(piece) for piece in text.split(",") if piece.strip()]
     except ValueError:
         raise argparse.ArgumentTypeError(f"expected basis points separated by commas, got "
-                                         f"{text!r}") from None
+                                         f"{quoted(text)}") from None
     if not values or not all(math.isfinite(v) for v in values):
-        raise argparse.ArgumentTypeError(f"expected finite basis points, got {text!r}")
+        raise argparse.ArgumentTypeError(f"expected finite basis points, got {quoted(text)}")
     return values
 
 
@@ -89,7 +90,7 @@ def _level(text: str) -> float:
     except ValueError:
         level = math.nan
     if not 0.0 < level < 1.0:
-        raise argparse.ArgumentTypeError(f"expected a level between 0 and 1, got {text!r}")
+        raise argparse.ArgumentTypeError(f"expected a level between 0 and 1, got {quoted(text)}")
     return level
 
 
@@ -102,21 +103,24 @@ def command(args: argparse.Namespace, table: Any) -> int:
     from .tables import rows_from_swaps
 
     curves = load_market(args.market)
+    trades = None
     if Path(args.trades).suffix.lower() in (".csv", ".parquet"):
         # A bad row of a table fails its trade only, as with `tessarin price`.
         rows = trade_rows(args.trades)
     else:
         trades = load_trades(args.trades)
+    fixings = load_fixings(args.fixings) if args.fixings else None
+    # The scenario file is read before any curve is built.
+    scenario_set = (sc.historical(args.historical) if args.historical is not None
+                    else sc.parallel(args.parallel))
+    if trades is not None:
         known = {curve["id"] for curve in curves}
         for trade in trades:
             if trade.curve not in known:
-                raise InputError(f"{trade.where}.curve", f"unknown curve {trade.curve!r}",
+                raise InputError(f"{trade.where}.curve", f"unknown curve {quoted(trade.curve)}",
                                  str(args.trades))
         # The file's trades are checked already: straight to the native book's columns.
         rows = rows_from_swaps([(t.curve, t.swap) for t in trades])
-    fixings = load_fixings(args.fixings) if args.fixings else None
-    scenario_set = (sc.historical(args.historical) if args.historical is not None
-                    else sc.parallel(args.parallel))
     if args.workers is not None and args.workers < 1:
         raise InputError("--workers", f"expected at least 1, got {args.workers}")
     executor = args.dask

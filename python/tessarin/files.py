@@ -33,7 +33,7 @@ from ._inputs import (
     read_json,
     relocate,
 )
-from ._types import PathLike
+from ._types import PathLike, quoted
 
 # The top-level key of each kind of file, to recognise a file given in the wrong place.
 _KINDS = {"curves": "market", "trades": "trades"}
@@ -74,7 +74,7 @@ def _top_list(document: Any, key: str, source: str, strict: bool,
 
 def _subject(kind: str, entry: Any) -> str:
     label = entry.get("id") if isinstance(entry, dict) else None
-    return f"{kind} {label!r}" if isinstance(label, str) else ""
+    return f"{kind} {quoted(label)}" if isinstance(label, str) else ""
 
 
 def _in_file(source: str, subject: str, check: Any, *args: Any) -> Any:
@@ -113,7 +113,7 @@ def load_market(path: PathLike, *, strict: bool = True) -> list[dict[str, Any]]:
         curve = _in_file(source, _subject("curve", entry), check_curve, entry, where, strict)
         if curve["id"] in seen:
             raise InputError(key_path(where, "id"),
-                             f"curve id {curve['id']!r} is used twice (first in "
+                             f"curve id {quoted(curve['id'])} is used twice (first in "
                              f"{seen[curve['id']]})",
                              source)
         seen[curve["id"]] = where

@@ -23,9 +23,10 @@ import _tessarin
 
 from . import calendars
 from ._fixings import Fixings
-from ._inputs import InputError, check_swap, swap_input
+from ._inputs import InputError, check_swap, swap_input, thread_count
 from ._objects import YieldCurve
 from ._progress import Progress
+from ._types import quoted
 from .scenarios import Scenario, ScenarioSet
 from .tables import TradeRows, rows_from_swaps
 
@@ -112,9 +113,9 @@ class _Engine:
         for j, curve_id in enumerate(trades.columns["curve"]):
             curve = built.get(curve_id)
             if curve is None:
-                self.errors.append(f"unknown curve {curve_id!r}")
+                self.errors.append(f"unknown curve {quoted(curve_id)}")
             elif isinstance(curve, str):
-                self.errors.append(f"curve {curve_id!r} did not build: {curve}")
+                self.errors.append(f"curve {quoted(curve_id)} did not build: {curve}")
             elif j in refused:
                 column = trades.columns["error column"][j] or ""
                 self.errors.append(f"{column}: {refused[j]}" if column else refused[j])
@@ -318,7 +319,7 @@ class Revaluation:
         elif currency in self.by_currency.columns:
             series = self.by_currency[currency]
         else:
-            raise ValueError(f"no trades in {currency!r} (the book holds "
+            raise ValueError(f"no trades in {quoted(currency)} (the book holds "
                              f"{', '.join(self.by_currency.columns)})")
         missing = [name for name, value in series.items() if math.isnan(value)]
         if missing:
@@ -409,9 +410,12 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     `distributed.Client` or a scheduler address uses that cluster. `out`: a folder that
     receives the PnL as a Parquet dataset, block by block, instead of memory.
     """
-    curves = [c.to_dict() if isinstance(c, YieldCurve) else dict(c) for c in market]
-    resolved = list(scenarios.resolve(curves) if isinstance(scenarios, ScenarioSet)
-                    else scenarios)
+    if isinstance(market, (str, bytes, Mapping)) or not isinstance(market, Iterable):
+        raise TypeError("a market is a list of curve dicts or tessarin.YieldCurve objects, got "
+                        f"{type(market).__name__}")
+    curves = [c.to_dict() if isinstance(c, YieldCurve) else
+              dict(c) if isinstance(c, Mapping) else c for c in market]
+    resolved = _scenarios(scenarios, curves)
     if not resolved:
         raise InputError("scenarios", "no scenario to run")
     if scenario_chunk < 1 or trade_chunk < 1:
@@ -420,15 +424,20 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     seen: set[str] = set()
     for trade_id in book.ids:
         if trade_id in seen:
-            raise InputError("trades", f"trade id {trade_id!r} is used twice")
+            raise InputError("trades", f"trade id {quoted(trade_id)} is used twice")
         seen.add(trade_id)
     if out is not None:
-        Path(out).mkdir(parents=True, exist_ok=True)
-        for stale in Path(out).glob("part-*.parquet"):
-            stale.unlink()
+        try:
+            Path(out).mkdir(parents=True, exist_ok=True)
+            for stale in Path(out).glob("part-*.parquet"):
+                stale.unlink()
+        except OSError as error:
+            raise InputError("", "cannot write the PnL there: expected a folder that can be "
+                                 f"created ({error.strerror or error})", str(out)) from None
     folder = None if out is None else str(Path(out).resolve())
     payload = (book, curves, None if fixings is None else dict(fixings),
-               threads or os.cpu_count() or 1 if executor is None else 1, calendars.state())
+               (os.cpu_count() or 1 if threads is None else thread_count(threads))
+               if executor is None else 1, calendars.state())
     token = uuid.uuid4().hex
     tasks = _tasks(resolved, len(book.ids), scenario_chunk, trade_chunk)
     progress = Progress(len(tasks), stream, "revaluing", "blocks")
@@ -449,7 +458,21 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     return _assemble(resolved, book, results, folder)
 
 
-def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any], tasks: list[_Task],
+def _scenarios(scenarios: Any, curves: list[Any]) -> list[Scenario]:
+    """The scenarios to run: a set resolved on the market, or a list of `Scenario`s."""
+    if isinstance(scenarios, ScenarioSet):
+        return scenarios.resolve(curves)
+    if isinstance(scenarios, Iterable) and not isinstance(scenarios, (str, bytes, Mapping)):
+        resolved = list(scenarios)
+        if all(isinstance(s, Scenario) for s in resolved):
+            return resolved
+    raise TypeError("scenarios must come from tessarin.scenarios (parallel, key_rate, "
+                    f"historical, absolute) or be a list of Scenario, got "
+                    f"{type(scenarios).__name__}")
+
+
+def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any],
+             tasks: list[_Task],
              out: str | None, workers: int | None, progress: Progress,
              on_block: Callable[[int], None] | None) -> list[_BlockResult]:
     try:

@@ -20,13 +20,14 @@ from __future__ import annotations
 import csv
 import datetime as dt
 import math
+import warnings
 from collections.abc import Iterable, Mapping
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
-from ._inputs import InputError, as_date
-from ._types import PathLike
+from ._inputs import InputError, as_date, check_curve
+from ._types import PathLike, one_line, quoted
 
 HISTORICAL_COLUMNS = ("date", "curve", "tenor", "change")
 
@@ -108,7 +109,7 @@ def _finite(value: Any, where: str, what: str) -> float:
     elif not isinstance(value, bool) and hasattr(value, "__float__"):
         number = float(value)
     if number is None:
-        raise InputError(where, f"expected {what}, got {value!r}")
+        raise InputError(where, f"expected {what}, got {quoted(value)}")
     if not math.isfinite(number):
         raise InputError(where, f"expected a finite number, got {value}")
     return number
@@ -156,16 +157,16 @@ def absolute(quotes: Mapping[str, Mapping[str, Mapping[str, float]]]) -> Scenari
         raise InputError("quotes", "expected a non-empty dict of scenarios")
     plans: list[_Plan | _KeyRates] = []
     for name, by_curve in quotes.items():
-        where = f"quotes[{name!r}]"
+        where = f"quotes[{quoted(name)}]"
         if not isinstance(by_curve, Mapping) or not by_curve:
             raise InputError(where, "expected a non-empty dict of curves")
         moves = []
         for curve, by_tenor in by_curve.items():
-            at = f"{where}[{curve!r}]"
+            at = f"{where}[{quoted(curve)}]"
             if not isinstance(by_tenor, Mapping) or not by_tenor:
                 raise InputError(at, "expected a non-empty dict of tenors and quotes")
             for tenor, quote in by_tenor.items():
-                row = f"{at}[{tenor!r}]"
+                row = f"{at}[{quoted(tenor)}]"
                 moves.append(_Move(curve, tenor, _finite(quote, row, "a quote in percent"), row,
                                    absolute=True))
         plans.append(_Plan(str(name), tuple(moves)))
@@ -201,7 +202,7 @@ def historical(table: Any) -> ScenarioSet:
 
 def _text(value: Any, where: str, what: str) -> str:
     if not isinstance(value, str) or not value.strip():
-        raise InputError(where, f"expected {what}, got {value!r}")
+        raise InputError(where, f"expected {what}, got {quoted(value)}")
     return value.strip()
 
 
@@ -223,7 +224,8 @@ def _table_rows(table: Any) -> tuple[list[tuple[str, Mapping[str, Any]]], str]:
             try:
                 records = pq.read_table(path).to_pylist()
             except (OSError, ValueError) as error:
-                raise InputError("", f"cannot read the Parquet file ({error})", source) from None
+                raise InputError("", f"cannot read the Parquet file ({one_line(error)})",
+                                 source) from None
             _require_columns(records[0].keys() if records else HISTORICAL_COLUMNS, source)
             return [(f"row {i + 1}", r) for i, r in enumerate(records)], source
         try:
@@ -235,9 +237,14 @@ def _table_rows(table: Any) -> tuple[list[tuple[str, Mapping[str, Any]]], str]:
         except OSError as error:
             raise InputError("", f"cannot read the file ({error.strerror or error})",
                              source) from None
+        except UnicodeDecodeError:
+            raise InputError("", "cannot read the file: expected UTF-8 text", source) from None
+        except csv.Error as error:
+            raise InputError("", f"cannot read the CSV file ({one_line(error)})",
+                             source) from None
     if hasattr(table, "to_dict") and hasattr(table, "columns"):
         _require_columns(list(table.columns), "")
-        return [(f"row {label!r}", row) for label, row in
+        return [(f"row {quoted(label)}", row) for label, row in
                 zip(table.index, table.to_dict("records"), strict=True)], ""
     raise TypeError("historical() takes a pandas DataFrame or the path of a CSV or Parquet "
                     f"file, got {type(table).__name__}")
@@ -260,12 +267,18 @@ class _CurveRows:
 
 
 def _market_rows(market: Iterable[Any]) -> dict[str, _CurveRows]:
+    if isinstance(market, (str, bytes, Mapping)) or not isinstance(market, Iterable):
+        raise TypeError("a market is a list of curve dicts or tessarin.YieldCurve objects, got "
+                        f"{type(market).__name__}")
     curves: dict[str, _CurveRows] = {}
-    for curve in market:
+    for i, curve in enumerate(market):
         data = curve.to_dict() if hasattr(curve, "to_dict") else curve
         if not isinstance(data, Mapping) or "id" not in data or "instruments" not in data:
             raise TypeError("a market holds curve dicts or tessarin.YieldCurve objects")
-        rows = data["instruments"]
+        # The same checks as a curve built from the dict: columns present, of one length.
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            rows = check_curve(data, f"market[{i}]", strict=False)["instruments"]
         curves[str(data["id"])] = _CurveRows(tuple(rows["tenor"]),
                                              tuple(float(q) for q in rows["quote"]),
                                              tuple(bool(u) for u in rows["in use"]))
@@ -278,7 +291,7 @@ def _key_rate_plans(part: _KeyRates, curves: Mapping[str, _CurveRows]) -> list[_
     names = part.curves if part.curves is not None else tuple(curves)
     plans = []
     for name in names:
-        where = f"key_rate(curves={name!r})"
+        where = f"key_rate(curves={quoted(name)})"
         rows = _curve(curves, name, where)
         for bp in part.bps:
             for tenor, used in zip(rows.tenors, rows.in_use, strict=True):
@@ -290,7 +303,8 @@ def _key_rate_plans(part: _KeyRates, curves: Mapping[str, _CurveRows]) -> list[_
 
 def _curve(curves: Mapping[str, _CurveRows], name: str, where: str) -> _CurveRows:
     if name not in curves:
-        raise InputError(where, f"unknown curve {name!r} (the market has: {', '.join(curves)})")
+        raise InputError(where, f"unknown curve {quoted(name)} "
+                                f"(the market has: {', '.join(curves)})")
     return curves[name]
 
 
@@ -305,10 +319,10 @@ def _apply(plan: _Plan, curves: Mapping[str, _CurveRows]) -> Scenario:
             else:
                 targets = [i for i, tenor in enumerate(rows.tenors) if tenor == move.tenor]
                 if not targets:
-                    raise InputError(move.where, f"unknown tenor {move.tenor!r} on {name} "
+                    raise InputError(move.where, f"unknown tenor {quoted(move.tenor)} on {name} "
                                                  f"(it has: {', '.join(rows.tenors)})")
                 if len(targets) > 1:
-                    raise InputError(move.where, f"tenor {move.tenor!r} names {len(targets)} "
+                    raise InputError(move.where, f"tenor {quoted(move.tenor)} names {len(targets)} "
                                                  f"instruments of {name}")
             for i in targets:
                 shocked[i] = move.value if move.absolute else rows.quotes[i] + move.value / 100.0

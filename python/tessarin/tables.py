@@ -24,6 +24,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
 from ._inputs import LEG_TEXT_KEYS, InputError, check_swap
+from ._types import one_line, quoted
 from .conventions import GENERATORS, leg_conventions
 
 if TYPE_CHECKING:
@@ -69,6 +70,8 @@ def read_table(path: PathLike) -> pandas.DataFrame:
         raise InputError("", "reading a trades table needs pandas: pip install "
                          "'tessarin[pandas]'", source) from None
     suffix = Path(path).suffix.lower()
+    if Path(path).is_dir():
+        raise InputError("", "expected a file, found a folder", source)
     try:
         if suffix == ".parquet":
             try:
@@ -82,7 +85,8 @@ def read_table(path: PathLike) -> pandas.DataFrame:
     except InputError:
         raise
     except (OSError, ValueError) as error:
-        raise InputError("", f"cannot read the trades table ({error})", source) from None
+        raise InputError("", f"cannot read the trades table ({one_line(error)})",
+                         source) from None
 
 
 def _given(value: Any) -> bool:
@@ -116,6 +120,9 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
     aliases = [c for c in DIRECTION_ALIASES if c in frame.columns]
     if aliases and "direction" not in frame.columns:
         frame = frame.rename(columns={aliases[0]: "direction"})
+    repeated = frame.columns[frame.columns.duplicated()]
+    if len(repeated):
+        raise InputError(str(repeated[0]), "the column is given more than once")
     n = len(frame)
     unknown = [c for c in frame.columns if c not in TABLE_COLUMNS + OVERRIDE_COLUMNS]
     if unknown:
@@ -141,7 +148,7 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
     generators = (_text(frame["generator"]) if "generator" in frame.columns
                   else pd.Series([None] * n, dtype="string"))
     known = generators.isna() | generators.isin(list(GENERATORS))
-    refuse(~known, "generator", lambda i: f"unknown generator {generators[i]!r} "
+    refuse(~known, "generator", lambda i: f"unknown generator {quoted(generators[i])} "
            f"(known: {', '.join(GENERATORS)})")
 
     days = {}
@@ -149,7 +156,7 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
         raw = frame[column]
         parsed = _dates(raw)
         refuse(parsed.isna(), column,
-               lambda i, raw=raw: f"expected a date as YYYY-MM-DD, got {raw[i]!r}")
+               lambda i, raw=raw: f"expected a date as YYYY-MM-DD, got {quoted(raw[i])}")
         days[column] = parsed
     start, end = days["effective date"], days["termination date"]
     refuse(end <= start, "termination date", lambda i: f"{end[i].date().isoformat()} is not "
@@ -168,18 +175,18 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
         if column == "margin":
             values = values.where(~empty, 0.0)
         refuse(~np.isfinite(values.to_numpy()), column,
-               lambda i, raw=raw: f"expected a finite number, got {raw[i]!r}")
+               lambda i, raw=raw: f"expected a finite number, got {quoted(raw[i])}")
         numbers[column] = values
     directions = _text(frame["direction"]).str.lower()
     refuse(~directions.isin(list(DIRECTIONS)), "direction",
-           lambda i: f"expected payer or receiver, got {frame['direction'][i]!r}")
+           lambda i: f"expected payer or receiver, got {quoted(frame['direction'][i])}")
 
     overrides = {c: _text(frame[c]) for c in OVERRIDE_COLUMNS if c in frame.columns}
     for column in (c for c in overrides if c.endswith("pay lag")):
         lags = pd.to_numeric(overrides[column], errors="coerce")
         bad = overrides[column].notna() & ~(lags.notna() & (lags == lags.round()))
         refuse(bad, column, lambda i, c=column: f"expected a whole number of days, "
-               f"got {frame[c][i]!r}")
+               f"got {quoted(frame[c][i])}")
 
     # Trades that share generator, direction and overrides share one convention set.
     keys = pd.DataFrame({"generator": generators, "direction": directions, **overrides})

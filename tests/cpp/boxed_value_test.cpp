@@ -46,6 +46,17 @@ TEST(BoxedValue, BoolFromTextIgnoresCaseButNotBlanks) {
                                               "BoxedValue: cannot convert to bool");
 }
 
+TEST(BoxedValue, AMessageShowsAtMost80BytesOfTheTextCutOnACharacter) {
+    // 76 ASCII bytes, then two-byte characters: the cut backs up to a character's start.
+    const std::string text = std::string(76, 'x') + "\u00e9\u00e9\u00e9";
+    expectThrowWith<bool, std::runtime_error>(BoxedValue(text),
+                                              "BoxedValue: cannot convert string \"" +
+                                                  std::string(76, 'x') + "...\" to bool");
+    expectThrowWith<bool, std::runtime_error>(BoxedValue(std::string(80, 'y')),
+                                              "BoxedValue: cannot convert string \"" +
+                                                  std::string(80, 'y') + "\" to bool");
+}
+
 TEST(BoxedValue, IntConversions) {
     EXPECT_EQ(5, BoxedValue(5L).get<int>());
     EXPECT_EQ(-7, BoxedValue("-7").get<int>());

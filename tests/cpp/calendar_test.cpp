@@ -228,3 +228,32 @@ TEST(Calendar, ExtendedCalendarAddsHolidaysAndTakesTheNewWeekend) {
         EXPECT_EQ(open, extended->isBusinessDay(d(text))) << text;
     }
 }
+
+TEST(Calendar, AWeekendOfSevenDaysIsRefusedByEveryRegistration) {
+    CalendarRepository repository = sampleRepository();
+    const auto closed = std::make_shared<tsr::SingleCalendar>(
+        "A", tsr::WeekdaySet{{1, 1, 1, 1, 1, 1, 1}}, std::vector<date>{}, std::vector<date>{});
+    const std::string message = "Error, calendar A has a weekend of seven days: a calendar needs "
+                                "a business day in every week.";
+    EXPECT_EQ(message, messageOf([&] { repository.replace(closed); }));
+    EXPECT_EQ(message, messageOf([&] { CalendarRepository().add(closed); }));
+    EXPECT_FALSE(repository.get("A")->isBusinessDay(d("2026-06-16")));
+}
+
+TEST(Calendar, APinnedSnapshotKeepsEveryLookupOnOneVersion) {
+    auto& repository = CalendarRepository::instance();
+    repository.replace(makeCalendar("SNAPSHOT TEST", {d("2026-06-16")}));
+    const auto snapshot = repository.snapshot();
+    EXPECT_EQ(CalendarRepository::generation(), snapshot->snapshotGeneration());
+    repository.replace(makeCalendar("SNAPSHOT TEST", {}));
+    {
+        const CalendarRepository::ScopedView view(snapshot.get());
+        EXPECT_FALSE(
+            CalendarRepository::current().get("SNAPSHOT TEST")->isBusinessDay(d("2026-06-16")));
+        // A steady view inside a pinned one keeps the pinned one.
+        const CalendarRepository::SteadyView steady;
+        EXPECT_EQ(&CalendarRepository::current(), snapshot.get());
+    }
+    EXPECT_EQ(&CalendarRepository::current(), &repository);
+    EXPECT_TRUE(CalendarRepository::current().get("SNAPSHOT TEST")->isBusinessDay(d("2026-06-16")));
+}

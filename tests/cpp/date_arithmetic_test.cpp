@@ -201,6 +201,34 @@ TEST(DateArithmetic, WalksAndAdjustmentsSkipHolidays) {
     EXPECT_EQ(d("2027-01-04"), tsr::adjustDate(d("2026-12-31"), BusinessDay::Following, yearEnd));
 }
 
+TEST(DateArithmetic, AWalkWithoutABusinessDayForAYearStopsNamingTheCalendar) {
+    // Open only on Mondays, closed every day of 2027 by its list.
+    std::vector<date> closed;
+    for (date day = d("2027-01-01"); day <= d("2027-12-31"); day += boost::gregorian::days(1)) {
+        closed.push_back(day);
+    }
+    const auto calendar = std::make_shared<tsr::SingleCalendar>(
+        "closed 2027", tsr::WeekdaySet{{1, 0, 1, 1, 1, 1, 1}}, closed, std::vector<date>{});
+    const std::string after = "Error, calendar closed 2027 has no business day within a year "
+                              "after 2026-12-28.";
+    const std::string before = "Error, calendar closed 2027 has no business day within a year "
+                               "before 2028-01-03.";
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { tsr::addBusinessDays(d("2026-12-28"), 1, calendar); }, after);
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { tsr::adjustDate(d("2026-12-29"), BusinessDay::Following, calendar); },
+        "Error, calendar closed 2027 has no business day within a year after 2026-12-29.");
+    expectThrowWithMessage<std::runtime_error>(
+        [&] { tsr::subtractBusinessDays(d("2028-01-03"), 1, calendar); }, before);
+    // Only the gap counts: Mondays on either side of it are found.
+    EXPECT_EQ(d("2026-12-28"), tsr::addBusinessDays(d("2026-12-21"), 1, calendar));
+    // A walk past the last day the date library holds is its range error, not a wrap.
+    EXPECT_THROW(
+        tsr::addBusinessDays(d("9999-12-30"), 2,
+                             tsr::SingleCalendar("weekends", tsr::saturdaySundayWeekend, {}, {})),
+        boost::gregorian::bad_year);
+}
+
 TEST(DateArithmetic, NonPositiveCountsAndNoAdjustmentNeverAskTheCalendar) {
     CountingCalendar calendar;
     const date saturday = d("2026-06-13");

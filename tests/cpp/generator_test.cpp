@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -141,6 +143,25 @@ TEST(Generator, BadValuesFailWithTheConversionMessage) {
     ObjectTree t = typedSwap();
     t.get_child("leg1").put("currency", 840);
     EXPECT_THROW(GeneratorSwap{t}, std::bad_cast);
+}
+
+TEST(Generator, LagsOutsideWhatMarketsUseAreRefused) {
+    for (const auto& [path, days, message] : std::vector<std::tuple<const char*, int, const char*>>{
+             {"leg1.pay lag", 31, "Error, pay lag must be at most 30 business days, got 31."},
+             {"leg2.pay lag", 1000000000,
+              "Error, pay lag must be at most 30 business days, got 1000000000."},
+             {"start delay", 10000000,
+              "Error, start delay must be at most 30 business days, got 10000000."}}) {
+        ObjectTree t = typedSwap();
+        t.get_child(path).data() = std::make_shared<tsr::BoxedValue>(days);
+        expectThrowWithMessage<std::invalid_argument>([&] { GeneratorSwap g(t); }, message);
+    }
+    // Up to 30, and a negative lag, which adds nothing, are taken.
+    for (const int days : {30, -5}) {
+        ObjectTree t = typedSwap();
+        t.get_child("leg1.pay lag").data() = std::make_shared<tsr::BoxedValue>(days);
+        EXPECT_EQ(days, GeneratorSwap(t).legs()[0]->payLag());
+    }
 }
 
 TEST(Generator, EveryMissingKeyIsReportedByItsPath) {
