@@ -724,8 +724,8 @@ const char* reboundKeywords[] = {"curves", "fixings", "threads", nullptr};
 PyObject* bookRebound(PyObject* self, PyObject* args, PyObject* kwds) {
     PyObject* curves = nullptr;
     PyObject* fixings = Py_None;
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|On", const_cast<char**>(reboundKeywords),
+    PyObject* threads = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|OO", const_cast<char**>(reboundKeywords),
                                     &PyDict_Type, &curves, &fixings, &threads) == 0) {
         return nullptr;
     }
@@ -739,7 +739,7 @@ PyObject* bookRebound(PyObject* self, PyObject* args, PyObject* kwds) {
     unsigned workers = 1;
     if (!runGuarded([&] {
             base = requireBook(self);
-            workers = threadsOf(threads);
+            workers = threadCountOf(threads);
             curveSet = curvesOf(curves);
             if (fixings != Py_None) {
                 fixingsMap = transformFixings(fixings);
@@ -776,8 +776,8 @@ struct ExplainColumns {
 // Per risk row, delta and gamma of the quote moves {curve id: (changes, Jacobian slope)}.
 PyObject* bookExplainTerms(PyObject* self, PyObject* args, PyObject* kwds) {
     PyObject* moves = nullptr;
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|n", const_cast<char**>(explainKeywords),
+    PyObject* threads = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!|O", const_cast<char**>(explainKeywords),
                                     &PyDict_Type, &moves, &threads) == 0) {
         return nullptr;
     }
@@ -831,8 +831,8 @@ struct HessianOutput {
 // Pillar gradients and Hessians of the NPVs, per trade or summed by curve id.
 PyObject* bookPillarHessians(PyObject* self, PyObject* args, PyObject* kwds) {
     int perTrade = 0;
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "|pn", const_cast<char**>(hessianKeywords),
+    PyObject* threads = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "|pO", const_cast<char**>(hessianKeywords),
                                     &perTrade, &threads) == 0) {
         return nullptr;
     }
@@ -883,8 +883,8 @@ std::pair<date, date> periodOf(long long start, long long end) {
 PyObject* bookCash(PyObject* self, PyObject* args, PyObject* kwds) {
     long long start = 0;
     long long end = 0;
-    Py_ssize_t threads = 1;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "LL|n", const_cast<char**>(periodKeywords), &start,
+    PyObject* threads = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "LL|O", const_cast<char**>(periodKeywords), &start,
                                     &end, &threads) == 0) {
         return nullptr;
     }
