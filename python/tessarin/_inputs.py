@@ -535,7 +535,8 @@ def common_trade(trade: Any, cache: LegCache) -> tuple[str, dict[str, Any]] | No
         return None
     data = {key: value for key, value in trade.items() if key != "curve" and key != "generator"}
     if generator is not _TRADE_KEY_SET:
-        if type(generator) is not str or generator not in GENERATORS:
+        # A generator met before has its conventions in the cache, below.
+        if type(generator) is not str:
             return None
         data.setdefault("schedule roll", "backward")
     if type(data.get("schedule roll")) is not str:

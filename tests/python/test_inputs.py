@@ -444,6 +444,7 @@ def _leg(leg, **changes):
     _entry(**{"effective date": dt.datetime(2026, 12, 10, 5)}),
     _entry(id=7),
     _entry(generator="USD SOFR SW"),
+    _entry(generator="USD SOFR XX"),
     _entry(generator=None),
     _entry(curve=None),
 ])
