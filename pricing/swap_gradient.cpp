@@ -27,6 +27,14 @@ void requireCurve(const CurveMap& curves, const std::string& key, const char* me
     }
 }
 
+// The discount curve of a leg, and its estimation curve when it floats.
+void requireLegCurves(const CurveMap& curves, const ProductInterestRateSwap::SwapLeg& leg) {
+    requireCurve(curves, leg.currency, "No discount curve is provided for currency ");
+    if (!leg.isFixed) {
+        requireCurve(curves, leg.index, "No estimation curve is provided for index ");
+    }
+}
+
 // Adds adjoint x d(df)/d(rates) to the gradient.
 void accumulate(const Sensitivity& df, double adjoint, std::vector<double>& gradient) {
     for (std::size_t j = 0; j < df.count; ++j) {
@@ -88,10 +96,7 @@ void SwapGradient::compute(const ProductInterestRateSwap& swap, const CurveMap& 
     const std::size_t n = curve.pillarRates().size();
     for (std::size_t l = 0; l < 2; ++l) {
         const auto& leg = swap.legs()[l];
-        requireCurve(curves, leg.currency, "No discount curve is provided for currency ");
-        if (!leg.isFixed) {
-            requireCurve(curves, leg.index, "No estimation curve is provided for index ");
-        }
+        requireLegCurves(curves, leg);
         gradients_[l].assign(n, 0.0);
         values_[l] = this->leg(l, leg, fixings, curve, known, gradients_[l], false);
     }
@@ -116,10 +121,7 @@ void SwapGradient::computeSecondOrder(const ProductInterestRateSwap& swap, const
     }
     for (std::size_t l = 0; l < 2; ++l) {
         const auto& leg = swap.legs()[l];
-        requireCurve(curves, leg.currency, "No discount curve is provided for currency ");
-        if (!leg.isFixed) {
-            requireCurve(curves, leg.index, "No estimation curve is provided for index ");
-        }
+        requireLegCurves(curves, leg);
         gradients_[l].assign(n, 0.0);
         values_[l] = this->leg(l, leg, fixings, curve, known, gradients_[l], true);
     }
