@@ -48,7 +48,7 @@ EXPLAIN_COLUMNS = ("Start NPV", "End NPV", "Cash", "Total", "Theta", "Delta", "G
 # Curves and their second derivatives
 
 def curve_dicts(market: Any) -> list[dict[str, Any]]:
-    """The checked curve dicts of a market file, curve dicts or `tessarin.YieldCurve`s."""
+    """The checked curve dicts of a market file, curve dicts or `tessarin.YieldCurve` objects."""
     from ._inputs import check_curve
     from .files import load_market
 
