@@ -38,7 +38,7 @@ generate.main()
 # Every public name of tessarin and of _tessarin must be documented somewhere on the
 # site: the reference pages list them through autodoc, and a name that none of them
 # reaches fails the build.
-PUBLIC_MODULES = ["tessarin", "tessarin.book", "tessarin.calendars", "tessarin.conventions",
+PUBLIC_MODULES = ["tessarin", "tessarin.book", "tessarin.calendars", "tessarin.conventions", "tessarin.explain",
                   "tessarin.files", "tessarin.frames", "tessarin.plot", "tessarin.revaluation",
                   "tessarin.scenarios", "tessarin.tables", "tessarin.cli"]
 
