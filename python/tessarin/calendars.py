@@ -196,13 +196,13 @@ def is_business_day(name: str, date: DateLike) -> bool:
 _SPEC_KEYS = ("extend through", "calendars", "name", "holidays", "weekend", "extend")
 
 
-def apply(spec: Any, where: str = "calendars") -> None:
+def apply(setting: Any, where: str = "calendars") -> None:
     """Apply the "calendars" entry of a market file: ``{"extend through": 2100}``
     (optionally with "calendars": [names]), a user calendar ``{"name",
     "holidays", "weekend", "extend"}``, or a list of these, in order."""
-    entries = spec if isinstance(spec, list) else [spec]
+    entries = setting if isinstance(setting, list) else [setting]
     for i, entry in enumerate(entries):
-        path = key_path(where, i) if isinstance(spec, list) else where
+        path = key_path(where, i) if isinstance(setting, list) else where
         if not isinstance(entry, dict):
             raise InputError(path, 'expected an object with "extend through" or "name" and '
                                    '"holidays"')
@@ -243,9 +243,9 @@ def apply(spec: Any, where: str = "calendars") -> None:
                              error.message) from None
 
 
-def calendar_names(spec: Any) -> list[str]:
+def calendar_names(setting: Any) -> list[str]:
     """The user calendars a "calendars" entry names."""
-    entries = spec if isinstance(spec, list) else [spec]
+    entries = setting if isinstance(setting, list) else [setting]
     return [e["name"] for e in entries if isinstance(e, dict) and "name" in e]
 
 
