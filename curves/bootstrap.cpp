@@ -1,6 +1,7 @@
 #include "curves/bootstrap.hpp"
 
 #include "conventions/generator_swap.hpp"
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "curves/yield_curve_builder.hpp"
 #include "dates/calendar_repository.hpp"
@@ -32,16 +33,6 @@ constexpr double lowerRate = -1.0;
 constexpr double upperRate = 1.0;
 constexpr std::uintmax_t evaluationBudget = 100;
 
-// The pieces of a leg's curve-construction value, shared by price() and
-// PillarPricer so that both evaluate the same operations in the same order.
-double forwardRate(double margin, double dfStart, double dfEnd, double fraction) {
-    return margin + (dfStart / dfEnd - 1.0) / fraction;
-}
-
-double periodValue(double dfPayment, double rate, double fraction) {
-    return dfPayment * rate * fraction;
-}
-
 // The leg's value: fixed rate or curve-implied simple forward plus margin, discounted,
 // negated for a paid leg.
 double legValue(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve) {
@@ -53,10 +44,10 @@ double legValue(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& c
         }
         double rate = leg.rate;
         if (!leg.isFixed) {
-            rate = forwardRate(leg.margin, curve.df(leg.accrualStartDates[j]),
-                               curve.df(leg.accrualEndDates[j]), fraction);
+            rate = leg.margin + period::forwardRate(curve.df(leg.accrualStartDates[j]),
+                                                    curve.df(leg.accrualEndDates[j]), fraction);
         }
-        value += periodValue(curve.df(leg.paymentDates[j]), rate, fraction);
+        value += period::instrumentCoupon(curve.df(leg.paymentDates[j]), rate, fraction);
     }
     return leg.isPaid ? -value : value;
 }
@@ -289,9 +280,10 @@ double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
         const Period& period = leg.periods[j];
         double rate = leg.rate;
         if (!leg.isFixed) {
-            rate = forwardRate(leg.margin, dfs_[period.start], dfs_[period.end], period.fraction);
+            rate = leg.margin +
+                   period::forwardRate(dfs_[period.start], dfs_[period.end], period.fraction);
         }
-        value += periodValue(dfs_[period.payment], rate, period.fraction);
+        value += period::instrumentCoupon(dfs_[period.payment], rate, period.fraction);
     }
     return value;
 }

@@ -1,5 +1,6 @@
 #include "curves/curve_jacobian.hpp"
 
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
@@ -45,7 +46,7 @@ double differentiateInstrument(const YieldCurve& curve, const ProductInterestRat
             }
             const auto start = curve.dfSensitivity(curve.point(leg.accrualStartDates[j]));
             const auto end = curve.dfSensitivity(curve.point(leg.accrualEndDates[j]));
-            const double rate = leg.margin + (start.value / end.value - 1.0) / fraction;
+            const double rate = leg.margin + period::forwardRate(start.value, end.value, fraction);
             accumulate(payment, sign * rate * fraction, row);
             accumulate(start, sign * payment.value / end.value, row);
             accumulate(end, -sign * payment.value * start.value / (end.value * end.value), row);

@@ -1,6 +1,7 @@
 #include "curves/curve_rates.hpp"
 
 #include "core/shown_text.hpp"
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
@@ -39,7 +40,7 @@ double forwardRate(const YieldCurve& curve, const date& start, const date& end,
                                     boost::gregorian::to_iso_extended_string(end) +
                                     " has a zero day count fraction.");
     }
-    return (curve.df(start) / curve.df(end) - 1.0) / tau;
+    return period::forwardRate(curve.df(start), curve.df(end), tau);
 }
 
 DayCounter dayCounterNamed(std::string_view name) {

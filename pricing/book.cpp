@@ -5,6 +5,7 @@
 #include "conventions/swap_conventions.hpp"
 #include "curves/bumped_curve.hpp"
 #include "curves/curve_jacobian.hpp"
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
@@ -514,8 +515,10 @@ LegValues Book::flatValues(std::size_t trade) const {
         double pv = 0.0;
         for (std::uint32_t i = 0; i < leg.count; ++i, ++period) {
             const double rate =
-                leg.fixed ? leg.rate : (dfs[period->start] / dfs[period->end] - 1.0) / period->tau;
-            pv += period->fractionTimesNotional * (rate + leg.margin) * dfs[period->payment];
+                leg.fixed ? leg.rate
+                          : period::forwardRate(dfs[period->start], dfs[period->end], period->tau);
+            pv += period::couponValue(period->fractionTimesNotional, rate, leg.margin,
+                                      dfs[period->payment]);
         }
         pvs[k] = leg.paid ? -pv : pv;
     }
@@ -1269,8 +1272,8 @@ FixingsMap Book::forwardFixings(const date& from, const date& to) const {
                 }
                 const date next = addBusinessDays(d, 1, *calendar);
                 dates.push_back(d);
-                values.push_back((curve->df(d) / curve->df(next) - 1.0) /
-                                 dayCounter.fraction(d, next));
+                values.push_back(period::forwardRate(curve->df(d), curve->df(next),
+                                                     dayCounter.fraction(d, next)));
             }
             if (dates.empty()) {
                 out.erase(key);

@@ -1,5 +1,6 @@
 #include "pricing/daily_discount_table.hpp"
 
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 
 namespace tsr {
@@ -45,7 +46,7 @@ std::optional<LegValues> DailyDiscountTable::legValues(const ProductInterestRate
                 if (v >= end || tau == 0.0) {
                     rate = 0.0;
                 } else if (start >= v) {
-                    rate = (df(start) / df(end) - 1.0) / tau;
+                    rate = period::forwardRate(df(start), df(end), tau);
                 } else {
                     const RealisedGrowth* realised = growths(k, start);
                     if (realised == nullptr) {
@@ -53,16 +54,16 @@ std::optional<LegValues> DailyDiscountTable::legValues(const ProductInterestRate
                     }
                     if (realised->hasToday) {
                         // Today's fixing covers v to the next business day.
-                        const double growth = realised->todayGrowth / df(end);
-                        rate = (df(realised->nextBusinessDay) * growth - 1.0) / tau;
+                        rate = period::runningRateFromNext(
+                            realised->todayGrowth, df(realised->nextBusinessDay), df(end), tau);
                     } else {
-                        rate = (realised->growth / df(end) - 1.0) / tau;
+                        rate = period::runningRate(realised->growth, df(end), tau);
                     }
                 }
             }
             if (v < leg.paymentDates[i]) {
-                pv += leg.dayCountFractions[i] * leg.notional * (rate + leg.margin) *
-                      df(leg.paymentDates[i]);
+                pv += period::couponValue(leg.dayCountFractions[i] * leg.notional, rate, leg.margin,
+                                          df(leg.paymentDates[i]));
             }
         }
         if (!inTable) {

@@ -6,6 +6,7 @@
 #include "conventions/ois_index.hpp"
 #include "core/shown_text.hpp"
 #include "curves/bumped_curve.hpp"
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
@@ -74,10 +75,10 @@ double runningPeriodRate(const ProductInterestRateSwap::SwapLeg& leg, const Yiel
         realisedGrowth(leg, index, dayCounter, fixings, start, curve.valueDate());
     if (realised.hasToday) {
         // Today's fixing is known: it covers v to the next business day h.
-        const double growth = realised.todayGrowth / curve.df(end);
-        return (curve.df(realised.nextBusinessDay) * growth - 1.0) / tau;
+        return period::runningRateFromNext(realised.todayGrowth, curve.df(realised.nextBusinessDay),
+                                           curve.df(end), tau);
     }
-    return (realised.growth / curve.df(end) - 1.0) / tau;
+    return period::runningRate(realised.growth, curve.df(end), tau);
 }
 
 // The last pillar that can move the swap's price. Every date the price reads (payment and
@@ -150,7 +151,7 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
             throw std::runtime_error("Fixing is required for date " +
                                      boost::gregorian::to_iso_extended_string(day));
         }
-        growth = (1.0 + *fixing * dayCounter.fraction(day, next)) * growth;
+        growth = period::compound(growth, *fixing, dayCounter.fraction(day, next));
     };
     bool pending = false;
     date observed;
@@ -170,7 +171,7 @@ RealisedGrowth realisedGrowth(const ProductInterestRateSwap::SwapLeg& leg, const
     if (const double* today = lookup.find(v)) {
         const date h = addBusinessDays(v, 1, *calendar);
         result.hasToday = true;
-        result.todayGrowth = (1.0 + *today * dayCounter.fraction(v, h)) * growth;
+        result.todayGrowth = period::compound(growth, *today, dayCounter.fraction(v, h));
         result.nextBusinessDay = h;
     }
     return result;
@@ -220,7 +221,7 @@ std::vector<double> calculateRates(const ProductInterestRateSwap::SwapLeg& leg, 
         } else if (start >= v) {
             const double dfStart = start == previousEnd ? dfPreviousEnd : curve.df(start);
             const double dfEnd = curve.df(end);
-            rates.push_back((dfStart / dfEnd - 1.0) / tau);
+            rates.push_back(period::forwardRate(dfStart, dfEnd, tau));
             previousEnd = end;
             dfPreviousEnd = dfEnd;
         } else {
@@ -250,7 +251,8 @@ LegValues ModelDiscountedCashFlow::legValues(const ProductInterestRateSwap& swap
         for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
             // Payments on or before the value date are settled.
             if (v < leg.paymentDates[i]) {
-                pv += leg.dayCountFractions[i] * leg.notional * (rates[i] + leg.margin) * dfs[i];
+                pv += period::couponValue(leg.dayCountFractions[i] * leg.notional, rates[i],
+                                          leg.margin, dfs[i]);
             }
         }
         pvs[k] = leg.isPaid ? -pv : pv;

@@ -3,6 +3,7 @@
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
 #include "core/shown_text.hpp"
+#include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/date_arithmetic.hpp"
@@ -68,22 +69,24 @@ ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const Yie
     const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
     if (realised.hasToday) {
         // Today's fixing covers v to the next business day h.
-        const double growth = realised.todayGrowth / dfEnd.value;
         const Sensitivity dfNext = curve.dfSensitivity(curve.point(realised.nextBusinessDay));
-        result.rate = (dfNext.value * growth - 1.0) / tau;
+        const period::RateAdjoint adjoint = period::runningRateFromNextAdjoint(
+            realised.todayGrowth, dfNext.value, dfEnd.value, tau);
+        result.rate = adjoint.rate;
         result.count = 2;
         result.dfs = {dfNext, dfEnd};
-        result.byDf = {growth / tau, -dfNext.value * growth / (dfEnd.value * tau)};
-        result.constant = -1.0 / tau;
+        result.byDf = {adjoint.byFirst, adjoint.bySecond};
+        result.constant = adjoint.constant;
         result.powers = {1, -1};
         return result;
     }
-    const double growth = realised.growth;
-    result.rate = (growth / dfEnd.value - 1.0) / tau;
+    const period::RateAdjoint adjoint =
+        period::runningRateAdjoint(realised.growth, dfEnd.value, tau);
+    result.rate = adjoint.rate;
     result.count = 1;
     result.dfs[0] = dfEnd;
-    result.byDf[0] = -growth / (dfEnd.value * dfEnd.value * tau);
-    result.constant = -1.0 / tau;
+    result.byDf[0] = adjoint.byFirst;
+    result.constant = adjoint.constant;
     result.powers = {-1, 0};
     return result;
 }
@@ -183,12 +186,13 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
             } else if (start >= v) {
                 const Sensitivity dfStart = curve.dfSensitivity(curve.point(start));
                 const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
-                projected.rate = (dfStart.value / dfEnd.value - 1.0) / tau;
+                const period::RateAdjoint adjoint =
+                    period::forwardRateAdjoint(dfStart.value, dfEnd.value, tau);
+                projected.rate = adjoint.rate;
                 projected.count = 2;
                 projected.dfs = {dfStart, dfEnd};
-                projected.byDf = {1.0 / (dfEnd.value * tau),
-                                  -dfStart.value / (dfEnd.value * dfEnd.value * tau)};
-                projected.constant = -1.0 / tau;
+                projected.byDf = {adjoint.byFirst, adjoint.bySecond};
+                projected.constant = adjoint.constant;
                 projected.powers = {1, -1};
             } else {
                 projected = runningRate(leg, curve, *index, dayCounter, fixings, start, end, tau,
@@ -201,7 +205,7 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
         }
         const Sensitivity dfPayment = curve.dfSensitivity(curve.point(leg.paymentDates[i]));
         const double amount = leg.dayCountFractions[i] * leg.notional;
-        pv += amount * (projected.rate + leg.margin) * dfPayment.value;
+        pv += period::couponValue(amount, projected.rate, leg.margin, dfPayment.value);
         accumulate(dfPayment, amount * (projected.rate + leg.margin), gradient);
         const double byRate = amount * dfPayment.value;
         for (std::size_t j = 0; j < projected.count; ++j) {

@@ -2,6 +2,7 @@
 
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
+#include "curves/period_value.hpp"
 #include "dates/day_counter.hpp"
 
 #include <algorithm>
@@ -152,17 +153,20 @@ double SwapPricer::legValue(const Leg& leg, const double* dfs) const {
         case RateKind::Forward:
             for (std::uint32_t i = 0; i < run.count; ++i, ++forward) {
                 const Forward& p = *forward;
-                const double rate = (dfs[p.start] / dfs[p.end] - 1.0) / p.tau;
-                pv += p.fractionTimesNotional * (rate + leg.margin) * dfs[p.payment];
+                const double rate = period::forwardRate(dfs[p.start], dfs[p.end], p.tau);
+                pv +=
+                    period::couponValue(p.fractionTimesNotional, rate, leg.margin, dfs[p.payment]);
             }
             break;
         default:
             for (std::uint32_t i = 0; i < run.count; ++i, ++running) {
                 const Running& p = *running;
                 const double rate =
-                    p.today ? (dfs[p.nextBusinessDay] * (p.growth / dfs[p.end]) - 1.0) / p.tau
-                            : (p.growth / dfs[p.end] - 1.0) / p.tau;
-                pv += p.fractionTimesNotional * (rate + leg.margin) * dfs[p.payment];
+                    p.today ? period::runningRateFromNext(p.growth, dfs[p.nextBusinessDay],
+                                                          dfs[p.end], p.tau)
+                            : period::runningRate(p.growth, dfs[p.end], p.tau);
+                pv +=
+                    period::couponValue(p.fractionTimesNotional, rate, leg.margin, dfs[p.payment]);
             }
             break;
         }
