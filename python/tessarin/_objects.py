@@ -17,6 +17,7 @@ from ._inputs import (
     as_date,
     check_curve,
     check_pairing,
+    LegCache,
     check_swap,
     check_trade,
     curve_coverage,
@@ -233,6 +234,18 @@ class YieldCurve(_Persistent):
 _FIXINGS_MARGIN = dt.timedelta(days=31)
 
 
+_CONVENTIONS = LegCache()
+
+
+def _shared_conventions() -> LegCache:
+    """The leg and generator conventions already checked in this process: swaps made one by
+    one share a few sets of them, as the trades of a file do."""
+    global _CONVENTIONS
+    if len(_CONVENTIONS.legs) + len(_CONVENTIONS.dates) > 4096:
+        _CONVENTIONS = LegCache()
+    return _CONVENTIONS
+
+
 class IRS(_Persistent):
     """An interest rate swap, priced on one curve that discounts and projects.
 
@@ -267,10 +280,11 @@ class IRS(_Persistent):
                 raise InputError("generator", f"the trade names {entry['generator']!r}, "
                                                   f"but generator={generator!r} is given")
             named = "curve" in entry
-            curve, data = check_trade({"curve": "", **entry}, "", strict)
+            curve, data = check_trade({"curve": "", **entry}, "", strict, _shared_conventions())
             self._curve = curve if named else None
         else:
-            data = check_swap(swap_input(swap, generator), "", strict)
+            data = check_swap(swap_input(swap, generator, _shared_conventions().generators), "",
+                              strict, cache=_shared_conventions(), private=True)
         self._impl = _tessarin.IRS(data)
         self._input, self._strict = data, strict
         self._last_price = None
