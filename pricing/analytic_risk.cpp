@@ -47,25 +47,34 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
     std::fill(leg2Risk.begin(), leg2Risk.end(), 0.0);
     std::fill(netRisk.begin(), netRisk.end(), 0.0);
 
-    // As with bumping: the first pillar, and each pillar whose predecessor lies before the
-    // swap's last date, can move the price; the later ones cannot.
-    const date horizon = swap.lastDate();
-    const std::vector<date>& pillars = base.pillarDates();
-    const std::vector<std::size_t>& rows = base.pillarRows();
-    std::size_t moving = 0;
-    while (moving < rows.size() && (moving == 0 || pillars[moving - 1] < horizon)) {
-        ++moving;
-    }
+    const std::size_t moving = movingPillars(base, swap.lastDate());
     if (moving == 0) {
         return;
     }
-
     thread_local SwapGradient gradient;
     gradient.compute(swap, curves, fixings, base, known);
+    riskOfGradients(base, moving, gradient.gradient(0), gradient.gradient(1), leg1Risk, leg2Risk,
+                    netRisk);
+}
+
+std::size_t movingPillars(const YieldCurve& curve, const date& horizon) {
+    // As with bumping: the first pillar, and each pillar whose predecessor lies before the
+    // swap's last date, can move the price; the later ones cannot.
+    const std::vector<date>& pillars = curve.pillarDates();
+    const std::size_t rows = curve.pillarRows().size();
+    std::size_t moving = 0;
+    while (moving < rows && (moving == 0 || pillars[moving - 1] < horizon)) {
+        ++moving;
+    }
+    return moving;
+}
+
+void riskOfGradients(const YieldCurve& base, std::size_t moving, std::span<const double> leg1,
+                     std::span<const double> leg2, std::span<double> leg1Risk,
+                     std::span<double> leg2Risk, std::span<double> netRisk) {
     const CurveJacobian& jacobian = base.jacobian();
-    const std::vector<double>& leg1 = gradient.gradient(0);
-    const std::vector<double>& leg2 = gradient.gradient(1);
-    const std::size_t n = pillars.size();
+    const std::vector<std::size_t>& rows = base.pillarRows();
+    const std::size_t n = base.pillarDates().size();
     for (std::size_t k = 0; k < moving; ++k) {
         const std::size_t m = rows[k];
         double s1 = 0.0;

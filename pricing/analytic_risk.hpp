@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/date.hpp"
 #include "core/object_tree.hpp"
 #include "pricing/key_rate_risk.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
@@ -27,6 +28,16 @@ KeyRateRisk analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& cu
 void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
                   const FixingsMap& fixings, std::span<double> leg1, std::span<double> leg2,
                   std::span<double> net, const KnownGrowths* known = nullptr);
+
+// The number of leading pillars of the curve that can move a swap ending on `horizon`: the
+// first, and each whose predecessor lies before the horizon.
+std::size_t movingPillars(const YieldCurve& curve, const date& horizon);
+
+// Key-rate risk from each leg's gradient in the pillar rates of `base`, through its Jacobian,
+// into the instruments of the first `moving` pillars; the other entries are left alone.
+void riskOfGradients(const YieldCurve& base, std::size_t moving, std::span<const double> leg1,
+                     std::span<const double> leg2, std::span<double> leg1Risk,
+                     std::span<double> leg2Risk, std::span<double> netRisk);
 
 // The same as a tree "Tenor", "Leg1", "Leg2", "Net"; "Unsupported product." for anything but
 // a swap.

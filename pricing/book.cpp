@@ -411,6 +411,7 @@ void Book::prepareTables(unsigned threads) {
         }
     });
     tableOfMap_.assign(curveMaps_.size(), nullptr);
+    sensitivities_.reset();
     for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
         const auto found = std::find(tableCurves.begin(), tableCurves.end(), curveOfMap_[m]);
         const auto table = static_cast<std::size_t>(found - tableCurves.begin());
@@ -423,6 +424,7 @@ void Book::prepareTables(unsigned threads) {
 void Book::layOut() {
     const std::size_t n = swaps_.size();
     laidOut_.assign(n, 0);
+    flatMoving_.assign(n, unknownMoving);
     flatPeriods_.clear();
     flatLegs_.assign(2 * n, FlatLeg{});
     std::vector<FlatPeriod> periods;
@@ -501,6 +503,14 @@ void Book::layOut() {
         }
         flatPeriods_.insert(flatPeriods_.end(), periods.begin(), periods.end());
         laidOut_[t] = 1;
+        try {
+            const std::size_t moving = movingPillars(*curveOfMap_[m], swap.lastDate());
+            if (moving < unknownMoving) {
+                flatMoving_[t] = static_cast<std::uint16_t>(moving);
+            }
+        } catch (...) {
+            // Left to the plain path, which reports it.
+        }
     }
     flatPeriods_.shrink_to_fit();
 }
@@ -526,6 +536,88 @@ LegValues Book::flatValues(std::size_t trade) const {
     npv += pvs[0];
     npv += pvs[1];
     return {pvs[0], pvs[1], npv};
+}
+
+const std::vector<std::vector<YieldCurve::DfSensitivity>>&
+Book::daySensitivities(unsigned threads) const {
+    const std::lock_guard lock(sensitivitiesMutex_);
+    if (sensitivities_) {
+        return *sensitivities_;
+    }
+    std::vector<const YieldCurve*> curveOfTable(tables_.size(), nullptr);
+    for (std::size_t m = 0; m < curveMaps_.size(); ++m) {
+        if (tableOfMap_[m] != nullptr) {
+            curveOfTable[static_cast<std::size_t>(tableOfMap_[m] - tables_.data())] =
+                curveOfMap_[m];
+        }
+    }
+    std::vector<std::vector<YieldCurve::DfSensitivity>> out(tables_.size());
+    std::vector<std::pair<std::size_t, std::size_t>> blocks; // (table, first day)
+    for (std::size_t i = 0; i < tables_.size(); ++i) {
+        if (curveOfTable[i] == nullptr) {
+            continue;
+        }
+        out[i].resize(tables_[i].days());
+        for (std::size_t day = 0; day < tables_[i].days(); day += dayChunk) {
+            blocks.emplace_back(i, day);
+        }
+    }
+    std::vector<std::atomic<bool>> unusable(tables_.size());
+    forEachChunk(blocks.size(), 1, threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t block = begin; block < end; ++block) {
+            const auto [i, first] = blocks[block];
+            const YieldCurve& curve = *curveOfTable[i];
+            const date v = tables_[i].valueDate();
+            try {
+                for (std::size_t day = first; day < std::min(out[i].size(), first + dayChunk);
+                     ++day) {
+                    out[i][day] = curve.dfSensitivity(
+                        curve.point(v + boost::gregorian::days(static_cast<long>(day))));
+                }
+            } catch (...) {
+                unusable[i] = true; // its trades take the plain path, which reports it
+            }
+        }
+    });
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (unusable[i]) {
+            out[i].clear();
+        }
+    }
+    sensitivities_ = std::move(out);
+    return *sensitivities_;
+}
+
+void Book::flatGradients(std::size_t trade, std::span<const YieldCurve::DfSensitivity> days,
+                         std::size_t pillars, std::array<std::vector<double>, 2>& gradients) const {
+    // The operations of SwapGradient::compute, in its order.
+    for (std::size_t k = 0; k < 2; ++k) {
+        const FlatLeg& leg = flatLegs_[2 * trade + k];
+        std::vector<double>& gradient = gradients[k];
+        gradient.assign(pillars, 0.0);
+        const FlatPeriod* p = flatPeriods_.data() + leg.first;
+        for (std::uint32_t i = 0; i < leg.count; ++i, ++p) {
+            const YieldCurve::DfSensitivity& payment = days[p->payment];
+            if (leg.fixed || p->start == p->end) {
+                // A fixed rate, or a floating period over or of no length, rate 0.
+                SwapGradient::addCoupon(gradient, p->fractionTimesNotional,
+                                        leg.fixed ? leg.rate : 0.0, leg.margin, payment, 0, {}, {});
+                continue;
+            }
+            const YieldCurve::DfSensitivity& start = days[p->start];
+            const YieldCurve::DfSensitivity& end = days[p->end];
+            const period::RateAdjoint adjoint =
+                period::forwardRateAdjoint(start.value, end.value, p->tau);
+            SwapGradient::addCoupon(gradient, p->fractionTimesNotional, adjoint.rate, leg.margin,
+                                    payment, 2, {&start, &end},
+                                    {adjoint.byFirst, adjoint.bySecond});
+        }
+        if (leg.paid) {
+            for (double& g : gradient) {
+                g = -g;
+            }
+        }
+    }
 }
 
 std::vector<std::optional<RealisedGrowth>> Book::runningGrowths() const {
@@ -649,6 +741,7 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
     }
     std::vector<std::optional<RealisedGrowth>> fresh;
     const auto& growths = currentGrowths(fresh);
+    const auto& sensitivities = daySensitivities(threads);
     FailureLog failures;
     forEachChunk(swaps_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         std::uint32_t m = 0;
@@ -659,6 +752,7 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
         std::vector<double> leg1;
         std::vector<double> leg2;
         std::vector<double> net;
+        std::array<std::vector<double>, 2> gradients;
         for (std::size_t t = begin; t < end; ++t) {
             if (progress != nullptr && progress->stop.load(std::memory_order_relaxed)) {
                 break;
@@ -673,7 +767,25 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
                 leg2.resize(count);
                 net.resize(count);
                 m = curveMapOf_[t];
-                analyticRisk(*swaps_[t], curveMaps_[m], fixings_, leg1, leg2, net, &known);
+                const YieldCurve& base = *curveOfMap_[m];
+                const auto* days =
+                    tableOfMap_[m] == nullptr
+                        ? nullptr
+                        : &sensitivities[static_cast<std::size_t>(tableOfMap_[m] - tables_.data())];
+                if (laidOut_[t] != 0 && flatMoving_[t] != unknownMoving && !days->empty() &&
+                    count == base.instrumentSet().tenors.size()) {
+                    // analyticRisk's steps, the gradients read from the daily table.
+                    std::fill(leg1.begin(), leg1.end(), 0.0);
+                    std::fill(leg2.begin(), leg2.end(), 0.0);
+                    std::fill(net.begin(), net.end(), 0.0);
+                    const std::size_t moving = flatMoving_[t];
+                    if (moving != 0) {
+                        flatGradients(t, *days, base.pillarRates().size(), gradients);
+                        riskOfGradients(base, moving, gradients[0], gradients[1], leg1, leg2, net);
+                    }
+                } else {
+                    analyticRisk(*swaps_[t], curveMaps_[m], fixings_, leg1, leg2, net, &known);
+                }
                 sink(t, leg1, leg2, net);
             } catch (...) {
                 failed.push_back({t, {"", currentMessage()}});

@@ -3,16 +3,20 @@
 #include "conventions/generator_swap.hpp"
 #include "core/date.hpp"
 #include "core/object.hpp"
+#include "curves/yield_curve.hpp"
 #include "pricing/daily_discount_table.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
 #include "products/swap_terms.hpp"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -24,7 +28,6 @@
 namespace tsr {
 
 class SwapConventions;
-class YieldCurve;
 
 enum class RiskMethod : std::uint8_t { Analytic = 0, Bump = 1 };
 
@@ -227,6 +230,13 @@ private:
     void layOut();
     // The values of a laid-out trade, as DailyDiscountTable::legValues gives them.
     LegValues flatValues(std::size_t trade) const;
+    // Each daily table's days with their discount factors' derivatives in the pillar rates,
+    // made on the first analytic risk call; empty for a table whose curve fails on a day.
+    const std::vector<std::vector<YieldCurve::DfSensitivity>>&
+    daySensitivities(unsigned threads) const;
+    // The gradients of a laid-out trade's legs in the pillar rates, as SwapGradient gives them.
+    void flatGradients(std::size_t trade, std::span<const YieldCurve::DfSensitivity> days,
+                       std::size_t pillars, std::array<std::vector<double>, 2>& gradients) const;
     // Bump risk with one rebuilt curve per curve and bumped quote for the whole book.
     std::vector<BookFailure> bumpRisk(unsigned threads, const RiskSink& sink,
                                       CallProgress* progress) const;
@@ -275,6 +285,8 @@ private:
     // a trade the tables cannot price has none.
     std::vector<DailyDiscountTable> tables_;
     std::vector<const DailyDiscountTable*> tableOfMap_;
+    mutable std::mutex sensitivitiesMutex_;
+    mutable std::optional<std::vector<std::vector<YieldCurve::DfSensitivity>>> sensitivities_;
     // Trades without a running period, laid out for pricing from the daily tables: each leg's
     // rates and the periods it pays after the value date, their dates as days of the table.
     struct FlatPeriod {
@@ -297,6 +309,10 @@ private:
     std::vector<FlatPeriod> flatPeriods_;
     std::vector<FlatLeg> flatLegs_; // two per trade
     std::vector<std::uint8_t> laidOut_;
+    // Per laid-out trade, the pillars of its curve that can move it (movingPillars), or
+    // unknownMoving when its own path has to say why it cannot be risked.
+    static constexpr std::uint16_t unknownMoving = std::numeric_limits<std::uint16_t>::max();
+    std::vector<std::uint16_t> flatMoving_;
     std::vector<std::optional<RealisedGrowth>> growths_;
     std::uint64_t growthGeneration_ = 0;
     std::vector<BookFailure> buildFailures_;

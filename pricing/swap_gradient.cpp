@@ -36,13 +36,6 @@ void requireLegCurves(const CurveMap& curves, const ProductInterestRateSwap::Swa
     }
 }
 
-// Adds adjoint x d(df)/d(rates) to the gradient.
-void accumulate(const Sensitivity& df, double adjoint, std::vector<double>& gradient) {
-    for (std::size_t j = 0; j < df.count; ++j) {
-        gradient[df.pillars[j]] += adjoint * df.derivatives[j];
-    }
-}
-
 // A period's projected rate and the discount factors it reads, with d(rate)/d(each factor).
 // The rate is `constant` plus a multiple of the product of the factors, each raised to its
 // power in `powers`.
@@ -206,11 +199,8 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
         const Sensitivity dfPayment = curve.dfSensitivity(curve.point(leg.paymentDates[i]));
         const double amount = leg.dayCountFractions[i] * leg.notional;
         pv += period::couponValue(amount, projected.rate, leg.margin, dfPayment.value);
-        accumulate(dfPayment, amount * (projected.rate + leg.margin), gradient);
-        const double byRate = amount * dfPayment.value;
-        for (std::size_t j = 0; j < projected.count; ++j) {
-            accumulate(projected.dfs[j], byRate * projected.byDf[j], gradient);
-        }
+        addCoupon(gradient, amount, projected.rate, leg.margin, dfPayment, projected.count,
+                  {&projected.dfs[0], &projected.dfs[1]}, projected.byDf);
         if (second) {
             // amount x (rate + margin) x df(payment), split into the product of factors and
             // the rest, each exp(linear in the rates).

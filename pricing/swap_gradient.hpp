@@ -43,7 +43,28 @@ public:
     // d(value of the leg)/d(pillar rate k), one entry per pillar of the curve.
     const std::vector<double>& gradient(std::size_t leg) const { return gradients_[leg]; }
 
+    // Adds one coupon to a leg's gradient, as compute() does: `amount` (fraction x notional)
+    // at rate + margin, paid on a date of sensitivity `payment`, the rate reading the first
+    // `count` factors of `dfs` with the derivatives `byDf`.
+    static void addCoupon(std::span<double> gradient, double amount, double rate, double margin,
+                          const YieldCurve::DfSensitivity& payment, std::size_t count,
+                          const std::array<const YieldCurve::DfSensitivity*, 2>& dfs,
+                          const std::array<double, 2>& byDf) {
+        accumulate(payment, amount * (rate + margin), gradient);
+        const double byRate = amount * payment.value;
+        for (std::size_t j = 0; j < count; ++j) {
+            accumulate(*dfs[j], byRate * byDf[j], gradient);
+        }
+    }
+
 private:
+    // Adds adjoint x d(df)/d(rates) to the gradient.
+    static void accumulate(const YieldCurve::DfSensitivity& df, double adjoint,
+                           std::span<double> gradient) {
+        for (std::size_t j = 0; j < df.count; ++j) {
+            gradient[df.pillars[j]] += adjoint * df.derivatives[j];
+        }
+    }
     double leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& leg,
                const FixingsMap& fixings, const YieldCurve& curve, const KnownGrowths* known,
                std::vector<double>& gradient, bool second);

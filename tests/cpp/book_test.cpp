@@ -2,6 +2,7 @@
 #include "conventions/swap_conventions.hpp"
 #include "curves/curve_jacobian.hpp"
 #include "curves/yield_curve.hpp"
+#include "pricing/analytic_risk.hpp"
 #include "pricing/book.hpp"
 #include "pricing/model_discounted_cash_flow.hpp"
 #include "products/product_interest_rate_swap.hpp"
@@ -250,6 +251,7 @@ TEST(Book, PricesAndRisksEachTradeAsTheSingleSwapOnAnyThreadCount) {
 
     const BookPrices prices = threaded.price(4);
     const BookRisk risks = threaded.risk(RiskMethod::Bump, 3);
+    const BookRisk analytic = threaded.risk(RiskMethod::Analytic, 2);
     const BookCashFlows flows = threaded.cashflows(2);
     expectSameBits(serial.price(1).npv, prices.npv, "NPV on 1 and 4 threads");
     expectSameBits(serial.risk(RiskMethod::Bump, 1).net, risks.net, "risk on 1 and 3 threads");
@@ -300,6 +302,15 @@ TEST(Book, PricesAndRisksEachTradeAsTheSingleSwapOnAnyThreadCount) {
                        std::vector<double>(risks.net.begin() + risks.offsets[t],
                                            risks.net.begin() + risks.offsets[t + 1]),
                        swap->id() + " risk");
+        std::array<std::vector<double>, 3> exact;
+        exact.fill(std::vector<double>(net.size()));
+        analyticRisk(*swap, single, fixings, exact[0], exact[1], exact[2]);
+        const auto slice = [&](const std::vector<double>& column) {
+            return std::vector<double>(column.begin() + analytic.offsets[t],
+                                       column.begin() + analytic.offsets[t + 1]);
+        };
+        expectSameBits(exact[0], slice(analytic.leg1), swap->id() + " analytic Leg1");
+        expectSameBits(exact[2], slice(analytic.net), swap->id() + " analytic Net");
         const ObjectTree table = ModelDiscountedCashFlow::cashflows(swap, single, fixings);
         std::vector<double> pvs;
         for (const char* leg : {"Leg1", "Leg2"}) {
