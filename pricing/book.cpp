@@ -362,7 +362,7 @@ void Book::bind(unsigned threads) {
         tenorCodesOfMap_.push_back(tenorsOfCurve.at(curve));
     }
     prepareTables(threads);
-    layOut();
+    layOut(threads);
     // A change during the build is picked up by the next call, as for a single swap.
     growthGeneration_ = CalendarRepository::current().snapshotGeneration();
     growths_ = runningGrowths();
@@ -421,98 +421,138 @@ void Book::prepareTables(unsigned threads) {
     }
 }
 
-void Book::layOut() {
+void Book::layOut(unsigned threads) {
     const std::size_t n = swaps_.size();
     laidOut_.assign(n, 0);
     flatMoving_.assign(n, unknownMoving);
-    flatPeriods_.clear();
     flatLegs_.assign(2 * n, FlatLeg{});
-    std::vector<FlatPeriod> periods;
-    for (std::size_t t = 0; t < n; ++t) {
-        if (!swaps_[t] || tableOfMap_[curveMapOf_[t]] == nullptr) {
-            continue;
+    // Each run of trades is laid out into its own array on a worker, then the arrays are
+    // joined in trade order.
+    struct Piece {
+        std::size_t begin;
+        std::size_t end;
+        std::vector<FlatPeriod> periods;
+    };
+    std::vector<Piece> pieces;
+    std::mutex piecesMutex;
+    forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        Piece piece{begin, end, {}};
+        // At most one period per payment: reserved once, never copied as it grows.
+        std::size_t payments = 0;
+        for (std::size_t t = begin; t < end; ++t) {
+            if (swaps_[t]) {
+                payments += swaps_[t]->legs()[0].paymentDates.size() +
+                            swaps_[t]->legs()[1].paymentDates.size();
+            }
         }
-        const std::uint32_t m = curveMapOf_[t];
-        const DailyDiscountTable& table = *tableOfMap_[m];
-        const date v = table.valueDate();
-        const long size = static_cast<long>(table.days());
-        if (size > std::numeric_limits<std::uint16_t>::max()) {
-            continue;
+        piece.periods.reserve(payments);
+        for (std::size_t t = begin; t < end; ++t) {
+            layOutTrade(t, piece.periods);
         }
-        // The day of a date in the table; none outside it, where the table path gives up.
-        const auto day = [&](const date& d) -> std::optional<std::uint16_t> {
-            const long k = (d - v).days();
-            return k < 0 || k >= size ? std::nullopt
-                                      : std::optional<std::uint16_t>(static_cast<std::uint16_t>(k));
-        };
-        const ProductInterestRateSwap& swap = *swaps_[t];
-        periods.clear();
-        std::array<FlatLeg, 2> legs{};
-        bool flat = true;
-        for (std::size_t k = 0; k < 2 && flat; ++k) {
-            const auto& leg = swap.legs()[k];
-            const auto& indexDays = indexDays_[m][k];
-            if (leg.currency != swap.legs()[0].currency || (!leg.isFixed && !indexDays)) {
+        const std::lock_guard lock(piecesMutex);
+        pieces.push_back(std::move(piece));
+    });
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
+    std::size_t total = 0;
+    for (const Piece& piece : pieces) {
+        total += piece.periods.size();
+    }
+    flatPeriods_ = {};
+    flatPeriods_.reserve(total);
+    for (const Piece& piece : pieces) {
+        const auto offset = static_cast<std::uint32_t>(flatPeriods_.size());
+        for (std::size_t t = piece.begin; t < piece.end; ++t) {
+            if (laidOut_[t] != 0) {
+                flatLegs_[2 * t].first += offset;
+                flatLegs_[2 * t + 1].first += offset;
+            }
+        }
+        flatPeriods_.insert(flatPeriods_.end(), piece.periods.begin(), piece.periods.end());
+    }
+}
+
+void Book::layOutTrade(std::size_t t, std::vector<FlatPeriod>& periods) {
+    if (!swaps_[t] || tableOfMap_[curveMapOf_[t]] == nullptr) {
+        return;
+    }
+    const std::uint32_t m = curveMapOf_[t];
+    const DailyDiscountTable& table = *tableOfMap_[m];
+    const date v = table.valueDate();
+    const long size = static_cast<long>(table.days());
+    if (size > std::numeric_limits<std::uint16_t>::max()) {
+        return;
+    }
+    // The day of a date in the table; none outside it, where the table path gives up.
+    const auto day = [&](const date& d) -> std::optional<std::uint16_t> {
+        const long k = (d - v).days();
+        return k < 0 || k >= size ? std::nullopt
+                                  : std::optional<std::uint16_t>(static_cast<std::uint16_t>(k));
+    };
+    const ProductInterestRateSwap& swap = *swaps_[t];
+    const std::size_t first = periods.size();
+    std::array<FlatLeg, 2> legs{};
+    bool flat = true;
+    for (std::size_t k = 0; k < 2 && flat; ++k) {
+        const auto& leg = swap.legs()[k];
+        const auto& indexDays = indexDays_[m][k];
+        if (leg.currency != swap.legs()[0].currency || (!leg.isFixed && !indexDays)) {
+            flat = false;
+            break;
+        }
+        legs[k] = {static_cast<std::uint32_t>(periods.size()),
+                   0,
+                   leg.rate,
+                   leg.margin,
+                   leg.isFixed,
+                   leg.isPaid};
+        for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
+            FlatPeriod period;
+            const auto payment = day(leg.paymentDates[i]);
+            if (!leg.isFixed) {
+                const date& start = leg.accrualStartDates[i];
+                const date& end = leg.accrualEndDates[i];
+                const double tau = indexDays->fraction(start, end);
+                if (v >= end || tau == 0.0) {
+                    period.start = period.end = payment.value_or(0);
+                } else if (start >= v && day(start) && day(end)) {
+                    period.tau = tau;
+                    period.start = *day(start);
+                    period.end = *day(end);
+                } else {
+                    flat = false; // a running period, or dates past the table
+                    break;
+                }
+            }
+            if (!(v < leg.paymentDates[i])) {
+                continue;
+            }
+            if (!payment) {
                 flat = false;
                 break;
             }
-            legs[k] = {static_cast<std::uint32_t>(periods.size()),
-                       0,
-                       leg.rate,
-                       leg.margin,
-                       leg.isFixed,
-                       leg.isPaid};
-            for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
-                FlatPeriod period;
-                const auto payment = day(leg.paymentDates[i]);
-                if (!leg.isFixed) {
-                    const date& start = leg.accrualStartDates[i];
-                    const date& end = leg.accrualEndDates[i];
-                    const double tau = indexDays->fraction(start, end);
-                    if (v >= end || tau == 0.0) {
-                        period.start = period.end = payment.value_or(0);
-                    } else if (start >= v && day(start) && day(end)) {
-                        period.tau = tau;
-                        period.start = *day(start);
-                        period.end = *day(end);
-                    } else {
-                        flat = false; // a running period, or dates past the table
-                        break;
-                    }
-                }
-                if (!(v < leg.paymentDates[i])) {
-                    continue;
-                }
-                if (!payment) {
-                    flat = false;
-                    break;
-                }
-                period.payment = *payment;
-                period.fractionTimesNotional = leg.dayCountFractions[i] * leg.notional;
-                periods.push_back(period);
-                ++legs[k].count;
-            }
-        }
-        if (!flat) {
-            continue;
-        }
-        const auto offset = static_cast<std::uint32_t>(flatPeriods_.size());
-        for (std::size_t k = 0; k < 2; ++k) {
-            legs[k].first += offset;
-            flatLegs_[2 * t + k] = legs[k];
-        }
-        flatPeriods_.insert(flatPeriods_.end(), periods.begin(), periods.end());
-        laidOut_[t] = 1;
-        try {
-            const std::size_t moving = movingPillars(*curveOfMap_[m], swap.lastDate());
-            if (moving < unknownMoving) {
-                flatMoving_[t] = static_cast<std::uint16_t>(moving);
-            }
-        } catch (...) {
-            // Left to the plain path, which reports it.
+            period.payment = *payment;
+            period.fractionTimesNotional = leg.dayCountFractions[i] * leg.notional;
+            periods.push_back(period);
+            ++legs[k].count;
         }
     }
-    flatPeriods_.shrink_to_fit();
+    if (!flat) {
+        periods.resize(first);
+        return;
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        flatLegs_[2 * t + k] = legs[k];
+    }
+    laidOut_[t] = 1;
+    try {
+        const std::size_t moving = movingPillars(*curveOfMap_[m], swap.lastDate());
+        if (moving < unknownMoving) {
+            flatMoving_[t] = static_cast<std::uint16_t>(moving);
+        }
+    } catch (...) {
+        // Left to the plain path, which reports it.
+    }
 }
 
 LegValues Book::flatValues(std::size_t trade) const {

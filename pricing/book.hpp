@@ -227,7 +227,7 @@ private:
     void bind(unsigned threads);
     void prepareTables(unsigned threads);
     // Lays out the periods of the trades the tables price without a running period.
-    void layOut();
+    void layOut(unsigned threads);
     // The values of a laid-out trade, as DailyDiscountTable::legValues gives them.
     LegValues flatValues(std::size_t trade) const;
     // Each daily table's days with their discount factors' derivatives in the pillar rates,
@@ -306,6 +306,9 @@ private:
         bool fixed = true;
         bool paid = false;
     };
+    // Lays out one trade's periods at the end of `periods`, its legs' first periods counted
+    // from the start of that array; a trade that cannot be laid out adds none.
+    void layOutTrade(std::size_t trade, std::vector<FlatPeriod>& periods);
     std::vector<FlatPeriod> flatPeriods_;
     std::vector<FlatLeg> flatLegs_; // two per trade
     std::vector<std::uint8_t> laidOut_;

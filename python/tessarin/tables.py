@@ -212,7 +212,7 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
 
     def day_numbers(series: pandas.Series) -> list[int]:
         values = series.to_numpy(dtype="datetime64[D]").astype(np.int64)
-        return [int(v) if ok else 0 for v, ok in zip(values.tolist(), good.tolist())]
+        return np.where(np.asarray(good, dtype=bool), values, 0).tolist()
 
     rate = numbers["fixed rate"].fillna(0.0).tolist()
     notional = numbers["notional"].fillna(0.0).tolist()
