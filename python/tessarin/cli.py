@@ -187,10 +187,72 @@ def build_parser() -> argparse.ArgumentParser:
     cli_scenarios.add_parser(commands, _scenarios_command)
     _calendar_arguments(commands.choices["scenarios"])
     cli_explain.add_parser(commands, _explain_command)
+    _report_parser(commands)
     for command in commands.choices.values():
         command.add_argument("--quiet", "-q", action="store_true",
                              help="print no warnings, notes or progress (errors still show)")
     return parser
+
+
+def _report_parser(commands: Any) -> None:
+    report = commands.add_parser(
+        "report", help="write an HTML report of the book: curves, prices, ladders, VaR",
+        description="Build the curves of MARKET.json, price and risk the trades, optionally "
+                    "revalue them under scenarios, and write one self-contained HTML file: the "
+                    "curves' zero rates and overnight forwards, NPV and DV01 per currency, "
+                    "each curve's ladder as a chart, the largest trades by DV01 and, with "
+                    "scenarios, the PnL histogram with VaR and ES. Needs jinja2 and "
+                    "matplotlib (pip install 'tessarin[report]').",
+        epilog="example:\n  tessarin report examples/market.json examples/trades.json "
+               "--fixings examples/fixings.json --parallel -50,-25,25,50 -o report.html",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    report.add_argument("market", metavar="MARKET.json", help="curves to build")
+    report.add_argument("trades", metavar="TRADES", help="TRADES.json, .csv or .parquet")
+    report.add_argument("--fixings", metavar="FIXINGS.json", help="past index fixings")
+    which = report.add_mutually_exclusive_group()
+    which.add_argument("--historical", metavar="CHANGES",
+                       help="scenarios: a table of quote changes by date, as for "
+                            "tessarin scenarios")
+    which.add_argument("--parallel", metavar="BP,BP,...", type=cli_scenarios.shifts,
+                       help="scenarios: parallel shifts in basis points, comma-separated")
+    report.add_argument("--var", metavar="LEVEL", type=cli_scenarios.level, action="append",
+                        help="confidence level of VaR and ES (default 0.99; may repeat)")
+    report.add_argument("--top", metavar="N", type=int, default=10,
+                        help="how many of the largest trades by |DV01| to list (default 10)")
+    report.add_argument("--risk-method", choices=RISK_METHODS, default=DEFAULT_RISK_METHOD,
+                        help=f"key-rate risk method (default: {DEFAULT_RISK_METHOD})")
+    report.add_argument("--threads", type=int, metavar="N",
+                        help="worker threads (default: every core)")
+    report.add_argument("-o", "--output", metavar="REPORT.html", required=True,
+                        help="the HTML file to write")
+    _calendar_arguments(report)
+    report.set_defaults(run=_report_command, subparser=report)
+
+
+def _report_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    try:
+        from . import report
+        from . import scenarios as sc
+
+        report._modules()
+    except ImportError as error:
+        raise InputError("report", str(error)) from None
+    if args.threads is not None:
+        try:
+            thread_count(args.threads)
+        except ValueError as error:
+            args.subparser.error(f"argument --threads: {str(error).removeprefix('Error, ')}")
+    if args.top < 0:
+        raise InputError("--top", f"expected a count of at least 0, got {args.top}")
+    scenario_set = (sc.historical(args.historical) if args.historical is not None
+                    else sc.parallel(args.parallel) if args.parallel is not None else None)
+    with cli_output.Ticker(enabled=not args.quiet) as ticker:
+        _, failures = report.build(
+            args.market, args.trades, args.fixings, scenarios=scenario_set, path=args.output,
+            levels=args.var or report.DEFAULT_LEVELS, top=args.top,
+            risk_method=args.risk_method, threads=args.threads, ticker=ticker)
+    print(f"{args.output}" + (f" ({failures} failures listed in it)" if failures else ""))
+    return EXIT_FAILURES if failures else EXIT_OK
 
 
 def _calendar_arguments(parser: argparse.ArgumentParser) -> None:

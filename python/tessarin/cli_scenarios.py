@@ -59,10 +59,10 @@ def add_parser(commands: Any, run: Any) -> None:
     parser.add_argument("trades", metavar="TRADES", help="the book: TRADES.json, .csv or .parquet")
     which = parser.add_mutually_exclusive_group(required=True)
     which.add_argument("--historical", metavar="CHANGES", help="table of quote changes by date")
-    which.add_argument("--parallel", metavar="BP,BP,...", type=_shifts,
+    which.add_argument("--parallel", metavar="BP,BP,...", type=shifts,
                        help="parallel shifts in basis points, comma-separated")
     parser.add_argument("--fixings", metavar="FIXINGS.json", help="past index fixings")
-    parser.add_argument("--var", metavar="LEVEL", type=_level, action="append",
+    parser.add_argument("--var", metavar="LEVEL", type=level, action="append",
                         help="confidence level of VaR and ES (default 0.99; may repeat)")
     parser.add_argument("--dask", metavar="ADDRESS", nargs="?", const="dask",
                         help="run on Dask: a local cluster on this machine, or the scheduler "
@@ -94,7 +94,7 @@ def attach_negative_values(argv: list[str]) -> list[str]:
     return joined
 
 
-def _shifts(text: str) -> list[float]:
+def shifts(text: str) -> list[float]:
     try:
         values = [float(piece) for piece in text.split(",") if piece.strip()]
     except ValueError:
@@ -105,7 +105,7 @@ def _shifts(text: str) -> list[float]:
     return values
 
 
-def _level(text: str) -> float:
+def level(text: str) -> float:
     try:
         level = float(text)
     except ValueError:
