@@ -521,7 +521,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     run.prices = table.drop(columns="Error")
     if risk:
         ticker.set(f"{risk_method} risk of {len(book):,} trades")
-        run.risk = book.risk(risk_method, progress=ticker.count if ticker.active else None)
+        run.risk = book.risk(risk_method, progress=ticker.count)
         trades = run.risk["Trade"].cat
         dv01 = pd.Series(sums_by(trades.codes.to_numpy(), run.risk["Net"].to_numpy(),
                                  len(trades.categories)), index=trades.categories)
