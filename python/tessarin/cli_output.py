@@ -28,6 +28,7 @@ FILE_FORMATS = ("csv", "parquet", "json")
 AMOUNTS = ("Leg1 PV", "Leg2 PV", "NPV", "DV01", "Leg1", "Leg2", "Net", "Notional", "Cash Flow",
            "Cash Flow PV")
 PROGRESS_AFTER = 2.0  # seconds of a run before its progress line shows
+STARTED = time.monotonic()  # a command's run counts from here: reading its files is part of it
 
 
 def currency_totals(prices: pandas.DataFrame) -> pandas.DataFrame:
@@ -172,13 +173,15 @@ def failures_frame(failures: Sequence[Any]) -> pandas.DataFrame:
 
 class Ticker:
     """A one-line progress report on standard error, drawn only when it is a terminal and
-    the run has lasted `PROGRESS_AFTER` seconds: the current stage, its count if known, and
-    the time so far. Redrawn by a background thread while native work runs."""
+    the run has lasted `PROGRESS_AFTER` seconds since `start` (by default, since the command
+    started): the current stage, its count if known, and the time so far. Redrawn by a
+    background thread while native work runs."""
 
-    def __init__(self, stream: IO[str] | None = None, enabled: bool = True) -> None:
+    def __init__(self, stream: IO[str] | None = None, enabled: bool = True,
+                 start: float | None = None) -> None:
         self.stream = stream if stream is not None else sys.stderr
         self.active = enabled and getattr(self.stream, "isatty", lambda: False)()
-        self.start = time.monotonic()
+        self.start = STARTED if start is None else start
         self.stage, self.done, self.total = "", 0, 0
         self.drawn = False
         self._stop = threading.Event()
