@@ -275,19 +275,20 @@ def build(market: Any, trades: Any, fixings: Any = None, *, scenarios: Any = Non
     from .files import load_fixings, load_market
 
     _modules()
-    sources = [str(s) for s in (market, trades, fixings)
-               if isinstance(s, (str, os.PathLike))]
-    curves = load_market(market) if isinstance(market, (str, os.PathLike)) else list(market)
+
+    def source(item: Any) -> str:
+        return str(item) if isinstance(item, (str, os.PathLike)) else ""
+
+    sources = [source(s) for s in (market, trades, fixings) if source(s)]
+    curves = load_market(market) if source(market) else list(market)
     rows = trade_rows(trades)
-    if isinstance(fixings, (str, os.PathLike)):
+    if source(fixings):
         fixings = load_fixings(fixings)
     run = price_book(curves, rows, fixings, risk=True, risk_method=risk_method,
-                     threads=threads, market_source=str(market) if sources else "",
-                     trades_source=str(trades) if isinstance(trades, (str, os.PathLike))
-                     else "", ticker=ticker)
+                     threads=threads, market_source=source(market),
+                     trades_source=source(trades), ticker=ticker)
     if run.rows is not None:
-        extrapolation_warnings(run.rows, {c.id: c for c in run.curves},
-                               str(trades) if isinstance(trades, (str, os.PathLike)) else "")
+        extrapolation_warnings(run.rows, {c.id: c for c in run.curves}, source(trades))
     revaluation = None
     if scenarios is not None:
         from .revaluation import revalue
