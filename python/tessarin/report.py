@@ -128,7 +128,7 @@ def pnl_chart(pnl: pandas.Series, currency: str, marks: Sequence[tuple[float, fl
     axes.set_ylabel("Scenarios")
     axes.set_title(f"PnL of the {currency} trades over {len(values)} scenarios",
                    fontsize="medium")
-    if marks:
+    if any(math.isfinite(var) for _, var, _ in marks):
         axes.legend(fontsize="small", loc="upper left")
     axes.grid(True, alpha=0.3)
     return _png(figure)
