@@ -41,8 +41,12 @@ def write(tmp_path, name, document):
     (["--help"], ["price", "conventions"]),
     (["price", "--help"], ["MARKET.json", "TRADES.json", "TRADES.csv", "--fixings", "--risk",
                            "--cashflows", "--format", "--plot", "--demo", "--threads",
-                           "--risk-method", "--ladder-per-trade", "exit status"]),
+                           "--risk-method", "--ladder-per-trade", "exit status", "--out",
+                           "--table", "--quiet"]),
     (["conventions", "--help"], ["generators", "--format"]),
+    (["scenarios", "--help"], ["--format", "--table", "--out", "--quiet"]),
+    (["report", "--help"], ["MARKET.json", "--fixings", "--parallel", "--historical", "--var",
+                            "--output", "self-contained"]),
 ])  # fmt: skip
 def test_help_describes_each_command(args, words):
     result = run(*args)
