@@ -3,7 +3,8 @@
 
 The files are reproducible (the fixed-seed book of benchmarks/book.py, on the example market
 and fixings) and written once into --dir as JSON, CSV and Parquet. For each size and format,
-`tessarin price MARKET TRADES --fixings F [--risk]` and `tessarin scenarios` run as fresh
+`tessarin price MARKET TRADES --fixings F [--risk]`, `tessarin scenarios` and (for CSV)
+`tessarin report` run as fresh
 processes (wall clock, medians of --repeat runs, output to /dev/null); the baseline is the
 same work through the API in this process: read the file, build the curves and the book,
 price (and risk) it.
@@ -115,6 +116,15 @@ def main() -> None:
                 print(f"| {count:,} | {kind} | scenarios | {error} | | |", flush=True)
                 continue
             print(f"| {count:,} | {kind} | scenarios --parallel 1 | {cli:.2f} | | |", flush=True)
+            if kind != "csv":
+                continue
+            # The HTML report: price and risk, scenarios, charts (target: 10 s at 10,000).
+            argv = ["report", str(MARKET), str(path), "--fixings", str(FIXINGS), "--threads",
+                    str(args.threads), "--parallel", "-25,25", "-o", str(args.dir / "r.html")]
+            cli = median(lambda argv=argv: command(argv), args.repeat)
+            base = median(lambda path=path: api(path, True, args.threads), args.repeat)
+            print(f"| {count:,} | {kind} | report --parallel -25,25 | {cli:.2f} | {base:.2f} | "
+                  f"{cli / base:.1f}x |", flush=True)
 
 
 if __name__ == "__main__":

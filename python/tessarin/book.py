@@ -151,8 +151,10 @@ def sums_by(codes: Any, values: Any, size: int) -> Any:
     return np.bincount(codes, weights=values, minlength=size)
 
 
-def ladder_of(risk: pandas.DataFrame) -> pandas.DataFrame:
-    """A `Book.risk` table summed by curve, currency and tenor, in order of first row."""
+def ladder_of(risk: pandas.DataFrame, curves: Iterable[YieldCurve] | None = None
+              ) -> pandas.DataFrame:
+    """A `Book.risk` table summed by curve, currency and tenor: in the order of `curves` and
+    of each curve's instruments when given, else in order of first row."""
     import numpy as np
     import pandas as pd
 
@@ -169,7 +171,21 @@ def ladder_of(risk: pandas.DataFrame) -> pandas.DataFrame:
              for key, part, dtype in zip(keys, parts, dtypes, strict=True)}
     for column in ("Leg1", "Leg2", "Net"):
         frame[column] = sums_by(combined, risk[column].to_numpy(), size)[order]
-    return pd.DataFrame(frame)
+    ladder = pd.DataFrame(frame)
+    if curves is None:
+        return ladder
+    # Curves in the given order, each curve's tenors in its instruments' order; a row of a
+    # curve not given keeps its place after them.
+    rank: dict[tuple[str, str], tuple[int, int]] = {}
+    listed = list(curves)
+    for i, curve in enumerate(listed):
+        tenors = curve.to_dict().get("instruments", {}).get("tenor", [])
+        for j, tenor in enumerate(tenors):
+            rank.setdefault((curve.id, tenor), (i, j))
+    last = (len(listed), 0)
+    ranks = [rank.get(key, last) for key in
+             zip(ladder["Curve"].astype(object), ladder["Tenor"].astype(object), strict=True)]
+    return ladder.iloc[sorted(range(len(ranks)), key=ranks.__getitem__)].reset_index(drop=True)
 
 
 class Book:
@@ -239,6 +255,11 @@ class Book:
                            if f.scenario is None and f.trade in refused else f
                            for f in result.failures]
         return result
+
+    @property
+    def rows(self) -> TradeRows:
+        """The book's trades as checked, in the columns the native book was built from."""
+        return self._rows
 
     @property
     def ids(self) -> list[str]:
@@ -412,7 +433,8 @@ class Book:
         """The key-rate risk summed over the book by curve and tenor, per basis point:
         "Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net", tenors in curve order.
         `progress` as for `risk`."""
-        return ladder_of(self.risk(method, threads=threads, progress=progress))
+        return ladder_of(self.risk(method, threads=threads, progress=progress),
+                         self._curves.values())
 
     def cashflows(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Every priced period of every trade: "Trade", "Curve", "Currency", "Leg",

@@ -13,7 +13,7 @@ from importlib import resources
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from . import __version__, calendars, cli_explain, cli_scenarios
+from . import __version__, calendars, cli_explain, cli_output, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
     CalendarCoverageWarning,
@@ -33,10 +33,14 @@ from .files import Trade, load_fixings, load_market, load_trades
 if TYPE_CHECKING:
     import pandas
 
+    from .tables import TradeRows
+
 EXIT_OK, EXIT_FAILURES, EXIT_BAD_INPUT = 0, 1, 2
 RISK_UNIT = "PV change per 1bp move of each quote, in the trade's currency"
-AMOUNTS = ("Leg1 PV", "Leg2 PV", "NPV", "DV01", "Leg1", "Leg2", "Net", "Notional", "Cash Flow",
-           "Cash Flow PV")
+# The tables of `tessarin price` for programs, in output order, with the options they need.
+PRICE_TABLES = {"prices": (), "totals": (), "ladders": ("risk",),
+                "risk": ("risk", "ladder_per_trade"), "cashflows": ("cashflows",),
+                "failures": ()}
 
 DESCRIPTION = """\
 Bootstrap OIS curves and price interest rate swaps on them.
@@ -68,8 +72,17 @@ exit status:
      (a bad row of a CSV or Parquet trades file fails that trade only)
   2  bad command line or input file (one line names the file and key path)
 
+output for programs:
+  --format csv   one CSV table on standard output: the prices (with DV01 under --risk);
+                 --table totals|ladders|risk|cashflows|failures picks another
+  --format json  one JSON document holding every table
+  --out DIR      one file per table: prices, totals, ladders, risk, cashflows, failures,
+                 as DIR/NAME.csv, .parquet or .json after --format (CSV by default)
+
 examples:
   tessarin price examples/market.json examples/trades.json --fixings examples/fixings.json
+  tessarin price --demo --risk --cashflows --out results --format parquet
+  tessarin price --demo --format csv --table ladders
   tessarin price --demo --risk --format json > results.json
   tessarin price market.json trades.csv --risk --threads 2 --format csv
   tessarin price --demo --plot curves.png
@@ -97,6 +110,7 @@ class Run:
     ladder: pandas.DataFrame | None = None
     cashflows: pandas.DataFrame | None = None
     failures: list[Failure] = field(default_factory=list)
+    rows: TradeRows | None = None
 
 
 def _demo_file(name: str) -> Path:
@@ -140,8 +154,15 @@ def build_parser() -> argparse.ArgumentParser:
                        help="worker threads (default: every core; 1 runs serially)")
     price.add_argument("--cashflows", action="store_true",
                        help="add each trade's priced cash flows, paid flows negative")
-    price.add_argument("--format", choices=("table", "json", "csv"), default="table",
-                       help="aligned tables for people (default), JSON or CSV for programs")
+    price.add_argument("--format", choices=("table", "json", "csv", "parquet"),
+                       default="table",
+                       help="aligned tables for people (default), JSON or one CSV table for "
+                            "programs; with --out, the files' format (parquet needs --out)")
+    price.add_argument("--table", choices=tuple(PRICE_TABLES), default="prices",
+                       help="with --format csv, the table to write (default: prices; ladders "
+                            "implies --risk, risk --ladder-per-trade, cashflows --cashflows)")
+    price.add_argument("--out", metavar="DIR",
+                       help="write one file per table into DIR instead (see below)")
     price.add_argument("--plot", metavar="OUT.png",
                        help="also draw the zero rates and discount factors of the curves "
                             "into a PNG file (needs matplotlib)")
@@ -166,7 +187,72 @@ def build_parser() -> argparse.ArgumentParser:
     cli_scenarios.add_parser(commands, _scenarios_command)
     _calendar_arguments(commands.choices["scenarios"])
     cli_explain.add_parser(commands, _explain_command)
+    _report_parser(commands)
+    for command in commands.choices.values():
+        command.add_argument("--quiet", "-q", action="store_true",
+                             help="print no warnings, notes or progress (errors still show)")
     return parser
+
+
+def _report_parser(commands: Any) -> None:
+    report = commands.add_parser(
+        "report", help="write an HTML report of the book: curves, prices, ladders, VaR",
+        description="Build the curves of MARKET.json, price and risk the trades, optionally "
+                    "revalue them under scenarios, and write one self-contained HTML file: the "
+                    "curves' zero rates and overnight forwards, NPV and DV01 per currency, "
+                    "each curve's ladder as a chart, the largest trades by DV01 and, with "
+                    "scenarios, the PnL histogram with VaR and ES. Needs jinja2 and "
+                    "matplotlib (pip install 'tessarin[report]').",
+        epilog="example:\n  tessarin report examples/market.json examples/trades.json "
+               "--fixings examples/fixings.json --parallel -50,-25,25,50 -o report.html",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    report.add_argument("market", metavar="MARKET.json", help="curves to build")
+    report.add_argument("trades", metavar="TRADES", help="TRADES.json, .csv or .parquet")
+    report.add_argument("--fixings", metavar="FIXINGS.json", help="past index fixings")
+    which = report.add_mutually_exclusive_group()
+    which.add_argument("--historical", metavar="CHANGES",
+                       help="scenarios: a table of quote changes by date, as for "
+                            "tessarin scenarios")
+    which.add_argument("--parallel", metavar="BP,BP,...", type=cli_scenarios.shifts,
+                       help="scenarios: parallel shifts in basis points, comma-separated")
+    report.add_argument("--var", metavar="LEVEL", type=cli_scenarios.level, action="append",
+                        help="confidence level of VaR and ES (default 0.99; may repeat)")
+    report.add_argument("--top", metavar="N", type=int, default=10,
+                        help="how many of the largest trades by |DV01| to list (default 10)")
+    report.add_argument("--risk-method", choices=RISK_METHODS, default=DEFAULT_RISK_METHOD,
+                        help=f"key-rate risk method (default: {DEFAULT_RISK_METHOD})")
+    report.add_argument("--threads", type=int, metavar="N",
+                        help="worker threads (default: every core)")
+    report.add_argument("-o", "--output", metavar="REPORT.html", required=True,
+                        help="the HTML file to write")
+    _calendar_arguments(report)
+    report.set_defaults(run=_report_command, subparser=report)
+
+
+def _report_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    try:
+        from . import report
+        from . import scenarios as sc
+
+        report._modules()
+    except ImportError as error:
+        raise InputError("report", str(error)) from None
+    if args.threads is not None:
+        try:
+            thread_count(args.threads)
+        except ValueError as error:
+            args.subparser.error(f"argument --threads: {str(error).removeprefix('Error, ')}")
+    if args.top < 0:
+        raise InputError("--top", f"expected a count of at least 0, got {args.top}")
+    scenario_set = (sc.historical(args.historical) if args.historical is not None
+                    else sc.parallel(args.parallel) if args.parallel is not None else None)
+    with cli_output.Ticker(enabled=not args.quiet) as ticker:
+        _, failures = report.build(
+            args.market, args.trades, args.fixings, scenarios=scenario_set, path=args.output,
+            levels=args.var or report.DEFAULT_LEVELS, top=args.top,
+            risk_method=args.risk_method, threads=args.threads, ticker=ticker)
+    print(f"{args.output}" + (f" ({failures} failures listed in it)" if failures else ""))
+    return EXIT_FAILURES if failures else EXIT_OK
 
 
 def _calendar_arguments(parser: argparse.ArgumentParser) -> None:
@@ -207,7 +293,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         cli_scenarios.attach_negative_values(list(sys.argv[1:] if argv is None else argv)))
     with warnings.catch_warnings():
         for category in (InputWarning, CalendarCoverageWarning):
-            warnings.simplefilter("always", category)
+            warnings.simplefilter("ignore" if args.quiet else "always", category)
         warnings.showwarning = _warning_printer(warnings.showwarning)
         try:
             _calendar_options(args)
@@ -290,6 +376,12 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
         args.fixings = args.fixings or _demo_file("fixings.json")
     elif args.market is None or args.trades is None:
         args.subparser.error("MARKET.json and TRADES are required (or use --demo)")
+    if args.format == "parquet" and args.out is None:
+        args.subparser.error("--format parquet writes files: give the folder with --out DIR")
+    if args.table != "prices" and (args.format != "csv" or args.out is not None):
+        args.subparser.error("--table picks the table of --format csv on standard output")
+    for option in PRICE_TABLES[args.table]:
+        setattr(args, option, True)
     if args.threads is not None:
         try:
             thread_count(args.threads)
@@ -328,10 +420,14 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
                     paired.add(key)
             except InputError as error:
                 raise relocate(error, str(args.trades), subject) from None
-    run = price_book(curves, trades, fixings, risk=args.risk, risk_method=args.risk_method,
-                     cashflows=args.cashflows, threads=args.threads,
-                     market_source=str(args.market), trades_source=str(args.trades),
-                     strict=args.strict)
+    with cli_output.Ticker(enabled=not args.quiet) as ticker:
+        run = price_book(curves, trades, fixings, risk=args.risk, risk_method=args.risk_method,
+                         cashflows=args.cashflows, threads=args.threads,
+                         market_source=str(args.market), trades_source=str(args.trades),
+                         strict=args.strict, ticker=ticker)
+    if run.rows is not None:
+        cli_output.extrapolation_warnings(run.rows, {c.id: c for c in run.curves},
+                                          str(args.trades))
     if args.plot is not None and run.curves:
         from .plot import plot_curve
 
@@ -341,9 +437,21 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
             raise InputError("--plot", f"cannot write {args.plot} ({error.strerror or error})"
                              ) from None
 
-    writer = {"table": write_tables, "json": write_json, "csv": write_csv}[args.format]
-    writer(run, sys.stdout, per_trade=args.ladder_per_trade)
-    if args.format == "csv":
+    if args.out is not None:
+        tables = price_tables(run, per_trade=args.ladder_per_trade)
+        file_format = args.format if args.format in cli_output.FILE_FORMATS else "csv"
+        for path in cli_output.write_files(tables, args.out, file_format):
+            print(f"{path} ({len(tables[path.stem])} rows)")
+    elif args.format == "csv":
+        write_csv(run, sys.stdout, per_trade=args.ladder_per_trade, table=args.table)
+        others = [name for name in price_tables(run, per_trade=args.ladder_per_trade)
+                  if name != args.table]
+        cli_output.note(f"wrote the {args.table} table; the others ({', '.join(others)}) come "
+                        "with --table NAME, or all at once with --out DIR", args.quiet)
+    else:
+        writer = {"table": write_tables, "json": write_json}[args.format]
+        writer(run, sys.stdout, per_trade=args.ladder_per_trade)
+    if args.format != "table" or args.out is not None:
         for failure in run.failures:
             print(_failure_line(failure), file=sys.stderr)
     return EXIT_FAILURES if run.failures else EXIT_OK
@@ -353,7 +461,7 @@ def price_book(curves: list[dict[str, Any]], trades: Any,
                fixings: Fixings | dict[str, Any] | None, *, risk: bool = False,
                risk_method: str = DEFAULT_RISK_METHOD, cashflows: bool = False,
                threads: int | None = None, market_source: str = "", trades_source: str = "",
-               strict: bool = True) -> Run:
+               strict: bool = True, ticker: cli_output.Ticker | None = None) -> Run:
     """Build the curves, then price the trades as one book, collecting failures.
 
     `trades` is a list of `Trade` (from a JSON file) or the path of a CSV or Parquet file.
@@ -364,15 +472,17 @@ def price_book(curves: list[dict[str, Any]], trades: Any,
         warnings.simplefilter("ignore", InputWarning)
         return _price_book(curves, trades, fixings, risk=risk, risk_method=risk_method,
                            cashflows=cashflows, threads=threads, market_source=market_source,
-                           trades_source=trades_source, strict=strict)
+                           trades_source=trades_source, strict=strict, ticker=ticker)
 
 
 def _price_book(curves: list[dict[str, Any]], trades: Any,
                 fixings: Fixings | dict[str, Any] | None, *, risk: bool, risk_method: str,
                 cashflows: bool, threads: int | None, market_source: str, trades_source: str,
-                strict: bool) -> Run:
+                strict: bool, ticker: cli_output.Ticker | None = None) -> Run:
     import pandas as pd
 
+    ticker = ticker or cli_output.Ticker(enabled=False)
+    ticker.set("building the curves")
     run = Run()
     # Checked once for the whole run, not once per trade and call.
     fixings = Fixings.of(fixings)
@@ -385,7 +495,10 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
             run.failed_curves.add(curve["id"])
             run.failures.append(Failure("curve", curve["id"], f"{market_source}: curves[{i}]",
                                         str(error)))
+    ticker.set("reading the trades")
     book = Book(trades, built, fixings, threads=threads)
+    run.rows = book.rows
+    ticker.set(f"pricing {len(book):,} trades")
     prices = book.price()
     listed = trades if isinstance(trades, list) else None
     good = []
@@ -407,13 +520,15 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     table.insert(2, "Currency", [currencies[row] for row in good])
     run.prices = table.drop(columns="Error")
     if risk:
-        run.risk = book.risk(risk_method)
+        ticker.set(f"{risk_method} risk of {len(book):,} trades")
+        run.risk = book.risk(risk_method, progress=ticker.count)
         trades = run.risk["Trade"].cat
         dv01 = pd.Series(sums_by(trades.codes.to_numpy(), run.risk["Net"].to_numpy(),
                                  len(trades.categories)), index=trades.categories)
         run.prices["DV01"] = run.prices["Trade"].map(dv01).to_numpy()
-        run.ladder = ladder_of(run.risk)
+        run.ladder = ladder_of(run.risk, run.curves)
     if cashflows:
+        ticker.set(f"cash flows of {len(book):,} trades")
         flows = book.cashflows()
         sign = flows["Pay/Receive"].map({"Pay": -1.0, "Receive": 1.0})
         flows["Cash Flow"] = flows["Cash Flow"] * sign
@@ -513,6 +628,8 @@ def _sections(run: Run, per_trade: bool) -> list[tuple[str, pandas.DataFrame]]:
         sections.append(("Prices (received legs positive, paid legs negative; DV01: "
                          + RISK_UNIT + ")" if "DV01" in run.prices
                          else "Prices (received legs positive, paid legs negative)", run.prices))
+        sections.append(("Totals per currency (amounts in different currencies do not add up)",
+                         cli_output.currency_totals(run.prices)))
     if run.ladder is not None:
         for (curve, currency), ladder in run.ladder.groupby(["Curve", "Currency"], sort=False):
             sections.append((f"Key-rate ladder of {curve} in {currency}, summed over the book: "
@@ -586,39 +703,33 @@ def write_json(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
              **_records(ladder[["Tenor", "Leg1", "Leg2", "Net"]])}
             for (curve, currency), ladder in run.ladder.groupby(["Curve", "Currency"],
                                                                 sort=False)]
+    if prices is not None:
+        document["totals"] = cli_output.json_records(cli_output.currency_totals(prices))
     document["failures"] = [vars(f) for f in run.failures]
     json.dump(jsonable(document), out, indent=2)
     out.write("\n")
 
 
-def write_csv(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
-    """The run as CSV tables separated by a blank line, each readable alone by a CSV reader:
-    prices, then the ladders (one table, a row per curve and tenor), the per-trade risk
-    and the cash flows; every row carries its currency."""
+def price_tables(run: Run, *, per_trade: bool = False) -> dict[str, pandas.DataFrame]:
+    """The run's tables for programs, by name (`PRICE_TABLES`): those the run produced, and
+    the failures always. Every row of prices, ladders, risk and cash flows carries its
+    currency."""
     import pandas as pd
 
-    frames = []
-    if run.prices is not None:
-        frames.append(run.prices)
+    prices = run.prices if run.prices is not None else pd.DataFrame(
+        {"Trade": [], "Curve": [], "Currency": [], "Leg1 PV": [], "Leg2 PV": [], "NPV": []})
+    tables = {"prices": prices, "totals": cli_output.currency_totals(prices)}
     if run.ladder is not None:
-        frames.append(run.ladder)
+        tables["ladders"] = run.ladder
     if per_trade and run.risk is not None:
-        frames.append(run.risk)
+        tables["risk"] = run.risk
     if run.cashflows is not None:
-        frames.append(run.cashflows)
-    for k, frame in enumerate(frames):
-        if k:
-            out.write("\n")
-        cells = {}
-        for j, name in enumerate(frame.columns):
-            series = frame.iloc[:, j]
-            if pd.api.types.is_datetime64_any_dtype(series.dtype):
-                cells[j] = series.dt.strftime("%Y-%m-%d").to_numpy()
-            elif name in AMOUNTS:
-                # Rounded to cents: a trade at par shows 0.00, not -2.3e-10.
-                cells[j] = [f"{round(float(v), 2) + 0.0:.2f}" for v in series.tolist()]
-            else:
-                cells[j] = series.to_numpy()
-        table = pd.DataFrame(cells)
-        table.columns = [str(c) for c in frame.columns]
-        table.to_csv(out, index=False, lineterminator="\n", na_rep="nan")
+        tables["cashflows"] = run.cashflows
+    tables["failures"] = cli_output.failures_frame(run.failures)
+    return tables
+
+
+def write_csv(run: Run, out: IO[str], *, per_trade: bool = False, table: str = "prices"
+              ) -> None:
+    """One table of the run as CSV, readable by any CSV reader: the prices by default."""
+    cli_output.write_csv_table(price_tables(run, per_trade=per_trade)[table], out)

@@ -61,7 +61,11 @@ def add_parser(commands: Any, run: Any) -> None:
     parser.add_argument("--threads", type=int, metavar="N",
                         help="worker threads (default: every core)")
     parser.add_argument("--format", choices=("table", "json", "csv"), default="table",
-                        help="aligned tables for people (default), JSON or CSV for programs")
+                        help="aligned tables for people (default), JSON or one CSV table for "
+                             "programs")
+    parser.add_argument("--table", choices=("trades", "totals"), default="trades",
+                        help="with --format csv, the table to write: the listed trades "
+                             "(default) or the totals per currency")
     parser.set_defaults(run=run, subparser=parser)
 
 
@@ -96,9 +100,12 @@ def command(args: argparse.Namespace, table: Any) -> int:
     failed = flat[flat["Error"] != ""]
     notes: list[str] = frame.attrs["notes"]
     period = f"{frame.attrs['start'].isoformat()} to {frame.attrs['end'].isoformat()}"
-    writer = {"table": _write_table, "csv": _write_csv, "json": _write_json}[args.format]
-    writer(sys.stdout, period, totals, listed, failed, notes, table)
-    if args.format != "table":
+    if args.format == "csv":
+        _write_csv(sys.stdout, totals, listed, args.table)
+    else:
+        writer = {"table": _write_table, "json": _write_json}[args.format]
+        writer(sys.stdout, period, totals, listed, failed, notes, table)
+    if args.format != "table" and not args.quiet:
         for note in notes:
             print(f"tessarin: note: {note}", file=sys.stderr)
     return 1 if len(failed) else 0
@@ -147,15 +154,17 @@ def _value(value: Any) -> Any:
     return "n/a" if isinstance(value, float) and value != value else value
 
 
-def _write_csv(out: Any, period: str, totals: pandas.DataFrame, listed: pandas.DataFrame,
-               failed: pandas.DataFrame, notes: list[str], table: Any) -> None:
-    """Two CSV tables separated by a blank line: totals per currency, then the trades."""
+def _write_csv(out: Any, totals: pandas.DataFrame, listed: pandas.DataFrame, which: str
+               ) -> None:
+    """One CSV table: the totals per currency, or the listed trades."""
     buffer = io.StringIO()
     writer = csv.writer(buffer, lineterminator="\n")
-    writer.writerow(["Currency", "Trades", *COLUMNS])
-    for currency, row in totals.iterrows():
-        writer.writerow([currency, int(row["Trades"]), *(_number(row[c]) for c in COLUMNS)])
-    buffer.write("\n")
+    if which == "totals":
+        writer.writerow(["Currency", "Trades", *COLUMNS])
+        for currency, row in totals.iterrows():
+            writer.writerow([currency, int(row["Trades"]), *(_number(row[c]) for c in COLUMNS)])
+        out.write(buffer.getvalue())
+        return
     columns = _trade_columns(listed)
     writer.writerow(["Trade", *columns, "Error"])
     for trade, row in listed.iterrows():

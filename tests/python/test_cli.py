@@ -1,7 +1,5 @@
 """The ``tessarin`` command line: help, conventions, pricing, output formats, bad input."""
 
-import csv
-import io
 import json
 import re
 import shutil
@@ -43,8 +41,12 @@ def write(tmp_path, name, document):
     (["--help"], ["price", "conventions"]),
     (["price", "--help"], ["MARKET.json", "TRADES.json", "TRADES.csv", "--fixings", "--risk",
                            "--cashflows", "--format", "--plot", "--demo", "--threads",
-                           "--risk-method", "--ladder-per-trade", "exit status"]),
+                           "--risk-method", "--ladder-per-trade", "exit status", "--out",
+                           "--table", "--quiet"]),
     (["conventions", "--help"], ["generators", "--format"]),
+    (["scenarios", "--help"], ["--format", "--table", "--out", "--quiet"]),
+    (["report", "--help"], ["MARKET.json", "--fixings", "--parallel", "--historical", "--var",
+                            "--output", "self-contained"]),
 ])  # fmt: skip
 def test_help_describes_each_command(args, words):
     result = run(*args)
@@ -111,22 +113,6 @@ def test_json_output_matches_the_library(capsys):
     ladders = {ladder["curve"]: ladder for ladder in document["ladders"]}
     assert ladders["USD SOFR"]["Tenor"] == curves["USD SOFR"].to_dict()["instruments"]["tenor"]
     assert document["curves"][0]["dates"][0] == curves["USD SOFR"].dates()[0].isoformat()
-
-
-def test_csv_output_has_a_table_per_section(capsys):
-    pd = pytest.importorskip("pandas")
-    status, out, _ = call(capsys, *EXAMPLE_ARGS, "--risk", "--format", "csv")
-    prices, ladder = (pd.read_csv(io.StringIO(part)) for part in out.split("\n\n"))
-    assert status == 0 and len(prices) == len(example("trades.json")["trades"])
-    assert list(prices.columns) == ["Trade", "Curve", "Currency", "Leg1 PV", "Leg2 PV", "NPV",
-                                    "DV01"]
-    assert (prices["NPV"] - prices["Leg1 PV"] - prices["Leg2 PV"]).abs().max() <= 0.011
-    assert list(ladder.columns) == ["Curve", "Currency", "Tenor", "Leg1", "Leg2", "Net"]
-    used = {t["curve"] for t in example("trades.json")["trades"]}
-    assert len(ladder) == sum(len(c["instruments"]["tenor"])
-                              for c in example("market.json")["curves"] if c["id"] in used)
-    # A trade at par prints 0.00.
-    assert "USD 10Y payer,USD SOFR,USD," in out and ",0.00," in out.split("USD 10Y payer")[1][:80]
 
 
 def test_demo_uses_the_bundled_examples(capsys):
