@@ -19,8 +19,11 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -496,13 +499,25 @@ PyObject* bookPrice(PyObject* self, PyObject* args, PyObject* kwds) {
         });
 }
 
-// The rows of a book's risk table, per 1bp: values and the codes of their labels.
+// The rows of a risk table summed by curve, currency and tenor, in order of first appearance.
+struct LadderColumns {
+    std::vector<std::uint32_t> curve;
+    std::vector<std::uint32_t> currency;
+    std::vector<std::uint32_t> tenor;
+    std::vector<double> leg1;
+    std::vector<double> leg2;
+    std::vector<double> net;
+};
+
+// The rows of a book's risk table, per 1bp: values and the codes of their labels; or, when
+// asked for, their sums by label.
 struct RiskColumns {
     NativeArray<double> leg1;
     NativeArray<double> leg2;
     NativeArray<double> net;
     std::vector<CodeColumn> codes; // trade, curve, currency, tenor
     std::size_t rows = 0;
+    std::optional<LadderColumns> ladder;
 };
 
 const char* codeNames[] = {"trade", "curve", "currency", "tenor"};
@@ -511,7 +526,7 @@ RiskColumns riskColumnsOf(const Book& book) {
     const std::size_t rows = book.riskOffsets().back();
     const BookLabels& labels = book.labels();
     RiskColumns out{
-        newArray<double>(rows), newArray<double>(rows), newArray<double>(rows), {}, rows};
+        newArray<double>(rows), newArray<double>(rows), newArray<double>(rows), {}, rows, {}};
     for (const auto* names :
          {&labels.tradeNames, &labels.curveNames, &labels.currencyNames, &labels.tenorNames}) {
         out.codes.emplace_back(rows, names->size());
@@ -569,14 +584,58 @@ void dropFailedRows(const Book& book, RiskColumns& out, const std::vector<BookFa
     out.rows = kept;
 }
 
-const char* riskKeywords[] = {"method", "threads", "progress", nullptr};
+// The rows of the trades that did not fail summed by label, each sum taking its rows in
+// table order: the sums of the table's rows grouped by curve, currency and tenor.
+LadderColumns ladderOf(const Book& book, const RiskColumns& out,
+                       const std::vector<BookFailure>& failed) {
+    const auto& offsets = book.riskOffsets();
+    const BookLabels& labels = book.labels();
+    LadderColumns ladder;
+    // Per (curve, currency) met, the ladder row of each tenor code, or -1.
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::vector<std::int64_t>> slots;
+    auto failure = failed.begin();
+    for (std::size_t t = 0; t + 1 < offsets.size(); ++t) {
+        while (failure != failed.end() && failure->trade < t) {
+            ++failure;
+        }
+        if ((failure != failed.end() && failure->trade == t) || offsets[t] == offsets[t + 1]) {
+            continue;
+        }
+        const std::uint32_t curve = labels.curve[t];
+        const std::uint32_t currency = labels.currency[t];
+        std::vector<std::int64_t>& rowOf =
+            slots.try_emplace({curve, currency}, labels.tenorNames.size(), -1).first->second;
+        const std::span<const std::uint32_t> tenors = book.tenorCodes(t);
+        for (std::size_t j = 0; j < tenors.size(); ++j) {
+            std::int64_t& slot = rowOf[tenors[j]];
+            if (slot < 0) {
+                slot = static_cast<std::int64_t>(ladder.net.size());
+                ladder.curve.push_back(curve);
+                ladder.currency.push_back(currency);
+                ladder.tenor.push_back(tenors[j]);
+                ladder.leg1.push_back(0.0);
+                ladder.leg2.push_back(0.0);
+                ladder.net.push_back(0.0);
+            }
+            const auto s = static_cast<std::size_t>(slot);
+            const std::size_t row = offsets[t] + j;
+            ladder.leg1[s] += out.leg1.items[row];
+            ladder.leg2[s] += out.leg2.items[row];
+            ladder.net[s] += out.net.items[row];
+        }
+    }
+    return ladder;
+}
+
+const char* riskKeywords[] = {"method", "threads", "progress", "ladder", nullptr};
 
 PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
     const char* methodName = nullptr;
     PyObject* threads = nullptr;
     PyObject* report = Py_None;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|OO", const_cast<char**>(riskKeywords),
-                                    &methodName, &threads, &report) == 0) {
+    int summed = 0;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "s|OOp", const_cast<char**>(riskKeywords),
+                                    &methodName, &threads, &report, &summed) == 0) {
         return nullptr;
     }
     if (report == Py_None) {
@@ -596,17 +655,34 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
     const RiskMethod method = name == "bump" ? RiskMethod::Bump : RiskMethod::Analytic;
     return runOnBook(
         self, threads, riskColumnsOf,
-        [method, counter = report != nullptr ? &progress : nullptr](
+        [method, summed, counter = report != nullptr ? &progress : nullptr](
             const Book& book, unsigned workers, RiskColumns& out) {
             auto failed = book.risk(
                 method, workers,
                 [&](std::size_t t, std::span<const double> leg1, std::span<const double> leg2,
                     std::span<const double> net) { writeRisk(book, out, t, leg1, leg2, net); },
                 counter);
-            dropFailedRows(book, out, failed);
+            if (summed != 0) {
+                out.ladder = ladderOf(book, out, failed);
+            } else {
+                dropFailedRows(book, out, failed);
+            }
             return failed;
         },
         [](PyObject* dict, const RiskColumns& out, const std::vector<BookFailure>& /*failed*/) {
+            if (out.ladder) {
+                const LadderColumns& ladder = *out.ladder;
+                const auto code = [](std::uint32_t c) { return PyLong_FromUnsignedLong(c); };
+                const auto value = [](double v) { return PyFloat_FromDouble(v); };
+                setItem(dict, "rows", PyRef::steal(PyLong_FromSize_t(ladder.net.size())));
+                setItem(dict, "curve", listOf(ladder.curve, code));
+                setItem(dict, "currency", listOf(ladder.currency, code));
+                setItem(dict, "tenor", listOf(ladder.tenor, code));
+                setItem(dict, "leg1", listOf(ladder.leg1, value));
+                setItem(dict, "leg2", listOf(ladder.leg2, value));
+                setItem(dict, "net", listOf(ladder.net, value));
+                return;
+            }
             setItem(dict, "rows", PyRef::steal(PyLong_FromSize_t(out.rows)));
             setItem(dict, "leg1", out.leg1.buffer);
             setItem(dict, "leg2", out.leg2.buffer);
@@ -934,7 +1010,8 @@ PyMethodDef bookMethods[] = {
     {"risk", methodFunction(bookRisk), METH_VARARGS | METH_KEYWORDS,
      "Key-rate risk of every priced trade per 1bp, one row per curve instrument: values and "
      "the codes of their labels. progress(done) is called every 0.1 s; an error it raises, or "
-     "a signal, stops the call."},
+     "a signal, stops the call. With ladder=True, the rows summed by curve, currency and "
+     "tenor code instead, in order of first appearance, each sum in row order."},
     {"cashflows", methodFunction(bookCashflows), METH_VARARGS | METH_KEYWORDS,
      "Priced periods of every trade, flattened with per-trade offsets."},
     {"trades", methodFunction(bookLegs), METH_NOARGS,

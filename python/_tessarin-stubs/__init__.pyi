@@ -91,10 +91,13 @@ class Book:
         """"leg1", "leg2", "npv" float64 buffers, one entry per trade; "failed" rows with
         their "error column" and "error"."""
     def risk(self, method: str, threads: int = ...,
-             progress: Callable[[int], object] | None = ...) -> dict[str, Any]:
+             progress: Callable[[int], object] | None = ..., ladder: bool = ...
+             ) -> dict[str, Any]:
         """Key-rate risk per 1bp, one row per priced trade and curve instrument: "rows",
         float64 "leg1", "leg2", "net", and the codes "trade", "curve", "currency", "tenor"
         (integer dtypes in "dtypes") into the names of `labels`; failed rows as in price.
+        With `ladder`, the rows summed by "curve", "currency" and "tenor" code instead (lists,
+        in order of first appearance, each sum in row order).
         `progress(trades done)` is called every 0.1 s while the workers run; an error it
         raises, or a signal such as Ctrl-C, stops them and is raised."""
     def cashflows(self, threads: int = ...) -> dict[str, Any]:

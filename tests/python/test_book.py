@@ -12,6 +12,7 @@ from conftest import EXAMPLES, example_curves, run_isolated
 
 import tessarin
 from tessarin._inputs import swap_input
+from tessarin.book import ladder_of
 
 MARKET = EXAMPLES / "market.json"
 FIXINGS = tessarin.load_fixings(EXAMPLES / "fixings.json")
@@ -97,6 +98,9 @@ def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves, method
     good = {r["id"]: (r["curve"], swap_of(r)) for _, r in table.iterrows()
             if r["id"] not in {"T3", "T6", "T14"}}
     assert_as_single(book, good, curves, method)
+    # The ladder, summed natively, skips the failed trades as the table does.
+    pd.testing.assert_frame_equal(book.ladder(method), ladder_of(risk, curves.values()),
+                                  check_exact=True)
 
 
 def test_a_holiday_added_after_building_moves_the_running_period_as_for_the_single_swap():
