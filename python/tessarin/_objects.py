@@ -26,7 +26,15 @@ from ._inputs import (
     swap_coverage,
     swap_input,
 )
-from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult, quoted
+from ._types import (
+    CashFlows,
+    DateLike,
+    PathLike,
+    PriceResult,
+    RiskResult,
+    quoted,
+    risk_per_bp,
+)
 
 FixingsLike = Fixings | Mapping[str, Any]
 
@@ -360,10 +368,10 @@ class IRS(_Persistent):
              fixings: FixingsLike | None = None, *, method: str = "bump") -> RiskResult:
         """Return the key rate sensitivities per leg of the interest rate swap.
 
-        {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
-        change per 1.00 of quote, that is per one percent (100bp): divide by 100
-        for one basis point; `risk_frame` and `plot_risk` show it per 1bp with the
-        currency. `method="bump"` bumps each quote and rebuilds the curve;
+        {"Tenor", "Leg1", "Leg2", "Net", "Unit", "Currency"}: one entry per curve
+        instrument, the PV change for a 1bp rise of its quote in the swap's currency,
+        as `Book.risk` gives it ("Unit" is "per 1bp"; `_tessarin.IRS.risk` is per 1.00
+        of quote, 100 times larger). `method="bump"` bumps each quote and rebuilds the curve;
         `method="analytic"` differentiates the price exactly and multiplies by the
         curve's Jacobian (no finite-difference noise).
         """
@@ -377,8 +385,11 @@ class IRS(_Persistent):
                 yield_curve._check_coverage("the risk computation")
                 self._risk_checked = yield_curve
         if method == "bump":
-            return self._impl.risk(native, **self._fixings_args(fixings))
-        return _tessarin.irs_analytic_risk(self._impl, native, self._native_fixings(fixings))
+            result = self._impl.risk(native, **self._fixings_args(fixings))
+        else:
+            result = _tessarin.irs_analytic_risk(self._impl, native,
+                                                 self._native_fixings(fixings))
+        return risk_per_bp(result, self.currency)
 
     def gamma(self, yield_curve: YieldCurve, fixings: FixingsLike | None = None
               ) -> pandas.DataFrame:
@@ -442,9 +453,9 @@ class IRS(_Persistent):
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                    fixings: FixingsLike | None = None, *, method: str = "bump") -> pandas.DataFrame:
-        """`risk` per 1bp as a DataFrame indexed by tenor (needs pandas): the PV
-        change for a 1bp rise of each quote, in the swap's currency, which the
-        frame's column axis names ("USD per 1bp") and `attrs` holds."""
+        """`risk` as a DataFrame indexed by tenor (needs pandas): the PV change for
+        a 1bp rise of each quote, in the swap's currency, which the frame's column
+        axis names ("USD per 1bp") and ``attrs["unit"]`` and ``attrs["currency"]`` hold."""
         from .frames import risk_frame
 
         return risk_frame(self.risk(yield_curve, fixings, method=method),

@@ -4,7 +4,8 @@ from __future__ import annotations
 
 import datetime as dt
 import os
-from typing import TypedDict
+from collections.abc import Mapping
+from typing import Any, TypedDict
 
 DateLike = dt.date | str
 """A `datetime.date` (or datetime, whose time is dropped) or ISO text YYYY-MM-DD."""
@@ -30,8 +31,40 @@ class RiskResult(TypedDict):
     Leg1: list[float]
     Leg2: list[float]
     Net: list[float]
+    Unit: str
+    Currency: str
 RiskResult.__doc__ = ("Key-rate risk: per curve instrument (Tenor), the change of each leg's PV "
-                      "and of the NPV per 1.00 move of its quote (quotes are in percent).")
+                      "and of the NPV for a 1bp rise of its quote, in the swap's currency; "
+                      '"Unit" is "per 1bp" and "Currency" the currency.')
+
+RISK_UNIT = "per 1bp"
+"""The unit of every risk number of the package: the PV change for a 1bp rise of a quote."""
+
+BASIS_POINTS_PER_QUOTE_UNIT = 100.0
+"""Curve quotes are in percent: `_tessarin`'s risk per 1.00 of quote is per 100bp."""
+
+
+def risk_per_bp(risk: Mapping[str, Any], currency: str) -> RiskResult:
+    """A risk result per 1bp: `risk` as it is when it carries the package's "Unit", else
+    `_tessarin`'s per 1.00 of quote divided by 100, as `_tessarin.Book` divides it."""
+    ours = risk.get("Unit") == RISK_UNIT
+    scale = 1.0 if ours else BASIS_POINTS_PER_QUOTE_UNIT
+
+    def column(name: str) -> list[float]:
+        return [value / scale for value in risk[name]]
+
+    return {"Tenor": list(risk["Tenor"]), "Leg1": column("Leg1"), "Leg2": column("Leg2"),
+            "Net": column("Net"), "Unit": RISK_UNIT,
+            "Currency": str(risk.get("Currency") or currency) if ours else currency}
+
+
+def unit_attrs(frame: Any, unit: str, currencies: Any) -> Any:
+    """`frame` with ``attrs["unit"]`` and ``attrs["currency"]``: the one currency of its rows,
+    or their currencies joined by ", " in order of first row when there are several (each row
+    then names its own in a "Currency" column)."""
+    found = list(dict.fromkeys(str(c) for c in currencies if c is not None))
+    frame.attrs.update(unit=unit, currency=", ".join(found))
+    return frame
 
 CashFlowTable = dict[str, list[dt.date] | list[float]]
 """One leg's priced schedule, column name -> values, one per period."""

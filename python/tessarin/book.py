@@ -2,7 +2,7 @@
 
 Results are pandas DataFrames. Every number equals what `tessarin.IRS` gives
 for the same trade on the same curve, whatever the thread count; risk is per
-basis point, the per-1.00 numbers of `IRS.risk` divided by 100.
+basis point, in each trade's currency, as `IRS.risk`.
 """
 
 from __future__ import annotations
@@ -27,7 +27,7 @@ from ._inputs import (
 )
 from ._objects import YieldCurve
 from ._progress import Progress
-from ._types import quoted
+from ._types import RISK_UNIT, quoted, unit_attrs
 from .files import Trade, load_fixings, load_market
 from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
 
@@ -169,7 +169,7 @@ def ladder_of(risk: pandas.DataFrame) -> pandas.DataFrame:
              for key, part, dtype in zip(keys, parts, dtypes, strict=True)}
     for column in ("Leg1", "Leg2", "Net"):
         frame[column] = sums_by(combined, risk[column].to_numpy(), size)[order]
-    return pd.DataFrame(frame)
+    return unit_attrs(pd.DataFrame(frame), RISK_UNIT, frame["Currency"].unique())
 
 
 class Book:
@@ -315,7 +315,9 @@ class Book:
 
         `method` "analytic" (the default) takes exact derivatives through each curve's
         Jacobian, as `IRS.risk(method="analytic")`; "bump" rebuilds the curve for each
-        bumped quote, as `IRS.risk`. Each is the single-trade number divided by 100.
+        bumped quote, as `IRS.risk`: the same numbers as those of the single trade.
+        ``attrs["unit"]`` is "per 1bp", ``attrs["currency"]`` the currencies of the rows
+        (joined by ", " when there are several; each row names its own).
 
         Bump risk takes about half a millisecond a trade: it draws a progress bar when
         standard error is a terminal, and Ctrl-C stops it. `progress(done, trades)`, if
@@ -353,10 +355,12 @@ class Book:
             return np.frombuffer(result[key], dtype=np.float64)[:rows]
 
         # The native rows are the table's columns: pandas keeps them without a copy.
-        return pd.DataFrame({"Trade": codes("trade"), "Curve": codes("curve"),
-                             "Currency": codes("currency"), "Tenor": codes("tenor"),
-                             "Leg1": values("leg1"), "Leg2": values("leg2"), "Net": values("net")},
-                            copy=False)
+        currencies = codes("currency")
+        frame = pd.DataFrame({"Trade": codes("trade"), "Curve": codes("curve"),
+                              "Currency": currencies, "Tenor": codes("tenor"),
+                              "Leg1": values("leg1"), "Leg2": values("leg2"),
+                              "Net": values("net")}, copy=False)
+        return unit_attrs(frame, RISK_UNIT, currencies.unique())
 
     def gamma(self, *, per_trade: bool = False, threads: int | None = None
               ) -> dict[str, pandas.DataFrame]:

@@ -5,6 +5,7 @@ from __future__ import annotations
 from typing import TYPE_CHECKING, Any
 
 from ._extras import install_hint
+from ._types import BASIS_POINTS_PER_QUOTE_UNIT, RISK_UNIT, risk_per_bp, unit_attrs
 
 try:
     import pandas as pd
@@ -45,24 +46,22 @@ def curve_frame(curve: YieldCurve) -> pd.DataFrame:
     return frame
 
 
-BASIS_POINTS_PER_QUOTE_UNIT = 100.0
-"""Curve quotes are in percent: `IRS.risk` per 1.00 of quote is per 100bp."""
-
-
 def risk_frame(risk: RiskResult | Mapping[str, list[Any]], *,
                currency: str = "") -> pd.DataFrame:
-    """The result of `IRS.risk` per 1bp: indexed by "Tenor", columns "Leg1",
-    "Leg2" and "Net" as floats, each the PV change for a 1bp rise of that
-    quote (the risk per 1.00 of quote divided by 100). The column axis is
-    named "<currency> per 1bp" (plain "per 1bp" without a currency) and
-    ``frame.attrs`` holds {"unit": "per 1bp", "currency": currency}."""
+    """A risk result per 1bp, indexed by "Tenor", columns "Leg1", "Leg2" and "Net"
+    as floats, each the PV change for a 1bp rise of that quote. `risk` is the result
+    of `IRS.risk` (per 1bp, with its "Unit" and "Currency") or of `_tessarin`
+    (per 1.00 of quote, divided by 100 here). The column axis is named
+    "<currency> per 1bp" (plain "per 1bp" without a currency) and ``frame.attrs``
+    holds {"unit": "per 1bp", "currency": currency}."""
+    per_bp = risk_per_bp(risk, currency)
+    currency = per_bp["Currency"]
     frame = pd.DataFrame(
-        {name: pd.Series(risk[name], dtype="float64") / BASIS_POINTS_PER_QUOTE_UNIT
+        {name: pd.Series(per_bp[name], dtype="float64")  # type: ignore[literal-required]
          for name in ("Leg1", "Leg2", "Net")},
-    ).set_axis(pd.Index(list(risk["Tenor"]), name="Tenor", dtype=object))
-    frame.columns.name = f"{currency} per 1bp".strip()
-    frame.attrs.update(unit="per 1bp", currency=currency)
-    return frame
+    ).set_axis(pd.Index(per_bp["Tenor"], name="Tenor", dtype=object))
+    frame.columns.name = f"{currency} {RISK_UNIT}".strip()
+    return unit_attrs(frame, RISK_UNIT, [currency])
 
 
 def cashflow_frames(cashflows: CashFlows | Mapping[str, Any]) -> dict[str, pd.DataFrame]:

@@ -202,7 +202,8 @@ def test_risk_frame_is_per_basis_point_and_names_its_currency():
     frame = swap.risk_frame(curve)
     assert frame.columns.name == "EUR per 1bp"
     assert frame.attrs == {"unit": "per 1bp", "currency": "EUR"}
-    assert frame["Net"].tolist() == [value / 100 for value in risk["Net"]]
+    assert frame["Net"].tolist() == risk["Net"]
+    assert (risk["Unit"], risk["Currency"]) == ("per 1bp", "EUR")
     # Key-rate risk per bp adds up to about the parallel DV01.
     assert frame["Net"].sum() == pytest.approx(swap.dv01(curve), rel=0.02)
 

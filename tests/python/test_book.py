@@ -38,8 +38,8 @@ def single(swap, curve, method="bump"):
     """Price and per-bp risk of one swap through tessarin.IRS."""
     irs = tessarin.IRS(swap)
     risk = irs.risk(curve, FIXINGS, method=method)
-    return irs.price(curve, FIXINGS), {k: [v / 100.0 for v in risk[k]] for k in ("Leg1", "Leg2",
-                                                                                  "Net")}
+    assert risk["Unit"] == "per 1bp"
+    return irs.price(curve, FIXINGS), risk
 
 
 def assert_as_single(book, swaps, curves, method="bump"):
@@ -57,6 +57,15 @@ def assert_as_single(book, swaps, curves, method="bump"):
         for column in ("Leg1", "Leg2", "Net"):
             assert [bits(v) for v in rows[column]] == [bits(v) for v in ladder[column]], \
                 (trade_id, column)
+
+
+@pytest.mark.parametrize("table", ["risk", "ladder"])
+def test_risk_tables_name_their_unit_and_currencies(example_book, curves, table):
+    frame = getattr(example_book, table)()
+    assert frame.attrs["unit"] == "per 1bp"
+    assert frame.attrs["currency"].split(", ") == list(dict.fromkeys(frame["Currency"]))
+    usd = [t for t in tessarin.load_trades(EXAMPLES / "trades.json") if t.curve == "USD SOFR"]
+    assert getattr(tessarin.Book(usd, curves, FIXINGS), table)().attrs["currency"] == "USD"
 
 
 def test_example_book_equals_the_single_swaps(example_book, curves):

@@ -39,12 +39,19 @@ def seasoned():
     return tessarin.IRS(example_trades()["USD seasoned 3Y payer"].swap)
 
 
+def per_bp(risk):
+    """Risk per 1bp: the package's as it is, the extension type's (per 1.00 of quote) / 100."""
+    scale = 1.0 if risk.get("Unit") == "per 1bp" else 100.0
+    return {"Tenor": risk["Tenor"],
+            **{key: [value / scale for value in risk[key]] for key in ("Leg1", "Leg2", "Net")}}
+
+
 def results(curve, swap, fixings=None):
     """Everything a curve and a swap answer, for exact comparisons."""
     dates = curve.dates()
     probe = [VALUE_DATE, *dates, dt.date(2029, 2, 28), dates[-1] + dt.timedelta(days=400)]
     return {"df": [curve.df(d) for d in probe], "dates": dates, "rates": curve.rates(),
-            "price": swap.price(curve, fixings), "risk": swap.risk(curve, fixings),
+            "price": swap.price(curve, fixings), "risk": per_bp(swap.risk(curve, fixings)),
             "cashflows": swap.cashflows(curve, fixings),
             "required": swap.required_fixings(VALUE_DATE)}  # fmt: skip
 

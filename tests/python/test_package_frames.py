@@ -37,9 +37,12 @@ def test_risk_and_cashflow_frames_keep_every_value_with_proper_dtypes(priced):
     assert frame.index.name == "Tenor" and frame.index.tolist() == risk["Tenor"]
     assert list(frame.columns) == ["Leg1", "Leg2", "Net"]
     assert (frame.dtypes == "float64").all()
-    # Per 1bp: the risk per 1.00 of quote (percent) over 100.
-    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")] / 100
-    assert frame.columns.name == "USD per 1bp" and frame.attrs["currency"] == "USD"
+    # Per 1bp, as `risk`; a native result per 1.00 of quote (percent) is divided by 100.
+    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")]
+    native = swap.native.risk(curve.native, fixings)
+    assert tessarin.frames.risk_frame(native, currency="USD").equals(frame)
+    assert frame.columns.name == "USD per 1bp"
+    assert frame.attrs == {"unit": "per 1bp", "currency": "USD"}
 
     flows = swap.cashflows(curve, fixings)
     frames = swap.cashflow_frames(curve, fixings)
