@@ -138,7 +138,6 @@ def main():
     flows = swap.cashflows(curve)
     for name in ("Leg1", "Leg2"):
         legs = flows[name]
-        rate_key = "Rate" if "Rate" in legs else "Estimated Rate"
         table(
             f"Cash flows {name}",
             [
@@ -167,7 +166,7 @@ def main():
                     legs["Accrual End Date"],
                     legs["Payment Date"],
                     legs["Day Count Fraction"],
-                    legs[rate_key],
+                    legs["Rate"],
                     legs["Discount Factor"],
                     legs["Cash Flow"],
                     legs["Cash Flow PV"],

@@ -34,6 +34,8 @@ from ._types import (
     RiskResult,
     quoted,
     risk_per_bp,
+    signed_flows,
+    unit_attrs,
 )
 
 FixingsLike = Fixings | Mapping[str, Any]
@@ -407,14 +409,19 @@ class IRS(_Persistent):
         """Returns the cash flows of both legs.
 
         {"Leg1": table, "Leg2": table}, each table a dict of equal-length
-        columns: "Accrual Start Date", "Accrual End Date", "Payment Date",
-        "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed) or
-        "Estimated Rate" and "Spread" (floating), "Cash Flow", "Cash Flow PV".
+        columns, named as in `Book.cashflows`: "Pay/Receive", "Accrual Start Date",
+        "Accrual End Date", "Payment Date", "Day Count Fraction", "Notional",
+        "Discount Factor", "Rate" (the fixed rate, or the projected index rate without
+        margin), "Margin" (0 on a fixed leg), "Cash Flow" and "Cash Flow PV", signed as
+        the leg PVs: received positive, paid negative. A floating leg keeps the
+        extension type's names of its rate and margin too, "Estimated Rate" and "Spread".
         """
         args = self._fixings_args(fixings)
         if yield_curve is not None:
             args["yield_curve"] = self._on(yield_curve)
-        return self._impl.cashflows(**args)
+        flows = self._impl.cashflows(**args)
+        return {leg: signed_flows(table, self._input[leg.lower()]["is paid"])
+                for leg, table in flows.items()}
 
     def required_fixings(self, date: DateLike) -> dict[str, list[dt.date]] | None:
         """Returns the fixing dates each floating index needs to price on `date`:
@@ -464,10 +471,13 @@ class IRS(_Persistent):
     def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                         fixings: FixingsLike | None = None) -> dict[str, pandas.DataFrame]:
         """`cashflows` as one DataFrame per leg, {"Leg1": ..., "Leg2": ...}
-        (needs pandas); date columns are datetime64, the others floats."""
+        (needs pandas); date columns are datetime64, "Pay/Receive" text, the others
+        floats; ``attrs["currency"]`` is the leg's currency."""
         from .frames import cashflow_frames
 
-        return cashflow_frames(self.cashflows(yield_curve, fixings))
+        frames = cashflow_frames(self.cashflows(yield_curve, fixings))
+        return {leg: unit_attrs(frame, None, [self._input[leg.lower()]["currency"]])
+                for leg, frame in frames.items()}
 
     def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                   fixings: FixingsLike | None = None, path: PathLike | None = None, *,

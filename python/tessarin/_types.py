@@ -58,19 +58,46 @@ def risk_per_bp(risk: Mapping[str, Any], currency: str) -> RiskResult:
             "Currency": str(risk.get("Currency") or currency) if ours else currency}
 
 
-def unit_attrs(frame: Any, unit: str, currencies: Any) -> Any:
-    """`frame` with ``attrs["unit"]`` and ``attrs["currency"]``: the one currency of its rows,
-    or their currencies joined by ", " in order of first row when there are several (each row
-    then names its own in a "Currency" column)."""
+def unit_attrs(frame: Any, unit: str | None, currencies: Any) -> Any:
+    """`frame` with ``attrs["unit"]`` (unless None: amounts) and ``attrs["currency"]``: the
+    one currency of its rows, or their currencies joined by ", " in order of first row when
+    there are several (each row then names its own in a "Currency" column)."""
     found = list(dict.fromkeys(str(c) for c in currencies if c is not None))
-    frame.attrs.update(unit=unit, currency=", ".join(found))
+    if unit is not None:
+        frame.attrs["unit"] = unit
+    frame.attrs["currency"] = ", ".join(found)
     return frame
 
-CashFlowTable = dict[str, list[dt.date] | list[float]]
+CashFlowTable = dict[str, list[dt.date] | list[float] | list[str]]
 """One leg's priced schedule, column name -> values, one per period."""
 
 CashFlows = dict[str, CashFlowTable]
 """The priced schedules of both legs: {"Leg1": table, "Leg2": table}."""
+
+
+# The floating leg's names in `_tessarin`'s cash-flow tables, and the package's.
+_FLOW_NAMES = {"Estimated Rate": "Rate", "Spread": "Margin"}
+
+
+def signed_flows(table: Mapping[str, list[Any]], paid: bool) -> CashFlowTable:
+    """One leg of `_tessarin`'s cash flows (amounts unsigned) as the package shows it: a
+    "Pay/Receive" column, the columns of `Book.cashflows` in its order, "Cash Flow" and
+    "Cash Flow PV" negative when paid; a floating leg keeps its native "Estimated Rate" and
+    "Spread" at the end."""
+    size = len(next(iter(table.values()), []))
+    sign = -1.0 if paid else 1.0
+    out: dict[str, Any] = {"Pay/Receive": ["Pay" if paid else "Receive"] * size}
+    for name, values in table.items():
+        if name in ("Cash Flow", "Cash Flow PV"):
+            if "Margin" not in out:
+                out["Margin"] = [0.0] * size
+            out[name] = [sign * value for value in values]
+        else:
+            out[_FLOW_NAMES.get(name, name)] = list(values)
+    for name in _FLOW_NAMES:
+        if name in table:
+            out[name] = list(table[name])
+    return out
 
 
 QUOTED_LENGTH = 80

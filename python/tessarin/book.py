@@ -423,7 +423,8 @@ class Book:
         "Pay/Receive", "Accrual Start Date", "Accrual End Date", "Payment Date" (datetime64),
         "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed rate, or the
         projected index rate without margin), "Margin", "Cash Flow", "Cash Flow PV"
-        (unsigned, as `IRS.cashflows`)."""
+        (received positive, paid negative, as the leg PVs and `IRS.cashflows`).
+        ``attrs["currency"]`` lists the currencies of the rows."""
         import numpy as np
         import pandas as pd
 
@@ -441,10 +442,12 @@ class Book:
         def values(key: str) -> Any:
             return np.frombuffer(result[key], dtype=np.float64)
 
-        return pd.DataFrame({
+        sign = np.where(pays, -1.0, 1.0)
+        currencies = np.asarray(self._currencies, dtype=object)[trades]
+        frame = pd.DataFrame({
             "Trade": np.asarray(self._ids, dtype=object)[trades],
             "Curve": np.asarray(self._curve_ids, dtype=object)[trades],
-            "Currency": np.asarray(self._currencies, dtype=object)[trades],
+            "Currency": currencies,
             "Leg": legs,
             "Pay/Receive": np.where(pays, "Pay", "Receive"),
             "Accrual Start Date": days("accrual start"),
@@ -455,9 +458,10 @@ class Book:
             "Discount Factor": values("discount factor"),
             "Rate": values("rate"),
             "Margin": values("margin"),
-            "Cash Flow": values("cash flow"),
-            "Cash Flow PV": values("present value"),
+            "Cash Flow": sign * values("cash flow"),
+            "Cash Flow PV": sign * values("present value"),
         })
+        return unit_attrs(frame, None, pd.unique(currencies))
 
     def __repr__(self) -> str:
         return f"<tessarin.Book of {len(self._ids)} trades on {len(self._curves)} curves>"

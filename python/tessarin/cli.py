@@ -414,11 +414,8 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
         run.prices["DV01"] = run.prices["Trade"].map(dv01).to_numpy()
         run.ladder = ladder_of(run.risk)
     if cashflows:
-        flows = book.cashflows()
-        sign = flows["Pay/Receive"].map({"Pay": -1.0, "Receive": 1.0})
-        flows["Cash Flow"] = flows["Cash Flow"] * sign
-        flows["Cash Flow PV"] = flows["Cash Flow PV"] * sign
-        run.cashflows = flows
+        # Signed by the book: paid flows negative.
+        run.cashflows = book.cashflows()
     return run
 
 

@@ -24,6 +24,8 @@ if TYPE_CHECKING:
 def _column(name: str, values: list[Any]) -> pd.Series:
     if name.endswith("Date"):
         return pd.Series(pd.to_datetime(values), name=name)
+    if name == "Pay/Receive":
+        return pd.Series(values, name=name, dtype=object)
     return pd.Series(values, name=name, dtype="float64")
 
 
@@ -66,7 +68,7 @@ def risk_frame(risk: RiskResult | Mapping[str, list[Any]], *,
 
 def cashflow_frames(cashflows: CashFlows | Mapping[str, Any]) -> dict[str, pd.DataFrame]:
     """The result of `IRS.cashflows` as {"Leg1": frame, "Leg2": frame}, columns
-    in the library's order, "... Date" columns as datetime64, the rest floats."""
+    in its order, "... Date" columns as datetime64, "Pay/Receive" as text, the rest floats."""
     return {
         leg: pd.concat([_column(name, list(values)) for name, values in table.items()], axis=1)
         for leg, table in cashflows.items()

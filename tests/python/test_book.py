@@ -79,10 +79,12 @@ def test_example_book_equals_the_single_swaps(example_book, curves):
         found = flows[flows["Trade"] == trade_id]
         for leg, table in expected.items():
             rows = found[found["Leg"] == int(leg[-1])]
-            rate = "Rate" if "Rate" in table else "Estimated Rate"
-            for mine, theirs in (("Cash Flow PV", "Cash Flow PV"), ("Rate", rate),
-                                 ("Discount Factor", "Discount Factor")):
-                assert [bits(v) for v in rows[mine]] == [bits(v) for v in table[theirs]]
+            # The same columns, names and signs (paid negative) as the book's rows.
+            shared = [name for name in table if name not in ("Estimated Rate", "Spread")]
+            assert shared == [name for name in flows.columns if name in table]
+            assert rows["Pay/Receive"].tolist() == table["Pay/Receive"]
+            for name in ("Cash Flow", "Cash Flow PV", "Rate", "Margin", "Discount Factor"):
+                assert [bits(v) for v in rows[name]] == [bits(v) for v in table[name]], name
             assert list(rows["Payment Date"].dt.date) == table["Payment Date"]
 
 

@@ -46,13 +46,24 @@ def per_bp(risk):
             **{key: [value / scale for value in risk[key]] for key in ("Leg1", "Leg2", "Net")}}
 
 
+def unsigned(flows):
+    """Cash flows as the extension type gives them: amounts unsigned, its own column names."""
+    out = {}
+    for leg, table in flows.items():
+        sign = -1.0 if table.get("Pay/Receive", [""])[0] == "Pay" else 1.0
+        dropped = {"Pay/Receive", "Margin", *(("Rate",) if "Spread" in table else ())}
+        out[leg] = {name: [sign * v for v in values] if name.startswith("Cash Flow") else values
+                    for name, values in table.items() if name not in dropped}
+    return out
+
+
 def results(curve, swap, fixings=None):
     """Everything a curve and a swap answer, for exact comparisons."""
     dates = curve.dates()
     probe = [VALUE_DATE, *dates, dt.date(2029, 2, 28), dates[-1] + dt.timedelta(days=400)]
     return {"df": [curve.df(d) for d in probe], "dates": dates, "rates": curve.rates(),
             "price": swap.price(curve, fixings), "risk": per_bp(swap.risk(curve, fixings)),
-            "cashflows": swap.cashflows(curve, fixings),
+            "cashflows": unsigned(swap.cashflows(curve, fixings)),
             "required": swap.required_fixings(VALUE_DATE)}  # fmt: skip
 
 

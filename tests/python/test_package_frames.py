@@ -53,7 +53,12 @@ def test_risk_and_cashflow_frames_keep_every_value_with_proper_dtypes(priced):
             if isinstance(values[0], dt.date):
                 assert pd.api.types.is_datetime64_any_dtype(frame[name]), name
                 assert [d.date() for d in frame[name]] == values
+            elif name == "Pay/Receive":
+                assert frame[name].tolist() == values
             else:
                 assert frame[name].dtype == "float64" and frame[name].tolist() == values
-    assert frames["Leg1"]["Cash Flow PV"].sum() == pytest.approx(
-        -swap.price(curve, fixings)["Leg1 PV"], rel=1e-12)
+        assert frame.attrs == {"currency": "USD"}
+    # Signed as the leg PVs: paid negative.
+    for leg in ("Leg1", "Leg2"):
+        assert frames[leg]["Cash Flow PV"].sum() == pytest.approx(
+            swap.price(curve, fixings)[f"{leg} PV"], rel=1e-12)
