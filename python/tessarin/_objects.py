@@ -179,8 +179,8 @@ class YieldCurve(_Persistent):
                                     f"got {last}")
         try:
             return _tessarin.curve_forward_rate(self._impl, first, last, day_count)
-        except ValueError as error:
-            raise InputError("day_count", str(error)) from None
+        except ValueError:
+            raise InputError("day_count", f"unknown day count {quoted(day_count)}") from None
 
     def dfs(self, dates: Sequence[DateLike] | numpy.ndarray) -> list[float] | numpy.ndarray:
         """Discount factors of many dates in one call, each equal to `df` of its date.

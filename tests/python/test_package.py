@@ -221,7 +221,7 @@ def test_each_listed_calendar_is_known_to_the_module(name):
                          "leg2": {**leg, "margin": 0.0}}, generator="USD SOFR SW")
     assert swap.to_dict()["leg1"]["calendar"] == name
     with pytest.raises(tessarin.InputError,
-                       match=r'leg1\["accrual calendar"\]: Calendar not found: XX'):
+                       match=r'leg1\["accrual calendar"\]: unknown calendar \'XX\' \(known: '):
         tessarin.IRS({**swap.to_dict(), "leg1": {**swap.to_dict()["leg1"], **dict.fromkeys(
             ("calendar", "accrual calendar", "pay calendar"), "XX")}})
 
