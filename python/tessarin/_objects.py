@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any, TypeVar
 
 import _tessarin
 
-from ._fixings import Fixings
+from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
     as_date,
@@ -317,6 +317,17 @@ class IRS(_Persistent):
         native = self._native_fixings(fixings)
         return {} if native is None else {"fixings": native}
 
+    def _priced(self, yield_curve: Any, fixings: FixingsLike | None, call: Any) -> Any:
+        """`call()`, a missing fixing raised as an InputError naming the index and date."""
+        try:
+            return call()
+        except RuntimeError as error:
+            value_date = yield_curve.value_date if isinstance(yield_curve, YieldCurve) else None
+            found = missing_fixings(error, self._impl, value_date, Fixings.of(fixings))
+            if found is None:
+                raise
+            raise found from None
+
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
         if isinstance(yield_curve, YieldCurve):
@@ -362,7 +373,9 @@ class IRS(_Persistent):
         negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
         needed when a floating period runs over the curve's value date.
         """
-        result = self._impl.price(self._on(yield_curve), **self._fixings_args(fixings))
+        native = self._on(yield_curve)
+        result = self._priced(yield_curve, fixings, lambda: self._impl.price(
+            native, **self._fixings_args(fixings)))
         self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
         return result
 
@@ -387,10 +400,11 @@ class IRS(_Persistent):
                 yield_curve._check_coverage("the risk computation")
                 self._risk_checked = yield_curve
         if method == "bump":
-            result = self._impl.risk(native, **self._fixings_args(fixings))
+            result = self._priced(yield_curve, fixings, lambda: self._impl.risk(
+                native, **self._fixings_args(fixings)))
         else:
-            result = _tessarin.irs_analytic_risk(self._impl, native,
-                                                 self._native_fixings(fixings))
+            result = self._priced(yield_curve, fixings, lambda: _tessarin.irs_analytic_risk(
+                self._impl, native, self._native_fixings(fixings)))
         return risk_per_bp(result, self.currency)
 
     def gamma(self, yield_curve: YieldCurve, fixings: FixingsLike | None = None
@@ -402,7 +416,7 @@ class IRS(_Persistent):
         from .explain import swap_gamma
 
         self._check_coverage("the gamma computation")
-        return swap_gamma(self, yield_curve, fixings)
+        return self._priced(yield_curve, fixings, lambda: swap_gamma(self, yield_curve, fixings))
 
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
                   fixings: FixingsLike | None = None) -> CashFlows:
@@ -419,7 +433,7 @@ class IRS(_Persistent):
         args = self._fixings_args(fixings)
         if yield_curve is not None:
             args["yield_curve"] = self._on(yield_curve)
-        flows = self._impl.cashflows(**args)
+        flows = self._priced(yield_curve, fixings, lambda: self._impl.cashflows(**args))
         return {leg: signed_flows(table, self._input[leg.lower()]["is paid"])
                 for leg, table in flows.items()}
 
@@ -437,8 +451,9 @@ class IRS(_Persistent):
         from the pricing model's own leg values (a seasoned swap needs its
         `fixings`, as in `price`). With two floating legs, the margin of leg2
         that makes the NPV zero."""
-        return _tessarin.irs_par_rate(self._impl, self._on(yield_curve),
-                                      self._native_fixings(fixings))
+        native = self._on(yield_curve)
+        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_par_rate(
+            self._impl, native, self._native_fixings(fixings)))
 
     def annuity(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                 fixings: FixingsLike | None = None) -> float:
@@ -446,8 +461,9 @@ class IRS(_Persistent):
         notional: the sum over periods paid after the value date of fraction x
         notional x discount factor (with two floating legs, leg2's, per unit of
         margin). A change dr of the fixed rate moves the NPV by annuity x dr."""
-        return _tessarin.irs_annuity(self._impl, self._on(yield_curve),
-                                     self._native_fixings(fixings))
+        native = self._on(yield_curve)
+        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_annuity(
+            self._impl, native, self._native_fixings(fixings)))
 
     def dv01(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
              fixings: FixingsLike | None = None) -> float:
@@ -455,8 +471,9 @@ class IRS(_Persistent):
         of the curve, with the sign of the change: (NPV(+1bp) - NPV(-1bp)) / 2 on
         curves rebuilt from the moved quotes. The curve must have been built
         from quotes."""
-        return _tessarin.irs_dv01(self._impl, self._on(yield_curve),
-                                  self._native_fixings(fixings))
+        native = self._on(yield_curve)
+        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_dv01(
+            self._impl, native, self._native_fixings(fixings)))
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                    fixings: FixingsLike | None = None, *, method: str = "bump") -> pandas.DataFrame:

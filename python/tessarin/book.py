@@ -14,7 +14,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tessarin
 
-from ._fixings import Fixings
+from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
     LegCache,
@@ -29,7 +29,7 @@ from ._objects import YieldCurve
 from ._progress import Progress
 from ._types import RISK_UNIT, quoted, unit_attrs
 from .files import Trade, load_fixings, load_market
-from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
+from .tables import TradeRows, normalise_table, read_table, rows_from_swaps, swap_of_row
 
 if TYPE_CHECKING:
     import pandas
@@ -203,6 +203,7 @@ class Book:
         self._labels: tuple[Any, Any, Any] | None = None
         self._categories: dict[str, Any] | None = None
         self._currencies = legs["currency"]
+        self._fixing_messages: dict[tuple[int, str], str] = {}
         self._paid = legs["paid"]
 
     def __len__(self) -> int:
@@ -271,9 +272,30 @@ class Book:
         out = [""] * len(self._ids)
         for row, column, message in zip(result["failed"], result["error column"],
                                         result["error"], strict=True):
+            if not column:
+                message = self._missing_fixings(row, message)
             out[row] = (f"row {row}, column {quoted(column)}: {message}" if column
                         else f"row {row}: {message}")
         return out
+
+    def _missing_fixings(self, row: int, message: str) -> str:
+        """A missing fixing told as `IRS` tells it, naming the index and the first date."""
+        known = self._fixing_messages.get((row, message))
+        if known is not None:
+            return known
+        curve = self._curves.get(self._curve_ids[row])
+        found = None
+        if curve is not None:
+            try:
+                swap = _tessarin.IRS(swap_of_row(self._rows, row))
+            except RuntimeError:
+                swap = None
+            if swap is not None:
+                found = missing_fixings(RuntimeError(message), swap, curve.value_date,
+                                        self._fixings)
+        text = message if found is None else str(found)
+        self._fixing_messages[(row, message)] = text
+        return text
 
     def _workers(self, threads: int | None) -> int:
         return self.threads if threads is None else _threads(threads)
@@ -303,8 +325,10 @@ class Book:
             "Error": errors,
         }, index=index, copy=False)
         # Only the failed rows: pandas copies attrs with every operation on the frame.
-        frame.attrs["causes"] = {row: (column, message) for row, column, message in zip(
-            result["failed"], result["error column"], result["error"], strict=True)}
+        frame.attrs["causes"] = {
+            row: (column, message if column else self._missing_fixings(row, message))
+            for row, column, message in zip(result["failed"], result["error column"],
+                                            result["error"], strict=True)}
         return frame
 
     def risk(self, method: str = DEFAULT_RISK_METHOD, *, threads: int | None = None,

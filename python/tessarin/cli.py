@@ -396,8 +396,6 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
         curve_id = prices["Curve"].iloc[row]
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
-        elif listed is not None and curve_id in built:
-            message += _fixings_hint(listed[row], built[curve_id], strict)
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: row {row}"
                  + (f", column {quoted(column)}" if column else ""))
@@ -417,17 +415,6 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
         # Signed by the book: paid flows negative.
         run.cashflows = book.cashflows()
     return run
-
-
-def _fixings_hint(trade: Trade, curve: YieldCurve, strict: bool) -> str:
-    """For a missing fixing, the dates the trade needs on the curve's value date."""
-    try:
-        needed = IRS(trade.swap, strict=strict).required_fixings(curve.value_date) or {}
-    except RuntimeError:
-        return ""
-    hints = [f"{index} on {len(dates)} dates from {dates[0].isoformat()} to "
-             f"{dates[-1].isoformat()}" for index, dates in needed.items() if dates]
-    return f" (the trade needs fixings of {'; '.join(hints)}: see --fixings)" if hints else ""
 
 
 # Output

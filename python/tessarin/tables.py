@@ -309,3 +309,23 @@ def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError,
         columns["error column"].append(None)
         columns["error"].append(None)
     return TradeRows(columns, conventions)
+
+
+def swap_of_row(rows: TradeRows, i: int) -> dict[str, Any]:
+    """The swap dict of row `i` of built trades: its convention set with the row's terms."""
+    import datetime as dt
+
+    columns = rows.columns
+    base = rows.conventions[columns["conventions"][i]]
+    swap = {**base, "id": columns["id"][i]}
+    for key in ("effective date", "termination date"):
+        swap[key] = dt.date.fromordinal(int(columns[key][i]) + EPOCH_ORDINAL)
+    for leg in ("leg1", "leg2"):
+        terms = {key: value for key, value in base[leg].items() if key not in _AMOUNTS}
+        terms["notional"] = float(columns[f"{leg} notional"][i])
+        if terms["is fixed"]:
+            terms["rate"] = float(columns[f"{leg} rate"][i])
+        else:
+            terms["margin"] = float(columns[f"{leg} margin"][i])
+        swap[leg] = terms
+    return swap

@@ -224,8 +224,10 @@ def test_a_seasoned_swap_without_fixings_is_listed_with_the_dates_it_needs(capsy
     failures = json.loads(out)["failures"]
     assert status == 1
     assert [f["id"] for f in failures] == ["USD seasoned 3Y payer", "GBP seasoned 5Y receiver"]
-    assert failures[0]["error"].startswith("No fixings for index SOFR (the trade needs fixings "
-                                           "of SOFR on 124 dates from 2026-06-10 to 2026-12-08")
+    assert failures[0]["error"] == (
+        "fixings: no SOFR fixing on 2026-06-10, the first of 123 missing of the 124 dates from "
+        "2026-06-10 to 2026-12-08 that the swap needs on 2026-12-08 (IRS.required_fixings lists "
+        "them; --fixings gives them on the command line)")
 
 
 def test_a_missing_fixing_is_a_trade_failure(tmp_path, capsys):
@@ -236,7 +238,8 @@ def test_a_missing_fixing_is_a_trade_failure(tmp_path, capsys):
     failures = json.loads(out)["failures"]
     assert status == 1 and len(failures) == 1
     missing = example("fixings.json")["SOFR"]["dates"][10]
-    assert failures[0]["error"].startswith(f"Fixing is required for date {missing}")
+    assert failures[0]["error"].startswith(
+        f"fixings: no SOFR fixing on {missing}, the first of 1 missing of the 124 dates ")
 
 
 def test_thread_count_changes_no_output(capsys):
