@@ -228,7 +228,17 @@ class Checker:
     def rate(self, value: float, path: str | tuple[str, str | int]) -> None:
         """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
         if abs(value) > 1:
-            self.doubt(_where(path), f"{value:g} is not a decimal rate; {RATE_HINT}")
+            self.doubt(_where(path), rate_doubt(value))
+
+
+def rate_doubt(value: float) -> str:
+    """The message of a rate beyond ±1, which is percent for a decimal."""
+    return f"{value:g} is not a decimal rate; {RATE_HINT}"
+
+
+def shown(value: Any) -> str:
+    """A bad value as a message shows it: JSON text, cut to about 80 characters."""
+    return _shown(value)
 
 
 def _shown(value: Any) -> str:

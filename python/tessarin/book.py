@@ -29,7 +29,15 @@ from ._objects import YieldCurve
 from ._progress import Progress
 from ._types import RISK_UNIT, quoted, unit_attrs
 from .files import Trade, load_fixings, load_market
-from .tables import TradeRows, normalise_table, read_table, rows_from_swaps, swap_of_row
+from .tables import (
+    TABLE_PLACES,
+    TradeRows,
+    normalise_table,
+    read_table,
+    refuse_mispaired,
+    rows_from_swaps,
+    swap_of_row,
+)
 
 if TYPE_CHECKING:
     import pandas
@@ -52,7 +60,7 @@ def _entries_of_file(path: PathLike) -> list[Any]:
     return entries
 
 
-def _checked(entries: Iterable[Any]) -> TradeRows:
+def _checked(entries: Iterable[Any], strict: bool = True) -> TradeRows:
     """Trades-file entries checked one by one: a bad entry refuses its row only."""
     checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
     cache = LegCache()
@@ -65,33 +73,37 @@ def _checked(entries: Iterable[Any]) -> TradeRows:
             checked.append(common)
             continue
         try:
-            checked.append(check_trade(entry, key_path("trades", i), cache=cache))
+            checked.append(check_trade(entry, key_path("trades", i), strict, cache=cache))
         except InputError as error:
             given = entry.get("id") if isinstance(entry, Mapping) else None
             checked.append((error, given if isinstance(given, str) else f"row {i}"))
     return rows_from_swaps(checked)
 
 
-def trade_rows(trades: Any) -> TradeRows:
+def trade_rows(trades: Any, *, strict: bool = True) -> TradeRows:
     """The trades of any accepted form, checked, as columns for the native book."""
     if isinstance(trades, TradeRows):
         return trades
     if isinstance(trades, (str, os.PathLike)):
         source = str(trades)
-        if Path(trades).suffix.lower() in (".csv", ".parquet"):
+        place = TABLE_PLACES.get(Path(trades).suffix.lower())
+        if place is not None:
             try:
-                return normalise_table(read_table(trades))
+                return normalise_table(read_table(trades), strict=strict, source=source,
+                                       place=place)
             except InputError as error:
                 raise InputError(error.path, error.message, error.source or source) from None
         try:
-            return _checked(_entries_of_file(trades))
+            rows = _checked(_entries_of_file(trades), strict)
         except InputError as error:
             raise InputError(error.path, error.message, error.source or source) from None
+        rows.source, rows.place = source, ("trades[{}]", 0)
+        return rows
     if hasattr(trades, "columns") and hasattr(trades, "iloc"):
-        return normalise_table(trades)
+        return normalise_table(trades, strict=strict)
     if isinstance(trades, Mapping):
         raise TypeError("trades are a list of trade dicts, a DataFrame or a path, got a dict")
-    return _checked(list(trades))
+    return _checked(list(trades), strict)
 
 
 def _curves_of(curves: Any) -> dict[str, YieldCurve]:
@@ -182,15 +194,20 @@ class Book:
     a market file. `fixings`: as for `IRS.price`, or a fixings file.
     `threads`: workers for every call, all cores by default; 1 runs serially.
 
-    A trade that cannot be built, or whose curve is missing, gets an error
-    naming its row and column; the other trades go on.
+    Every form of trades goes through the checks of `tessarin.IRS`, with its messages: a
+    trade that cannot be built, whose curve is missing, or whose legs do not match its curve
+    (another currency or index) gets an error naming its file, its row (the line of a CSV
+    file, as an editor shows it) and its column; the other trades go on. With
+    ``strict=False`` rates in percent and mismatched curves only warn, as for `IRS`.
     """
 
     def __init__(self, trades: Any, curves: Any, fixings: Fixings | PathLike | None = None, *,
-                 threads: int | None = None) -> None:
+                 threads: int | None = None, strict: bool = True) -> None:
         self.threads = _threads(threads)
+        self._strict = strict
         self._curves = _curves_of(curves)
-        rows = trade_rows(trades)
+        rows = refuse_mispaired(trade_rows(trades, strict=strict),
+                                {name: c._input for name, c in self._curves.items()}, strict)
         self._rows = rows
         self._fixings = _fixings_of(fixings)
         self._ids = rows.ids
@@ -232,6 +249,7 @@ class Book:
             market = load_market(market)
         messages = self._messages(self._impl.trades())
         options.setdefault("threads", self.threads)
+        options.setdefault("strict", self._strict)
         result = revalue(self._rows, market, scenarios, self._fixings, executor=executor, out=out,
                          **options)
         # A trade the book refused keeps the book's message.
@@ -274,9 +292,19 @@ class Book:
                                         result["error"], strict=True):
             if not column:
                 message = self._missing_fixings(row, message)
-            out[row] = (f"row {row}, column {quoted(column)}: {message}" if column
-                        else f"row {row}: {message}")
+            out[row] = self.located(row, column, message)
         return out
+
+    def location(self, row: int) -> str:
+        """Where trade `row` is in its input, as the file shows it: "line 5" of a CSV file
+        (line 1 is the header), "row 3" of a Parquet file (from 1) or of a list or DataFrame
+        (from 0, as Python counts)."""
+        return self._rows.location(row)
+
+    def located(self, row: int, column: str, message: str) -> str:
+        """`message` about `column` of trade `row`, with the file and the row as the file
+        shows it: "trades.csv: line 5, column 'fixed rate': ..."."""
+        return self._rows.located(row, column, message)
 
     def _missing_fixings(self, row: int, message: str) -> str:
         """A missing fixing told as `IRS` tells it, naming the index and the first date."""

@@ -29,6 +29,7 @@ from ._types import quoted
 from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by, trade_rows
 from .conventions import CALENDARS, GENERATORS, INDICES
 from .files import Trade, load_fixings, load_market, load_trades
+from .tables import refuse_mispaired
 
 if TYPE_CHECKING:
     import pandas
@@ -305,10 +306,13 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     # A table is read and checked here, before any curve is built: a trades file that cannot
     # be used stops the run with nothing printed ahead of its error.
     tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
-    trades: Any = trade_rows(args.trades) if tabular else load_trades(args.trades,
-                                                                      strict=args.strict)
+    trades: Any = (trade_rows(args.trades, strict=args.strict) if tabular
+                   else load_trades(args.trades, strict=args.strict))
     fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
-    if not tabular:
+    if tabular:
+        # A row on a curve of another currency or index fails that trade, as a bad cell does.
+        trades = refuse_mispaired(trades, {curve["id"]: curve for curve in curves}, args.strict)
+    else:
         known = {curve["id"]: curve for curve in curves}
         # The pairing depends on the curve and the legs' currencies and indices only.
         paired: set[tuple[Any, ...]] = set()
@@ -385,7 +389,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
             run.failed_curves.add(curve["id"])
             run.failures.append(Failure("curve", curve["id"], f"{market_source}: curves[{i}]",
                                         str(error)))
-    book = Book(trades, built, fixings, threads=threads)
+    book = Book(trades, built, fixings, threads=threads, strict=strict)
     prices = book.price()
     listed = trades if isinstance(trades, list) else None
     good = []
@@ -397,7 +401,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
-                 else f"{trades_source}: row {row}"
+                 else f"{trades_source}: {book.location(row)}"
                  + (f", column {quoted(column)}" if column else ""))
         run.failures.append(Failure("trade", trade_id, where, message))
     table = prices.iloc[good].reset_index()

@@ -186,7 +186,7 @@ def swap_of(row):
 BAD_ROWS = [
     ("effective date", "2026-13-01", "expected a date as YYYY-MM-DD"),
     ("termination date", "2026-01-01", "is not after the effective date"),
-    ("fixed rate", "abc", "expected a finite number"),
+    ("fixed rate", "abc", 'expected a decimal rate, got "abc"'),
     ("notional", float("inf"), "expected a finite number"),
     ("generator", "XXX SW", "unknown generator 'XXX SW'"),
     ("direction", "long", "expected payer or receiver"),

@@ -261,8 +261,8 @@ def test_a_bad_row_of_a_trade_table_fails_that_trade_only(tmp_path, capsys):
     document = json.loads(out)
     assert status == 1 and [t["id"] for t in document["trades"]] == ["T0", "T1", "T3"]
     assert document["failures"] == [{
-        "kind": "trade", "id": "T2", "where": f"{path}: row 2, column 'fixed rate'",
-        "error": "expected a finite number, got 'n/a'"}]
+        "kind": "trade", "id": "T2", "where": f"{path}: line 4, column 'fixed rate'",
+        "error": 'expected a decimal rate, got "n/a"'}]
 
 
 def test_plot_writes_a_png_of_the_curves(tmp_path, capsys):
