@@ -12,6 +12,7 @@ from typing import TYPE_CHECKING, Any, TypeVar
 import _tessarin
 
 from ._fixings import Fixings, missing_fixings
+from .files import Trade
 from ._inputs import (
     InputError,
     as_date,
@@ -257,6 +258,10 @@ class IRS(_Persistent):
     conventions fill the leg keys the dict leaves out: leg1 fixed and paid,
     leg2 floating on the generator's index and received, unless given.
 
+    `swap` may also be an entry of a trades file, with its "curve" (kept as
+    `IRS.curve`) and "generator", or a `tessarin.Trade` of `tessarin.load_trades`
+    (from JSON, CSV or Parquet).
+
     Missing or malformed inputs raise `tessarin.InputError` naming the key; so
     does a rate that looks like percent (3.3 for 0.033), unless
     ``strict=False``, which only warns.
@@ -267,9 +272,15 @@ class IRS(_Persistent):
     # The curve id and result of the latest `price`, shown in notebooks.
     _last_price: tuple[str, PriceResult] | None
 
-    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None,
+    def __init__(self, swap: Mapping[str, Any] | Trade, *, generator: str | None = None,
                  strict: bool = True) -> None:
         self._curve: str | None = None
+        if isinstance(swap, Trade):
+            # An entry `tessarin.load_trades` read, checked already: its curve is kept.
+            if generator is not None:
+                raise TypeError("a trade of tessarin.load_trades has its conventions filled "
+                                "in: give no generator")
+            swap = {**swap.swap, "curve": swap.curve}
         if isinstance(swap, Mapping) and ("curve" in swap or "generator" in swap):
             # An entry of a trades file: its curve is kept, its generator fills the legs.
             entry = dict(swap)

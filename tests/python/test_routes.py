@@ -132,3 +132,17 @@ def test_messages_carry_no_library_text(leg, key, value, message):
     assert text.startswith(message), text
     for internal in ("No object registered", "Error,", "Calendar not found", "unknown value"):
         assert internal not in text
+
+
+@pytest.mark.parametrize("name", ["t.json", "t.csv", "t.parquet"])
+def test_a_loaded_trade_is_a_swap_on_its_curve(tmp_path, name):
+    frame = pd.DataFrame([GOOD])
+    frame.to_csv(tmp_path / "t.csv", index=False)
+    frame.to_parquet(tmp_path / "t.parquet")
+    (tmp_path / "t.json").write_text(json.dumps({"trades": [entry_of(GOOD)]}))
+    trade = tessarin.load_trades(tmp_path / name)[0]
+    swap = tessarin.IRS(trade)
+    assert swap.curve == trade.curve == "USD SOFR"
+    assert swap.to_dict() == tessarin.IRS(entry_of(GOOD)).to_dict()
+    with pytest.raises(TypeError, match="give no generator"):
+        tessarin.IRS(trade, generator="USD SOFR SW")
