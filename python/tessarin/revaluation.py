@@ -481,6 +481,73 @@ def _scenarios(scenarios: Any, curves: list[Any]) -> list[Scenario]:
                     f"{type(scenarios).__name__}")
 
 
+def _guarded(node: Any, line: int) -> bool | None:
+    """Whether `line` of a module's statements runs only under ``if __name__ == "__main__":``;
+    None when no statement of `node` holds it."""
+    import ast
+
+    for statement in getattr(node, "body", []):
+        if not statement.lineno <= line <= (statement.end_lineno or statement.lineno):
+            continue
+        if isinstance(statement, ast.If):
+            test = statement.test
+            main_test = (isinstance(test, ast.Compare) and len(test.comparators) == 1
+                         and {ast.dump(test.left), ast.dump(test.comparators[0])}
+                         == {ast.dump(ast.Name("__name__", ast.Load())),
+                             ast.dump(ast.Constant("__main__"))})
+            if main_test and any(s.lineno <= line <= (s.end_lineno or s.lineno)
+                                 for s in statement.body):
+                return True
+            inner = _guarded(statement, line)
+            if inner is None and statement.orelse:
+                inner = _guarded(ast.Module(body=statement.orelse, type_ignores=[]), line)
+            return bool(inner)
+        if isinstance(statement, (ast.With, ast.Try, ast.For, ast.While)):
+            return bool(_guarded(statement, line))
+        return False
+    return None
+
+
+def check_main_guard() -> None:
+    """Refuses to start local Dask workers from a script's top level run without the
+    ``if __name__ == "__main__":`` guard: each worker process imports the script again, which
+    would start workers again. One line with the fix, in the script and in each worker."""
+    import inspect
+    import multiprocessing
+    import sys
+
+    main = sys.modules.get("__main__")
+    path = getattr(main, "__file__", None)
+    # A worker being started imports the main script as "__mp_main__": it is here only if the
+    # script runs this call when imported.
+    bootstrapping = getattr(multiprocessing.current_process(), "_inheriting", False)
+    line = None
+    if not bootstrapping and main is not None and path:
+        frame = inspect.currentframe()
+        while frame is not None:
+            if frame.f_globals is vars(main) and frame.f_code.co_name == "<module>" \
+                    and frame.f_code.co_filename == path:
+                line = frame.f_lineno
+            frame = frame.f_back
+        del frame
+        if line is None:
+            return
+        try:
+            import ast
+
+            tree = ast.parse(Path(path).read_text(encoding="utf-8"))
+        except (OSError, SyntaxError, UnicodeDecodeError, ValueError):
+            return
+        if _guarded(tree, line) is not False:
+            return
+    elif not bootstrapping:
+        return
+    where = f" ({Path(path).name}, line {line})" if path and line else ""
+    raise RuntimeError(
+        'executor="dask" starts worker processes that import the main script again: put the '
+        f'code that revalues under `if __name__ == "__main__":`{where}')
+
+
 def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any],
              tasks: list[_Task],
              out: str | None, workers: int | None, progress: Progress,
@@ -498,6 +565,7 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any],
         if isinstance(executor, Client):
             client = executor
         elif executor == "dask":
+            check_main_guard()
             cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1,
                                    threads_per_worker=1, processes=True, host="127.0.0.1",
                                    dashboard_address=None)
