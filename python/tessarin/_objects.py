@@ -12,7 +12,6 @@ from typing import TYPE_CHECKING, Any, TypeVar
 import _tessarin
 
 from ._fixings import Fixings, missing_fixings
-from .files import Trade
 from ._inputs import (
     InputError,
     as_date,
@@ -38,6 +37,7 @@ from ._types import (
     signed_flows,
     unit_attrs,
 )
+from .files import Trade
 
 FixingsLike = Fixings | Mapping[str, Any]
 

@@ -24,11 +24,11 @@ from ._inputs import (
     relocate,
     thread_count,
 )
-from ._objects import IRS, YieldCurve
+from ._objects import YieldCurve
 from ._types import quoted
 from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by, trade_rows
 from .conventions import CALENDARS, GENERATORS, INDICES
-from .files import Trade, load_fixings, load_market, load_trades
+from .files import load_fixings, load_market, load_trades
 from .tables import refuse_mispaired
 
 if TYPE_CHECKING:

@@ -5,7 +5,12 @@ from __future__ import annotations
 from typing import TYPE_CHECKING, Any
 
 from ._extras import install_hint
-from ._types import BASIS_POINTS_PER_QUOTE_UNIT, RISK_UNIT, risk_per_bp, unit_attrs
+from ._types import (
+    BASIS_POINTS_PER_QUOTE_UNIT,  # noqa: F401 - kept for callers
+    RISK_UNIT,
+    risk_per_bp,
+    unit_attrs,
+)
 
 try:
     import pandas as pd

@@ -20,9 +20,9 @@ from __future__ import annotations
 
 import re
 import warnings
+from collections.abc import Mapping
 from dataclasses import dataclass, field
 from pathlib import Path
-from collections.abc import Mapping
 from typing import TYPE_CHECKING, Any
 
 from ._inputs import (

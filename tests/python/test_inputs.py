@@ -82,8 +82,8 @@ TRADE_CASES = {
                       "effective_date: unknown key 'effective_date' (did you mean 'effective "
                       "date'?)"),
     "bad tenor": (FLOAT_TRADE, set_in("leg1", "frequency", value="1X"),
-                  "leg1.frequency: invalid tenor '1X' (expected a whole number and a unit D, W, M or "
-                  "Y, e.g. 3M or 10Y)"),
+                  "leg1.frequency: invalid tenor '1X' (expected a whole number and a unit D, W, "
+                  "M or Y, e.g. 3M or 10Y)"),
     "unknown calendar": (FLOAT_TRADE, set_in("leg2", "pay calendar", value="US,NY"),
                          'leg2["pay calendar"]: unknown calendar \'NY\' (known: '),
     "unknown day count": (FLOAT_TRADE, set_in("leg2", "day count convention", value="ACT/364"),
@@ -188,7 +188,8 @@ def test_quotes_given_as_decimals_are_refused_unless_not_strict(tmp_path):
     market = example("market.json")
     curve = market["curves"][0]
     curve["instruments"]["quote"] = [q / 100 for q in curve["instruments"]["quote"]]
-    message = "instruments.quote: every quote lies within ±0.2: quotes are in percent: 3.3 for 3.3%"
+    message = ("instruments.quote: every quote lies within ±0.2: quotes are in percent: 3.3 for "
+               "3.3%")
     assert error_text(tessarin.InputError, tessarin.YieldCurve, curve) == message
     path = tmp_path / "market.json"
     path.write_text(json.dumps(market))
