@@ -221,6 +221,7 @@ class Book:
         self._categories: dict[str, Any] | None = None
         self._currencies = legs["currency"]
         self._fixing_messages: dict[tuple[int, str], str] = {}
+        self._currency_list: list[str] | None = None
         self._paid = legs["paid"]
 
     def __len__(self) -> int:
@@ -330,7 +331,8 @@ class Book:
 
     def price(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Per trade, indexed by id: "Curve", "Leg1 PV", "Leg2 PV", "NPV" and "Error"
-        (empty for a priced trade; the values are NaN otherwise)."""
+        (empty for a priced trade; the values are NaN otherwise), amounts in each trade's
+        currency, which ``attrs["currency"]`` lists."""
         import numpy as np
         import pandas as pd
 
@@ -357,6 +359,9 @@ class Book:
             row: (column, message if column else self._missing_fixings(row, message))
             for row, column, message in zip(result["failed"], result["error column"],
                                             result["error"], strict=True)}
+        if self._currency_list is None:
+            self._currency_list = list(dict.fromkeys(c for c in self._currencies if c))
+        unit_attrs(frame, None, self._currency_list)
         return frame
 
     def risk(self, method: str = DEFAULT_RISK_METHOD, *, threads: int | None = None,

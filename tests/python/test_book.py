@@ -59,11 +59,12 @@ def assert_as_single(book, swaps, curves, method="bump"):
                 (trade_id, column)
 
 
-@pytest.mark.parametrize("table", ["risk", "ladder"])
+@pytest.mark.parametrize("table", ["risk", "ladder", "price", "cashflows"])
 def test_risk_tables_name_their_unit_and_currencies(example_book, curves, table):
     frame = getattr(example_book, table)()
-    assert frame.attrs["unit"] == "per 1bp"
-    assert frame.attrs["currency"].split(", ") == list(dict.fromkeys(frame["Currency"]))
+    assert frame.attrs.get("unit") == ("per 1bp" if table in ("risk", "ladder") else None)
+    currencies = frame["Currency"] if "Currency" in frame else example_book.currencies
+    assert frame.attrs["currency"].split(", ") == list(dict.fromkeys(currencies))
     usd = [t for t in tessarin.load_trades(EXAMPLES / "trades.json") if t.curve == "USD SOFR"]
     assert getattr(tessarin.Book(usd, curves, FIXINGS), table)().attrs["currency"] == "USD"
 
