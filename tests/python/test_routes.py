@@ -111,8 +111,10 @@ def test_missing_fixings_are_told_alike_by_the_swap_the_book_and_the_command_lin
                          curves["USD SOFR"])
     assert message.startswith("fixings: no SOFR fixing on 2026-06-10, the first of ")
     assert "required_fixings" in message
-    errors = tessarin.Book(trades, curves).price()["Error"]
-    assert errors[seasoned.swap["id"]] == f"row 4: {message}"
+    book = tessarin.Book(trades, curves)
+    assert book.price()["Error"][seasoned.swap["id"]] == f"row 4: {message}"
+    failures = book.revalue(scenarios=tessarin.scenarios.parallel(1), threads=1).failures
+    assert {f.error for f in failures if f.trade == seasoned.swap["id"]} == {f"row 4: {message}"}
     assert cli.main(["price", MARKET, str(EXAMPLES / "trades.json"), "--format", "json"]) == 1
     failures = json.loads(capsys.readouterr().out)["failures"]
     assert failures[0]["error"] == message
