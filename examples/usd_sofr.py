@@ -122,13 +122,13 @@ def main():
         ],
     )
 
-    # The library's risk is per 1.00 of quote (percent); per 1bp is a hundredth of it.
+    # The package's risk is per 1bp rise of each quote, in the swap's currency.
     risk = swap.risk(curve)
     table(
         f"Key-rate risk ({ccy} per 1bp rise of each quote)",
         ["Tenor", "Leg1", "Leg2", "Net"],
         [
-            (t, f"{l1 / 100:,.2f}", f"{l2 / 100:,.2f}", f"{n / 100:,.2f}")
+            (t, f"{l1:,.2f}", f"{l2:,.2f}", f"{n:,.2f}")
             for t, l1, l2, n in zip(
                 risk["Tenor"], risk["Leg1"], risk["Leg2"], risk["Net"], strict=True
             )
@@ -138,7 +138,6 @@ def main():
     flows = swap.cashflows(curve)
     for name in ("Leg1", "Leg2"):
         legs = flows[name]
-        rate_key = "Rate" if "Rate" in legs else "Estimated Rate"
         table(
             f"Cash flows {name}",
             [
@@ -167,7 +166,7 @@ def main():
                     legs["Accrual End Date"],
                     legs["Payment Date"],
                     legs["Day Count Fraction"],
-                    legs[rate_key],
+                    legs["Rate"],
                     legs["Discount Factor"],
                     legs["Cash Flow"],
                     legs["Cash Flow PV"],

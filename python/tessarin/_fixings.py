@@ -4,10 +4,13 @@ from __future__ import annotations
 
 import copy
 import datetime as dt
+import re
 from collections.abc import Mapping
 from typing import Any
 
-from ._inputs import check_fixings
+import _tessarin
+
+from ._inputs import InputError, check_fixings
 
 
 class Fixings(dict[str, Any]):
@@ -68,3 +71,37 @@ class Fixings(dict[str, Any]):
     def __repr__(self) -> str:
         counts = ", ".join(f"{name}: {len(s['dates'])}" for name, s in self.items())
         return f"<tessarin.Fixings {counts}>"
+
+
+# The library's words for a fixing it needs and was not given.
+_NO_FIXINGS = re.compile(r"No fixings for index (.+)")
+_NO_FIXING = re.compile(r"Fixing is required for date ([0-9-]+)")
+
+
+def missing_fixings(error: BaseException, swap: _tessarin.IRS, value_date: dt.date | None,
+                    fixings: Mapping[str, Any] | None) -> InputError | None:
+    """The InputError of a swap priced without a fixing it needs: the index, the first missing
+    date and how many of the dates `required_fixings` lists are missing. None when `error`
+    is about something else."""
+    text = str(error)
+    none_given, one_missing = _NO_FIXINGS.fullmatch(text), _NO_FIXING.fullmatch(text)
+    if none_given is None and one_missing is None:
+        return None
+    hint = "IRS.required_fixings lists them; --fixings gives them on the command line"
+    needed = {} if value_date is None else (_tessarin.irs_required_fixings(swap, value_date)
+                                            or {})
+    for index, dates in needed.items():
+        series = (fixings or {}).get(index)
+        given = set() if series is None else set(series["dates"])
+        # A fixing of the value date itself may be left out: the curve estimates it.
+        missing = [d for d in dates if d not in given and d < value_date]
+        if missing:
+            return InputError("fixings", f"no {index} fixing on {missing[0].isoformat()}, the "
+                              f"first of {len(missing)} missing of the {len(dates)} dates from "
+                              f"{dates[0].isoformat()} to {dates[-1].isoformat()} that the "
+                              f"swap needs on {value_date.isoformat()} ({hint})")
+    if none_given is not None:
+        return InputError("fixings", f"no {none_given[1]} fixings are given, and the swap "
+                                     f"needs some ({hint})")
+    assert one_missing is not None
+    return InputError("fixings", f"no fixing on {one_missing[1]}, which the swap needs ({hint})")

@@ -228,7 +228,17 @@ class Checker:
     def rate(self, value: float, path: str | tuple[str, str | int]) -> None:
         """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
         if abs(value) > 1:
-            self.doubt(_where(path), f"{value:g} is not a decimal rate; {RATE_HINT}")
+            self.doubt(_where(path), rate_doubt(value))
+
+
+def rate_doubt(value: float) -> str:
+    """The message of a rate beyond ±1, which is percent for a decimal."""
+    return f"{value:g} is not a decimal rate; {RATE_HINT}"
+
+
+def shown(value: Any) -> str:
+    """A bad value as a message shows it: JSON text, cut to about 80 characters."""
+    return _shown(value)
 
 
 def _shown(value: Any) -> str:
@@ -249,7 +259,8 @@ def _shown(value: Any) -> str:
 
 
 def _unknown(what: str, value: str, known: Iterable[str]) -> str:
-    return f"unknown {what} {quoted(value)} (known: {', '.join(known)})"
+    names = ", ".join(known)
+    return f"unknown {what} {quoted(value)}" + (f" (known: {names})" if names else "")
 
 
 def _library(kind: str, value: Any, path: str, what: str) -> Any:
@@ -313,18 +324,23 @@ def _child(data: Mapping[str, Any], key: str, path: str, kind: type, what: str) 
 
 
 def _named(kind: str, value: str, path: str, known: Iterable[str]) -> str:
+    # The library's own text ("No object registered under label", "unknown value") says
+    # no more than this.
     try:
         result: str = _tessarin.check_input(kind, value)
-    except RuntimeError as error:
-        raise InputError(path, f"{_unknown(kind, value, known)}: {error}") from None
+    except RuntimeError:
+        raise InputError(path, _unknown(kind, value, known)) from None
     return result
+
+
+TENOR_HINT = "expected a whole number and a unit D, W, M or Y, e.g. 3M or 10Y"
 
 
 def _tenor(value: str, path: str) -> str:
     try:
         result: str = _tessarin.check_input("tenor", value)
-    except RuntimeError as error:
-        raise InputError(path, f"invalid tenor {quoted(value)} ({error})") from None
+    except RuntimeError:
+        raise InputError(path, f"invalid tenor {quoted(value)} ({TENOR_HINT})") from None
     return result
 
 
@@ -372,8 +388,8 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
                         f"curve's currency is {currency}")
     quotes = [q for q, used in zip(rows["quote"], rows["in use"], strict=True) if used]
     if quotes and any(quotes) and all(abs(q) <= 0.2 for q in quotes):
-        warnings.warn(InputWarning(columns["quote"], f"every quote lies within ±0.2: "
-                                                     f"{PERCENT_HINT}"), stacklevel=3)
+        # Decimals for percent, as a trade rate of 3.3 is percent for a decimal.
+        check.doubt(columns["quote"], f"every quote lies within ±0.2: {PERCENT_HINT}")
     return data
 
 
@@ -463,12 +479,21 @@ def check_swap(swap: Any, path: str = "", strict: bool = True,
     return data
 
 
+def calendar_message(value: str, error: RuntimeError) -> str:
+    """The message of a calendar name the library refuses: the unknown calendar (the library
+    names the one of a union that it does not know) and the known ones."""
+    found = re.fullmatch(r"Calendar not found: (.*)", str(error))
+    if found is None:
+        return str(error)
+    return (f"unknown calendar {quoted(found[1])} (known: {', '.join(CALENDARS)}; join names "
+            f"with commas for a union)")
+
+
 def _calendar(value: str, path: str) -> None:
     try:
         _tessarin.check_input("calendar", value)
     except RuntimeError as error:
-        raise InputError(path, f"{error} (known: {', '.join(CALENDARS)}; join names with "
-                               f"commas for a union)") from None
+        raise InputError(path, calendar_message(value, error)) from None
 
 
 def check_trade(trade: Any, path: str, strict: bool = True, cache: LegCache | None = None

@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any, TypeVar
 
 import _tessarin
 
-from ._fixings import Fixings
+from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
     as_date,
@@ -27,7 +27,18 @@ from ._inputs import (
     swap_coverage,
     swap_input,
 )
-from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult, quoted
+from ._types import (
+    CashFlows,
+    DateLike,
+    PathLike,
+    PriceResult,
+    RiskResult,
+    quoted,
+    risk_per_bp,
+    signed_flows,
+    unit_attrs,
+)
+from .files import Trade
 
 FixingsLike = Fixings | Mapping[str, Any]
 
@@ -170,8 +181,8 @@ class YieldCurve(_Persistent):
                                     f"got {last}")
         try:
             return _tessarin.curve_forward_rate(self._impl, first, last, day_count)
-        except ValueError as error:
-            raise InputError("day_count", str(error)) from None
+        except ValueError:
+            raise InputError("day_count", f"unknown day count {quoted(day_count)}") from None
 
     def dfs(self, dates: Sequence[DateLike] | numpy.ndarray) -> list[float] | numpy.ndarray:
         """Discount factors of many dates in one call, each equal to `df` of its date.
@@ -260,6 +271,10 @@ class IRS(_Persistent):
     conventions fill the leg keys the dict leaves out: leg1 fixed and paid,
     leg2 floating on the generator's index and received, unless given.
 
+    `swap` may also be an entry of a trades file, with its "curve" (kept as
+    `IRS.curve`) and "generator", or a `tessarin.Trade` of `tessarin.load_trades`
+    (from JSON, CSV or Parquet).
+
     Missing or malformed inputs raise `tessarin.InputError` naming the key; so
     does a rate that looks like percent (3.3 for 0.033), unless
     ``strict=False``, which only warns.
@@ -270,9 +285,15 @@ class IRS(_Persistent):
     # The curve id and result of the latest `price`, shown in notebooks.
     _last_price: tuple[str, PriceResult] | None
 
-    def __init__(self, swap: Mapping[str, Any], *, generator: str | None = None,
+    def __init__(self, swap: Mapping[str, Any] | Trade, *, generator: str | None = None,
                  strict: bool = True) -> None:
         self._curve: str | None = None
+        if isinstance(swap, Trade):
+            # An entry `tessarin.load_trades` read, checked already: its curve is kept.
+            if generator is not None:
+                raise TypeError("a trade of tessarin.load_trades has its conventions filled "
+                                "in: give no generator")
+            swap = {**swap.swap, "curve": swap.curve}
         if isinstance(swap, Mapping) and ("curve" in swap or "generator" in swap):
             # An entry of a trades file: its curve is kept, its generator fills the legs.
             entry = dict(swap)
@@ -321,6 +342,17 @@ class IRS(_Persistent):
         native = self._native_fixings(fixings)
         return {} if native is None else {"fixings": native}
 
+    def _priced(self, yield_curve: Any, fixings: FixingsLike | None, call: Any) -> Any:
+        """`call()`, a missing fixing raised as an InputError naming the index and date."""
+        try:
+            return call()
+        except RuntimeError as error:
+            value_date = yield_curve.value_date if isinstance(yield_curve, YieldCurve) else None
+            found = missing_fixings(error, self._impl, value_date, Fixings.of(fixings))
+            if found is None:
+                raise
+            raise found from None
+
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
         if isinstance(yield_curve, YieldCurve):
@@ -366,7 +398,9 @@ class IRS(_Persistent):
         negative. `fixings` ({"SOFR": {"dates": [...], "values": [...]}}) are
         needed when a floating period runs over the curve's value date.
         """
-        result = self._impl.price(self._on(yield_curve), **self._fixings_args(fixings))
+        native = self._on(yield_curve)
+        result = self._priced(yield_curve, fixings, lambda: self._impl.price(
+            native, **self._fixings_args(fixings)))
         self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
         return result
 
@@ -374,10 +408,10 @@ class IRS(_Persistent):
              fixings: FixingsLike | None = None, *, method: str = "bump") -> RiskResult:
         """Return the key rate sensitivities per leg of the interest rate swap.
 
-        {"Tenor", "Leg1", "Leg2", "Net"}: one entry per curve instrument, the PV
-        change per 1.00 of quote, that is per one percent (100bp): divide by 100
-        for one basis point; `risk_frame` and `plot_risk` show it per 1bp with the
-        currency. `method="bump"` bumps each quote and rebuilds the curve;
+        {"Tenor", "Leg1", "Leg2", "Net", "Unit", "Currency"}: one entry per curve
+        instrument, the PV change for a 1bp rise of its quote in the swap's currency,
+        as `Book.risk` gives it ("Unit" is "per 1bp"; `_tessarin.IRS.risk` is per 1.00
+        of quote, 100 times larger). `method="bump"` bumps each quote and rebuilds the curve;
         `method="analytic"` differentiates the price exactly and multiplies by the
         curve's Jacobian (no finite-difference noise).
         """
@@ -391,8 +425,12 @@ class IRS(_Persistent):
                 yield_curve._check_coverage("the risk computation")
                 self._risk_checked = yield_curve
         if method == "bump":
-            return self._impl.risk(native, **self._fixings_args(fixings))
-        return _tessarin.irs_analytic_risk(self._impl, native, self._native_fixings(fixings))
+            result = self._priced(yield_curve, fixings, lambda: self._impl.risk(
+                native, **self._fixings_args(fixings)))
+        else:
+            result = self._priced(yield_curve, fixings, lambda: _tessarin.irs_analytic_risk(
+                self._impl, native, self._native_fixings(fixings)))
+        return risk_per_bp(result, self.currency)
 
     def gamma(self, yield_curve: YieldCurve, fixings: FixingsLike | None = None
               ) -> pandas.DataFrame:
@@ -403,21 +441,26 @@ class IRS(_Persistent):
         from .explain import swap_gamma
 
         self._check_coverage("the gamma computation")
-        return swap_gamma(self, yield_curve, fixings)
+        return self._priced(yield_curve, fixings, lambda: swap_gamma(self, yield_curve, fixings))
 
     def cashflows(self, yield_curve: YieldCurve | _tessarin.YieldCurve | None = None,
                   fixings: FixingsLike | None = None) -> CashFlows:
         """Returns the cash flows of both legs.
 
         {"Leg1": table, "Leg2": table}, each table a dict of equal-length
-        columns: "Accrual Start Date", "Accrual End Date", "Payment Date",
-        "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed) or
-        "Estimated Rate" and "Spread" (floating), "Cash Flow", "Cash Flow PV".
+        columns, named as in `Book.cashflows`: "Pay/Receive", "Accrual Start Date",
+        "Accrual End Date", "Payment Date", "Day Count Fraction", "Notional",
+        "Discount Factor", "Rate" (the fixed rate, or the projected index rate without
+        margin), "Margin" (0 on a fixed leg), "Cash Flow" and "Cash Flow PV", signed as
+        the leg PVs: received positive, paid negative. A floating leg keeps the
+        extension type's names of its rate and margin too, "Estimated Rate" and "Spread".
         """
         args = self._fixings_args(fixings)
         if yield_curve is not None:
             args["yield_curve"] = self._on(yield_curve)
-        return self._impl.cashflows(**args)
+        flows = self._priced(yield_curve, fixings, lambda: self._impl.cashflows(**args))
+        return {leg: signed_flows(table, self._input[leg.lower()]["is paid"])
+                for leg, table in flows.items()}
 
     def required_fixings(self, date: DateLike) -> dict[str, list[dt.date]] | None:
         """Returns the fixing dates each floating index needs to price on `date`:
@@ -433,8 +476,9 @@ class IRS(_Persistent):
         from the pricing model's own leg values (a seasoned swap needs its
         `fixings`, as in `price`). With two floating legs, the margin of leg2
         that makes the NPV zero."""
-        return _tessarin.irs_par_rate(self._impl, self._on(yield_curve),
-                                      self._native_fixings(fixings))
+        native = self._on(yield_curve)
+        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_par_rate(
+            self._impl, native, self._native_fixings(fixings)))
 
     def annuity(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                 fixings: FixingsLike | None = None) -> float:
@@ -442,8 +486,9 @@ class IRS(_Persistent):
         notional: the sum over periods paid after the value date of fraction x
         notional x discount factor (with two floating legs, leg2's, per unit of
         margin). A change dr of the fixed rate moves the NPV by annuity x dr."""
-        return _tessarin.irs_annuity(self._impl, self._on(yield_curve),
-                                     self._native_fixings(fixings))
+        native = self._on(yield_curve)
+        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_annuity(
+            self._impl, native, self._native_fixings(fixings)))
 
     def dv01(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
              fixings: FixingsLike | None = None) -> float:
@@ -451,14 +496,15 @@ class IRS(_Persistent):
         of the curve, with the sign of the change: (NPV(+1bp) - NPV(-1bp)) / 2 on
         curves rebuilt from the moved quotes. The curve must have been built
         from quotes."""
-        return _tessarin.irs_dv01(self._impl, self._on(yield_curve),
-                                  self._native_fixings(fixings))
+        native = self._on(yield_curve)
+        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_dv01(
+            self._impl, native, self._native_fixings(fixings)))
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                    fixings: FixingsLike | None = None, *, method: str = "bump") -> pandas.DataFrame:
-        """`risk` per 1bp as a DataFrame indexed by tenor (needs pandas): the PV
-        change for a 1bp rise of each quote, in the swap's currency, which the
-        frame's column axis names ("USD per 1bp") and `attrs` holds."""
+        """`risk` as a DataFrame indexed by tenor (needs pandas): the PV change for
+        a 1bp rise of each quote, in the swap's currency, which the frame's column
+        axis names ("USD per 1bp") and ``attrs["unit"]`` and ``attrs["currency"]`` hold."""
         from .frames import risk_frame
 
         return risk_frame(self.risk(yield_curve, fixings, method=method),
@@ -467,10 +513,13 @@ class IRS(_Persistent):
     def cashflow_frames(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                         fixings: FixingsLike | None = None) -> dict[str, pandas.DataFrame]:
         """`cashflows` as one DataFrame per leg, {"Leg1": ..., "Leg2": ...}
-        (needs pandas); date columns are datetime64, the others floats."""
+        (needs pandas); date columns are datetime64, "Pay/Receive" text, the others
+        floats; ``attrs["currency"]`` is the leg's currency."""
         from .frames import cashflow_frames
 
-        return cashflow_frames(self.cashflows(yield_curve, fixings))
+        frames = cashflow_frames(self.cashflows(yield_curve, fixings))
+        return {leg: unit_attrs(frame, None, [self._input[leg.lower()]["currency"]])
+                for leg, frame in frames.items()}
 
     def plot_risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                   fixings: FixingsLike | None = None, path: PathLike | None = None, *,

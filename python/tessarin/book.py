@@ -2,7 +2,7 @@
 
 Results are pandas DataFrames. Every number equals what `tessarin.IRS` gives
 for the same trade on the same curve, whatever the thread count; risk is per
-basis point, the per-1.00 numbers of `IRS.risk` divided by 100.
+basis point, in each trade's currency, as `IRS.risk`.
 """
 
 from __future__ import annotations
@@ -14,7 +14,7 @@ from typing import TYPE_CHECKING, Any
 
 import _tessarin
 
-from ._fixings import Fixings
+from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
     LegCache,
@@ -27,9 +27,17 @@ from ._inputs import (
 )
 from ._objects import YieldCurve
 from ._progress import Progress
-from ._types import quoted
+from ._types import RISK_UNIT, quoted, unit_attrs
 from .files import Trade, load_fixings, load_market
-from .tables import TradeRows, normalise_table, read_table, rows_from_swaps
+from .tables import (
+    TABLE_PLACES,
+    TradeRows,
+    normalise_table,
+    read_table,
+    refuse_mispaired,
+    rows_from_swaps,
+    swap_of_row,
+)
 
 if TYPE_CHECKING:
     import pandas
@@ -52,7 +60,7 @@ def _entries_of_file(path: PathLike) -> list[Any]:
     return entries
 
 
-def _checked(entries: Iterable[Any]) -> TradeRows:
+def _checked(entries: Iterable[Any], strict: bool = True) -> TradeRows:
     """Trades-file entries checked one by one: a bad entry refuses its row only."""
     checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
     cache = LegCache()
@@ -65,33 +73,37 @@ def _checked(entries: Iterable[Any]) -> TradeRows:
             checked.append(common)
             continue
         try:
-            checked.append(check_trade(entry, key_path("trades", i), cache=cache))
+            checked.append(check_trade(entry, key_path("trades", i), strict, cache=cache))
         except InputError as error:
             given = entry.get("id") if isinstance(entry, Mapping) else None
             checked.append((error, given if isinstance(given, str) else f"row {i}"))
     return rows_from_swaps(checked)
 
 
-def trade_rows(trades: Any) -> TradeRows:
+def trade_rows(trades: Any, *, strict: bool = True) -> TradeRows:
     """The trades of any accepted form, checked, as columns for the native book."""
     if isinstance(trades, TradeRows):
         return trades
     if isinstance(trades, (str, os.PathLike)):
         source = str(trades)
-        if Path(trades).suffix.lower() in (".csv", ".parquet"):
+        place = TABLE_PLACES.get(Path(trades).suffix.lower())
+        if place is not None:
             try:
-                return normalise_table(read_table(trades))
+                return normalise_table(read_table(trades), strict=strict, source=source,
+                                       place=place)
             except InputError as error:
                 raise InputError(error.path, error.message, error.source or source) from None
         try:
-            return _checked(_entries_of_file(trades))
+            rows = _checked(_entries_of_file(trades), strict)
         except InputError as error:
             raise InputError(error.path, error.message, error.source or source) from None
+        rows.source, rows.place = source, ("trades[{}]", 0)
+        return rows
     if hasattr(trades, "columns") and hasattr(trades, "iloc"):
-        return normalise_table(trades)
+        return normalise_table(trades, strict=strict)
     if isinstance(trades, Mapping):
         raise TypeError("trades are a list of trade dicts, a DataFrame or a path, got a dict")
-    return _checked(list(trades))
+    return _checked(list(trades), strict)
 
 
 def _curves_of(curves: Any) -> dict[str, YieldCurve]:
@@ -172,7 +184,9 @@ def ladder_of(risk: pandas.DataFrame, curves: Iterable[YieldCurve] | None = None
     for column in ("Leg1", "Leg2", "Net"):
         frame[column] = sums_by(combined, risk[column].to_numpy(), size)[order]
     ladder = pd.DataFrame(frame)
-    return ladder if curves is None else _in_curve_order(ladder, curves)
+    if curves is not None:
+        ladder = _in_curve_order(ladder, curves)
+    return unit_attrs(ladder, RISK_UNIT, ladder["Currency"].unique())
 
 
 def _in_curve_order(ladder: pandas.DataFrame, curves: Iterable[YieldCurve]) -> pandas.DataFrame:
@@ -201,15 +215,20 @@ class Book:
     a market file. `fixings`: as for `IRS.price`, or a fixings file.
     `threads`: workers for every call, all cores by default; 1 runs serially.
 
-    A trade that cannot be built, or whose curve is missing, gets an error
-    naming its row and column; the other trades go on.
+    Every form of trades goes through the checks of `tessarin.IRS`, with its messages: a
+    trade that cannot be built, whose curve is missing, or whose legs do not match its curve
+    (another currency or index) gets an error naming its file, its row (the line of a CSV
+    file, as an editor shows it) and its column; the other trades go on. With
+    ``strict=False`` rates in percent and mismatched curves only warn, as for `IRS`.
     """
 
     def __init__(self, trades: Any, curves: Any, fixings: Fixings | PathLike | None = None, *,
-                 threads: int | None = None) -> None:
+                 threads: int | None = None, strict: bool = True) -> None:
         self.threads = _threads(threads)
+        self._strict = strict
         self._curves = _curves_of(curves)
-        rows = trade_rows(trades)
+        rows = refuse_mispaired(trade_rows(trades, strict=strict),
+                                {name: c._input for name, c in self._curves.items()}, strict)
         self._rows = rows
         self._fixings = _fixings_of(fixings)
         self._ids = rows.ids
@@ -222,6 +241,8 @@ class Book:
         self._labels: tuple[Any, Any, Any] | None = None
         self._categories: dict[str, Any] | None = None
         self._currencies = legs["currency"]
+        self._fixing_messages: dict[tuple[int, str], str] = {}
+        self._currency_list: list[str] | None = None
         self._paid = legs["paid"]
 
     def __len__(self) -> int:
@@ -250,6 +271,7 @@ class Book:
             market = load_market(market)
         messages = self._messages(self._impl.trades())
         options.setdefault("threads", self.threads)
+        options.setdefault("strict", self._strict)
         result = revalue(self._rows, market, scenarios, self._fixings, executor=executor, out=out,
                          **options)
         # A trade the book refused keeps the book's message.
@@ -295,16 +317,48 @@ class Book:
         out = [""] * len(self._ids)
         for row, column, message in zip(result["failed"], result["error column"],
                                         result["error"], strict=True):
-            out[row] = (f"row {row}, column {quoted(column)}: {message}" if column
-                        else f"row {row}: {message}")
+            if not column:
+                message = self._missing_fixings(row, message)
+            out[row] = self.located(row, column, message)
         return out
+
+    def location(self, row: int) -> str:
+        """Where trade `row` is in its input, as the file shows it: "line 5" of a CSV file
+        (line 1 is the header), "row 3" of a Parquet file (from 1) or of a list or DataFrame
+        (from 0, as Python counts)."""
+        return self._rows.location(row)
+
+    def located(self, row: int, column: str, message: str) -> str:
+        """`message` about `column` of trade `row`, with the file and the row as the file
+        shows it: "trades.csv: line 5, column 'fixed rate': ..."."""
+        return self._rows.located(row, column, message)
+
+    def _missing_fixings(self, row: int, message: str) -> str:
+        """A missing fixing told as `IRS` tells it, naming the index and the first date."""
+        known = self._fixing_messages.get((row, message))
+        if known is not None:
+            return known
+        curve = self._curves.get(self._curve_ids[row])
+        found = None
+        if curve is not None:
+            try:
+                swap = _tessarin.IRS(swap_of_row(self._rows, row))
+            except RuntimeError:
+                swap = None
+            if swap is not None:
+                found = missing_fixings(RuntimeError(message), swap, curve.value_date,
+                                        self._fixings)
+        text = message if found is None else str(found)
+        self._fixing_messages[(row, message)] = text
+        return text
 
     def _workers(self, threads: int | None) -> int:
         return self.threads if threads is None else _threads(threads)
 
     def price(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Per trade, indexed by id: "Curve", "Leg1 PV", "Leg2 PV", "NPV" and "Error"
-        (empty for a priced trade; the values are NaN otherwise)."""
+        (empty for a priced trade; the values are NaN otherwise), amounts in each trade's
+        currency, which ``attrs["currency"]`` lists."""
         import numpy as np
         import pandas as pd
 
@@ -327,8 +381,13 @@ class Book:
             "Error": errors,
         }, index=index, copy=False)
         # Only the failed rows: pandas copies attrs with every operation on the frame.
-        frame.attrs["causes"] = {row: (column, message) for row, column, message in zip(
-            result["failed"], result["error column"], result["error"], strict=True)}
+        frame.attrs["causes"] = {
+            row: (column, message if column else self._missing_fixings(row, message))
+            for row, column, message in zip(result["failed"], result["error column"],
+                                            result["error"], strict=True)}
+        if self._currency_list is None:
+            self._currency_list = list(dict.fromkeys(c for c in self._currencies if c))
+        unit_attrs(frame, None, self._currency_list)
         return frame
 
     def _risk_run(self, method: str, threads: int | None,
@@ -366,7 +425,9 @@ class Book:
 
         `method` "analytic" (the default) takes exact derivatives through each curve's
         Jacobian, as `IRS.risk(method="analytic")`; "bump" rebuilds the curve for each
-        bumped quote, as `IRS.risk`. Each is the single-trade number divided by 100.
+        bumped quote, as `IRS.risk`: the same numbers as those of the single trade.
+        ``attrs["unit"]`` is "per 1bp", ``attrs["currency"]`` the currencies of the rows
+        (joined by ", " when there are several; each row names its own).
 
         Bump risk takes about half a millisecond a trade: it draws a progress bar when
         standard error is a terminal, and Ctrl-C stops it. `progress(done, trades)`, if
@@ -387,10 +448,12 @@ class Book:
             return np.frombuffer(result[key], dtype=np.float64)[:rows]
 
         # The native rows are the table's columns: pandas keeps them without a copy.
-        return pd.DataFrame({"Trade": codes("trade"), "Curve": codes("curve"),
-                             "Currency": codes("currency"), "Tenor": codes("tenor"),
-                             "Leg1": values("leg1"), "Leg2": values("leg2"), "Net": values("net")},
-                            copy=False)
+        currencies = codes("currency")
+        frame = pd.DataFrame({"Trade": codes("trade"), "Curve": codes("curve"),
+                              "Currency": currencies, "Tenor": codes("tenor"),
+                              "Leg1": values("leg1"), "Leg2": values("leg2"),
+                              "Net": values("net")}, copy=False)
+        return unit_attrs(frame, RISK_UNIT, currencies.unique())
 
     def gamma(self, *, per_trade: bool = False, threads: int | None = None
               ) -> dict[str, pandas.DataFrame]:
@@ -456,14 +519,16 @@ class Book:
             for name, key in (("Curve", "curve"), ("Currency", "currency"), ("Tenor", "tenor"))}
         for column in ("Leg1", "Leg2", "Net"):
             frame[column] = np.array(sums[column.lower()], dtype=np.float64)
-        return _in_curve_order(pd.DataFrame(frame), self._curves.values())
+        ladder = _in_curve_order(pd.DataFrame(frame), self._curves.values())
+        return unit_attrs(ladder, RISK_UNIT, ladder["Currency"].unique())
 
     def cashflows(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Every priced period of every trade: "Trade", "Curve", "Currency", "Leg",
         "Pay/Receive", "Accrual Start Date", "Accrual End Date", "Payment Date" (datetime64),
         "Day Count Fraction", "Notional", "Discount Factor", "Rate" (fixed rate, or the
         projected index rate without margin), "Margin", "Cash Flow", "Cash Flow PV"
-        (unsigned, as `IRS.cashflows`)."""
+        (received positive, paid negative, as the leg PVs and `IRS.cashflows`).
+        ``attrs["currency"]`` lists the currencies of the rows."""
         import numpy as np
         import pandas as pd
 
@@ -481,10 +546,12 @@ class Book:
         def values(key: str) -> Any:
             return np.frombuffer(result[key], dtype=np.float64)
 
-        return pd.DataFrame({
+        sign = np.where(pays, -1.0, 1.0)
+        currencies = np.asarray(self._currencies, dtype=object)[trades]
+        frame = pd.DataFrame({
             "Trade": np.asarray(self._ids, dtype=object)[trades],
             "Curve": np.asarray(self._curve_ids, dtype=object)[trades],
-            "Currency": np.asarray(self._currencies, dtype=object)[trades],
+            "Currency": currencies,
             "Leg": legs,
             "Pay/Receive": np.where(pays, "Pay", "Receive"),
             "Accrual Start Date": days("accrual start"),
@@ -495,9 +562,10 @@ class Book:
             "Discount Factor": values("discount factor"),
             "Rate": values("rate"),
             "Margin": values("margin"),
-            "Cash Flow": values("cash flow"),
-            "Cash Flow PV": values("present value"),
+            "Cash Flow": sign * values("cash flow"),
+            "Cash Flow PV": sign * values("present value"),
         })
+        return unit_attrs(frame, None, pd.unique(currencies))
 
     def __repr__(self) -> str:
         return f"<tessarin.Book of {len(self._ids)} trades on {len(self._curves)} curves>"

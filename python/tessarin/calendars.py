@@ -20,7 +20,7 @@ from typing import Any
 import _tessarin
 
 from . import _calendar_rules, conventions
-from ._inputs import InputError, as_date, key_path, read_json
+from ._inputs import InputError, as_date, calendar_message, key_path, read_json
 from ._types import DateLike, PathLike, one_line, quoted
 
 
@@ -179,7 +179,7 @@ def holidays(name: str, start: DateLike, end: DateLike) -> list[dt.date]:
     try:
         return _tessarin.calendar_holidays(name, first, last)
     except RuntimeError as error:
-        raise InputError("", str(error)) from None
+        raise InputError("", calendar_message(name, error)) from None
 
 
 def is_business_day(name: str, date: DateLike) -> bool:
@@ -188,7 +188,7 @@ def is_business_day(name: str, date: DateLike) -> bool:
     try:
         return _tessarin.is_business_day(name, day)
     except RuntimeError as error:
-        raise InputError("", str(error)) from None
+        raise InputError("", calendar_message(name, error)) from None
 
 
 # The "calendars" of a market file, and of a file given with --calendars.

@@ -24,11 +24,12 @@ from ._inputs import (
     relocate,
     thread_count,
 )
-from ._objects import IRS, YieldCurve
+from ._objects import YieldCurve
 from ._types import quoted
 from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by, trade_rows
 from .conventions import CALENDARS, GENERATORS, INDICES
-from .files import Trade, load_fixings, load_market, load_trades
+from .files import load_fixings, load_market, load_trades
+from .tables import refuse_mispaired
 
 if TYPE_CHECKING:
     import pandas
@@ -397,10 +398,13 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     # A table is read and checked here, before any curve is built: a trades file that cannot
     # be used stops the run with nothing printed ahead of its error.
     tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
-    trades: Any = trade_rows(args.trades) if tabular else load_trades(args.trades,
-                                                                      strict=args.strict)
+    trades: Any = (trade_rows(args.trades, strict=args.strict) if tabular
+                   else load_trades(args.trades, strict=args.strict))
     fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
-    if not tabular:
+    if tabular:
+        # A row on a curve of another currency or index fails that trade, as a bad cell does.
+        trades = refuse_mispaired(trades, {curve["id"]: curve for curve in curves}, args.strict)
+    else:
         known = {curve["id"]: curve for curve in curves}
         # The pairing depends on the curve and the legs' currencies and indices only.
         paired: set[tuple[Any, ...]] = set()
@@ -496,7 +500,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
             run.failures.append(Failure("curve", curve["id"], f"{market_source}: curves[{i}]",
                                         str(error)))
     ticker.set("reading the trades")
-    book = Book(trades, built, fixings, threads=threads)
+    book = Book(trades, built, fixings, threads=threads, strict=strict)
     run.rows = book.rows
     ticker.set(f"pricing {len(book):,} trades")
     prices = book.price()
@@ -509,10 +513,8 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
         curve_id = prices["Curve"].iloc[row]
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
-        elif listed is not None and curve_id in built:
-            message += _fixings_hint(listed[row], built[curve_id], strict)
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
-                 else f"{trades_source}: row {row}"
+                 else f"{trades_source}: {book.location(row)}"
                  + (f", column {quoted(column)}" if column else ""))
         run.failures.append(Failure("trade", trade_id, where, message))
     table = prices.iloc[good].reset_index()
@@ -529,23 +531,9 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
         run.ladder = ladder_of(run.risk, run.curves)
     if cashflows:
         ticker.set(f"cash flows of {len(book):,} trades")
-        flows = book.cashflows()
-        sign = flows["Pay/Receive"].map({"Pay": -1.0, "Receive": 1.0})
-        flows["Cash Flow"] = flows["Cash Flow"] * sign
-        flows["Cash Flow PV"] = flows["Cash Flow PV"] * sign
-        run.cashflows = flows
+        # Signed by the book: paid flows negative.
+        run.cashflows = book.cashflows()
     return run
-
-
-def _fixings_hint(trade: Trade, curve: YieldCurve, strict: bool) -> str:
-    """For a missing fixing, the dates the trade needs on the curve's value date."""
-    try:
-        needed = IRS(trade.swap, strict=strict).required_fixings(curve.value_date) or {}
-    except RuntimeError:
-        return ""
-    hints = [f"{index} on {len(dates)} dates from {dates[0].isoformat()} to "
-             f"{dates[-1].isoformat()}" for index, dates in needed.items() if dates]
-    return f" (the trade needs fixings of {'; '.join(hints)}: see --fixings)" if hints else ""
 
 
 # Output

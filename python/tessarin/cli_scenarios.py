@@ -142,6 +142,7 @@ def command(args: argparse.Namespace, table: Any) -> int:
                                  str(args.trades))
         # The file's trades are checked already: straight to the native book's columns.
         rows = rows_from_swaps([(t.curve, t.swap) for t in trades])
+        rows.source, rows.place = str(args.trades), ("trades[{}]", 0)
     if args.workers is not None and args.workers < 1:
         raise InputError("--workers", f"expected at least 1, got {args.workers}")
     if args.format == "parquet" and args.out is None:

@@ -36,7 +36,8 @@ if TYPE_CHECKING:
     from ._objects import YieldCurve
     from .book import Book
 
-BASIS_POINTS_PER_QUOTE_UNIT = 100.0
+from ._types import BASIS_POINTS_PER_QUOTE_UNIT
+
 # The quote move of the Richardson pair, in percent: 1bp and 0.5bp.
 RICHARDSON_STEP = 0.01
 # The steps whose errors are prefixed with their name.

@@ -17,6 +17,7 @@ names the file and the key path, e.g.
 from __future__ import annotations
 
 import warnings
+from pathlib import Path
 from typing import Any, NamedTuple
 
 from ._fixings import Fixings
@@ -122,8 +123,16 @@ def load_market(path: PathLike, *, strict: bool = True) -> list[dict[str, Any]]:
 
 
 def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
-    """The checked trades of a trades file."""
+    """The checked trades of a trades file: JSON, or a CSV or Parquet table (by the file's
+    extension; see `tessarin.tables` for its columns), through the same checks. The first
+    trade that cannot be used raises InputError naming the file and where the trade is:
+    its key path in JSON, its line in CSV (the header is line 1), its row in Parquet."""
+    from .tables import TABLE_PLACES
+
     source = str(path)
+    place = TABLE_PLACES.get(Path(path).suffix.lower())
+    if place is not None:
+        return _table_trades(path, place, strict)
     trades = []
     cache = LegCache()
     for i, entry in enumerate(_top_list(read_json(path), "trades", source, strict)):
@@ -135,6 +144,24 @@ def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
                                strict, cache)
         trades.append(Trade(*checked, where))
     return trades
+
+
+def _table_trades(path: PathLike, place: tuple[str, int], strict: bool) -> list[Trade]:
+    from .tables import normalise_table, read_table, swap_of_row
+
+    source = str(path)
+    try:
+        rows = normalise_table(read_table(path), strict=strict, source=source, place=place)
+    except InputError as error:
+        raise relocate(error, source) from None
+    columns = rows.columns
+    for i, (column, message) in enumerate(zip(columns["error column"], columns["error"],
+                                              strict=True)):
+        if message is not None:
+            raise InputError(f"{rows.location(i)}, column {quoted(column)}", message, source,
+                             f"trade {quoted(rows.ids[i])}")
+    return [Trade(curve, swap_of_row(rows, i), rows.location(i))
+            for i, curve in enumerate(columns["curve"])]
 
 
 def load_fixings(path: PathLike, *, strict: bool = True) -> Fixings:

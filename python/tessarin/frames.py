@@ -5,6 +5,12 @@ from __future__ import annotations
 from typing import TYPE_CHECKING, Any
 
 from ._extras import install_hint
+from ._types import (
+    BASIS_POINTS_PER_QUOTE_UNIT,  # noqa: F401 - kept for callers
+    RISK_UNIT,
+    risk_per_bp,
+    unit_attrs,
+)
 
 try:
     import pandas as pd
@@ -23,6 +29,8 @@ if TYPE_CHECKING:
 def _column(name: str, values: list[Any]) -> pd.Series:
     if name.endswith("Date"):
         return pd.Series(pd.to_datetime(values), name=name)
+    if name == "Pay/Receive":
+        return pd.Series(values, name=name, dtype=object)
     return pd.Series(values, name=name, dtype="float64")
 
 
@@ -45,29 +53,27 @@ def curve_frame(curve: YieldCurve) -> pd.DataFrame:
     return frame
 
 
-BASIS_POINTS_PER_QUOTE_UNIT = 100.0
-"""Curve quotes are in percent: `IRS.risk` per 1.00 of quote is per 100bp."""
-
-
 def risk_frame(risk: RiskResult | Mapping[str, list[Any]], *,
                currency: str = "") -> pd.DataFrame:
-    """The result of `IRS.risk` per 1bp: indexed by "Tenor", columns "Leg1",
-    "Leg2" and "Net" as floats, each the PV change for a 1bp rise of that
-    quote (the risk per 1.00 of quote divided by 100). The column axis is
-    named "<currency> per 1bp" (plain "per 1bp" without a currency) and
-    ``frame.attrs`` holds {"unit": "per 1bp", "currency": currency}."""
+    """A risk result per 1bp, indexed by "Tenor", columns "Leg1", "Leg2" and "Net"
+    as floats, each the PV change for a 1bp rise of that quote. `risk` is the result
+    of `IRS.risk` (per 1bp, with its "Unit" and "Currency") or of `_tessarin`
+    (per 1.00 of quote, divided by 100 here). The column axis is named
+    "<currency> per 1bp" (plain "per 1bp" without a currency) and ``frame.attrs``
+    holds {"unit": "per 1bp", "currency": currency}."""
+    per_bp = risk_per_bp(risk, currency)
+    currency = per_bp["Currency"]
     frame = pd.DataFrame(
-        {name: pd.Series(risk[name], dtype="float64") / BASIS_POINTS_PER_QUOTE_UNIT
+        {name: pd.Series(per_bp[name], dtype="float64")  # type: ignore[literal-required]
          for name in ("Leg1", "Leg2", "Net")},
-    ).set_axis(pd.Index(list(risk["Tenor"]), name="Tenor", dtype=object))
-    frame.columns.name = f"{currency} per 1bp".strip()
-    frame.attrs.update(unit="per 1bp", currency=currency)
-    return frame
+    ).set_axis(pd.Index(per_bp["Tenor"], name="Tenor", dtype=object))
+    frame.columns.name = f"{currency} {RISK_UNIT}".strip()
+    return unit_attrs(frame, RISK_UNIT, [currency])
 
 
 def cashflow_frames(cashflows: CashFlows | Mapping[str, Any]) -> dict[str, pd.DataFrame]:
     """The result of `IRS.cashflows` as {"Leg1": frame, "Leg2": frame}, columns
-    in the library's order, "... Date" columns as datetime64, the rest floats."""
+    in its order, "... Date" columns as datetime64, "Pay/Receive" as text, the rest floats."""
     return {
         leg: pd.concat([_column(name, list(values)) for name, values in table.items()], axis=1)
         for leg, table in cashflows.items()

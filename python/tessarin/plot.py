@@ -10,6 +10,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
 from ._extras import install_hint
+from ._types import risk_per_bp
 
 try:
     from matplotlib import dates as mdates
@@ -70,22 +71,22 @@ def plot_risk(risk: RiskResult | Mapping[str, Any], path: PathLike | None = None
               title: str = "Key-rate risk", currency: str = "") -> Figure:
     """The key-rate risk ladder of `IRS.risk`, per 1bp: the net PV change for
     a 1bp rise of each instrument's quote as bars, one per tenor, with the two
-    legs drawn as markers; `currency` goes into the axis label.
+    legs drawn as markers; the currency (the result's own, else `currency`) goes
+    into the axis label. A `_tessarin` result, per 1.00 of quote, is divided by 100.
 
     Returns the figure; given `path`, also saves it as PNG.
     """
-    tenors = list(risk["Tenor"])
+    per_bp = risk_per_bp(risk, currency)
+    currency = per_bp["Currency"]
+    tenors = per_bp["Tenor"]
     positions = range(len(tenors))
     figure = Figure(figsize=(max(6.0, 0.45 * len(tenors) + 2), 4.8), layout="constrained")
     axes = figure.subplots()
-    # The result is per 1.00 of quote (percent), that is per 100bp.
-    net = [value / 100.0 for value in risk["Net"]]
+    net = per_bp["Net"]
     colours = ["tab:green" if value >= 0 else "tab:red" for value in net]
     axes.bar(positions, net, color=colours)
-    leg1 = axes.plot(positions, [value / 100.0 for value in risk["Leg1"]], "v",
-                     color="tab:blue", label="Leg1")
-    leg2 = axes.plot(positions, [value / 100.0 for value in risk["Leg2"]], "^",
-                     color="tab:orange", label="Leg2")
+    leg1 = axes.plot(positions, per_bp["Leg1"], "v", color="tab:blue", label="Leg1")
+    leg2 = axes.plot(positions, per_bp["Leg2"], "^", color="tab:orange", label="Leg2")
     axes.axhline(0.0, color="black", linewidth=0.8)
     axes.set_xticks(list(positions), tenors, rotation=45 if len(tenors) > 12 else 0)
     axes.set_xlabel("Curve instrument (tenor)")

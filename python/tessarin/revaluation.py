@@ -22,13 +22,13 @@ from typing import IO, TYPE_CHECKING, Any
 import _tessarin
 
 from . import calendars
-from ._fixings import Fixings
+from ._fixings import Fixings, missing_fixings
 from ._inputs import InputError, check_swap, swap_input, thread_count
 from ._objects import YieldCurve
 from ._progress import Progress
 from ._types import quoted
 from .scenarios import Scenario, ScenarioSet
-from .tables import TradeRows, rows_from_swaps
+from .tables import TradeRows, refuse_mispaired, rows_from_swaps, swap_of_row
 
 if TYPE_CHECKING:
     import numpy as np
@@ -91,8 +91,7 @@ class _Engine:
     def __init__(self, trades: TradeRows, market: Sequence[Mapping[str, Any]],
                  fixings: Mapping[str, Any] | None, threads: int = 1, first: int = 0,
                  last: int | None = None) -> None:
-        trades = TradeRows({key: values[first:last] for key, values in trades.columns.items()},
-                           trades.conventions)
+        trades = trades.part(first, last)
         self.ids = trades.ids
         self.threads = threads
         self.market = {str(c["id"]): dict(c) for c in market}
@@ -117,8 +116,9 @@ class _Engine:
             elif isinstance(curve, str):
                 self.errors.append(f"curve {quoted(curve_id)} did not build: {curve}")
             elif j in refused:
-                column = trades.columns["error column"][j] or ""
-                self.errors.append(f"{column}: {refused[j]}" if column else refused[j])
+                # Told as `tessarin.Book` tells it.
+                self.errors.append(trades.located(j, trades.columns["error column"][j] or "",
+                                                  refused[j]))
             else:
                 self.errors.append(None)
                 self.rows.append(j)
@@ -126,6 +126,12 @@ class _Engine:
         self.engine, base, native_errors = _tessarin.scenario_engine(
             book, curve_of, [built[name].native for name in self.curves], plain, self.rows)
         for j, error in zip(self.rows, native_errors, strict=True):
+            if error is not None:
+                curve = built[trades.columns["curve"][j]]
+                assert isinstance(curve, YieldCurve)
+                found = missing_fixings(RuntimeError(error), _tessarin.IRS(swap_of_row(trades, j)),
+                                        curve.value_date, checked)
+                error = error if found is None else trades.located(j, "", str(found))
             self.errors[j] = error
         # Trades by curve and by currency, as codes into the lists of names.
         self.groups = [_codes("curve", list(trades.columns["curve"])),
@@ -401,14 +407,16 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
             scenario_chunk: int = DEFAULT_SCENARIO_CHUNK, trade_chunk: int = DEFAULT_TRADE_CHUNK,
             workers: int | None = None, threads: int | None = None,
             stream: IO[str] | None = None,
-            on_block: Callable[[int], None] | None = None) -> Revaluation:
+            on_block: Callable[[int], None] | None = None, strict: bool = True) -> Revaluation:
     """Revalue `trades` (`BookTrade`s, or the rows of a `tessarin.Book`) under every scenario
     against the base `market` (curve dicts or `tessarin.YieldCurve` objects).
 
     executor: None runs here, on `threads` threads (default: one per core); "dask" starts a local Dask cluster on the loopback address (one
     worker process per core, or `workers`) and closes it afterwards, whatever happens; a
     `distributed.Client` or a scheduler address uses that cluster. `out`: a folder that
-    receives the PnL as a Parquet dataset, block by block, instead of memory.
+    receives the PnL as a Parquet dataset, block by block, instead of memory. A trade whose
+    legs do not match its curve fails, as in `tessarin.Book`; with ``strict=False`` that only
+    warns.
     """
     if isinstance(market, (str, bytes, Mapping)) or not isinstance(market, Iterable):
         raise TypeError("a market is a list of curve dicts or tessarin.YieldCurve objects, got "
@@ -421,6 +429,8 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     if scenario_chunk < 1 or trade_chunk < 1:
         raise ValueError("chunk sizes must be at least 1")
     book = trades if isinstance(trades, TradeRows) else trade_rows(list(trades))
+    book = refuse_mispaired(book, {str(c["id"]): c for c in curves if isinstance(c, Mapping)},
+                            strict)
     seen: set[str] = set()
     for trade_id in book.ids:
         if trade_id in seen:
@@ -471,6 +481,73 @@ def _scenarios(scenarios: Any, curves: list[Any]) -> list[Scenario]:
                     f"{type(scenarios).__name__}")
 
 
+def _guarded(node: Any, line: int) -> bool | None:
+    """Whether `line` of a module's statements runs only under ``if __name__ == "__main__":``;
+    None when no statement of `node` holds it."""
+    import ast
+
+    for statement in getattr(node, "body", []):
+        if not statement.lineno <= line <= (statement.end_lineno or statement.lineno):
+            continue
+        if isinstance(statement, ast.If):
+            test = statement.test
+            main_test = (isinstance(test, ast.Compare) and len(test.comparators) == 1
+                         and {ast.dump(test.left), ast.dump(test.comparators[0])}
+                         == {ast.dump(ast.Name("__name__", ast.Load())),
+                             ast.dump(ast.Constant("__main__"))})
+            if main_test and any(s.lineno <= line <= (s.end_lineno or s.lineno)
+                                 for s in statement.body):
+                return True
+            inner = _guarded(statement, line)
+            if inner is None and statement.orelse:
+                inner = _guarded(ast.Module(body=statement.orelse, type_ignores=[]), line)
+            return bool(inner)
+        if isinstance(statement, (ast.With, ast.Try, ast.For, ast.While)):
+            return bool(_guarded(statement, line))
+        return False
+    return None
+
+
+def check_main_guard() -> None:
+    """Refuses to start local Dask workers from a script's top level run without the
+    ``if __name__ == "__main__":`` guard: each worker process imports the script again, which
+    would start workers again. One line with the fix, in the script and in each worker."""
+    import inspect
+    import multiprocessing
+    import sys
+
+    main = sys.modules.get("__main__")
+    path = getattr(main, "__file__", None)
+    # A worker being started imports the main script as "__mp_main__": it is here only if the
+    # script runs this call when imported.
+    bootstrapping = getattr(multiprocessing.current_process(), "_inheriting", False)
+    line = None
+    if not bootstrapping and main is not None and path:
+        frame = inspect.currentframe()
+        while frame is not None:
+            if frame.f_globals is vars(main) and frame.f_code.co_name == "<module>" \
+                    and frame.f_code.co_filename == path:
+                line = frame.f_lineno
+            frame = frame.f_back
+        del frame
+        if line is None:
+            return
+        try:
+            import ast
+
+            tree = ast.parse(Path(path).read_text(encoding="utf-8"))
+        except (OSError, SyntaxError, UnicodeDecodeError, ValueError):
+            return
+        if _guarded(tree, line) is not False:
+            return
+    elif not bootstrapping:
+        return
+    where = f" ({Path(path).name}, line {line})" if path and line else ""
+    raise RuntimeError(
+        'executor="dask" starts worker processes that import the main script again: put the '
+        f'code that revalues under `if __name__ == "__main__":`{where}')
+
+
 def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any],
              tasks: list[_Task],
              out: str | None, workers: int | None, progress: Progress,
@@ -488,6 +565,7 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any],
         if isinstance(executor, Client):
             client = executor
         elif executor == "dask":
+            check_main_guard()
             cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1,
                                    threads_per_worker=1, processes=True, host="127.0.0.1",
                                    dashboard_address=None)

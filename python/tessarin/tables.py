@@ -19,11 +19,21 @@ its row only, with an error naming the row and the column.
 from __future__ import annotations
 
 import re
+import warnings
+from collections.abc import Mapping
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from ._inputs import LEG_TEXT_KEYS, InputError, check_swap
+from ._inputs import (
+    LEG_TEXT_KEYS,
+    InputError,
+    InputWarning,
+    check_pairing,
+    check_swap,
+    rate_doubt,
+    shown,
+)
 from ._types import one_line, quoted
 from .conventions import GENERATORS, leg_conventions
 
@@ -39,6 +49,9 @@ OVERRIDE_COLUMNS = tuple(f"leg{k} {key}" for k in (1, 2) for key in LEG_KEYS) + 
 DIRECTIONS = {"payer": True, "receiver": False, "pay": True, "receive": False}
 # Other names of the direction column, read as "direction".
 DIRECTION_ALIASES = ("payer or receiver", "payer/receiver", "pay/receive", "pay receive")
+# How the rows of a table file are told: a CSV file by its lines under the header line 1,
+# a Parquet file by its rows from 1.
+TABLE_PLACES = {".csv": ("line {}", 2), ".parquet": ("row {}", 1)}
 EPOCH_ORDINAL = 719163  # datetime.date(1970, 1, 1).toordinal()
 
 
@@ -53,6 +66,31 @@ class TradeRows:
 
     columns: dict[str, list[Any]]
     conventions: list[dict[str, Any]] = field(default_factory=list)
+    source: str = ""
+    """The file the trades come from, if any."""
+    place: tuple[str, int] = ("row {}", 0)
+    """How row i is told: ("line {}", 2) is "line {i + 2}", as an editor shows a CSV file;
+    ("trades[{}]", 0) the key path of an entry of a JSON trades file."""
+
+    def location(self, i: int) -> str:
+        """Where row i is, as its file shows it: "line 5" of a CSV file, else "row 3"."""
+        return self.place[0].format(i + self.place[1])
+
+    def located(self, i: int, column: str, message: str) -> str:
+        """`message` about `column` of row i, with the file and the row as the file shows it:
+        "trades.csv: line 5, column 'fixed rate': ..."."""
+        where = self.location(i)
+        if where.endswith("]"):
+            # An entry of a JSON file: its key path, as the file's own checks tell it.
+            where += f".{column.removeprefix(where + '.')}" if column else ""
+        elif column:
+            where += f", column {quoted(column)}"
+        return f"{self.source}: {where}: {message}" if self.source else f"{where}: {message}"
+
+    def part(self, first: int, last: int | None) -> TradeRows:
+        """Rows [first, last), each told where it is in the whole."""
+        return TradeRows({key: values[first:last] for key, values in self.columns.items()},
+                         self.conventions, self.source, (self.place[0], self.place[1] + first))
 
     @property
     def ids(self) -> list[str]:
@@ -111,8 +149,35 @@ def _dates(series: pandas.Series) -> pandas.Series:
     return pd.to_datetime(text, errors="coerce", format="%Y-%m-%d")
 
 
-def normalise_table(table: pandas.DataFrame) -> TradeRows:
-    """The checked trades of a trades table; see the module text for the columns."""
+_NUMBERS = {"fixed rate": "a decimal rate", "margin": "a decimal margin", "notional": "a number"}
+_RATES = ("fixed rate", "margin")
+
+
+def _not_a_number(value: Any, what: str) -> str:
+    """The message of a number cell that cannot be used, as the swap dict checks word it."""
+    if isinstance(value, (int, float)) and not isinstance(value, bool):
+        return f"expected a finite number, got {float(value)}"
+    if value is None or (isinstance(value, str) and not value.strip()) or _missing(value):
+        return f"expected {what}, got an empty cell"
+    return f"expected {what}, got {shown(value)}"
+
+
+def _missing(value: Any) -> bool:
+    import pandas as pd
+
+    try:
+        return bool(pd.isna(value))
+    except (TypeError, ValueError):
+        return False
+
+
+def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str = "",
+                    place: tuple[str, int] = ("row {}", 0)) -> TradeRows:
+    """The checked trades of a trades table; see the module text for the columns.
+
+    `source` names the file and `place` how its rows are told: ("line {}", 2) for a CSV file,
+    whose first trade is on line 2 under the header, ("row {}", 0) for a DataFrame. A rate or
+    margin beyond ±1 refuses its row, or only warns when not `strict`."""
     import numpy as np
     import pandas as pd
 
@@ -170,12 +235,23 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
         raw = frame[column]
         values = pd.to_numeric(raw, errors="coerce").astype(float)
         # A numeric column is empty where it is NaN; only text needs reading as text.
-        empty = (raw.isna() if pd.api.types.is_numeric_dtype(raw.dtype)
-                 else _text(raw).isna())
+        numeric = pd.api.types.is_numeric_dtype(raw.dtype)
+        empty = raw.isna() if numeric else _text(raw).isna()
         if column == "margin":
             values = values.where(~empty, 0.0)
         refuse(~np.isfinite(values.to_numpy()), column,
-               lambda i, raw=raw: f"expected a finite number, got {quoted(raw[i])}")
+               lambda i, raw=raw, what=_NUMBERS[column]: _not_a_number(raw[i], what))
+        if column in _RATES:
+            # Percent for decimals, told as for a swap dict; only a warning when not strict.
+            doubted = np.isfinite(values.to_numpy()) & (np.abs(values.to_numpy()) > 1)
+            if strict:
+                refuse(doubted, column, lambda i, values=values: rate_doubt(values[i]))
+            else:
+                for i in np.flatnonzero(doubted):
+                    if error[i] is None:
+                        warnings.warn(InputWarning(
+                            f"{place[0].format(i + place[1])}, column {quoted(column)}",
+                            rate_doubt(values[i]), source), stacklevel=4)
         numbers[column] = values
     directions = _text(frame["direction"]).str.lower()
     refuse(~directions.isin(list(DIRECTIONS)), "direction",
@@ -227,7 +303,7 @@ def normalise_table(table: pandas.DataFrame) -> TradeRows:
         "leg2 rate": [0.0] * n, "leg2 margin": margin, "leg2 notional": notional,
         "error column": error_column, "error": error,
     }
-    return TradeRows(columns, conventions)
+    return TradeRows(columns, conventions, source, place)
 
 
 def _conventions_of(generator: str | None, payer: bool,
@@ -309,3 +385,65 @@ def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError,
         columns["error column"].append(None)
         columns["error"].append(None)
     return TradeRows(columns, conventions)
+
+
+def swap_of_row(rows: TradeRows, i: int) -> dict[str, Any]:
+    """The swap dict of row `i` of built trades: its convention set with the row's terms."""
+    import datetime as dt
+
+    columns = rows.columns
+    base = rows.conventions[columns["conventions"][i]]
+    swap = {**base, "id": columns["id"][i]}
+    for key in ("effective date", "termination date"):
+        swap[key] = dt.date.fromordinal(int(columns[key][i]) + EPOCH_ORDINAL)
+    for leg in ("leg1", "leg2"):
+        terms = {key: value for key, value in base[leg].items() if key not in _AMOUNTS}
+        terms["notional"] = float(columns[f"{leg} notional"][i])
+        if terms["is fixed"]:
+            terms["rate"] = float(columns[f"{leg} rate"][i])
+        else:
+            terms["margin"] = float(columns[f"{leg} margin"][i])
+        swap[leg] = terms
+    return swap
+
+
+def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
+                     strict: bool = True) -> TradeRows:
+    """`rows` with every trade refused whose legs do not match its curve (another currency,
+    or an index the curve is not built on), in column "curve" with the message of
+    `tessarin.IRS`; only warned about when not `strict`. Each convention set and curve is
+    checked once."""
+    columns = rows.columns
+    verdicts: dict[tuple[int, str], str | None] = {}
+    refused: list[tuple[int, str]] = []
+    for i, (code, curve, error) in enumerate(zip(columns["conventions"], columns["curve"],
+                                                  columns["error"], strict=True)):
+        if error is not None or curve not in curves:
+            continue
+        key = (code, curve)
+        if key not in verdicts:
+            verdicts[key] = None
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                try:
+                    check_pairing(rows.conventions[code], curves[curve], "", strict)
+                except InputError as found:
+                    verdicts[key] = found.message
+            for warning in caught:
+                message = warning.message
+                if isinstance(message, InputWarning):
+                    warnings.warn(InputWarning(f"{rows.location(i)}, column 'curve'",
+                                               message.message, rows.source,
+                                               f"trade {quoted(columns['id'][i])}"),
+                                  stacklevel=3)
+        if verdicts[key] is not None:
+            refused.append((i, verdicts[key]))  # type: ignore[arg-type]
+    if not refused:
+        return rows
+    out = TradeRows(dict(columns), rows.conventions, rows.source, rows.place)
+    out.columns["error column"] = list(columns["error column"])
+    out.columns["error"] = list(columns["error"])
+    for i, message in refused:
+        out.columns["error column"][i] = "curve"
+        out.columns["error"][i] = message
+    return out

@@ -40,16 +40,20 @@ def test_analytic_risk_has_the_shape_of_bumped_risk_and_agrees(curve, name):
     swap = tessarin.IRS(swap_input)
     bumped = swap.risk(curve, fixings)
     exact = swap.risk(curve, fixings, method="analytic")
-    assert list(exact) == list(bumped) == ["Tenor", "Leg1", "Leg2", "Net"]
+    assert list(exact) == list(bumped) == ["Tenor", "Leg1", "Leg2", "Net", "Unit", "Currency"]
     assert exact["Tenor"] == bumped["Tenor"]
+    assert (exact["Unit"], exact["Currency"]) == (bumped["Unit"], bumped["Currency"]) == (
+        "per 1bp", "USD")
     notional = swap_input["leg1"]["notional"]
     for key in ("Leg1", "Leg2", "Net"):
         assert len(exact[key]) == len(bumped[key])
-        assert exact[key] == pytest.approx(bumped[key], rel=0, abs=1e-9 * notional)
+        assert exact[key] == pytest.approx(bumped[key], rel=0, abs=1e-11 * notional)
     assert exact["Net"][4] == 0.0  # the unused row
-    # The native function gives the same dict.
+    # The native function gives the same numbers per 1.00 of quote, 100 times larger.
     native = _tessarin.irs_analytic_risk(swap.native, curve.native, fixings)
-    assert native == exact
+    assert native["Tenor"] == exact["Tenor"]
+    for key in ("Leg1", "Leg2", "Net"):
+        assert [value / 100.0 for value in native[key]] == exact[key]
 
 
 def test_jacobian_agrees_with_finite_differences_of_rebuilt_curves(curve):

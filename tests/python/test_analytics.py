@@ -169,7 +169,7 @@ def test_seasoned_swaps_use_their_fixings():
     par = swap.par_rate(curve, fixings)
     repriced = tessarin.IRS({**trade.swap, "leg1": {**trade.swap["leg1"], "rate": par}})
     assert abs(repriced.price(curve, fixings)["NPV"]) < 1e-8 * abs(trade.swap["leg1"]["notional"])
-    with pytest.raises(RuntimeError, match="No fixings for index SOFR"):
+    with pytest.raises(tessarin.InputError, match="^fixings: no SOFR fixing on 2026-06-10, "):
         swap.par_rate(curve)
     up, down = (swap.price(tessarin.YieldCurve({**example_curves()[trade.curve], "instruments": {
         **example_curves()[trade.curve]["instruments"],
@@ -202,7 +202,8 @@ def test_risk_frame_is_per_basis_point_and_names_its_currency():
     frame = swap.risk_frame(curve)
     assert frame.columns.name == "EUR per 1bp"
     assert frame.attrs == {"unit": "per 1bp", "currency": "EUR"}
-    assert frame["Net"].tolist() == [value / 100 for value in risk["Net"]]
+    assert frame["Net"].tolist() == risk["Net"]
+    assert (risk["Unit"], risk["Currency"]) == ("per 1bp", "EUR")
     # Key-rate risk per bp adds up to about the parallel DV01.
     assert frame["Net"].sum() == pytest.approx(swap.dv01(curve), rel=0.02)
 

@@ -39,8 +39,8 @@ def single(swap, curve, method="bump"):
     """Price and per-bp risk of one swap through tessarin.IRS."""
     irs = tessarin.IRS(swap)
     risk = irs.risk(curve, FIXINGS, method=method)
-    return irs.price(curve, FIXINGS), {k: [v / 100.0 for v in risk[k]] for k in ("Leg1", "Leg2",
-                                                                                  "Net")}
+    assert risk["Unit"] == "per 1bp"
+    return irs.price(curve, FIXINGS), risk
 
 
 def assert_as_single(book, swaps, curves, method="bump"):
@@ -60,6 +60,16 @@ def assert_as_single(book, swaps, curves, method="bump"):
                 (trade_id, column)
 
 
+@pytest.mark.parametrize("table", ["risk", "ladder", "price", "cashflows"])
+def test_risk_tables_name_their_unit_and_currencies(example_book, curves, table):
+    frame = getattr(example_book, table)()
+    assert frame.attrs.get("unit") == ("per 1bp" if table in ("risk", "ladder") else None)
+    currencies = frame["Currency"] if "Currency" in frame else example_book.currencies
+    assert frame.attrs["currency"].split(", ") == list(dict.fromkeys(currencies))
+    usd = [t for t in tessarin.load_trades(EXAMPLES / "trades.json") if t.curve == "USD SOFR"]
+    assert getattr(tessarin.Book(usd, curves, FIXINGS), table)().attrs["currency"] == "USD"
+
+
 def test_example_book_equals_the_single_swaps(example_book, curves):
     swaps = {t.swap["id"]: (t.curve, t.swap)
              for t in tessarin.load_trades(EXAMPLES / "trades.json")}
@@ -71,10 +81,12 @@ def test_example_book_equals_the_single_swaps(example_book, curves):
         found = flows[flows["Trade"] == trade_id]
         for leg, table in expected.items():
             rows = found[found["Leg"] == int(leg[-1])]
-            rate = "Rate" if "Rate" in table else "Estimated Rate"
-            for mine, theirs in (("Cash Flow PV", "Cash Flow PV"), ("Rate", rate),
-                                 ("Discount Factor", "Discount Factor")):
-                assert [bits(v) for v in rows[mine]] == [bits(v) for v in table[theirs]]
+            # The same columns, names and signs (paid negative) as the book's rows.
+            shared = [name for name in table if name not in ("Estimated Rate", "Spread")]
+            assert shared == [name for name in flows.columns if name in table]
+            assert rows["Pay/Receive"].tolist() == table["Pay/Receive"]
+            for name in ("Cash Flow", "Cash Flow PV", "Rate", "Margin", "Discount Factor"):
+                assert [bits(v) for v in rows[name]] == [bits(v) for v in table[name]], name
             assert list(rows["Payment Date"].dt.date) == table["Payment Date"]
 
 
@@ -89,8 +101,9 @@ def test_trades_failing_in_a_call_lose_their_rows_and_only_theirs(curves, method
     table.loc[9, "id"] = "T3"  # both CHF
     book = tessarin.Book(table, curves, threads=2)
     prices = book.price()
-    for row, index in ((6, "SOFR"), (14, "SONIA")):
-        assert prices["Error"].iloc[row] == f"row {row}: No fixings for index {index}"
+    for row, (index, start) in {6: ("SOFR", "2026-06-10"), 14: ("SONIA", "2026-03-16")}.items():
+        assert prices["Error"].iloc[row].startswith(
+            f"row {row}: fixings: no {index} fixing on {start}, the first of ")
     risk = book.risk(method)
     assert not {"T6", "T14"} & set(risk["Trade"])
     chf = curves["CHF SARON"].to_dict()["instruments"]["tenor"]
@@ -178,7 +191,7 @@ def swap_of(row):
 BAD_ROWS = [
     ("effective date", "2026-13-01", "expected a date as YYYY-MM-DD"),
     ("termination date", "2026-01-01", "is not after the effective date"),
-    ("fixed rate", "abc", "expected a finite number"),
+    ("fixed rate", "abc", 'expected a decimal rate, got "abc"'),
     ("notional", float("inf"), "expected a finite number"),
     ("generator", "XXX SW", "unknown generator 'XXX SW'"),
     ("direction", "long", "expected payer or receiver"),

@@ -44,7 +44,7 @@ def test_asking_a_calendar_sees_unions_and_refuses_unknown_names():
     assert not tessarin.calendars.is_business_day("US,EN", "2026-12-28")
     assert tessarin.calendars.is_business_day("US", "2026-12-28")
     assert not tessarin.calendars.is_business_day("US", "2026-12-26")  # a Saturday
-    with pytest.raises(tessarin.InputError, match="Calendar not found: XX"):
+    with pytest.raises(tessarin.InputError, match="^unknown calendar 'XX' \\(known: "):
         tessarin.calendars.holidays("US,XX", "2026-01-01", "2026-12-31")
     with pytest.raises(tessarin.InputError, match=r"^calendars\[0\]: no holiday rules for 'XX'"):
         tessarin.calendars.extend(2040, calendars=["XX"])

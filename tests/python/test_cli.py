@@ -99,17 +99,18 @@ def test_json_output_matches_the_library(capsys):
         swap = tessarin.IRS(trade.swap)
         assert entry["price"] == swap.price(curves[trade.curve], fixings)
         risk = swap.risk(curves[trade.curve], fixings, method="analytic")
-        assert entry["risk"]["Net"] == [v / 100 for v in risk["Net"]]
-        assert entry["dv01"] == pytest.approx(sum(risk["Net"]) / 100, abs=1e-9)
+        assert entry["risk"]["Net"] == risk["Net"]
+        assert entry["dv01"] == pytest.approx(sum(risk["Net"]), abs=1e-9)
         assert entry["currency"] == swap.currency
         flows = swap.cashflows(curves[trade.curve], fixings)
         leg1 = [k for k, leg in enumerate(entry["cashflows"]["Leg"]) if leg == 1]
         assert [entry["cashflows"]["Payment Date"][k] for k in leg1] == [
             d.isoformat() for d in flows["Leg1"]["Payment Date"]]
-        # Paid flows are negative.
+        # The API's signed flows, negated nowhere else: paid flows are negative.
         paid = trade.swap["leg1"]["is paid"]
-        assert [entry["cashflows"]["Cash Flow PV"][k] for k in leg1] == [
-            -v if paid else v for v in flows["Leg1"]["Cash Flow PV"]]
+        values = [entry["cashflows"]["Cash Flow PV"][k] for k in leg1]
+        assert values == flows["Leg1"]["Cash Flow PV"]
+        assert all((v < 0) == paid for v in values if v)
     ladders = {ladder["curve"]: ladder for ladder in document["ladders"]}
     assert ladders["USD SOFR"]["Tenor"] == curves["USD SOFR"].to_dict()["instruments"]["tenor"]
     assert document["curves"][0]["dates"][0] == curves["USD SOFR"].dates()[0].isoformat()
@@ -209,8 +210,10 @@ def test_a_seasoned_swap_without_fixings_is_listed_with_the_dates_it_needs(capsy
     failures = json.loads(out)["failures"]
     assert status == 1
     assert [f["id"] for f in failures] == ["USD seasoned 3Y payer", "GBP seasoned 5Y receiver"]
-    assert failures[0]["error"].startswith("No fixings for index SOFR (the trade needs fixings "
-                                           "of SOFR on 124 dates from 2026-06-10 to 2026-12-08")
+    assert failures[0]["error"] == (
+        "fixings: no SOFR fixing on 2026-06-10, the first of 123 missing of the 124 dates from "
+        "2026-06-10 to 2026-12-08 that the swap needs on 2026-12-08 (IRS.required_fixings lists "
+        "them; --fixings gives them on the command line)")
 
 
 def test_a_missing_fixing_is_a_trade_failure(tmp_path, capsys):
@@ -221,7 +224,8 @@ def test_a_missing_fixing_is_a_trade_failure(tmp_path, capsys):
     failures = json.loads(out)["failures"]
     assert status == 1 and len(failures) == 1
     missing = example("fixings.json")["SOFR"]["dates"][10]
-    assert failures[0]["error"].startswith(f"Fixing is required for date {missing}")
+    assert failures[0]["error"].startswith(
+        f"fixings: no SOFR fixing on {missing}, the first of 1 missing of the 124 dates ")
 
 
 def test_thread_count_changes_no_output(capsys):
@@ -243,8 +247,8 @@ def test_a_bad_row_of_a_trade_table_fails_that_trade_only(tmp_path, capsys):
     document = json.loads(out)
     assert status == 1 and [t["id"] for t in document["trades"]] == ["T0", "T1", "T3"]
     assert document["failures"] == [{
-        "kind": "trade", "id": "T2", "where": f"{path}: row 2, column 'fixed rate'",
-        "error": "expected a finite number, got 'n/a'"}]
+        "kind": "trade", "id": "T2", "where": f"{path}: line 4, column 'fixed rate'",
+        "error": 'expected a decimal rate, got "n/a"'}]
 
 
 def test_plot_writes_a_png_of_the_curves(tmp_path, capsys):

@@ -236,7 +236,7 @@ def test_cash_paid_between_the_dates_is_the_realised_coupon():
     last_day = tessarin.YieldCurve(usd_curve_input(value_date=NEXT_DAY))
     flows = tessarin.IRS(swap).cashflows(last_day, fixings)
     assert flows["Leg2"]["Payment Date"][0] == dt.date(2026, 12, 14)
-    expected = flows["Leg2"]["Cash Flow"][0] - flows["Leg1"]["Cash Flow"][0]
+    expected = flows["Leg2"]["Cash Flow"][0] + flows["Leg1"]["Cash Flow"][0]  # signed
     assert theta.loc["USD 5Y", "Cash"] == pytest.approx(expected, rel=1e-12)
     assert theta.attrs["estimated_fixings"] == {}
     # Unchanged quotes: what is left of the roll is a week's carry, far below the coupons.

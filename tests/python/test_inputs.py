@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 
 import _tessarin
 import tessarin
-from conftest import EXAMPLES, example, run_isolated
+from conftest import EXAMPLES, error_text, example, run_isolated
 from tessarin import cli
 
 USD_CURVE = "USD SOFR"
@@ -82,9 +82,10 @@ TRADE_CASES = {
                       "effective_date: unknown key 'effective_date' (did you mean 'effective "
                       "date'?)"),
     "bad tenor": (FLOAT_TRADE, set_in("leg1", "frequency", value="1X"),
-                  "leg1.frequency: invalid tenor '1X' (Error, invalid tenor :1X)"),
+                  "leg1.frequency: invalid tenor '1X' (expected a whole number and a unit D, W, "
+                  "M or Y, e.g. 3M or 10Y)"),
     "unknown calendar": (FLOAT_TRADE, set_in("leg2", "pay calendar", value="US,NY"),
-                         'leg2["pay calendar"]: Calendar not found: NY (known: '),
+                         'leg2["pay calendar"]: unknown calendar \'NY\' (known: '),
     "unknown day count": (FLOAT_TRADE, set_in("leg2", "day count convention", value="ACT/364"),
                           'leg2["day count convention"]: unknown day count \'ACT/364\''),
     "bool as number": (FLOAT_TRADE, set_in("leg2", "is paid", value=1),
@@ -183,11 +184,19 @@ def test_no_strict_prices_with_warnings_instead(tmp_path, capsys):
         tessarin.IRS(swap, strict=False)
 
 
-def test_quotes_given_as_decimals_warn_that_quotes_are_in_percent():
-    curve = example("market.json")["curves"][0]
+def test_quotes_given_as_decimals_are_refused_unless_not_strict(tmp_path):
+    market = example("market.json")
+    curve = market["curves"][0]
     curve["instruments"]["quote"] = [q / 100 for q in curve["instruments"]["quote"]]
+    message = ("instruments.quote: every quote lies within ±0.2: quotes are in percent: 3.3 for "
+               "3.3%")
+    assert error_text(tessarin.InputError, tessarin.YieldCurve, curve) == message
+    path = tmp_path / "market.json"
+    path.write_text(json.dumps(market))
+    assert error_text(tessarin.InputError, tessarin.load_market, path) == (
+        f"{path}: curves[0].{message} (curve 'USD SOFR')")
     with pytest.warns(tessarin.InputWarning, match="quotes are in percent"):
-        tessarin.YieldCurve(curve)
+        tessarin.YieldCurve(curve, strict=False)
 
 
 @pytest.mark.parametrize(("row", "edit", "message"), [

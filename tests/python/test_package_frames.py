@@ -37,9 +37,12 @@ def test_risk_and_cashflow_frames_keep_every_value_with_proper_dtypes(priced):
     assert frame.index.name == "Tenor" and frame.index.tolist() == risk["Tenor"]
     assert list(frame.columns) == ["Leg1", "Leg2", "Net"]
     assert (frame.dtypes == "float64").all()
-    # Per 1bp: the risk per 1.00 of quote (percent) over 100.
-    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")] / 100
-    assert frame.columns.name == "USD per 1bp" and frame.attrs["currency"] == "USD"
+    # Per 1bp, as `risk`; a native result per 1.00 of quote (percent) is divided by 100.
+    assert frame.loc["3Y", "Net"] == risk["Net"][risk["Tenor"].index("3Y")]
+    native = swap.native.risk(curve.native, fixings)
+    assert tessarin.frames.risk_frame(native, currency="USD").equals(frame)
+    assert frame.columns.name == "USD per 1bp"
+    assert frame.attrs == {"unit": "per 1bp", "currency": "USD"}
 
     flows = swap.cashflows(curve, fixings)
     frames = swap.cashflow_frames(curve, fixings)
@@ -50,7 +53,12 @@ def test_risk_and_cashflow_frames_keep_every_value_with_proper_dtypes(priced):
             if isinstance(values[0], dt.date):
                 assert pd.api.types.is_datetime64_any_dtype(frame[name]), name
                 assert [d.date() for d in frame[name]] == values
+            elif name == "Pay/Receive":
+                assert frame[name].tolist() == values
             else:
                 assert frame[name].dtype == "float64" and frame[name].tolist() == values
-    assert frames["Leg1"]["Cash Flow PV"].sum() == pytest.approx(
-        -swap.price(curve, fixings)["Leg1 PV"], rel=1e-12)
+        assert frame.attrs == {"currency": "USD"}
+    # Signed as the leg PVs: paid negative.
+    for leg in ("Leg1", "Leg2"):
+        assert frames[leg]["Cash Flow PV"].sum() == pytest.approx(
+            swap.price(curve, fixings)[f"{leg} PV"], rel=1e-12)

@@ -52,7 +52,7 @@ def test_risk_ladder_draws_one_bar_per_tenor(tmp_path, curves):
     figure = swap.plot_risk(curve, path=tmp_path / "risk.png")
     png_size(tmp_path / "risk.png")
     axes = figure.axes[0]
-    assert [p.get_height() for p in axes.patches] == pytest.approx([n / 100 for n in risk["Net"]])
+    assert [p.get_height() for p in axes.patches] == risk["Net"]
     assert [t.get_text() for t in axes.get_xticklabels()] == risk["Tenor"]
     assert axes.get_ylabel() == "PV change per 1bp quote rise (USD)"
     assert axes.get_xlabel() and "USD 5Y payer" in axes.get_title()

@@ -2,8 +2,11 @@
 and the same numbers whatever the executor and the partitioning."""
 
 import math
+import multiprocessing
 import os
 import signal
+import subprocess
+import sys
 
 import pytest
 from conftest import EXAMPLES
@@ -217,3 +220,43 @@ def test_command_line_reads_a_trade_table_as_its_json_twin(capsys, tmp_path, suf
                          "--parallel", "-10,10"]) == 0
         outputs.append(capsys.readouterr().out)
     assert outputs[0] == outputs[1] and "EUR" in outputs[0]
+
+
+GUARD = 'if __name__ == "__main__":\n'
+
+
+@pytest.mark.parametrize(("source", "line", "guarded"), [
+    ("import tessarin\nrun()\n", 2, False),
+    (GUARD + "    run()\n", 2, True),
+    ('if "__main__" == __name__:\n    run()\n', 2, True),
+    ("def main():\n    run()\nmain()\n", 3, False),
+    ("def main():\n    run()\n" + GUARD + "    main()\n", 4, True),
+    (GUARD + "    pass\nelse:\n    run()\n", 4, False),
+    ("with open('x'):\n    run()\n", 2, False),
+    ("if True:\n    " + GUARD.replace("\n", "\n        ") + "run()\n", 3, True),
+])
+def test_the_main_guard_is_found_where_the_call_runs(source, line, guarded):
+    import ast
+
+    assert rv._guarded(ast.parse(source), line) is guarded
+
+
+def test_dask_from_an_unguarded_script_is_one_line_with_the_fix(tmp_path, monkeypatch):
+    pytest.importorskip("distributed")
+    script = tmp_path / "run.py"
+    script.write_text("import tessarin\n"
+                      f"book = tessarin.Book({str(EXAMPLES / 'trades.json')!r}, "
+                      f"{str(EXAMPLES / 'market.json')!r})\n"
+                      "book.revalue(scenarios=tessarin.scenarios.parallel(1), executor='dask')\n")
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)}
+    result = subprocess.run([sys.executable, "-W", "ignore", str(script)], capture_output=True,
+                            text=True, env=env, timeout=120, check=False)
+    fix = ('RuntimeError: executor="dask" starts worker processes that import the main script '
+           'again: put the code that revalues under `if __name__ == "__main__":` (run.py, '
+           'line 3)')
+    lines = result.stderr.strip().splitlines()
+    assert result.returncode == 1 and lines[-1] == fix and len(lines) < 30, result.stderr
+    # A worker importing the script again says the same, whatever started it.
+    monkeypatch.setattr(multiprocessing.current_process(), "_inheriting", True, raising=False)
+    with pytest.raises(RuntimeError, match=r'under `if __name__ == "__main__":`'):
+        rv.check_main_guard()
