@@ -62,6 +62,9 @@ def add_parser(commands: Any, run: Any) -> None:
     which.add_argument("--parallel", metavar="BP,BP,...", type=shifts,
                        help="parallel shifts in basis points, comma-separated")
     parser.add_argument("--fixings", metavar="FIXINGS.json", help="past index fixings")
+    parser.add_argument("--no-strict", dest="strict", action="store_false",
+                        help="only warn about inputs that look wrong but can be used, as "
+                             "tessarin price --no-strict does")
     parser.add_argument("--var", metavar="LEVEL", type=level, action="append",
                         help="confidence level of VaR and ES (default 0.99; may repeat)")
     parser.add_argument("--dask", metavar="ADDRESS", nargs="?", const="dask",
@@ -123,14 +126,14 @@ def command(args: argparse.Namespace, table: Any) -> int:
     from .revaluation import revalue
     from .tables import rows_from_swaps
 
-    curves = load_market(args.market)
+    curves = load_market(args.market, strict=args.strict)
     trades = None
     if Path(args.trades).suffix.lower() in (".csv", ".parquet"):
         # A bad row of a table fails its trade only, as with `tessarin price`.
-        rows = trade_rows(args.trades)
+        rows = trade_rows(args.trades, strict=args.strict)
     else:
-        trades = load_trades(args.trades)
-    fixings = load_fixings(args.fixings) if args.fixings else None
+        trades = load_trades(args.trades, strict=args.strict)
+    fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
     # The scenario file is read before any curve is built.
     scenario_set = (sc.historical(args.historical) if args.historical is not None
                     else sc.parallel(args.parallel))
@@ -161,7 +164,8 @@ def command(args: argparse.Namespace, table: Any) -> int:
                                           "'tessarin[parquet]'") from None
     streamed = str(Path(args.out) / "pnl.parquet") if file_format == "parquet" else None
     result = revalue(rows, curves, scenario_set, fixings, executor=executor, out=streamed,
-                     workers=args.workers, stream=io.StringIO() if args.quiet else None)
+                     workers=args.workers, stream=io.StringIO() if args.quiet else None,
+                     strict=args.strict)
     tables = result_tables(result, args.var or [0.99], args.worst,
                            with_pnl=streamed is None
                            and (args.out is not None or args.format != "json"))

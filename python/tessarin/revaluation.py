@@ -374,7 +374,8 @@ def _assemble(scenarios: Sequence[Scenario], trades: TradeRows,
         for (s, kind, name), expanded in result.sums.items():
             terms.setdefault((result.first_scenario + s, kind, name), []).extend(expanded)
     curves = list(dict.fromkeys(trades.columns["curve"]))
-    currencies = list(dict.fromkeys(_currencies(trades)))
+    # A refused row has no currency: it has no column of its own.
+    currencies = [c for c in dict.fromkeys(_currencies(trades)) if c]
 
     def table(kind: str, columns: list[str]) -> pd.DataFrame:
         data = {name: [math.fsum(terms.get((s, kind, name), [])) for s in range(len(names))]

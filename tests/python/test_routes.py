@@ -86,6 +86,12 @@ def test_not_strict_warns_and_prices_the_row_in_every_route(tmp_path, capsys):
     assert prices["Error"].tolist() == ["", ""]
     assert cli.main(["price", MARKET, str(csv), "--no-strict", "--format", "json"]) == 0
     assert "line 3, column 'fixed rate': 3.25 is not a decimal rate" in capsys.readouterr().err
+    # Scenarios: strict, the row fails and no currency of its own appears; else it revalues.
+    for flags, failed in (([], ["T"]), (["--no-strict"], [])):
+        cli.main(["scenarios", MARKET, str(csv), "--parallel", "1", "--format", "json", *flags])
+        tables = json.loads(capsys.readouterr().out)
+        assert [f["Trade"] for f in tables["failures"]] == failed
+        assert [row["Currency"] for row in tables["var"]] == ["USD"]
 
 
 def test_load_trades_reads_tables_as_json_trades(tmp_path):
