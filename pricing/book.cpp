@@ -752,7 +752,8 @@ std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
             const std::vector<date>& pillars = group.curve->pillarDates();
             std::vector<std::size_t> reached;
             for (const std::size_t t : group.trades) {
-                if (Model::bumpReaches(bump, pillars, horizons[t])) {
+                if (group.curve->solvedGlobally() ||
+                    Model::bumpReaches(bump, pillars, horizons[t])) {
                     reached.push_back(t);
                 }
             }

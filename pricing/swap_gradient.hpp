@@ -58,6 +58,11 @@ private:
     std::vector<double> hessianDirection_;
     std::span<const double> direction_;
     std::size_t pillars_ = 0;
+    // A spline curve's factors depend on every pillar: their log-gradients are dense.
+    const YieldCurve* curve_ = nullptr;
+    std::vector<double> denseSlopes_;
+    void addDenseTerm(double value, std::span<const YieldCurve::DfSensitivity* const> factors,
+                      std::span<const int> powers);
 };
 
 } // namespace tsr
