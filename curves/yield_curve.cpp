@@ -455,6 +455,16 @@ double YieldCurve::logDf(double t) const {
     return logDfUnchecked(t);
 }
 
+double YieldCurve::shortRate() const {
+    requirePillars();
+    if (spline_ && splineFrom_ == splineFromOrigin) {
+        // S'(0) = (y(1) - y(0)) / h(0) - h(0) (2 M(0) + M(1)) / 6, with y(0) = M(0) = 0.
+        const double h = spline_->span(0);
+        return knotValues_[1] / h - h * moments_[1] / 6.0;
+    }
+    return logDf(times_.front()) / times_.front();
+}
+
 double YieldCurve::df(const date& d) const {
     if (times_.empty()) {
         throwNoPillars();

@@ -78,6 +78,9 @@ public:
 
     // Minus the log discount factor at time t (years).
     double logDf(double t) const;
+    // The zero rate's limit at the value date. The linear interpolations keep the zero rate
+    // constant up to the first pillar; a spline from (0, 0) starts with its slope there.
+    double shortRate() const;
     // Interior formulas; outside the pillar range they extend the end segment.
     double logDfLinearRates(double t) const;
     double logDfLinearLogDf(double t) const;

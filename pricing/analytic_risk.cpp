@@ -48,11 +48,13 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
     std::fill(netRisk.begin(), netRisk.end(), 0.0);
 
     // As with bumping: the first pillar, and each pillar whose predecessor lies before the
-    // swap's last date, can move the price; the later ones cannot.
+    // swap's last date, can move the price; the later ones cannot. On a spline every quote
+    // moves every pillar.
     const date horizon = swap.lastDate();
     const std::vector<date>& pillars = base.pillarDates();
     const std::vector<std::size_t>& rows = base.pillarRows();
-    std::size_t moving = 0;
+    const bool global = base.solvedGlobally();
+    std::size_t moving = global ? rows.size() : 0;
     while (moving < rows.size() && (moving == 0 || pillars[moving - 1] < horizon)) {
         ++moving;
     }
@@ -70,8 +72,8 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
         const std::size_t m = rows[k];
         double s1 = 0.0;
         double s2 = 0.0;
-        // Quote k moves pillars k and later only.
-        for (std::size_t i = k; i < n; ++i) {
+        // Quote k moves pillars k and later only, unless the pillars are solved together.
+        for (std::size_t i = global ? 0 : k; i < n; ++i) {
             const double dRate = jacobian(i, m);
             s1 += leg1[i] * dRate;
             s2 += leg2[i] * dRate;

@@ -1041,11 +1041,13 @@ std::vector<BookFailure> Book::explainTerms(const std::unordered_map<std::string
                     --reach;
                 }
                 const std::vector<std::size_t>& instrumentOf = curveOfMap_[m]->pillarRows();
-                for (std::size_t k = 0; k < reach; ++k) {
+                // Pillars solved together each move with every quote.
+                const bool global = curveOfMap_[m]->solvedGlobally();
+                for (std::size_t k = 0; k < (global ? pillars : reach); ++k) {
                     const std::size_t c = instrumentOf[k];
                     double risk = 0.0;
                     double second = 0.0;
-                    for (std::size_t i = k; i < reach; ++i) {
+                    for (std::size_t i = global ? 0 : k; i < reach; ++i) {
                         risk += net[i] * jacobian(i, c);
                         second +=
                             curvature[i] * jacobian(i, c) + net[i] * slope[i * instruments + c];
