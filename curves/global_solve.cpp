@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace tsr {
@@ -20,6 +21,8 @@ constexpr std::size_t stepBudget = 50;
 constexpr double converged = 4.0 * std::numeric_limits<double>::epsilon();
 // Steps that stall above `converged` but below this are rounding noise too.
 constexpr double noise = 1e-14;
+// A chord step must shrink the step by this factor at least, or dP/dr is made again.
+constexpr double contraction = 0.1;
 
 std::string shown(double x) {
     char text[32];
@@ -41,13 +44,22 @@ void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
     std::vector<double> byRate(n * n);
     std::vector<double> step(n);
     double largest = std::numeric_limits<double>::infinity();
+    double previous = largest;
+    std::optional<DenseLu> lu;
     for (std::size_t iteration = 0; iteration < stepBudget; ++iteration) {
-        std::fill(byRate.begin(), byRate.end(), 0.0);
+        // From the log-linear start dP/dr hardly changes: the last one serves (a chord step)
+        // while the steps shrink fast, which spares differentiating every instrument again.
+        const bool differentiate = !lu || (largest > contraction * previous && largest > noise);
+        if (differentiate) {
+            std::fill(byRate.begin(), byRate.end(), 0.0);
+        }
         bool finite = true;
         for (std::size_t k = 0; k < n; ++k) {
             pricers[k].prepare(curve);
             values[k] = pricers[k].value(curve);
-            instrumentDerivatives(curve, pricers[k].swap(), quotes[k], &byRate[k * n]);
+            if (differentiate) {
+                instrumentDerivatives(curve, pricers[k].swap(), quotes[k], &byRate[k * n]);
+            }
             finite = finite && std::isfinite(values[k]);
         }
         if (!finite) {
@@ -55,10 +67,14 @@ void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
         }
         step = values;
         try {
-            DenseLu(byRate, n).solve(step.data());
+            if (differentiate) {
+                lu.emplace(byRate, n);
+            }
+            lu->solve(step.data());
         } catch (const std::runtime_error&) {
             break;
         }
+        previous = largest;
         largest = 0.0;
         for (std::size_t k = 0; k < n; ++k) {
             rates[k] -= step[k];
