@@ -103,6 +103,7 @@ public:
     double value(const YieldCurve& curve);
 
     std::size_t pillar() const { return pillar_; }
+    const ProductInterestRateSwap& swap() const { return *swap_; }
 
 private:
     struct Period {

@@ -1,13 +1,14 @@
 #include "curves/bumped_curve.hpp"
 
+#include "curves/global_solve.hpp"
+
 #include <stdexcept>
 #include <string>
 
 namespace tsr {
 
 BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
-    : curve_(base.valueDate(), base.pillarDates(), base.pillarRates(), base.interpolationKind()),
-      baseRates_(base.pillarRates()), changedFrom_(baseRates_.size()) {
+    : curve_(base.fromPillars()), baseRates_(base.pillarRates()), changedFrom_(baseRates_.size()) {
     const auto& instruments = base.pillarInstruments();
     if (instruments.size() != baseRates_.size() || lastPillar >= baseRates_.size()) {
         throw std::logic_error("Error, the curve has " + std::to_string(baseRates_.size()) +
@@ -15,9 +16,17 @@ BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
                                " instruments; cannot re-solve up to pillar " +
                                std::to_string(lastPillar) + ".");
     }
-    pricers_.reserve(lastPillar + 1);
-    quotes_.reserve(lastPillar + 1);
-    for (std::size_t k = 0; k <= lastPillar; ++k) {
+    // On a spline every pillar moves with every quote.
+    const std::size_t solved = curve_.solvedGlobally() ? baseRates_.size() - 1 : lastPillar;
+    pricers_.reserve(solved + 1);
+    quotes_.reserve(solved + 1);
+    if (curve_.solvedGlobally()) {
+        const YieldCurveInstruments& rows = base.instrumentSet();
+        for (const std::size_t row : base.pillarRows()) {
+            names_.push_back(rows.generators[row] + " " + rows.tenors[row]);
+        }
+    }
+    for (std::size_t k = 0; k <= solved; ++k) {
         pricers_.emplace_back(curve_, k, instruments[k].swap);
         pricers_.back().setQuote(instruments[k].quote);
         quotes_.push_back(instruments[k].quote);
@@ -29,6 +38,20 @@ void BumpedCurve::solve(std::size_t k, double quote) {
     changedFrom_ = k;
     PillarPricer& bumped = pricers_.at(k);
     bumped.setQuote(quote);
+    if (curve_.solvedGlobally()) {
+        changedFrom_ = 0;
+        std::vector<double> quotes = quotes_;
+        quotes[k] = quote;
+        try {
+            solvePillarsTogether(curve_, pricers_, quotes,
+                                 [&](std::size_t i) { return names_[i]; });
+        } catch (...) {
+            bumped.setQuote(quotes_[k]);
+            throw;
+        }
+        bumped.setQuote(quotes_[k]);
+        return;
+    }
     for (std::size_t i = k; i < pricers_.size(); ++i) {
         solvePillar(curve_, pricers_[i]);
     }
@@ -36,6 +59,13 @@ void BumpedCurve::solve(std::size_t k, double quote) {
 }
 
 void BumpedCurve::reset() {
+    if (curve_.solvedGlobally()) {
+        if (changedFrom_ < baseRates_.size()) {
+            curve_.update(baseRates_);
+        }
+        changedFrom_ = baseRates_.size();
+        return;
+    }
     for (std::size_t i = changedFrom_; i < pricers_.size(); ++i) {
         curve_.updateRate(i, baseRates_[i]);
     }

@@ -13,7 +13,8 @@ namespace tsr {
 // date up to a last pillar. Three facts of the bootstrap make the shortcuts exact: the solve
 // of pillar k reads only pillars 0..k, so the pillars before the changed one keep their
 // solved rates and those after the last pillar cannot matter on or before it; and a quote
-// enters its instrument only as the fixed rate, so the schedules are reused.
+// enters its instrument only as the fixed rate, so the schedules are reused. A spline curve
+// is solved for all its pillars at once, from the base rates, to the solve's tolerance.
 class BumpedCurve {
 public:
     // base must come from the labelled constructor; lastPillar < its pillar count.
@@ -35,6 +36,8 @@ private:
     std::vector<double> baseRates_;
     std::vector<PillarPricer> pricers_;
     std::vector<double> quotes_;
+    // Instrument names for the errors of a global solve.
+    std::vector<std::string> names_;
     // Pillars from here to the last one differ from the base.
     std::size_t changedFrom_;
 };

@@ -1,29 +1,23 @@
 #include "curves/curve_jacobian.hpp"
 
+#include "curves/dense_lu.hpp"
 #include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
 namespace tsr {
 
-namespace {
-
-// Adds d(value)/d(rates) of a discount factor, scaled by the adjoint of that factor.
-void accumulate(const YieldCurve::DfSensitivity& df, double adjoint, double* row) {
-    for (std::size_t j = 0; j < df.count; ++j) {
-        row[df.pillars[j]] += adjoint * df.derivatives[j];
-    }
-}
-
-// Row k of dP/dr for the instrument of pillar k, and dP_k/dq_k. The price is the bootstrap's:
-// per leg the sum of df(payment) x rate x fraction over periods of non-zero fraction, the
-// rate being the fixed rate (leg 1's set by the quote) or the margin plus the simple forward
-// of the period; paid legs negated.
-double differentiateInstrument(const YieldCurve& curve, const ProductInterestRateSwap& swap,
-                               double quote, double* row) {
+// The price is the bootstrap's: per leg the sum of df(payment) x rate x fraction over periods
+// of non-zero fraction, the rate being the fixed rate (leg 1's set by the quote) or the margin
+// plus the simple forward of the period; paid legs negated.
+double instrumentDerivatives(const YieldCurve& curve, const ProductInterestRateSwap& swap,
+                             double quote, double* row) {
+    const auto accumulate = [&curve](const YieldCurve::DfSensitivity& df, double adjoint,
+                                     double* target) { curve.addDerivatives(df, adjoint, target); };
     double byQuote = 0.0;
     const auto& legs = swap.legs();
     for (std::size_t l = 0; l < legs.size(); ++l) {
@@ -55,8 +49,6 @@ double differentiateInstrument(const YieldCurve& curve, const ProductInterestRat
     return byQuote;
 }
 
-} // namespace
-
 CurveJacobian::CurveJacobian(const YieldCurve& curve)
     : pillars_(curve.pillarRates().size()), instruments_(curve.instrumentSet().quotes.size()),
       values_(pillars_ * instruments_, 0.0) {
@@ -76,12 +68,24 @@ CurveJacobian::CurveJacobian(const YieldCurve& curve)
     std::vector<double> byQuote(n, 0.0);
     for (std::size_t k = 0; k < n; ++k) {
         const auto& swap = dynamic_cast<const ProductInterestRateSwap&>(*pillarInstruments[k].swap);
-        byQuote[k] =
-            differentiateInstrument(curve, swap, pillarInstruments[k].quote, &byRate[k * n]);
+        byQuote[k] = instrumentDerivatives(curve, swap, pillarInstruments[k].quote, &byRate[k * n]);
         if (byRate[k * n + k] == 0.0) {
             throw std::runtime_error("Error, the value of the instrument of pillar " +
                                      std::to_string(k) + " does not move with its rate.");
         }
+    }
+    if (curve.solvedGlobally()) {
+        const DenseLu lu(std::move(byRate), n);
+        std::vector<double> x(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::fill(x.begin(), x.end(), 0.0);
+            x[k] = -byQuote[k];
+            lu.solve(x.data());
+            for (std::size_t i = 0; i < n; ++i) {
+                values_[i * instruments_ + rows[k]] = x[i];
+            }
+        }
+        return;
     }
     // Column k of dr/dq: solve dP/dr x = -e_k dP_k/dq_k by forward substitution. Rates of
     // pillars before k do not move.

@@ -5,7 +5,14 @@
 
 namespace tsr {
 
+class ProductInterestRateSwap;
 class YieldCurve;
+
+// Adds d(value)/d(pillar rates) of a curve instrument, as the bootstrap prices it with the
+// fixed rate of its first leg set by `quote` (percent), to row (one entry per pillar);
+// returns d(value)/d(quote).
+double instrumentDerivatives(const YieldCurve& curve, const ProductInterestRateSwap& swap,
+                             double quote, double* row);
 
 // Sensitivity of a bootstrapped curve's pillar zero rates (continuously compounded,
 // decimals) to its instrument quotes (percent): one row per pillar, one column per
@@ -13,9 +20,10 @@ class YieldCurve;
 // deposits) have zero columns; a curve made from pillars has no columns.
 //
 // Pillar k solves P_k(r_0..r_k; q_k) = 0, so by the implicit function theorem
-// dr/dq = -(dP/dr)^-1 dP/dq, with dP/dr lower triangular (instrument k reads no date past
-// its own pillar) and dP/dq diagonal. Both come from the curve-construction price the
-// bootstrap solves, differentiated by one reverse pass over each instrument's periods.
+// dr/dq = -(dP/dr)^-1 dP/dq, with dP/dq diagonal and dP/dr lower triangular (instrument k
+// reads no date past its own pillar) unless the curve is solved globally, when it is full. Both
+// come from the curve-construction price the bootstrap solves, differentiated by one reverse pass
+// over each instrument's periods.
 class CurveJacobian {
 public:
     explicit CurveJacobian(const YieldCurve& curve);

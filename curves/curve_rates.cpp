@@ -21,8 +21,7 @@ double zeroRate(const YieldCurve& curve, const date& d) {
     if (t > 0.0) {
         return curve.logDf(t) / t;
     }
-    // Both interpolations keep the zero rate constant before the first pillar.
-    return curve.logDf(times.front()) / times.front();
+    return curve.shortRate();
 }
 
 double forwardRate(const YieldCurve& curve, const date& start, const date& end,

@@ -3,8 +3,11 @@
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "curves/bootstrap.hpp"
+#include "curves/cubic_spline.hpp"
 #include "curves/curve_jacobian.hpp"
+#include "curves/global_solve.hpp"
 #include "dates/convention_name.hpp"
+#include "dates/date_arithmetic.hpp"
 #include "dates/tenor.hpp"
 #include "products/product.hpp"
 
@@ -25,10 +28,30 @@ std::string pillarDescription(std::size_t k, const date& d) {
     return "pillar " + std::to_string(k) + " (" + boost::gregorian::to_iso_extended_string(d) + ")";
 }
 
-constexpr std::array<std::pair<YieldCurveInterpolation, std::string_view>, 2> interpolationNames{{
+constexpr std::array<std::pair<YieldCurveInterpolation, std::string_view>, 3> interpolationNames{{
     {YieldCurveInterpolation::LinearRates, "LinearRates"},
     {YieldCurveInterpolation::LinearLogDf, "LinearLogDf"},
+    {YieldCurveInterpolation::LogCubic, "LogCubic"},
 }};
+
+constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+// The date "cubic from" names: a YYYY-MM-DD date, or a tenor from the value date.
+date cubicFromDate(const date& valueDate, const std::string& text) {
+    if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+        try {
+            return boost::gregorian::from_simple_string(text);
+        } catch (const std::exception&) {
+            throw std::invalid_argument("Error, \"cubic from\" is not a valid date: " + text);
+        }
+    }
+    try {
+        return addTenor(valueDate, Tenor(text));
+    } catch (const std::exception& error) {
+        throw std::invalid_argument("Error, \"cubic from\" is neither a tenor nor a date: " + text +
+                                    " (" + error.what() + ")");
+    }
+}
 
 // The formulas of the hot paths live here, with internal linkage, so that the compiler
 // inlines them into df even in position-independent code.
@@ -88,7 +111,8 @@ double curveTime(const date& valueDate, const date& d) {
 }
 
 YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
-                       const std::vector<double>& rates, YieldCurveInterpolation interpolation)
+                       const std::vector<double>& rates, YieldCurveInterpolation interpolation,
+                       std::size_t splineFrom)
     : valueDate_(valueDate), interpolationKind_(interpolation) {
     if (dates.size() != rates.size()) {
         throw std::invalid_argument(
@@ -101,19 +125,33 @@ YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
     for (std::size_t k = 0; k < dates.size(); ++k) {
         appendPillar(dates[k], rates[k], [&] { return pillarDescription(k, dates[k]); });
     }
-    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+    if (interpolationKind_ != YieldCurveInterpolation::LinearRates) {
         forwards_.resize(times_.size());
         logDiscounts_.resize(times_.size());
+    }
+    if (interpolationKind_ == YieldCurveInterpolation::LogCubic) {
+        splineFrom_ = splineFrom;
+        setUpSpline();
     }
     update(rates);
 }
 
 YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
-                       std::string interpolation, const YieldCurveInstruments& instruments)
+                       std::string interpolation, const YieldCurveInstruments& instruments,
+                       std::string cubicFrom)
     : label_(std::move(label)), valueDate_(valueDate), currency_(std::move(currency)),
       interpolationName_(std::move(interpolation)), instruments_(instruments),
-      interpolationKind_(parseInterpolation(interpolationName_)) {
+      interpolationKind_(parseInterpolation(interpolationName_)), cubicFrom_(std::move(cubicFrom)) {
     requireSameSize(instruments_);
+    std::optional<date> cubicFromPoint;
+    if (!cubicFrom_.empty()) {
+        if (interpolationKind_ == YieldCurveInterpolation::LinearRates) {
+            throw std::invalid_argument(
+                "Error, \"cubic from\" needs the \"LogCubic\" or \"LinearLogDf\" interpolation.");
+        }
+        interpolationKind_ = YieldCurveInterpolation::LogCubic;
+        cubicFromPoint = cubicFromDate(valueDate_, cubicFrom_);
+    }
     const std::size_t n = instruments_.generators.size();
 
     // Every row must resolve, used or not.
@@ -146,17 +184,148 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
         pillarInstruments_.push_back({std::move(product), quote});
         pillarRows_.push_back(i);
     }
-    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+    if (interpolationKind_ != YieldCurveInterpolation::LinearRates) {
         forwards_.resize(times_.size());
         logDiscounts_.resize(times_.size());
     }
     update(rates_);
 
-    // Instrument k depends on pillars 0..k only, so one pass in input order suffices.
+    // Instrument k depends on pillars 0..k only, so one pass in input order suffices. A
+    // spline curve starts from this log-linear bootstrap: the spline is set up after it.
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
         PillarPricer pricer(*this, k, pillarInstruments_[k].swap);
         pricer.setQuote(pillarInstruments_[k].quote);
         solvePillar(*this, pricer);
+    }
+    if (interpolationKind_ != YieldCurveInterpolation::LogCubic) {
+        return;
+    }
+    splineFrom_ = splineFromOrigin;
+    if (cubicFromPoint) {
+        splineFrom_ = static_cast<std::size_t>(
+            std::lower_bound(dates_.begin(), dates_.end(), *cubicFromPoint) - dates_.begin());
+    }
+    setUpSpline();
+    if (!spline_) {
+        return; // log-linear throughout, as bootstrapped
+    }
+    update(rates_);
+    std::vector<PillarPricer> pricers;
+    std::vector<double> quotes;
+    pricers.reserve(pillarInstruments_.size());
+    for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
+        pricers.emplace_back(*this, k, pillarInstruments_[k].swap);
+        pricers.back().setQuote(pillarInstruments_[k].quote);
+        quotes.push_back(pillarInstruments_[k].quote);
+    }
+    solvePillarsTogether(*this, pricers, quotes, [this](std::size_t k) {
+        const std::size_t row = pillarRows_[k];
+        return instruments_.generators[row] + " " + instruments_.tenors[row];
+    });
+}
+
+YieldCurve YieldCurve::fromPillars() const {
+    return YieldCurve(valueDate_, dates_, rates_, interpolationKind_, splineFrom_);
+}
+
+void YieldCurve::setUpSpline() {
+    const std::size_t n = times_.size();
+    std::vector<double> knots;
+    if (splineFrom_ == splineFromOrigin) {
+        knots.push_back(0.0);
+        knots.insert(knots.end(), times_.begin(), times_.end());
+    } else if (splineFrom_ < n) {
+        knots.assign(times_.begin() + static_cast<std::ptrdiff_t>(splineFrom_), times_.end());
+    }
+    if (knots.size() < 2) {
+        // One knot or none: log-linear throughout, the last forward carried on.
+        splineFrom_ = std::min(splineFrom_, n);
+        spline_.reset();
+        return;
+    }
+    spline_ = std::make_shared<const CubicSpline>(std::move(knots));
+    const std::size_t m = spline_->size();
+    knotValues_.assign(m, 0.0);
+    moments_.assign(m, 0.0);
+    // dM(j)/dr(k) = dM(j)/dy(knot of k) x t(k), as y = r t at a pillar.
+    momentsByRate_.assign(m * n, 0.0);
+    const std::vector<double>& byValue = spline_->momentsByValue();
+    for (std::size_t j = 0; j < m; ++j) {
+        for (std::size_t i = 0; i < m; ++i) {
+            const std::size_t k = knotPillar(i);
+            if (k != npos) {
+                momentsByRate_[j * n + k] = byValue[j * m + i] * times_[k];
+            }
+        }
+    }
+}
+
+void YieldCurve::refreshSpline() {
+    for (std::size_t j = 0; j < knotValues_.size(); ++j) {
+        const std::size_t k = knotPillar(j);
+        knotValues_[j] = k == npos ? 0.0 : logDiscounts_[k];
+    }
+    spline_->solveMoments(knotValues_, moments_);
+}
+
+std::size_t YieldCurve::knotPillar(std::size_t j) const {
+    if (splineFrom_ == splineFromOrigin) {
+        return j == 0 ? npos : j - 1;
+    }
+    return splineFrom_ + j;
+}
+
+double YieldCurve::splineLogDf(std::size_t j, double w) const {
+    const CubicSpline::Weights c = spline_->weights(j, w);
+    return c.left * knotValues_[j] + c.right * knotValues_[j + 1] + c.leftMoment * moments_[j] +
+           c.rightMoment * moments_[j + 1];
+}
+
+double YieldCurve::splineExtrapolated(double t) const {
+    // The spline's slope at its last knot, M(last) = 0: a flat instantaneous forward.
+    const std::size_t last = spline_->size() - 1;
+    const double h = spline_->span(last - 1);
+    const double slope =
+        (knotValues_[last] - knotValues_[last - 1]) / h + h * moments_[last - 1] / 6.0;
+    return knotValues_[last] + (t - spline_->knots()[last]) * slope;
+}
+
+void YieldCurve::splineSensitivity(std::size_t j, double w, DfSensitivity& s) const {
+    const CubicSpline::Weights c = spline_->weights(j, w);
+    const std::size_t last = spline_->size() - 1;
+    for (const auto& [knot, weight] : {std::pair{j, c.left}, std::pair{j + 1, c.right}}) {
+        const std::size_t k = knotPillar(knot);
+        if (k != npos) {
+            s.pillars[s.count] = k;
+            s.derivatives[s.count++] = weight * times_[k];
+        }
+    }
+    // The end knots' moments are zero whatever the rates.
+    for (const auto& [knot, weight] :
+         {std::pair{j, c.leftMoment}, std::pair{j + 1, c.rightMoment}}) {
+        if (knot != 0 && knot != last) {
+            s.moments[s.momentCount] = knot;
+            s.momentDerivatives[s.momentCount++] = weight;
+        }
+    }
+}
+
+void YieldCurve::extrapolationSensitivity(double t, DfSensitivity& s) const {
+    const std::size_t last = spline_->size() - 1;
+    const double h = spline_->span(last - 1);
+    const double beyond = t - spline_->knots()[last];
+    for (const auto& [knot, weight] :
+         {std::pair{last, 1.0 + beyond / h}, std::pair{last - 1, -beyond / h}}) {
+        const std::size_t k = knotPillar(knot);
+        if (k != npos) {
+            s.pillars[s.count] = k;
+            s.derivatives[s.count++] = weight * times_[k];
+        }
+    }
+    if (last - 1 != 0) {
+        s.moments[0] = last - 1;
+        s.momentDerivatives[0] = beyond * h / 6.0;
+        s.momentCount = 1;
     }
 }
 
@@ -183,10 +352,13 @@ void YieldCurve::update(std::vector<double> rates) {
     jacobian_.reset();
     // Copy into the existing storage so that repeated updates never allocate.
     std::copy(rates.begin(), rates.end(), rates_.begin());
-    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+    if (interpolationKind_ != YieldCurveInterpolation::LinearRates) {
         for (std::size_t k = 0; k < rates_.size(); ++k) {
             refreshDerived(k);
         }
+    }
+    if (spline_) {
+        refreshSpline();
     }
 }
 
@@ -197,12 +369,15 @@ void YieldCurve::updateRate(std::size_t k, double rate) {
     }
     jacobian_.reset();
     rates_[k] = rate;
-    if (interpolationKind_ == YieldCurveInterpolation::LinearLogDf) {
+    if (interpolationKind_ != YieldCurveInterpolation::LinearRates) {
         // f(k+1) depends on L(k) as well.
         refreshDerived(k);
         if (k + 1 < rates_.size()) {
             refreshDerived(k + 1);
         }
+    }
+    if (spline_) {
+        refreshSpline();
     }
 }
 
@@ -250,6 +425,17 @@ double YieldCurve::logDfLinearLogDf(double t) const {
 
 double YieldCurve::logDfUnchecked(double t) const {
     const std::size_t last = times_.size() - 1;
+    if (spline_) {
+        const std::vector<double>& knots = spline_->knots();
+        if (t >= knots.back()) {
+            return splineExtrapolated(t);
+        }
+        if (t >= knots.front() || splineFrom_ == splineFromOrigin) {
+            const std::size_t j = segmentOf(knots, t);
+            return splineLogDf(j, weightOf(knots, j, t));
+        }
+        // A log-linear front: the formulas below, before the spline's first pillar.
+    }
     const bool byRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
     if (t < times_[0]) {
         return byRates ? t * rates_[0] : t * forwards_[0];
@@ -267,6 +453,16 @@ double YieldCurve::logDfUnchecked(double t) const {
 double YieldCurve::logDf(double t) const {
     requirePillars();
     return logDfUnchecked(t);
+}
+
+double YieldCurve::shortRate() const {
+    requirePillars();
+    if (spline_ && splineFrom_ == splineFromOrigin) {
+        // S'(0) = (y(1) - y(0)) / h(0) - h(0) (2 M(0) + M(1)) / 6, with y(0) = M(0) = 0.
+        const double h = spline_->span(0);
+        return knotValues_[1] / h - h * moments_[1] / 6.0;
+    }
+    return logDf(times_.front()) / times_.front();
 }
 
 double YieldCurve::df(const date& d) const {
@@ -299,6 +495,9 @@ YieldCurve::Point YieldCurve::point(const date& d) const {
 }
 
 double YieldCurve::df(const Point& p) const {
+    if (spline_) {
+        return p.region == Point::Region::Settled ? 1.0 : std::exp(-logDfUnchecked(p.time));
+    }
     switch (p.region) {
     case Point::Region::Settled:
         return 1.0;
@@ -319,6 +518,15 @@ YieldCurve::DfSensitivity YieldCurve::dfSensitivity(const Point& p) const {
     s.value = df(p);
     const double t = p.time;
     const bool byRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
+    if (spline_ && p.region != Point::Region::Settled && splineSensitivityAt(t, s)) {
+        for (std::size_t j = 0; j < s.count; ++j) {
+            s.derivatives[j] = -s.derivatives[j] * s.value;
+        }
+        for (std::size_t j = 0; j < s.momentCount; ++j) {
+            s.momentDerivatives[j] = -s.momentDerivatives[j] * s.value;
+        }
+        return s;
+    }
     // d(logDf)/d(rate) per pillar, then d(df) = -d(logDf) x df as dfRV has it.
     switch (p.region) {
     case Point::Region::Settled:
@@ -397,12 +605,30 @@ RiskVector YieldCurve::logDfLinearLogDfRV(double t) const {
     return result;
 }
 
+bool YieldCurve::splineSensitivityAt(double t, DfSensitivity& s) const {
+    const std::vector<double>& knots = spline_->knots();
+    if (t >= knots.back()) {
+        extrapolationSensitivity(t, s);
+        return true;
+    }
+    if (t >= knots.front() || splineFrom_ == splineFromOrigin) {
+        const std::size_t j = segmentOf(knots, t);
+        splineSensitivity(j, weightOf(knots, j, t), s);
+        return true;
+    }
+    return false; // the log-linear front
+}
+
 RiskVector YieldCurve::logDfRV(double t) const {
     requirePillars();
     const std::size_t n = times_.size();
     const std::size_t last = n - 1;
     RiskVector result{logDfUnchecked(t), std::vector<double>(n, 0.0)};
     std::vector<double>& d = result.derivatives;
+    if (DfSensitivity s; spline_ && splineSensitivityAt(t, s)) {
+        addDerivatives(s, 1.0, d.data());
+        return result;
+    }
     if (t < times_[0]) {
         // t r(0), or t f(0) with f(0) = r(0) t(0) / t(0).
         d[0] = t;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,13 +17,18 @@
 
 namespace tsr {
 
+class CubicSpline;
 class CurveJacobian;
 class Product;
 
-enum class YieldCurveInterpolation : std::uint8_t { LinearRates = 0, LinearLogDf = 1 };
+enum class YieldCurveInterpolation : std::uint8_t {
+    LinearRates = 0,
+    LinearLogDf = 1,
+    LogCubic = 2
+};
 
-// "LinearRates" or "LinearLogDf", in any ASCII letter case. Throws std::invalid_argument
-// "empty string" or "unknown value".
+// "LinearRates", "LinearLogDf" or "LogCubic", in any ASCII letter case. Throws
+// std::invalid_argument "empty string" or "unknown value".
 YieldCurveInterpolation parseInterpolation(std::string_view name);
 // The interpolation names, as they are written.
 std::vector<std::string_view> interpolationNameList();
@@ -43,12 +49,20 @@ double curveTime(const date& valueDate, const date& d);
 // positive and strictly increasing; both constructors refuse anything else.
 class YieldCurve : public Object {
 public:
+    // For LogCubic, `splineFrom` is the first pillar of the spline, the pillars before it
+    // log-linear; the default puts the knot (0, 0) first and every pillar after it.
     YieldCurve(const date& valueDate, const std::vector<date>& dates,
-               const std::vector<double>& rates, YieldCurveInterpolation interpolation);
+               const std::vector<double>& rates, YieldCurveInterpolation interpolation,
+               std::size_t splineFrom = splineFromOrigin);
 
-    // Bootstraps one pillar per used swap instrument, in input order.
+    // Bootstraps one pillar per used swap instrument, in input order. A LogCubic curve is
+    // solved for all pillars at once, from the log-linear bootstrap. `cubicFrom` (a tenor
+    // from the value date, or a YYYY-MM-DD date; LinearLogDf or LogCubic only) makes the
+    // pillars before the first one on or after it log-linear and the rest a spline.
     YieldCurve(std::string label, date valueDate, std::string currency, std::string interpolation,
-               const YieldCurveInstruments& instruments);
+               const YieldCurveInstruments& instruments, std::string cubicFrom = {});
+
+    static constexpr std::size_t splineFromOrigin = std::numeric_limits<std::size_t>::max();
 
     ~YieldCurve() override;
 
@@ -64,6 +78,9 @@ public:
 
     // Minus the log discount factor at time t (years).
     double logDf(double t) const;
+    // The zero rate's limit at the value date. The linear interpolations keep the zero rate
+    // constant up to the first pillar; a spline from (0, 0) starts with its slope there.
+    double shortRate() const;
     // Interior formulas; outside the pillar range they extend the end segment.
     double logDfLinearRates(double t) const;
     double logDfLinearLogDf(double t) const;
@@ -84,13 +101,44 @@ public:
 
     // A discount factor with its derivatives with respect to the (at most two) pillar rates
     // it depends on; the same numbers as dfRV, without a vector as long as the curve.
+    // On a spline, the factor also depends on (at most two) spline moments, each a linear
+    // function of every pillar rate (momentsByRate); addDerivatives adds both parts.
     struct DfSensitivity {
         double value = 1.0;
         std::size_t count = 0;
         std::array<std::size_t, 2> pillars{};
         std::array<double, 2> derivatives{};
+        std::size_t momentCount = 0;
+        std::array<std::size_t, 2> moments{};
+        std::array<double, 2> momentDerivatives{};
     };
     DfSensitivity dfSensitivity(const Point& p) const;
+
+    // gradient[k] += adjoint x d(df)/d(rate k), for the factor described by s.
+    void addDerivatives(const DfSensitivity& s, double adjoint, double* gradient) const {
+        for (std::size_t j = 0; j < s.count; ++j) {
+            gradient[s.pillars[j]] += adjoint * s.derivatives[j];
+        }
+        const std::size_t n = rates_.size();
+        for (std::size_t m = 0; m < s.momentCount; ++m) {
+            const double scale = adjoint * s.momentDerivatives[m];
+            const double* row = momentsByRate_.data() + s.moments[m] * n;
+            for (std::size_t k = 0; k < n; ++k) {
+                gradient[k] += scale * row[k];
+            }
+        }
+    }
+
+    // True when a pillar's solve reads later pillars, so that the curve is solved for all
+    // pillars at once and its Jacobian is dense.
+    bool solvedGlobally() const { return spline_ != nullptr; }
+    // The pillar where the spline starts (splineFromOrigin for the knot (0, 0)); the pillar
+    // count on a curve without a spline.
+    std::size_t splineFrom() const { return splineFrom_; }
+    // The "cubic from" text the curve was built with, or empty.
+    const std::string& cubicFrom() const { return cubicFrom_; }
+    // A curve from this curve's pillars and rates, with its interpolation.
+    YieldCurve fromPillars() const;
 
     // The same numbers with their derivatives with respect to the pillar rates.
     RiskVector logDfRV(double t) const;
@@ -166,6 +214,19 @@ private:
     double logDfUnchecked(double t) const;
     void linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const;
     void linearLogDfDerivatives(std::size_t i, double t, std::vector<double>& d) const;
+    void setUpSpline();
+    void refreshSpline();
+    // Minus log df on the spline's segment j at weight w, and past its last knot.
+    double splineLogDf(std::size_t j, double w) const;
+    double splineExtrapolated(double t) const;
+    // The pillar of knot j, or npos for the knot (0, 0).
+    std::size_t knotPillar(std::size_t j) const;
+    // d(minus log df)/d(knot values and moments) on segment j, or past the last knot.
+    void splineSensitivity(std::size_t j, double w, DfSensitivity& s) const;
+    void extrapolationSensitivity(double t, DfSensitivity& s) const;
+    // The spline part's d(minus log df)/d(rates and moments) at t; false on a log-linear front.
+    bool splineSensitivityAt(double t, DfSensitivity& s) const;
+    void bootstrap();
 
     std::string label_;
     date valueDate_;
@@ -182,6 +243,13 @@ private:
     std::vector<double> logDiscounts_;
     std::vector<double> forwards_;
     YieldCurveInterpolation interpolationKind_;
+    // LogCubic only: the spline on its knots, its knot values, moments and dM/dr.
+    std::size_t splineFrom_ = 0;
+    std::string cubicFrom_;
+    std::shared_ptr<const CubicSpline> spline_;
+    std::vector<double> knotValues_;
+    std::vector<double> moments_;
+    std::vector<double> momentsByRate_;
     JacobianSlot jacobian_;
 };
 

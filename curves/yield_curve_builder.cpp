@@ -22,6 +22,7 @@ struct CurveInput {
     std::string currency;
     std::string interpolation;
     YieldCurveInstruments instruments;
+    std::string cubicFrom;
 };
 
 template <class T> std::vector<T> column(const ObjectTree& table, const std::string& key) {
@@ -41,6 +42,12 @@ CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
     if (withInterpolation) {
         input.interpolation =
             tree.get_optional<std::string>("interpolation").value_or("LinearLogDf");
+        if (const auto cubicFrom = tree.get_optional<std::string>("cubic from")) {
+            input.cubicFrom = *cubicFrom;
+            if (!tree.get_optional<std::string>("interpolation")) {
+                input.interpolation = "LogCubic";
+            }
+        }
     }
     const ObjectTree& table = tree.get_child("instruments");
     input.instruments.generators = column<std::string>(table, "generator");
@@ -79,7 +86,7 @@ std::shared_ptr<YieldCurve> YieldCurveBuilder::build2(ObjectTree tree) {
     requireFiniteQuotes(input.instruments, input.instruments.quotes.size());
     return std::make_shared<YieldCurve>(std::move(input.label), input.valueDate,
                                         std::move(input.currency), std::move(input.interpolation),
-                                        input.instruments);
+                                        input.instruments, std::move(input.cubicFrom));
 }
 
 YieldCurveBuilder::YieldCurveDetails YieldCurveBuilder::validate(ObjectTree tree) {

@@ -59,10 +59,11 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
 
 std::size_t movingPillars(const YieldCurve& curve, const date& horizon) {
     // As with bumping: the first pillar, and each pillar whose predecessor lies before the
-    // swap's last date, can move the price; the later ones cannot.
+    // swap's last date, can move the price; the later ones cannot. On a spline every quote
+    // moves every pillar.
     const std::vector<date>& pillars = curve.pillarDates();
     const std::size_t rows = curve.pillarRows().size();
-    std::size_t moving = 0;
+    std::size_t moving = curve.solvedGlobally() ? rows : 0;
     while (moving < rows && (moving == 0 || pillars[moving - 1] < horizon)) {
         ++moving;
     }
@@ -75,12 +76,13 @@ void riskOfGradients(const YieldCurve& base, std::size_t moving, std::span<const
     const CurveJacobian& jacobian = base.jacobian();
     const std::vector<std::size_t>& rows = base.pillarRows();
     const std::size_t n = base.pillarDates().size();
+    const bool global = base.solvedGlobally();
     for (std::size_t k = 0; k < moving; ++k) {
         const std::size_t m = rows[k];
         double s1 = 0.0;
         double s2 = 0.0;
-        // Quote k moves pillars k and later only.
-        for (std::size_t i = k; i < n; ++i) {
+        // Quote k moves pillars k and later only, unless the pillars are solved together.
+        for (std::size_t i = global ? 0 : k; i < n; ++i) {
             const double dRate = jacobian(i, m);
             s1 += leg1[i] * dRate;
             s2 += leg2[i] * dRate;

@@ -628,8 +628,9 @@ Book::daySensitivities(unsigned threads) const {
     return *sensitivities_;
 }
 
-void Book::flatGradients(std::size_t trade, std::span<const YieldCurve::DfSensitivity> days,
-                         std::size_t pillars, std::array<std::vector<double>, 2>& gradients) const {
+void Book::flatGradients(std::size_t trade, const YieldCurve& curve,
+                         std::span<const YieldCurve::DfSensitivity> days, std::size_t pillars,
+                         std::array<std::vector<double>, 2>& gradients) const {
     // The operations of SwapGradient::compute, in its order.
     for (std::size_t k = 0; k < 2; ++k) {
         const FlatLeg& leg = flatLegs_[2 * trade + k];
@@ -640,7 +641,7 @@ void Book::flatGradients(std::size_t trade, std::span<const YieldCurve::DfSensit
             const YieldCurve::DfSensitivity& payment = days[p->payment];
             if (leg.fixed || p->start == p->end) {
                 // A fixed rate, or a floating period over or of no length, rate 0.
-                SwapGradient::addCoupon(gradient, p->fractionTimesNotional,
+                SwapGradient::addCoupon(curve, gradient, p->fractionTimesNotional,
                                         leg.fixed ? leg.rate : 0.0, leg.margin, payment, 0, {}, {});
                 continue;
             }
@@ -648,8 +649,8 @@ void Book::flatGradients(std::size_t trade, std::span<const YieldCurve::DfSensit
             const YieldCurve::DfSensitivity& end = days[p->end];
             const period::RateAdjoint adjoint =
                 period::forwardRateAdjoint(start.value, end.value, p->tau);
-            SwapGradient::addCoupon(gradient, p->fractionTimesNotional, adjoint.rate, leg.margin,
-                                    payment, 2, {&start, &end},
+            SwapGradient::addCoupon(curve, gradient, p->fractionTimesNotional, adjoint.rate,
+                                    leg.margin, payment, 2, {&start, &end},
                                     {adjoint.byFirst, adjoint.bySecond});
         }
         if (leg.paid) {
@@ -820,7 +821,7 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
                     std::fill(net.begin(), net.end(), 0.0);
                     const std::size_t moving = flatMoving_[t];
                     if (moving != 0) {
-                        flatGradients(t, *days, base.pillarRates().size(), gradients);
+                        flatGradients(t, base, *days, base.pillarRates().size(), gradients);
                         riskOfGradients(base, moving, gradients[0], gradients[1], leg1, leg2, net);
                     }
                 } else {
@@ -907,7 +908,8 @@ std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
             const std::vector<date>& pillars = group.curve->pillarDates();
             std::vector<std::size_t> reached;
             for (const std::size_t t : group.trades) {
-                if (Model::bumpReaches(bump, pillars, horizons[t])) {
+                if (group.curve->solvedGlobally() ||
+                    Model::bumpReaches(bump, pillars, horizons[t])) {
                     reached.push_back(t);
                 }
             }
@@ -1195,11 +1197,13 @@ std::vector<BookFailure> Book::explainTerms(const std::unordered_map<std::string
                     --reach;
                 }
                 const std::vector<std::size_t>& instrumentOf = curveOfMap_[m]->pillarRows();
-                for (std::size_t k = 0; k < reach; ++k) {
+                // Pillars solved together each move with every quote.
+                const bool global = curveOfMap_[m]->solvedGlobally();
+                for (std::size_t k = 0; k < (global ? pillars : reach); ++k) {
                     const std::size_t c = instrumentOf[k];
                     double risk = 0.0;
                     double second = 0.0;
-                    for (std::size_t i = k; i < reach; ++i) {
+                    for (std::size_t i = global ? 0 : k; i < reach; ++i) {
                         risk += net[i] * jacobian(i, c);
                         second +=
                             curvature[i] * jacobian(i, c) + net[i] * slope[i * instruments + c];

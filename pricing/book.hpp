@@ -235,8 +235,9 @@ private:
     const std::vector<std::vector<YieldCurve::DfSensitivity>>&
     daySensitivities(unsigned threads) const;
     // The gradients of a laid-out trade's legs in the pillar rates, as SwapGradient gives them.
-    void flatGradients(std::size_t trade, std::span<const YieldCurve::DfSensitivity> days,
-                       std::size_t pillars, std::array<std::vector<double>, 2>& gradients) const;
+    void flatGradients(std::size_t trade, const YieldCurve& curve,
+                       std::span<const YieldCurve::DfSensitivity> days, std::size_t pillars,
+                       std::array<std::vector<double>, 2>& gradients) const;
     // Bump risk with one rebuilt curve per curve and bumped quote for the whole book.
     std::vector<BookFailure> bumpRisk(unsigned threads, const RiskSink& sink,
                                       CallProgress* progress) const;

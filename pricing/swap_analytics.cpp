@@ -95,7 +95,7 @@ double dv01(const std::shared_ptr<const Product>& product, CurveMap& curves,
             moved.quotes[i] = quotes[i] + shift;
         }
         return YieldCurve(base.label(), base.valueDate(), base.currency(), base.interpolation(),
-                          moved);
+                          moved, base.cubicFrom());
     };
     const double up = npvOn(product, rebuilt(basisPointInQuoteUnits), curves, fixings);
     const double down = npvOn(product, rebuilt(-basisPointInQuoteUnits), curves, fixings);

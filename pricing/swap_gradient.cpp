@@ -108,6 +108,7 @@ void SwapGradient::computeSecondOrder(const ProductInterestRateSwap& swap, const
     }
     pillars_ = n;
     direction_ = direction;
+    curve_ = &curve;
     if (direction.empty()) {
         hessian_.assign(n * n, 0.0);
         hessianDirection_.clear();
@@ -125,6 +126,12 @@ void SwapGradient::computeSecondOrder(const ProductInterestRateSwap& swap, const
 
 void SwapGradient::addTerm(double value, std::span<const Sensitivity* const> factors,
                            std::span<const int> powers) {
+    for (const Sensitivity* factor : factors) {
+        if (factor->momentCount > 0) {
+            addDenseTerm(value, factors, powers);
+            return;
+        }
+    }
     // At most three factors of two pillars each.
     std::array<std::size_t, 6> pillars{};
     std::array<double, 6> slopes{};
@@ -153,6 +160,32 @@ void SwapGradient::addTerm(double value, std::span<const Sensitivity* const> fac
     }
     for (std::size_t a = 0; a < count; ++a) {
         hessianDirection_[pillars[a]] += value * along * slopes[a];
+    }
+}
+
+void SwapGradient::addDenseTerm(double value, std::span<const Sensitivity* const> factors,
+                                std::span<const int> powers) {
+    const std::size_t n = pillars_;
+    denseSlopes_.assign(n, 0.0);
+    for (std::size_t f = 0; f < factors.size(); ++f) {
+        curve_->addDerivatives(*factors[f], powers[f] / factors[f]->value, denseSlopes_.data());
+    }
+    if (direction_.empty()) {
+        for (std::size_t a = 0; a < n; ++a) {
+            const double row = value * denseSlopes_[a];
+            double* target = hessian_.data() + a * n;
+            for (std::size_t b = 0; b < n; ++b) {
+                target[b] += row * denseSlopes_[b];
+            }
+        }
+        return;
+    }
+    double along = 0.0;
+    for (std::size_t a = 0; a < n; ++a) {
+        along += denseSlopes_[a] * direction_[a];
+    }
+    for (std::size_t a = 0; a < n; ++a) {
+        hessianDirection_[a] += value * along * denseSlopes_[a];
     }
 }
 
@@ -199,7 +232,7 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
         const Sensitivity dfPayment = curve.dfSensitivity(curve.point(leg.paymentDates[i]));
         const double amount = leg.dayCountFractions[i] * leg.notional;
         pv += period::couponValue(amount, projected.rate, leg.margin, dfPayment.value);
-        addCoupon(gradient, amount, projected.rate, leg.margin, dfPayment, projected.count,
+        addCoupon(curve, gradient, amount, projected.rate, leg.margin, dfPayment, projected.count,
                   {&projected.dfs[0], &projected.dfs[1]}, projected.byDf);
         if (second) {
             // amount x (rate + margin) x df(payment), split into the product of factors and

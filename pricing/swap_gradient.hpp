@@ -46,25 +46,19 @@ public:
     // Adds one coupon to a leg's gradient, as compute() does: `amount` (fraction x notional)
     // at rate + margin, paid on a date of sensitivity `payment`, the rate reading the first
     // `count` factors of `dfs` with the derivatives `byDf`.
-    static void addCoupon(std::span<double> gradient, double amount, double rate, double margin,
-                          const YieldCurve::DfSensitivity& payment, std::size_t count,
+    static void addCoupon(const YieldCurve& curve, std::span<double> gradient, double amount,
+                          double rate, double margin, const YieldCurve::DfSensitivity& payment,
+                          std::size_t count,
                           const std::array<const YieldCurve::DfSensitivity*, 2>& dfs,
                           const std::array<double, 2>& byDf) {
-        accumulate(payment, amount * (rate + margin), gradient);
+        curve.addDerivatives(payment, amount * (rate + margin), gradient.data());
         const double byRate = amount * payment.value;
         for (std::size_t j = 0; j < count; ++j) {
-            accumulate(*dfs[j], byRate * byDf[j], gradient);
+            curve.addDerivatives(*dfs[j], byRate * byDf[j], gradient.data());
         }
     }
 
 private:
-    // Adds adjoint x d(df)/d(rates) to the gradient.
-    static void accumulate(const YieldCurve::DfSensitivity& df, double adjoint,
-                           std::span<double> gradient) {
-        for (std::size_t j = 0; j < df.count; ++j) {
-            gradient[df.pillars[j]] += adjoint * df.derivatives[j];
-        }
-    }
     double leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& leg,
                const FixingsMap& fixings, const YieldCurve& curve, const KnownGrowths* known,
                std::vector<double>& gradient, bool second);
@@ -79,6 +73,11 @@ private:
     std::vector<double> hessianDirection_;
     std::span<const double> direction_;
     std::size_t pillars_ = 0;
+    // A spline curve's factors depend on every pillar: their log-gradients are dense.
+    const YieldCurve* curve_ = nullptr;
+    std::vector<double> denseSlopes_;
+    void addDenseTerm(double value, std::span<const YieldCurve::DfSensitivity* const> factors,
+                      std::span<const int> powers);
 };
 
 } // namespace tsr

@@ -34,7 +34,7 @@ from .conventions import (
 
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
-CURVE_KEYS = ("id", "currency", "value date", "interpolation", "instruments")
+CURVE_KEYS = ("id", "currency", "value date", "interpolation", "cubic from", "instruments")
 INSTRUMENT_KEYS = ("generator", "tenor", "quote", "in use")
 SWAP_KEYS = ("id", "effective date", "termination date", "schedule roll", "leg1", "leg2")
 LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
@@ -344,6 +344,25 @@ def _tenor(value: str, path: str) -> str:
     return result
 
 
+def _cubic_from(data: Mapping[str, Any], path: str) -> str:
+    """The "cubic from" of a curve as the library reads it: a tenor, or a date as YYYY-MM-DD."""
+    where = key_path(path, "cubic from")
+    name = str(data.get("interpolation", "LinearLogDf")).lower()
+    if name not in ("logcubic", "linearlogdf"):
+        raise InputError(where, f"needs the \"LogCubic\" interpolation, not {quoted(name)}")
+    value = data["cubic from"]
+    if isinstance(value, dt.date):
+        return value.isoformat()
+    if isinstance(value, str):
+        for kind in ("tenor", "date"):
+            try:
+                _tessarin.check_input(kind, value)
+                return value
+            except (RuntimeError, ValueError):
+                pass
+    raise InputError(where, f"expected a tenor or a date as YYYY-MM-DD, got {_shown(value)}")
+
+
 def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
     """A checked copy of a curve dict, values read as the library reads them."""
     check = Checker(strict)
@@ -356,6 +375,8 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
     if "interpolation" in data:
         name = _get(data, "interpolation", path, "text", "a text")
         _named("interpolation", name, key_path(path, "interpolation"), interpolations())
+    if "cubic from" in data:
+        data["cubic from"] = _cubic_from(data, path)
     where = key_path(path, "instruments")
     instruments = _child(data, "instruments", path, dict, "an object with the instrument columns")
     check.keys(instruments, where, INSTRUMENT_KEYS)

@@ -96,7 +96,9 @@ class YieldCurve(_Persistent):
 
     `curve` is the dict that `_tessarin.YieldCurve` takes: "id", "currency",
     "value date" (a date or YYYY-MM-DD text), optionally "interpolation"
-    ("LinearLogDf", the default, or "LinearRates"), and "instruments" with the
+    ("LinearLogDf", the default, "LinearRates" or "LogCubic") and "cubic from"
+    (a tenor or date: log-linear up to the first pillar on or after it, a
+    natural cubic spline of log discount factors from there), and "instruments" with the
     equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),
     "quote" (par rate in percent) and "in use" (bool).
 

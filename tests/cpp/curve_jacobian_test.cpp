@@ -49,6 +49,7 @@ struct CurveCase {
     double level;
     double slope;
     bool gaps;
+    std::string cubicFrom = {};
 };
 
 const std::vector<CurveCase> curveCases = {
@@ -58,6 +59,10 @@ const std::vector<CurveCase> curveCases = {
     {"GBP SONIA SW", "LinearRates", 4.5, -1.2, false},
     {"JPY TONA SW", "LinearLogDf", -0.1, 1.1, false},
     {"CHF SARON SW", "LinearRates", -0.6, 0.7, true},
+    {"USD SOFR SW", "LogCubic", 4.3, -0.9, true},
+    {"GBP SONIA SW", "LogCubic", 4.5, -1.2, false},
+    {"EUR ESTR SW", "LogCubic", 2.0, 0.8, false, "2Y"},
+    {"JPY TONA SW", "LinearLogDf", -0.1, 1.1, true, "2029-01-10"},
 };
 
 } // namespace
@@ -96,13 +101,51 @@ TEST(CurveJacobian, DiscountFactorSensitivitiesEqualDfRV) {
     }
 }
 
+// On a spline every factor depends on every pillar: the exact derivatives against central
+// differences of the factor in each rate, and dfRV equal to them.
+TEST(CurveJacobian, SplineDiscountFactorSensitivitiesMatchDifferences) {
+    const date v(2026, 3, 16);
+    std::vector<date> pillars;
+    std::vector<double> rates;
+    for (std::size_t k = 0; k < 7; ++k) {
+        pillars.push_back(v + days(static_cast<int>(40 + 400 * k * k)));
+        rates.push_back(0.03 + 0.004 * static_cast<double>(k % 3) - 0.001 * static_cast<double>(k));
+    }
+    for (const std::size_t from : {YieldCurve::splineFromOrigin, std::size_t{0}, std::size_t{3}}) {
+        YieldCurve curve(v, pillars, rates, YieldCurveInterpolation::LogCubic, from);
+        ASSERT_TRUE(curve.solvedGlobally());
+        for (int day = 1; day < 16000; day += 211) {
+            const date d = v + days(day);
+            SCOPED_TRACE(iso(d) + ", spline from " + std::to_string(from));
+            const YieldCurve::DfSensitivity found = curve.dfSensitivity(curve.point(d));
+            EXPECT_EQ(bits(curve.df(d)), bits(found.value));
+            std::vector<double> exact(rates.size(), 0.0);
+            curve.addDerivatives(found, 1.0, exact.data());
+            const RiskVector rv = curve.dfRV(d);
+            for (std::size_t k = 0; k < rates.size(); ++k) {
+                std::vector<double> moved = rates;
+                moved[k] = rates[k] + 1e-6;
+                curve.update(moved);
+                const double up = curve.df(d);
+                moved[k] = rates[k] - 1e-6;
+                curve.update(moved);
+                const double down = curve.df(d);
+                curve.update(rates);
+                const double scale = 1.0 + std::abs(exact[k]);
+                EXPECT_NEAR((up - down) / 2e-6, exact[k], 1e-8 * scale) << "pillar " << k;
+                EXPECT_NEAR(rv.derivatives[k], exact[k], 1e-14 * scale) << "pillar " << k;
+            }
+        }
+    }
+}
+
 TEST(CurveJacobian, AgreesWithCentralDifferencesOfRebuiltCurves) {
     const date v(2026, 12, 23);
     const double bump = 1e-4; // percent
     for (const CurveCase& c : curveCases) {
         SCOPED_TRACE(c.generator + " " + c.interpolation);
         YieldCurveInstruments instruments = instrumentsOf(c.generator, c.level, c.slope, c.gaps);
-        const YieldCurve curve("curve", v, "CCY", c.interpolation, instruments);
+        const YieldCurve curve("curve", v, "CCY", c.interpolation, instruments, c.cubicFrom);
         const CurveJacobian& jacobian = curve.jacobian();
         ASSERT_EQ(curve.dates().size(), jacobian.pillars());
         ASSERT_EQ(instruments.quotes.size(), jacobian.instruments());
@@ -110,10 +153,10 @@ TEST(CurveJacobian, AgreesWithCentralDifferencesOfRebuiltCurves) {
             const double quote = instruments.quotes[m];
             instruments.quotes[m] = quote + bump;
             const std::vector<double> up =
-                YieldCurve("up", v, "CCY", c.interpolation, instruments).rates();
+                YieldCurve("up", v, "CCY", c.interpolation, instruments, c.cubicFrom).rates();
             instruments.quotes[m] = quote - bump;
             const std::vector<double> down =
-                YieldCurve("down", v, "CCY", c.interpolation, instruments).rates();
+                YieldCurve("down", v, "CCY", c.interpolation, instruments, c.cubicFrom).rates();
             instruments.quotes[m] = quote;
             for (std::size_t k = 0; k < up.size(); ++k) {
                 EXPECT_NEAR((up[k] - down[k]) / (2.0 * bump), jacobian(k, m), 1e-8)

@@ -29,9 +29,20 @@ CASES = {
 }
 
 
+# Linear, a spline solved globally, and a log-linear front with a spline behind it.
+SHAPES = {"log-linear": {}, "log-cubic": {"interpolation": "LogCubic"},
+          "mixed": {"interpolation": "LogCubic", "cubic from": "2Y"}}
+
+
+@pytest.fixture(scope="module", params=list(SHAPES))
+def shape(request):
+    return SHAPES[request.param]
+
+
 @pytest.fixture(scope="module")
-def curve():
-    return tessarin.YieldCurve(usd_curve_input(in_use=[i != 4 for i in range(len(USD_QUOTES))]))
+def curve(shape):
+    in_use = [i != 4 for i in range(len(USD_QUOTES))]
+    return tessarin.YieldCurve(usd_curve_input(in_use=in_use, **shape))
 
 
 @pytest.mark.parametrize("name", list(CASES))
@@ -56,7 +67,7 @@ def test_analytic_risk_has_the_shape_of_bumped_risk_and_agrees(curve, name):
         assert [value / 100.0 for value in native[key]] == exact[key]
 
 
-def test_jacobian_agrees_with_finite_differences_of_rebuilt_curves(curve):
+def test_jacobian_agrees_with_finite_differences_of_rebuilt_curves(curve, shape):
     jacobian = curve.jacobian()
     quotes = list(USD_QUOTES)
     in_use = [i != 4 for i in range(len(quotes))]
@@ -67,7 +78,7 @@ def test_jacobian_agrees_with_finite_differences_of_rebuilt_curves(curve):
         rates = []
         for sign in (1, -1):
             moved = quotes[:m] + [quotes[m] + sign * bump] + quotes[m + 1:]
-            rates.append(tessarin.YieldCurve(usd_curve_input(quotes=moved, in_use=in_use)).rates())
+            rates.append(tessarin.YieldCurve(usd_curve_input(quotes=moved, in_use=in_use, **shape)).rates())
         for k, row in enumerate(jacobian):
             assert row[m] == pytest.approx((rates[0][k] - rates[1][k]) / (2 * bump), abs=1e-8)
     assert all(row[4] == 0.0 for row in jacobian)

@@ -1,0 +1,62 @@
+"""Curves with a natural cubic spline of log discount factors ("LogCubic", and a log-linear
+front with "cubic from"): the input rules, and the book's risk on them."""
+
+import datetime as dt
+import warnings
+
+import pytest
+
+import tessarin
+from conftest import VALUE_DATE, usd_curve_input, usd_swap_input
+
+
+def test_the_library_lists_the_spline():
+    assert "LogCubic" in tessarin.conventions.interpolations()
+
+
+@pytest.mark.parametrize("extra, path, message", [
+    ({"interpolation": "LinearRates", "cubic from": "2Y"}, "cubic from", "LogCubic"),
+    ({"interpolation": "LogCubic", "cubic from": "2X"}, "cubic from", "tenor or a date"),
+    ({"interpolation": "LogCubic", "cubic from": 5}, "cubic from", "tenor or a date"),
+])  # fmt: skip
+def test_cubic_from_errors_name_the_key(extra, path, message):
+    with pytest.raises(tessarin.InputError, match=message) as error:
+        tessarin.YieldCurve(usd_curve_input(**extra))
+    assert path in str(error.value)
+
+
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+def test_cubic_from_as_tenor_text_or_date_gives_one_curve():
+    by_tenor = tessarin.YieldCurve(usd_curve_input(interpolation="LogCubic", **{"cubic from": "2Y"}))
+    pillar = min(d for d in by_tenor.dates() if d >= VALUE_DATE.replace(year=VALUE_DATE.year + 2))
+    for when in (pillar, pillar.isoformat(), pillar - dt.timedelta(days=20)):
+        other = tessarin.YieldCurve(usd_curve_input(interpolation="LogCubic",
+                                                    **{"cubic from": when}))
+        assert other.rates() == by_tenor.rates()
+    again = tessarin.YieldCurve(by_tenor.to_dict())
+    assert again.rates() == by_tenor.rates()
+    # Without an interpolation, "cubic from" asks for the spline.
+    implied = tessarin.YieldCurve(usd_curve_input(**{"cubic from": "2Y"}))
+    assert implied.rates() == by_tenor.rates()
+
+
+def test_book_risk_on_a_spline_is_the_swaps_exact_risk():
+    curve = tessarin.YieldCurve(usd_curve_input(interpolation="LogCubic"))
+    swaps = [usd_swap_input(swap_id="5Y"),
+             usd_swap_input(swap_id="odd", start=dt.date(2027, 6, 16), end=dt.date(2038, 9, 16),
+                            rate=0.04, notional=3e6)]
+    trades = [{"curve": "USD SOFR", **swap} for swap in swaps]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        book = tessarin.Book(trades, [curve])
+        risk = book.risk(method="analytic")
+        bumped = book.risk(method="bump")
+    assert len(risk) == 2 * len(curve.dates())
+    assert risk["Net"].to_numpy() == pytest.approx(bumped["Net"].to_numpy(), rel=0, abs=1e-9 * 3e6)
+    for swap_input in swaps:
+        exact = tessarin.IRS(swap_input).risk(curve, method="analytic")["Net"]
+        rows = risk[risk["Trade"] == swap_input["id"]]["Net"].tolist()
+        # Both per 1bp.
+        assert rows == pytest.approx(list(exact), rel=1e-12, abs=1e-9)
+    # Every quote reaches a swap that is no curve instrument, the later ones too.
+    assert sum(1 for r in exact if abs(r) > 1e-6) == len(exact)
