@@ -75,7 +75,9 @@ void requirePillarAfter(double previousTime, double time, const std::string& des
 void requireSameSize(const YieldCurveInstruments& instruments) {
     const std::size_t n = instruments.generators.size();
     if (instruments.tenors.size() != n || instruments.quotes.size() != n ||
-        instruments.inUse.size() != n) {
+        instruments.inUse.size() != n ||
+        (!instruments.starts.empty() && instruments.starts.size() != n) ||
+        (!instruments.ends.empty() && instruments.ends.size() != n)) {
         throw std::invalid_argument("Instruments input should be of the same size.");
     }
 }
@@ -136,7 +138,22 @@ CurveInstrumentMaker::make(std::shared_ptr<const GeneratorSwap> generator, const
     }
     const date start = addBusinessDays(valueDate_, generator->startDelay(), *calendar_);
     const date end = addTenor(start, tenor);
-    id_->data() = boxed(id.empty() ? generator->id() + " " + tenor.toString() : std::move(id));
+    if (id.empty()) {
+        id = generator->id() + " " + tenor.toString();
+    }
+    return build(std::move(generator), start, end, quote, std::move(id));
+}
+
+std::shared_ptr<const Product>
+CurveInstrumentMaker::makeDated(std::shared_ptr<const GeneratorSwap> generator, const date& start,
+                                const date& end, double quote, std::string id) {
+    return build(std::move(generator), start, end, quote, std::move(id));
+}
+
+std::shared_ptr<const Product>
+CurveInstrumentMaker::build(std::shared_ptr<const GeneratorSwap> generator, const date& start,
+                            const date& end, double quote, std::string id) {
+    id_->data() = boxed(std::move(id));
     start_->data() = boxed(start);
     end_->data() = boxed(end);
     rate_->data() = boxed(quote / 100.0);
@@ -150,6 +167,9 @@ struct InstrumentKey {
     const GeneratorSwap* generator;
     Tenor::Unit unit;
     int amount;
+    // Day numbers of a dated swap's start and end; zero for a tenor.
+    std::uint32_t startDay = 0;
+    std::uint32_t endDay = 0;
 
     bool operator==(const InstrumentKey&) const = default;
 };
@@ -159,7 +179,8 @@ struct InstrumentKeyHash {
         std::size_t h = std::hash<const void*>{}(key.generator);
         for (const std::size_t part :
              {static_cast<std::size_t>(key.valueDate.day_number()),
-              static_cast<std::size_t>(key.unit), static_cast<std::size_t>(key.amount)}) {
+              static_cast<std::size_t>(key.unit), static_cast<std::size_t>(key.amount),
+              static_cast<std::size_t>(key.startDay), static_cast<std::size_t>(key.endDay)}) {
             h = h * 1000003U ^ part;
         }
         return h;
@@ -176,10 +197,12 @@ constexpr std::size_t instrumentCacheLimit = 1024;
 
 } // namespace
 
-std::shared_ptr<const Product>
-CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const GeneratorSwap> generator,
-                          const Tenor& tenor, double quote,
-                          std::optional<CurveInstrumentMaker>& maker) {
+namespace {
+
+template <class Make>
+std::shared_ptr<const Product> cachedInstrument(const InstrumentKey& key,
+                                                std::shared_ptr<const GeneratorSwap> generator,
+                                                double quote, Make&& make) {
     thread_local std::unordered_map<InstrumentKey, CachedInstrument, InstrumentKeyHash> cache;
     // Schedules depend on the calendars: a calendar registered since makes every entry stale.
     thread_local std::uint64_t cachedGeneration = CalendarRepository::generation();
@@ -187,21 +210,63 @@ CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const Generator
         cache.clear();
         cachedGeneration = now;
     }
-    const InstrumentKey key{valueDate, generator.get(), tenor.unit(), tenor.amount()};
     // The swap refuses a rate that is not finite: such a quote always goes to the swap.
     const auto found = std::isfinite(quote) ? cache.find(key) : cache.end();
     if (found != cache.end()) {
         return found->second.instrument;
     }
-    if (!maker) {
-        maker.emplace(valueDate);
-    }
-    auto instrument = maker->make(generator, tenor, quote);
+    auto instrument = make();
     if (cache.size() >= instrumentCacheLimit) {
         cache.clear();
     }
     cache.emplace(key, CachedInstrument{std::move(generator), instrument});
     return instrument;
+}
+
+} // namespace
+
+std::shared_ptr<const Product>
+CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const GeneratorSwap> generator,
+                          const Tenor& tenor, double quote,
+                          std::optional<CurveInstrumentMaker>& maker) {
+    const InstrumentKey key{valueDate, generator.get(), tenor.unit(), tenor.amount()};
+    return cachedInstrument(key, generator, quote, [&] {
+        if (!maker) {
+            maker.emplace(valueDate);
+        }
+        return maker->make(generator, tenor, quote);
+    });
+}
+
+std::shared_ptr<const Product> CurveInstrumentCache::getDated(
+    const date& valueDate, std::shared_ptr<const GeneratorSwap> generator, const date& start,
+    const date& end, double quote, std::optional<CurveInstrumentMaker>& maker) {
+    const InstrumentKey key{valueDate,
+                            generator.get(),
+                            Tenor::Unit{},
+                            0,
+                            static_cast<std::uint32_t>(start.day_number()),
+                            static_cast<std::uint32_t>(end.day_number())};
+    return cachedInstrument(key, generator, quote, [&] {
+        if (!maker) {
+            maker.emplace(valueDate);
+        }
+        return maker->makeDated(generator, start, end, quote,
+                                generator->id() + " " + datedLabel(start, end));
+    });
+}
+
+date accrualEnd(const Product& product) {
+    const auto* swap = dynamic_cast<const ProductInterestRateSwap*>(&product);
+    if (swap == nullptr) {
+        throw std::runtime_error(unsupportedInstrument);
+    }
+    product.lastDate(); // refuses a swap without periods
+    date end = swap->legs()[0].accrualEndDates.back();
+    for (const auto& leg : swap->legs()) {
+        end = std::max(end, leg.accrualEndDates.back());
+    }
+    return end;
 }
 
 PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,

@@ -48,7 +48,16 @@ public:
     std::shared_ptr<const Product> make(std::shared_ptr<const GeneratorSwap> generator,
                                         const Tenor& tenor, double quote, std::string id = {});
 
+    // The swap from `start` to `end` on the generator, as a swap with those dates is built.
+    std::shared_ptr<const Product> makeDated(std::shared_ptr<const GeneratorSwap> generator,
+                                             const date& start, const date& end, double quote,
+                                             std::string id);
+
 private:
+    std::shared_ptr<const Product> build(std::shared_ptr<const GeneratorSwap> generator,
+                                         const date& start, const date& end, double quote,
+                                         std::string id);
+
     date valueDate_;
     ObjectTree tree_;
     // Nodes of tree_ rewritten for each instrument.
@@ -77,7 +86,16 @@ public:
                                               std::shared_ptr<const GeneratorSwap> generator,
                                               const Tenor& tenor, double quote,
                                               std::optional<CurveInstrumentMaker>& maker);
+
+    // The same for a swap between two dates.
+    static std::shared_ptr<const Product> getDated(const date& valueDate,
+                                                   std::shared_ptr<const GeneratorSwap> generator,
+                                                   const date& start, const date& end, double quote,
+                                                   std::optional<CurveInstrumentMaker>& maker);
 };
+
+// The end of the last accrual period of a curve swap: the pillar of a dated row.
+date accrualEnd(const Product& product);
 
 // The curve-construction value of the instrument of pillar k, equal to the last
 // bit to price() on the same curve, for repeated use while that pillar is

@@ -6,7 +6,8 @@
 namespace tsr {
 
 BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
-    : curve_(base.valueDate(), base.pillarDates(), base.pillarRates(), base.interpolationKind()),
+    : curve_(base.valueDate(), base.pillarDates(), base.pillarRates(), base.interpolationKind(),
+             base.turns()),
       baseRates_(base.pillarRates()), changedFrom_(baseRates_.size()) {
     const auto& instruments = base.pillarInstruments();
     if (instruments.size() != baseRates_.size() || lastPillar >= baseRates_.size()) {

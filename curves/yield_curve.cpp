@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -83,13 +84,20 @@ std::vector<std::string_view> interpolationNameList() {
     return names;
 }
 
+std::string datedLabel(const date& start, const date& end) {
+    return boost::gregorian::to_iso_extended_string(start) + "/" +
+           boost::gregorian::to_iso_extended_string(end);
+}
+
 double curveTime(const date& valueDate, const date& d) {
     return timeFrom(valueDate, d);
 }
 
 YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
-                       const std::vector<double>& rates, YieldCurveInterpolation interpolation)
+                       const std::vector<double>& rates, YieldCurveInterpolation interpolation,
+                       const std::vector<CurveTurn>& turns)
     : valueDate_(valueDate), interpolationKind_(interpolation) {
+    setTurns(turns);
     if (dates.size() != rates.size()) {
         throw std::invalid_argument(
             "Error, expected one rate per pillar: " + std::to_string(dates.size()) +
@@ -114,20 +122,60 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
       interpolationName_(std::move(interpolation)), instruments_(instruments),
       interpolationKind_(parseInterpolation(interpolationName_)) {
     requireSameSize(instruments_);
+    setTurns(instruments_.turns);
     const std::size_t n = instruments_.generators.size();
+    const auto startOf = [&](std::size_t i) {
+        return instruments_.starts.empty() ? std::nullopt : instruments_.starts[i];
+    };
+    const auto endOf = [&](std::size_t i) {
+        return instruments_.ends.empty() ? std::nullopt : instruments_.ends[i];
+    };
 
-    // Every row must resolve, used or not.
+    // Every row must resolve, used or not. A dated row's tenor is not read: its label
+    // takes the tenor's place.
     std::vector<std::shared_ptr<const Generator>> generators;
-    std::vector<Tenor> tenors;
+    std::vector<std::optional<Tenor>> tenors;
     generators.reserve(n);
     tenors.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         generators.push_back(
             GeneratorRepository::instance().get<Generator>(instruments_.generators[i]));
-        tenors.emplace_back(instruments_.tenors[i]);
+        const auto start = startOf(i);
+        const auto end = endOf(i);
+        if (start.has_value() != end.has_value()) {
+            throw std::invalid_argument("Error, instrument " + std::to_string(i) + " (" +
+                                        instruments_.generators[i] + ") has " +
+                                        (start ? "a start but no end" : "an end but no start") +
+                                        ": a dated swap needs both.");
+        }
+        if (start) {
+            if (!(*end > *start)) {
+                throw std::invalid_argument("Error, instrument " + std::to_string(i) + " (" +
+                                            instruments_.generators[i] + ") ends on " +
+                                            boost::gregorian::to_iso_extended_string(*end) +
+                                            ", not after its start " +
+                                            boost::gregorian::to_iso_extended_string(*start) + ".");
+            }
+            if (*start < valueDate_) {
+                throw std::invalid_argument(
+                    "Error, instrument " + std::to_string(i) + " (" + instruments_.generators[i] +
+                    ") starts on " + boost::gregorian::to_iso_extended_string(*start) +
+                    ", before the value date " +
+                    boost::gregorian::to_iso_extended_string(valueDate_) + ".");
+            }
+            instruments_.tenors[i] = datedLabel(*start, *end);
+            tenors.emplace_back();
+        } else {
+            tenors.emplace_back(Tenor(instruments_.tenors[i]));
+        }
     }
+    const auto rowText = [&](std::size_t i) {
+        return "instrument " + std::to_string(i) + " (" + instruments_.generators[i] + " " +
+               instruments_.tenors[i] + ")";
+    };
 
-    // One pillar per used swap, at its last payment date; deposits make none.
+    // One pillar per used swap, at its last payment date, or at its accrual end for a dated
+    // swap; deposits make none.
     pillarInstruments_.reserve(n);
     std::optional<CurveInstrumentMaker> maker; // made on the first instrument not cached
     for (std::size_t i = 0; i < n; ++i) {
@@ -136,9 +184,21 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
             continue;
         }
         const double quote = instruments_.quotes[i];
-        auto product =
-            CurveInstrumentCache::get(valueDate_, std::move(swap), tenors[i], quote, maker);
-        const date pillar = product->lastDate();
+        const bool dated = !tenors[i].has_value();
+        auto product = dated ? CurveInstrumentCache::getDated(valueDate_, std::move(swap),
+                                                              *startOf(i), *endOf(i), quote, maker)
+                             : CurveInstrumentCache::get(valueDate_, std::move(swap), *tenors[i],
+                                                         quote, maker);
+        const date pillar = dated ? accrualEnd(*product) : product->lastDate();
+        const bool afterDated = !pillarRows_.empty() && !tenors[pillarRows_.back()].has_value();
+        if ((dated || afterDated) && !pillarRows_.empty() &&
+            !(curveTime(valueDate_, pillar) > times_.back())) {
+            throw std::invalid_argument(
+                "Error, pillar dates must be strictly increasing: " + rowText(i) + " ends on " +
+                boost::gregorian::to_iso_extended_string(pillar) + ", not after " +
+                rowText(pillarRows_.back()) + " ending on " +
+                boost::gregorian::to_iso_extended_string(dates_.back()) + ".");
+        }
         appendPillar(pillar, quote / 100.0, [&] {
             return instruments_.generators[i] + " " + instruments_.tenors[i] + " (" +
                    boost::gregorian::to_iso_extended_string(pillar) + ")";
@@ -161,6 +221,49 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
 }
 
 YieldCurve::~YieldCurve() = default;
+
+void YieldCurve::setTurns(const std::vector<CurveTurn>& turns) {
+    const auto iso = [](const date& d) { return boost::gregorian::to_iso_extended_string(d); };
+    const auto describe = [&](std::size_t i) {
+        std::ostringstream spread;
+        spread << turns[i].spread;
+        return "turn " + std::to_string(i) + " (" + iso(turns[i].start) + " to " +
+               iso(turns[i].end) + ", " + spread.str() + "bp)";
+    };
+    for (std::size_t i = 0; i < turns.size(); ++i) {
+        const CurveTurn& turn = turns[i];
+        if (!(turn.start > valueDate_)) {
+            throw std::invalid_argument("Error, " + describe(i) +
+                                        " must start after the value date " + iso(valueDate_) +
+                                        ".");
+        }
+        if (!(turn.end > turn.start)) {
+            throw std::invalid_argument("Error, " + describe(i) + " must end after its start.");
+        }
+        if (!std::isfinite(turn.spread)) {
+            throw std::invalid_argument("Error, the spread of " + describe(i) + " is not finite.");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (turn.start < turns[j].end && turns[j].start < turn.end) {
+                throw std::invalid_argument("Error, " + describe(i) + " overlaps " + describe(j) +
+                                            ".");
+            }
+        }
+        turnSpans_.push_back({curveTime(valueDate_, turn.start), curveTime(valueDate_, turn.end),
+                              turn.spread / 10000.0});
+    }
+    instruments_.turns = turns;
+}
+
+double YieldCurve::turnLogDf(double t) const {
+    double sum = 0.0;
+    for (const TurnSpan& turn : turnSpans_) {
+        if (t > turn.start) {
+            sum += turn.rate * (std::min(t, turn.end) - turn.start);
+        }
+    }
+    return sum;
+}
 
 template <class Describe>
 void YieldCurve::appendPillar(const date& d, double rate, Describe&& describe) {
@@ -249,6 +352,13 @@ double YieldCurve::logDfLinearLogDf(double t) const {
 }
 
 double YieldCurve::logDfUnchecked(double t) const {
+    if (turnSpans_.empty()) {
+        return interpolatedLogDf(t);
+    }
+    return interpolatedLogDf(t) + turnLogDf(t);
+}
+
+double YieldCurve::interpolatedLogDf(double t) const {
     const std::size_t last = times_.size() - 1;
     const bool byRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
     if (t < times_[0]) {
@@ -295,6 +405,9 @@ YieldCurve::Point YieldCurve::point(const date& d) const {
         p.segment = segmentOf(times_, p.time);
         p.weight = weightOf(times_, p.segment, p.time);
     }
+    if (p.time > 0.0 && !turnSpans_.empty()) {
+        p.turn = turnLogDf(p.time);
+    }
     return p;
 }
 
@@ -302,10 +415,12 @@ double YieldCurve::df(const Point& p) const {
     switch (p.region) {
     case Point::Region::Settled:
         return 1.0;
-    case Point::Region::Interior:
-        return std::exp(-(interpolationKind_ == YieldCurveInterpolation::LinearRates
-                              ? linearRates(rates_, p.segment, p.weight, p.time)
-                              : linearLogDf(logDiscounts_, p.segment, p.weight)));
+    case Point::Region::Interior: {
+        const double interpolated = interpolationKind_ == YieldCurveInterpolation::LinearRates
+                                        ? linearRates(rates_, p.segment, p.weight, p.time)
+                                        : linearLogDf(logDiscounts_, p.segment, p.weight);
+        return std::exp(-(turnSpans_.empty() ? interpolated : interpolated + p.turn));
+    }
     case Point::Region::BeforeFirst:
     case Point::Region::AfterLast:
         break;

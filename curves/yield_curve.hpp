@@ -27,14 +27,31 @@ YieldCurveInterpolation parseInterpolation(std::string_view name);
 // The interpolation names, as they are written.
 std::vector<std::string_view> interpolationNameList();
 
+// A span over which the overnight forward is raised by `spread` basis points: discount
+// factors after `start` carry exp(-spread / 10,000 x ACT/365F(start, min(d, end))).
+struct CurveTurn {
+    date start;
+    date end;
+    double spread = 0.0;
+};
+
 // The quoted instruments a curve is built from, one entry per instrument in
-// input order. Quotes are in percent.
+// input order. Quotes are in percent. A row with a start and an end is a swap
+// between those dates, whose tenor the curve replaces by its label; the start
+// and end columns are empty when no row has them. The turns travel with the
+// instruments so that every curve rebuilt from them has the same turns.
 struct YieldCurveInstruments {
     std::vector<std::string> generators;
     std::vector<std::string> tenors;
     std::vector<bool> inUse;
     std::vector<double> quotes;
+    std::vector<std::optional<date>> starts;
+    std::vector<std::optional<date>> ends;
+    std::vector<CurveTurn> turns;
 };
+
+// The risk label of a swap between two dates: "2027-01-28/2027-03-18".
+std::string datedLabel(const date& start, const date& end);
 
 // Curve time of a date: signed calendar days from the value date over 365.0.
 double curveTime(const date& valueDate, const date& d);
@@ -44,7 +61,8 @@ double curveTime(const date& valueDate, const date& d);
 class YieldCurve : public Object {
 public:
     YieldCurve(const date& valueDate, const std::vector<date>& dates,
-               const std::vector<double>& rates, YieldCurveInterpolation interpolation);
+               const std::vector<double>& rates, YieldCurveInterpolation interpolation,
+               const std::vector<CurveTurn>& turns = {});
 
     // Bootstraps one pillar per used swap instrument, in input order.
     YieldCurve(std::string label, date valueDate, std::string currency, std::string interpolation,
@@ -62,8 +80,11 @@ public:
     // first or last segment outside it. 0 when there are fewer than two pillars.
     std::size_t upperIndex(double t) const;
 
-    // Minus the log discount factor at time t (years).
+    // Minus the log discount factor at time t (years), turns included.
     double logDf(double t) const;
+    // The turns' part of it: the sum of spread x ACT/365F(start, min(max(t, start), end)).
+    double turnLogDf(double t) const;
+    const std::vector<CurveTurn>& turns() const { return instruments_.turns; }
     // Interior formulas; outside the pillar range they extend the end segment.
     double logDfLinearRates(double t) const;
     double logDfLinearLogDf(double t) const;
@@ -78,6 +99,8 @@ public:
         std::size_t segment = 0;
         double time = 0.0;
         double weight = 0.0;
+        // The turns' part of minus the log discount factor.
+        double turn = 0.0;
     };
     Point point(const date& d) const;
     double df(const Point& p) const;
@@ -158,12 +181,15 @@ private:
         mutable std::shared_ptr<const CurveJacobian> value_;
     };
 
+    // Checks the turns and keeps their times; throws naming the first bad turn.
+    void setTurns(const std::vector<CurveTurn>& turns);
     // The description names the pillar in the error raised when it is out of order.
     template <class Describe> void appendPillar(const date& d, double rate, Describe&& describe);
     void refreshDerived(std::size_t k);
     void requirePillars() const;
     void requireSegment() const;
     double logDfUnchecked(double t) const;
+    double interpolatedLogDf(double t) const;
     void linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const;
     void linearLogDfDerivatives(std::size_t i, double t, std::vector<double>& d) const;
 
@@ -182,6 +208,13 @@ private:
     std::vector<double> logDiscounts_;
     std::vector<double> forwards_;
     YieldCurveInterpolation interpolationKind_;
+    // Per turn: start and end times and the spread as a decimal rate.
+    struct TurnSpan {
+        double start;
+        double end;
+        double rate;
+    };
+    std::vector<TurnSpan> turnSpans_;
     JacobianSlot jacobian_;
 };
 

@@ -1,0 +1,149 @@
+"""Desk curves: swaps between dates, turns and futures rows, repriced and risked."""
+
+import datetime as dt
+import json
+import math
+import pickle
+
+import pytest
+
+import tessarin
+from conftest import usd_curve_input
+
+# Meeting-style dates after the spot date 2026-03-18, then tenor swaps from 1Y.
+MEETINGS = [dt.date(2026, 3, 18), dt.date(2026, 4, 29), dt.date(2026, 6, 17),
+            dt.date(2026, 7, 29), dt.date(2026, 9, 16)]  # fmt: skip
+DATED_QUOTES = [4.30, 4.22, 4.10, 4.02]
+TENORS = ["1Y", "18M", "2Y", "3Y", "5Y", "10Y", "30Y"]
+TENOR_QUOTES = [3.98, 3.87, 3.76, 3.64, 3.58, 3.69, 3.79]
+
+
+def desk_input(**extra):
+    """Dated swaps between the meeting dates, then tenor swaps."""
+    dated = len(DATED_QUOTES)
+    data = usd_curve_input(quotes=DATED_QUOTES + TENOR_QUOTES, tenors=[None] * dated + TENORS)
+    data["instruments"]["start"] = MEETINGS[:-1] + [None] * len(TENORS)
+    data["instruments"]["end"] = [d.isoformat() for d in MEETINGS[1:]] + [""] * len(TENORS)
+    data.update(extra)
+    return data
+
+
+def swap_on(start, end, generator="USD SOFR SW", notional=1e6):
+    return tessarin.IRS({"id": f"{start}/{end}", "effective date": start,
+                         "termination date": end, "leg1": {"rate": 0.04, "notional": notional},
+                         "leg2": {"margin": 0.0, "notional": notional}},
+                        generator=generator)  # fmt: skip
+
+
+@pytest.fixture(scope="module")
+def desk_curve():
+    return tessarin.YieldCurve(desk_input())
+
+
+def test_empty_date_columns_build_todays_curve_bit_for_bit():
+    plain = usd_curve_input()
+    n = len(plain["instruments"]["tenor"])
+    dated = usd_curve_input()
+    dated["instruments"].update({"start": [None] * n, "end": [""] * n})
+    assert tessarin.YieldCurve(dated).rates() == tessarin.YieldCurve(plain).rates()
+
+
+def test_dated_swaps_reprice_and_put_their_pillars_on_the_accrual_ends(desk_curve):
+    assert desk_curve.dates()[: len(DATED_QUOTES)] == MEETINGS[1:]
+    for start, end, quote in zip(MEETINGS, MEETINGS[1:], DATED_QUOTES, strict=False):
+        assert swap_on(start, end).par_rate(desk_curve) * 100 == pytest.approx(quote, abs=1e-12)
+
+
+def test_risk_labels_dated_rows_by_their_dates_and_both_methods_agree(desk_curve):
+    swap = swap_on(MEETINGS[1], dt.date(2028, 3, 20))
+    exact, bumped = (swap.risk(desk_curve, method=m) for m in ("analytic", "bump"))
+    assert exact["Tenor"][:2] == ["2026-03-18/2026-04-29", "2026-04-29/2026-06-17"]
+    assert exact["Tenor"][len(DATED_QUOTES):] == TENORS
+    assert max(abs(a - b) for a, b in zip(exact["Net"], bumped["Net"], strict=True)) < 1e-9 * 1e6
+
+
+def test_dated_curves_survive_json_and_pickle(desk_curve):
+    again = tessarin.YieldCurve(json.loads(json.dumps(desk_curve.to_dict(), default=str)))
+    assert again.rates() == desk_curve.rates()
+    assert pickle.loads(pickle.dumps(desk_curve)).rates() == desk_curve.rates()
+
+
+def _dates(start, end):
+    data = desk_input()
+    data["instruments"]["start"][2], data["instruments"]["end"][2] = start, end
+    return data
+
+
+@pytest.mark.parametrize(("data", "error", "message"), [
+    (_dates("2026-06-17", None), tessarin.InputError, r"instruments\.end\[2\]: .*both a start"),
+    (_dates(None, "2026-07-29"), tessarin.InputError, r"instruments\.start\[2\]: .*both a start"),
+    (_dates("2026-06-17", "2026-06-17"), tessarin.InputError, r"instruments\.end\[2\]: .*end after"),
+    (_dates("2026-04-29", "2026-05-27"), RuntimeError,
+     r"strictly increasing: instrument 2 \(USD SOFR SW 2026-04-29/2026-05-27\) ends on 2026-05-27, "
+     r"not after instrument 1 \(USD SOFR SW 2026-04-29/2026-06-17\) ending on 2026-06-17"),
+    (_dates("2026-06-17", "2027-06-18"), RuntimeError,
+     r"instrument 3 \(USD SOFR SW 2026-07-29/2026-09-16\) ends on 2026-09-16, not after instrument 2 "
+     r"\(USD SOFR SW 2026-06-17/2027-06-18\) ending on 2027-06-21"),
+    (_dates("2026-03-13", "2026-07-29"), RuntimeError, r"starts on 2026-03-13, before the value"),
+])  # fmt: skip
+def test_bad_dated_rows_name_the_row(data, error, message):
+    with pytest.raises(error, match=message):
+        tessarin.YieldCurve(data)
+
+
+
+TURN = {"start": "2026-12-31", "end": "2027-01-04", "spread": 25.0}
+
+
+@pytest.fixture(scope="module")
+def turn_curve():
+    return tessarin.YieldCurve(desk_input(turns=[TURN]))
+
+
+def _overnight_bp(curve, day):
+    following = day + dt.timedelta(days=1)
+    return math.log(curve.df(day) / curve.df(following)) * 365e4
+
+
+def test_a_turn_raises_the_overnight_forward_inside_it_only(turn_curve):
+    inside = [dt.date(2026, 12, 31) + dt.timedelta(days=k) for k in range(4)]
+    outside = [dt.date(2026, 12, 29), dt.date(2026, 12, 30), dt.date(2027, 1, 4)]
+    before = _overnight_bp(turn_curve, outside[1])
+    for day in inside:  # the flat forward of the segment, raised by the spread
+        assert _overnight_bp(turn_curve, day) == pytest.approx(before + 25.0, abs=1e-9)
+    assert _overnight_bp(turn_curve, outside[0]) == pytest.approx(before, abs=1e-9)
+    assert _overnight_bp(turn_curve, outside[2]) == pytest.approx(before, abs=1e-9)
+
+
+def test_with_a_turn_every_instrument_reprices_and_risk_agrees(turn_curve):
+    for start, end, quote in zip(MEETINGS, MEETINGS[1:], DATED_QUOTES, strict=False):
+        assert swap_on(start, end).par_rate(turn_curve) * 100 == pytest.approx(quote, abs=1e-12)
+    swap = swap_on(MEETINGS[0], dt.date(2029, 3, 19))
+    exact, bumped = (swap.risk(turn_curve, method=m)["Net"] for m in ("analytic", "bump"))
+    assert max(abs(a - b) for a, b in zip(exact, bumped, strict=True)) < 1e-9 * 1e6
+    assert pickle.loads(pickle.dumps(turn_curve)).rates() == turn_curve.rates()
+
+
+def test_the_jacobian_of_a_turn_curve_matches_central_differences(turn_curve):
+    jacobian, h = turn_curve.jacobian(), 1e-4
+    for j in (1, 4, 8):
+        moved = []
+        for step in (h, -h):
+            data = desk_input(turns=[TURN])
+            data["instruments"]["quote"][j] += step
+            moved.append(tessarin.YieldCurve(data).rates())
+        for i, (up, down) in enumerate(zip(*moved, strict=True)):
+            assert (up - down) / (2 * h) == pytest.approx(jacobian[i][j], abs=1e-8)
+
+
+@pytest.mark.parametrize(("turns", "message"), [
+    ([{**TURN, "start": "2026-03-16"}], r"turn 0 \(2026-03-16 to 2027-01-04, 25bp\) must start "
+                                        r"after the value date"),
+    ([{**TURN, "end": "2026-12-31"}], r"turn 0 .* must end after its start"),
+    ([TURN, {"start": "2027-01-03", "end": "2027-01-10", "spread": 5}],
+     r"turn 1 \(2027-01-03 to 2027-01-10, 5bp\) overlaps turn 0 \(2026-12-31 to 2027-01-04"),
+    ([{**TURN, "spread": "x"}], r"turns\[0\]\.spread"),
+])  # fmt: skip
+def test_bad_turns_are_refused_naming_the_turn(turns, message):
+    with pytest.raises(tessarin.InputError, match=message):
+        tessarin.YieldCurve(desk_input(turns=turns))
