@@ -1,6 +1,7 @@
 #include "curves/bootstrap.hpp"
 
 #include "conventions/generator_swap.hpp"
+#include "curves/curve_future.hpp"
 #include "curves/yield_curve.hpp"
 #include "curves/yield_curve_builder.hpp"
 #include "dates/calendar_repository.hpp"
@@ -64,6 +65,10 @@ double legValue(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& c
 const std::string unsupportedInstrument = "Error: unsupported curve construction instrument.";
 
 } // namespace
+
+double simpleForward(double dfStart, double dfEnd, double fraction) {
+    return forwardRate(0.0, dfStart, dfEnd, fraction);
+}
 
 void requirePillarAfter(double previousTime, double time, const std::string& description) {
     if (!(time > previousTime)) {
@@ -307,6 +312,7 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
         }
     }
     dfs_.assign(dates_.size(), 0.0);
+    looksAhead_ = !dates_.empty() && dates_.back() > curve.pillarDates()[k];
     const auto slot = [&](const date& d) {
         return static_cast<std::uint32_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
                                           dates_.begin());
@@ -342,7 +348,25 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
     }
 }
 
+PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
+                           const YieldCurve::PillarInstrument& instrument)
+    : swap_(nullptr), pillar_(k), future_(instrument.future), convexity_(instrument.convexity) {
+    if (!future_) {
+        *this = PillarPricer(curve, k, instrument.swap);
+        return;
+    }
+    if (k >= curve.pillarDates().size()) {
+        throw std::out_of_range("Error, no pillar " + std::to_string(k) + " in a curve of " +
+                                std::to_string(curve.pillarDates().size()) + " pillars.");
+    }
+    looksAhead_ = future_->lastDate() > curve.pillarDates()[k];
+}
+
 void PillarPricer::setQuote(double quote) {
+    if (future_) {
+        target_ = quote - convexity_;
+        return;
+    }
     if (legs_[0].isFixed) {
         legs_[0].rate = quote / 100.0;
     }
@@ -362,6 +386,9 @@ double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
 }
 
 void PillarPricer::prepare(const YieldCurve& curve) {
+    if (future_) {
+        return;
+    }
     for (std::size_t i = 0; i < firstMoving_; ++i) {
         dfs_[i] = curve.df(points_[i]);
     }
@@ -371,6 +398,9 @@ void PillarPricer::prepare(const YieldCurve& curve) {
 }
 
 double PillarPricer::value(const YieldCurve& curve) {
+    if (future_) {
+        return future_->rate(curve) - target_;
+    }
     for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
         dfs_[i] = curve.df(points_[i]);
     }
@@ -419,6 +449,33 @@ std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer) {
         objective, lowerRate, upperRate, atLower, atUpper,
         boost::math::tools::eps_tolerance<double>(std::numeric_limits<double>::digits), iterations);
     return evaluations;
+}
+
+void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first) {
+    for (std::size_t k = first; k < pricers.size(); ++k) {
+        solvePillar(curve, pricers[k]);
+    }
+    if (std::none_of(pricers.begin(), pricers.end(),
+                     [](const PillarPricer& pricer) { return pricer.looksAhead(); })) {
+        return;
+    }
+    // Each pass moves a pillar by a small fraction of the last pass's move of the next one.
+    constexpr int maxPasses = 60;
+    constexpr double settled = 1e-17;
+    std::vector<double> before;
+    for (int pass = 0; pass < maxPasses; ++pass) {
+        before = curve.pillarRates();
+        for (PillarPricer& pricer : pricers) {
+            solvePillar(curve, pricer);
+        }
+        double moved = 0.0;
+        for (std::size_t k = 0; k < before.size(); ++k) {
+            moved = std::max(moved, std::abs(curve.pillarRates()[k] - before[k]));
+        }
+        if (moved <= settled) {
+            return;
+        }
+    }
 }
 
 } // namespace tsr

@@ -16,9 +16,13 @@
 namespace tsr {
 
 class Calendar;
+class CurveFuture;
 class GeneratorSwap;
 class Product;
 class ProductInterestRateSwap;
+
+// The simply compounded forward (dfStart / dfEnd - 1) / fraction, as the swap legs take it.
+double simpleForward(double dfStart, double dfEnd, double fraction);
 
 // The four instrument columns must have one entry per instrument.
 void requireSameSize(const YieldCurveInstruments& instruments);
@@ -110,6 +114,11 @@ public:
     PillarPricer(const YieldCurve& curve, std::size_t k,
                  const std::shared_ptr<const Product>& product);
 
+    // The pricer of a curve's own instrument k: its swap, or its futures row, whose value is
+    // the rate the curve implies less the quoted rate and the convexity, in percent.
+    PillarPricer(const YieldCurve& curve, std::size_t k,
+                 const YieldCurve::PillarInstrument& instrument);
+
     // Fixed rate of the first leg from a quote in percent, as makeCurveInstrument sets it.
     // prepare() must follow.
     void setQuote(double quote);
@@ -121,6 +130,10 @@ public:
     double value(const YieldCurve& curve);
 
     std::size_t pillar() const { return pillar_; }
+
+    // Whether the instrument reads a date after its own pillar (a payment after the accrual
+    // end of a dated swap), so that its value depends on the next pillar too.
+    bool looksAhead() const { return looksAhead_; }
 
 private:
     struct Period {
@@ -155,6 +168,10 @@ private:
     std::vector<YieldCurve::Point> points_;
     std::vector<double> dfs_;
     std::size_t firstMoving_ = 0;
+    bool looksAhead_ = false;
+    std::shared_ptr<const CurveFuture> future_;
+    double convexity_ = 0.0;
+    double target_ = 0.0;
 };
 
 // Sets the rate of pillar k so that the product prices to zero on the curve.
@@ -165,5 +182,10 @@ std::size_t solvePillar(YieldCurve& curve, std::size_t k,
 
 // The same solve with a pricer built for pillar k of this curve; prepares it first.
 std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer);
+
+// Solves the pillars of the pricers from `first` on, in order. When an instrument reads a
+// date after its own pillar, one pass leaves it off its quote once the later pillars move, so
+// the passes then repeat over every pillar until no rate moves.
+void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first);
 
 } // namespace tsr

@@ -16,10 +16,14 @@ BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
                                " instruments; cannot re-solve up to pillar " +
                                std::to_string(lastPillar) + ".");
     }
+    looksAhead_ = base.looksAhead();
+    if (looksAhead_) {
+        lastPillar = instruments.size() - 1; // every pillar is solved together
+    }
     pricers_.reserve(lastPillar + 1);
     quotes_.reserve(lastPillar + 1);
     for (std::size_t k = 0; k <= lastPillar; ++k) {
-        pricers_.emplace_back(curve_, k, instruments[k].swap);
+        pricers_.emplace_back(curve_, k, instruments[k]);
         pricers_.back().setQuote(instruments[k].quote);
         quotes_.push_back(instruments[k].quote);
     }
@@ -30,9 +34,10 @@ void BumpedCurve::solve(std::size_t k, double quote) {
     changedFrom_ = k;
     PillarPricer& bumped = pricers_.at(k);
     bumped.setQuote(quote);
-    for (std::size_t i = k; i < pricers_.size(); ++i) {
-        solvePillar(curve_, pricers_[i]);
+    if (looksAhead_) {
+        changedFrom_ = 0; // an instrument paying after its pillar moves the pillars before
     }
+    solvePillars(curve_, pricers_, k);
     bumped.setQuote(quotes_[k]);
 }
 

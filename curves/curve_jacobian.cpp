@@ -1,10 +1,13 @@
 #include "curves/curve_jacobian.hpp"
 
+#include "curves/curve_future.hpp"
 #include "curves/yield_curve.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace tsr {
 
@@ -56,6 +59,63 @@ double differentiateInstrument(const YieldCurve& curve, const ProductInterestRat
 
 } // namespace
 
+// Column k of dr/dq for a dP/dr with entries above its diagonal (an instrument paying after
+// its pillar): dP/dr x = -e_k dP_k/dq_k by Gaussian elimination with partial pivoting.
+void CurveJacobian::solveFull(std::vector<double> byRate, const std::vector<double>& byQuote,
+                              const std::vector<std::size_t>& rows) {
+    const std::size_t n = pillars_;
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        order[i] = i;
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t i = c + 1; i < n; ++i) {
+            if (std::abs(byRate[i * n + c]) > std::abs(byRate[pivot * n + c])) {
+                pivot = i;
+            }
+        }
+        if (byRate[pivot * n + c] == 0.0) {
+            throw std::runtime_error("Error, the instruments do not determine pillar " +
+                                     std::to_string(c) + ".");
+        }
+        if (pivot != c) {
+            for (std::size_t j = 0; j < n; ++j) {
+                std::swap(byRate[c * n + j], byRate[pivot * n + j]);
+            }
+            std::swap(order[c], order[pivot]);
+        }
+        for (std::size_t i = c + 1; i < n; ++i) {
+            const double factor = byRate[i * n + c] / byRate[c * n + c];
+            byRate[i * n + c] = factor;
+            for (std::size_t j = c + 1; j < n; ++j) {
+                byRate[i * n + j] -= factor * byRate[c * n + j];
+            }
+        }
+    }
+    std::vector<double> x(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        // Right-hand side -e_k dP_k/dq_k, permuted as the rows were.
+        for (std::size_t i = 0; i < n; ++i) {
+            x[i] = order[i] == k ? -byQuote[k] : 0.0;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                x[i] -= byRate[i * n + j] * x[j];
+            }
+        }
+        for (std::size_t i = n; i-- > 0;) {
+            for (std::size_t j = i + 1; j < n; ++j) {
+                x[i] -= byRate[i * n + j] * x[j];
+            }
+            x[i] /= byRate[i * n + i];
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            values_[i * instruments_ + rows[k]] = x[i];
+        }
+    }
+}
+
 CurveJacobian::CurveJacobian(const YieldCurve& curve)
     : pillars_(curve.pillarRates().size()), instruments_(curve.instrumentSet().quotes.size()),
       values_(pillars_ * instruments_, 0.0) {
@@ -74,13 +134,24 @@ CurveJacobian::CurveJacobian(const YieldCurve& curve)
     std::vector<double> byRate(n * n, 0.0);
     std::vector<double> byQuote(n, 0.0);
     for (std::size_t k = 0; k < n; ++k) {
-        const auto& swap = dynamic_cast<const ProductInterestRateSwap&>(*pillarInstruments[k].swap);
-        byQuote[k] =
-            differentiateInstrument(curve, swap, pillarInstruments[k].quote, &byRate[k * n]);
+        if (const auto& future = pillarInstruments[k].future) {
+            // Implied rate less the futures rate (its quote) plus the convexity, in percent.
+            future->differentiate(curve, 1.0, &byRate[k * n]);
+            byQuote[k] = -1.0;
+        } else {
+            const auto& swap =
+                dynamic_cast<const ProductInterestRateSwap&>(*pillarInstruments[k].swap);
+            byQuote[k] =
+                differentiateInstrument(curve, swap, pillarInstruments[k].quote, &byRate[k * n]);
+        }
         if (byRate[k * n + k] == 0.0) {
             throw std::runtime_error("Error, the value of the instrument of pillar " +
                                      std::to_string(k) + " does not move with its rate.");
         }
+    }
+    if (curve.looksAhead()) {
+        solveFull(byRate, byQuote, rows);
+        return;
     }
     // Column k of dr/dq: solve dP/dr x = -e_k dP_k/dq_k by forward substitution. Rates of
     // pillars before k do not move.

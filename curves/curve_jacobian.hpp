@@ -13,9 +13,10 @@ class YieldCurve;
 // deposits) have zero columns; a curve made from pillars has no columns.
 //
 // Pillar k solves P_k(r_0..r_k; q_k) = 0, so by the implicit function theorem
-// dr/dq = -(dP/dr)^-1 dP/dq, with dP/dr lower triangular (instrument k reads no date past
-// its own pillar) and dP/dq diagonal. Both come from the curve-construction price the
-// bootstrap solves, differentiated by one reverse pass over each instrument's periods.
+// dr/dq = -(dP/dr)^-1 dP/dq, with dP/dq diagonal and dP/dr lower triangular when no
+// instrument reads a date past its own pillar (else it is solved in full). Both come from the
+// curve-construction price the bootstrap solves, differentiated by one reverse pass over each
+// instrument's periods.
 class CurveJacobian {
 public:
     explicit CurveJacobian(const YieldCurve& curve);
@@ -32,6 +33,9 @@ public:
     const std::vector<double>& values() const { return values_; }
 
 private:
+    void solveFull(std::vector<double> byRate, const std::vector<double>& byQuote,
+                   const std::vector<std::size_t>& rows);
+
     std::size_t pillars_;
     std::size_t instruments_;
     std::vector<double> values_;

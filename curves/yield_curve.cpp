@@ -1,8 +1,10 @@
 #include "curves/yield_curve.hpp"
 
+#include "conventions/generator_future.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "curves/bootstrap.hpp"
+#include "curves/curve_future.hpp"
 #include "curves/curve_jacobian.hpp"
 #include "dates/convention_name.hpp"
 #include "dates/tenor.hpp"
@@ -84,6 +86,10 @@ std::vector<std::string_view> interpolationNameList() {
     return names;
 }
 
+std::string futuresLabel(const GeneratorFuture& generator, const std::string& contractMonth) {
+    return std::to_string(generator.months()) + "M FUT " + contractMonth;
+}
+
 std::string datedLabel(const date& start, const date& end) {
     return boost::gregorian::to_iso_extended_string(start) + "/" +
            boost::gregorian::to_iso_extended_string(end);
@@ -116,6 +122,37 @@ YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
     update(rates);
 }
 
+template <class RowText>
+void YieldCurve::requireAfterLastPillar(const date& pillar, const std::string& row,
+                                        RowText&& rowText) const {
+    if (!pillarRows_.empty() && !(curveTime(valueDate_, pillar) > times_.back())) {
+        throw std::invalid_argument("Error, pillar dates must be strictly increasing: " + row +
+                                    " ends on " + boost::gregorian::to_iso_extended_string(pillar) +
+                                    ", not after " + rowText(pillarRows_.back()) + " ending on " +
+                                    boost::gregorian::to_iso_extended_string(dates_.back()) + ".");
+    }
+}
+
+template <class RowText>
+void YieldCurve::addFuturesPillar(std::size_t i, const GeneratorFuture& generator,
+                                  const std::string& month, const std::string& what,
+                                  RowText&& rowText) {
+    const double price = instruments_.quotes[i];
+    requireFuturesPrice(price, what);
+    const double convexity = instruments_.convexities.empty() ? 0.0 : instruments_.convexities[i];
+    if (!std::isfinite(convexity)) {
+        throw std::invalid_argument("Error, the convexity of " + what + " is not finite.");
+    }
+    auto future = std::make_shared<const CurveFuture>(valueDate_, generator, month,
+                                                      instruments_.fixings, what);
+    const date pillar = future->end();
+    requireAfterLastPillar(pillar, what, rowText);
+    const double rate = 100.0 - price;
+    appendPillar(pillar, rate / 100.0, [&] { return what; });
+    pillarInstruments_.push_back({nullptr, rate, std::move(future), convexity / 100.0});
+    pillarRows_.push_back(i);
+}
+
 YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
                        std::string interpolation, const YieldCurveInstruments& instruments)
     : label_(std::move(label)), valueDate_(valueDate), currency_(std::move(currency)),
@@ -135,6 +172,11 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     // takes the tenor's place.
     std::vector<std::shared_ptr<const Generator>> generators;
     std::vector<std::optional<Tenor>> tenors;
+    futuresRows_.assign(n, false);
+    std::vector<std::string> contractMonths(n);
+    if (!instruments_.convexities.empty() && instruments_.convexities.size() != n) {
+        throw std::invalid_argument("Instruments input should be of the same size.");
+    }
     generators.reserve(n);
     tenors.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -165,13 +207,25 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
             }
             instruments_.tenors[i] = datedLabel(*start, *end);
             tenors.emplace_back();
+        } else if (const auto future =
+                       std::dynamic_pointer_cast<const GeneratorFuture>(generators.back())) {
+            // The contract month, checked here, and a label that tells 1M from 3M contracts.
+            std::string month = instruments_.tenors[i];
+            if (const std::string label = futuresLabel(*future, ""); month.starts_with(label)) {
+                month.erase(0, label.size()); // a curve rebuilt from its own rows
+            }
+            future->referencePeriod(month);
+            contractMonths[i] = month;
+            instruments_.tenors[i] = futuresLabel(*future, month);
+            tenors.emplace_back();
+            futuresRows_[i] = true;
         } else {
             tenors.emplace_back(Tenor(instruments_.tenors[i]));
         }
     }
     const auto rowText = [&](std::size_t i) {
         return "instrument " + std::to_string(i) + " (" + instruments_.generators[i] + " " +
-               instruments_.tenors[i] + ")";
+               (futuresRows_[i] ? contractMonths[i] : instruments_.tenors[i]) + ")";
     };
 
     // One pillar per used swap, at its last payment date, or at its accrual end for a dated
@@ -180,6 +234,11 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     std::optional<CurveInstrumentMaker> maker; // made on the first instrument not cached
     for (std::size_t i = 0; i < n; ++i) {
         auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(generators[i]);
+        if (instruments_.inUse[i] && futuresRows_[i]) {
+            addFuturesPillar(i, dynamic_cast<const GeneratorFuture&>(*generators[i]),
+                             contractMonths[i], rowText(i), rowText);
+            continue;
+        }
         if (!instruments_.inUse[i] || !swap) {
             continue;
         }
@@ -191,13 +250,8 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
                                                          quote, maker);
         const date pillar = dated ? accrualEnd(*product) : product->lastDate();
         const bool afterDated = !pillarRows_.empty() && !tenors[pillarRows_.back()].has_value();
-        if ((dated || afterDated) && !pillarRows_.empty() &&
-            !(curveTime(valueDate_, pillar) > times_.back())) {
-            throw std::invalid_argument(
-                "Error, pillar dates must be strictly increasing: " + rowText(i) + " ends on " +
-                boost::gregorian::to_iso_extended_string(pillar) + ", not after " +
-                rowText(pillarRows_.back()) + " ending on " +
-                boost::gregorian::to_iso_extended_string(dates_.back()) + ".");
+        if (dated || afterDated) {
+            requireAfterLastPillar(pillar, rowText(i), rowText);
         }
         appendPillar(pillar, quote / 100.0, [&] {
             return instruments_.generators[i] + " " + instruments_.tenors[i] + " (" +
@@ -212,15 +266,22 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     }
     update(rates_);
 
-    // Instrument k depends on pillars 0..k only, so one pass in input order suffices.
+    // Instrument k depends on pillars 0..k only, unless it pays after its pillar.
+    std::vector<PillarPricer> pricers;
+    pricers.reserve(pillarInstruments_.size());
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
-        PillarPricer pricer(*this, k, pillarInstruments_[k].swap);
-        pricer.setQuote(pillarInstruments_[k].quote);
-        solvePillar(*this, pricer);
+        pricers.emplace_back(*this, k, pillarInstruments_[k]);
+        pricers.back().setQuote(pillarInstruments_[k].quote);
+        looksAhead_ = looksAhead_ || pricers.back().looksAhead();
     }
+    solvePillars(*this, pricers, 0);
 }
 
 YieldCurve::~YieldCurve() = default;
+
+double YieldCurve::quoteDirection(std::size_t row) const {
+    return row < futuresRows_.size() && futuresRows_[row] ? -1.0 : 1.0;
+}
 
 void YieldCurve::setTurns(const std::vector<CurveTurn>& turns) {
     const auto iso = [](const date& d) { return boost::gregorian::to_iso_extended_string(d); };

@@ -12,11 +12,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tsr {
 
+class CurveFuture;
 class CurveJacobian;
+class GeneratorFuture;
 class Product;
 
 enum class YieldCurveInterpolation : std::uint8_t { LinearRates = 0, LinearLogDf = 1 };
@@ -35,6 +39,10 @@ struct CurveTurn {
     double spread = 0.0;
 };
 
+// Index label -> (fixing dates, fixing values as decimals), in any date order.
+using CurveFixings =
+    std::unordered_map<std::string, std::pair<std::vector<date>, std::vector<double>>>;
+
 // The quoted instruments a curve is built from, one entry per instrument in
 // input order. Quotes are in percent. A row with a start and an end is a swap
 // between those dates, whose tenor the curve replaces by its label; the start
@@ -48,10 +56,16 @@ struct YieldCurveInstruments {
     std::vector<std::optional<date>> starts;
     std::vector<std::optional<date>> ends;
     std::vector<CurveTurn> turns;
+    // Futures rows: the futures rate minus the forward, in bp, per row (empty: all 0); and
+    // the fixings of contracts whose reference period began before the value date.
+    std::vector<double> convexities;
+    CurveFixings fixings;
 };
 
 // The risk label of a swap between two dates: "2027-01-28/2027-03-18".
 std::string datedLabel(const date& start, const date& end);
+// The risk label of a futures row: "1M FUT 2026-12", "3M FUT 2027-03".
+std::string futuresLabel(const GeneratorFuture& generator, const std::string& contractMonth);
 
 // Curve time of a date: signed calendar days from the value date over 365.0.
 double curveTime(const date& valueDate, const date& d);
@@ -141,13 +155,23 @@ public:
         // The swap's schedule. Curves built from the same instruments on the same value date
         // share their swaps, so its own fixed rate may come from an earlier quote.
         std::shared_ptr<const Product> swap;
-        // The quote, in percent, that sets the fixed rate this curve was solved with.
+        // The quote, in percent, that sets the fixed rate this curve was solved with; for a
+        // futures row, the futures rate 100 - price.
         double quote;
+        // A futures row instead of a swap, with its convexity in percent.
+        std::shared_ptr<const CurveFuture> future = nullptr;
+        double convexity = 0.0;
     };
     const std::vector<PillarInstrument>& pillarInstruments() const { return pillarInstruments_; }
+    // d(pillar instrument's quote)/d(row quote) of each row: -1 for a futures row, quoted by
+    // price while the curve works in its rate, 1 otherwise.
+    double quoteDirection(std::size_t row) const;
     // Input row of the instrument behind each pillar, in pillar order.
     const std::vector<std::size_t>& pillarRows() const { return pillarRows_; }
     const YieldCurveInstruments& instrumentSet() const { return instruments_; }
+    // Whether an instrument reads a date after its own pillar, so that pillars are solved
+    // together rather than one after the other.
+    bool looksAhead() const { return looksAhead_; }
 
     // d(pillar zero rate)/d(instrument quote in percent), made on first use by whichever
     // thread asks first and kept until the rates change. update() and updateRate() drop it,
@@ -181,6 +205,12 @@ private:
         mutable std::shared_ptr<const CurveJacobian> value_;
     };
 
+    template <class RowText>
+    void requireAfterLastPillar(const date& pillar, const std::string& row,
+                                RowText&& rowText) const;
+    template <class RowText>
+    void addFuturesPillar(std::size_t i, const GeneratorFuture& generator, const std::string& month,
+                          const std::string& what, RowText&& rowText);
     // Checks the turns and keeps their times; throws naming the first bad turn.
     void setTurns(const std::vector<CurveTurn>& turns);
     // The description names the pillar in the error raised when it is out of order.
@@ -200,6 +230,7 @@ private:
     YieldCurveInstruments instruments_;
     std::vector<PillarInstrument> pillarInstruments_;
     std::vector<std::size_t> pillarRows_;
+    std::vector<bool> futuresRows_;
     std::vector<date> dates_;
     std::vector<double> times_;
     std::vector<double> rates_;
@@ -215,6 +246,7 @@ private:
         double rate;
     };
     std::vector<TurnSpan> turnSpans_;
+    bool looksAhead_ = false;
     JacobianSlot jacobian_;
 };
 

@@ -69,6 +69,21 @@ CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
     input.instruments.inUse = column<bool>(table, "in use");
     input.instruments.starts = dateColumn(table, "start");
     input.instruments.ends = dateColumn(table, "end");
+    if (table.get_child_optional("convexity")) {
+        for (const auto& element : table.get_child("convexity")) {
+            // Rows other than futures may leave the cell empty (None).
+            const auto* text = std::get_if<std::string>(&boxedValue(element.second).value());
+            input.instruments.convexities.push_back(
+                text != nullptr && text->empty() ? 0.0 : element.second.get_value<double>());
+        }
+    }
+    if (const auto fixings = tree.get_child_optional("fixings")) {
+        for (const auto& [index, series] : *fixings) {
+            auto& [dates, values] = input.instruments.fixings[index];
+            dates = column<date>(series, "dates");
+            values = column<double>(series, "values");
+        }
+    }
     if (const auto turns = tree.get_child_optional("turns")) {
         for (const auto& element : *turns) {
             const ObjectTree& turn = element.second;

@@ -770,7 +770,8 @@ std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
                     }
                     return slot->second;
                 };
-                const double quote = group.curve->instrumentSet().quotes[bump.instrument];
+                // In the pillar's own terms: a futures row's rate, not its price.
+                const double quote = group.curve->pillarInstruments()[bump.pillar].quote;
                 std::vector<bool> ok(reached.size(), true);
                 for (int direction = 0; direction < 2; ++direction) {
                     bumped.solve(bump.pillar, direction == 0 ? quote + Model::bumpSize

@@ -272,17 +272,12 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
 }
 
 std::vector<QuoteBump> ModelDiscountedCashFlow::pillarQuotes(const YieldCurve& curve) {
-    const YieldCurveInstruments& instruments = curve.instrumentSet();
-    const std::size_t pillars = curve.pillarDates().size();
+    // The row behind each pillar: used swap and futures rows; deposits make none.
+    const std::vector<std::size_t>& rows = curve.pillarRows();
     std::vector<QuoteBump> bumps;
-    std::size_t j = 0;
-    for (std::size_t m = 0; m < instruments.tenors.size() && j < pillars; ++m) {
-        if (!instruments.inUse[m] ||
-            !std::dynamic_pointer_cast<GeneratorSwap>(
-                GeneratorRepository::instance().get<Generator>(instruments.generators[m]))) {
-            continue; // no pillar of its own
-        }
-        bumps.push_back({m, j++});
+    bumps.reserve(rows.size());
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        bumps.push_back({rows[j], j});
     }
     return bumps;
 }
@@ -311,7 +306,8 @@ KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swa
             bumpedCurves.emplace(entry.first, &bumped.curve());
         }
         for (const QuoteBump& bump : bumps) {
-            const double quote = instruments.quotes[bump.instrument];
+            // In the pillar's own terms: a futures row's rate, not its price.
+            const double quote = base.pillarInstruments()[bump.pillar].quote;
             bumped.solve(bump.pillar, quote + bumpSize);
             const LegValues up = legValues(swap, bumpedCurves, fixings);
             bumped.solve(bump.pillar, quote - bumpSize);

@@ -1,6 +1,7 @@
 #include "python/input_checks.hpp"
 
 #include "conventions/generator.hpp"
+#include "conventions/generator_future.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
@@ -111,6 +112,16 @@ PyRef generatorListing() {
         const auto* swap = dynamic_cast<const GeneratorSwap*>(generator.get());
         DictBuilder entry;
         entry.set("name", text(label));
+        if (const auto* future = dynamic_cast<const GeneratorFuture*>(generator.get())) {
+            const auto index = IndexRepository::instance().get<OisIndex>(future->index());
+            entry.set("type", text("future"))
+                .set("index", text(future->index()))
+                .set("currency", text(index->currency()))
+                .set("months", integer(future->months()))
+                .set("averaging",
+                     text(future->averaging() == FutureAveraging::Compounded ? "Compounded"
+                                                                             : "Arithmetic"));
+        }
         if (swap != nullptr) {
             entry.set("start delay", integer(swap->startDelay()))
                 .set("calendar", text(swap->calendar()));
@@ -223,6 +234,11 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     if (kind == "number") {
         return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
     }
+    if (kind == "futures price") {
+        const double price = tree.get<double>("value");
+        requireFuturesPrice(price, "a futures contract");
+        return PyRef::steal(PyFloat_FromDouble(price));
+    }
     if (kind == "date") {
         return newPyDate(tree.get<date>("value"));
     }
@@ -232,6 +248,10 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     }
     if (kind == "tenor") {
         return text(Tenor(name).toString());
+    }
+    if (kind == "contract month") {
+        parseContractMonth(name);
+        return text(name);
     }
     if (kind == "calendar") {
         return text(CalendarRepository::instance().get(name)->name());

@@ -25,6 +25,7 @@ import _tessarin
 from ._types import QUOTED_LENGTH, PathLike, quoted
 from .conventions import (
     CALENDARS,
+    FUTURES,
     GENERATORS,
     INDICES,
     interpolations,
@@ -34,11 +35,12 @@ from .conventions import (
 
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
-CURVE_KEYS = ("id", "currency", "value date", "interpolation", "instruments", "turns")
+CURVE_KEYS = ("id", "currency", "value date", "interpolation", "instruments", "turns",
+              "fixings")
 TURN_KEYS = ("start", "end", "spread")
 INSTRUMENT_KEYS = ("generator", "tenor", "quote", "in use")
-# Columns a curve may add: the dates of dated swaps.
-OPTIONAL_INSTRUMENT_KEYS = ("start", "end")
+# Columns a curve may add: the dates of dated swaps, the convexity of futures rows (bp).
+OPTIONAL_INSTRUMENT_KEYS = ("start", "end", "convexity")
 SWAP_KEYS = ("id", "effective date", "termination date", "schedule roll", "leg1", "leg2")
 LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
             "margin")
@@ -375,6 +377,28 @@ def _turns(data: dict[str, Any], path: str, check: Checker) -> None:
         raise InputError(where, str(error)) from None
 
 
+def _ask_library(path: str, kind: str, value: Any) -> Any:
+    """`value` as the library reads an input of `kind`, or InputError at `path`."""
+    try:
+        return _tessarin.check_input(kind, value)
+    except (RuntimeError, ValueError) as error:
+        raise InputError(path, str(error)) from None
+
+
+def _futures_row(rows: dict[str, list[Any]], columns: dict[str, str], i: int) -> None:
+    """Reads row i of a futures generator in place: its tenor cell is the contract month,
+    YYYY-MM, and its convexity cell a number of bp or None (0)."""
+    where = key_path(columns["tenor"], i)
+    _ask_library(where, "contract month", _value(rows["tenor"][i], where, "text", "a contract "
+                                                                              "month, YYYY-MM"))
+    if "convexity" in rows and rows["convexity"][i] is not None:
+        rows["convexity"][i] = _value(rows["convexity"][i], key_path(columns["convexity"], i),
+                                      "number", "a convexity in bp")
+        if not math.isfinite(rows["convexity"][i]):
+            raise InputError(key_path(columns["convexity"], i),
+                             f"the convexity must be finite, got {rows['convexity'][i]}")
+
+
 def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
     """A checked copy of a curve dict, values read as the library reads them."""
     check = Checker(strict)
@@ -389,6 +413,8 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
         _named("interpolation", name, key_path(path, "interpolation"), interpolations())
     if "turns" in data:
         _turns(data, path, check)
+    if "fixings" in data:
+        data["fixings"] = check_fixings(data["fixings"], key_path(path, "fixings"), strict)
     where = key_path(path, "instruments")
     instruments = _child(data, "instruments", path, dict, "an object with the instrument columns")
     check.keys(instruments, where, INSTRUMENT_KEYS + OPTIONAL_INSTRUMENT_KEYS)
@@ -401,11 +427,15 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
         shown = ", ".join(f"{name} {size}" for name, size in sizes.items())
         raise InputError(where, f"columns must have the same length (got {shown})")
     columns = {column: key_path(where, column) for column in rows}
+    known: dict[str, Any] = {**GENERATORS, **FUTURES}
     for i in range(sizes["tenor"]):
         generator = _value(rows["generator"][i], key_path(columns["generator"], i), "text",
                            "a generator name")
-        _named("generator", generator, key_path(columns["generator"], i), GENERATORS)
-        if not _dated_row(rows, where, i):
+        _named("generator", generator, key_path(columns["generator"], i), known)
+        future = generator in FUTURES
+        if future:
+            _futures_row(rows, columns, i)
+        elif not _dated_row(rows, where, i):
             _tenor(_value(rows["tenor"][i], key_path(columns["tenor"], i), "text", "a tenor"),
                    key_path(columns["tenor"], i))
         used = rows["in use"][i] = _value(rows["in use"][i], key_path(columns["in use"], i),
@@ -415,13 +445,16 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
                         or (type(quote) is int and -2**63 <= quote < 2**63)):
             # Unused rows may carry anything the library reads as a number, even nan.
             rows["quote"][i] = _value(quote, key_path(columns["quote"], i), "number",
-                                      "a quote in percent")
-        currencies = GENERATORS[generator].currency
+                                      "a futures price" if future else "a quote in percent")
+        if used and future:
+            _ask_library(key_path(columns["quote"], i), "futures price", rows["quote"][i])
+        currencies = known[generator].currency
         if currencies and currencies != currency:
             check.doubt(key_path(columns["generator"], i),
                         f"generator {quoted(generator)} quotes {currencies} instruments, but the "
                         f"curve's currency is {currency}")
-    quotes = [q for q, used in zip(rows["quote"], rows["in use"], strict=True) if used]
+    quotes = [q for q, used, g in zip(rows["quote"], rows["in use"], rows["generator"],
+                                      strict=True) if used and g not in FUTURES]
     if quotes and any(quotes) and all(abs(q) <= 0.2 for q in quotes):
         warnings.warn(InputWarning(columns["quote"], f"every quote lies within ±0.2: "
                                                      f"{PERCENT_HINT}"), stacklevel=3)
@@ -820,8 +853,10 @@ def _months_or_days(tenor: str) -> tuple[str, int]:
 
 
 def _dated_input_row(columns: Mapping[str, Any], row: int) -> bool:
-    """Whether a checked row is a dated swap, whose tenor cell holds its label."""
-    return "start" in columns and columns["start"][row] is not None
+    """Whether a checked row is a dated swap, whose tenor cell holds its label, or a futures
+    row, whose tenor cell holds its contract month."""
+    return (("start" in columns and columns["start"][row] is not None)
+            or columns["generator"][row] in FUTURES)
 
 
 def explain_bootstrap(curve: Mapping[str, Any], error: RuntimeError) -> str:
@@ -850,6 +885,8 @@ def explain_bootstrap(curve: Mapping[str, Any], error: RuntimeError) -> str:
     row = used[high - 1]
     generator, tenor, quote = (columns[key][row] for key in ("generator", "tenor", "quote"))
     what = f"instrument {row} ({generator} {tenor}, quote {quote:g})"
+    if f"instrument {row} (" in str(error):
+        return str(error)  # the library names the row itself
     if _dated_input_row(columns, row):
         return f"{what}: {error}"
     same = _months_or_days(_tessarin.check_input("tenor", tenor))

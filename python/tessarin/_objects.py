@@ -27,6 +27,7 @@ from ._inputs import (
     swap_input,
 )
 from ._types import CashFlows, DateLike, PathLike, PriceResult, RiskResult, quoted
+from .conventions import FUTURES
 
 FixingsLike = Fixings | Mapping[str, Any]
 
@@ -97,7 +98,15 @@ class YieldCurve(_Persistent):
     __slots__ = ()
     _impl: _tessarin.YieldCurve
 
-    def __init__(self, curve: Mapping[str, Any], *, strict: bool = True) -> None:
+    def __init__(self, curve: Mapping[str, Any], *, strict: bool = True,
+                 fixings: Mapping[str, Any] | None = None) -> None:
+        checked = Fixings.of(fixings)
+        if checked is not None:
+            # Futures whose reference period began before the value date read their index's.
+            generators = curve.get("instruments", {}).get("generator", [])
+            indices = {FUTURES[g].index for g in generators if isinstance(g, str) and g in FUTURES}
+            curve = {**curve, "fixings": {name: checked[name] for name in sorted(indices)
+                                          if name in checked}}
         data = check_curve(curve, "", strict)
         try:
             self._impl = _tessarin.YieldCurve(data)

@@ -147,3 +147,114 @@ def test_the_jacobian_of_a_turn_curve_matches_central_differences(turn_curve):
 def test_bad_turns_are_refused_naming_the_turn(turns, message):
     with pytest.raises(tessarin.InputError, match=message):
         tessarin.YieldCurve(desk_input(turns=turns))
+
+
+FUTURES = [("USD SOFR 1M FUT", "2026-03", 95.69, None), ("USD SOFR 1M FUT", "2026-04", 95.72, None),
+           ("USD SOFR 3M FUT", "2026-06", 95.85, 0.5), ("USD SOFR 3M FUT", "2026-09", 95.98, 1.0),
+           ("USD SOFR 3M FUT", "2026-12", 96.10, 1.5), ("USD SOFR SW", "2Y", 3.76, None),
+           ("USD SOFR SW", "5Y", 3.58, None)]  # fmt: skip
+# SOFR fixed at 4.31% on every weekday from 2026-02-27 through the value date's eve.
+FIXING_DAYS = [dt.date(2026, 2, 27) + dt.timedelta(days=k) for k in range(17)]
+SOFR_FIXINGS = {"SOFR": {"dates": [d for d in FIXING_DAYS if d.weekday() < 5],
+                         "values": [0.0431] * 11}}
+
+
+def futures_input(rows=FUTURES):
+    generators, tenors, quotes, convexities = (list(column) for column in zip(*rows, strict=True))
+    data = usd_curve_input(quotes=quotes, tenors=tenors)
+    data["instruments"].update({"generator": generators, "convexity": convexities})
+    return data
+
+
+@pytest.fixture(scope="module")
+def futures_curve():
+    return tessarin.YieldCurve(futures_input(), fixings=SOFR_FIXINGS)
+
+
+def _business_days(start, end):
+    day = start
+    while day < end:
+        if tessarin.calendars.is_business_day("USGS", day):
+            yield day
+        day += dt.timedelta(days=1)
+
+
+def _monthly_average(curve, start, end):
+    """Mean over the calendar days of [start, end) of the rate of the business day on or
+    before each: fixings before the value date, the curve's overnight forwards after."""
+    fixed = dict(zip(*SOFR_FIXINGS["SOFR"].values(), strict=True))
+    total, day = 0.0, start
+    while day < end:
+        business = day
+        while not tessarin.calendars.is_business_day("USGS", business):
+            business -= dt.timedelta(days=1)
+        following = next(_business_days(business + dt.timedelta(days=1), business + dt.timedelta(10)))
+        total += fixed[business] if business < curve.value_date else (
+            curve.df(business) / curve.df(following) - 1) * 360 / (following - business).days
+        day += dt.timedelta(days=1)
+    return 100 * total / (end - start).days
+
+
+def test_futures_reprice_with_their_convexity_and_put_pillars_on_period_ends(futures_curve):
+    ends = [dt.date(2026, 4, 1), dt.date(2026, 5, 1), dt.date(2026, 9, 16), dt.date(2026, 12, 16),
+            dt.date(2027, 3, 17)]  # fmt: skip
+    assert futures_curve.dates()[:5] == ends
+    for start, end, (_, _, price, _) in zip([dt.date(2026, 3, 1), *ends[:1]], ends, FUTURES,
+                                            strict=False):  # fmt: skip
+        assert _monthly_average(futures_curve, start, end) == pytest.approx(100 - price, abs=1e-12)
+    for start, end, (_, _, price, convexity) in zip([dt.date(2026, 6, 17), *ends[2:4]], ends[2:],
+                                                    FUTURES[2:], strict=False):  # fmt: skip
+        compounded = (futures_curve.df(start) / futures_curve.df(end) - 1) * 36000 / (end - start).days
+        assert compounded + convexity / 100 == pytest.approx(100 - price, abs=1e-12)
+
+
+def test_futures_rows_risk_per_rate_with_readable_labels(futures_curve):
+    swap = swap_on(dt.date(2026, 3, 18), dt.date(2029, 3, 19))
+    exact, bumped = (swap.risk(futures_curve, method=m) for m in ("analytic", "bump"))
+    assert exact["Tenor"][:3] == ["1M FUT 2026-03", "1M FUT 2026-04", "3M FUT 2026-06"]
+    assert max(abs(a - b) for a, b in zip(exact["Net"], bumped["Net"], strict=True)) < 1e-9 * 1e6
+    # Per 1.00 of rate: a price 1bp lower moves the NPV by a hundredth of the entry.
+    moved = futures_input()
+    moved["instruments"]["quote"][3] -= 0.01
+    change = (swap.price(tessarin.YieldCurve(moved, fixings=SOFR_FIXINGS))["NPV"]
+              - swap.price(futures_curve)["NPV"])  # fmt: skip
+    assert change == pytest.approx(exact["Net"][3] / 100, rel=1e-3)
+
+
+def test_the_jacobian_of_a_futures_row_is_by_its_rate(futures_curve):
+    jacobian, h = futures_curve.jacobian(), 1e-4
+    for j in (0, 3, 5):
+        moved = []
+        for step in (h, -h):  # a rate up by h is a price down by h
+            data = futures_input()
+            data["instruments"]["quote"][j] -= step if j < 5 else -step
+            moved.append(tessarin.YieldCurve(data, fixings=SOFR_FIXINGS).rates())
+        for i, (up, down) in enumerate(zip(*moved, strict=True)):
+            assert (up - down) / (2 * h) == pytest.approx(jacobian[i][j], abs=1e-8)
+
+
+def _futures_row(row, **cells):
+    data = futures_input()
+    for column, value in cells.items():
+        data["instruments"][column][row] = value
+    return data
+
+
+@pytest.mark.parametrize(("data", "fixings", "error", "message"), [
+    (_futures_row(2, tenor="2026-13"), SOFR_FIXINGS, tessarin.InputError,
+     r"instruments\.tenor\[2\]: .*invalid contract month '2026-13'"),
+    (_futures_row(2, tenor="Jun26"), SOFR_FIXINGS, tessarin.InputError, r"instruments\.tenor\[2\]"),
+    (_futures_row(2, quote=0.0), SOFR_FIXINGS, tessarin.InputError,
+     r"instruments\.quote\[2\]: .*above 0 and at most 200, got 0"),
+    (_futures_row(3, quote=200.5), SOFR_FIXINGS, tessarin.InputError, r"instruments\.quote\[3\]"),
+    (futures_input(), None, RuntimeError,
+     r"instrument 0 \(USD SOFR 1M FUT 2026-03\) needs the SOFR fixing of 2026-02-27"),
+    (futures_input(), {"SOFR": {"dates": SOFR_FIXINGS["SOFR"]["dates"][:5], "values": [0.04] * 5}},
+     RuntimeError, r"needs the SOFR fixing of 2026-03-06"),
+    (_futures_row(3, tenor="2026-05"), SOFR_FIXINGS, RuntimeError,
+     r"instrument 3 \(USD SOFR 3M FUT 2026-05\) ends on 2026-08-19, not after instrument 2 "
+     r"\(USD SOFR 3M FUT 2026-06\) ending on 2026-09-16"),
+])  # fmt: skip
+def test_bad_futures_rows_are_refused_naming_the_row(data, fixings, error, message):
+    with pytest.raises(error, match=message):
+        tessarin.YieldCurve(data, fixings=fixings)
