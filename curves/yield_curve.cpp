@@ -90,6 +90,15 @@ std::string futuresLabel(const GeneratorFuture& generator, const std::string& co
     return std::to_string(generator.months()) + "M FUT " + contractMonth;
 }
 
+std::string futuresContractMonth(const GeneratorFuture& generator, const std::string& cell) {
+    std::string month = cell;
+    if (const std::string label = futuresLabel(generator, ""); month.starts_with(label)) {
+        month.erase(0, label.size());
+    }
+    generator.referencePeriod(month);
+    return month;
+}
+
 std::string datedLabel(const date& start, const date& end) {
     return boost::gregorian::to_iso_extended_string(start) + "/" +
            boost::gregorian::to_iso_extended_string(end);
@@ -210,11 +219,7 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
         } else if (const auto future =
                        std::dynamic_pointer_cast<const GeneratorFuture>(generators.back())) {
             // The contract month, checked here, and a label that tells 1M from 3M contracts.
-            std::string month = instruments_.tenors[i];
-            if (const std::string label = futuresLabel(*future, ""); month.starts_with(label)) {
-                month.erase(0, label.size()); // a curve rebuilt from its own rows
-            }
-            future->referencePeriod(month);
+            const std::string month = futuresContractMonth(*future, instruments_.tenors[i]);
             contractMonths[i] = month;
             instruments_.tenors[i] = futuresLabel(*future, month);
             tenors.emplace_back();

@@ -66,6 +66,9 @@ struct YieldCurveInstruments {
 std::string datedLabel(const date& start, const date& end);
 // The risk label of a futures row: "1M FUT 2026-12", "3M FUT 2027-03".
 std::string futuresLabel(const GeneratorFuture& generator, const std::string& contractMonth);
+// The contract month of a futures row's tenor cell, "2026-12" or its label "1M FUT 2026-12";
+// std::invalid_argument naming the text when it is no contract month.
+std::string futuresContractMonth(const GeneratorFuture& generator, const std::string& cell);
 
 // Curve time of a date: signed calendar days from the value date over 365.0.
 double curveTime(const date& valueDate, const date& d);

@@ -234,6 +234,14 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     if (kind == "number") {
         return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
     }
+    if (kind == "futures label") {
+        // {"generator": a futures generator, "month": a contract month or its label}.
+        const auto generator = GeneratorRepository::instance().get<GeneratorFuture>(
+            tree.get<std::string>("value.generator"));
+        const std::string month =
+            futuresContractMonth(*generator, tree.get<std::string>("value.month"));
+        return text(futuresLabel(*generator, month));
+    }
     if (kind == "futures price") {
         const double price = tree.get<double>("value");
         requireFuturesPrice(price, "a futures contract");
@@ -248,10 +256,6 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     }
     if (kind == "tenor") {
         return text(Tenor(name).toString());
-    }
-    if (kind == "contract month") {
-        parseContractMonth(name);
-        return text(name);
     }
     if (kind == "calendar") {
         return text(CalendarRepository::instance().get(name)->name());

@@ -386,11 +386,13 @@ def _ask_library(path: str, kind: str, value: Any) -> Any:
 
 
 def _futures_row(rows: dict[str, list[Any]], columns: dict[str, str], i: int) -> None:
-    """Reads row i of a futures generator in place: its tenor cell is the contract month,
-    YYYY-MM, and its convexity cell a number of bp or None (0)."""
+    """Reads row i of a futures generator in place: its tenor cell, the contract month
+    YYYY-MM, becomes the row's label ("1M FUT 2026-12"), and its convexity cell is a number
+    of bp or None (0)."""
     where = key_path(columns["tenor"], i)
-    _ask_library(where, "contract month", _value(rows["tenor"][i], where, "text", "a contract "
-                                                                              "month, YYYY-MM"))
+    month = _value(rows["tenor"][i], where, "text", "a contract month, YYYY-MM")
+    rows["tenor"][i] = _ask_library(where, "futures label",
+                                    {"generator": rows["generator"][i], "month": month})
     if "convexity" in rows and rows["convexity"][i] is not None:
         rows["convexity"][i] = _value(rows["convexity"][i], key_path(columns["convexity"], i),
                                       "number", "a convexity in bp")

@@ -258,3 +258,17 @@ def _futures_row(row, **cells):
 def test_bad_futures_rows_are_refused_naming_the_row(data, fixings, error, message):
     with pytest.raises(error, match=message):
         tessarin.YieldCurve(data, fixings=fixings)
+
+
+@pytest.mark.parametrize("curve", ["futures", "turn"])
+def test_book_risk_and_key_rate_scenarios_agree_on_desk_curves(curve, futures_curve, turn_curve):
+    built = futures_curve if curve == "futures" else turn_curve
+    trade = {"id": "T", "curve": "USD SOFR", "generator": "USD SOFR SW",
+             "effective date": "2026-03-18", "termination date": "2029-03-19",
+             "leg1": {"rate": 0.037, "notional": 1e6}, "leg2": {"margin": 0.0, "notional": 1e6}}
+    book = tessarin.Book([trade], [built])
+    exact, bumped = book.risk("analytic"), book.risk("bump")
+    assert (exact["Net"] - bumped["Net"]).abs().max() < 1e-9 * 1e6
+    scenarios = book.revalue(scenarios=tessarin.scenarios.key_rate(1)).pnl["T"]
+    assert list(scenarios.index) == [f"USD SOFR {label} +1bp" for label in exact["Tenor"]]
+    assert scenarios.to_numpy() == pytest.approx(exact["Net"].to_numpy(), rel=1e-3, abs=1e-3)
