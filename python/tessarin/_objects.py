@@ -221,12 +221,31 @@ class YieldCurve(_Persistent):
 
         return curve_frame(self)
 
-    def plot(self, path: PathLike | None = None) -> Figure:
+    def forwards(self, start: DateLike | None = None,
+                 end: DateLike | None = None) -> pandas.DataFrame:
+        """The overnight forward of every calendar day from `start` (the value date by
+        default) up to but excluding `end` (the last pillar by default), as a DataFrame (needs
+        pandas): "Date" (datetime64) and "Forward", ln(df(day) / df(day + 1)) x 365, a
+        continuously compounded decimal rate on the curve's time. Under "LinearLogDf" it is
+        flat between pillars, steps on each pillar date, and rises by the spread over a
+        turn."""
+        from .frames import forward_frame
+
+        first = self.value_date if start is None else as_date(start, "start")
+        last = max(self.dates(), default=first) if end is None else as_date(end, "end")
+        if last <= first:
+            raise InputError("end", f"the forwards must end after their start {first}, "
+                                    f"got {last}")
+        return forward_frame(self, first, last)
+
+    def plot(self, path: PathLike | None = None, *, forwards: bool = False) -> Figure:
         """Zero rates and discount factors against the pillar dates (needs
-        matplotlib); returns the figure and, given `path`, saves it as PNG."""
+        matplotlib); with `forwards`, a third panel draws the daily overnight forwards
+        (`forwards()`), where meeting-date steps and turns show. Returns the figure and,
+        given `path`, saves it as PNG."""
         from .plot import plot_curve
 
-        return plot_curve(self, path)
+        return plot_curve(self, path, forwards=forwards)
 
     def _repr_html_(self) -> str:
         from ._html import curve_html

@@ -45,6 +45,16 @@ def curve_frame(curve: YieldCurve) -> pd.DataFrame:
     return frame
 
 
+def forward_frame(curve: YieldCurve, start: Any, end: Any) -> pd.DataFrame:
+    """"Date" and "Forward": the overnight forward of each calendar day in [start, end)."""
+    import numpy as np
+
+    days = np.arange(np.datetime64(start, "D"), np.datetime64(end, "D") + 1)
+    dfs = curve.dfs(days)
+    return pd.DataFrame({"Date": pd.to_datetime(days[:-1]),
+                         "Forward": np.log(dfs[:-1] / dfs[1:]) * 365.0})
+
+
 BASIS_POINTS_PER_QUOTE_UNIT = 100.0
 """Curve quotes are in percent: `IRS.risk` per 1.00 of quote is per 100bp."""
 

@@ -272,3 +272,22 @@ def test_book_risk_and_key_rate_scenarios_agree_on_desk_curves(curve, futures_cu
     scenarios = book.revalue(scenarios=tessarin.scenarios.key_rate(1)).pnl["T"]
     assert list(scenarios.index) == [f"USD SOFR {label} +1bp" for label in exact["Tenor"]]
     assert scenarios.to_numpy() == pytest.approx(exact["Net"].to_numpy(), rel=1e-3, abs=1e-3)
+
+
+def test_forwards_step_on_pillars_and_rise_by_the_turn(turn_curve, desk_curve, tmp_path):
+    pytest.importorskip("pandas")
+    frame = turn_curve.forwards("2026-12-20", "2027-01-10")
+    assert list(frame.columns) == ["Date", "Forward"] and len(frame) == 21
+    # One segment, 2026-09-16 to 2027-03-22: flat but for the turn's four days.
+    forward = frame.set_index("Date")["Forward"]
+    inside = (forward.index >= "2026-12-31") & (forward.index < "2027-01-04")
+    assert forward[inside].to_numpy() - forward.iloc[0] == pytest.approx([25e-4] * 4, abs=1e-12)
+    assert forward[~inside].to_numpy() == pytest.approx([forward.iloc[0]] * 17, abs=1e-12)
+    # Flat between meeting dates, stepping on them.
+    steps = desk_curve.forwards().set_index("Date")["Forward"].diff().abs() > 1e-9
+    assert set(steps[steps].index.date) >= set(MEETINGS[1:4])
+    with pytest.raises(tessarin.InputError, match="end"):
+        turn_curve.forwards("2027-01-10", "2027-01-10")
+    pytest.importorskip("matplotlib")
+    turn_curve.plot(tmp_path / "curve.png", forwards=True)
+    assert (tmp_path / "curve.png").stat().st_size > 0
