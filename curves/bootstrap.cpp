@@ -451,6 +451,29 @@ std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer) {
     return evaluations;
 }
 
+std::vector<double> repricedQuotes(const YieldCurve& curve) {
+    const auto& instruments = curve.pillarInstruments();
+    std::vector<double> quotes;
+    quotes.reserve(instruments.size());
+    for (std::size_t k = 0; k < instruments.size(); ++k) {
+        const auto& instrument = instruments[k];
+        if (instrument.future) {
+            quotes.push_back(100.0 - (instrument.future->rate(curve) + instrument.convexity));
+            continue;
+        }
+        // The value is linear in the fixed rate: the par rate is where the line crosses zero.
+        PillarPricer pricer(curve, k, instrument);
+        pricer.setQuote(instrument.quote);
+        pricer.prepare(curve);
+        const double atQuote = pricer.value(curve);
+        pricer.setQuote(instrument.quote + 1.0);
+        pricer.prepare(curve);
+        const double slope = pricer.value(curve) - atQuote;
+        quotes.push_back(instrument.quote - atQuote / slope);
+    }
+    return quotes;
+}
+
 void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first) {
     for (std::size_t k = first; k < pricers.size(); ++k) {
         solvePillar(curve, pricers[k]);

@@ -183,6 +183,12 @@ std::size_t solvePillar(YieldCurve& curve, std::size_t k,
 // The same solve with a pricer built for pillar k of this curve; prepares it first.
 std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer);
 
+// The quote each pillar's instrument has on the curve, in its row's terms: a swap's par rate
+// in percent, a futures row's price (100 less the forward the curve implies and the
+// convexity). A solved
+// curve gives back its quotes.
+std::vector<double> repricedQuotes(const YieldCurve& curve);
+
 // Solves the pillars of the pricers from `first` on, in order. When an instrument reads a
 // date after its own pillar, one pass leaves it off its quote once the later pillars move, so
 // the passes then repeat over every pillar until no rate moves.

@@ -56,6 +56,11 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
     while (moving < rows.size() && (moving == 0 || pillars[moving - 1] < horizon)) {
         ++moving;
     }
+    // On a curve whose instruments read past their pillars, every quote moves every pillar.
+    const bool together = base.looksAhead();
+    if (together) {
+        moving = rows.size();
+    }
     if (moving == 0) {
         return;
     }
@@ -70,8 +75,8 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
         const std::size_t m = rows[k];
         double s1 = 0.0;
         double s2 = 0.0;
-        // Quote k moves pillars k and later only.
-        for (std::size_t i = k; i < n; ++i) {
+        // Quote k moves pillars k and later only, unless the pillars are solved together.
+        for (std::size_t i = together ? 0 : k; i < n; ++i) {
             const double dRate = jacobian(i, m);
             s1 += leg1[i] * dRate;
             s2 += leg2[i] * dRate;

@@ -752,7 +752,8 @@ std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
             const std::vector<date>& pillars = group.curve->pillarDates();
             std::vector<std::size_t> reached;
             for (const std::size_t t : group.trades) {
-                if (Model::bumpReaches(bump, pillars, horizons[t])) {
+                // Pillars solved together all move with every quote.
+                if (group.curve->looksAhead() || Model::bumpReaches(bump, pillars, horizons[t])) {
                     reached.push_back(t);
                 }
             }
@@ -1041,11 +1042,13 @@ std::vector<BookFailure> Book::explainTerms(const std::unordered_map<std::string
                     --reach;
                 }
                 const std::vector<std::size_t>& instrumentOf = curveOfMap_[m]->pillarRows();
-                for (std::size_t k = 0; k < reach; ++k) {
+                // Pillars solved together: every quote moves every pillar.
+                const bool together = curveOfMap_[m]->looksAhead();
+                for (std::size_t k = 0; k < (together ? pillars : reach); ++k) {
                     const std::size_t c = instrumentOf[k];
                     double risk = 0.0;
                     double second = 0.0;
-                    for (std::size_t i = k; i < reach; ++i) {
+                    for (std::size_t i = together ? 0 : k; i < reach; ++i) {
                         risk += net[i] * jacobian(i, c);
                         second +=
                             curvature[i] * jacobian(i, c) + net[i] * slope[i * instruments + c];

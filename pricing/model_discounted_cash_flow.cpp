@@ -293,8 +293,10 @@ KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swa
     // Later pillars cannot move the swap's price.
     const std::size_t count = instruments.tenors.size();
     std::vector<QuoteBump> bumps = pillarQuotes(base);
-    std::erase_if(bumps,
-                  [&](const QuoteBump& bump) { return !bumpReaches(bump, pillars, horizon); });
+    // Pillars solved together all move with every quote.
+    std::erase_if(bumps, [&](const QuoteBump& bump) {
+        return !base.looksAhead() && !bumpReaches(bump, pillars, horizon);
+    });
 
     std::vector<double> leg1(count, 0.0);
     std::vector<double> leg2(count, 0.0);

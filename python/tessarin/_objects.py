@@ -221,6 +221,15 @@ class YieldCurve(_Persistent):
 
         return curve_frame(self)
 
+    def repriced(self) -> pandas.DataFrame:
+        """Every instrument in use repriced on the curve, as a DataFrame (needs pandas), one
+        row per pillar: "Tenor" (the risk label), "Quote" and "Repriced", the quote the curve
+        gives back (a swap's par rate in percent, a future's price), and "Error", their
+        difference."""
+        from .frames import repriced_frame
+
+        return repriced_frame(self, _tessarin.curve_repriced(self._impl))
+
     def forwards(self, start: DateLike | None = None,
                  end: DateLike | None = None) -> pandas.DataFrame:
         """The overnight forward of every calendar day from `start` (the value date by

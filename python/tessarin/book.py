@@ -94,9 +94,12 @@ def trade_rows(trades: Any) -> TradeRows:
     return _checked(list(trades))
 
 
-def _curves_of(curves: Any) -> dict[str, YieldCurve]:
+def _curves_of(curves: Any, fixings: Any = None) -> dict[str, YieldCurve]:
     if isinstance(curves, (str, os.PathLike)):
-        return {c["id"]: YieldCurve(c) for c in load_market(curves)}
+        # Futures whose period has begun read the book's fixings.
+        market = load_market(curves)
+        checked = _fixings_of(fixings)
+        return {c["id"]: YieldCurve(c, fixings=checked) for c in market}
     if isinstance(curves, Mapping):
         items = list(curves.items())
     else:
@@ -189,7 +192,7 @@ class Book:
     def __init__(self, trades: Any, curves: Any, fixings: Fixings | PathLike | None = None, *,
                  threads: int | None = None) -> None:
         self.threads = _threads(threads)
-        self._curves = _curves_of(curves)
+        self._curves = _curves_of(curves, fixings)
         rows = trade_rows(trades)
         self._rows = rows
         self._fixings = _fixings_of(fixings)

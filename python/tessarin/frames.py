@@ -45,6 +45,17 @@ def curve_frame(curve: YieldCurve) -> pd.DataFrame:
     return frame
 
 
+def repriced_frame(curve: YieldCurve, repriced: list[float]) -> pd.DataFrame:
+    """"Tenor", "Quote", "Repriced" and "Error", one row per pillar."""
+    instruments = curve.to_dict()["instruments"]
+    used = [i for i, flag in enumerate(instruments["in use"]) if flag]
+    quotes = pd.Series([float(instruments["quote"][i]) for i in used], dtype="float64")
+    return pd.DataFrame({"Tenor": pd.Series([instruments["tenor"][i] for i in used],
+                                            dtype=object),
+                         "Quote": quotes, "Repriced": pd.Series(repriced, dtype="float64"),
+                         "Error": pd.Series(repriced, dtype="float64") - quotes})
+
+
 def forward_frame(curve: YieldCurve, start: Any, end: Any) -> pd.DataFrame:
     """"Date" and "Forward": the overnight forward of each calendar day in [start, end)."""
     import numpy as np

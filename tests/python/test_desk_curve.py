@@ -4,6 +4,7 @@ import datetime as dt
 import json
 import math
 import pickle
+from pathlib import Path
 
 import pytest
 
@@ -291,3 +292,15 @@ def test_forwards_step_on_pillars_and_rise_by_the_turn(turn_curve, desk_curve, t
     pytest.importorskip("matplotlib")
     turn_curve.plot(tmp_path / "curve.png", forwards=True)
     assert (tmp_path / "curve.png").stat().st_size > 0
+
+
+def test_the_desk_example_reprices_and_its_dv01_sums_its_ladder():
+    examples = Path(__file__).resolve().parents[2] / "examples"
+    curve = tessarin.YieldCurve(json.loads((examples / "usd_desk_curve.json").read_text()),
+                                fixings=tessarin.load_fixings(examples / "fixings.json"))
+    assert curve.repriced()["Error"].abs().max() < 1e-12
+    swap = swap_on(dt.date(2026, 12, 10), dt.date(2031, 12, 10))
+    # The December contract reads the forward past its pillar: all pillars move together.
+    ladder, bumped = (swap.risk(curve, method=m)["Net"] for m in ("analytic", "bump"))
+    assert max(abs(a - b) for a, b in zip(ladder, bumped, strict=True)) < 1e-9 * 1e6
+    assert swap.dv01(curve) == pytest.approx(sum(ladder) / 100, rel=1e-6)
