@@ -313,6 +313,7 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
     }
     dfs_.assign(dates_.size(), 0.0);
     looksAhead_ = !dates_.empty() && dates_.back() > curve.pillarDates()[k];
+    lastDate_ = dates_.empty() ? curve.pillarDates()[k] : dates_.back();
     const auto slot = [&](const date& d) {
         return static_cast<std::uint32_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
                                           dates_.begin());
@@ -360,6 +361,7 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
                                 std::to_string(curve.pillarDates().size()) + " pillars.");
     }
     looksAhead_ = future_->lastDate() > curve.pillarDates()[k];
+    lastDate_ = future_->lastDate();
 }
 
 void PillarPricer::setQuote(double quote) {
@@ -475,29 +477,48 @@ std::vector<double> repricedQuotes(const YieldCurve& curve) {
 }
 
 void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first) {
-    for (std::size_t k = first; k < pricers.size(); ++k) {
-        solvePillar(curve, pricers[k]);
-    }
-    if (std::none_of(pricers.begin(), pricers.end(),
-                     [](const PillarPricer& pricer) { return pricer.looksAhead(); })) {
-        return;
-    }
+    const std::size_t n = pricers.size();
+    const std::vector<date>& pillars = curve.pillarDates();
+    // The last pillar whose segment instrument k reads.
+    const auto reach = [&](std::size_t k) {
+        if (!pricers[k].looksAhead()) {
+            return k;
+        }
+        const auto covering =
+            std::lower_bound(pillars.begin(), pillars.end(), pricers[k].lastDate());
+        return covering == pillars.end() ||
+                       static_cast<std::size_t>(covering - pillars.begin()) >= n
+                   ? n - 1
+                   : static_cast<std::size_t>(covering - pillars.begin());
+    };
     // Each pass moves a pillar by a small fraction of the last pass's move of the next one.
     constexpr int maxPasses = 60;
     constexpr double settled = 1e-17;
     std::vector<double> before;
-    for (int pass = 0; pass < maxPasses; ++pass) {
-        before = curve.pillarRates();
-        for (PillarPricer& pricer : pricers) {
-            solvePillar(curve, pricer);
+    std::size_t start = 0;
+    while (start < n) {
+        std::size_t end = reach(start);
+        for (std::size_t k = start + 1; k <= end; ++k) {
+            end = std::max(end, reach(k));
         }
-        double moved = 0.0;
-        for (std::size_t k = 0; k < before.size(); ++k) {
-            moved = std::max(moved, std::abs(curve.pillarRates()[k] - before[k]));
+        if (end >= first) {
+            for (std::size_t k = start; k <= end; ++k) {
+                solvePillar(curve, pricers[k]);
+            }
+            for (int pass = 0; end > start && pass < maxPasses; ++pass) {
+                before.assign(curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(start),
+                              curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(end + 1));
+                double moved = 0.0;
+                for (std::size_t k = start; k <= end; ++k) {
+                    solvePillar(curve, pricers[k]);
+                    moved = std::max(moved, std::abs(curve.pillarRates()[k] - before[k - start]));
+                }
+                if (moved <= settled) {
+                    break;
+                }
+            }
         }
-        if (moved <= settled) {
-            return;
-        }
+        start = end + 1;
     }
 }
 

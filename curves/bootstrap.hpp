@@ -134,6 +134,8 @@ public:
     // Whether the instrument reads a date after its own pillar (a payment after the accrual
     // end of a dated swap), so that its value depends on the next pillar too.
     bool looksAhead() const { return looksAhead_; }
+    // The last date the instrument reads.
+    const date& lastDate() const { return lastDate_; }
 
 private:
     struct Period {
@@ -169,6 +171,7 @@ private:
     std::vector<double> dfs_;
     std::size_t firstMoving_ = 0;
     bool looksAhead_ = false;
+    date lastDate_;
     std::shared_ptr<const CurveFuture> future_;
     double convexity_ = 0.0;
     double target_ = 0.0;
@@ -190,8 +193,9 @@ std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer);
 std::vector<double> repricedQuotes(const YieldCurve& curve);
 
 // Solves the pillars of the pricers from `first` on, in order. When an instrument reads a
-// date after its own pillar, one pass leaves it off its quote once the later pillars move, so
-// the passes then repeat over every pillar until no rate moves.
+// date after its own pillar, its value depends on the pillars up to the one covering that
+// date: those pillars form a block, solved pass after pass until no rate of it moves. The
+// block that holds `first` is solved from its start.
 void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first);
 
 } // namespace tsr

@@ -53,13 +53,13 @@ struct YieldCurveInstruments {
     std::vector<std::string> tenors;
     std::vector<bool> inUse;
     std::vector<double> quotes;
-    std::vector<std::optional<date>> starts;
-    std::vector<std::optional<date>> ends;
-    std::vector<CurveTurn> turns;
+    std::vector<std::optional<date>> starts = {};
+    std::vector<std::optional<date>> ends = {};
+    std::vector<CurveTurn> turns = {};
     // Futures rows: the futures rate minus the forward, in bp, per row (empty: all 0); and
     // the fixings of contracts whose reference period began before the value date.
-    std::vector<double> convexities;
-    CurveFixings fixings;
+    std::vector<double> convexities = {};
+    CurveFixings fixings = {};
 };
 
 // The risk label of a swap between two dates: "2027-01-28/2027-03-18".

@@ -5,6 +5,7 @@ from __future__ import annotations
 import copy
 import datetime as dt
 import json
+import re
 from collections.abc import Mapping
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, TypeVar
@@ -104,9 +105,16 @@ class YieldCurve(_Persistent):
         if checked is not None:
             # Futures whose reference period began before the value date read their index's.
             generators = curve.get("instruments", {}).get("generator", [])
-            indices = {FUTURES[g].index for g in generators if isinstance(g, str) and g in FUTURES}
-            curve = {**curve, "fixings": {name: checked[name] for name in sorted(indices)
-                                          if name in checked}}
+            tenors = curve.get("instruments", {}).get("tenor", [])
+            rows = [(g, t) for g, t in zip(generators, tenors, strict=False)
+                    if isinstance(g, str) and g in FUTURES and isinstance(t, str)]
+            indices = tuple(sorted({FUTURES[g].index for g, _ in rows}))
+            # A period starts in its contract month at the earliest, and a day before the
+            # month's first business day carries the rate of the business day before it.
+            months = [dt.date(int(t[-7:-3]), int(t[-2:]), 1) for _, t in rows
+                      if re.fullmatch(r"(.* )?\d{4}-(0[1-9]|1[0-2])", t)]
+            first = min(months, default=dt.date.min + _FIXINGS_MARGIN) - _FIXINGS_MARGIN
+            curve = {**curve, "fixings": checked.since(indices, first)}
         data = check_curve(curve, "", strict)
         try:
             self._impl = _tessarin.YieldCurve(data)
