@@ -362,6 +362,17 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
     }
     looksAhead_ = future_->lastDate() > curve.pillarDates()[k];
     lastDate_ = future_->lastDate();
+    // Its dates and their places on the curve, found once; those on or before the previous
+    // pillar keep their discount factors while pillar k is solved.
+    const double previousPillarTime = k == 0 ? 0.0 : curve.pillarTimes()[k - 1];
+    dates_ = future_->dates();
+    for (const date& d : dates_) {
+        points_.push_back(curve.point(d));
+        if (points_.back().time <= previousPillarTime) {
+            ++firstMoving_;
+        }
+    }
+    dfs_.assign(dates_.size(), 0.0);
 }
 
 void PillarPricer::setQuote(double quote) {
@@ -389,6 +400,9 @@ double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
 
 void PillarPricer::prepare(const YieldCurve& curve) {
     if (future_) {
+        for (std::size_t i = 0; i < firstMoving_; ++i) {
+            dfs_[i] = curve.df(points_[i]);
+        }
         return;
     }
     for (std::size_t i = 0; i < firstMoving_; ++i) {
@@ -401,7 +415,13 @@ void PillarPricer::prepare(const YieldCurve& curve) {
 
 double PillarPricer::value(const YieldCurve& curve) {
     if (future_) {
-        return future_->rate(curve) - target_;
+        for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
+            dfs_[i] = curve.df(points_[i]);
+        }
+        return future_->rateWith([&](const date& d) {
+            return dfs_[static_cast<std::size_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
+                                                 dates_.begin())];
+        }) - target_;
     }
     for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
         dfs_[i] = curve.df(points_[i]);

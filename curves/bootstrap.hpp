@@ -2,6 +2,7 @@
 
 #include "core/date.hpp"
 #include "core/object_tree.hpp"
+#include "curves/curve_future.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/tenor.hpp"
 
@@ -20,9 +21,6 @@ class CurveFuture;
 class GeneratorSwap;
 class Product;
 class ProductInterestRateSwap;
-
-// The simply compounded forward (dfStart / dfEnd - 1) / fraction, as the swap legs take it.
-double simpleForward(double dfStart, double dfEnd, double fraction);
 
 // The four instrument columns must have one entry per instrument.
 void requireSameSize(const YieldCurveInstruments& instruments);

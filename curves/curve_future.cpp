@@ -119,16 +119,18 @@ CurveFuture::CurveFuture(const date& valueDate, const GeneratorFuture& generator
 }
 
 double CurveFuture::rate(const YieldCurve& curve) const {
-    if (compounded_) {
-        const Term& term = terms_.front();
-        return 100.0 *
-               simpleForward(growth_ * curve.df(term.from), curve.df(term.to), term.fraction);
-    }
-    double sum = realised_;
+    return rateWith([&](const date& d) { return curve.df(d); });
+}
+
+std::vector<date> CurveFuture::dates() const {
+    std::vector<date> result;
     for (const Term& term : terms_) {
-        sum += term.weight * simpleForward(curve.df(term.from), curve.df(term.to), term.fraction);
+        result.push_back(term.from);
+        result.push_back(term.to);
     }
-    return 100.0 * sum;
+    std::sort(result.begin(), result.end());
+    result.erase(std::unique(result.begin(), result.end()), result.end());
+    return result;
 }
 
 double CurveFuture::differentiate(const YieldCurve& curve, double adjoint, double* row) const {

@@ -3,6 +3,8 @@
 #include "core/date.hpp"
 #include "curves/yield_curve.hpp"
 
+#include <algorithm>
+
 #include <cstddef>
 #include <string>
 #include <unordered_map>
@@ -17,6 +19,9 @@ class GeneratorFuture;
 // its reference period published before the value date (and on it, when given) and the
 // curve's overnight forwards for the rest, each over its business day on the index calendar
 // with the index day count.
+// The simply compounded forward (dfStart / dfEnd - 1) / fraction, as the swap legs take it.
+double simpleForward(double dfStart, double dfEnd, double fraction);
+
 class CurveFuture {
 public:
     // `what` names the row in errors, such as a missing fixing of a period already begun.
@@ -31,6 +36,19 @@ public:
 
     // The rate the curve implies, in percent.
     double rate(const YieldCurve& curve) const;
+
+    // The same rate from the discount factors `df(date)` gives, on the dates of dates().
+    template <class Df> double rateWith(Df&& df) const {
+        double sum = realised_;
+        for (const Term& term : terms_) {
+            const double growth = compounded_ ? growth_ : 1.0;
+            sum += term.weight * simpleForward(growth * df(term.from), df(term.to), term.fraction);
+        }
+        return 100.0 * sum;
+    }
+
+    // The dates whose discount factors the rate reads, ascending, once each.
+    std::vector<date> dates() const;
 
     // Adds d(rate)/d(pillar rate) x adjoint to row[pillar] and returns the rate.
     double differentiate(const YieldCurve& curve, double adjoint, double* row) const;
