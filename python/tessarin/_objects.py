@@ -88,7 +88,12 @@ class YieldCurve(_Persistent):
     "value date" (a date or YYYY-MM-DD text), optionally "interpolation"
     ("LinearLogDf", the default, or "LinearRates"), and "instruments" with the
     equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),
-    "quote" (par rate in percent) and "in use" (bool).
+    "quote" (par rate in percent) and "in use" (bool). Optional: "start" and
+    "end" columns (a row with both is a swap between those dates), futures rows
+    (a generator of `tessarin.conventions.FUTURES`, the contract month YYYY-MM as
+    tenor, the price as quote, an optional "convexity" column in bp), "turns"
+    ([{"start", "end", "spread"}], spread in bp) and "fixings" for contracts
+    already begun, which `fixings=` also gives.
 
     Input problems raise `tessarin.InputError` naming the key; a generator of
     another currency does too, or only warns with ``strict=False``. Bootstrap
