@@ -214,7 +214,22 @@ constexpr std::array<std::string_view, 6> generatorTexts{
     })",
 };
 
+// One JSON text per overnight-index futures generator.
+constexpr std::array<std::string_view, 7> futureGeneratorTexts{
+    R"({"id": "USD SOFR 1M FUT", "type": "fut", "index": "SOFR", "months": 1, "averaging": "Arithmetic"})",
+    R"({"id": "USD SOFR 3M FUT", "type": "fut", "index": "SOFR", "months": 3, "averaging": "Compounded"})",
+    R"({"id": "GBP SONIA 3M FUT", "type": "fut", "index": "SONIA", "months": 3, "averaging": "Compounded"})",
+    R"({"id": "EUR ESTR 3M FUT", "type": "fut", "index": "ESTR", "months": 3, "averaging": "Compounded"})",
+    R"({"id": "CHF SARON 3M FUT", "type": "fut", "index": "SARON", "months": 3, "averaging": "Compounded"})",
+    R"({"id": "JPY TONA 3M FUT", "type": "fut", "index": "TONA", "months": 3, "averaging": "Compounded"})",
+    R"({"id": "SGD SORA 3M FUT", "type": "fut", "index": "SORA", "months": 3, "averaging": "Compounded"})",
+};
+
 } // namespace
+
+std::span<const std::string_view> builtinFutureGeneratorTexts() {
+    return futureGeneratorTexts;
+}
 
 std::span<const std::string_view> builtinIndexTexts() {
     return indexTexts;

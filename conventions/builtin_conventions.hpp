@@ -9,5 +9,7 @@ namespace tsr {
 // in registration order.
 std::span<const std::string_view> builtinIndexTexts();
 std::span<const std::string_view> builtinGeneratorTexts();
+// The built-in overnight-index futures generators.
+std::span<const std::string_view> builtinFutureGeneratorTexts();
 
 } // namespace tsr

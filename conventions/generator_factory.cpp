@@ -1,6 +1,7 @@
 #include "conventions/generator_factory.hpp"
 
 #include "conventions/generator_deposit.hpp"
+#include "conventions/generator_future.hpp"
 #include "conventions/generator_swap.hpp"
 
 #include <locale>
@@ -32,6 +33,9 @@ std::shared_ptr<Generator> GeneratorFactory::build(const ObjectTree& tree) {
     }
     if (equalsIgnoringCase(type, "IRS")) {
         return std::make_shared<GeneratorSwap>(tree);
+    }
+    if (equalsIgnoringCase(type, "FUT")) {
+        return std::make_shared<GeneratorFuture>(tree);
     }
     throw std::runtime_error("Error, unsupported generator type");
 }

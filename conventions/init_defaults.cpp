@@ -1,6 +1,7 @@
 #include "conventions/init_defaults.hpp"
 
 #include "conventions/builtin_conventions.hpp"
+#include "conventions/generator_future.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
@@ -35,6 +36,14 @@ void initDefaults() {
     auto& generators = tsr::GeneratorRepository::instance();
     for (const auto text : tsr::builtinGeneratorTexts()) {
         auto generator = std::make_shared<tsr::GeneratorSwap>(readJson(text));
+        generators.add(generator->id(), generator);
+    }
+}
+
+void initFutureGenerators() {
+    auto& generators = tsr::GeneratorRepository::instance();
+    for (const auto text : tsr::builtinFutureGeneratorTexts()) {
+        auto generator = std::make_shared<tsr::GeneratorFuture>(readJson(text));
         generators.add(generator->id(), generator);
     }
 }

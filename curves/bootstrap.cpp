@@ -1,6 +1,7 @@
 #include "curves/bootstrap.hpp"
 
 #include "conventions/generator_swap.hpp"
+#include "curves/curve_future.hpp"
 #include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "curves/yield_curve_builder.hpp"
@@ -66,7 +67,9 @@ void requirePillarAfter(double previousTime, double time, const std::string& des
 void requireSameSize(const YieldCurveInstruments& instruments) {
     const std::size_t n = instruments.generators.size();
     if (instruments.tenors.size() != n || instruments.quotes.size() != n ||
-        instruments.inUse.size() != n) {
+        instruments.inUse.size() != n ||
+        (!instruments.starts.empty() && instruments.starts.size() != n) ||
+        (!instruments.ends.empty() && instruments.ends.size() != n)) {
         throw std::invalid_argument("Instruments input should be of the same size.");
     }
 }
@@ -127,7 +130,22 @@ CurveInstrumentMaker::make(std::shared_ptr<const GeneratorSwap> generator, const
     }
     const date start = addBusinessDays(valueDate_, generator->startDelay(), *calendar_);
     const date end = addTenor(start, tenor);
-    id_->data() = boxed(id.empty() ? generator->id() + " " + tenor.toString() : std::move(id));
+    if (id.empty()) {
+        id = generator->id() + " " + tenor.toString();
+    }
+    return build(std::move(generator), start, end, quote, std::move(id));
+}
+
+std::shared_ptr<const Product>
+CurveInstrumentMaker::makeDated(std::shared_ptr<const GeneratorSwap> generator, const date& start,
+                                const date& end, double quote, std::string id) {
+    return build(std::move(generator), start, end, quote, std::move(id));
+}
+
+std::shared_ptr<const Product>
+CurveInstrumentMaker::build(std::shared_ptr<const GeneratorSwap> generator, const date& start,
+                            const date& end, double quote, std::string id) {
+    id_->data() = boxed(std::move(id));
     start_->data() = boxed(start);
     end_->data() = boxed(end);
     rate_->data() = boxed(quote / 100.0);
@@ -141,6 +159,9 @@ struct InstrumentKey {
     const GeneratorSwap* generator;
     Tenor::Unit unit;
     int amount;
+    // Day numbers of a dated swap's start and end; zero for a tenor.
+    std::uint32_t startDay = 0;
+    std::uint32_t endDay = 0;
 
     bool operator==(const InstrumentKey&) const = default;
 };
@@ -150,7 +171,8 @@ struct InstrumentKeyHash {
         std::size_t h = std::hash<const void*>{}(key.generator);
         for (const std::size_t part :
              {static_cast<std::size_t>(key.valueDate.day_number()),
-              static_cast<std::size_t>(key.unit), static_cast<std::size_t>(key.amount)}) {
+              static_cast<std::size_t>(key.unit), static_cast<std::size_t>(key.amount),
+              static_cast<std::size_t>(key.startDay), static_cast<std::size_t>(key.endDay)}) {
             h = h * 1000003U ^ part;
         }
         return h;
@@ -167,10 +189,12 @@ constexpr std::size_t instrumentCacheLimit = 1024;
 
 } // namespace
 
-std::shared_ptr<const Product>
-CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const GeneratorSwap> generator,
-                          const Tenor& tenor, double quote,
-                          std::optional<CurveInstrumentMaker>& maker) {
+namespace {
+
+template <class Make>
+std::shared_ptr<const Product> cachedInstrument(const InstrumentKey& key,
+                                                std::shared_ptr<const GeneratorSwap> generator,
+                                                double quote, Make&& make) {
     thread_local std::unordered_map<InstrumentKey, CachedInstrument, InstrumentKeyHash> cache;
     // Schedules depend on the calendars: a calendar registered since makes every entry stale.
     thread_local std::uint64_t cachedGeneration = CalendarRepository::generation();
@@ -178,21 +202,63 @@ CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const Generator
         cache.clear();
         cachedGeneration = now;
     }
-    const InstrumentKey key{valueDate, generator.get(), tenor.unit(), tenor.amount()};
     // The swap refuses a rate that is not finite: such a quote always goes to the swap.
     const auto found = std::isfinite(quote) ? cache.find(key) : cache.end();
     if (found != cache.end()) {
         return found->second.instrument;
     }
-    if (!maker) {
-        maker.emplace(valueDate);
-    }
-    auto instrument = maker->make(generator, tenor, quote);
+    auto instrument = make();
     if (cache.size() >= instrumentCacheLimit) {
         cache.clear();
     }
     cache.emplace(key, CachedInstrument{std::move(generator), instrument});
     return instrument;
+}
+
+} // namespace
+
+std::shared_ptr<const Product>
+CurveInstrumentCache::get(const date& valueDate, std::shared_ptr<const GeneratorSwap> generator,
+                          const Tenor& tenor, double quote,
+                          std::optional<CurveInstrumentMaker>& maker) {
+    const InstrumentKey key{valueDate, generator.get(), tenor.unit(), tenor.amount()};
+    return cachedInstrument(key, generator, quote, [&] {
+        if (!maker) {
+            maker.emplace(valueDate);
+        }
+        return maker->make(generator, tenor, quote);
+    });
+}
+
+std::shared_ptr<const Product> CurveInstrumentCache::getDated(
+    const date& valueDate, std::shared_ptr<const GeneratorSwap> generator, const date& start,
+    const date& end, double quote, std::optional<CurveInstrumentMaker>& maker) {
+    const InstrumentKey key{valueDate,
+                            generator.get(),
+                            Tenor::Unit{},
+                            0,
+                            static_cast<std::uint32_t>(start.day_number()),
+                            static_cast<std::uint32_t>(end.day_number())};
+    return cachedInstrument(key, generator, quote, [&] {
+        if (!maker) {
+            maker.emplace(valueDate);
+        }
+        return maker->makeDated(generator, start, end, quote,
+                                generator->id() + " " + datedLabel(start, end));
+    });
+}
+
+date accrualEnd(const Product& product) {
+    const auto* swap = dynamic_cast<const ProductInterestRateSwap*>(&product);
+    if (swap == nullptr) {
+        throw std::runtime_error(unsupportedInstrument);
+    }
+    product.lastDate(); // refuses a swap without periods
+    date end = swap->legs()[0].accrualEndDates.back();
+    for (const auto& leg : swap->legs()) {
+        end = std::max(end, leg.accrualEndDates.back());
+    }
+    return end;
 }
 
 PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
@@ -233,6 +299,8 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
         }
     }
     dfs_.assign(dates_.size(), 0.0);
+    looksAhead_ = !dates_.empty() && dates_.back() > curve.pillarDates()[k];
+    lastDate_ = dates_.empty() ? curve.pillarDates()[k] : dates_.back();
     const auto slot = [&](const date& d) {
         return static_cast<std::uint32_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
                                           dates_.begin());
@@ -268,7 +336,37 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
     }
 }
 
+PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
+                           const YieldCurve::PillarInstrument& instrument)
+    : swap_(nullptr), pillar_(k), future_(instrument.future), convexity_(instrument.convexity) {
+    if (!future_) {
+        *this = PillarPricer(curve, k, instrument.swap);
+        return;
+    }
+    if (k >= curve.pillarDates().size()) {
+        throw std::out_of_range("Error, no pillar " + std::to_string(k) + " in a curve of " +
+                                std::to_string(curve.pillarDates().size()) + " pillars.");
+    }
+    looksAhead_ = future_->lastDate() > curve.pillarDates()[k];
+    lastDate_ = future_->lastDate();
+    // Its dates and their places on the curve, found once; those on or before the previous
+    // pillar keep their discount factors while pillar k is solved.
+    const double previousPillarTime = k == 0 ? 0.0 : curve.pillarTimes()[k - 1];
+    dates_ = future_->dates();
+    for (const date& d : dates_) {
+        points_.push_back(curve.point(d));
+        if (points_.back().time <= previousPillarTime) {
+            ++firstMoving_;
+        }
+    }
+    dfs_.assign(dates_.size(), 0.0);
+}
+
 void PillarPricer::setQuote(double quote) {
+    if (future_) {
+        target_ = quote - convexity_;
+        return;
+    }
     if (legs_[0].isFixed) {
         legs_[0].rate = quote / 100.0;
     }
@@ -289,6 +387,12 @@ double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
 }
 
 void PillarPricer::prepare(const YieldCurve& curve) {
+    if (future_) {
+        for (std::size_t i = 0; i < firstMoving_; ++i) {
+            dfs_[i] = curve.df(points_[i]);
+        }
+        return;
+    }
     for (std::size_t i = 0; i < firstMoving_; ++i) {
         dfs_[i] = curve.df(points_[i]);
     }
@@ -298,6 +402,15 @@ void PillarPricer::prepare(const YieldCurve& curve) {
 }
 
 double PillarPricer::value(const YieldCurve& curve) {
+    if (future_) {
+        for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
+            dfs_[i] = curve.df(points_[i]);
+        }
+        return future_->rateWith([&](const date& d) {
+            return dfs_[static_cast<std::size_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
+                                                 dates_.begin())];
+        }) - target_;
+    }
     for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
         dfs_[i] = curve.df(points_[i]);
     }
@@ -346,6 +459,75 @@ std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer) {
         objective, lowerRate, upperRate, atLower, atUpper,
         boost::math::tools::eps_tolerance<double>(std::numeric_limits<double>::digits), iterations);
     return evaluations;
+}
+
+std::vector<double> repricedQuotes(const YieldCurve& curve) {
+    const auto& instruments = curve.pillarInstruments();
+    std::vector<double> quotes;
+    quotes.reserve(instruments.size());
+    for (std::size_t k = 0; k < instruments.size(); ++k) {
+        const auto& instrument = instruments[k];
+        if (instrument.future) {
+            quotes.push_back(100.0 - (instrument.future->rate(curve) + instrument.convexity));
+            continue;
+        }
+        // The value is linear in the fixed rate: the par rate is where the line crosses zero.
+        PillarPricer pricer(curve, k, instrument);
+        pricer.setQuote(instrument.quote);
+        pricer.prepare(curve);
+        const double atQuote = pricer.value(curve);
+        pricer.setQuote(instrument.quote + 1.0);
+        pricer.prepare(curve);
+        const double slope = pricer.value(curve) - atQuote;
+        quotes.push_back(instrument.quote - atQuote / slope);
+    }
+    return quotes;
+}
+
+void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first) {
+    const std::size_t n = pricers.size();
+    const std::vector<date>& pillars = curve.pillarDates();
+    // The last pillar whose segment instrument k reads.
+    const auto reach = [&](std::size_t k) {
+        if (!pricers[k].looksAhead()) {
+            return k;
+        }
+        const auto covering =
+            std::lower_bound(pillars.begin(), pillars.end(), pricers[k].lastDate());
+        return covering == pillars.end() ||
+                       static_cast<std::size_t>(covering - pillars.begin()) >= n
+                   ? n - 1
+                   : static_cast<std::size_t>(covering - pillars.begin());
+    };
+    // Each pass moves a pillar by a small fraction of the last pass's move of the next one.
+    constexpr int maxPasses = 60;
+    constexpr double settled = 1e-17;
+    std::vector<double> before;
+    std::size_t start = 0;
+    while (start < n) {
+        std::size_t end = reach(start);
+        for (std::size_t k = start + 1; k <= end; ++k) {
+            end = std::max(end, reach(k));
+        }
+        if (end >= first) {
+            for (std::size_t k = start; k <= end; ++k) {
+                solvePillar(curve, pricers[k]);
+            }
+            for (int pass = 0; end > start && pass < maxPasses; ++pass) {
+                before.assign(curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(start),
+                              curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(end + 1));
+                double moved = 0.0;
+                for (std::size_t k = start; k <= end; ++k) {
+                    solvePillar(curve, pricers[k]);
+                    moved = std::max(moved, std::abs(curve.pillarRates()[k] - before[k - start]));
+                }
+                if (moved <= settled) {
+                    break;
+                }
+            }
+        }
+        start = end + 1;
+    }
 }
 
 } // namespace tsr

@@ -2,6 +2,7 @@
 
 #include "core/date.hpp"
 #include "core/object_tree.hpp"
+#include "curves/curve_future.hpp"
 #include "curves/yield_curve.hpp"
 #include "dates/tenor.hpp"
 
@@ -16,6 +17,7 @@
 namespace tsr {
 
 class Calendar;
+class CurveFuture;
 class GeneratorSwap;
 class Product;
 class ProductInterestRateSwap;
@@ -48,7 +50,16 @@ public:
     std::shared_ptr<const Product> make(std::shared_ptr<const GeneratorSwap> generator,
                                         const Tenor& tenor, double quote, std::string id = {});
 
+    // The swap from `start` to `end` on the generator, as a swap with those dates is built.
+    std::shared_ptr<const Product> makeDated(std::shared_ptr<const GeneratorSwap> generator,
+                                             const date& start, const date& end, double quote,
+                                             std::string id);
+
 private:
+    std::shared_ptr<const Product> build(std::shared_ptr<const GeneratorSwap> generator,
+                                         const date& start, const date& end, double quote,
+                                         std::string id);
+
     date valueDate_;
     ObjectTree tree_;
     // Nodes of tree_ rewritten for each instrument.
@@ -77,7 +88,16 @@ public:
                                               std::shared_ptr<const GeneratorSwap> generator,
                                               const Tenor& tenor, double quote,
                                               std::optional<CurveInstrumentMaker>& maker);
+
+    // The same for a swap between two dates.
+    static std::shared_ptr<const Product> getDated(const date& valueDate,
+                                                   std::shared_ptr<const GeneratorSwap> generator,
+                                                   const date& start, const date& end, double quote,
+                                                   std::optional<CurveInstrumentMaker>& maker);
 };
+
+// The end of the last accrual period of a curve swap: the pillar of a dated row.
+date accrualEnd(const Product& product);
 
 // The curve-construction value of the instrument of pillar k, equal to the last
 // bit to price() on the same curve, for repeated use while that pillar is
@@ -92,6 +112,11 @@ public:
     PillarPricer(const YieldCurve& curve, std::size_t k,
                  const std::shared_ptr<const Product>& product);
 
+    // The pricer of a curve's own instrument k: its swap, or its futures row, whose value is
+    // the rate the curve implies less the quoted rate and the convexity, in percent.
+    PillarPricer(const YieldCurve& curve, std::size_t k,
+                 const YieldCurve::PillarInstrument& instrument);
+
     // Fixed rate of the first leg from a quote in percent, as makeCurveInstrument sets it.
     // prepare() must follow.
     void setQuote(double quote);
@@ -104,6 +129,12 @@ public:
 
     std::size_t pillar() const { return pillar_; }
     const ProductInterestRateSwap& swap() const { return *swap_; }
+
+    // Whether the instrument reads a date after its own pillar (a payment after the accrual
+    // end of a dated swap), so that its value depends on the next pillar too.
+    bool looksAhead() const { return looksAhead_; }
+    // The last date the instrument reads.
+    const date& lastDate() const { return lastDate_; }
 
 private:
     struct Period {
@@ -138,6 +169,11 @@ private:
     std::vector<YieldCurve::Point> points_;
     std::vector<double> dfs_;
     std::size_t firstMoving_ = 0;
+    bool looksAhead_ = false;
+    date lastDate_;
+    std::shared_ptr<const CurveFuture> future_;
+    double convexity_ = 0.0;
+    double target_ = 0.0;
 };
 
 // Sets the rate of pillar k so that the product prices to zero on the curve.
@@ -148,5 +184,17 @@ std::size_t solvePillar(YieldCurve& curve, std::size_t k,
 
 // The same solve with a pricer built for pillar k of this curve; prepares it first.
 std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer);
+
+// The quote each pillar's instrument has on the curve, in its row's terms: a swap's par rate
+// in percent, a futures row's price (100 less the forward the curve implies and the
+// convexity). A solved
+// curve gives back its quotes.
+std::vector<double> repricedQuotes(const YieldCurve& curve);
+
+// Solves the pillars of the pricers from `first` on, in order. When an instrument reads a
+// date after its own pillar, its value depends on the pillars up to the one covering that
+// date: those pillars form a block, solved pass after pass until no rate of it moves. The
+// block that holds `first` is solved from its start.
+void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first);
 
 } // namespace tsr

@@ -16,8 +16,11 @@ BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
                                " instruments; cannot re-solve up to pillar " +
                                std::to_string(lastPillar) + ".");
     }
-    // On a spline every pillar moves with every quote.
-    const std::size_t solved = curve_.solvedGlobally() ? baseRates_.size() - 1 : lastPillar;
+    // On a spline, or when an instrument pays after its pillar, every pillar moves with every
+    // quote.
+    looksAhead_ = base.looksAhead();
+    const std::size_t solved =
+        curve_.solvedGlobally() || looksAhead_ ? baseRates_.size() - 1 : lastPillar;
     pricers_.reserve(solved + 1);
     quotes_.reserve(solved + 1);
     if (curve_.solvedGlobally()) {
@@ -27,7 +30,7 @@ BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
         }
     }
     for (std::size_t k = 0; k <= solved; ++k) {
-        pricers_.emplace_back(curve_, k, instruments[k].swap);
+        pricers_.emplace_back(curve_, k, instruments[k]);
         pricers_.back().setQuote(instruments[k].quote);
         quotes_.push_back(instruments[k].quote);
     }
@@ -52,9 +55,10 @@ void BumpedCurve::solve(std::size_t k, double quote) {
         bumped.setQuote(quotes_[k]);
         return;
     }
-    for (std::size_t i = k; i < pricers_.size(); ++i) {
-        solvePillar(curve_, pricers_[i]);
+    if (looksAhead_) {
+        changedFrom_ = 0; // an instrument paying after its pillar moves the pillars before
     }
+    solvePillars(curve_, pricers_, k);
     bumped.setQuote(quotes_[k]);
 }
 

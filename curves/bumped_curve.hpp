@@ -40,6 +40,8 @@ private:
     std::vector<std::string> names_;
     // Pillars from here to the last one differ from the base.
     std::size_t changedFrom_;
+    // Some instrument reads a date after its pillar: bumps re-solve every pillar.
+    bool looksAhead_ = false;
 };
 
 } // namespace tsr

@@ -1,13 +1,16 @@
 #include "curves/curve_jacobian.hpp"
 
+#include "curves/curve_future.hpp"
 #include "curves/dense_lu.hpp"
 #include "curves/period_value.hpp"
 #include "curves/yield_curve.hpp"
 #include "products/product_interest_rate_swap.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace tsr {
 
@@ -67,14 +70,24 @@ CurveJacobian::CurveJacobian(const YieldCurve& curve)
     std::vector<double> byRate(n * n, 0.0);
     std::vector<double> byQuote(n, 0.0);
     for (std::size_t k = 0; k < n; ++k) {
-        const auto& swap = dynamic_cast<const ProductInterestRateSwap&>(*pillarInstruments[k].swap);
-        byQuote[k] = instrumentDerivatives(curve, swap, pillarInstruments[k].quote, &byRate[k * n]);
+        if (const auto& future = pillarInstruments[k].future) {
+            // Implied rate less the futures rate (its quote) plus the convexity, in percent.
+            future->differentiate(curve, 1.0, &byRate[k * n]);
+            byQuote[k] = -1.0;
+        } else {
+            const auto& swap =
+                dynamic_cast<const ProductInterestRateSwap&>(*pillarInstruments[k].swap);
+            byQuote[k] =
+                instrumentDerivatives(curve, swap, pillarInstruments[k].quote, &byRate[k * n]);
+        }
         if (byRate[k * n + k] == 0.0) {
             throw std::runtime_error("Error, the value of the instrument of pillar " +
                                      std::to_string(k) + " does not move with its rate.");
         }
     }
-    if (curve.solvedGlobally()) {
+    // Pillars solved together (a spline), or an instrument paying after its pillar: dP/dr
+    // has entries above its diagonal and is solved in full.
+    if (curve.pillarsTogether()) {
         const DenseLu lu(std::move(byRate), n);
         std::vector<double> x(n);
         for (std::size_t k = 0; k < n; ++k) {

@@ -20,10 +20,10 @@ double instrumentDerivatives(const YieldCurve& curve, const ProductInterestRateS
 // deposits) have zero columns; a curve made from pillars has no columns.
 //
 // Pillar k solves P_k(r_0..r_k; q_k) = 0, so by the implicit function theorem
-// dr/dq = -(dP/dr)^-1 dP/dq, with dP/dq diagonal and dP/dr lower triangular (instrument k
-// reads no date past its own pillar) unless the curve is solved globally, when it is full. Both
-// come from the curve-construction price the bootstrap solves, differentiated by one reverse pass
-// over each instrument's periods.
+// dr/dq = -(dP/dr)^-1 dP/dq, with dP/dq diagonal and dP/dr lower triangular when instrument k
+// reads no date past its own pillar; it is full when the curve is solved globally or an
+// instrument pays after its pillar. Both come from the curve-construction price the bootstrap
+// solves, differentiated by one reverse pass over each instrument's periods.
 class CurveJacobian {
 public:
     explicit CurveJacobian(const YieldCurve& curve);

@@ -1,9 +1,11 @@
 #include "curves/yield_curve.hpp"
 
+#include "conventions/generator_future.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "curves/bootstrap.hpp"
 #include "curves/cubic_spline.hpp"
+#include "curves/curve_future.hpp"
 #include "curves/curve_jacobian.hpp"
 #include "curves/global_solve.hpp"
 #include "dates/convention_name.hpp"
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -106,14 +109,33 @@ std::vector<std::string_view> interpolationNameList() {
     return names;
 }
 
+std::string futuresLabel(const GeneratorFuture& generator, const std::string& contractMonth) {
+    return std::to_string(generator.months()) + "M FUT " + contractMonth;
+}
+
+std::string futuresContractMonth(const GeneratorFuture& generator, const std::string& cell) {
+    std::string month = cell;
+    if (const std::string label = futuresLabel(generator, ""); month.starts_with(label)) {
+        month.erase(0, label.size());
+    }
+    generator.referencePeriod(month);
+    return month;
+}
+
+std::string datedLabel(const date& start, const date& end) {
+    return boost::gregorian::to_iso_extended_string(start) + "/" +
+           boost::gregorian::to_iso_extended_string(end);
+}
+
 double curveTime(const date& valueDate, const date& d) {
     return timeFrom(valueDate, d);
 }
 
 YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
                        const std::vector<double>& rates, YieldCurveInterpolation interpolation,
-                       std::size_t splineFrom)
+                       std::size_t splineFrom, const std::vector<CurveTurn>& turns)
     : valueDate_(valueDate), interpolationKind_(interpolation) {
+    setTurns(turns);
     if (dates.size() != rates.size()) {
         throw std::invalid_argument(
             "Error, expected one rate per pillar: " + std::to_string(dates.size()) +
@@ -136,6 +158,37 @@ YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
     update(rates);
 }
 
+template <class RowText>
+void YieldCurve::requireAfterLastPillar(const date& pillar, const std::string& row,
+                                        RowText&& rowText) const {
+    if (!pillarRows_.empty() && !(curveTime(valueDate_, pillar) > times_.back())) {
+        throw std::invalid_argument("Error, pillar dates must be strictly increasing: " + row +
+                                    " ends on " + boost::gregorian::to_iso_extended_string(pillar) +
+                                    ", not after " + rowText(pillarRows_.back()) + " ending on " +
+                                    boost::gregorian::to_iso_extended_string(dates_.back()) + ".");
+    }
+}
+
+template <class RowText>
+void YieldCurve::addFuturesPillar(std::size_t i, const GeneratorFuture& generator,
+                                  const std::string& month, const std::string& what,
+                                  RowText&& rowText) {
+    const double price = instruments_.quotes[i];
+    requireFuturesPrice(price, what);
+    const double convexity = instruments_.convexities.empty() ? 0.0 : instruments_.convexities[i];
+    if (!std::isfinite(convexity)) {
+        throw std::invalid_argument("Error, the convexity of " + what + " is not finite.");
+    }
+    auto future = std::make_shared<const CurveFuture>(valueDate_, generator, month,
+                                                      instruments_.fixings, what);
+    const date pillar = future->end();
+    requireAfterLastPillar(pillar, what, rowText);
+    const double rate = 100.0 - price;
+    appendPillar(pillar, rate / 100.0, [&] { return what; });
+    pillarInstruments_.push_back({nullptr, rate, std::move(future), convexity / 100.0});
+    pillarRows_.push_back(i);
+}
+
 YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
                        std::string interpolation, const YieldCurveInstruments& instruments,
                        std::string cubicFrom)
@@ -152,31 +205,96 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
         interpolationKind_ = YieldCurveInterpolation::LogCubic;
         cubicFromPoint = cubicFromDate(valueDate_, cubicFrom_);
     }
+    setTurns(instruments_.turns);
     const std::size_t n = instruments_.generators.size();
+    const auto startOf = [&](std::size_t i) {
+        return instruments_.starts.empty() ? std::nullopt : instruments_.starts[i];
+    };
+    const auto endOf = [&](std::size_t i) {
+        return instruments_.ends.empty() ? std::nullopt : instruments_.ends[i];
+    };
 
-    // Every row must resolve, used or not.
+    // Every row must resolve, used or not. A dated row's tenor is not read: its label
+    // takes the tenor's place.
     std::vector<std::shared_ptr<const Generator>> generators;
-    std::vector<Tenor> tenors;
+    std::vector<std::optional<Tenor>> tenors;
+    futuresRows_.assign(n, false);
+    std::vector<std::string> contractMonths(n);
+    if (!instruments_.convexities.empty() && instruments_.convexities.size() != n) {
+        throw std::invalid_argument("Instruments input should be of the same size.");
+    }
     generators.reserve(n);
     tenors.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         generators.push_back(
             GeneratorRepository::instance().get<Generator>(instruments_.generators[i]));
-        tenors.emplace_back(instruments_.tenors[i]);
+        const auto start = startOf(i);
+        const auto end = endOf(i);
+        if (start.has_value() != end.has_value()) {
+            throw std::invalid_argument("Error, instrument " + std::to_string(i) + " (" +
+                                        instruments_.generators[i] + ") has " +
+                                        (start ? "a start but no end" : "an end but no start") +
+                                        ": a dated swap needs both.");
+        }
+        if (start) {
+            if (!(*end > *start)) {
+                throw std::invalid_argument("Error, instrument " + std::to_string(i) + " (" +
+                                            instruments_.generators[i] + ") ends on " +
+                                            boost::gregorian::to_iso_extended_string(*end) +
+                                            ", not after its start " +
+                                            boost::gregorian::to_iso_extended_string(*start) + ".");
+            }
+            if (*start < valueDate_) {
+                throw std::invalid_argument(
+                    "Error, instrument " + std::to_string(i) + " (" + instruments_.generators[i] +
+                    ") starts on " + boost::gregorian::to_iso_extended_string(*start) +
+                    ", before the value date " +
+                    boost::gregorian::to_iso_extended_string(valueDate_) + ".");
+            }
+            instruments_.tenors[i] = datedLabel(*start, *end);
+            tenors.emplace_back();
+        } else if (const auto future =
+                       std::dynamic_pointer_cast<const GeneratorFuture>(generators.back())) {
+            // The contract month, checked here, and a label that tells 1M from 3M contracts.
+            const std::string month = futuresContractMonth(*future, instruments_.tenors[i]);
+            contractMonths[i] = month;
+            instruments_.tenors[i] = futuresLabel(*future, month);
+            tenors.emplace_back();
+            futuresRows_[i] = true;
+        } else {
+            tenors.emplace_back(Tenor(instruments_.tenors[i]));
+        }
     }
+    const auto rowText = [&](std::size_t i) {
+        return "instrument " + std::to_string(i) + " (" + instruments_.generators[i] + " " +
+               (futuresRows_[i] ? contractMonths[i] : instruments_.tenors[i]) + ")";
+    };
 
-    // One pillar per used swap, at its last payment date; deposits make none.
+    // One pillar per used swap, at its last payment date, or at its accrual end for a dated
+    // swap; deposits make none.
     pillarInstruments_.reserve(n);
     std::optional<CurveInstrumentMaker> maker; // made on the first instrument not cached
     for (std::size_t i = 0; i < n; ++i) {
         auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(generators[i]);
+        if (instruments_.inUse[i] && futuresRows_[i]) {
+            addFuturesPillar(i, dynamic_cast<const GeneratorFuture&>(*generators[i]),
+                             contractMonths[i], rowText(i), rowText);
+            continue;
+        }
         if (!instruments_.inUse[i] || !swap) {
             continue;
         }
         const double quote = instruments_.quotes[i];
-        auto product =
-            CurveInstrumentCache::get(valueDate_, std::move(swap), tenors[i], quote, maker);
-        const date pillar = product->lastDate();
+        const bool dated = !tenors[i].has_value();
+        auto product = dated ? CurveInstrumentCache::getDated(valueDate_, std::move(swap),
+                                                              *startOf(i), *endOf(i), quote, maker)
+                             : CurveInstrumentCache::get(valueDate_, std::move(swap), *tenors[i],
+                                                         quote, maker);
+        const date pillar = dated ? accrualEnd(*product) : product->lastDate();
+        const bool afterDated = !pillarRows_.empty() && !tenors[pillarRows_.back()].has_value();
+        if (dated || afterDated) {
+            requireAfterLastPillar(pillar, rowText(i), rowText);
+        }
         appendPillar(pillar, quote / 100.0, [&] {
             return instruments_.generators[i] + " " + instruments_.tenors[i] + " (" +
                    boost::gregorian::to_iso_extended_string(pillar) + ")";
@@ -190,13 +308,16 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     }
     update(rates_);
 
-    // Instrument k depends on pillars 0..k only, so one pass in input order suffices. A
-    // spline curve starts from this log-linear bootstrap: the spline is set up after it.
+    // Instrument k depends on pillars 0..k only, unless it pays after its pillar. A spline
+    // curve starts from this bootstrap, log-linear: the spline is set up after it.
+    std::vector<PillarPricer> pricers;
+    pricers.reserve(pillarInstruments_.size());
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
-        PillarPricer pricer(*this, k, pillarInstruments_[k].swap);
-        pricer.setQuote(pillarInstruments_[k].quote);
-        solvePillar(*this, pricer);
+        pricers.emplace_back(*this, k, pillarInstruments_[k]);
+        pricers.back().setQuote(pillarInstruments_[k].quote);
+        looksAhead_ = looksAhead_ || pricers.back().looksAhead();
     }
+    solvePillars(*this, pricers, 0);
     if (interpolationKind_ != YieldCurveInterpolation::LogCubic) {
         return;
     }
@@ -210,22 +331,20 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
         return; // log-linear throughout, as bootstrapped
     }
     update(rates_);
-    std::vector<PillarPricer> pricers;
+    // The pricers again: the places of their dates on the curve now read the spline.
+    pricers.clear();
     std::vector<double> quotes;
-    pricers.reserve(pillarInstruments_.size());
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
-        pricers.emplace_back(*this, k, pillarInstruments_[k].swap);
+        pricers.emplace_back(*this, k, pillarInstruments_[k]);
         pricers.back().setQuote(pillarInstruments_[k].quote);
         quotes.push_back(pillarInstruments_[k].quote);
     }
-    solvePillarsTogether(*this, pricers, quotes, [this](std::size_t k) {
-        const std::size_t row = pillarRows_[k];
-        return instruments_.generators[row] + " " + instruments_.tenors[row];
-    });
+    solvePillarsTogether(*this, pricers, quotes,
+                         [&](std::size_t k) { return rowText(pillarRows_[k]); });
 }
 
 YieldCurve YieldCurve::fromPillars() const {
-    return YieldCurve(valueDate_, dates_, rates_, interpolationKind_, splineFrom_);
+    return YieldCurve(valueDate_, dates_, rates_, interpolationKind_, splineFrom_, turns());
 }
 
 void YieldCurve::setUpSpline() {
@@ -331,6 +450,53 @@ void YieldCurve::extrapolationSensitivity(double t, DfSensitivity& s) const {
 
 YieldCurve::~YieldCurve() = default;
 
+double YieldCurve::quoteDirection(std::size_t row) const {
+    return row < futuresRows_.size() && futuresRows_[row] ? -1.0 : 1.0;
+}
+
+void YieldCurve::setTurns(const std::vector<CurveTurn>& turns) {
+    const auto iso = [](const date& d) { return boost::gregorian::to_iso_extended_string(d); };
+    const auto describe = [&](std::size_t i) {
+        std::ostringstream spread;
+        spread << turns[i].spread;
+        return "turn " + std::to_string(i) + " (" + iso(turns[i].start) + " to " +
+               iso(turns[i].end) + ", " + spread.str() + "bp)";
+    };
+    for (std::size_t i = 0; i < turns.size(); ++i) {
+        const CurveTurn& turn = turns[i];
+        if (!(turn.start > valueDate_)) {
+            throw std::invalid_argument("Error, " + describe(i) +
+                                        " must start after the value date " + iso(valueDate_) +
+                                        ".");
+        }
+        if (!(turn.end > turn.start)) {
+            throw std::invalid_argument("Error, " + describe(i) + " must end after its start.");
+        }
+        if (!std::isfinite(turn.spread)) {
+            throw std::invalid_argument("Error, the spread of " + describe(i) + " is not finite.");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (turn.start < turns[j].end && turns[j].start < turn.end) {
+                throw std::invalid_argument("Error, " + describe(i) + " overlaps " + describe(j) +
+                                            ".");
+            }
+        }
+        turnSpans_.push_back({curveTime(valueDate_, turn.start), curveTime(valueDate_, turn.end),
+                              turn.spread / 10000.0});
+    }
+    instruments_.turns = turns;
+}
+
+double YieldCurve::turnLogDf(double t) const {
+    double sum = 0.0;
+    for (const TurnSpan& turn : turnSpans_) {
+        if (t > turn.start) {
+            sum += turn.rate * (std::min(t, turn.end) - turn.start);
+        }
+    }
+    return sum;
+}
+
 template <class Describe>
 void YieldCurve::appendPillar(const date& d, double rate, Describe&& describe) {
     const double t = curveTime(valueDate_, d);
@@ -424,6 +590,13 @@ double YieldCurve::logDfLinearLogDf(double t) const {
 }
 
 double YieldCurve::logDfUnchecked(double t) const {
+    if (turnSpans_.empty()) {
+        return interpolatedLogDf(t);
+    }
+    return interpolatedLogDf(t) + turnLogDf(t);
+}
+
+double YieldCurve::interpolatedLogDf(double t) const {
     const std::size_t last = times_.size() - 1;
     if (spline_) {
         const std::vector<double>& knots = spline_->knots();
@@ -491,6 +664,9 @@ YieldCurve::Point YieldCurve::point(const date& d) const {
         p.segment = segmentOf(times_, p.time);
         p.weight = weightOf(times_, p.segment, p.time);
     }
+    if (p.time > 0.0 && !turnSpans_.empty()) {
+        p.turn = turnLogDf(p.time);
+    }
     return p;
 }
 
@@ -501,10 +677,12 @@ double YieldCurve::df(const Point& p) const {
     switch (p.region) {
     case Point::Region::Settled:
         return 1.0;
-    case Point::Region::Interior:
-        return std::exp(-(interpolationKind_ == YieldCurveInterpolation::LinearRates
-                              ? linearRates(rates_, p.segment, p.weight, p.time)
-                              : linearLogDf(logDiscounts_, p.segment, p.weight)));
+    case Point::Region::Interior: {
+        const double interpolated = interpolationKind_ == YieldCurveInterpolation::LinearRates
+                                        ? linearRates(rates_, p.segment, p.weight, p.time)
+                                        : linearLogDf(logDiscounts_, p.segment, p.weight);
+        return std::exp(-(turnSpans_.empty() ? interpolated : interpolated + p.turn));
+    }
     case Point::Region::BeforeFirst:
     case Point::Region::AfterLast:
         break;

@@ -13,12 +13,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tsr {
 
 class CubicSpline;
+class CurveFuture;
 class CurveJacobian;
+class GeneratorFuture;
 class Product;
 
 enum class YieldCurveInterpolation : std::uint8_t {
@@ -33,14 +37,44 @@ YieldCurveInterpolation parseInterpolation(std::string_view name);
 // The interpolation names, as they are written.
 std::vector<std::string_view> interpolationNameList();
 
+// A span over which the overnight forward is raised by `spread` basis points: discount
+// factors after `start` carry exp(-spread / 10,000 x ACT/365F(start, min(d, end))).
+struct CurveTurn {
+    date start;
+    date end;
+    double spread = 0.0;
+};
+
+// Index label -> (fixing dates, fixing values as decimals), in any date order.
+using CurveFixings =
+    std::unordered_map<std::string, std::pair<std::vector<date>, std::vector<double>>>;
+
 // The quoted instruments a curve is built from, one entry per instrument in
-// input order. Quotes are in percent.
+// input order. Quotes are in percent. A row with a start and an end is a swap
+// between those dates, whose tenor the curve replaces by its label; the start
+// and end columns are empty when no row has them. The turns travel with the
+// instruments so that every curve rebuilt from them has the same turns.
 struct YieldCurveInstruments {
     std::vector<std::string> generators;
     std::vector<std::string> tenors;
     std::vector<bool> inUse;
     std::vector<double> quotes;
+    std::vector<std::optional<date>> starts = {};
+    std::vector<std::optional<date>> ends = {};
+    std::vector<CurveTurn> turns = {};
+    // Futures rows: the futures rate minus the forward, in bp, per row (empty: all 0); and
+    // the fixings of contracts whose reference period began before the value date.
+    std::vector<double> convexities = {};
+    CurveFixings fixings = {};
 };
+
+// The risk label of a swap between two dates: "2027-01-28/2027-03-18".
+std::string datedLabel(const date& start, const date& end);
+// The risk label of a futures row: "1M FUT 2026-12", "3M FUT 2027-03".
+std::string futuresLabel(const GeneratorFuture& generator, const std::string& contractMonth);
+// The contract month of a futures row's tenor cell, "2026-12" or its label "1M FUT 2026-12";
+// std::invalid_argument naming the text when it is no contract month.
+std::string futuresContractMonth(const GeneratorFuture& generator, const std::string& cell);
 
 // Curve time of a date: signed calendar days from the value date over 365.0.
 double curveTime(const date& valueDate, const date& d);
@@ -53,7 +87,7 @@ public:
     // log-linear; the default puts the knot (0, 0) first and every pillar after it.
     YieldCurve(const date& valueDate, const std::vector<date>& dates,
                const std::vector<double>& rates, YieldCurveInterpolation interpolation,
-               std::size_t splineFrom = splineFromOrigin);
+               std::size_t splineFrom = splineFromOrigin, const std::vector<CurveTurn>& turns = {});
 
     // Bootstraps one pillar per used swap instrument, in input order. A LogCubic curve is
     // solved for all pillars at once, from the log-linear bootstrap. `cubicFrom` (a tenor
@@ -76,11 +110,14 @@ public:
     // first or last segment outside it. 0 when there are fewer than two pillars.
     std::size_t upperIndex(double t) const;
 
-    // Minus the log discount factor at time t (years).
+    // Minus the log discount factor at time t (years), turns included.
     double logDf(double t) const;
     // The zero rate's limit at the value date. The linear interpolations keep the zero rate
     // constant up to the first pillar; a spline from (0, 0) starts with its slope there.
     double shortRate() const;
+    // The turns' part of it: the sum of spread x ACT/365F(start, min(max(t, start), end)).
+    double turnLogDf(double t) const;
+    const std::vector<CurveTurn>& turns() const { return instruments_.turns; }
     // Interior formulas; outside the pillar range they extend the end segment.
     double logDfLinearRates(double t) const;
     double logDfLinearLogDf(double t) const;
@@ -95,6 +132,8 @@ public:
         std::size_t segment = 0;
         double time = 0.0;
         double weight = 0.0;
+        // The turns' part of minus the log discount factor.
+        double turn = 0.0;
     };
     Point point(const date& d) const;
     double df(const Point& p) const;
@@ -166,13 +205,26 @@ public:
         // The swap's schedule. Curves built from the same instruments on the same value date
         // share their swaps, so its own fixed rate may come from an earlier quote.
         std::shared_ptr<const Product> swap;
-        // The quote, in percent, that sets the fixed rate this curve was solved with.
+        // The quote, in percent, that sets the fixed rate this curve was solved with; for a
+        // futures row, the futures rate 100 - price.
         double quote;
+        // A futures row instead of a swap, with its convexity in percent.
+        std::shared_ptr<const CurveFuture> future = nullptr;
+        double convexity = 0.0;
     };
     const std::vector<PillarInstrument>& pillarInstruments() const { return pillarInstruments_; }
+    // d(pillar instrument's quote)/d(row quote) of each row: -1 for a futures row, quoted by
+    // price while the curve works in its rate, 1 otherwise.
+    double quoteDirection(std::size_t row) const;
     // Input row of the instrument behind each pillar, in pillar order.
     const std::vector<std::size_t>& pillarRows() const { return pillarRows_; }
     const YieldCurveInstruments& instrumentSet() const { return instruments_; }
+    // Whether an instrument reads a date after its own pillar, so that pillars are solved
+    // together rather than one after the other.
+    bool looksAhead() const { return looksAhead_; }
+    // Whether every quote moves every pillar: the pillars of a spline, or of instruments that
+    // read past their own pillars, are solved together.
+    bool pillarsTogether() const { return spline_ != nullptr || looksAhead_; }
 
     // d(pillar zero rate)/d(instrument quote in percent), made on first use by whichever
     // thread asks first and kept until the rates change. update() and updateRate() drop it,
@@ -206,12 +258,21 @@ private:
         mutable std::shared_ptr<const CurveJacobian> value_;
     };
 
+    template <class RowText>
+    void requireAfterLastPillar(const date& pillar, const std::string& row,
+                                RowText&& rowText) const;
+    template <class RowText>
+    void addFuturesPillar(std::size_t i, const GeneratorFuture& generator, const std::string& month,
+                          const std::string& what, RowText&& rowText);
+    // Checks the turns and keeps their times; throws naming the first bad turn.
+    void setTurns(const std::vector<CurveTurn>& turns);
     // The description names the pillar in the error raised when it is out of order.
     template <class Describe> void appendPillar(const date& d, double rate, Describe&& describe);
     void refreshDerived(std::size_t k);
     void requirePillars() const;
     void requireSegment() const;
     double logDfUnchecked(double t) const;
+    double interpolatedLogDf(double t) const;
     void linearRatesDerivatives(std::size_t i, double t, std::vector<double>& d) const;
     void linearLogDfDerivatives(std::size_t i, double t, std::vector<double>& d) const;
     void setUpSpline();
@@ -235,6 +296,7 @@ private:
     YieldCurveInstruments instruments_;
     std::vector<PillarInstrument> pillarInstruments_;
     std::vector<std::size_t> pillarRows_;
+    std::vector<bool> futuresRows_;
     std::vector<date> dates_;
     std::vector<double> times_;
     std::vector<double> rates_;
@@ -250,6 +312,14 @@ private:
     std::vector<double> knotValues_;
     std::vector<double> moments_;
     std::vector<double> momentsByRate_;
+    // Per turn: start and end times and the spread as a decimal rate.
+    struct TurnSpan {
+        double start;
+        double end;
+        double rate;
+    };
+    std::vector<TurnSpan> turnSpans_;
+    bool looksAhead_ = false;
     JacobianSlot jacobian_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
+#include "core/boxed_value.hpp"
 #include "curves/bootstrap.hpp"
 #include "products/product.hpp"
 
@@ -33,6 +34,25 @@ template <class T> std::vector<T> column(const ObjectTree& table, const std::str
     return values;
 }
 
+// An optional column of dates, ISO text or empty cells (None); empty when absent.
+std::vector<std::optional<date>> dateColumn(const ObjectTree& table, const std::string& key) {
+    std::vector<std::optional<date>> values;
+    const auto found = table.get_child_optional(key);
+    if (!found) {
+        return values;
+    }
+    for (const auto& element : *found) {
+        const BoxedValue& cell = boxedValue(element.second);
+        const auto* text = std::get_if<std::string>(&cell.value());
+        if (text != nullptr && text->empty()) {
+            values.emplace_back();
+        } else {
+            values.emplace_back(cell.get<date>());
+        }
+    }
+    return values;
+}
+
 // Reads in the documented order, so that the first missing key is the one reported.
 CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
     CurveInput input;
@@ -54,6 +74,30 @@ CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
     input.instruments.tenors = column<std::string>(table, "tenor");
     input.instruments.quotes = column<double>(table, "quote");
     input.instruments.inUse = column<bool>(table, "in use");
+    input.instruments.starts = dateColumn(table, "start");
+    input.instruments.ends = dateColumn(table, "end");
+    if (table.get_child_optional("convexity")) {
+        for (const auto& element : table.get_child("convexity")) {
+            // Rows other than futures may leave the cell empty (None).
+            const auto* text = std::get_if<std::string>(&boxedValue(element.second).value());
+            input.instruments.convexities.push_back(
+                text != nullptr && text->empty() ? 0.0 : element.second.get_value<double>());
+        }
+    }
+    if (const auto fixings = tree.get_child_optional("fixings")) {
+        for (const auto& [index, series] : *fixings) {
+            auto& [dates, values] = input.instruments.fixings[index];
+            dates = column<date>(series, "dates");
+            values = column<double>(series, "values");
+        }
+    }
+    if (const auto turns = tree.get_child_optional("turns")) {
+        for (const auto& element : *turns) {
+            const ObjectTree& turn = element.second;
+            input.instruments.turns.push_back(
+                {turn.get<date>("start"), turn.get<date>("end"), turn.get<double>("spread")});
+        }
+    }
     return input;
 }
 

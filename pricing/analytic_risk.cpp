@@ -59,11 +59,11 @@ void analyticRisk(const ProductInterestRateSwap& swap, const CurveMap& curves,
 
 std::size_t movingPillars(const YieldCurve& curve, const date& horizon) {
     // As with bumping: the first pillar, and each pillar whose predecessor lies before the
-    // swap's last date, can move the price; the later ones cannot. On a spline every quote
-    // moves every pillar.
+    // swap's last date, can move the price; the later ones cannot. Pillars solved together
+    // each move with every quote.
     const std::vector<date>& pillars = curve.pillarDates();
     const std::size_t rows = curve.pillarRows().size();
-    std::size_t moving = curve.solvedGlobally() ? rows : 0;
+    std::size_t moving = curve.pillarsTogether() ? rows : 0;
     while (moving < rows && (moving == 0 || pillars[moving - 1] < horizon)) {
         ++moving;
     }
@@ -76,7 +76,7 @@ void riskOfGradients(const YieldCurve& base, std::size_t moving, std::span<const
     const CurveJacobian& jacobian = base.jacobian();
     const std::vector<std::size_t>& rows = base.pillarRows();
     const std::size_t n = base.pillarDates().size();
-    const bool global = base.solvedGlobally();
+    const bool global = base.pillarsTogether();
     for (std::size_t k = 0; k < moving; ++k) {
         const std::size_t m = rows[k];
         double s1 = 0.0;

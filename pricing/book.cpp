@@ -908,7 +908,8 @@ std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
             const std::vector<date>& pillars = group.curve->pillarDates();
             std::vector<std::size_t> reached;
             for (const std::size_t t : group.trades) {
-                if (group.curve->solvedGlobally() ||
+                // Pillars solved together all move with every quote.
+                if (group.curve->pillarsTogether() ||
                     Model::bumpReaches(bump, pillars, horizons[t])) {
                     reached.push_back(t);
                 }
@@ -927,7 +928,8 @@ std::vector<BookFailure> Book::bumpRisk(unsigned threads, const RiskSink& sink,
                     }
                     return slot->second;
                 };
-                const double quote = group.curve->instrumentSet().quotes[bump.instrument];
+                // In the pillar's own terms: a futures row's rate, not its price.
+                const double quote = group.curve->pillarInstruments()[bump.pillar].quote;
                 std::vector<bool> ok(reached.size(), true);
                 for (int direction = 0; direction < 2; ++direction) {
                     bumped.solve(bump.pillar, direction == 0 ? quote + Model::bumpSize
@@ -1198,7 +1200,7 @@ std::vector<BookFailure> Book::explainTerms(const std::unordered_map<std::string
                 }
                 const std::vector<std::size_t>& instrumentOf = curveOfMap_[m]->pillarRows();
                 // Pillars solved together each move with every quote.
-                const bool global = curveOfMap_[m]->solvedGlobally();
+                const bool global = curveOfMap_[m]->pillarsTogether();
                 for (std::size_t k = 0; k < (global ? pillars : reach); ++k) {
                     const std::size_t c = instrumentOf[k];
                     double risk = 0.0;

@@ -274,17 +274,12 @@ ObjectTree ModelDiscountedCashFlow::price(std::shared_ptr<const Product> product
 }
 
 std::vector<QuoteBump> ModelDiscountedCashFlow::pillarQuotes(const YieldCurve& curve) {
-    const YieldCurveInstruments& instruments = curve.instrumentSet();
-    const std::size_t pillars = curve.pillarDates().size();
+    // The row behind each pillar: used swap and futures rows; deposits make none.
+    const std::vector<std::size_t>& rows = curve.pillarRows();
     std::vector<QuoteBump> bumps;
-    std::size_t j = 0;
-    for (std::size_t m = 0; m < instruments.tenors.size() && j < pillars; ++m) {
-        if (!instruments.inUse[m] ||
-            !std::dynamic_pointer_cast<GeneratorSwap>(
-                GeneratorRepository::instance().get<Generator>(instruments.generators[m]))) {
-            continue; // no pillar of its own
-        }
-        bumps.push_back({m, j++});
+    bumps.reserve(rows.size());
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        bumps.push_back({rows[j], j});
     }
     return bumps;
 }
@@ -300,8 +295,9 @@ KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swa
     // Later pillars cannot move the swap's price.
     const std::size_t count = instruments.tenors.size();
     std::vector<QuoteBump> bumps = pillarQuotes(base);
+    // Pillars solved together all move with every quote.
     std::erase_if(bumps, [&](const QuoteBump& bump) {
-        return !base.solvedGlobally() && !bumpReaches(bump, pillars, horizon);
+        return !base.pillarsTogether() && !bumpReaches(bump, pillars, horizon);
     });
 
     std::vector<double> leg1(count, 0.0);
@@ -314,7 +310,8 @@ KeyRateRisk ModelDiscountedCashFlow::bumpRisk(const ProductInterestRateSwap& swa
             bumpedCurves.emplace(entry.first, &bumped.curve());
         }
         for (const QuoteBump& bump : bumps) {
-            const double quote = instruments.quotes[bump.instrument];
+            // In the pillar's own terms: a futures row's rate, not its price.
+            const double quote = base.pillarInstruments()[bump.pillar].quote;
             bumped.solve(bump.pillar, quote + bumpSize);
             const LegValues up = legValues(swap, bumpedCurves, fixings);
             bumped.solve(bump.pillar, quote - bumpSize);

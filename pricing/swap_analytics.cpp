@@ -92,7 +92,7 @@ double dv01(const std::shared_ptr<const Product>& product, CurveMap& curves,
     const std::vector<double> quotes = moved.quotes;
     auto rebuilt = [&](double shift) {
         for (std::size_t i = 0; i < quotes.size(); ++i) {
-            moved.quotes[i] = quotes[i] + shift;
+            moved.quotes[i] = quotes[i] + shift * base.quoteDirection(i);
         }
         return YieldCurve(base.label(), base.valueDate(), base.currency(), base.interpolation(),
                           moved, base.cubicFrom());

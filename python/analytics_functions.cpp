@@ -1,5 +1,6 @@
 #include "python/analytics_functions.hpp"
 
+#include "curves/bootstrap.hpp"
 #include "curves/curve_rates.hpp"
 #include "curves/yield_curve.hpp"
 #include "pricing/swap_analytics.hpp"
@@ -156,6 +157,20 @@ PyObject* curveZeroRate(PyObject* /*module*/, PyObject* args) {
         return nullptr;
     }
     return floatResult([&] { return zeroRate(*curveOf(curve), pyDateToDate(when)); });
+}
+
+PyObject* curveRepriced(PyObject* /*module*/, PyObject* args) {
+    PyObject* curve = nullptr;
+    if (PyArg_ParseTuple(args, "O!:curve_repriced", yieldCurveType(), &curve) == 0) {
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    runGuarded([&] {
+        result = listOf(repricedQuotes(*curveOf(curve)), [](double quote) {
+                     return PyRef::steal(PyFloat_FromDouble(quote));
+                 }).release();
+    });
+    return result;
 }
 
 PyObject* curveForwardRate(PyObject* /*module*/, PyObject* args) {
@@ -318,6 +333,9 @@ PyObject* swapRequiredFixings(PyObject* /*module*/, PyObject* args) {
 }
 
 PyMethodDef functionTable[] = {
+    {"curve_repriced", methodFunction(curveRepriced), METH_VARARGS,
+     "curve_repriced(curve, /)\n--\n\nThe quote of each pillar's instrument on the curve, in "
+     "pillar order: a swap's par rate in percent, a futures row's price."},
     {"curve_zero_rate", methodFunction(curveZeroRate), METH_VARARGS,
      "curve_zero_rate(curve, date, /)\n--\n\nContinuously compounded zero rate of the date on "
      "ACT/365F curve time, -ln(df)/t; on and before the value date the rate up to the first "

@@ -1,6 +1,7 @@
 #include "python/input_checks.hpp"
 
 #include "conventions/generator.hpp"
+#include "conventions/generator_future.hpp"
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
@@ -111,6 +112,16 @@ PyRef generatorListing() {
         const auto* swap = dynamic_cast<const GeneratorSwap*>(generator.get());
         DictBuilder entry;
         entry.set("name", text(label));
+        if (const auto* future = dynamic_cast<const GeneratorFuture*>(generator.get())) {
+            const auto index = IndexRepository::instance().get<OisIndex>(future->index());
+            entry.set("type", text("future"))
+                .set("index", text(future->index()))
+                .set("currency", text(index->currency()))
+                .set("months", integer(future->months()))
+                .set("averaging",
+                     text(future->averaging() == FutureAveraging::Compounded ? "Compounded"
+                                                                             : "Arithmetic"));
+        }
         if (swap != nullptr) {
             entry.set("start delay", integer(swap->startDelay()))
                 .set("calendar", text(swap->calendar()));
@@ -222,6 +233,19 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
 
     if (kind == "number") {
         return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
+    }
+    if (kind == "futures label") {
+        // {"generator": a futures generator, "month": a contract month or its label}.
+        const auto generator = GeneratorRepository::instance().get<GeneratorFuture>(
+            tree.get<std::string>("value.generator"));
+        const std::string month =
+            futuresContractMonth(*generator, tree.get<std::string>("value.month"));
+        return text(futuresLabel(*generator, month));
+    }
+    if (kind == "futures price") {
+        const double price = tree.get<double>("value");
+        requireFuturesPrice(price, "a futures contract");
+        return PyRef::steal(PyFloat_FromDouble(price));
     }
     if (kind == "date") {
         return newPyDate(tree.get<date>("value"));

@@ -45,7 +45,10 @@ PyMODINIT_FUNC PyInit__tessarin() {
             return nullptr;
         }
     }
-    if (!tsr::runGuarded([] { initDefaults(); })) {
+    if (!tsr::runGuarded([] {
+            initDefaults();
+            initFutureGenerators();
+        })) {
         return nullptr;
     }
     return module.release();

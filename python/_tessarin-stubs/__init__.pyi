@@ -132,6 +132,9 @@ class Book:
 
 # Module functions: curve and swap analytics.
 
+def curve_repriced(curve: YieldCurve, /) -> list[float]:
+    """The quote of each pillar's instrument on the curve, in pillar order: a swap's par rate
+    in percent, a futures row's price."""
 def curve_zero_rate(curve: YieldCurve, date: datetime.date, /) -> float:
     """Continuously compounded zero rate of the date on ACT/365F curve time, -ln(df)/t; on
     and before the value date the rate up to the first pillar."""

@@ -25,6 +25,7 @@ import _tessarin
 from ._types import QUOTED_LENGTH, PathLike, quoted
 from .conventions import (
     CALENDARS,
+    FUTURES,
     GENERATORS,
     INDICES,
     interpolations,
@@ -34,8 +35,12 @@ from .conventions import (
 
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
-CURVE_KEYS = ("id", "currency", "value date", "interpolation", "cubic from", "instruments")
+CURVE_KEYS = ("id", "currency", "value date", "interpolation", "cubic from", "instruments",
+              "turns", "fixings")
+TURN_KEYS = ("start", "end", "spread")
 INSTRUMENT_KEYS = ("generator", "tenor", "quote", "in use")
+# Columns a curve may add: the dates of dated swaps, the convexity of futures rows (bp).
+OPTIONAL_INSTRUMENT_KEYS = ("start", "end", "convexity")
 SWAP_KEYS = ("id", "effective date", "termination date", "schedule roll", "leg1", "leg2")
 LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
             "margin")
@@ -363,6 +368,74 @@ def _cubic_from(data: Mapping[str, Any], path: str) -> str:
     raise InputError(where, f"expected a tenor or a date as YYYY-MM-DD, got {_shown(value)}")
 
 
+def _dated_row(rows: dict[str, list[Any]], where: str, i: int) -> bool:
+    """Reads row i's "start" and "end" cells in place; a row with both is a swap between
+    them, whose tenor cell is not read and becomes its label, START/END."""
+    cells = {}
+    for key in OPTIONAL_INSTRUMENT_KEYS:
+        if key in rows:
+            value = rows[key][i]
+            if value is not None and value != "":
+                value = rows[key][i] = _value(value, key_path(key_path(where, key), i), "date",
+                                              "a date as YYYY-MM-DD or None")
+            cells[key] = None if value == "" else value
+    start, end = cells.get("start"), cells.get("end")
+    if (start is None) != (end is None):
+        missing = "end" if end is None else "start"
+        raise InputError(key_path(key_path(where, missing), i),
+                         "a dated swap needs both a start and an end")
+    if start is None:
+        return False
+    if end <= start:
+        raise InputError(key_path(key_path(where, "end"), i), f"the swap must end after its start "
+                                                      f"{start}, got {end}")
+    rows["tenor"][i] = f"{start.isoformat()}/{end.isoformat()}"
+    return True
+
+
+def _turns(data: dict[str, Any], path: str, check: Checker) -> None:
+    """Reads the curve's turns in place, then asks the library whether it takes them."""
+    where = key_path(path, "turns")
+    turns = data["turns"] = [dict(_structure(turn, key_path(where, i), Mapping, "a turn object"))
+                             for i, turn in enumerate(_child(data, "turns", path, list, "a list"))]
+    for i, turn in enumerate(turns):
+        check.keys(turn, key_path(where, i), TURN_KEYS)
+        for key in ("start", "end"):
+            turn[key] = _get(turn, key, key_path(where, i), "date", "a date as YYYY-MM-DD")
+        turn["spread"] = _get(turn, "spread", key_path(where, i), "number", "a spread in bp")
+    empty: dict[str, list[Any]] = {key: [] for key in INSTRUMENT_KEYS}
+    try:
+        _tessarin.YieldCurve({"id": data["id"], "value date": data["value date"],
+                              "currency": data["currency"], "instruments": empty,
+                              "turns": turns})
+    except (RuntimeError, ValueError) as error:
+        raise InputError(where, str(error)) from None
+
+
+def _ask_library(path: str, kind: str, value: Any) -> Any:
+    """`value` as the library reads an input of `kind`, or InputError at `path`."""
+    try:
+        return _tessarin.check_input(kind, value)
+    except (RuntimeError, ValueError) as error:
+        raise InputError(path, str(error)) from None
+
+
+def _futures_row(rows: dict[str, list[Any]], columns: dict[str, str], i: int) -> None:
+    """Reads row i of a futures generator in place: its tenor cell, the contract month
+    YYYY-MM, becomes the row's label ("1M FUT 2026-12"), and its convexity cell is a number
+    of bp or None (0)."""
+    where = key_path(columns["tenor"], i)
+    month = _value(rows["tenor"][i], where, "text", "a contract month, YYYY-MM")
+    rows["tenor"][i] = _ask_library(where, "futures label",
+                                    {"generator": rows["generator"][i], "month": month})
+    if "convexity" in rows and rows["convexity"][i] is not None:
+        rows["convexity"][i] = _value(rows["convexity"][i], key_path(columns["convexity"], i),
+                                      "number", "a convexity in bp")
+        if not math.isfinite(rows["convexity"][i]):
+            raise InputError(key_path(columns["convexity"], i),
+                             f"the convexity must be finite, got {rows['convexity'][i]}")
+
+
 def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
     """A checked copy of a curve dict, values read as the library reads them."""
     check = Checker(strict)
@@ -377,23 +450,33 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
         _named("interpolation", name, key_path(path, "interpolation"), interpolations())
     if "cubic from" in data:
         data["cubic from"] = _cubic_from(data, path)
+    if "turns" in data:
+        _turns(data, path, check)
+    if "fixings" in data:
+        data["fixings"] = check_fixings(data["fixings"], key_path(path, "fixings"), strict)
     where = key_path(path, "instruments")
     instruments = _child(data, "instruments", path, dict, "an object with the instrument columns")
-    check.keys(instruments, where, INSTRUMENT_KEYS)
+    check.keys(instruments, where, INSTRUMENT_KEYS + OPTIONAL_INSTRUMENT_KEYS)
     rows = {}
-    for column in INSTRUMENT_KEYS:
-        rows[column] = _child(instruments, column, where, list, "a list")
+    for column in INSTRUMENT_KEYS + OPTIONAL_INSTRUMENT_KEYS:
+        if column in INSTRUMENT_KEYS or column in instruments:
+            rows[column] = _child(instruments, column, where, list, "a list")
     sizes = {column: len(values) for column, values in rows.items()}
     if len(set(sizes.values())) != 1:
         shown = ", ".join(f"{name} {size}" for name, size in sizes.items())
         raise InputError(where, f"columns must have the same length (got {shown})")
-    columns = {column: key_path(where, column) for column in INSTRUMENT_KEYS}
+    columns = {column: key_path(where, column) for column in rows}
+    known: dict[str, Any] = {**GENERATORS, **FUTURES}
     for i in range(sizes["tenor"]):
         generator = _value(rows["generator"][i], key_path(columns["generator"], i), "text",
                            "a generator name")
-        _named("generator", generator, key_path(columns["generator"], i), GENERATORS)
-        _tenor(_value(rows["tenor"][i], key_path(columns["tenor"], i), "text", "a tenor"),
-               key_path(columns["tenor"], i))
+        _named("generator", generator, key_path(columns["generator"], i), known)
+        future = generator in FUTURES
+        if future:
+            _futures_row(rows, columns, i)
+        elif not _dated_row(rows, where, i):
+            _tenor(_value(rows["tenor"][i], key_path(columns["tenor"], i), "text", "a tenor"),
+                   key_path(columns["tenor"], i))
         used = rows["in use"][i] = _value(rows["in use"][i], key_path(columns["in use"], i),
                                           "bool", "true or false")
         quote = rows["quote"][i]
@@ -401,13 +484,16 @@ def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, An
                         or (type(quote) is int and -2**63 <= quote < 2**63)):
             # Unused rows may carry anything the library reads as a number, even nan.
             rows["quote"][i] = _value(quote, key_path(columns["quote"], i), "number",
-                                      "a quote in percent")
-        currencies = GENERATORS[generator].currency
+                                      "a futures price" if future else "a quote in percent")
+        if used and future:
+            _ask_library(key_path(columns["quote"], i), "futures price", rows["quote"][i])
+        currencies = known[generator].currency
         if currencies and currencies != currency:
             check.doubt(key_path(columns["generator"], i),
                         f"generator {quoted(generator)} quotes {currencies} instruments, but the "
                         f"curve's currency is {currency}")
-    quotes = [q for q, used in zip(rows["quote"], rows["in use"], strict=True) if used]
+    quotes = [q for q, used, g in zip(rows["quote"], rows["in use"], rows["generator"],
+                                      strict=True) if used and g not in FUTURES]
     if quotes and any(quotes) and all(abs(q) <= 0.2 for q in quotes):
         # Decimals for percent, as a trade rate of 3.3 is percent for a decimal.
         check.doubt(columns["quote"], f"every quote lies within ±0.2: {PERCENT_HINT}")
@@ -814,6 +900,13 @@ def _months_or_days(tenor: str) -> tuple[str, int]:
     return {"Y": ("M", 12 * amount), "W": ("D", 7 * amount)}.get(unit, (unit, amount))
 
 
+def _dated_input_row(columns: Mapping[str, Any], row: int) -> bool:
+    """Whether a checked row is a dated swap, whose tenor cell holds its label, or a futures
+    row, whose tenor cell holds its contract month."""
+    return (("start" in columns and columns["start"][row] is not None)
+            or columns["generator"][row] in FUTURES)
+
+
 def explain_bootstrap(curve: Mapping[str, Any], error: RuntimeError) -> str:
     """The library's message of a failed curve build, led by the instrument that
     fails: the first whose addition to the instruments before it breaks the build."""
@@ -840,10 +933,15 @@ def explain_bootstrap(curve: Mapping[str, Any], error: RuntimeError) -> str:
     row = used[high - 1]
     generator, tenor, quote = (columns[key][row] for key in ("generator", "tenor", "quote"))
     what = f"instrument {row} ({generator} {tenor}, quote {quote:g})"
+    if f"instrument {row} (" in str(error):
+        return str(error)  # the library names the row itself
+    if _dated_input_row(columns, row):
+        return f"{what}: {error}"
     same = _months_or_days(_tessarin.check_input("tenor", tenor))
     for earlier in reversed(used[:high - 1]):
-        if columns["generator"][earlier] == generator and _months_or_days(
-                _tessarin.check_input("tenor", columns["tenor"][earlier])) == same:
+        if (not _dated_input_row(columns, earlier) and columns["generator"][earlier] == generator
+                and _months_or_days(_tessarin.check_input("tenor", columns["tenor"][earlier]))
+                == same):
             what += f" repeats the tenor of instrument {earlier}"
             break
     return f"{what}: {error}"

@@ -5,6 +5,7 @@ from __future__ import annotations
 import copy
 import datetime as dt
 import json
+import re
 from collections.abc import Mapping
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, TypeVar
@@ -39,6 +40,7 @@ from ._types import (
     unit_attrs,
 )
 from .files import Trade
+from .conventions import FUTURES
 
 FixingsLike = Fixings | Mapping[str, Any]
 
@@ -100,7 +102,12 @@ class YieldCurve(_Persistent):
     (a tenor or date: log-linear up to the first pillar on or after it, a
     natural cubic spline of log discount factors from there), and "instruments" with the
     equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),
-    "quote" (par rate in percent) and "in use" (bool).
+    "quote" (par rate in percent) and "in use" (bool). Optional: "start" and
+    "end" columns (a row with both is a swap between those dates), futures rows
+    (a generator of `tessarin.conventions.FUTURES`, the contract month YYYY-MM as
+    tenor, the price as quote, an optional "convexity" column in bp), "turns"
+    ([{"start", "end", "spread"}], spread in bp) and "fixings" for contracts
+    already begun, which `fixings=` also gives.
 
     Input problems raise `tessarin.InputError` naming the key; a generator of
     another currency does too, or only warns with ``strict=False``. Bootstrap
@@ -111,7 +118,22 @@ class YieldCurve(_Persistent):
     __slots__ = ()
     _impl: _tessarin.YieldCurve
 
-    def __init__(self, curve: Mapping[str, Any], *, strict: bool = True) -> None:
+    def __init__(self, curve: Mapping[str, Any], *, strict: bool = True,
+                 fixings: Mapping[str, Any] | None = None) -> None:
+        checked = Fixings.of(fixings)
+        if checked is not None:
+            # Futures whose reference period began before the value date read their index's.
+            generators = curve.get("instruments", {}).get("generator", [])
+            tenors = curve.get("instruments", {}).get("tenor", [])
+            rows = [(g, t) for g, t in zip(generators, tenors, strict=False)
+                    if isinstance(g, str) and g in FUTURES and isinstance(t, str)]
+            indices = tuple(sorted({FUTURES[g].index for g, _ in rows}))
+            # A period starts in its contract month at the earliest, and a day before the
+            # month's first business day carries the rate of the business day before it.
+            months = [dt.date(int(t[-7:-3]), int(t[-2:]), 1) for _, t in rows
+                      if re.fullmatch(r"(.* )?\d{4}-(0[1-9]|1[0-2])", t)]
+            first = min(months, default=dt.date.min + _FIXINGS_MARGIN) - _FIXINGS_MARGIN
+            curve = {**curve, "fixings": checked.since(indices, first)}
         data = check_curve(curve, "", strict)
         try:
             self._impl = _tessarin.YieldCurve(data)
@@ -226,12 +248,40 @@ class YieldCurve(_Persistent):
 
         return curve_frame(self)
 
-    def plot(self, path: PathLike | None = None) -> Figure:
+    def repriced(self) -> pandas.DataFrame:
+        """Every instrument in use repriced on the curve, as a DataFrame (needs pandas), one
+        row per pillar: "Tenor" (the risk label), "Quote" and "Repriced", the quote the curve
+        gives back (a swap's par rate in percent, a future's price), and "Error", their
+        difference."""
+        from .frames import repriced_frame
+
+        return repriced_frame(self, _tessarin.curve_repriced(self._impl))
+
+    def forwards(self, start: DateLike | None = None,
+                 end: DateLike | None = None) -> pandas.DataFrame:
+        """The overnight forward of every calendar day from `start` (the value date by
+        default) up to but excluding `end` (the last pillar by default), as a DataFrame (needs
+        pandas): "Date" (datetime64) and "Forward", ln(df(day) / df(day + 1)) x 365, a
+        continuously compounded decimal rate on the curve's time. Under "LinearLogDf" it is
+        flat between pillars, steps on each pillar date, and rises by the spread over a
+        turn."""
+        from .frames import forward_frame
+
+        first = self.value_date if start is None else as_date(start, "start")
+        last = max(self.dates(), default=first) if end is None else as_date(end, "end")
+        if last <= first:
+            raise InputError("end", f"the forwards must end after their start {first}, "
+                                    f"got {last}")
+        return forward_frame(self, first, last)
+
+    def plot(self, path: PathLike | None = None, *, forwards: bool = False) -> Figure:
         """Zero rates and discount factors against the pillar dates (needs
-        matplotlib); returns the figure and, given `path`, saves it as PNG."""
+        matplotlib); with `forwards`, a third panel draws the daily overnight forwards
+        (`forwards()`), where meeting-date steps and turns show. Returns the figure and,
+        given `path`, saves it as PNG."""
         from .plot import plot_curve
 
-        return plot_curve(self, path)
+        return plot_curve(self, path, forwards=forwards)
 
     def _repr_html_(self) -> str:
         from ._html import curve_html

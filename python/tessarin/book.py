@@ -106,9 +106,12 @@ def trade_rows(trades: Any, *, strict: bool = True) -> TradeRows:
     return _checked(list(trades), strict)
 
 
-def _curves_of(curves: Any) -> dict[str, YieldCurve]:
+def _curves_of(curves: Any, fixings: Any = None) -> dict[str, YieldCurve]:
     if isinstance(curves, (str, os.PathLike)):
-        return {c["id"]: YieldCurve(c) for c in load_market(curves)}
+        # Futures whose period has begun read the book's fixings.
+        market = load_market(curves)
+        checked = _fixings_of(fixings)
+        return {c["id"]: YieldCurve(c, fixings=checked) for c in market}
     if isinstance(curves, Mapping):
         items = list(curves.items())
     else:
@@ -226,7 +229,7 @@ class Book:
                  threads: int | None = None, strict: bool = True) -> None:
         self.threads = _threads(threads)
         self._strict = strict
-        self._curves = _curves_of(curves)
+        self._curves = _curves_of(curves, fixings)
         rows = refuse_mispaired(trade_rows(trades, strict=strict),
                                 {name: c._input for name, c in self._curves.items()}, strict)
         self._rows = rows

@@ -493,7 +493,8 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     built: dict[str, YieldCurve] = {}
     for i, curve in enumerate(curves):
         try:
-            built[curve["id"]] = YieldCurve(curve, strict=strict)
+            # Futures whose period has begun read the run's fixings.
+            built[curve["id"]] = YieldCurve(curve, strict=strict, fixings=fixings)
             run.curves.append(built[curve["id"]])
         except RuntimeError as error:
             run.failed_curves.add(curve["id"])

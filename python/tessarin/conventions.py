@@ -89,6 +89,20 @@ class Generator:
     pay_lag: int
 
 
+@dataclass(frozen=True)
+class FuturesGenerator:
+    """A registered overnight-index futures convention: curve rows name it with a contract
+    month, YYYY-MM, and quote the price, 100 minus the rate in percent."""
+
+    name: str
+    currency: str
+    index: str
+    months: int
+    """Length of the reference period: 1 (a calendar month) or 3 (an IMM quarter)."""
+    averaging: str
+    """"Arithmetic" (every calendar day of the month) or "Compounded"."""
+
+
 _listing: dict[str, Any] | None = None
 
 
@@ -158,13 +172,22 @@ def _indices(source: dict[str, Any]) -> dict[str, Index]:
 def _generators(source: dict[str, Any]) -> dict[str, Generator]:
     table = {}
     for g in source["generators"]:
+        if g.get("type") == "future":
+            continue
         fixed, floating = g.get("leg1") or {}, g.get("leg2") or {}
         table[g["name"]] = Generator(
-            g["name"], fixed.get("currency", ""), floating.get("index", ""),
+            g["name"], fixed.get("currency", g.get("currency", "")),
+            floating.get("index", g.get("index", "")),
             g.get("start delay", 0), g.get("calendar", ""), fixed.get("frequency", ""),
             fixed.get("day count convention", ""), fixed.get("accrual adjustment", ""),
             fixed.get("pay adjustment", ""), fixed.get("pay lag", 0))
     return table
+
+
+def _futures(source: dict[str, Any]) -> dict[str, FuturesGenerator]:
+    return {g["name"]: FuturesGenerator(g["name"], g["currency"], g["index"], g["months"],
+                                        g["averaging"])
+            for g in source["generators"] if g.get("type") == "future"}
 
 
 CALENDARS: Mapping[str, Calendar] = _Table(_calendars)
@@ -176,6 +199,9 @@ INDICES: Mapping[str, Index] = _Table(_indices)
 
 GENERATORS: Mapping[str, Generator] = _Table(_generators)
 """Registered swap generators by name; curve instruments name one of these."""
+
+FUTURES: Mapping[str, FuturesGenerator] = _Table(_futures)
+"""Registered overnight-index futures generators by name; curve rows may name these too."""
 
 
 def interpolations() -> tuple[str, ...]:

@@ -53,6 +53,27 @@ def curve_frame(curve: YieldCurve) -> pd.DataFrame:
     return frame
 
 
+def repriced_frame(curve: YieldCurve, repriced: list[float]) -> pd.DataFrame:
+    """"Tenor", "Quote", "Repriced" and "Error", one row per pillar."""
+    instruments = curve.to_dict()["instruments"]
+    used = [i for i, flag in enumerate(instruments["in use"]) if flag]
+    quotes = pd.Series([float(instruments["quote"][i]) for i in used], dtype="float64")
+    return pd.DataFrame({"Tenor": pd.Series([instruments["tenor"][i] for i in used],
+                                            dtype=object),
+                         "Quote": quotes, "Repriced": pd.Series(repriced, dtype="float64"),
+                         "Error": pd.Series(repriced, dtype="float64") - quotes})
+
+
+def forward_frame(curve: YieldCurve, start: Any, end: Any) -> pd.DataFrame:
+    """"Date" and "Forward": the overnight forward of each calendar day in [start, end)."""
+    import numpy as np
+
+    days = np.arange(np.datetime64(start, "D"), np.datetime64(end, "D") + 1)
+    dfs = curve.dfs(days)
+    return pd.DataFrame({"Date": pd.to_datetime(days[:-1]),
+                         "Forward": np.log(dfs[:-1] / dfs[1:]) * 365.0})
+
+
 def risk_frame(risk: RiskResult | Mapping[str, list[Any]], *,
                currency: str = "") -> pd.DataFrame:
     """A risk result per 1bp, indexed by "Tenor", columns "Leg1", "Leg2" and "Net"

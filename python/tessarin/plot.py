@@ -32,15 +32,27 @@ def _save(figure: Figure, path: PathLike | None) -> Figure:
 
 
 def plot_curve(curves: YieldCurve | Iterable[YieldCurve], path: PathLike | None = None, *,
-               title: str | None = None) -> Figure:
+               title: str | None = None, forwards: bool = False) -> Figure:
     """Zero rates (percent, continuously compounded) and discount factors of
-    one or several curves against their pillar dates, in two panels.
+    one or several curves against their pillar dates, in two panels; with
+    `forwards`, a third panel of the daily overnight forwards (percent) from
+    the value date to the last pillar, as `YieldCurve.forwards` gives them.
 
     Returns the figure; given `path`, also saves it as PNG.
     """
     group: Sequence[YieldCurve] = list(curves) if isinstance(curves, Iterable) else [curves]
-    figure = Figure(figsize=(9, 7), layout="constrained")
-    zero_axes, df_axes = figure.subplots(2, 1, sharex=True)
+    figure = Figure(figsize=(9, 10 if forwards else 7), layout="constrained")
+    panels = figure.subplots(3 if forwards else 2, 1, sharex=True)
+    zero_axes, df_axes = panels[0], panels[1]
+    if forwards:
+        forward_axes = panels[2]
+        for curve in group:
+            frame = curve.forwards()
+            forward_axes.step(frame["Date"], 100 * frame["Forward"], where="post",
+                              label=getattr(curve, "id", "") or "curve")
+        forward_axes.set_ylabel("Overnight forward (%)")
+        forward_axes.set_title("Daily overnight forwards", fontsize="medium")
+        forward_axes.grid(True, alpha=0.3)
     for curve in group:
         dates = curve.dates()
         label = getattr(curve, "id", "") or "curve"
@@ -56,11 +68,11 @@ def plot_curve(curves: YieldCurve | Iterable[YieldCurve], path: PathLike | None 
     zero_axes.set_ylabel("Zero rate (%)")
     zero_axes.set_title("Zero rates at the pillar dates", fontsize="medium")
     df_axes.set_ylabel("Discount factor")
-    df_axes.set_xlabel("Pillar date")
+    panels[-1].set_xlabel("Date" if forwards else "Pillar date")
     df_axes.set_title("Discount factors at the pillar dates", fontsize="medium")
     locator = mdates.AutoDateLocator()
-    df_axes.xaxis.set_major_locator(locator)
-    df_axes.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+    panels[-1].xaxis.set_major_locator(locator)
+    panels[-1].xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
     zero_axes.legend(fontsize="small", ncols=min(3, max(1, len(group))))
     for axes in (zero_axes, df_axes):
         axes.grid(True, alpha=0.3)

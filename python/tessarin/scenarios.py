@@ -3,8 +3,9 @@
 A scenario set says what it moves; resolved against a market (the curve dicts of a market
 file, or `tessarin.YieldCurve` objects) it gives, per scenario, the shocked quotes of every
 curve it changes. Quotes are in percent and changes in basis points, so a change of ``bp``
-moves a quote to ``quote + bp / 100``; this is the one place where that sum is made, so every
-engine revalues on the very same numbers.
+moves a quote to ``quote + bp / 100``, and a futures price, 100 minus its rate, to
+``price - bp / 100``; this is the one place where that sum is made, so every engine revalues
+on the very same numbers.
 
 - `parallel(bp, curves=None)`: every quote in use moved by ``bp`` (a list: one scenario each);
 - `key_rate(bp, curves=None)`: one curve tenor at a time;
@@ -28,6 +29,7 @@ from typing import Any
 
 from ._inputs import InputError, as_date, check_curve
 from ._types import PathLike, one_line, quoted
+from .conventions import FUTURES
 
 HISTORICAL_COLUMNS = ("date", "curve", "tenor", "change")
 
@@ -264,6 +266,8 @@ class _CurveRows:
     tenors: tuple[str, ...]
     quotes: tuple[float, ...]
     in_use: tuple[bool, ...]
+    # Per row, the sign of a quote's move for a rate up: -1 for a futures price.
+    directions: tuple[float, ...]
 
 
 def _market_rows(market: Iterable[Any]) -> dict[str, _CurveRows]:
@@ -281,7 +285,9 @@ def _market_rows(market: Iterable[Any]) -> dict[str, _CurveRows]:
             rows = check_curve(data, f"market[{i}]", strict=False)["instruments"]
         curves[str(data["id"])] = _CurveRows(tuple(rows["tenor"]),
                                              tuple(float(q) for q in rows["quote"]),
-                                             tuple(bool(u) for u in rows["in use"]))
+                                             tuple(bool(u) for u in rows["in use"]),
+                                             tuple(-1.0 if g in FUTURES else 1.0
+                                                   for g in rows["generator"]))
     if not curves:
         raise InputError("market", "no curves")
     return curves
@@ -325,5 +331,6 @@ def _apply(plan: _Plan, curves: Mapping[str, _CurveRows]) -> Scenario:
                     raise InputError(move.where, f"tenor {quoted(move.tenor)} names {len(targets)} "
                                                  f"instruments of {name}")
             for i in targets:
-                shocked[i] = move.value if move.absolute else rows.quotes[i] + move.value / 100.0
+                shocked[i] = (move.value if move.absolute
+                              else rows.quotes[i] + rows.directions[i] * move.value / 100.0)
     return Scenario(plan.name, {name: tuple(values) for name, values in quotes.items()})

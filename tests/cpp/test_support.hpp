@@ -27,10 +27,13 @@
 
 namespace tsr::test {
 
-// Registers the built-in calendars, indices and generators once per executable.
+// Registers the built-in calendars, indices and generators, futures too, once per executable.
 class DefaultsEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { initDefaults(); }
+    void SetUp() override {
+        initDefaults();
+        initFutureGenerators();
+    }
 };
 
 inline ::testing::Environment* useDefaults() {

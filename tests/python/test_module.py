@@ -17,6 +17,7 @@ MODULE_FUNCTIONS = [
     "curve_dfs",
     "curve_dfs_days",
     "curve_forward_rate",
+    "curve_repriced",
     "curve_zero_rate",
     "extend_calendar",
     "irs_analytic_risk",
