@@ -76,3 +76,20 @@ def test_scenarios_rebuild_a_mixed_curve_as_it_was_given():
     expected = (irs.price(tessarin.YieldCurve(moved))["NPV"]
                 - irs.price(tessarin.YieldCurve(mixed))["NPV"])
     assert result.pnl.iloc[0]["odd"] == expected
+
+
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+def test_gamma_on_a_spline_is_the_slope_of_its_exact_risk():
+    data = usd_curve_input(interpolation="LogCubic")
+    swap = tessarin.IRS(usd_swap_input(start=dt.date(2027, 6, 16), end=dt.date(2038, 9, 16)))
+    gamma = swap.gamma(tessarin.YieldCurve(data)).to_numpy()  # per 1bp squared
+    step = 0.01  # percent
+    for j in (0, 4, len(data["instruments"]["quote"]) - 1):
+        risks = []
+        for sign in (1, -1):
+            quotes = list(data["instruments"]["quote"])
+            quotes[j] += sign * step
+            moved = dict(data, instruments=dict(data["instruments"], quote=quotes))
+            risks.append(swap.risk(tessarin.YieldCurve(moved), method="analytic")["Net"])
+        slope = [(up - down) / (2 * step) * 1e-4 for up, down in zip(*risks, strict=True)]
+        assert list(gamma[:, j]) == pytest.approx(slope, rel=0, abs=2e-6)
