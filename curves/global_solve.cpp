@@ -16,13 +16,15 @@ namespace tsr {
 
 namespace {
 
-constexpr std::size_t stepBudget = 50;
+constexpr std::size_t stepBudget = 100;
 // A step this small in every rate has converged: the values are then at rounding noise.
 constexpr double converged = 4.0 * std::numeric_limits<double>::epsilon();
 // Steps that stall above `converged` but below this are rounding noise too.
 constexpr double noise = 1e-14;
 // A chord step must shrink the step by this factor at least, or dP/dr is made again.
 constexpr double contraction = 0.1;
+// A step that does not reduce the largest instrument value is halved, so many times at most.
+constexpr std::size_t halvingBudget = 30;
 
 std::string shown(double x) {
     char text[32];
@@ -43,37 +45,55 @@ void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
     std::vector<double> values(n);
     std::vector<double> byRate(n * n);
     std::vector<double> step(n);
+    // The rates the last step started from, the largest value there, and the part of the
+    // step taken: a step that leaves a larger value behind is halved.
+    std::vector<double> from = rates;
+    double fromValue = std::numeric_limits<double>::infinity();
+    double taken = 1.0;
+    std::size_t halvings = 0;
     double largest = std::numeric_limits<double>::infinity();
     double previous = largest;
     std::optional<DenseLu> lu;
+    bool stale = false;
     for (std::size_t iteration = 0; iteration < stepBudget; ++iteration) {
-        // From the log-linear start dP/dr hardly changes: the last one serves (a chord step)
-        // while the steps shrink fast, which spares differentiating every instrument again.
-        const bool differentiate = !lu || (largest > contraction * previous && largest > noise);
-        if (differentiate) {
-            std::fill(byRate.begin(), byRate.end(), 0.0);
-        }
-        bool finite = true;
+        double value = 0.0;
         for (std::size_t k = 0; k < n; ++k) {
             pricers[k].prepare(curve);
             values[k] = pricers[k].value(curve);
-            if (differentiate) {
+            value = std::isfinite(values[k]) ? std::max(value, std::abs(values[k])) : values[k];
+        }
+        if (lu && !(value < fromValue) && !(value <= noise) && halvings < halvingBudget) {
+            taken *= 0.5;
+            ++halvings;
+            for (std::size_t k = 0; k < n; ++k) {
+                rates[k] = from[k] - taken * step[k];
+            }
+            curve.update(rates);
+            stale = true; // the reused dP/dr led astray: make it again where the step lands
+            continue;
+        }
+        if (!std::isfinite(value)) {
+            break;
+        }
+        // From the log-linear start dP/dr hardly changes: the last one serves (a chord step)
+        // while the steps shrink fast, which spares differentiating every instrument again.
+        if (!lu || stale || (largest > contraction * previous && largest > noise)) {
+            std::fill(byRate.begin(), byRate.end(), 0.0);
+            for (std::size_t k = 0; k < n; ++k) {
                 instrumentDerivatives(curve, pricers[k].swap(), quotes[k], &byRate[k * n]);
             }
-            finite = finite && std::isfinite(values[k]);
-        }
-        if (!finite) {
-            break;
+            try {
+                lu.emplace(byRate, n);
+            } catch (const std::runtime_error&) {
+                break;
+            }
+            stale = false;
         }
         step = values;
-        try {
-            if (differentiate) {
-                lu.emplace(byRate, n);
-            }
-            lu->solve(step.data());
-        } catch (const std::runtime_error&) {
-            break;
-        }
+        lu->solve(step.data());
+        from = rates;
+        fromValue = value;
+        taken = 1.0;
         previous = largest;
         largest = 0.0;
         for (std::size_t k = 0; k < n; ++k) {

@@ -141,7 +141,7 @@ public:
     // A discount factor with its derivatives with respect to the (at most two) pillar rates
     // it depends on; the same numbers as dfRV, without a vector as long as the curve.
     // On a spline, the factor also depends on (at most two) spline moments, each a linear
-    // function of every pillar rate (momentsByRate); addDerivatives adds both parts.
+    // function of every pillar rate; addDerivatives adds both parts.
     struct DfSensitivity {
         double value = 1.0;
         std::size_t count = 0;
@@ -287,7 +287,6 @@ private:
     void extrapolationSensitivity(double t, DfSensitivity& s) const;
     // The spline part's d(minus log df)/d(rates and moments) at t; false on a log-linear front.
     bool splineSensitivityAt(double t, DfSensitivity& s) const;
-    void bootstrap();
 
     std::string label_;
     date valueDate_;
@@ -300,7 +299,7 @@ private:
     std::vector<date> dates_;
     std::vector<double> times_;
     std::vector<double> rates_;
-    // Filled for LinearLogDf only: L(k) = r(k) t(k) and the forward f(k) of the
+    // Filled for LinearLogDf and LogCubic: L(k) = r(k) t(k) and the forward f(k) of the
     // segment ending at pillar k.
     std::vector<double> logDiscounts_;
     std::vector<double> forwards_;

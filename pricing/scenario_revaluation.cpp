@@ -109,7 +109,7 @@ void ScenarioRevaluation::revalue(const std::vector<Scenario>& scenarios, std::s
             std::optional<YieldCurve> curve;
             try {
                 curve.emplace(base.label(), base.valueDate(), base.currency(), base.interpolation(),
-                              instruments);
+                              instruments, base.cubicFrom());
             } catch (const std::exception& e) {
                 failures.push_back({s, c, e.what()});
                 for (const std::size_t j : trades) {

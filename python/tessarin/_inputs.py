@@ -925,6 +925,15 @@ def explain_bootstrap(curve: Mapping[str, Any], error: RuntimeError) -> str:
 
     if not used or builds(len(used)):
         return str(error)
+    if "cubic from" in curve or str(curve.get("interpolation", "")).lower() == "logcubic":
+        # A spline's pillars are solved together, from the log-linear bootstrap: when that
+        # builds, the library's message names the instrument furthest from its quote.
+        linear = {key: value for key, value in curve.items() if key != "cubic from"}
+        try:
+            _tessarin.YieldCurve({**linear, "interpolation": "LinearLogDf"})
+            return str(error)
+        except RuntimeError:
+            pass
     # The bootstrap solves pillar after pillar: once a prefix of the rows fails, longer ones do.
     low, high = 0, len(used)
     while high - low > 1:

@@ -60,3 +60,36 @@ def test_book_risk_on_a_spline_is_the_swaps_exact_risk():
         assert rows == pytest.approx(list(exact), rel=1e-12, abs=1e-9)
     # Every quote reaches a swap that is no curve instrument, the later ones too.
     assert sum(1 for r in exact if abs(r) > 1e-6) == len(exact)
+
+
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+def test_scenarios_rebuild_a_mixed_curve_as_it_was_given():
+    from tessarin import revaluation as rv
+    from tessarin import scenarios as sc
+
+    mixed = usd_curve_input(interpolation="LogCubic", **{"cubic from": "3Y"})
+    swap = usd_swap_input(swap_id="odd", start=dt.date(2027, 6, 16), end=dt.date(2038, 9, 16))
+    result = rv.revalue([rv.BookTrade("odd", "USD SOFR", swap)], [mixed], sc.parallel([25]))
+    moved = dict(mixed, instruments=dict(mixed["instruments"],
+                                         quote=[q + 0.25 for q in mixed["instruments"]["quote"]]))
+    irs = tessarin.IRS(swap)
+    expected = (irs.price(tessarin.YieldCurve(moved))["NPV"]
+                - irs.price(tessarin.YieldCurve(mixed))["NPV"])
+    assert result.pnl.iloc[0]["odd"] == expected
+
+
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+def test_gamma_on_a_spline_is_the_slope_of_its_exact_risk():
+    data = usd_curve_input(interpolation="LogCubic")
+    swap = tessarin.IRS(usd_swap_input(start=dt.date(2027, 6, 16), end=dt.date(2038, 9, 16)))
+    gamma = swap.gamma(tessarin.YieldCurve(data)).to_numpy()  # per 1bp squared
+    step = 0.01  # percent
+    for j in (0, 4, len(data["instruments"]["quote"]) - 1):
+        risks = []
+        for sign in (1, -1):
+            quotes = list(data["instruments"]["quote"])
+            quotes[j] += sign * step
+            moved = dict(data, instruments=dict(data["instruments"], quote=quotes))
+            risks.append(swap.risk(tessarin.YieldCurve(moved), method="analytic")["Net"])
+        slope = [(up - down) / (2 * step) * 1e-4 for up, down in zip(*risks, strict=True)]
+        assert list(gamma[:, j]) == pytest.approx(slope, rel=0, abs=2e-6)
