@@ -84,11 +84,14 @@ std::shared_ptr<const GeneratorSwap> swapGenerator(const std::string& label) {
 
 } // namespace
 
-TEST(InitDefaults, FillsEmptyRepositoriesWithSixIndicesAndSixGenerators) {
+// Six swap generators and seven futures generators.
+constexpr std::size_t builtinGenerators = 13;
+
+TEST(InitDefaults, FillsEmptyRepositoriesWithSixIndicesAndTheirGenerators) {
     EXPECT_EQ(0u, indicesBefore);
     EXPECT_EQ(0u, generatorsBefore);
     EXPECT_EQ(6u, IndexRepository::instance().size());
-    EXPECT_EQ(6u, GeneratorRepository::instance().size());
+    EXPECT_EQ(builtinGenerators, GeneratorRepository::instance().size());
 }
 
 TEST(InitDefaults, RegistersTheOvernightIndices) {
@@ -175,7 +178,7 @@ TEST(InitDefaults, SecondCallFailsOnTheFirstCalendarAndChangesNothing) {
     }
 
     EXPECT_EQ(6u, IndexRepository::instance().size());
-    EXPECT_EQ(6u, GeneratorRepository::instance().size());
+    EXPECT_EQ(builtinGenerators, GeneratorRepository::instance().size());
     EXPECT_EQ(usgs, tsr::CalendarRepository::instance().get("USGS"));
     for (const IndexRow& row : indexRows) {
         EXPECT_EQ(before[row.id], IndexRepository::instance().get<OisIndex>(row.id)) << row.id;
