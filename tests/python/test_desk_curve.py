@@ -304,3 +304,16 @@ def test_the_desk_example_reprices_and_its_dv01_sums_its_ladder():
     ladder, bumped = (swap.risk(curve, method=m)["Net"] for m in ("analytic", "bump"))
     assert max(abs(a - b) for a, b in zip(ladder, bumped, strict=True)) < 1e-9 * 1e6
     assert swap.dv01(curve) == pytest.approx(sum(ladder) / 100, rel=1e-6)
+
+
+def test_explain_takes_a_futures_price_move_as_a_rate_move(futures_curve):
+    moved = futures_input()
+    moved["instruments"]["quote"][3] -= 0.05  # the rate up 5bp
+    end = tessarin.YieldCurve(moved, fixings=SOFR_FIXINGS)
+    trade = {"id": "T", "curve": "USD SOFR", "generator": "USD SOFR SW",
+             "effective date": "2026-03-18", "termination date": "2029-03-19",
+             "leg1": {"rate": 0.037, "notional": 1e6}, "leg2": {"margin": 0.0, "notional": 1e6}}
+    explained = tessarin.Book([trade], [futures_curve], SOFR_FIXINGS).explain([futures_curve],
+                                                                               [end])
+    total, delta = explained.loc["T", "Total"], explained.loc["T", "Delta"]
+    assert delta == pytest.approx(total, rel=1e-3) and abs(total) > 0.1
