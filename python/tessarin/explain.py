@@ -27,6 +27,7 @@ from typing import TYPE_CHECKING, Any
 import _tessarin
 
 from ._inputs import InputError
+from .conventions import FUTURES
 from .tables import EPOCH_ORDINAL
 
 if TYPE_CHECKING:
@@ -426,8 +427,11 @@ def _instrument_changes(start: Mapping[str, Any], end: Mapping[str, Any], notes:
     for tenor in [t for t in after if t not in before]:
         notes.append(f"curve {name!r}: instrument {tenor} is only in market_to; its effect "
                      "falls in Unexplained")
-    return np.asarray([after[t] - before[t] if t in after else 0.0
-                       for t in start["instruments"]["tenor"]], dtype=np.float64)
+    # Risk is per rate: a futures row's rate moves against its price.
+    rows = start["instruments"]
+    return np.asarray([(after[t] - before[t]) * (-1.0 if g in FUTURES else 1.0) if t in after
+                       else 0.0 for t, g in zip(rows["tenor"], rows["generator"], strict=True)],
+                      dtype=np.float64)
 
 
 def explain(book: Book, market_from: Any, market_to: Any, fixings: Any = None, *,

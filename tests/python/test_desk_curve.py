@@ -78,13 +78,14 @@ def _dates(start, end):
 @pytest.mark.parametrize(("data", "error", "message"), [
     (_dates("2026-06-17", None), tessarin.InputError, r"instruments\.end\[2\]: .*both a start"),
     (_dates(None, "2026-07-29"), tessarin.InputError, r"instruments\.start\[2\]: .*both a start"),
-    (_dates("2026-06-17", "2026-06-17"), tessarin.InputError, r"instruments\.end\[2\]: .*end after"),
+    (_dates("2026-06-17", "2026-06-17"), tessarin.InputError,
+     r"instruments\.end\[2\]: .*end after"),
     (_dates("2026-04-29", "2026-05-27"), RuntimeError,
      r"strictly increasing: instrument 2 \(USD SOFR SW 2026-04-29/2026-05-27\) ends on 2026-05-27, "
      r"not after instrument 1 \(USD SOFR SW 2026-04-29/2026-06-17\) ending on 2026-06-17"),
     (_dates("2026-06-17", "2027-06-18"), RuntimeError,
-     r"instrument 3 \(USD SOFR SW 2026-07-29/2026-09-16\) ends on 2026-09-16, not after instrument 2 "
-     r"\(USD SOFR SW 2026-06-17/2027-06-18\) ending on 2027-06-21"),
+     r"instrument 3 \(USD SOFR SW 2026-07-29/2026-09-16\) ends on 2026-09-16, not after "
+     r"instrument 2 \(USD SOFR SW 2026-06-17/2027-06-18\) ending on 2027-06-21"),
     (_dates("2026-03-13", "2026-07-29"), RuntimeError, r"starts on 2026-03-13, before the value"),
 ])  # fmt: skip
 def test_bad_dated_rows_name_the_row(data, error, message):
@@ -189,7 +190,8 @@ def _monthly_average(curve, start, end):
         business = day
         while not tessarin.calendars.is_business_day("USGS", business):
             business -= dt.timedelta(days=1)
-        following = next(_business_days(business + dt.timedelta(days=1), business + dt.timedelta(10)))
+        following = next(_business_days(business + dt.timedelta(days=1),
+                                        business + dt.timedelta(days=10)))
         total += fixed[business] if business < curve.value_date else (
             curve.df(business) / curve.df(following) - 1) * 360 / (following - business).days
         day += dt.timedelta(days=1)
@@ -205,7 +207,8 @@ def test_futures_reprice_with_their_convexity_and_put_pillars_on_period_ends(fut
         assert _monthly_average(futures_curve, start, end) == pytest.approx(100 - price, abs=1e-12)
     for start, end, (_, _, price, convexity) in zip([dt.date(2026, 6, 17), *ends[2:4]], ends[2:],
                                                     FUTURES[2:], strict=False):  # fmt: skip
-        compounded = (futures_curve.df(start) / futures_curve.df(end) - 1) * 36000 / (end - start).days
+        growth = futures_curve.df(start) / futures_curve.df(end)
+        compounded = (growth - 1) * 36000 / (end - start).days
         assert compounded + convexity / 100 == pytest.approx(100 - price, abs=1e-12)
 
 
@@ -304,3 +307,16 @@ def test_the_desk_example_reprices_and_its_dv01_sums_its_ladder():
     ladder, bumped = (swap.risk(curve, method=m)["Net"] for m in ("analytic", "bump"))
     assert max(abs(a - b) for a, b in zip(ladder, bumped, strict=True)) < 1e-9 * 1e6
     assert swap.dv01(curve) == pytest.approx(sum(ladder), rel=1e-6)
+
+
+def test_explain_takes_a_futures_price_move_as_a_rate_move(futures_curve):
+    moved = futures_input()
+    moved["instruments"]["quote"][3] -= 0.05  # the rate up 5bp
+    end = tessarin.YieldCurve(moved, fixings=SOFR_FIXINGS)
+    trade = {"id": "T", "curve": "USD SOFR", "generator": "USD SOFR SW",
+             "effective date": "2026-03-18", "termination date": "2029-03-19",
+             "leg1": {"rate": 0.037, "notional": 1e6}, "leg2": {"margin": 0.0, "notional": 1e6}}
+    explained = tessarin.Book([trade], [futures_curve], SOFR_FIXINGS).explain([futures_curve],
+                                                                               [end])
+    total, delta = explained.loc["T", "Total"], explained.loc["T", "Delta"]
+    assert delta == pytest.approx(total, rel=1e-3) and abs(total) > 0.1
