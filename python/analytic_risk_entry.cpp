@@ -34,12 +34,13 @@ template <class T, class Convert> PyRef column(const std::vector<T>& values, Con
 }
 
 // The dict of IRS.risk, made straight from the typed ladder.
-PyRef riskDict(const KeyRateRisk& risk) {
+// Each value divided by `scale`: 100 gives the risk per 1bp, as a book's table has it.
+PyRef riskDict(const KeyRateRisk& risk, double scale = 1.0) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) {
         throw PythonError();
     }
-    const auto number = [](double x) { return PyFloat_FromDouble(x); };
+    const auto number = [scale](double x) { return PyFloat_FromDouble(x / scale); };
     const std::pair<const char*, PyRef> columns[] = {
         {"Tenor", column(risk.tenors,
                          [](const std::string& t) {
@@ -58,15 +59,16 @@ PyRef riskDict(const KeyRateRisk& risk) {
     return dict;
 }
 
-const char* riskKeywords[] = {"swap", "yield_curve", "fixings", nullptr};
+const char* riskKeywords[] = {"swap", "yield_curve", "fixings", "per_bp", nullptr};
 
 PyObject* irsAnalyticRisk(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
     PyObject* swapObject = nullptr;
     PyObject* curveObject = nullptr;
     PyObject* fixings = Py_None;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!O!|O", const_cast<char**>(riskKeywords),
+    int perBp = 0;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "O!O!|Op", const_cast<char**>(riskKeywords),
                                     interestRateSwapType(), &swapObject, yieldCurveType(),
-                                    &curveObject, &fixings) == 0) {
+                                    &curveObject, &fixings, &perBp) == 0) {
         return nullptr;
     }
     if (fixings != Py_None && !PyDict_Check(fixings)) {
@@ -97,7 +99,7 @@ PyObject* irsAnalyticRisk(PyObject* /*module*/, PyObject* args, PyObject* kwds) 
         Py_END_ALLOW_THREADS if (error) {
             std::rethrow_exception(error);
         }
-        result = riskDict(risk).release();
+        result = riskDict(risk, perBp != 0 ? 100.0 : 1.0).release();
     });
     return result;
 }
@@ -145,9 +147,9 @@ PyObject* yieldCurveJacobian(PyObject* /*module*/, PyObject* curveObject) {
 
 PyMethodDef functions[] = {
     {"irs_analytic_risk", methodFunction(irsAnalyticRisk), METH_VARARGS | METH_KEYWORDS,
-     "irs_analytic_risk(swap, yield_curve, fixings=None)\n--\n\n"
+     "irs_analytic_risk(swap, yield_curve, fixings=None, per_bp=False)\n--\n\n"
      "Key-rate risk of the swap from the curve's Jacobian: the dict of IRS.risk, without "
-     "bumping."},
+     "bumping; per 1.00 of quote, or with per_bp=True divided by 100, per 1bp."},
     {"yield_curve_jacobian", methodFunction(yieldCurveJacobian), METH_O,
      "yield_curve_jacobian(yield_curve, /)\n--\n\n"
      "d(pillar zero rate)/d(quote in percent): one row per pillar, one entry per curve "

@@ -61,9 +61,10 @@ class IRS:
         """Returns dictionary with dates."""
 
 def irs_analytic_risk(
-    swap: IRS, yield_curve: YieldCurve, fixings: _Fixings | None = None
+    swap: IRS, yield_curve: YieldCurve, fixings: _Fixings | None = None, per_bp: bool = False
 ) -> _RiskResult:
-    """Key-rate risk of the swap from the curve's Jacobian: the dict of IRS.risk, no bumping."""
+    """Key-rate risk of the swap from the curve's Jacobian: the dict of IRS.risk, no bumping;
+    per 1.00 of quote, or with `per_bp` divided by 100, per 1bp."""
 
 def yield_curve_jacobian(yield_curve: YieldCurve, /) -> list[list[float]]:
     """d(pillar zero rate)/d(quote in percent): one row per pillar, one entry per curve

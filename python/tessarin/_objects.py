@@ -15,10 +15,10 @@ import _tessarin
 from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
+    LegCache,
     as_date,
     check_curve,
     check_pairing,
-    LegCache,
     check_swap,
     check_trade,
     curve_coverage,
@@ -29,6 +29,7 @@ from ._inputs import (
     swap_input,
 )
 from ._types import (
+    RISK_UNIT,
     CashFlows,
     DateLike,
     PathLike,
@@ -39,8 +40,8 @@ from ._types import (
     signed_flows,
     unit_attrs,
 )
-from .files import Trade
 from .conventions import FUTURES
+from .files import Trade
 
 FixingsLike = Fixings | Mapping[str, Any]
 
@@ -476,13 +477,15 @@ class IRS(_Persistent):
             if isinstance(yield_curve, YieldCurve):
                 yield_curve._check_coverage("the risk computation")
                 self._risk_checked = yield_curve
+        # A checked swap: leg1 holds its currency.
+        currency = self._input["leg1"]["currency"]
         if method == "bump":
-            result = self._priced(yield_curve, fixings, lambda: self._impl.risk(
-                native, **self._fixings_args(fixings)))
-        else:
-            result = self._priced(yield_curve, fixings, lambda: _tessarin.irs_analytic_risk(
-                self._impl, native, self._native_fixings(fixings)))
-        return risk_per_bp(result, self.currency)
+            return risk_per_bp(self._priced(yield_curve, fixings, lambda: self._impl.risk(
+                native, **self._fixings_args(fixings))), currency)
+        result = self._priced(yield_curve, fixings, lambda: _tessarin.irs_analytic_risk(
+            self._impl, native, self._native_fixings(fixings), per_bp=True))
+        result["Unit"], result["Currency"] = RISK_UNIT, currency
+        return result
 
     def gamma(self, yield_curve: YieldCurve, fixings: FixingsLike | None = None
               ) -> pandas.DataFrame:

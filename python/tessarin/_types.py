@@ -5,6 +5,8 @@ from __future__ import annotations
 import datetime as dt
 import os
 from collections.abc import Mapping
+from itertools import repeat
+from operator import truediv
 from typing import Any, TypedDict
 
 DateLike = dt.date | str
@@ -46,15 +48,14 @@ BASIS_POINTS_PER_QUOTE_UNIT = 100.0
 
 def risk_per_bp(risk: Mapping[str, Any], currency: str) -> RiskResult:
     """A risk result per 1bp: `risk` as it is when it carries the package's "Unit", else
-    `_tessarin`'s per 1.00 of quote divided by 100, as `_tessarin.Book` divides it."""
+    `_tessarin`'s per 1.00 of quote divided by 100, as `_tessarin.Book` divides it. The
+    result shares the "Tenor" list of `risk`."""
     ours = risk.get("Unit") == RISK_UNIT
-    scale = 1.0 if ours else BASIS_POINTS_PER_QUOTE_UNIT
-
-    def column(name: str) -> list[float]:
-        return [value / scale for value in risk[name]]
-
-    return {"Tenor": list(risk["Tenor"]), "Leg1": column("Leg1"), "Leg2": column("Leg2"),
-            "Net": column("Net"), "Unit": RISK_UNIT,
+    scale = repeat(1.0 if ours else BASIS_POINTS_PER_QUOTE_UNIT)
+    # Divided, not multiplied by 0.01: the same bits as the book's table.
+    return {"Tenor": risk["Tenor"], "Leg1": list(map(truediv, risk["Leg1"], scale)),
+            "Leg2": list(map(truediv, risk["Leg2"], scale)),
+            "Net": list(map(truediv, risk["Net"], scale)), "Unit": RISK_UNIT,
             "Currency": str(risk.get("Currency") or currency) if ours else currency}
 
 
