@@ -395,13 +395,18 @@ class IRS(_Persistent):
         native = self._native_fixings(fixings)
         return {} if native is None else {"fixings": native}
 
+    def _missing(self, yield_curve: Any, fixings: FixingsLike | None,
+                 error: RuntimeError) -> InputError | None:
+        """The InputError naming the index and date of a missing fixing behind `error`."""
+        value_date = yield_curve.value_date if isinstance(yield_curve, YieldCurve) else None
+        return missing_fixings(error, self._impl, value_date, Fixings.of(fixings))
+
     def _priced(self, yield_curve: Any, fixings: FixingsLike | None, call: Any) -> Any:
         """`call()`, a missing fixing raised as an InputError naming the index and date."""
         try:
             return call()
         except RuntimeError as error:
-            value_date = yield_curve.value_date if isinstance(yield_curve, YieldCurve) else None
-            found = missing_fixings(error, self._impl, value_date, Fixings.of(fixings))
+            found = self._missing(yield_curve, fixings, error)
             if found is None:
                 raise
             raise found from None
@@ -452,9 +457,15 @@ class IRS(_Persistent):
         needed when a floating period runs over the curve's value date.
         """
         native = self._on(yield_curve)
-        result = self._priced(yield_curve, fixings, lambda: self._impl.price(
-            native, **self._fixings_args(fixings)))
-        self._last_price = (getattr(yield_curve, "id", ""), copy.copy(result))
+        try:
+            result = (self._impl.price(native) if fixings is None
+                      else self._impl.price(native, **self._fixings_args(fixings)))
+        except RuntimeError as error:
+            found = self._missing(yield_curve, fixings, error)
+            if found is None:
+                raise
+            raise found from None
+        self._last_price = (getattr(yield_curve, "id", ""), dict(result))
         return result
 
     def risk(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
