@@ -26,6 +26,9 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
 from ._inputs import (
+    LEG_KEYS as SWAP_LEG_KEYS,
+)
+from ._inputs import (
     LEG_TEXT_KEYS,
     InputError,
     InputWarning,
@@ -337,11 +340,13 @@ def _convention_error(swap: dict[str, Any]) -> tuple[str, str] | None:
 
 
 _AMOUNTS = frozenset(("notional", "rate", "margin"))
+# The keys of a checked leg that are conventions rather than amounts.
+_CONVENTION_KEYS = tuple(key for key in SWAP_LEG_KEYS if key not in _AMOUNTS)
 
 
 def _leg_key(leg: dict[str, Any]) -> tuple[Any, ...]:
     # Checked legs hold values of one type per key: the conventions tell sets apart.
-    return tuple(item for item in leg.items() if item[0] not in _AMOUNTS)
+    return tuple(map(leg.get, _CONVENTION_KEYS))
 
 
 def rows_from_swaps(entries: list[tuple[str, dict[str, Any]] | tuple[InputError, str]]
