@@ -539,13 +539,27 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
 
 # Output
 
-def _float_text(column: str) -> Any:
-    """How a float of the column is shown; values within 5e-9 of zero show as zero."""
+def _float_format(column: str) -> tuple[str, float]:
+    """How a float of the column is shown, and below what size it shows as zero: within 5e-9
+    of zero, or anything that would show as -0.00 in amounts."""
     if column in ("Discount Factor",):
-        return lambda value: f"{0.0 if abs(value) < 5e-9 else value:.8f}"
+        return "{:.8f}", 5e-9
     if column in ("Day Count Fraction", "Rate", "Margin", "Zero Rate %"):
-        return lambda value: f"{0.0 if abs(value) < 5e-9 else value:.6f}"
-    return lambda value: f"{0.0 if abs(value) < 5e-9 else value:,.2f}".replace("-0.00", "0.00")
+        return "{:.6f}", 5e-9
+    return "{:,.2f}", 0.005
+
+
+def _float_text(column: str) -> Any:
+    text, zero = _float_format(column)
+    return lambda value: text.format(0.0 if abs(value) < zero else value)
+
+
+def _float_cells(column: str, values: Any) -> list[str]:
+    """`_float_text` of a column of floats, the small ones zeroed at once."""
+    import numpy as np
+
+    text, zero = _float_format(column)
+    return list(map(text.format, np.where(np.abs(values) < zero, 0.0, values).tolist()))
 
 
 def _cell(value: Any, column: str = "") -> str:
@@ -589,7 +603,7 @@ def _frame_table(title: str, frame: pandas.DataFrame) -> str:
         if pd.api.types.is_datetime64_any_dtype(dtype):
             cells = [str(d) for d in series.dt.date.tolist()]
         elif pd.api.types.is_float_dtype(dtype):
-            cells = list(map(_float_text(name), series.tolist()))
+            cells = _float_cells(name, series.to_numpy(dtype=float))
             numeric.append(j)
         elif pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_integer_dtype(dtype):
             cells = [str(v) for v in series.tolist()]
