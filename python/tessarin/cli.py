@@ -27,7 +27,7 @@ from ._inputs import (
 from ._objects import YieldCurve
 from ._types import quoted
 from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by, trade_rows
-from .conventions import CALENDARS, GENERATORS, INDICES
+from .conventions import CALENDARS, FUTURES, GENERATORS, INDICES
 from .files import load_fixings, load_market, load_trades
 from .tables import refuse_mispaired
 
@@ -335,6 +335,7 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
     if args.format == "json":
         document = {
             "generators": [asdict(g) for g in GENERATORS.values()],
+            "futures": [asdict(g) for g in FUTURES.values()],
             "indices": [asdict(i) for i in INDICES.values()],
             "calendars": [{**asdict(c), "weekend": list(c.weekend),
                            "coverage": [{"first year": first, "last year": last, "source": source}
@@ -349,6 +350,11 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
                   [[g.name, g.currency, g.index, f"{g.start_delay}BD", g.calendar, g.frequency,
                     g.day_count, g.accrual_adjustment, g.pay_adjustment, f"{g.pay_lag}BD"]
                    for g in GENERATORS.values()], numeric=()),
+           _table("Futures generators (curve rows name these with a contract month, YYYY-MM, "
+                  "and quote the price)",
+                  ["Generator", "Currency", "Index", "Reference period", "Averaging"],
+                  [[g.name, g.currency, g.index, "1 month" if g.months == 1 else "IMM quarter",
+                    g.averaging] for g in FUTURES.values()], numeric=()),
            _table("Overnight indices", ["Index", "Currency", "Fixing calendar", "Day count"],
                   [[i.name, i.currency, i.calendar, i.day_count] for i in INDICES.values()],
                   numeric=()),

@@ -64,11 +64,13 @@ def test_version_and_missing_command():
 def test_conventions_lists_every_built_in_name(capsys):
     status, out, _ = call(capsys, "conventions")
     assert status == 0
-    for name in [*conventions.GENERATORS, *conventions.INDICES, *conventions.CALENDARS]:
+    for name in [*conventions.GENERATORS, *conventions.FUTURES, *conventions.INDICES,
+                 *conventions.CALENDARS]:
         assert f"\n{name} " in out
     status, out, _ = call(capsys, "conventions", "--format", "json")
     document = json.loads(out)
     assert [g["name"] for g in document["generators"]] == list(conventions.GENERATORS)
+    assert [g["name"] for g in document["futures"]] == list(conventions.FUTURES)
     assert [c["name"] for c in document["calendars"]] == list(conventions.CALENDARS)
 
 
