@@ -1,6 +1,7 @@
 """Times each interpolation on the 20-quote USD SOFR curve of examples/market.json.
 
-For "LinearLogDf", "LinearRates", "LogCubic" and "LogCubic" with "cubic from" 2Y: the curve
+For "LinearLogDf", "LinearRates", "LogCubic", "LogCubic" with "cubic from" 2Y and
+"MonotoneConvex": the curve
 build (`_tessarin.YieldCurve` of the checked dict), the curve's Jacobian (a build with the
 Jacobian, less a build), and the exact key-rate risk of a 10-year swap from Python
 (`IRS.risk(curve, method="analytic")`, the Jacobian already made). Medians of the process's
@@ -30,6 +31,7 @@ SHAPES = {
     "LinearRates": {"interpolation": "LinearRates"},
     "LogCubic": {"interpolation": "LogCubic"},
     "LogCubic, cubic from 2Y": {"interpolation": "LogCubic", "cubic from": "2Y"},
+    "MonotoneConvex": {"interpolation": "MonotoneConvex"},
 }
 
 

@@ -8,6 +8,7 @@
 #include "curves/curve_future.hpp"
 #include "curves/curve_jacobian.hpp"
 #include "curves/global_solve.hpp"
+#include "curves/monotone_convex.hpp"
 #include "dates/convention_name.hpp"
 #include "dates/date_arithmetic.hpp"
 #include "dates/tenor.hpp"
@@ -31,10 +32,11 @@ std::string pillarDescription(std::size_t k, const date& d) {
     return "pillar " + std::to_string(k) + " (" + boost::gregorian::to_iso_extended_string(d) + ")";
 }
 
-constexpr std::array<std::pair<YieldCurveInterpolation, std::string_view>, 3> interpolationNames{{
+constexpr std::array<std::pair<YieldCurveInterpolation, std::string_view>, 4> interpolationNames{{
     {YieldCurveInterpolation::LinearRates, "LinearRates"},
     {YieldCurveInterpolation::LinearLogDf, "LinearLogDf"},
     {YieldCurveInterpolation::LogCubic, "LogCubic"},
+    {YieldCurveInterpolation::MonotoneConvex, "MonotoneConvex"},
 }};
 
 constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -154,6 +156,8 @@ YieldCurve::YieldCurve(const date& valueDate, const std::vector<date>& dates,
     if (interpolationKind_ == YieldCurveInterpolation::LogCubic) {
         splineFrom_ = splineFrom;
         setUpSpline();
+    } else if (interpolationKind_ == YieldCurveInterpolation::MonotoneConvex) {
+        setUpMonotone();
     }
     update(rates);
 }
@@ -198,7 +202,8 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     requireSameSize(instruments_);
     std::optional<date> cubicFromPoint;
     if (!cubicFrom_.empty()) {
-        if (interpolationKind_ == YieldCurveInterpolation::LinearRates) {
+        if (interpolationKind_ == YieldCurveInterpolation::LinearRates ||
+            interpolationKind_ == YieldCurveInterpolation::MonotoneConvex) {
             throw std::invalid_argument(
                 "Error, \"cubic from\" needs the \"LogCubic\" or \"LinearLogDf\" interpolation.");
         }
@@ -318,6 +323,11 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
         looksAhead_ = looksAhead_ || pricers.back().looksAhead();
     }
     solvePillars(*this, pricers, 0);
+    if (interpolationKind_ == YieldCurveInterpolation::MonotoneConvex) {
+        setUpMonotone();
+        solveTogether(rowText);
+        return;
+    }
     if (interpolationKind_ != YieldCurveInterpolation::LogCubic) {
         return;
     }
@@ -330,9 +340,14 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     if (!spline_) {
         return; // log-linear throughout, as bootstrapped
     }
+    solveTogether(rowText);
+}
+
+template <class RowText> void YieldCurve::solveTogether(RowText&& rowText) {
     update(rates_);
-    // The pricers again: the places of their dates on the curve now read the spline.
-    pricers.clear();
+    // The pricers again: the places of their dates on the curve now read the interpolation.
+    std::vector<PillarPricer> pricers;
+    pricers.reserve(pillarInstruments_.size());
     std::vector<double> quotes;
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
         pricers.emplace_back(*this, k, pillarInstruments_[k]);
@@ -341,6 +356,73 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     }
     solvePillarsTogether(*this, pricers, quotes,
                          [&](std::size_t k) { return rowText(pillarRows_[k]); });
+}
+
+void YieldCurve::setUpMonotone() {
+    const std::size_t n = times_.size();
+    if (n == 0) {
+        return;
+    }
+    std::vector<double> nodes{0.0};
+    nodes.insert(nodes.end(), times_.begin(), times_.end());
+    monotone_ = std::make_shared<const MonotoneConvex>(std::move(nodes));
+    knotValues_.assign(n + 1, 0.0);
+    moments_.assign(n + 1, 0.0);
+    momentsByRate_.assign((n + 1) * n, 0.0);
+}
+
+void YieldCurve::refreshMonotone() {
+    const std::size_t n = times_.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        knotValues_[k + 1] = logDiscounts_[k];
+    }
+    monotone_->solveForwards(knotValues_, moments_, forwardsByValue_);
+    // df(j)/dr(k) = df(j)/dy(k + 1) x t(k); each row has its three entries at fixed places.
+    for (std::size_t j = 0; j <= n; ++j) {
+        const std::size_t first = monotone_->firstDependency(j);
+        for (std::size_t d = 0; d < 3; ++d) {
+            const std::size_t node = first + d;
+            if (node != 0 && node <= n) {
+                momentsByRate_[j * n + node - 1] = forwardsByValue_[j * 3 + d] * times_[node - 1];
+            }
+        }
+    }
+}
+
+double YieldCurve::monotoneLogDf(double t) const {
+    const std::vector<double>& nodes = monotone_->nodes();
+    const std::size_t last = nodes.size() - 1;
+    if (t >= nodes[last]) {
+        // The last node's instantaneous forward carried on.
+        return knotValues_[last] + (t - nodes[last]) * moments_[last];
+    }
+    const std::size_t i = segmentOf(nodes, t);
+    return monotone_->value(i, weightOf(nodes, i, t), knotValues_, moments_);
+}
+
+void YieldCurve::monotoneSensitivity(double t, DfSensitivity& s) const {
+    const std::vector<double>& nodes = monotone_->nodes();
+    const std::size_t last = nodes.size() - 1;
+    if (t >= nodes[last]) {
+        s.count = 1;
+        s.pillars[0] = last - 1;
+        s.derivatives[0] = times_[last - 1];
+        s.momentCount = 1;
+        s.moments[0] = last;
+        s.momentDerivatives[0] = t - nodes[last];
+        return;
+    }
+    const std::size_t i = segmentOf(nodes, t);
+    const MonotoneConvex::Value v =
+        monotone_->sensitivity(i, weightOf(nodes, i, t), knotValues_, moments_);
+    for (std::size_t d = 0; d < 2; ++d) {
+        if (i + d != 0) {
+            s.pillars[s.count] = i + d - 1;
+            s.derivatives[s.count++] = v.byValue[d] * times_[i + d - 1];
+        }
+        s.moments[s.momentCount] = i + d;
+        s.momentDerivatives[s.momentCount++] = v.byForward[d];
+    }
 }
 
 YieldCurve YieldCurve::fromPillars() const {
@@ -526,6 +608,9 @@ void YieldCurve::update(std::vector<double> rates) {
     if (spline_) {
         refreshSpline();
     }
+    if (monotone_) {
+        refreshMonotone();
+    }
 }
 
 void YieldCurve::updateRate(std::size_t k, double rate) {
@@ -544,6 +629,9 @@ void YieldCurve::updateRate(std::size_t k, double rate) {
     }
     if (spline_) {
         refreshSpline();
+    }
+    if (monotone_) {
+        refreshMonotone();
     }
 }
 
@@ -598,6 +686,9 @@ double YieldCurve::logDfUnchecked(double t) const {
 
 double YieldCurve::interpolatedLogDf(double t) const {
     const std::size_t last = times_.size() - 1;
+    if (monotone_) {
+        return monotoneLogDf(t);
+    }
     if (spline_) {
         const std::vector<double>& knots = spline_->knots();
         if (t >= knots.back()) {
@@ -635,6 +726,9 @@ double YieldCurve::shortRate() const {
         const double h = spline_->span(0);
         return knotValues_[1] / h - h * moments_[1] / 6.0;
     }
+    if (monotone_) {
+        return moments_[0]; // the forward at the value date
+    }
     return logDf(times_.front()) / times_.front();
 }
 
@@ -671,7 +765,7 @@ YieldCurve::Point YieldCurve::point(const date& d) const {
 }
 
 double YieldCurve::df(const Point& p) const {
-    if (spline_) {
+    if (spline_ || monotone_) {
         return p.region == Point::Region::Settled ? 1.0 : std::exp(-logDfUnchecked(p.time));
     }
     switch (p.region) {
@@ -696,7 +790,10 @@ YieldCurve::DfSensitivity YieldCurve::dfSensitivity(const Point& p) const {
     s.value = df(p);
     const double t = p.time;
     const bool byRates = interpolationKind_ == YieldCurveInterpolation::LinearRates;
-    if (spline_ && p.region != Point::Region::Settled && splineSensitivityAt(t, s)) {
+    const bool smooth =
+        p.region != Point::Region::Settled &&
+        (monotone_ ? (monotoneSensitivity(t, s), true) : spline_ && splineSensitivityAt(t, s));
+    if (smooth) {
         for (std::size_t j = 0; j < s.count; ++j) {
             s.derivatives[j] = -s.derivatives[j] * s.value;
         }
@@ -803,6 +900,11 @@ RiskVector YieldCurve::logDfRV(double t) const {
     const std::size_t last = n - 1;
     RiskVector result{logDfUnchecked(t), std::vector<double>(n, 0.0)};
     std::vector<double>& d = result.derivatives;
+    if (DfSensitivity s; monotone_ && t > 0.0) {
+        monotoneSensitivity(t, s);
+        addDerivatives(s, 1.0, d.data());
+        return result;
+    }
     if (DfSensitivity s; spline_ && splineSensitivityAt(t, s)) {
         addDerivatives(s, 1.0, d.data());
         return result;

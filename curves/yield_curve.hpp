@@ -21,6 +21,7 @@ namespace tsr {
 
 class CubicSpline;
 class CurveFuture;
+class MonotoneConvex;
 class CurveJacobian;
 class GeneratorFuture;
 class Product;
@@ -28,10 +29,11 @@ class Product;
 enum class YieldCurveInterpolation : std::uint8_t {
     LinearRates = 0,
     LinearLogDf = 1,
-    LogCubic = 2
+    LogCubic = 2,
+    MonotoneConvex = 3
 };
 
-// "LinearRates", "LinearLogDf" or "LogCubic", in any ASCII letter case. Throws
+// "LinearRates", "LinearLogDf", "LogCubic" or "MonotoneConvex", in any ASCII letter case. Throws
 // std::invalid_argument "empty string" or "unknown value".
 YieldCurveInterpolation parseInterpolation(std::string_view name);
 // The interpolation names, as they are written.
@@ -141,7 +143,8 @@ public:
     // A discount factor with its derivatives with respect to the (at most two) pillar rates
     // it depends on; the same numbers as dfRV, without a vector as long as the curve.
     // On a spline, the factor also depends on (at most two) spline moments, each a linear
-    // function of every pillar rate; addDerivatives adds both parts.
+    // function of every pillar rate; on a monotone-convex curve, on (at most two) node
+    // forwards, each a function of three pillar rates. addDerivatives adds both parts.
     struct DfSensitivity {
         double value = 1.0;
         std::size_t count = 0;
@@ -170,7 +173,10 @@ public:
 
     // True when a pillar's solve reads later pillars, so that the curve is solved for all
     // pillars at once and its Jacobian is dense.
-    bool solvedGlobally() const { return spline_ != nullptr; }
+    bool solvedGlobally() const { return spline_ != nullptr || monotone_ != nullptr; }
+    // Whether minus the log discount factor is linear in the pillar rates, so that second
+    // derivatives come from first ones: every interpolation but MonotoneConvex.
+    bool logDfLinearInRates() const { return monotone_ == nullptr; }
     // The pillar where the spline starts (splineFromOrigin for the knot (0, 0)); the pillar
     // count on a curve without a spline.
     std::size_t splineFrom() const { return splineFrom_; }
@@ -224,7 +230,7 @@ public:
     bool looksAhead() const { return looksAhead_; }
     // Whether every quote moves every pillar: the pillars of a spline, or of instruments that
     // read past their own pillars, are solved together.
-    bool pillarsTogether() const { return spline_ != nullptr || looksAhead_; }
+    bool pillarsTogether() const { return solvedGlobally() || looksAhead_; }
 
     // d(pillar zero rate)/d(instrument quote in percent), made on first use by whichever
     // thread asks first and kept until the rates change. update() and updateRate() drop it,
@@ -287,6 +293,13 @@ private:
     void extrapolationSensitivity(double t, DfSensitivity& s) const;
     // The spline part's d(minus log df)/d(rates and moments) at t; false on a log-linear front.
     bool splineSensitivityAt(double t, DfSensitivity& s) const;
+    // MonotoneConvex: nodes 0 and every pillar; refreshed with the rates.
+    void setUpMonotone();
+    void refreshMonotone();
+    double monotoneLogDf(double t) const;
+    void monotoneSensitivity(double t, DfSensitivity& s) const;
+    // After the log-linear bootstrap, solves all pillars together on the final interpolation.
+    template <class RowText> void solveTogether(RowText&& rowText);
 
     std::string label_;
     date valueDate_;
@@ -311,6 +324,10 @@ private:
     std::vector<double> knotValues_;
     std::vector<double> moments_;
     std::vector<double> momentsByRate_;
+    // MonotoneConvex only: the interpolation on its nodes; knotValues_ holds the node values,
+    // moments_ the node forwards and momentsByRate_ their derivatives df/dr.
+    std::shared_ptr<const MonotoneConvex> monotone_;
+    std::vector<double> forwardsByValue_;
     // Per turn: start and end times and the spread as a decimal rate.
     struct TurnSpan {
         double start;

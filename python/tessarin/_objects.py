@@ -99,7 +99,7 @@ class YieldCurve(_Persistent):
 
     `curve` is the dict that `_tessarin.YieldCurve` takes: "id", "currency",
     "value date" (a date or YYYY-MM-DD text), optionally "interpolation"
-    ("LinearLogDf", the default, "LinearRates" or "LogCubic") and "cubic from"
+    ("LinearLogDf", the default, "LinearRates", "LogCubic" or "MonotoneConvex") and "cubic from"
     (a tenor or date: log-linear up to the first pillar on or after it, a
     natural cubic spline of log discount factors from there), and "instruments" with the
     equal-length lists "generator" (e.g. "USD SOFR SW"), "tenor" ("1Y"),

@@ -11,6 +11,7 @@
 #include <latch>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace tsr;
@@ -63,6 +64,8 @@ const std::vector<CurveCase> curveCases = {
     {"GBP SONIA SW", "LogCubic", 4.5, -1.2, false},
     {"EUR ESTR SW", "LogCubic", 2.0, 0.8, false, "2Y"},
     {"JPY TONA SW", "LinearLogDf", -0.1, 1.1, true, "2029-01-10"},
+    {"USD SOFR SW", "MonotoneConvex", 4.3, -0.9, true},
+    {"CHF SARON SW", "MonotoneConvex", -0.6, 0.7, false},
 };
 
 } // namespace
@@ -101,8 +104,9 @@ TEST(CurveJacobian, DiscountFactorSensitivitiesEqualDfRV) {
     }
 }
 
-// On a spline every factor depends on every pillar: the exact derivatives against central
-// differences of the factor in each rate, and dfRV equal to them.
+// On a spline every factor depends on every pillar, on a monotone-convex curve on nearby ones:
+// the exact derivatives against central differences of the factor in each rate, and dfRV
+// equal to them.
 TEST(CurveJacobian, SplineDiscountFactorSensitivitiesMatchDifferences) {
     const date v(2026, 3, 16);
     std::vector<date> pillars;
@@ -111,8 +115,14 @@ TEST(CurveJacobian, SplineDiscountFactorSensitivitiesMatchDifferences) {
         pillars.push_back(v + days(static_cast<int>(40 + 400 * k * k)));
         rates.push_back(0.03 + 0.004 * static_cast<double>(k % 3) - 0.001 * static_cast<double>(k));
     }
-    for (const std::size_t from : {YieldCurve::splineFromOrigin, std::size_t{0}, std::size_t{3}}) {
-        YieldCurve curve(v, pillars, rates, YieldCurveInterpolation::LogCubic, from);
+    // And a monotone-convex curve, whose factors depend on nearby pillars only.
+    const std::vector<std::pair<YieldCurveInterpolation, std::size_t>> shapes = {
+        {YieldCurveInterpolation::LogCubic, YieldCurve::splineFromOrigin},
+        {YieldCurveInterpolation::LogCubic, 0},
+        {YieldCurveInterpolation::LogCubic, 3},
+        {YieldCurveInterpolation::MonotoneConvex, YieldCurve::splineFromOrigin}};
+    for (const auto& [kind, from] : shapes) {
+        YieldCurve curve(v, pillars, rates, kind, from);
         ASSERT_TRUE(curve.solvedGlobally());
         for (int day = 1; day < 16000; day += 211) {
             const date d = v + days(day);
@@ -124,15 +134,16 @@ TEST(CurveJacobian, SplineDiscountFactorSensitivitiesMatchDifferences) {
             const RiskVector rv = curve.dfRV(d);
             for (std::size_t k = 0; k < rates.size(); ++k) {
                 std::vector<double> moved = rates;
-                moved[k] = rates[k] + 1e-6;
+                // A small step: monotone-convex factors curve in the rates.
+                moved[k] = rates[k] + 1e-7;
                 curve.update(moved);
                 const double up = curve.df(d);
-                moved[k] = rates[k] - 1e-6;
+                moved[k] = rates[k] - 1e-7;
                 curve.update(moved);
                 const double down = curve.df(d);
                 curve.update(rates);
                 const double scale = 1.0 + std::abs(exact[k]);
-                EXPECT_NEAR((up - down) / 2e-6, exact[k], 1e-8 * scale) << "pillar " << k;
+                EXPECT_NEAR((up - down) / 2e-7, exact[k], 1e-8 * scale) << "pillar " << k;
                 EXPECT_NEAR(rv.derivatives[k], exact[k], 1e-14 * scale) << "pillar " << k;
             }
         }

@@ -41,9 +41,15 @@ struct Case {
 };
 
 const std::vector<Case> cases = {
-    {"USD SOFR SW", "LogCubic", "", 3.7, 0.6},      {"EUR ESTR SW", "LogCubic", "", 1.9, 0.9},
-    {"GBP SONIA SW", "LogCubic", "18M", 4.1, -0.4}, {"JPY TONA SW", "LogCubic", "", 0.2, 0.8},
-    {"CHF SARON SW", "LogCubic", "5Y", -0.3, 0.7},  {"SGD SORA SW", "LinearLogDf", "1Y", 2.8, 0.3},
+    {"USD SOFR SW", "LogCubic", "", 3.7, 0.6},
+    {"EUR ESTR SW", "LogCubic", "", 1.9, 0.9},
+    {"GBP SONIA SW", "LogCubic", "18M", 4.1, -0.4},
+    {"JPY TONA SW", "LogCubic", "", 0.2, 0.8},
+    {"CHF SARON SW", "LogCubic", "5Y", -0.3, 0.7},
+    {"SGD SORA SW", "LinearLogDf", "1Y", 2.8, 0.3},
+    {"USD SOFR SW", "MonotoneConvex", "", 3.7, 0.6},
+    {"JPY TONA SW", "MonotoneConvex", "", 0.2, 0.8},
+    {"CHF SARON SW", "MonotoneConvex", "", -0.3, 0.7},
 };
 
 } // namespace
@@ -89,6 +95,8 @@ TEST(GlobalSolve, LogLinearFrontIsTheLogLinearBootstrap) {
     EXPECT_THROW(YieldCurve("bad", v, "USD", "LinearRates", instruments, "2Y"),
                  std::invalid_argument);
     EXPECT_THROW(YieldCurve("bad", v, "USD", "LogCubic", instruments, "2X"), std::invalid_argument);
+    EXPECT_THROW(YieldCurve("bad", v, "USD", "MonotoneConvex", instruments, "2Y"),
+                 std::invalid_argument);
 }
 
 TEST(GlobalSolve, FailureNamesTheWorstInstrument) {

@@ -194,3 +194,47 @@ TEST(YieldCurve, CurveWithoutPillarsAnswersItsListsButNoDiscountFactor) {
         EXPECT_THROW((void)curve.df(daysAfter(10)), std::runtime_error);
     }
 }
+
+// Monotone convex: every pillar's discount factor is kept; moving one pillar rate leaves
+// ln DF bit for bit alike before its second neighbour on the left and after its second
+// neighbour on the right, and a zigzag of positive discrete forwards keeps the forwards
+// positive (the positivity amendment).
+TEST(YieldCurve, MonotoneConvexKeepsPillarsAndIsLocal) {
+    std::vector<date> pillars;
+    std::vector<double> rates;
+    double logDf = 0.0;
+    for (long k = 1; k <= 9; ++k) {
+        pillars.push_back(daysAfter(120 * k * k));
+        const double t = static_cast<double>(120 * k * k) / 365.0;
+        const double previous = static_cast<double>(120 * (k - 1) * (k - 1)) / 365.0;
+        logDf += (k % 2 == 0 ? 0.002 : 0.05) * (t - previous);
+        rates.push_back(logDf / t);
+    }
+    YieldCurve curve(valueDate, pillars, rates, YieldCurveInterpolation::MonotoneConvex);
+    ASSERT_TRUE(curve.solvedGlobally());
+    for (std::size_t k = 0; k < pillars.size(); ++k) {
+        EXPECT_NEAR(std::exp(-rates[k] * curve.pillarTimes()[k]), curve.df(pillars[k]), 1e-15);
+    }
+    for (double t = 0.001; t < 30.0; t += 0.001) {
+        ASSERT_GT(curve.logDf(t + 0.001), curve.logDf(t)) << t;
+    }
+    const std::size_t k = 4;
+    std::vector<double> before;
+    const double last = curve.pillarTimes().back() + 2.0;
+    for (double t = 0.002; t < last; t += 0.002) {
+        before.push_back(curve.logDf(t));
+    }
+    curve.updateRate(k, rates[k] + 1e-4);
+    const double low = curve.pillarTimes()[k - 2];
+    const double high = curve.pillarTimes()[k + 2];
+    bool movedNear = false;
+    std::size_t i = 0;
+    for (double t = 0.002; t < last; t += 0.002, ++i) {
+        if (t <= low || t >= high) {
+            EXPECT_EQ(bits(before[i]), bits(curve.logDf(t))) << t;
+        } else {
+            movedNear = movedNear || before[i] != curve.logDf(t);
+        }
+    }
+    EXPECT_TRUE(movedNear);
+}

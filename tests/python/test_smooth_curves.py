@@ -1,5 +1,6 @@
 """Curves with a natural cubic spline of log discount factors ("LogCubic", and a log-linear
-front with "cubic from"): the input rules, and the book's risk on them."""
+front with "cubic from") and monotone-convex curves: the input rules, the book's risk on
+them, and the monotone-convex method's positive and local forwards."""
 
 import datetime as dt
 import warnings
@@ -10,14 +11,15 @@ import tessarin
 from conftest import VALUE_DATE, usd_curve_input, usd_swap_input
 
 
-def test_the_library_lists_the_spline():
-    assert "LogCubic" in tessarin.conventions.interpolations()
+def test_the_library_lists_the_smooth_interpolations():
+    assert {"LogCubic", "MonotoneConvex"} <= set(tessarin.conventions.interpolations())
 
 
 @pytest.mark.parametrize("extra, path, message", [
     ({"interpolation": "LinearRates", "cubic from": "2Y"}, "cubic from", "LogCubic"),
     ({"interpolation": "LogCubic", "cubic from": "2X"}, "cubic from", "tenor or a date"),
     ({"interpolation": "LogCubic", "cubic from": 5}, "cubic from", "tenor or a date"),
+    ({"interpolation": "MonotoneConvex", "cubic from": "2Y"}, "cubic from", "LogCubic"),
 ])  # fmt: skip
 def test_cubic_from_errors_name_the_key(extra, path, message):
     with pytest.raises(tessarin.InputError, match=message) as error:
@@ -94,3 +96,54 @@ def test_gamma_on_a_spline_is_the_slope_of_its_exact_risk():
         # Risk per 1bp, its change per percent of quote: per 1bp squared over a hundred.
         slope = [(up - down) / (2 * step) * 1e-2 for up, down in zip(*risks, strict=True)]
         assert list(gamma[:, j]) == pytest.approx(slope, rel=0, abs=2e-6)
+
+
+def example_usd(interpolation, quotes=None):
+    data = dict(tessarin.load_market("examples/market.json")[0], interpolation=interpolation)
+    if quotes is not None:
+        data["instruments"] = dict(data["instruments"], quote=quotes)
+    return data
+
+
+def overnight_forwards(data, years=30):
+    curve = tessarin.YieldCurve(data)
+    end = curve.value_date.replace(year=curve.value_date.year + years)
+    return curve.forwards(curve.value_date, end)["Forward"].to_numpy()
+
+
+# Quotes implying positive forwards: the example's, steep, a sawtooth, low and falling.
+@pytest.mark.parametrize("shape", [
+    lambda i, q: q,
+    lambda i, q: 0.2 + 0.3 * i,
+    lambda i, q: q + 0.08 * (i % 2),
+    lambda i, q: 0.5 - 0.02 * i,
+])  # fmt: skip
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+def test_monotone_convex_forwards_stay_positive(shape):
+    quotes = [shape(i, q) for i, q in enumerate(example_usd("LinearLogDf")["instruments"]["quote"])]
+    assert overnight_forwards(example_usd("LinearLogDf", quotes)).min() > 0.0
+    assert overnight_forwards(example_usd("MonotoneConvex", quotes)).min() > 0.0
+
+
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+def test_monotone_convex_quote_moves_forwards_near_its_pillar():
+    data = example_usd("MonotoneConvex")
+    quotes = data["instruments"]["quote"]
+    curve = tessarin.YieldCurve(data)
+    days = curve.forwards(curve.value_date, curve.value_date.replace(year=2056))["Date"].dt.date
+    pillars = curve.dates()
+    before = overnight_forwards(data)
+    for j in range(len(quotes)):
+        bumped = example_usd("MonotoneConvex", quotes[:j] + [quotes[j] + 0.01] + quotes[j + 1:])
+        change = abs(overnight_forwards(bumped) - before)
+        # Past the second neighbouring pillars only the re-solved pillars move the forwards.
+        low = pillars[j - 2] if j >= 2 else curve.value_date
+        high = pillars[min(j + 2, len(pillars) - 1)]
+        far = ((days < low) | (days >= high)).to_numpy()
+        assert change[far].max(initial=0.0) <= 0.05 * change[~far].max(), j
+
+
+def test_gamma_refuses_a_monotone_convex_curve():
+    curve = tessarin.YieldCurve(usd_curve_input(interpolation="MonotoneConvex"))
+    with pytest.raises(RuntimeError, match="curve USD SOFR interpolates \"MonotoneConvex\""):
+        tessarin.IRS(usd_swap_input()).gamma(curve)
