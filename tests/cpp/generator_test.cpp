@@ -46,7 +46,7 @@ const char* const swapJson = R"({
 
 // The same conventions as typed values.
 const LegConventions fixedSpec{true,        false, "USD",       "US", "", "6M",     "30/360",
-                        "Following", "US",  "Preceding", "EN", 3,  "Forward"};
+                               "Following", "US",  "Preceding", "EN", 3,  "Forward"};
 const LegConventions floatSpec{
     false, true,        "GBP", "EN", "SONIA",   "3M", "Act/365F", "Modified Following",
     "EN",  "Following", "US",  0,    "Backward"};

@@ -38,11 +38,13 @@ ObjectTree trade(const std::string& id, date start, date end) {
     return swapTree(id, start, end, 0.0375, 0.0015, 1.0e6, 2.0e6);
 }
 
-std::shared_ptr<const GeneratorSwap> makeGenerator(const LegConventions* leg1, const LegConventions* leg2) {
+std::shared_ptr<const GeneratorSwap> makeGenerator(const LegConventions* leg1,
+                                                   const LegConventions* leg2) {
     return std::make_shared<const GeneratorSwap>(swapGeneratorTree("TEST SW", leg1, leg2));
 }
 
-std::shared_ptr<const GeneratorSwap> makeGenerator(const LegConventions& leg1, const LegConventions& leg2) {
+std::shared_ptr<const GeneratorSwap> makeGenerator(const LegConventions& leg1,
+                                                   const LegConventions& leg2) {
     return makeGenerator(&leg1, &leg2);
 }
 
