@@ -167,8 +167,10 @@ class Peer:
     end-of-month rule, Modified Following accruals and 2-day Following payment lag on a
     calendar with exactly the "US" holidays, annual ACT/360 legs, telescopic floating leg."""
 
-    def __init__(self, ql, holidays: list[dt.date], quotes: list[float]):
+    def __init__(self, ql, holidays: list[dt.date], quotes: list[float],
+                 curve_kind: str = "PiecewiseLogLinearDiscount"):
         self.ql = ql
+        self.curve_kind = curve_kind
         self.calendar = ql.BespokeCalendar("tessarin US")
         self.calendar.addWeekend(ql.Saturday)
         self.calendar.addWeekend(ql.Sunday)
@@ -212,7 +214,7 @@ class Peer:
             )
             for tenor, quote in zip(TENORS, quotes, strict=True)
         ]
-        curve = ql.PiecewiseLogLinearDiscount(
+        curve = getattr(ql, self.curve_kind)(
             self.value_date, helpers, ql.Actual365Fixed(), ql.IterativeBootstrap(1e-15)
         )
         curve.enableExtrapolation()
@@ -378,6 +380,14 @@ def main() -> int:
             f"key-rate risk (net), largest difference {gap:.2e} "
             f"(limit 1e-6 of the largest, {scale:,.0f})",
         )
+        # ln DF a natural cubic spline through (0, 0) and the pillars, both solved globally.
+        cubic = _tessarin.YieldCurve({**CURVE, "interpolation": "LogCubic"})
+        natural = Peer(ql, holidays, QUOTES, "PiecewiseNaturalLogCubicDiscount").curve
+        days = [VALUE_DATE + dt.timedelta(days=k)
+                for k in range((ours_pillars[-1] - VALUE_DATE).days + 1)]
+        gap = max(abs(cubic.df(d) - natural.discount(peer.date(d))) for d in days)
+        check(gap <= 1e-10, f"\"LogCubic\" against the natural log-cubic curve, every day to "
+              f"the last pillar, largest df difference {gap:.2e} (limit 1e-10)")
         print()
         if check.failures:
             print("The two libraries disagree: no timings.")
