@@ -97,19 +97,21 @@ void MonotoneConvex::solveForwards(const std::vector<double>& values, std::vecto
             collar(j, fd(j) <= fd(j + 1) ? j : j + 1);
         }
     }
-    // The end nodes: f(0) = 3/2 fd(1) - 1/2 f(1), f(last) = 3/2 fd(last) - 1/2 f(last - 1).
-    for (const auto& [j, next, i] :
-         {std::array<std::size_t, 3>{0, 1, 1}, std::array<std::size_t, 3>{last, last - 1, last}}) {
-        forwards[j] = 1.5 * fd(i) - 0.5 * forwards[next];
-        addDiscrete(j, i, 1.5);
-        // f(next) depends on the same three nodes as f(j).
-        for (std::size_t d = 0; d < 3; ++d) {
-            byValue[j * 3 + d] -= 0.5 * byValue[next * 3 + d];
-        }
-        if (fd(i) > 0.0) {
-            collar(j, i);
-        }
+    // The value date's forward by the paper's end rule, f(0) = 3/2 fd(1) - 1/2 f(1).
+    forwards[0] = 1.5 * fd(1) - 0.5 * forwards[1];
+    addDiscrete(0, 1, 1.5);
+    // f(1) depends on the same three nodes as f(0).
+    for (std::size_t d = 0; d < 3; ++d) {
+        byValue[d] -= 0.5 * byValue[3 + d];
     }
+    if (fd(1) > 0.0) {
+        collar(0, 1);
+    }
+    // The last pillar's forward is the last discrete forward, carried on past it. The end
+    // rule would make it, and so every forward past the last pillar, depend on the pillar
+    // two before.
+    forwards[last] = fd(last);
+    addDiscrete(last, last, 1.0);
 }
 
 double MonotoneConvex::value(std::size_t i, double z, const std::vector<double>& values,
