@@ -8,98 +8,25 @@ namespace tsr {
 
 namespace {
 
-// A number with its derivatives with respect to g(0) and g(1), so that the integral of g and
-// its two partials come from one evaluation of the region formulas, exactly.
-struct Dual {
-    double v;
-    double d0;
-    double d1;
-};
-
-Dual operator+(Dual a, Dual b) {
-    return {a.v + b.v, a.d0 + b.d0, a.d1 + b.d1};
+// The weights of g0 and g1 in G(z).
+double byStart(double z) {
+    return z * (1.0 - z) * (1.0 - z);
 }
-Dual operator-(Dual a, Dual b) {
-    return {a.v - b.v, a.d0 - b.d0, a.d1 - b.d1};
-}
-Dual operator-(Dual a) {
-    return {-a.v, -a.d0, -a.d1};
-}
-Dual operator*(Dual a, Dual b) {
-    return {a.v * b.v, a.d0 * b.v + a.v * b.d0, a.d1 * b.v + a.v * b.d1};
-}
-Dual operator/(Dual a, Dual b) {
-    const double q = a.v / b.v;
-    return {q, (a.d0 - q * b.d0) / b.v, (a.d1 - q * b.d1) / b.v};
-}
-Dual operator*(double a, Dual b) {
-    return {a * b.v, a * b.d0, a * b.d1};
-}
-Dual operator*(Dual a, double b) {
-    return b * a;
-}
-Dual operator-(double a, Dual b) {
-    return {a - b.v, -b.d0, -b.d1};
-}
-Dual operator-(Dual a, double b) {
-    return {a.v - b, a.d0, a.d1};
+double byEnd(double z) {
+    return z * z * (z - 1.0);
 }
 
-double valueOf(double x) {
-    return x;
-}
-double valueOf(const Dual& x) {
-    return x.v;
-}
-
-template <class T> T cube(const T& x) {
-    return x * x * x;
-}
-
-// G(z), the integral from 0 to z of the correction g with g(0) = g0, g(1) = g1, in the region
-// of (g0, g1) the paper assigns it (Hagan and West 2006, the four regions of their Figure 4;
-// their amended algorithm). Each region's g integrates to zero over [0, 1].
-template <class T> T integral(const T& g0, const T& g1, double z) {
-    const double a = valueOf(g0);
-    const double b = valueOf(g1);
-    if (a == 0.0 && b == 0.0) {
-        return g0 * 0.0;
-    }
-    if ((a < 0.0 && -0.5 * a <= b && b <= -2.0 * a) ||
-        (a > 0.0 && -0.5 * a >= b && b >= -2.0 * a)) {
-        // (i): g quadratic, g(z) = g0 (1 - 4z + 3z^2) + g1 (-2z + 3z^2).
-        return g0 * (z - 2.0 * z * z + z * z * z) + g1 * (z * z * z - z * z);
-    }
-    if ((a < 0.0 && b > -2.0 * a) || (a > 0.0 && b < -2.0 * a)) {
-        // (ii): flat at g0 up to eta, then quadratic to g1.
-        const T eta = (g1 + 2.0 * g0) / (g1 - g0);
-        if (z <= valueOf(eta)) {
-            return g0 * z;
-        }
-        const T rest = 1.0 - eta;
-        return g0 * z + (g1 - g0) * cube(z - eta) / (3.0 * rest * rest);
-    }
-    if ((a > 0.0 && b < 0.0 && b > -0.5 * a) || (a < 0.0 && b > 0.0 && b < -0.5 * a)) {
-        // (iii): quadratic from g0 to g1 up to eta, then flat at g1.
-        const T eta = 3.0 * g1 / (g1 - g0);
-        if (z < valueOf(eta)) {
-            return g1 * z + (g0 - g1) * (cube(eta) - cube(eta - z)) / (3.0 * eta * eta);
-        }
-        return g1 * z + (g0 - g1) * eta * (1.0 / 3.0);
-    }
-    // (iv): g0 and g1 of one sign; down (or up) to A at eta, then back.
-    const T eta = g1 / (g1 + g0);
-    const T level = -(g0 * g1) / (g0 + g1);
-    const double e = valueOf(eta);
-    if (z <= e && e > 0.0) {
-        return level * z + (g0 - level) * (cube(eta) - cube(eta - z)) / (3.0 * eta * eta);
-    }
-    const T head = level * z + (g0 - level) * eta * (1.0 / 3.0);
-    if (z <= e) {
-        return head;
-    }
-    const T rest = 1.0 - eta;
-    return head + (g1 - level) * cube(z - eta) / (3.0 * rest * rest);
+// G(z), the integral from 0 to z of the correction g with g(0) = g0, g(1) = g1 and
+// integral zero over [0, 1]: the quadratic g(z) = g0 (1 - 4z + 3z^2) + g1 (3z^2 - 2z) of
+// Hagan and West (2006, their step 4), on every segment.
+//
+// Their algorithm swaps it for flat-and-quadratic pieces in three of four regions of
+// (g0, g1) so that the forward never overshoots its node values. Those pieces depend on the
+// ratio g1 / g0: G is then not differentiable at g0 = 0 or g1 = 0 (a node forward equal to
+// the segment's discrete forward), and curves like 1 / |g| around there, so neither the
+// Jacobian nor bumped risk is reliable. The quadratic keeps G linear in (g0, g1).
+double integral(double g0, double g1, double z) {
+    return g0 * byStart(z) + g1 * byEnd(z);
 }
 
 } // namespace
@@ -139,8 +66,10 @@ void MonotoneConvex::solveForwards(const std::vector<double>& values, std::vecto
         byValue[j * 3 + (i - first)] += c / h(i);
         byValue[j * 3 + (i - 1 - first)] -= c / h(i);
     };
-    // The positivity amendment: f(j) within [0, 2 fd(i)] with fd(i) the smallest positive
-    // neighbouring forward, when every neighbouring forward is positive.
+    // The positivity amendment: f(j) within [0, 2 fd(i)] with fd(i) the smaller neighbouring
+    // forward, when both are positive. With f(i-1) and f(i) in [0, 2 fd(i)], the forward
+    // fd(i) + g on segment i is linear in (g0, g1) in [-fd(i), fd(i)]^2 and non-negative at
+    // its four corners, so it is non-negative, and zero only where a node forward is zero.
     const auto collar = [&](std::size_t j, std::size_t i) {
         if (forwards[j] < 0.0) {
             forwards[j] = 0.0;
@@ -168,19 +97,21 @@ void MonotoneConvex::solveForwards(const std::vector<double>& values, std::vecto
             collar(j, fd(j) <= fd(j + 1) ? j : j + 1);
         }
     }
-    // The end nodes: f(0) = 3/2 fd(1) - 1/2 f(1), f(last) = 3/2 fd(last) - 1/2 f(last - 1).
-    for (const auto& [j, next, i] :
-         {std::array<std::size_t, 3>{0, 1, 1}, std::array<std::size_t, 3>{last, last - 1, last}}) {
-        forwards[j] = 1.5 * fd(i) - 0.5 * forwards[next];
-        addDiscrete(j, i, 1.5);
-        // f(next) depends on the same three nodes as f(j).
-        for (std::size_t d = 0; d < 3; ++d) {
-            byValue[j * 3 + d] -= 0.5 * byValue[next * 3 + d];
-        }
-        if (fd(i) > 0.0) {
-            collar(j, i);
-        }
+    // The value date's forward by the paper's end rule, f(0) = 3/2 fd(1) - 1/2 f(1).
+    forwards[0] = 1.5 * fd(1) - 0.5 * forwards[1];
+    addDiscrete(0, 1, 1.5);
+    // f(1) depends on the same three nodes as f(0).
+    for (std::size_t d = 0; d < 3; ++d) {
+        byValue[d] -= 0.5 * byValue[3 + d];
     }
+    if (fd(1) > 0.0) {
+        collar(0, 1);
+    }
+    // The last pillar's forward is the last discrete forward, carried on past it. The end
+    // rule would make it, and so every forward past the last pillar, depend on the pillar
+    // two before.
+    forwards[last] = fd(last);
+    addDiscrete(last, last, 1.0);
 }
 
 double MonotoneConvex::value(std::size_t i, double z, const std::vector<double>& values,
@@ -196,13 +127,14 @@ MonotoneConvex::Value MonotoneConvex::sensitivity(std::size_t i, double z,
                                                   const std::vector<double>& forwards) const {
     const double h = span(i);
     const double discrete = (values[i + 1] - values[i]) / h;
-    const Dual g = integral(Dual{forwards[i] - discrete, 1.0, 0.0},
-                            Dual{forwards[i + 1] - discrete, 0.0, 1.0}, z);
+    const double start = byStart(z);
+    const double end = byEnd(z);
     // y(i) + z (y(i+1) - y(i)) + h G(f(i) - fd, f(i+1) - fd), fd = (y(i+1) - y(i)) / h.
-    const double both = g.d0 + g.d1;
-    return {values[i] + z * (values[i + 1] - values[i]) + h * g.v,
+    const double both = start + end;
+    return {values[i] + z * (values[i + 1] - values[i]) +
+                h * integral(forwards[i] - discrete, forwards[i + 1] - discrete, z),
             {1.0 - z + both, z - both},
-            {h * g.d0, h * g.d1}};
+            {h * start, h * end}};
 }
 
 } // namespace tsr

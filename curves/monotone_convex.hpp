@@ -12,13 +12,15 @@ namespace tsr {
 // The discrete forward of segment i (x(i-1), x(i)] is fd(i) = (y(i) - y(i-1)) / h(i). The
 // instantaneous forward at each node is (their step 2-3)
 //   f(i) = h(i) / (h(i) + h(i+1)) fd(i+1) + h(i+1) / (h(i) + h(i+1)) fd(i),   0 < i < n,
-//   f(0) = fd(1) - (f(1) - fd(1)) / 2,   f(n) = fd(n) - (f(n-1) - fd(n)) / 2,
+//   f(0) = fd(1) - (f(1) - fd(1)) / 2 (their end rule),   f(n) = fd(n),
 // with the positivity amendment: a node whose neighbouring discrete forwards are all positive
-// keeps its forward in [0, 2 min(neighbouring fd)], interior nodes first, the ends from them.
-// On segment i at z = (t - x(i-1)) / h(i) the forward is fd(i) + g(z), where g, with
-// g(0) = f(i-1) - fd(i) and g(1) = f(i) - fd(i), is the quadratic or the piecewise quadratic
-// of the paper's four regions of (g(0), g(1)), each integrating to zero over the segment:
-//   y(t) = y(i-1) + h(i) (fd(i) z + G(z)),   G(z) = integral of g from 0 to z.
+// keeps its forward in [0, 2 min(neighbouring fd)], interior nodes first, then f(0).
+// On segment i at z = (t - x(i-1)) / h(i) the forward is fd(i) + g(z), with g the paper's
+// quadratic through g(0) = f(i-1) - fd(i) and g(1) = f(i) - fd(i) integrating to zero over
+// the segment (on every segment: the paper's flat-and-quadratic pieces are not
+// differentiable in the node forwards), so that
+//   y(t) = y(i-1) + h(i) (fd(i) z + G(z)),   G(z) = integral of g from 0 to z,
+// is linear in the node values and forwards.
 // The node forwards are the curve's only non-local quantities: each depends on the values of
 // three neighbouring nodes, so a value moves y(t) within two segments of it.
 class MonotoneConvex {

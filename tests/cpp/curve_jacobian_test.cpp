@@ -106,14 +106,15 @@ TEST(CurveJacobian, DiscountFactorSensitivitiesEqualDfRV) {
 
 // On a spline every factor depends on every pillar, on a monotone-convex curve on nearby ones:
 // the exact derivatives against central differences of the factor in each rate, and dfRV
-// equal to them.
+// equal to them. A flat curve too, where every node forward equals its discrete forwards.
 TEST(CurveJacobian, SplineDiscountFactorSensitivitiesMatchDifferences) {
     const date v(2026, 3, 16);
     std::vector<date> pillars;
-    std::vector<double> rates;
+    std::vector<double> shaped;
     for (std::size_t k = 0; k < 7; ++k) {
         pillars.push_back(v + days(static_cast<int>(40 + 400 * k * k)));
-        rates.push_back(0.03 + 0.004 * static_cast<double>(k % 3) - 0.001 * static_cast<double>(k));
+        shaped.push_back(0.03 + 0.004 * static_cast<double>(k % 3) -
+                         0.001 * static_cast<double>(k));
     }
     // And a monotone-convex curve, whose factors depend on nearby pillars only.
     const std::vector<std::pair<YieldCurveInterpolation, std::size_t>> shapes = {
@@ -121,30 +122,32 @@ TEST(CurveJacobian, SplineDiscountFactorSensitivitiesMatchDifferences) {
         {YieldCurveInterpolation::LogCubic, 0},
         {YieldCurveInterpolation::LogCubic, 3},
         {YieldCurveInterpolation::MonotoneConvex, YieldCurve::splineFromOrigin}};
+    const std::vector<double> flat(shaped.size(), 0.03);
     for (const auto& [kind, from] : shapes) {
-        YieldCurve curve(v, pillars, rates, kind, from);
-        ASSERT_TRUE(curve.solvedGlobally());
-        for (int day = 1; day < 16000; day += 211) {
-            const date d = v + days(day);
-            SCOPED_TRACE(iso(d) + ", spline from " + std::to_string(from));
-            const YieldCurve::DfSensitivity found = curve.dfSensitivity(curve.point(d));
-            EXPECT_EQ(bits(curve.df(d)), bits(found.value));
-            std::vector<double> exact(rates.size(), 0.0);
-            curve.addDerivatives(found, 1.0, exact.data());
-            const RiskVector rv = curve.dfRV(d);
-            for (std::size_t k = 0; k < rates.size(); ++k) {
-                std::vector<double> moved = rates;
-                // A small step: monotone-convex factors curve in the rates.
-                moved[k] = rates[k] + 1e-7;
-                curve.update(moved);
-                const double up = curve.df(d);
-                moved[k] = rates[k] - 1e-7;
-                curve.update(moved);
-                const double down = curve.df(d);
-                curve.update(rates);
-                const double scale = 1.0 + std::abs(exact[k]);
-                EXPECT_NEAR((up - down) / 2e-7, exact[k], 1e-8 * scale) << "pillar " << k;
-                EXPECT_NEAR(rv.derivatives[k], exact[k], 1e-14 * scale) << "pillar " << k;
+        for (const std::vector<double>& rates : {shaped, flat}) {
+            YieldCurve curve(v, pillars, rates, kind, from);
+            ASSERT_TRUE(curve.solvedGlobally());
+            for (int day = 1; day < 16000; day += 211) {
+                const date d = v + days(day);
+                SCOPED_TRACE(iso(d) + ", spline from " + std::to_string(from));
+                const YieldCurve::DfSensitivity found = curve.dfSensitivity(curve.point(d));
+                EXPECT_EQ(bits(curve.df(d)), bits(found.value));
+                std::vector<double> exact(rates.size(), 0.0);
+                curve.addDerivatives(found, 1.0, exact.data());
+                const RiskVector rv = curve.dfRV(d);
+                for (std::size_t k = 0; k < rates.size(); ++k) {
+                    std::vector<double> moved = rates;
+                    moved[k] = rates[k] + 1e-7;
+                    curve.update(moved);
+                    const double up = curve.df(d);
+                    moved[k] = rates[k] - 1e-7;
+                    curve.update(moved);
+                    const double down = curve.df(d);
+                    curve.update(rates);
+                    const double scale = 1.0 + std::abs(exact[k]);
+                    EXPECT_NEAR((up - down) / 2e-7, exact[k], 1e-8 * scale) << "pillar " << k;
+                    EXPECT_NEAR(rv.derivatives[k], exact[k], 1e-14 * scale) << "pillar " << k;
+                }
             }
         }
     }

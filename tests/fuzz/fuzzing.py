@@ -40,7 +40,7 @@ INDICES = ["SOFR", "ESTR", "SONIA", "SARON", "SORA", "TONA"]
 CALENDARS = ["US", "SG", "TG", "EN", "JP", "CH", "USGS", "US,EN", "US,JP,TG"]
 DAY_COUNTS = ["ACT/360", "ACT/365F", "ACT/ACT", "30/360", "30E/360"]
 ADJUSTMENTS = ["Following", "Modified Following", "Preceding", "No Adjustment"]
-INTERPOLATIONS = ["LinearLogDf", "LinearRates", "linearrates", "LogCubic"]
+INTERPOLATIONS = ["LinearLogDf", "LinearRates", "linearrates", "LogCubic", "MonotoneConvex"]
 
 
 def small_curve_input(value_date=VALUE_DATE, quotes=(4.02, 3.76, 3.58)):

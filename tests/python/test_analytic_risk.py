@@ -29,9 +29,11 @@ CASES = {
 }
 
 
-# Linear, a spline solved globally, and a log-linear front with a spline behind it.
+# Linear, a spline solved globally, a log-linear front with a spline behind it, and
+# monotone-convex forwards.
 SHAPES = {"log-linear": {}, "log-cubic": {"interpolation": "LogCubic"},
-          "mixed": {"interpolation": "LogCubic", "cubic from": "2Y"}}
+          "mixed": {"interpolation": "LogCubic", "cubic from": "2Y"},
+          "monotone-convex": {"interpolation": "MonotoneConvex"}}
 
 
 @pytest.fixture(scope="module", params=list(SHAPES))
