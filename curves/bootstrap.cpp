@@ -595,6 +595,36 @@ void solvePillarNear(YieldCurve& curve, PillarPricer& pricer, const PillarPricer
 
 } // namespace
 
+namespace {
+
+// Moves the rate of a pillar by one Newton step on its instrument's value, whose slope in
+// the rate is found by a difference on the first step and kept (NaN until then). Falls back
+// to the root search near the rate when the step is not small. Returns whether it stepped.
+bool stepPillar(YieldCurve& curve, PillarPricer& pricer, const PillarPricer* previous,
+                double& slope) {
+    constexpr double width = 1e-6;
+    constexpr double difference = 1e-7;
+    const std::size_t k = pricer.pillar();
+    const double rate = curve.pillarRates()[k];
+    pricer.prepare(curve, previous);
+    const double atRate = pricer.value(curve);
+    if (std::isnan(slope)) {
+        curve.updateRate(k, rate + difference);
+        slope = (pricer.value(curve) - atRate) / difference;
+    }
+    const double step = atRate / slope;
+    if (!(std::abs(step) <= width)) {
+        slope = std::numeric_limits<double>::quiet_NaN();
+        curve.updateRate(k, rate);
+        solvePillarNear(curve, pricer, previous);
+        return false;
+    }
+    curve.updateRate(k, rate - step);
+    return true;
+}
+
+} // namespace
+
 void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first) {
     const std::size_t n = pricers.size();
     const std::vector<date>& pillars = curve.pillarDates();
@@ -611,10 +641,13 @@ void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::si
                    : static_cast<std::size_t>(covering - pillars.begin());
     };
     // Each pass moves a pillar by a small fraction of the last pass's move of the next one;
-    // a move below 1e-15 changes no quote by more than about 1e-13 percent.
+    // a move below 1e-15 changes no quote by more than about 1e-13 percent. Moves that stop
+    // shrinking below `noise` are the rounding of the values, and end the passes too.
     constexpr int maxPasses = 60;
     constexpr double settled = 1e-15;
+    constexpr double noise = 4e-15;
     std::vector<double> before;
+    std::vector<double> slopes;
     const auto previousOf = [&](std::size_t k) -> const PillarPricer* {
         return k == 0 ? nullptr : &pricers[k - 1];
     };
@@ -628,17 +661,23 @@ void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::si
             for (std::size_t k = start; k <= end; ++k) {
                 solvePillar(curve, pricers[k], previousOf(k));
             }
+            // Then Newton steps, pillar after pillar, until the block settles.
+            slopes.assign(end - start + 1, std::numeric_limits<double>::quiet_NaN());
+            double lastMoved = std::numeric_limits<double>::infinity();
             for (int pass = 0; end > start && pass < maxPasses; ++pass) {
                 before.assign(curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(start),
                               curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(end + 1));
                 double moved = 0.0;
+                bool stepped = true;
                 for (std::size_t k = start; k <= end; ++k) {
-                    solvePillarNear(curve, pricers[k], previousOf(k));
+                    stepped =
+                        stepPillar(curve, pricers[k], previousOf(k), slopes[k - start]) && stepped;
                     moved = std::max(moved, std::abs(curve.pillarRates()[k] - before[k - start]));
                 }
-                if (moved <= settled) {
+                if (moved <= settled || (stepped && moved <= noise && moved > 0.5 * lastMoved)) {
                     break;
                 }
+                lastMoved = moved;
             }
         }
         start = end + 1;
