@@ -566,43 +566,17 @@ std::vector<double> repricedQuotes(const YieldCurve& curve) {
     return quotes;
 }
 
-namespace {
-
-// Re-solves a pillar whose rate is already close: the root is searched within 1e-6 of the
-// rate, and between -100% and +100% only when it is not there.
-void solvePillarNear(YieldCurve& curve, PillarPricer& pricer, const PillarPricer* previous) {
-    constexpr double width = 1e-6;
-    const std::size_t k = pricer.pillar();
-    const double rate = curve.pillarRates()[k];
-    pricer.prepare(curve, previous);
-    auto objective = [&](double trial) {
-        curve.updateRate(k, trial);
-        return pricer.value(curve);
-    };
-    const double lower = rate - width;
-    const double upper = rate + width;
-    const double atLower = objective(lower);
-    const double atUpper = objective(upper);
-    if (atLower == 0.0 || atUpper == 0.0 || (atLower < 0.0) == (atUpper < 0.0)) {
-        solvePillar(curve, pricer, previous);
-        return;
-    }
-    std::uintmax_t iterations = evaluationBudget - 2;
-    boost::math::tools::toms748_solve(
-        objective, lower, upper, atLower, atUpper,
-        boost::math::tools::eps_tolerance<double>(std::numeric_limits<double>::digits), iterations);
-}
-
-} // namespace
+namespace {} // namespace
 
 namespace {
 
 // Moves the rate of a pillar by one Newton step on its instrument's value, whose slope in
-// the rate is found by a difference on the first step and kept (NaN until then). Falls back
-// to the root search near the rate when the step is not small. Returns whether it stepped.
+// the rate is found by a difference on the first step and kept (NaN until then). A step
+// longer than 1% falls back to the root search between -100% and +100%. Returns whether it
+// stepped.
 bool stepPillar(YieldCurve& curve, PillarPricer& pricer, const PillarPricer* previous,
                 double& slope) {
-    constexpr double width = 1e-6;
+    constexpr double width = 1e-2;
     constexpr double difference = 1e-7;
     const std::size_t k = pricer.pillar();
     const double rate = curve.pillarRates()[k];
@@ -613,10 +587,9 @@ bool stepPillar(YieldCurve& curve, PillarPricer& pricer, const PillarPricer* pre
         slope = (pricer.value(curve) - atRate) / difference;
     }
     const double step = atRate / slope;
-    if (!(std::abs(step) <= width)) {
+    if (!(std::abs(step) <= width) || !(std::abs(rate - step) < upperRate)) {
         slope = std::numeric_limits<double>::quiet_NaN();
-        curve.updateRate(k, rate);
-        solvePillarNear(curve, pricer, previous);
+        solvePillar(curve, pricer, previous);
         return false;
     }
     curve.updateRate(k, rate - step);
@@ -657,14 +630,14 @@ void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::si
         for (std::size_t k = start + 1; k <= end; ++k) {
             end = std::max(end, reach(k));
         }
-        if (end >= first) {
-            for (std::size_t k = start; k <= end; ++k) {
-                solvePillar(curve, pricers[k], previousOf(k));
-            }
-            // Then Newton steps, pillar after pillar, until the block settles.
+        if (end == start && end >= first) {
+            solvePillar(curve, pricers[start], previousOf(start));
+        } else if (end >= first) {
+            // A block: Newton steps from the rates as they are, pillar after pillar, until it
+            // settles.
             slopes.assign(end - start + 1, std::numeric_limits<double>::quiet_NaN());
             double lastMoved = std::numeric_limits<double>::infinity();
-            for (int pass = 0; end > start && pass < maxPasses; ++pass) {
+            for (int pass = 0; pass < maxPasses; ++pass) {
                 before.assign(curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(start),
                               curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(end + 1));
                 double moved = 0.0;
@@ -678,6 +651,12 @@ void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::si
                     break;
                 }
                 lastMoved = moved;
+                if (pass + 1 == maxPasses) {
+                    // Not settled: each pillar solved in full on the others as they are.
+                    for (std::size_t k = start; k <= end; ++k) {
+                        solvePillar(curve, pricers[k], previousOf(k));
+                    }
+                }
             }
         }
         start = end + 1;

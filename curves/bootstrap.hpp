@@ -225,8 +225,9 @@ std::vector<double> repricedQuotes(const YieldCurve& curve);
 
 // Solves the pillars of the pricers from `first` on, in order. When an instrument reads a
 // date after its own pillar, its value depends on the pillars up to the one covering that
-// date: those pillars form a block, solved pass after pass until no rate of it moves. The
-// block that holds `first` is solved from its start.
+// date: those pillars form a block, which takes Newton steps pillar after pillar, pass after
+// pass, from the rates it has, until no rate of it moves. The block that holds `first` is
+// solved from its start.
 void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first);
 
 } // namespace tsr
