@@ -261,8 +261,82 @@ date accrualEnd(const Product& product) {
     return end;
 }
 
+namespace {
+
+using Layout = PillarPricer::Layout;
+
+std::shared_ptr<const Layout> makeLayout(const ProductInterestRateSwap& swap) {
+    auto layout = std::make_shared<Layout>();
+    // Every date the instrument's value reads, once each and in order.
+    std::vector<date>& dates = layout->dates;
+    std::size_t count = 0;
+    for (const auto& leg : swap.legs()) {
+        count += leg.paymentDates.size() * (leg.isFixed ? 1 : 3);
+    }
+    dates.reserve(count);
+    for (const auto& leg : swap.legs()) {
+        dates.insert(dates.end(), leg.paymentDates.begin(), leg.paymentDates.end());
+        if (!leg.isFixed) {
+            dates.insert(dates.end(), leg.accrualStartDates.begin(), leg.accrualStartDates.end());
+            dates.insert(dates.end(), leg.accrualEndDates.begin(), leg.accrualEndDates.end());
+        }
+    }
+    std::sort(dates.begin(), dates.end());
+    dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+    const auto slot = [&](const date& d) {
+        return static_cast<std::uint32_t>(std::lower_bound(dates.begin(), dates.end(), d) -
+                                          dates.begin());
+    };
+    for (std::size_t l = 0; l < layout->periods.size(); ++l) {
+        const ProductInterestRateSwap::SwapLeg& source = swap.legs()[l];
+        std::vector<PillarPricer::Period>& periods = layout->periods[l];
+        periods.reserve(source.paymentDates.size());
+        for (std::size_t j = 0; j < source.paymentDates.size(); ++j) {
+            const double fraction = source.dayCountFractions[j];
+            if (fraction == 0.0) {
+                continue; // a period adjusted to zero length accrues nothing
+            }
+            PillarPricer::Period period{slot(source.paymentDates[j]), 0, 0, fraction};
+            if (!source.isFixed) {
+                period.start = slot(source.accrualStartDates[j]);
+                period.end = slot(source.accrualEndDates[j]);
+            }
+            periods.push_back(period);
+        }
+    }
+    return layout;
+}
+
+// The layouts of the curve instruments of recent builds, which the instrument cache keeps
+// and shares from one build to the next: one per thread, emptied past a thousand entries.
+std::shared_ptr<const Layout> cachedLayout(const std::shared_ptr<const Product>& product,
+                                           const ProductInterestRateSwap& swap) {
+    struct Entry {
+        // Keeps the product, and so the address in the key, alive.
+        std::shared_ptr<const Product> product;
+        std::shared_ptr<const Layout> layout;
+    };
+    thread_local std::unordered_map<const Product*, Entry> cache;
+    if (const auto found = cache.find(product.get()); found != cache.end()) {
+        return found->second.layout;
+    }
+    auto layout = makeLayout(swap);
+    if (cache.size() >= instrumentCacheLimit) {
+        cache.clear();
+    }
+    cache.emplace(product.get(), Entry{product, layout});
+    return layout;
+}
+
+} // namespace
+
 PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
                            const std::shared_ptr<const Product>& product)
+    : PillarPricer(curve, k, product, false, nullptr) {}
+
+PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
+                           const std::shared_ptr<const Product>& product, bool keepLayout,
+                           const PillarPricer* previous)
     : product_(product), swap_(dynamic_cast<const ProductInterestRateSwap*>(product.get())),
       pillar_(k) {
     if (swap_ == nullptr) {
@@ -273,74 +347,39 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
         throw std::out_of_range("Error, no pillar " + std::to_string(k) + " in a curve of " +
                                 std::to_string(times.size()) + " pillars.");
     }
-    const double previousPillarTime = k == 0 ? 0.0 : times[k - 1];
-
-    // Every date the instrument's value reads, once each and in order: the dates on or before
-    // the previous pillar come first.
-    std::size_t count = 0;
-    for (const auto& leg : swap_->legs()) {
-        count += leg.paymentDates.size() * (leg.isFixed ? 1 : 3);
-    }
-    dates_.reserve(count);
-    for (const auto& leg : swap_->legs()) {
-        dates_.insert(dates_.end(), leg.paymentDates.begin(), leg.paymentDates.end());
-        if (!leg.isFixed) {
-            dates_.insert(dates_.end(), leg.accrualStartDates.begin(), leg.accrualStartDates.end());
-            dates_.insert(dates_.end(), leg.accrualEndDates.begin(), leg.accrualEndDates.end());
-        }
-    }
-    std::sort(dates_.begin(), dates_.end());
-    dates_.erase(std::unique(dates_.begin(), dates_.end()), dates_.end());
-    points_.reserve(dates_.size());
-    for (const date& d : dates_) {
-        points_.push_back(curve.point(d));
-        if (points_.back().time <= previousPillarTime) {
-            ++firstMoving_;
-        }
-    }
-    dfs_.assign(dates_.size(), 0.0);
-    looksAhead_ = !dates_.empty() && dates_.back() > curve.pillarDates()[k];
-    lastDate_ = dates_.empty() ? curve.pillarDates()[k] : dates_.back();
-    const auto slot = [&](const date& d) {
-        return static_cast<std::uint32_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
-                                          dates_.begin());
-    };
+    layout_ = keepLayout ? cachedLayout(product_, *swap_) : makeLayout(*swap_);
+    locate(curve, k, previous);
+    const std::vector<date>& dates = layout_->dates;
+    looksAhead_ = !dates.empty() && dates.back() > curve.pillarDates()[k];
+    lastDate_ = dates.empty() ? curve.pillarDates()[k] : dates.back();
 
     for (std::size_t l = 0; l < legs_.size(); ++l) {
         const ProductInterestRateSwap::SwapLeg& source = swap_->legs()[l];
         Leg& leg = legs_[l];
-        leg.periods.reserve(source.paymentDates.size());
         leg.isFixed = source.isFixed;
         leg.isPaid = source.isPaid;
         leg.rate = source.rate;
         leg.margin = source.margin;
-        for (std::size_t j = 0; j < source.paymentDates.size(); ++j) {
-            const double fraction = source.dayCountFractions[j];
-            if (fraction == 0.0) {
-                continue; // a period adjusted to zero length accrues nothing
-            }
-            Period period{slot(source.paymentDates[j]), 0, 0, fraction};
-            if (!leg.isFixed) {
-                period.start = slot(source.accrualStartDates[j]);
-                period.end = slot(source.accrualEndDates[j]);
-            }
-            // The leading periods whose dates all come before the moving ones are settled.
+        leg.periods = &layout_->periods[l];
+        // The leading periods whose dates all come before the moving ones are settled.
+        for (const Period& period : *leg.periods) {
             const bool settled =
                 period.payment < firstMoving_ &&
                 (leg.isFixed || (period.start < firstMoving_ && period.end < firstMoving_));
-            if (settled && leg.settledPeriods == leg.periods.size()) {
-                ++leg.settledPeriods;
+            if (!settled) {
+                break;
             }
-            leg.periods.push_back(period);
+            ++leg.settledPeriods;
         }
     }
 }
 
 PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
-                           const YieldCurve::PillarInstrument& instrument)
+                           const YieldCurve::PillarInstrument& instrument,
+                           const PillarPricer* previous)
     : swap_(nullptr), pillar_(k), future_(instrument.future), convexity_(instrument.convexity) {
     if (!future_) {
-        *this = PillarPricer(curve, k, instrument.swap);
+        *this = PillarPricer(curve, k, instrument.swap, true, previous);
         return;
     }
     if (k >= curve.pillarDates().size()) {
@@ -349,17 +388,55 @@ PillarPricer::PillarPricer(const YieldCurve& curve, std::size_t k,
     }
     looksAhead_ = future_->lastDate() > curve.pillarDates()[k];
     lastDate_ = future_->lastDate();
-    // Its dates and their places on the curve, found once; those on or before the previous
-    // pillar keep their discount factors while pillar k is solved.
-    const double previousPillarTime = k == 0 ? 0.0 : curve.pillarTimes()[k - 1];
-    dates_ = future_->dates();
-    for (const date& d : dates_) {
-        points_.push_back(curve.point(d));
-        if (points_.back().time <= previousPillarTime) {
-            ++firstMoving_;
+    auto layout = std::make_shared<Layout>();
+    layout->dates = future_->dates();
+    layout_ = std::move(layout);
+    locate(curve, k, previous);
+    const std::vector<date>& dates = layout_->dates;
+    termSlots_.reserve(2 * future_->termCount());
+    for (std::size_t i = 0; i < future_->termCount(); ++i) {
+        for (const bool end : {false, true}) {
+            termSlots_.push_back(static_cast<std::uint32_t>(
+                std::lower_bound(dates.begin(), dates.end(), future_->termDate(i, end)) -
+                dates.begin()));
         }
     }
-    dfs_.assign(dates_.size(), 0.0);
+}
+
+std::size_t PillarPricer::commonDates(const PillarPricer& previous) const {
+    const std::vector<date>& mine = layout_->dates;
+    const std::vector<date>& theirs = previous.layout_->dates;
+    if (&mine == &theirs) {
+        return mine.size();
+    }
+    const std::size_t n = std::min(mine.size(), theirs.size());
+    std::size_t i = 0;
+    while (i < n && mine[i] == theirs[i]) {
+        ++i;
+    }
+    return i;
+}
+
+void PillarPricer::locate(const YieldCurve& curve, std::size_t k, const PillarPricer* previous) {
+    // The places of the dates on the curve depend on its pillar dates alone.
+    const std::vector<date>& dates = layout_->dates;
+    points_.reserve(dates.size());
+    std::size_t common = 0;
+    if (previous != nullptr) {
+        common = commonDates(*previous);
+        points_.assign(previous->points_.begin(),
+                       previous->points_.begin() + static_cast<std::ptrdiff_t>(common));
+    }
+    for (std::size_t i = common; i < dates.size(); ++i) {
+        points_.push_back(curve.point(dates[i]));
+    }
+    // Those on or before the previous pillar keep their discount factors while pillar k is
+    // solved.
+    const double previousPillarTime = k == 0 ? 0.0 : curve.pillarTimes()[k - 1];
+    while (firstMoving_ < points_.size() && points_[firstMoving_].time <= previousPillarTime) {
+        ++firstMoving_;
+    }
+    dfs_.assign(dates.size(), 0.0);
 }
 
 void PillarPricer::setQuote(double quote) {
@@ -374,8 +451,9 @@ void PillarPricer::setQuote(double quote) {
 
 double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
                             double value) const {
+    const std::vector<Period>& periods = *leg.periods;
     for (std::size_t j = first; j < last; ++j) {
-        const Period& period = leg.periods[j];
+        const Period& period = periods[j];
         double rate = leg.rate;
         if (!leg.isFixed) {
             rate = leg.margin +
@@ -386,15 +464,21 @@ double PillarPricer::accrue(const Leg& leg, std::size_t first, std::size_t last,
     return value;
 }
 
-void PillarPricer::prepare(const YieldCurve& curve) {
-    if (future_) {
-        for (std::size_t i = 0; i < firstMoving_; ++i) {
-            dfs_[i] = curve.df(points_[i]);
-        }
-        return;
+void PillarPricer::prepare(const YieldCurve& curve, const PillarPricer* previous) {
+    // The previous pricer's factors are the curve's own while the curve has not changed since
+    // it last valued.
+    std::size_t reused = 0;
+    if (previous != nullptr && previous->pricedOn_ == &curve &&
+        previous->pricedVersion_ == curve.version()) {
+        reused = std::min(commonDates(*previous), firstMoving_);
+        std::copy_n(previous->dfs_.begin(), reused, dfs_.begin());
     }
-    for (std::size_t i = 0; i < firstMoving_; ++i) {
+    for (std::size_t i = reused; i < firstMoving_; ++i) {
         dfs_[i] = curve.df(points_[i]);
+    }
+    pricedOn_ = nullptr;
+    if (future_) {
+        return;
     }
     for (Leg& leg : legs_) {
         leg.settledValue = accrue(leg, 0, leg.settledPeriods, 0.0);
@@ -402,22 +486,20 @@ void PillarPricer::prepare(const YieldCurve& curve) {
 }
 
 double PillarPricer::value(const YieldCurve& curve) {
-    if (future_) {
-        for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
-            dfs_[i] = curve.df(points_[i]);
-        }
-        return future_->rateWith([&](const date& d) {
-            return dfs_[static_cast<std::size_t>(std::lower_bound(dates_.begin(), dates_.end(), d) -
-                                                 dates_.begin())];
-        }) - target_;
-    }
-    for (std::size_t i = firstMoving_; i < dates_.size(); ++i) {
+    for (std::size_t i = firstMoving_; i < dfs_.size(); ++i) {
         dfs_[i] = curve.df(points_[i]);
+    }
+    pricedOn_ = &curve;
+    pricedVersion_ = curve.version();
+    if (future_) {
+        return future_->rateWithTerms([&](std::size_t i, bool end) {
+            return dfs_[termSlots_[2 * i + (end ? 1 : 0)]];
+        }) - target_;
     }
     std::array<double, 2> values{};
     for (std::size_t l = 0; l < legs_.size(); ++l) {
         const Leg& leg = legs_[l];
-        const double value = accrue(leg, leg.settledPeriods, leg.periods.size(), leg.settledValue);
+        const double value = accrue(leg, leg.settledPeriods, leg.periods->size(), leg.settledValue);
         values[l] = leg.isPaid ? -value : value;
     }
     return values[0] + values[1];
@@ -434,9 +516,9 @@ std::size_t solvePillar(YieldCurve& curve, std::size_t k,
     return solvePillar(curve, pricer);
 }
 
-std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer) {
+std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer, const PillarPricer* previous) {
     const std::size_t k = pricer.pillar();
-    pricer.prepare(curve);
+    pricer.prepare(curve, previous);
     std::size_t evaluations = 0;
     // Every trial rate stays in the curve, so the last one evaluated is kept.
     auto objective = [&](double rate) {
@@ -484,31 +566,34 @@ std::vector<double> repricedQuotes(const YieldCurve& curve) {
     return quotes;
 }
 
+namespace {} // namespace
+
 namespace {
 
-// Re-solves a pillar whose rate is already close: the root is searched within 1e-6 of the
-// rate, and between -100% and +100% only when it is not there.
-void solvePillarNear(YieldCurve& curve, PillarPricer& pricer) {
-    constexpr double width = 1e-6;
+// Moves the rate of a pillar by one Newton step on its instrument's value, whose slope in
+// the rate is found by a difference on the first step and kept (NaN until then). A step
+// longer than 1% falls back to the root search between -100% and +100%. Returns whether it
+// stepped.
+bool stepPillar(YieldCurve& curve, PillarPricer& pricer, const PillarPricer* previous,
+                double& slope) {
+    constexpr double width = 1e-2;
+    constexpr double difference = 1e-7;
     const std::size_t k = pricer.pillar();
     const double rate = curve.pillarRates()[k];
-    pricer.prepare(curve);
-    auto objective = [&](double trial) {
-        curve.updateRate(k, trial);
-        return pricer.value(curve);
-    };
-    const double lower = rate - width;
-    const double upper = rate + width;
-    const double atLower = objective(lower);
-    const double atUpper = objective(upper);
-    if (atLower == 0.0 || atUpper == 0.0 || (atLower < 0.0) == (atUpper < 0.0)) {
-        solvePillar(curve, pricer);
-        return;
+    pricer.prepare(curve, previous);
+    const double atRate = pricer.value(curve);
+    if (std::isnan(slope)) {
+        curve.updateRate(k, rate + difference);
+        slope = (pricer.value(curve) - atRate) / difference;
     }
-    std::uintmax_t iterations = evaluationBudget - 2;
-    boost::math::tools::toms748_solve(
-        objective, lower, upper, atLower, atUpper,
-        boost::math::tools::eps_tolerance<double>(std::numeric_limits<double>::digits), iterations);
+    const double step = atRate / slope;
+    if (!(std::abs(step) <= width) || !(std::abs(rate - step) < upperRate)) {
+        slope = std::numeric_limits<double>::quiet_NaN();
+        solvePillar(curve, pricer, previous);
+        return false;
+    }
+    curve.updateRate(k, rate - step);
+    return true;
 }
 
 } // namespace
@@ -529,30 +614,48 @@ void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::si
                    : static_cast<std::size_t>(covering - pillars.begin());
     };
     // Each pass moves a pillar by a small fraction of the last pass's move of the next one;
-    // a move below 1e-15 changes no quote by more than about 1e-13 percent.
+    // a move below 1e-15 changes no quote by more than about 1e-13 percent. Moves that stop
+    // shrinking below `noise` are the rounding of the values, and end the passes too.
     constexpr int maxPasses = 60;
     constexpr double settled = 1e-15;
+    constexpr double noise = 4e-15;
     std::vector<double> before;
+    std::vector<double> slopes;
+    const auto previousOf = [&](std::size_t k) -> const PillarPricer* {
+        return k == 0 ? nullptr : &pricers[k - 1];
+    };
     std::size_t start = 0;
     while (start < n) {
         std::size_t end = reach(start);
         for (std::size_t k = start + 1; k <= end; ++k) {
             end = std::max(end, reach(k));
         }
-        if (end >= first) {
-            for (std::size_t k = start; k <= end; ++k) {
-                solvePillar(curve, pricers[k]);
-            }
-            for (int pass = 0; end > start && pass < maxPasses; ++pass) {
+        if (end == start && end >= first) {
+            solvePillar(curve, pricers[start], previousOf(start));
+        } else if (end >= first) {
+            // A block: Newton steps from the rates as they are, pillar after pillar, until it
+            // settles.
+            slopes.assign(end - start + 1, std::numeric_limits<double>::quiet_NaN());
+            double lastMoved = std::numeric_limits<double>::infinity();
+            for (int pass = 0; pass < maxPasses; ++pass) {
                 before.assign(curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(start),
                               curve.pillarRates().begin() + static_cast<std::ptrdiff_t>(end + 1));
                 double moved = 0.0;
+                bool stepped = true;
                 for (std::size_t k = start; k <= end; ++k) {
-                    solvePillarNear(curve, pricers[k]);
+                    stepped =
+                        stepPillar(curve, pricers[k], previousOf(k), slopes[k - start]) && stepped;
                     moved = std::max(moved, std::abs(curve.pillarRates()[k] - before[k - start]));
                 }
-                if (moved <= settled) {
+                if (moved <= settled || (stepped && moved <= noise && moved > 0.5 * lastMoved)) {
                     break;
+                }
+                lastMoved = moved;
+                if (pass + 1 == maxPasses) {
+                    // Not settled: each pillar solved in full on the others as they are.
+                    for (std::size_t k = start; k <= end; ++k) {
+                        solvePillar(curve, pricers[k], previousOf(k));
+                    }
                 }
             }
         }

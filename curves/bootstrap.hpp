@@ -106,6 +106,11 @@ date accrualEnd(const Product& product);
 // extrapolation), so those factors, and the leading periods made of them
 // alone, are computed once per solve by prepare(). The rest is summed in the
 // same order and with the same operations as price().
+//
+// Pricers of consecutive pillars usually read the same leading dates (swaps of one
+// generator share their early periods). A pricer made or prepared right after the one of
+// the pillar before takes the places and discount factors of those dates from it rather
+// than from the curve, which gives the same numbers.
 class PillarPricer {
 public:
     // Throws "Error: unsupported curve construction instrument." for anything but a swap.
@@ -114,15 +119,18 @@ public:
 
     // The pricer of a curve's own instrument k: its swap, or its futures row, whose value is
     // the rate the curve implies less the quoted rate and the convexity, in percent.
+    // `previous`, if given, is the pricer of pillar k-1 on the same curve.
     PillarPricer(const YieldCurve& curve, std::size_t k,
-                 const YieldCurve::PillarInstrument& instrument);
+                 const YieldCurve::PillarInstrument& instrument,
+                 const PillarPricer* previous = nullptr);
 
     // Fixed rate of the first leg from a quote in percent, as makeCurveInstrument sets it.
     // prepare() must follow.
     void setQuote(double quote);
 
     // Takes the values fixed by the pillars before k; call again whenever they change.
-    void prepare(const YieldCurve& curve);
+    // `previous`, if given, is the pricer of pillar k-1 on the same curve.
+    void prepare(const YieldCurve& curve, const PillarPricer* previous = nullptr);
 
     // The instrument's value on the curve as it now is.
     double value(const YieldCurve& curve);
@@ -136,25 +144,41 @@ public:
     // The last date the instrument reads.
     const date& lastDate() const { return lastDate_; }
 
-private:
     struct Period {
-        // Indices into dates_; start and end only for a floating leg.
+        // Indices into the instrument's dates; start and end only for a floating leg.
         std::uint32_t payment;
         std::uint32_t start;
         std::uint32_t end;
         double fraction;
     };
+    // What a swap's value reads, from its schedule alone: its distinct dates, ascending, and
+    // per leg the periods that accrue (non-zero fraction), in order.
+    struct Layout {
+        std::vector<date> dates;
+        std::array<std::vector<Period>, 2> periods;
+    };
+
+private:
     struct Leg {
         bool isFixed = false;
         bool isPaid = false;
         double rate = 0.0;
         double margin = 0.0;
-        // The periods that accrue (non-zero fraction), in order; the first settledPeriods of
-        // them read only dates on or before the previous pillar.
-        std::vector<Period> periods;
+        const std::vector<Period>* periods = nullptr;
+        // The first settledPeriods periods read only dates on or before the previous pillar.
         std::size_t settledPeriods = 0;
         double settledValue = 0.0;
     };
+
+    PillarPricer(const YieldCurve& curve, std::size_t k,
+                 const std::shared_ptr<const Product>& product, bool keepLayout,
+                 const PillarPricer* previous);
+
+    // Finds the places of dates_ on the curve, from `previous` where it reads the same dates.
+    void locate(const YieldCurve& curve, std::size_t k, const PillarPricer* previous);
+
+    // How many leading dates this pricer reads in common with `previous`.
+    std::size_t commonDates(const PillarPricer& previous) const;
 
     // The leg's value summed over periods [first, last) onto `value`, in price()'s order.
     double accrue(const Leg& leg, std::size_t first, std::size_t last, double value) const;
@@ -163,17 +187,23 @@ private:
     const ProductInterestRateSwap* swap_;
     std::size_t pillar_;
     std::array<Leg, 2> legs_;
-    // The distinct dates the instrument reads, ascending, with their places on the curve and
-    // their discount factors; the first firstMoving_ lie on or before the previous pillar.
-    std::vector<date> dates_;
+    // The distinct dates the instrument reads, ascending (a futures row's periods are empty),
+    // with their places on the curve and their discount factors; the first firstMoving_ lie
+    // on or before the previous pillar.
+    std::shared_ptr<const Layout> layout_;
     std::vector<YieldCurve::Point> points_;
     std::vector<double> dfs_;
     std::size_t firstMoving_ = 0;
     bool looksAhead_ = false;
     date lastDate_;
     std::shared_ptr<const CurveFuture> future_;
+    // Where each futures term's start and end sit among the dates.
+    std::vector<std::uint32_t> termSlots_;
     double convexity_ = 0.0;
     double target_ = 0.0;
+    // The curve and its version when dfs_ last matched it in full.
+    const YieldCurve* pricedOn_ = nullptr;
+    std::uint64_t pricedVersion_ = 0;
 };
 
 // Sets the rate of pillar k so that the product prices to zero on the curve.
@@ -182,8 +212,10 @@ private:
 std::size_t solvePillar(YieldCurve& curve, std::size_t k,
                         const std::shared_ptr<const Product>& product);
 
-// The same solve with a pricer built for pillar k of this curve; prepares it first.
-std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer);
+// The same solve with a pricer built for pillar k of this curve; prepares it first, from
+// `previous`, the pricer of pillar k-1, when given.
+std::size_t solvePillar(YieldCurve& curve, PillarPricer& pricer,
+                        const PillarPricer* previous = nullptr);
 
 // The quote each pillar's instrument has on the curve, in its row's terms: a swap's par rate
 // in percent, a futures row's price (100 less the forward the curve implies and the
@@ -193,8 +225,9 @@ std::vector<double> repricedQuotes(const YieldCurve& curve);
 
 // Solves the pillars of the pricers from `first` on, in order. When an instrument reads a
 // date after its own pillar, its value depends on the pillars up to the one covering that
-// date: those pillars form a block, solved pass after pass until no rate of it moves. The
-// block that holds `first` is solved from its start.
+// date: those pillars form a block, which takes Newton steps pillar after pillar, pass after
+// pass, from the rates it has, until no rate of it moves. The block that holds `first` is
+// solved from its start.
 void solvePillars(YieldCurve& curve, std::vector<PillarPricer>& pricers, std::size_t first);
 
 } // namespace tsr

@@ -30,7 +30,7 @@ BumpedCurve::BumpedCurve(const YieldCurve& base, std::size_t lastPillar)
         }
     }
     for (std::size_t k = 0; k <= solved; ++k) {
-        pricers_.emplace_back(curve_, k, instruments[k]);
+        pricers_.emplace_back(curve_, k, instruments[k], k == 0 ? nullptr : &pricers_.back());
         pricers_.back().setQuote(instruments[k].quote);
         quotes_.push_back(instruments[k].quote);
     }

@@ -38,13 +38,23 @@ public:
 
     // The same rate from the discount factors `df(date)` gives, on the dates of dates().
     template <class Df> double rateWith(Df&& df) const {
+        return rateWithTerms([&](std::size_t i, bool end) { return df(termDate(i, end)); });
+    }
+
+    // The same from `dfOfTerm(i, end)`, the discount factor at term i's start or end.
+    template <class DfOfTerm> double rateWithTerms(DfOfTerm&& dfOfTerm) const {
         double sum = realised_;
-        for (const Term& term : terms_) {
+        for (std::size_t i = 0; i < terms_.size(); ++i) {
+            const Term& term = terms_[i];
             const double growth = compounded_ ? growth_ : 1.0;
-            sum += term.weight *
-                   period::forwardRate(growth * df(term.from), df(term.to), term.fraction);
+            sum += term.weight * period::forwardRate(growth * dfOfTerm(i, false), dfOfTerm(i, true),
+                                                     term.fraction);
         }
         return 100.0 * sum;
+    }
+    std::size_t termCount() const { return terms_.size(); }
+    const date& termDate(std::size_t i, bool end) const {
+        return end ? terms_[i].to : terms_[i].from;
     }
 
     // The dates whose discount factors the rate reads, ascending, once each.

@@ -18,7 +18,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -125,8 +127,19 @@ std::string futuresContractMonth(const GeneratorFuture& generator, const std::st
 }
 
 std::string datedLabel(const date& start, const date& end) {
-    return boost::gregorian::to_iso_extended_string(start) + "/" +
-           boost::gregorian::to_iso_extended_string(end);
+    // Written by hand: the label is made on every build, and the stream-based formatter
+    // costs more than the rest of a dated row's setup.
+    const auto iso = [](const date& d) {
+        if (d.is_special()) {
+            return boost::gregorian::to_iso_extended_string(d);
+        }
+        const auto ymd = d.year_month_day();
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(ymd.year),
+                      static_cast<int>(ymd.month), static_cast<int>(ymd.day));
+        return std::string(text);
+    };
+    return iso(start) + "/" + iso(end);
 }
 
 double curveTime(const date& valueDate, const date& d) {
@@ -318,7 +331,7 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     std::vector<PillarPricer> pricers;
     pricers.reserve(pillarInstruments_.size());
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
-        pricers.emplace_back(*this, k, pillarInstruments_[k]);
+        pricers.emplace_back(*this, k, pillarInstruments_[k], k == 0 ? nullptr : &pricers.back());
         pricers.back().setQuote(pillarInstruments_[k].quote);
         looksAhead_ = looksAhead_ || pricers.back().looksAhead();
     }
@@ -350,7 +363,7 @@ template <class RowText> void YieldCurve::solveTogether(RowText&& rowText) {
     pricers.reserve(pillarInstruments_.size());
     std::vector<double> quotes;
     for (std::size_t k = 0; k < pillarInstruments_.size(); ++k) {
-        pricers.emplace_back(*this, k, pillarInstruments_[k]);
+        pricers.emplace_back(*this, k, pillarInstruments_[k], k == 0 ? nullptr : &pricers.back());
         pricers.back().setQuote(pillarInstruments_[k].quote);
         quotes.push_back(pillarInstruments_[k].quote);
     }
@@ -532,6 +545,11 @@ void YieldCurve::extrapolationSensitivity(double t, DfSensitivity& s) const {
 
 YieldCurve::~YieldCurve() = default;
 
+std::uint64_t YieldCurve::Version::fresh() {
+    static std::atomic<std::uint64_t> next{0};
+    return next.fetch_add(std::uint64_t{1} << 32, std::memory_order_relaxed);
+}
+
 double YieldCurve::quoteDirection(std::size_t row) const {
     return row < futuresRows_.size() && futuresRows_[row] ? -1.0 : 1.0;
 }
@@ -598,6 +616,7 @@ void YieldCurve::update(std::vector<double> rates) {
                                     std::to_string(rates.size()) + " rates were given.");
     }
     jacobian_.reset();
+    ++version_.value;
     // Copy into the existing storage so that repeated updates never allocate.
     std::copy(rates.begin(), rates.end(), rates_.begin());
     if (interpolationKind_ != YieldCurveInterpolation::LinearRates) {
@@ -619,6 +638,7 @@ void YieldCurve::updateRate(std::size_t k, double rate) {
                                 std::to_string(rates_.size()) + " pillars.");
     }
     jacobian_.reset();
+    ++version_.value;
     rates_[k] = rate;
     if (interpolationKind_ != YieldCurveInterpolation::LinearRates) {
         // f(k+1) depends on L(k) as well.

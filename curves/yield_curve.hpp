@@ -108,6 +108,9 @@ public:
     // Replaces the rate of pillar k only; used by the bootstrap for each trial.
     void updateRate(std::size_t k, double rate);
 
+    // Counts the changes of rates: equal versions of one curve mean equal rates.
+    std::uint64_t version() const { return version_.value; }
+
     // Segment i with t(i) < t <= t(i+1) for t inside the pillar range; the
     // first or last segment outside it. 0 when there are fewer than two pillars.
     std::size_t upperIndex(double t) const;
@@ -336,6 +339,19 @@ private:
     };
     std::vector<TurnSpan> turnSpans_;
     bool looksAhead_ = false;
+    // Starts, and restarts on copy, from a number no other curve has started from lately, so
+    // that one address never shows one version for different rates.
+    struct Version {
+        Version() : value(fresh()) {}
+        Version(const Version& /*other*/) : value(fresh()) {}
+        Version& operator=(const Version& /*other*/) {
+            value = fresh();
+            return *this;
+        }
+        static std::uint64_t fresh();
+        std::uint64_t value;
+    };
+    Version version_;
     JacobianSlot jacobian_;
 };
 

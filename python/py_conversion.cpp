@@ -67,11 +67,17 @@ std::shared_ptr<const Object> scalarToBoxed(PyObject* value) {
     if (!dates) {
         PyErr_Clear(); // without datetime there are no dates to recognise
     }
+    // Tables repeat these cells row after row; the values are immutable, so one of each
+    // serves every tree.
     if (value == Py_None) {
-        return std::make_shared<BoxedValue>(std::string());
+        static const std::shared_ptr<const Object> none =
+            std::make_shared<BoxedValue>(std::string());
+        return none;
     }
     if (PyBool_Check(value)) {
-        return std::make_shared<BoxedValue>(value == Py_True);
+        static const std::shared_ptr<const Object> yes = std::make_shared<BoxedValue>(true);
+        static const std::shared_ptr<const Object> no = std::make_shared<BoxedValue>(false);
+        return value == Py_True ? yes : no;
     }
     if (PyLong_Check(value)) {
         const long number = PyLong_AsLong(value);
@@ -111,18 +117,33 @@ std::shared_ptr<const Object> scalarToBoxed(PyObject* value) {
 ObjectTree dictToTree(PyObject* obj, const std::string& path);
 ObjectTree listToTree(PyObject* obj, const std::string& path);
 
-// A dict member or list item: scalar leaf, nested dict, nested list.
-ObjectTree memberToTree(PyObject* value, const std::string& path) {
-    if (auto scalar = scalarToBoxed(value)) {
-        return ObjectTree(std::move(scalar));
-    }
+// A dict member or list item that is no scalar: nested dict, nested list. `path()` names it.
+template <class Path> ObjectTree containerToTree(PyObject* value, Path&& path) {
     if (PyDict_Check(value)) {
-        return dictToTree(value, path);
+        return dictToTree(value, path());
     }
     if (PyList_Check(value)) {
-        return listToTree(value, path);
+        return listToTree(value, path());
     }
-    throw std::invalid_argument(tagged(path, "] unsupported Python type: ") + reprOrUnknown(value));
+    throw std::invalid_argument(tagged(path(), "] unsupported Python type: ") +
+                                reprOrUnknown(value));
+}
+
+// Appends a dict member or list item under `key` in `parent`: a scalar as a leaf, a dict or
+// list as a subtree. `leaf` is scratch space reused from one leaf to the next; `path()`
+// names the item, and is only built for a subtree or an error.
+template <class Path>
+void addMember(ObjectTree& parent, std::pair<std::string, ObjectTree>& leaf, const std::string& key,
+               PyObject* value, Path&& path) {
+    if (auto scalar = scalarToBoxed(value)) {
+        leaf.first = key;
+        leaf.second.data() = std::move(scalar);
+        parent.push_back(leaf);
+        return;
+    }
+    ObjectTree child = containerToTree(value, path);
+    // Swapped in rather than copied, so deep inputs cost linear time.
+    parent.push_back(std::make_pair(key, ObjectTree()))->second.swap(child);
 }
 
 ObjectTree dictToTree(PyObject* obj, const std::string& path) {
@@ -131,6 +152,7 @@ ObjectTree dictToTree(PyObject* obj, const std::string& path) {
     }
     RecursionGuard guard(" while converting a Python dict");
     ObjectTree result;
+    std::pair<std::string, ObjectTree> leaf;
     Py_ssize_t position = 0;
     PyObject* borrowedKey = nullptr;
     PyObject* borrowedValue = nullptr;
@@ -148,7 +170,17 @@ ObjectTree dictToTree(PyObject* obj, const std::string& path) {
             throw std::runtime_error(tagged(path, "] failed to decode dict key as UTF-8"));
         }
         const std::string name(text, static_cast<std::size_t>(size));
-        ObjectTree child = memberToTree(value.get(), path + "." + name);
+        const auto childPath = [&] { return path + "." + name; };
+        if (name.find('.') == std::string::npos) {
+            addMember(result, leaf, name, value.get(), childPath);
+            continue;
+        }
+        ObjectTree child;
+        if (auto scalar = scalarToBoxed(value.get())) {
+            child = ObjectTree(std::move(scalar));
+        } else {
+            child = containerToTree(value.get(), childPath);
+        }
         addAtPath(result, name, child);
     }
     return result;
@@ -160,11 +192,11 @@ ObjectTree listToTree(PyObject* obj, const std::string& path) {
     }
     RecursionGuard guard(" while converting a Python list");
     ObjectTree result;
+    std::pair<std::string, ObjectTree> leaf;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
         const PyRef item = PyRef::borrow(PyList_GET_ITEM(obj, i));
         const std::string key = std::to_string(i);
-        ObjectTree child = memberToTree(item.get(), path + "[" + key + "]");
-        result.push_back(std::make_pair(key, ObjectTree()))->second.swap(child);
+        addMember(result, leaf, key, item.get(), [&] { return path + "[" + key + "]"; });
     }
     return result;
 }

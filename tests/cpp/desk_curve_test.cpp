@@ -94,4 +94,33 @@ TEST(DeskCurve, JacobianMatchesCentralDifferencesByRate) {
     }
 }
 
+TEST(DeskCurve, PillarsSettleFromRatesFarFromTheSolution) {
+    // A few basis points away the blocks settle by Newton steps alone; two hundred away they
+    // fall back to root searches.
+    const YieldCurve solved = deskCurve(deskInstruments());
+    for (const double offset : {5e-4, -2e-2}) {
+        YieldCurve curve = solved;
+        std::vector<PillarPricer> pricers;
+        pricers.reserve(curve.pillarInstruments().size());
+        for (std::size_t k = 0; k < curve.pillarInstruments().size(); ++k) {
+            pricers.emplace_back(curve, k, curve.pillarInstruments()[k],
+                                 k == 0 ? nullptr : &pricers.back());
+            pricers.back().setQuote(curve.pillarInstruments()[k].quote);
+        }
+        std::vector<double> rates = curve.rates();
+        for (double& rate : rates) {
+            rate += offset;
+        }
+        curve.update(rates);
+        solvePillars(curve, pricers, 0);
+        for (std::size_t k = 0; k < rates.size(); ++k) {
+            EXPECT_NEAR(curve.rates()[k], solved.rates()[k], 1e-13) << offset << ", pillar " << k;
+        }
+        const std::vector<double> repriced = repricedQuotes(curve);
+        for (std::size_t i = 0; i < repriced.size(); ++i) {
+            EXPECT_NEAR(repriced[i], solved.instrumentSet().quotes[i], 1e-12) << offset;
+        }
+    }
+}
+
 } // namespace

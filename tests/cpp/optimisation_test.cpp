@@ -684,6 +684,39 @@ TEST(Optimisation, DiscountFactorsAndPillarSolvesAllocateNothing) {
     expectSameBits(solved, curve.rates(), "re-solved");
 }
 
+TEST(Optimisation, PricersSharingDatesWithThePillarBeforeValueToTheBit) {
+    // Pricers made from the one before them, and prepared from it while the curve is as it
+    // left it, against pricers made alone; then prepared after an earlier pillar moved.
+    const CurveCase c{"", date(2026, 3, 16), "USD SOFR SW", "LinearLogDf", Shape::Humped, false};
+    YieldCurve curve("curve", c.valueDate, "USD", c.interpolation, instrumentsOf(c));
+    const auto& instruments = curve.pillarInstruments();
+    std::vector<PillarPricer> chained;
+    std::vector<PillarPricer> alone;
+    chained.reserve(instruments.size());
+    for (std::size_t k = 0; k < instruments.size(); ++k) {
+        chained.emplace_back(curve, k, instruments[k], k == 0 ? nullptr : &chained.back());
+        alone.emplace_back(curve, k, instruments[k].swap);
+        chained.back().setQuote(instruments[k].quote + 0.25);
+        alone.back().setQuote(instruments[k].quote + 0.25);
+    }
+    for (std::size_t k = 1; k < instruments.size(); ++k) {
+        SCOPED_TRACE(k);
+        chained[k - 1].prepare(curve);
+        chained[k - 1].value(curve);
+        chained[k].prepare(curve, &chained[k - 1]);
+        alone[k].prepare(curve);
+        expectSameBits({alone[k].value(curve)}, {chained[k].value(curve)}, "as left");
+
+        chained[k - 1].value(curve);
+        const double rate = curve.pillarRates()[k - 1];
+        curve.updateRate(k - 1, rate + 1e-3);
+        chained[k].prepare(curve, &chained[k - 1]);
+        alone[k].prepare(curve);
+        expectSameBits({alone[k].value(curve)}, {chained[k].value(curve)}, "moved");
+        curve.updateRate(k - 1, rate);
+    }
+}
+
 TEST(Optimisation, BusinessDaysMatchTheRuleOfTheirLists) {
     // Built-in calendars, and made-up ones: forced business days on weekends, holidays on
     // weekdays, a Friday-Saturday weekend, and lists too far apart to tabulate.
