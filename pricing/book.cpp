@@ -13,6 +13,7 @@
 #include "pricing/analytic_risk.hpp"
 #include "pricing/swap_gradient.hpp"
 #include "pricing/thread_count.hpp"
+#include "pricing/worker_pool.hpp"
 
 #include <algorithm>
 #include <array>
@@ -63,13 +64,7 @@ void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const 
     };
     const std::size_t useful = (count + chunk - 1) / chunk;
     const std::size_t helpers = std::min<std::size_t>(workers, useful);
-    {
-        std::vector<std::jthread> pool;
-        for (std::size_t t = 1; t < helpers; ++t) {
-            pool.emplace_back(worker);
-        }
-        worker();
-    }
+    WorkerPool::run(helpers == 0 ? 0 : helpers - 1, worker);
 }
 
 // Counts one trade done when it goes out of scope, however the trade ended.

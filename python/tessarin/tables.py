@@ -418,13 +418,24 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
     or an index the curve is not built on), in column "curve" with the message of
     `tessarin.IRS`; only warned about when not `strict`. Each convention set and curve is
     checked once."""
+    import numpy as np
+    import pandas as pd
+
     columns = rows.columns
     verdicts: dict[tuple[int, str], str | None] = {}
     refused: list[tuple[int, str]] = []
-    for i, (code, curve, error) in enumerate(zip(columns["conventions"], columns["curve"],
-                                                  columns["error"], strict=True)):
-        if error is not None or curve not in curves:
-            continue
+    # Each (convention set, curve) pair is checked at its first row; its verdict then goes
+    # to every row of the pair.
+    curve_codes, curve_names = pd.factorize(np.asarray(columns["curve"], dtype=object))
+    given = np.append(np.isin(np.asarray(curve_names, dtype=object), list(curves)), False)
+    kept = np.flatnonzero(np.equal(np.asarray(columns["error"], dtype=object), None)
+                          & given[curve_codes])  # a code of -1 (no curve) reads the False
+    pairs = (np.asarray(columns["conventions"], dtype=np.int64)[kept] * len(curve_names)
+             + curve_codes[kept])
+    firsts, pair_of_row = np.unique(pairs, return_index=True, return_inverse=True)[1:]
+    for first in sorted(firsts):
+        i = int(kept[first])
+        code, curve = columns["conventions"][i], columns["curve"][i]
         key = (code, curve)
         if key not in verdicts:
             verdicts[key] = None
@@ -441,8 +452,11 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
                                                message.message, rows.source,
                                                f"trade {quoted(columns['id'][i])}"),
                                   stacklevel=3)
-        if verdicts[key] is not None:
-            refused.append((i, verdicts[key]))  # type: ignore[arg-type]
+    for pair, first in enumerate(firsts):
+        i = int(kept[first])
+        verdict = verdicts[(columns["conventions"][i], columns["curve"][i])]
+        if verdict is not None:
+            refused.extend((int(row), verdict) for row in kept[pair_of_row == pair])
     if not refused:
         return rows
     out = TradeRows(dict(columns), rows.conventions, rows.source, rows.place)
