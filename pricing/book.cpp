@@ -133,7 +133,10 @@ std::vector<TradeError> errorsOf(std::size_t trades, std::vector<BookFailure>&& 
 // Codes of names into the list of the distinct ones, in order of first appearance.
 class Factorizer {
 public:
-    explicit Factorizer(std::vector<std::string>& names) : names_(names) {}
+    explicit Factorizer(std::vector<std::string>& names, std::size_t expected = 0)
+        : names_(names) {
+        codes_.reserve(expected);
+    }
     std::uint32_t operator()(const std::string& name) {
         const auto [it, added] =
             codes_.try_emplace(name, static_cast<std::uint32_t>(names_.size()));
@@ -163,8 +166,8 @@ std::vector<BookFailure> failuresOf(const std::vector<TradeError>& errors) {
 Book::Book(const std::vector<BookConventionsInput>& conventions,
            const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
            unsigned threads)
-    : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
-      curveIds_(trades.size()), errors_(trades.size()), ids_(trades.size()),
+    : threads_(threads), curves_(std::move(curves)), fixings_(std::move(fixings)),
+      swaps_(trades.size()), curveIds_(trades.size()), errors_(trades.size()), ids_(trades.size()),
       conventionOf_(trades.size(), 0), lastDates_(trades.size()),
       firstFloatingStarts_(trades.size()) {
     // Every lookup of the build sees the calendars of one moment, even while another thread
@@ -236,9 +239,9 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
 }
 
 Book::Book(const Book& trades, CurveSet curves, FixingsMap fixings, unsigned threads)
-    : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.swaps_),
-      curveIds_(trades.curveIds_), errors_(trades.errors_), ids_(trades.ids_),
-      conventionOf_(trades.conventionOf_), lastDates_(trades.lastDates_),
+    : threads_(threads), curves_(std::move(curves)), fixings_(std::move(fixings)),
+      swaps_(trades.swaps_), curveIds_(trades.curveIds_), errors_(trades.errors_),
+      ids_(trades.ids_), conventionOf_(trades.conventionOf_), lastDates_(trades.lastDates_),
       firstFloatingStarts_(trades.firstFloatingStarts_) {
     labels_.tradeNames = trades.labels_.tradeNames;
     labels_.trade = trades.labels_.trade;
@@ -319,7 +322,8 @@ void Book::bind(unsigned threads) {
 
     // A rebound book has its trades' and curves' codes already: the same names.
     if (labels_.trade.size() != n) {
-        Factorizer tradeCodes(labels_.tradeNames);
+        // Ids are mostly distinct: the table is sized for all of them at once.
+        Factorizer tradeCodes(labels_.tradeNames, n);
         Factorizer curveCodes(labels_.curveNames);
         labels_.trade.reserve(n);
         labels_.curve.reserve(n);
@@ -364,7 +368,18 @@ void Book::bind(unsigned threads) {
     growths_ = runningGrowths();
 }
 
-Book::~Book() = default;
+Book::~Book() {
+    // A large book's swaps are released on the threads it was built with.
+    try {
+        forEachChunk(swaps_.size(), tradeChunk, threads_, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t t = begin; t < end; ++t) {
+                swaps_[t].reset();
+            }
+        });
+    } catch (...) {
+        // The vector releases what is left.
+    }
+}
 
 const YieldCurve* Book::curveOf(std::size_t trade) const {
     return swaps_.at(trade) ? curveOfMap_[curveMapOf_[trade]] : nullptr;

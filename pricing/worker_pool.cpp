@@ -19,16 +19,8 @@ public:
     Pool() = default;
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
-    ~Pool() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread& thread : threads_) {
-            thread.join();
-        }
-    }
+    // Never destroyed: see processPool.
+    ~Pool() = default;
 
     // False when another call holds the pool.
     bool tryRun(std::size_t helpers, const std::function<void()>& job) {
@@ -72,10 +64,7 @@ private:
         std::uint64_t seen = 0;
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return stopping_ || round_ != seen; });
-            if (stopping_) {
-                return;
-            }
+            wake_.wait(lock, [&] { return round_ != seen; });
             seen = round_;
             if (index >= wanted_) {
                 continue;
@@ -108,21 +97,18 @@ private:
     std::size_t remaining_ = 0;
     const std::function<void()>* job_ = nullptr;
     std::exception_ptr failure_;
-    bool stopping_ = false;
 };
 
-// The pool of this process. A forked child's copy of its parent's pool has no threads to
-// join, so it is left behind, never destroyed.
+// The pool of this process. It is never destroyed, so that a call made while statics are
+// destroyed at exit still finds it; its threads end with the process. A forked child's copy
+// of its parent's pool has no threads, so the child makes its own.
 Pool& processPool() {
     static std::mutex guard;
-    static std::unique_ptr<Pool> pool;
+    static Pool* pool = nullptr;
     static pid_t owner = 0;
     const std::lock_guard lock(guard);
-    if (!pool || owner != getpid()) {
-        if (pool) {
-            static_cast<void>(pool.release());
-        }
-        pool = std::make_unique<Pool>();
+    if (pool == nullptr || owner != getpid()) {
+        pool = std::make_unique<Pool>().release();
         owner = getpid();
     }
     return *pool;

@@ -136,20 +136,32 @@ def _given(value: Any) -> bool:
     return value is not None and not pd.isna(value)
 
 
-def _text(series: pandas.Series) -> pandas.Series:
-    """Cells as stripped text (a string Series), empty cells missing."""
-    text = series.astype("string").str.strip()
-    return text.mask(text == "")
+def _text(series: pandas.Series, distinct: bool = False) -> pandas.Series:
+    """Cells as stripped text (a string Series), empty cells missing. Unless the cells are
+    `distinct`, each distinct cell is read once."""
+    import pandas as pd
+
+    if distinct:
+        text = series.astype("string").str.strip()
+        return text.mask(text == "")
+    codes, cells = pd.factorize(series)
+    text = _text(pd.Series(cells, dtype=object), distinct=True)
+    return pd.Series(text.array.take(codes, allow_fill=True), index=series.index)
 
 
 def _dates(series: pandas.Series) -> pandas.Series:
     """Dates of ISO text, date or datetime cells; anything else is NaT."""
+    import numpy as np
     import pandas as pd
 
     if pd.api.types.is_datetime64_any_dtype(series.dtype):
         return series.dt.normalize()
-    text = series.astype("string").str.strip().str.slice(0, 10)
-    return pd.to_datetime(text, errors="coerce", format="%Y-%m-%d")
+    # A book repeats few dates: each distinct cell is parsed once.
+    codes, cells = pd.factorize(series)
+    text = pd.Series(cells).astype("string").str.strip().str.slice(0, 10)
+    parsed = pd.to_datetime(text, errors="coerce", format="%Y-%m-%d").to_numpy()
+    days = np.where(codes >= 0, parsed[np.maximum(codes, 0)], np.datetime64("NaT"))
+    return pd.Series(days.astype(parsed.dtype), index=series.index)
 
 
 _NUMBERS = {"fixed rate": "a decimal rate", "margin": "a decimal margin", "notional": "a number"}
@@ -203,13 +215,16 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
     error_column: list[Any] = [None] * n
     error: list[Any] = [None] * n
 
+    refused = np.zeros(n, dtype=bool)
+
     def refuse(mask: Any, column: str, describe: Any) -> None:
         for i in np.flatnonzero(np.asarray(mask)):
             if error[i] is None:
                 error_column[i] = column
                 error[i] = describe(i)
+                refused[i] = True
 
-    ids = _text(frame["id"])
+    ids = _text(frame["id"], distinct=True)
     refuse(ids.isna(), "id", lambda i: "expected a trade id, got an empty cell")
     curves = _text(frame["curve"])
     refuse(curves.isna(), "curve", lambda i: "expected a curve id, got an empty cell")
@@ -269,7 +284,7 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
 
     # Trades that share generator, direction and overrides share one convention set.
     keys = pd.DataFrame({"generator": generators, "direction": directions, **overrides})
-    good = np.array([e is None for e in error])
+    good = ~refused
     codes = np.full(n, -1, dtype=np.int64)
     conventions: list[dict[str, Any]] = []
     if good.any():
@@ -293,11 +308,14 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
         values = series.to_numpy(dtype="datetime64[D]").astype(np.int64)
         return np.where(np.asarray(good, dtype=bool), values, 0).tolist()
 
+    ids_or_rows = ids.fillna("").tolist()
+    for i in np.flatnonzero(ids.isna().to_numpy()):
+        ids_or_rows[i] = f"row {i}"
     rate = numbers["fixed rate"].fillna(0.0).tolist()
     notional = numbers["notional"].fillna(0.0).tolist()
     margin = numbers["margin"].fillna(0.0).tolist()
     columns = {
-        "id": [v or f"row {i}" for i, v in enumerate(ids.fillna("").tolist())],
+        "id": ids_or_rows,
         "curve": curves.fillna("").tolist(),
         "conventions": codes.tolist(),
         "effective date": day_numbers(start),
