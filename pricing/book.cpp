@@ -67,6 +67,21 @@ void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const 
     WorkerPool::run(helpers == 0 ? 0 : helpers - 1, worker);
 }
 
+// What a swap's schedules depend on in a book: its convention set and its dates.
+struct ScheduleKey {
+    std::size_t conventions;
+    date start;
+    date end;
+    bool operator==(const ScheduleKey&) const = default;
+};
+
+struct ScheduleKeyHash {
+    std::size_t operator()(const ScheduleKey& key) const {
+        const auto day = [](const date& d) { return static_cast<std::size_t>(d.day_number()); };
+        return (key.conventions * 0x9E3779B97F4A7C15ULL) ^ (day(key.start) << 20U) ^ day(key.end);
+    }
+};
+
 // Counts one trade done when it goes out of scope, however the trade ended.
 struct CountDone {
     CallProgress* progress;
@@ -133,8 +148,7 @@ std::vector<TradeError> errorsOf(std::size_t trades, std::vector<BookFailure>&& 
 // Codes of names into the list of the distinct ones, in order of first appearance.
 class Factorizer {
 public:
-    explicit Factorizer(std::vector<std::string>& names, std::size_t expected = 0)
-        : names_(names) {
+    explicit Factorizer(std::vector<std::string>& names, std::size_t expected = 0) : names_(names) {
         codes_.reserve(expected);
     }
     std::uint32_t operator()(const std::string& name) {
@@ -196,6 +210,9 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
 
     forEachChunk(trades.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         const CalendarRepository::ScopedView workerView(calendars.get());
+        // Trades of one convention set with the same dates have the same schedules: each is
+        // generated once per run of trades and copied to the others.
+        std::unordered_map<ScheduleKey, const ProductInterestRateSwap*, ScheduleKeyHash> built;
         for (std::size_t t = begin; t < end; ++t) {
             const BookTradeInput& trade = trades[t];
             curveIds_[t] = trade.curve;
@@ -211,8 +228,17 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
                 errors_[t] = {"curve", "no curve '" + trade.curve + "' is given"};
             } else {
                 try {
-                    swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
-                        *parsed[trade.conventions], trade.terms);
+                    const ScheduleKey key{trade.conventions, trade.terms.startDate,
+                                          trade.terms.endDate};
+                    const auto same = built.find(key);
+                    if (same == built.end()) {
+                        swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
+                            *parsed[trade.conventions], trade.terms);
+                        built.emplace(key, swaps_[t].get());
+                    } else {
+                        swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
+                            *same->second, *parsed[trade.conventions], trade.terms);
+                    }
                     date& last = lastDates[t];
                     date& first = firstFloatingStarts[t];
                     for (const auto& leg : swaps_[t]->legs()) {
