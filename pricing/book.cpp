@@ -180,8 +180,8 @@ std::vector<BookFailure> failuresOf(const std::vector<TradeError>& errors) {
 Book::Book(const std::vector<BookConventionsInput>& conventions,
            const std::vector<BookTradeInput>& trades, CurveSet curves, FixingsMap fixings,
            unsigned threads)
-    : threads_(threads), curves_(std::move(curves)), fixings_(std::move(fixings)),
-      swaps_(trades.size()), curveIds_(trades.size()), errors_(trades.size()), ids_(trades.size()),
+    : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.size()),
+      curveIds_(trades.size()), errors_(trades.size()), ids_(trades.size()),
       conventionOf_(trades.size(), 0), lastDates_(trades.size()),
       firstFloatingStarts_(trades.size()) {
     // Every lookup of the build sees the calendars of one moment, even while another thread
@@ -265,9 +265,9 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
 }
 
 Book::Book(const Book& trades, CurveSet curves, FixingsMap fixings, unsigned threads)
-    : threads_(threads), curves_(std::move(curves)), fixings_(std::move(fixings)),
-      swaps_(trades.swaps_), curveIds_(trades.curveIds_), errors_(trades.errors_),
-      ids_(trades.ids_), conventionOf_(trades.conventionOf_), lastDates_(trades.lastDates_),
+    : curves_(std::move(curves)), fixings_(std::move(fixings)), swaps_(trades.swaps_),
+      curveIds_(trades.curveIds_), errors_(trades.errors_), ids_(trades.ids_),
+      conventionOf_(trades.conventionOf_), lastDates_(trades.lastDates_),
       firstFloatingStarts_(trades.firstFloatingStarts_) {
     labels_.tradeNames = trades.labels_.tradeNames;
     labels_.trade = trades.labels_.trade;
@@ -394,18 +394,7 @@ void Book::bind(unsigned threads) {
     growths_ = runningGrowths();
 }
 
-Book::~Book() {
-    // A large book's swaps are released on the threads it was built with.
-    try {
-        forEachChunk(swaps_.size(), tradeChunk, threads_, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t t = begin; t < end; ++t) {
-                swaps_[t].reset();
-            }
-        });
-    } catch (...) {
-        // The vector releases what is left.
-    }
-}
+Book::~Book() = default;
 
 const YieldCurve* Book::curveOf(std::size_t trade) const {
     return swaps_.at(trade) ? curveOfMap_[curveMapOf_[trade]] : nullptr;

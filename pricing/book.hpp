@@ -248,8 +248,6 @@ private:
     const RealisedGrowth* knownGrowth(const std::vector<std::optional<RealisedGrowth>>& growths,
                                       std::uint32_t map, std::size_t leg, const date& start) const;
 
-    // The threads the book was built with, which also release it.
-    unsigned threads_ = 1;
     // The curve map a trade is priced with: its curve under the first leg's currency and
     // every floating leg's index. Trades with the same curve and conventions share one.
     std::vector<CurveMap> curveMaps_;
