@@ -787,33 +787,30 @@ void Book::flatGradients(std::size_t trade, const YieldCurve& curve,
         const double* taus = fractionsByLength_[leg.taus].data();
         std::vector<double>& gradient = gradients[k];
         gradient.assign(pillars, 0.0);
-        for (std::uint32_t i = 0; i < leg.count; ++i) {
-            std::uint16_t payment = 0;
-            std::uint16_t end = noAccrual;
-            std::uint16_t length = 0;
-            if (leg.fixed) {
-                payment = fixedPeriods_[leg.first + i].payment;
-                length = fixedPeriods_[leg.first + i].length;
-            } else {
-                const FloatingPeriod& p = floatingPeriods_[leg.first + i];
-                payment = p.payment;
-                end = p.end;
-                length = p.length;
+        if (leg.fixed) {
+            const FixedPeriod* p = fixedPeriods_.data() + leg.first;
+            for (std::uint32_t i = 0; i < leg.count; ++i, ++p) {
+                SwapGradient::addCoupon(curve, gradient, fractions[p->length] * leg.notional,
+                                        leg.rate, leg.margin, days[p->payment], 0, {}, {});
             }
-            const double accrual = fractions[length] * leg.notional;
-            if (leg.fixed || end == noAccrual) {
-                // A fixed rate, or a floating period over or of no length, rate 0.
-                SwapGradient::addCoupon(curve, gradient, accrual, leg.fixed ? leg.rate : 0.0,
-                                        leg.margin, days[payment], 0, {}, {});
-                continue;
+        } else {
+            const FloatingPeriod* p = floatingPeriods_.data() + leg.first;
+            for (std::uint32_t i = 0; i < leg.count; ++i, ++p) {
+                const double accrual = fractions[p->length] * leg.notional;
+                if (p->end == noAccrual) {
+                    // A floating period over or of no length, rate 0.
+                    SwapGradient::addCoupon(curve, gradient, accrual, 0.0, leg.margin,
+                                            days[p->payment], 0, {}, {});
+                    continue;
+                }
+                const YieldCurve::DfSensitivity& start = days[p->end - p->length];
+                const YieldCurve::DfSensitivity& stop = days[p->end];
+                const period::RateAdjoint adjoint =
+                    period::forwardRateAdjoint(start.value, stop.value, taus[p->length]);
+                SwapGradient::addCoupon(curve, gradient, accrual, adjoint.rate, leg.margin,
+                                        days[p->payment], 2, {&start, &stop},
+                                        {adjoint.byFirst, adjoint.bySecond});
             }
-            const YieldCurve::DfSensitivity& start = days[end - length];
-            const YieldCurve::DfSensitivity& stop = days[end];
-            const period::RateAdjoint adjoint =
-                period::forwardRateAdjoint(start.value, stop.value, taus[length]);
-            SwapGradient::addCoupon(curve, gradient, accrual, adjoint.rate, leg.margin,
-                                    days[payment], 2, {&start, &stop},
-                                    {adjoint.byFirst, adjoint.bySecond});
         }
         if (leg.paid) {
             for (double& g : gradient) {
