@@ -26,8 +26,9 @@ namespace {
 // Unadjusted schedule dates in ascending order. Every date is a whole
 // multiple of the frequency away from the anchor, so a day of month clamped
 // in a short month does not propagate to later dates.
-std::vector<date> unadjustedDates(date start, date end, const Tenor& frequency, ScheduleRoll roll) {
-    std::vector<date> dates;
+void unadjustedDates(date start, date end, const Tenor& frequency, ScheduleRoll roll,
+                     std::vector<date>& dates) {
+    dates.clear();
     if (roll == ScheduleRoll::Forward) {
         dates.push_back(start);
         for (int k = 1;; ++k) {
@@ -54,7 +55,6 @@ std::vector<date> unadjustedDates(date start, date end, const Tenor& frequency, 
         }
         std::reverse(dates.begin(), dates.end());
     }
-    return dates;
 }
 
 } // namespace
@@ -72,7 +72,9 @@ SwapLegRules::SwapLegRules(const GeneratorSwap::SwapLeg& leg)
 void SwapLegRules::generate(date start, date end, std::vector<date>& accrualStartDates,
                             std::vector<date>& accrualEndDates, std::vector<date>& paymentDates,
                             std::vector<double>& dayCountFractions) const {
-    std::vector<date> dates = unadjustedDates(start, end, frequency_, roll_);
+    // Kept by the thread: a book generates many schedules, each into the same buffer.
+    thread_local std::vector<date> dates;
+    unadjustedDates(start, end, frequency_, roll_, dates);
     if (accrualCalendar_) {
         for (auto& d : dates) {
             d = adjustDate(d, accrualAdjustment_, *accrualCalendar_);

@@ -13,10 +13,12 @@
 #include "pricing/analytic_risk.hpp"
 #include "pricing/swap_gradient.hpp"
 #include "pricing/thread_count.hpp"
+#include "pricing/worker_pool.hpp"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <exception>
 #include <iterator>
 #include <limits>
@@ -62,14 +64,23 @@ void forEachChunk(std::size_t count, std::size_t chunk, unsigned threads, const 
     };
     const std::size_t useful = (count + chunk - 1) / chunk;
     const std::size_t helpers = std::min<std::size_t>(workers, useful);
-    {
-        std::vector<std::jthread> pool;
-        for (std::size_t t = 1; t < helpers; ++t) {
-            pool.emplace_back(worker);
-        }
-        worker();
-    }
+    WorkerPool::run(helpers == 0 ? 0 : helpers - 1, worker);
 }
+
+// What a swap's schedules depend on in a book: its convention set and its dates.
+struct ScheduleKey {
+    std::size_t conventions;
+    date start;
+    date end;
+    bool operator==(const ScheduleKey&) const = default;
+};
+
+struct ScheduleKeyHash {
+    std::size_t operator()(const ScheduleKey& key) const {
+        const auto day = [](const date& d) { return static_cast<std::size_t>(d.day_number()); };
+        return (key.conventions * 0x9E3779B97F4A7C15ULL) ^ (day(key.start) << 20U) ^ day(key.end);
+    }
+};
 
 // Counts one trade done when it goes out of scope, however the trade ended.
 struct CountDone {
@@ -137,7 +148,9 @@ std::vector<TradeError> errorsOf(std::size_t trades, std::vector<BookFailure>&& 
 // Codes of names into the list of the distinct ones, in order of first appearance.
 class Factorizer {
 public:
-    explicit Factorizer(std::vector<std::string>& names) : names_(names) {}
+    explicit Factorizer(std::vector<std::string>& names, std::size_t expected = 0) : names_(names) {
+        codes_.reserve(expected);
+    }
     std::uint32_t operator()(const std::string& name) {
         const auto [it, added] =
             codes_.try_emplace(name, static_cast<std::uint32_t>(names_.size()));
@@ -197,6 +210,9 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
 
     forEachChunk(trades.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         const CalendarRepository::ScopedView workerView(calendars.get());
+        // Trades of one convention set with the same dates have the same schedules: each is
+        // generated once per run of trades and copied to the others.
+        std::unordered_map<ScheduleKey, const ProductInterestRateSwap*, ScheduleKeyHash> built;
         for (std::size_t t = begin; t < end; ++t) {
             const BookTradeInput& trade = trades[t];
             curveIds_[t] = trade.curve;
@@ -212,8 +228,17 @@ Book::Book(const std::vector<BookConventionsInput>& conventions,
                 errors_[t] = {"curve", "no curve '" + trade.curve + "' is given"};
             } else {
                 try {
-                    swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
-                        *parsed[trade.conventions], trade.terms);
+                    const ScheduleKey key{trade.conventions, trade.terms.startDate,
+                                          trade.terms.endDate};
+                    const auto same = built.find(key);
+                    if (same == built.end()) {
+                        swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
+                            *parsed[trade.conventions], trade.terms);
+                        built.emplace(key, swaps_[t].get());
+                    } else {
+                        swaps_[t] = std::make_shared<const ProductInterestRateSwap>(
+                            *same->second, *parsed[trade.conventions], trade.terms);
+                    }
                     date& last = lastDates[t];
                     date& first = firstFloatingStarts[t];
                     for (const auto& leg : swaps_[t]->legs()) {
@@ -323,7 +348,8 @@ void Book::bind(unsigned threads) {
 
     // A rebound book has its trades' and curves' codes already: the same names.
     if (labels_.trade.size() != n) {
-        Factorizer tradeCodes(labels_.tradeNames);
+        // Ids are mostly distinct: the table is sized for all of them at once.
+        Factorizer tradeCodes(labels_.tradeNames, n);
         Factorizer curveCodes(labels_.curveNames);
         labels_.trade.reserve(n);
         labels_.curve.reserve(n);
@@ -423,29 +449,48 @@ void Book::prepareTables(unsigned threads) {
 
 void Book::layOut(unsigned threads) {
     const std::size_t n = swaps_.size();
-    laidOut_.assign(n, 0);
+    laidOut_.assign(n, Layout::None);
     flatMoving_.assign(n, unknownMoving);
     flatLegs_.assign(2 * n, FlatLeg{});
-    // Each run of trades is laid out into its own array on a worker, then the arrays are
+    // An accrual inside a table is shorter than the table.
+    std::size_t longest = 0;
+    for (const DailyDiscountTable& table : tables_) {
+        longest = std::max(longest, table.days());
+    }
+    longest = std::min<std::size_t>(longest, noAccrual);
+    const date origin(2000, 1, 1);
+    for (std::size_t basis = 0; basis < 2; ++basis) {
+        const DayCounter dayCounter(basis == 0 ? DayCounter::Convention::Act360
+                                               : DayCounter::Convention::Act365F);
+        std::vector<double>& fractions = fractionsByLength_[basis];
+        fractions.resize(longest);
+        for (std::size_t length = 0; length < longest; ++length) {
+            fractions[length] = dayCounter.fraction(
+                origin, origin + boost::gregorian::days(static_cast<long>(length)));
+        }
+    }
+    // Each run of trades is laid out into its own arrays on a worker, then the arrays are
     // joined in trade order.
     struct Piece {
         std::size_t begin;
         std::size_t end;
-        std::vector<FlatPeriod> periods;
+        FlatPeriods periods;
     };
     std::vector<Piece> pieces;
     std::mutex piecesMutex;
     forEachChunk(n, tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
         Piece piece{begin, end, {}};
         // At most one period per payment: reserved once, never copied as it grows.
-        std::size_t payments = 0;
+        std::array<std::size_t, 2> payments{};
         for (std::size_t t = begin; t < end; ++t) {
             if (swaps_[t]) {
-                payments += swaps_[t]->legs()[0].paymentDates.size() +
-                            swaps_[t]->legs()[1].paymentDates.size();
+                for (const auto& leg : swaps_[t]->legs()) {
+                    payments[leg.isFixed ? 0 : 1] += leg.paymentDates.size();
+                }
             }
         }
-        piece.periods.reserve(payments);
+        piece.periods.fixed.reserve(payments[0]);
+        piece.periods.floating.reserve(payments[1]);
         for (std::size_t t = begin; t < end; ++t) {
             layOutTrade(t, piece.periods);
         }
@@ -454,25 +499,33 @@ void Book::layOut(unsigned threads) {
     });
     std::sort(pieces.begin(), pieces.end(),
               [](const Piece& a, const Piece& b) { return a.begin < b.begin; });
-    std::size_t total = 0;
+    std::array<std::size_t, 2> totals{};
     for (const Piece& piece : pieces) {
-        total += piece.periods.size();
+        totals[0] += piece.periods.fixed.size();
+        totals[1] += piece.periods.floating.size();
     }
-    flatPeriods_ = {};
-    flatPeriods_.reserve(total);
+    fixedPeriods_ = {};
+    floatingPeriods_ = {};
+    fixedPeriods_.reserve(totals[0]);
+    floatingPeriods_.reserve(totals[1]);
     for (const Piece& piece : pieces) {
-        const auto offset = static_cast<std::uint32_t>(flatPeriods_.size());
+        const auto fixedOffset = static_cast<std::uint32_t>(fixedPeriods_.size());
+        const auto floatingOffset = static_cast<std::uint32_t>(floatingPeriods_.size());
         for (std::size_t t = piece.begin; t < piece.end; ++t) {
-            if (laidOut_[t] != 0) {
-                flatLegs_[2 * t].first += offset;
-                flatLegs_[2 * t + 1].first += offset;
+            if (laidOut_[t] != Layout::None) {
+                for (FlatLeg* leg : {&flatLegs_[2 * t], &flatLegs_[2 * t + 1]}) {
+                    leg->first += leg->fixed ? fixedOffset : floatingOffset;
+                }
             }
         }
-        flatPeriods_.insert(flatPeriods_.end(), piece.periods.begin(), piece.periods.end());
+        fixedPeriods_.insert(fixedPeriods_.end(), piece.periods.fixed.begin(),
+                             piece.periods.fixed.end());
+        floatingPeriods_.insert(floatingPeriods_.end(), piece.periods.floating.begin(),
+                                piece.periods.floating.end());
     }
 }
 
-void Book::layOutTrade(std::size_t t, std::vector<FlatPeriod>& periods) {
+void Book::layOutTrade(std::size_t t, FlatPeriods& periods) {
     if (!swaps_[t] || tableOfMap_[curveMapOf_[t]] == nullptr) {
         return;
     }
@@ -480,7 +533,7 @@ void Book::layOutTrade(std::size_t t, std::vector<FlatPeriod>& periods) {
     const DailyDiscountTable& table = *tableOfMap_[m];
     const date v = table.valueDate();
     const long size = static_cast<long>(table.days());
-    if (size > std::numeric_limits<std::uint16_t>::max()) {
+    if (size >= noAccrual) {
         return;
     }
     // The day of a date in the table; none outside it, where the table path gives up.
@@ -489,10 +542,24 @@ void Book::layOutTrade(std::size_t t, std::vector<FlatPeriod>& periods) {
         return k < 0 || k >= size ? std::nullopt
                                   : std::optional<std::uint16_t>(static_cast<std::uint16_t>(k));
     };
+    // The length of an accrual whose fraction under `basis` is `fraction`, bit for bit.
+    const auto lengthOf = [&](const date& start, const date& end, std::size_t basis,
+                              double fraction) -> std::optional<std::uint16_t> {
+        const long length = (end - start).days();
+        const std::vector<double>& fractions = fractionsByLength_[basis];
+        if (length < 0 || static_cast<std::size_t>(length) >= fractions.size() ||
+            std::bit_cast<std::uint64_t>(fractions[static_cast<std::size_t>(length)]) !=
+                std::bit_cast<std::uint64_t>(fraction)) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint16_t>(length);
+    };
     const ProductInterestRateSwap& swap = *swaps_[t];
-    const std::size_t first = periods.size();
+    const std::size_t firstFixed = periods.fixed.size();
+    const std::size_t firstFloating = periods.floating.size();
     std::array<FlatLeg, 2> legs{};
     bool flat = true;
+    bool running = false;
     for (std::size_t k = 0; k < 2 && flat; ++k) {
         const auto& leg = swap.legs()[k];
         const auto& indexDays = indexDays_[m][k];
@@ -500,51 +567,97 @@ void Book::layOutTrade(std::size_t t, std::vector<FlatPeriod>& periods) {
             flat = false;
             break;
         }
-        legs[k] = {static_cast<std::uint32_t>(periods.size()),
-                   0,
-                   leg.rate,
-                   leg.margin,
-                   leg.isFixed,
-                   leg.isPaid};
+        FlatLeg& out = legs[k];
+        out.rate = leg.rate;
+        out.margin = leg.margin;
+        out.notional = leg.notional;
+        out.fixed = leg.isFixed;
+        out.paid = leg.isPaid;
+        out.first = static_cast<std::uint32_t>(leg.isFixed ? periods.fixed.size()
+                                                           : periods.floating.size());
+        if (!leg.isFixed) {
+            const auto convention = indexDays->convention();
+            if (convention != DayCounter::Convention::Act360 &&
+                convention != DayCounter::Convention::Act365F) {
+                flat = false;
+                break;
+            }
+            out.taus = convention == DayCounter::Convention::Act360 ? 0 : 1;
+        }
+        // The coupon's day count: the first of the tables that gives every fraction.
+        bool found = false;
+        for (std::uint8_t basis = 0; basis < 2 && !found; ++basis) {
+            found = true;
+            for (std::size_t i = 0; i < leg.paymentDates.size() && found; ++i) {
+                found = v >= leg.paymentDates[i] ||
+                        lengthOf(leg.accrualStartDates[i], leg.accrualEndDates[i], basis,
+                                 leg.dayCountFractions[i])
+                            .has_value();
+            }
+            out.fractions = basis;
+        }
+        if (!found) {
+            flat = false;
+            break;
+        }
         for (std::size_t i = 0; i < leg.paymentDates.size(); ++i) {
-            FlatPeriod period;
-            const auto payment = day(leg.paymentDates[i]);
+            const date& start = leg.accrualStartDates[i];
+            const date& end = leg.accrualEndDates[i];
+            FloatingPeriod period{noAccrual, 0, 0};
             if (!leg.isFixed) {
-                const date& start = leg.accrualStartDates[i];
-                const date& end = leg.accrualEndDates[i];
                 const double tau = indexDays->fraction(start, end);
                 if (v >= end || tau == 0.0) {
-                    period.start = period.end = payment.value_or(0);
-                } else if (start >= v && day(start) && day(end)) {
-                    period.tau = tau;
-                    period.start = *day(start);
-                    period.end = *day(end);
-                } else {
-                    flat = false; // a running period, or dates past the table
+                    period.end = noAccrual;
+                } else if (!day(end) || !lengthOf(start, end, out.taus, tau)) {
+                    flat = false; // dates past the table
                     break;
+                } else if (start >= v) {
+                    period.end = *day(end);
+                } else if (!(v < leg.paymentDates[i])) {
+                    flat = false; // paid before it ends: the plain path prices it
+                    break;
+                } else {
+                    // Running on the value date: carried by the growth found for the book.
+                    const RunningPeriod key{m, k, start, 0};
+                    const auto slot = std::lower_bound(
+                        running_.begin(), running_.end(), key,
+                        [](const auto& a, const auto& b) { return a.key() < b.key(); });
+                    if (slot == running_.end() || slot->key() != key.key()) {
+                        flat = false;
+                        break;
+                    }
+                    out.running = static_cast<std::uint32_t>(slot - running_.begin());
+                    period.end = *day(end);
+                    running = true;
                 }
             }
             if (!(v < leg.paymentDates[i])) {
                 continue;
             }
+            const auto payment = day(leg.paymentDates[i]);
             if (!payment) {
                 flat = false;
                 break;
             }
             period.payment = *payment;
-            period.fractionTimesNotional = leg.dayCountFractions[i] * leg.notional;
-            periods.push_back(period);
-            ++legs[k].count;
+            period.length = *lengthOf(start, end, out.fractions, leg.dayCountFractions[i]);
+            if (leg.isFixed) {
+                periods.fixed.push_back({period.payment, period.length});
+            } else {
+                periods.floating.push_back(period);
+            }
+            ++out.count;
         }
     }
     if (!flat) {
-        periods.resize(first);
+        periods.fixed.resize(firstFixed);
+        periods.floating.resize(firstFloating);
         return;
     }
     for (std::size_t k = 0; k < 2; ++k) {
         flatLegs_[2 * t + k] = legs[k];
     }
-    laidOut_[t] = 1;
+    laidOut_[t] = running ? Layout::Running : Layout::Flat;
     try {
         const std::size_t moving = movingPillars(*curveOfMap_[m], swap.lastDate());
         if (moving < unknownMoving) {
@@ -555,19 +668,55 @@ void Book::layOutTrade(std::size_t t, std::vector<FlatPeriod>& periods) {
     }
 }
 
-LegValues Book::flatValues(std::size_t trade) const {
-    const double* dfs = tableOfMap_[curveMapOf_[trade]]->factors().data();
+std::optional<LegValues>
+Book::flatValues(std::size_t trade,
+                 const std::vector<std::optional<RealisedGrowth>>& growths) const {
+    const DailyDiscountTable& table = *tableOfMap_[curveMapOf_[trade]];
+    const double* dfs = table.factors().data();
     // The operations of DailyDiscountTable::legValues, in its order.
     std::array<double, 2> pvs{};
     for (std::size_t k = 0; k < 2; ++k) {
         const FlatLeg& leg = flatLegs_[2 * trade + k];
-        const FlatPeriod* period = flatPeriods_.data() + leg.first;
+        const double* fractions = fractionsByLength_[leg.fractions].data();
         double pv = 0.0;
+        if (leg.fixed) {
+            const FixedPeriod* period = fixedPeriods_.data() + leg.first;
+            for (std::uint32_t i = 0; i < leg.count; ++i, ++period) {
+                pv += period::couponValue(fractions[period->length] * leg.notional, leg.rate,
+                                          leg.margin, dfs[period->payment]);
+            }
+            pvs[k] = leg.paid ? -pv : pv;
+            continue;
+        }
+        const double* taus = fractionsByLength_[leg.taus].data();
+        const FloatingPeriod* period = floatingPeriods_.data() + leg.first;
         for (std::uint32_t i = 0; i < leg.count; ++i, ++period) {
-            const double rate =
-                leg.fixed ? leg.rate
-                          : period::forwardRate(dfs[period->start], dfs[period->end], period->tau);
-            pv += period::couponValue(period->fractionTimesNotional, rate, leg.margin,
+            double rate = 0.0;
+            if (period->end == noAccrual) {
+                // Over, or of no length: rate 0.
+            } else if (period->length <= period->end) {
+                rate = period::forwardRate(dfs[period->end - period->length], dfs[period->end],
+                                           taus[period->length]);
+            } else {
+                const std::optional<RealisedGrowth>& realised = growths[leg.running];
+                if (!realised) {
+                    return std::nullopt;
+                }
+                const double tau = taus[period->length];
+                if (realised->hasToday) {
+                    // Today's fixing covers v to the next business day.
+                    const long next = (realised->nextBusinessDay - table.valueDate()).days();
+                    if (next < 0 || static_cast<std::size_t>(next) >= table.days()) {
+                        return std::nullopt;
+                    }
+                    rate = period::runningRateFromNext(realised->todayGrowth,
+                                                       dfs[static_cast<std::size_t>(next)],
+                                                       dfs[period->end], tau);
+                } else {
+                    rate = period::runningRate(realised->growth, dfs[period->end], tau);
+                }
+            }
+            pv += period::couponValue(fractions[period->length] * leg.notional, rate, leg.margin,
                                       dfs[period->payment]);
         }
         pvs[k] = leg.paid ? -pv : pv;
@@ -575,7 +724,7 @@ LegValues Book::flatValues(std::size_t trade) const {
     double npv = 0.0;
     npv += pvs[0];
     npv += pvs[1];
-    return {pvs[0], pvs[1], npv};
+    return LegValues{pvs[0], pvs[1], npv};
 }
 
 const std::vector<std::vector<YieldCurve::DfSensitivity>>&
@@ -634,24 +783,34 @@ void Book::flatGradients(std::size_t trade, const YieldCurve& curve,
     // The operations of SwapGradient::compute, in its order.
     for (std::size_t k = 0; k < 2; ++k) {
         const FlatLeg& leg = flatLegs_[2 * trade + k];
+        const double* fractions = fractionsByLength_[leg.fractions].data();
+        const double* taus = fractionsByLength_[leg.taus].data();
         std::vector<double>& gradient = gradients[k];
         gradient.assign(pillars, 0.0);
-        const FlatPeriod* p = flatPeriods_.data() + leg.first;
-        for (std::uint32_t i = 0; i < leg.count; ++i, ++p) {
-            const YieldCurve::DfSensitivity& payment = days[p->payment];
-            if (leg.fixed || p->start == p->end) {
-                // A fixed rate, or a floating period over or of no length, rate 0.
-                SwapGradient::addCoupon(curve, gradient, p->fractionTimesNotional,
-                                        leg.fixed ? leg.rate : 0.0, leg.margin, payment, 0, {}, {});
-                continue;
+        if (leg.fixed) {
+            const FixedPeriod* p = fixedPeriods_.data() + leg.first;
+            for (std::uint32_t i = 0; i < leg.count; ++i, ++p) {
+                SwapGradient::addCoupon(curve, gradient, fractions[p->length] * leg.notional,
+                                        leg.rate, leg.margin, days[p->payment], 0, {}, {});
             }
-            const YieldCurve::DfSensitivity& start = days[p->start];
-            const YieldCurve::DfSensitivity& end = days[p->end];
-            const period::RateAdjoint adjoint =
-                period::forwardRateAdjoint(start.value, end.value, p->tau);
-            SwapGradient::addCoupon(curve, gradient, p->fractionTimesNotional, adjoint.rate,
-                                    leg.margin, payment, 2, {&start, &end},
-                                    {adjoint.byFirst, adjoint.bySecond});
+        } else {
+            const FloatingPeriod* p = floatingPeriods_.data() + leg.first;
+            for (std::uint32_t i = 0; i < leg.count; ++i, ++p) {
+                const double accrual = fractions[p->length] * leg.notional;
+                if (p->end == noAccrual) {
+                    // A floating period over or of no length, rate 0.
+                    SwapGradient::addCoupon(curve, gradient, accrual, 0.0, leg.margin,
+                                            days[p->payment], 0, {}, {});
+                    continue;
+                }
+                const YieldCurve::DfSensitivity& start = days[p->end - p->length];
+                const YieldCurve::DfSensitivity& stop = days[p->end];
+                const period::RateAdjoint adjoint =
+                    period::forwardRateAdjoint(start.value, stop.value, taus[p->length]);
+                SwapGradient::addCoupon(curve, gradient, accrual, adjoint.rate, leg.margin,
+                                        days[p->payment], 2, {&start, &stop},
+                                        {adjoint.byFirst, adjoint.bySecond});
+            }
         }
         if (leg.paid) {
             for (double& g : gradient) {
@@ -729,12 +888,13 @@ std::vector<BookFailure> Book::price(unsigned threads, std::span<double> leg1,
             if (!swaps_[t]) {
                 continue;
             }
-            if (laidOut_[t] != 0) {
-                const LegValues values = flatValues(t);
-                leg1[t] = values.leg1;
-                leg2[t] = values.leg2;
-                npv[t] = values.npv;
-                continue;
+            if (laidOut_[t] != Layout::None) {
+                if (const std::optional<LegValues> values = flatValues(t, growths)) {
+                    leg1[t] = values->leg1;
+                    leg2[t] = values->leg2;
+                    npv[t] = values->npv;
+                    continue;
+                }
             }
             m = curveMapOf_[t];
             try {
@@ -813,8 +973,8 @@ std::vector<BookFailure> Book::risk(RiskMethod method, unsigned threads, const R
                     tableOfMap_[m] == nullptr
                         ? nullptr
                         : &sensitivities[static_cast<std::size_t>(tableOfMap_[m] - tables_.data())];
-                if (laidOut_[t] != 0 && flatMoving_[t] != unknownMoving && !days->empty() &&
-                    count == base.instrumentSet().tenors.size()) {
+                if (laidOut_[t] == Layout::Flat && flatMoving_[t] != unknownMoving &&
+                    !days->empty() && count == base.instrumentSet().tenors.size()) {
                     // analyticRisk's steps, the gradients read from the daily table.
                     std::fill(leg1.begin(), leg1.end(), 0.0);
                     std::fill(leg2.begin(), leg2.end(), 0.0);

@@ -228,8 +228,6 @@ private:
     void prepareTables(unsigned threads);
     // Lays out the periods of the trades the tables price without a running period.
     void layOut(unsigned threads);
-    // The values of a laid-out trade, as DailyDiscountTable::legValues gives them.
-    LegValues flatValues(std::size_t trade) const;
     // Each daily table's days with their discount factors' derivatives in the pillar rates,
     // made on the first analytic risk call; empty for a table whose curve fails on a day.
     const std::vector<std::vector<YieldCurve::DfSensitivity>>&
@@ -288,31 +286,58 @@ private:
     std::vector<const DailyDiscountTable*> tableOfMap_;
     mutable std::mutex sensitivitiesMutex_;
     mutable std::optional<std::vector<std::vector<YieldCurve::DfSensitivity>>> sensitivities_;
-    // Trades without a running period, laid out for pricing from the daily tables: each leg's
-    // rates and the periods it pays after the value date, their dates as days of the table.
-    struct FlatPeriod {
-        double fractionTimesNotional = 0.0;
-        // The index day count's fraction of a floating period; 1 for one that accrues nothing,
-        // whose start and end are then the same day.
-        double tau = 1.0;
+    // Trades laid out for pricing from the daily tables, in compact per-kind arrays that are
+    // read in one pass: each leg's terms and the periods it pays after the value date, their
+    // dates as days of the table and their accruals as lengths in days. A fraction is read
+    // from a table of its day count by length, kept only where it equals the swap's own.
+    struct FixedPeriod {
         std::uint16_t payment = 0;
-        std::uint16_t start = 0;
-        std::uint16_t end = 0;
+        std::uint16_t length = 0;
     };
+    // A floating period accrues from end - length to end. An end of noAccrual marks a period
+    // over or of no length, whose rate is 0; a length past its end marks the period running
+    // on the value date, carried by the realised growth of its leg.
+    struct FloatingPeriod {
+        std::uint16_t end = 0;
+        std::uint16_t payment = 0;
+        std::uint16_t length = 0;
+    };
+    static constexpr std::uint16_t noAccrual = std::numeric_limits<std::uint16_t>::max();
+    static constexpr std::uint32_t noRunning = std::numeric_limits<std::uint32_t>::max();
     struct FlatLeg {
-        std::uint32_t first = 0;
-        std::uint32_t count = 0;
         double rate = 0.0;
         double margin = 0.0;
+        double notional = 0.0;
+        // Into fixedPeriods_ or floatingPeriods_.
+        std::uint32_t first = 0;
+        // The slot in running_ of the leg's running period, or noRunning.
+        std::uint32_t running = noRunning;
+        std::uint16_t count = 0;
+        // The day counts of the coupon and of the index, as rows of fractionsByLength_.
+        std::uint8_t fractions = 0;
+        std::uint8_t taus = 0;
         bool fixed = true;
         bool paid = false;
     };
+    enum class Layout : std::uint8_t { None = 0, Flat = 1, Running = 2 };
+    // The periods a trade lays out, kept apart per kind until its pieces are joined.
+    struct FlatPeriods {
+        std::vector<FixedPeriod> fixed;
+        std::vector<FloatingPeriod> floating;
+    };
     // Lays out one trade's periods at the end of `periods`, its legs' first periods counted
-    // from the start of that array; a trade that cannot be laid out adds none.
-    void layOutTrade(std::size_t trade, std::vector<FlatPeriod>& periods);
-    std::vector<FlatPeriod> flatPeriods_;
+    // from the start of those arrays; a trade that cannot be laid out adds none.
+    void layOutTrade(std::size_t trade, FlatPeriods& periods);
+    // The values of a laid-out trade; none when the growth of its running period is missing
+    // or carries it past its table, where the table path says what it needs.
+    std::optional<LegValues>
+    flatValues(std::size_t trade, const std::vector<std::optional<RealisedGrowth>>& growths) const;
+    std::vector<FixedPeriod> fixedPeriods_;
+    std::vector<FloatingPeriod> floatingPeriods_;
     std::vector<FlatLeg> flatLegs_; // two per trade
-    std::vector<std::uint8_t> laidOut_;
+    std::vector<Layout> laidOut_;
+    // Per day count, the fraction of each accrual length in days: 0 is Act/360, 1 Act/365F.
+    std::array<std::vector<double>, 2> fractionsByLength_;
     // Per laid-out trade, the pillars of its curve that can move it (movingPillars), or
     // unknownMoving when its own path has to say why it cannot be risked.
     static constexpr std::uint16_t unknownMoving = std::numeric_limits<std::uint16_t>::max();

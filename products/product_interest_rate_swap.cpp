@@ -79,6 +79,22 @@ ProductInterestRateSwap::ProductInterestRateSwap(const SwapConventions& conventi
     }
 }
 
+ProductInterestRateSwap::ProductInterestRateSwap(const ProductInterestRateSwap& sameSchedules,
+                                                 const SwapConventions& conventions,
+                                                 const SwapTerms& terms)
+    : Product(terms.id), startDate_(terms.startDate), endDate_(terms.endDate) {
+    requireOrderedDates();
+    for (std::size_t k = 0; k < legs_.size(); ++k) {
+        SwapLeg& leg = legs_[k];
+        const SwapLeg& from = sameSchedules.legs_[k];
+        leg.accrualStartDates = from.accrualStartDates;
+        leg.accrualEndDates = from.accrualEndDates;
+        leg.paymentDates = from.paymentDates;
+        leg.dayCountFractions = from.dayCountFractions;
+        setLegTerms(k, conventions.leg(k), terms.legs[k]);
+    }
+}
+
 void ProductInterestRateSwap::requireOrderedDates() const {
     // A reversed schedule would make one period of negative length.
     if (startDate_ > endDate_) {

@@ -37,6 +37,10 @@ public:
     // The same swap from typed terms and conventions parsed beforehand: every field equals
     // what the tree constructor gives for the same generator and numbers.
     ProductInterestRateSwap(const SwapConventions& conventions, const SwapTerms& terms);
+    // The same swap again, its schedules copied from `sameSchedules`: a swap built from the
+    // same conventions, start and end dates on the same calendars.
+    ProductInterestRateSwap(const ProductInterestRateSwap& sameSchedules,
+                            const SwapConventions& conventions, const SwapTerms& terms);
     ~ProductInterestRateSwap() override;
 
     // The later of the two legs' last payment dates.

@@ -148,15 +148,21 @@ def _last_dates(rows: TradeRows) -> dict[int, Any]:
     """The last termination date of the trades of each convention set (refused rows aside)."""
     import datetime as dt
 
+    import numpy as np
+
     from .tables import EPOCH_ORDINAL
 
-    last: dict[int, int] = {}
     columns = rows.columns
-    for code, end, error in zip(columns["conventions"], columns["termination date"],
-                                columns["error"], strict=True):
-        if error is None and code >= 0 and end > last.get(code, end - 1):
-            last[code] = end
-    return {code: dt.date.fromordinal(end + EPOCH_ORDINAL) for code, end in last.items()}
+    codes = np.asarray(columns["conventions"], dtype=np.int64)
+    ends = np.asarray(columns["termination date"], dtype=np.int64)
+    kept = np.equal(np.asarray(columns["error"], dtype=object), None) & (codes >= 0)
+    if not kept.any():
+        return {}
+    codes, ends = codes[kept], ends[kept]
+    last = np.full(int(codes.max()) + 1, np.iinfo(np.int64).min, dtype=np.int64)
+    np.maximum.at(last, codes, ends)
+    return {int(code): dt.date.fromordinal(int(last[code]) + EPOCH_ORDINAL)
+            for code in np.unique(codes)}
 
 
 def sums_by(codes: Any, values: Any, size: int) -> Any:
@@ -240,13 +246,25 @@ class Book:
                                     {name: c.native for name, c in self._curves.items()},
                                     self._fixings, self.threads)
         book_coverage(rows.conventions, _last_dates(rows), "the book's schedules")
-        legs = self._impl.trades()
         self._labels: tuple[Any, Any, Any] | None = None
         self._categories: dict[str, Any] | None = None
-        self._currencies = legs["currency"]
+        self._legs: dict[str, Any] | None = None
         self._fixing_messages: dict[tuple[int, str], str] = {}
         self._currency_list: list[str] | None = None
-        self._paid = legs["paid"]
+
+    @property
+    def _currencies(self) -> list[str | None]:
+        return self._leg_terms()["currency"]
+
+    @property
+    def _paid(self) -> list[Any]:
+        return self._leg_terms()["paid"]
+
+    def _leg_terms(self) -> dict[str, Any]:
+        """Each trade's first-leg currency and paid flags, asked of the native book once."""
+        if self._legs is None:
+            self._legs = self._impl.trades()
+        return self._legs
 
     def __len__(self) -> int:
         return len(self._ids)

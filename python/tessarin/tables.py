@@ -136,20 +136,32 @@ def _given(value: Any) -> bool:
     return value is not None and not pd.isna(value)
 
 
-def _text(series: pandas.Series) -> pandas.Series:
-    """Cells as stripped text (a string Series), empty cells missing."""
-    text = series.astype("string").str.strip()
-    return text.mask(text == "")
+def _text(series: pandas.Series, distinct: bool = False) -> pandas.Series:
+    """Cells as stripped text (a string Series), empty cells missing. Unless the cells are
+    `distinct`, each distinct cell is read once."""
+    import pandas as pd
+
+    if distinct:
+        text = series.astype("string").str.strip()
+        return text.mask(text == "")
+    codes, cells = pd.factorize(series)
+    text = _text(pd.Series(cells, dtype=object), distinct=True)
+    return pd.Series(text.array.take(codes, allow_fill=True), index=series.index)
 
 
 def _dates(series: pandas.Series) -> pandas.Series:
     """Dates of ISO text, date or datetime cells; anything else is NaT."""
+    import numpy as np
     import pandas as pd
 
     if pd.api.types.is_datetime64_any_dtype(series.dtype):
         return series.dt.normalize()
-    text = series.astype("string").str.strip().str.slice(0, 10)
-    return pd.to_datetime(text, errors="coerce", format="%Y-%m-%d")
+    # A book repeats few dates: each distinct cell is parsed once.
+    codes, cells = pd.factorize(series)
+    text = pd.Series(cells).astype("string").str.strip().str.slice(0, 10)
+    parsed = pd.to_datetime(text, errors="coerce", format="%Y-%m-%d").to_numpy()
+    days = np.where(codes >= 0, parsed[np.maximum(codes, 0)], np.datetime64("NaT"))
+    return pd.Series(days.astype(parsed.dtype), index=series.index)
 
 
 _NUMBERS = {"fixed rate": "a decimal rate", "margin": "a decimal margin", "notional": "a number"}
@@ -203,13 +215,16 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
     error_column: list[Any] = [None] * n
     error: list[Any] = [None] * n
 
+    refused = np.zeros(n, dtype=bool)
+
     def refuse(mask: Any, column: str, describe: Any) -> None:
         for i in np.flatnonzero(np.asarray(mask)):
             if error[i] is None:
                 error_column[i] = column
                 error[i] = describe(i)
+                refused[i] = True
 
-    ids = _text(frame["id"])
+    ids = _text(frame["id"], distinct=True)
     refuse(ids.isna(), "id", lambda i: "expected a trade id, got an empty cell")
     curves = _text(frame["curve"])
     refuse(curves.isna(), "curve", lambda i: "expected a curve id, got an empty cell")
@@ -269,7 +284,7 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
 
     # Trades that share generator, direction and overrides share one convention set.
     keys = pd.DataFrame({"generator": generators, "direction": directions, **overrides})
-    good = np.array([e is None for e in error])
+    good = ~refused
     codes = np.full(n, -1, dtype=np.int64)
     conventions: list[dict[str, Any]] = []
     if good.any():
@@ -293,11 +308,14 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
         values = series.to_numpy(dtype="datetime64[D]").astype(np.int64)
         return np.where(np.asarray(good, dtype=bool), values, 0).tolist()
 
+    ids_or_rows = ids.fillna("").tolist()
+    for i in np.flatnonzero(ids.isna().to_numpy()):
+        ids_or_rows[i] = f"row {i}"
     rate = numbers["fixed rate"].fillna(0.0).tolist()
     notional = numbers["notional"].fillna(0.0).tolist()
     margin = numbers["margin"].fillna(0.0).tolist()
     columns = {
-        "id": [v or f"row {i}" for i, v in enumerate(ids.fillna("").tolist())],
+        "id": ids_or_rows,
         "curve": curves.fillna("").tolist(),
         "conventions": codes.tolist(),
         "effective date": day_numbers(start),
@@ -418,13 +436,24 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
     or an index the curve is not built on), in column "curve" with the message of
     `tessarin.IRS`; only warned about when not `strict`. Each convention set and curve is
     checked once."""
+    import numpy as np
+    import pandas as pd
+
     columns = rows.columns
     verdicts: dict[tuple[int, str], str | None] = {}
     refused: list[tuple[int, str]] = []
-    for i, (code, curve, error) in enumerate(zip(columns["conventions"], columns["curve"],
-                                                  columns["error"], strict=True)):
-        if error is not None or curve not in curves:
-            continue
+    # Each (convention set, curve) pair is checked at its first row; its verdict then goes
+    # to every row of the pair.
+    curve_codes, curve_names = pd.factorize(np.asarray(columns["curve"], dtype=object))
+    given = np.append(np.isin(np.asarray(curve_names, dtype=object), list(curves)), False)
+    kept = np.flatnonzero(np.equal(np.asarray(columns["error"], dtype=object), None)
+                          & given[curve_codes])  # a code of -1 (no curve) reads the False
+    pairs = (np.asarray(columns["conventions"], dtype=np.int64)[kept] * len(curve_names)
+             + curve_codes[kept])
+    firsts, pair_of_row = np.unique(pairs, return_index=True, return_inverse=True)[1:]
+    for first in sorted(firsts):
+        i = int(kept[first])
+        code, curve = columns["conventions"][i], columns["curve"][i]
         key = (code, curve)
         if key not in verdicts:
             verdicts[key] = None
@@ -441,8 +470,11 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
                                                message.message, rows.source,
                                                f"trade {quoted(columns['id'][i])}"),
                                   stacklevel=3)
-        if verdicts[key] is not None:
-            refused.append((i, verdicts[key]))  # type: ignore[arg-type]
+    for pair, first in enumerate(firsts):
+        i = int(kept[first])
+        verdict = verdicts[(columns["conventions"][i], columns["curve"][i])]
+        if verdict is not None:
+            refused.extend((int(row), verdict) for row in kept[pair_of_row == pair])
     if not refused:
         return rows
     out = TradeRows(dict(columns), rows.conventions, rows.source, rows.place)

@@ -399,3 +399,41 @@ TEST(Book, ReboundBookEqualsABookBuiltOnItsCurves) {
         }
     }
 }
+
+// Trades on the same dates as others, in either direction, are the swaps their own terms
+// build, and price as those swaps do.
+TEST(Book, TradesOnTheDatesOfOthersAreTheirOwnSwaps) {
+    Book::CurveSet curves;
+    std::vector<BookConventionsInput> conventions;
+    for (const Market& m : markets) {
+        curves[m.currency] = curveOf(m);
+        conventions.push_back({generatorOf(m, true), {}});
+        conventions.push_back({generatorOf(m, false), {}});
+    }
+    std::vector<BookTradeInput> rows;
+    for (const GeneratedTrade& trade : generatedTrades(30, 5)) {
+        for (const std::size_t direction : {0U, 1U, 0U}) {
+            BookTradeInput row{
+                trade.terms, 2 * trade.market + direction, markets[trade.market].currency, {}};
+            row.terms.id += "/" + std::to_string(rows.size());
+            row.terms.legs[0].rate += 0.001 * static_cast<double>(rows.size() % 7);
+            rows.push_back(row);
+        }
+    }
+    const Book book(conventions, rows, curves, {}, 2);
+    const BookPrices prices = book.price(2);
+    for (std::size_t t = 0; t < rows.size(); ++t) {
+        const auto own = std::make_shared<const ProductInterestRateSwap>(
+            SwapConventions(conventions[rows[t].conventions].generator), rows[t].terms);
+        ASSERT_TRUE(book.swaps()[t]) << t;
+        expectSameSwap(*own, *book.swaps()[t]);
+        const YieldCurve* curve = curves.at(rows[t].curve).get();
+        CurveMap single{{own->legs()[0].currency, curve}, {own->legs()[1].index, curve}};
+        try {
+            const ObjectTree price = ModelDiscountedCashFlow::price(own, single, {});
+            expectSameBits(price.get<double>("NPV"), prices.npv[t], own->id() + " NPV");
+        } catch (const std::exception& e) {
+            EXPECT_EQ(e.what(), prices.errors[t].message) << own->id(); // no fixings given
+        }
+    }
+}
