@@ -9,11 +9,10 @@ import sys
 import warnings
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
-from importlib import resources
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from . import __version__, calendars, cli_explain, cli_output, cli_scenarios
+from . import calendars, cli_explain, cli_output, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
     CalendarCoverageWarning,
@@ -115,11 +114,28 @@ class Run:
 
 
 def _demo_file(name: str) -> Path:
+    from importlib import resources
+
     packaged = resources.files("tessarin") / "examples" / name
     if packaged.is_file():
         return Path(str(packaged))
     # Running from a source checkout: the repository's examples folder.
     return Path(__file__).resolve().parents[2] / "examples" / name
+
+
+class _Version(argparse.Action):
+    """--version: the installed version, read only when asked for."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
+                 **kwargs: Any) -> None:
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS,
+                         help="show program's version number and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, *args: Any) -> None:
+        from . import __version__
+
+        print(f"{parser.prog} {__version__}")
+        parser.exit()
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -128,7 +144,7 @@ def build_parser() -> argparse.ArgumentParser:
         prog="tessarin", description=DESCRIPTION,
         formatter_class=argparse.RawDescriptionHelpFormatter,
         epilog="Run 'tessarin COMMAND --help' for the options of a command.")
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    parser.add_argument("--version", action=_Version)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     price = commands.add_parser(
@@ -489,6 +505,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
                 fixings: Fixings | dict[str, Any] | None, *, risk: bool, risk_method: str,
                 cashflows: bool, threads: int | None, market_source: str, trades_source: str,
                 strict: bool, ticker: cli_output.Ticker | None = None) -> Run:
+    import numpy as np
     import pandas as pd
 
     ticker = ticker or cli_output.Ticker(enabled=False)
@@ -512,21 +529,25 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     ticker.set(f"pricing {len(book):,} trades")
     prices = book.price()
     listed = trades if isinstance(trades, list) else None
-    good = []
-    for row, (trade_id, column, message) in enumerate(book.causes(prices)):
-        if not message:
-            good.append(row)
-            continue
+    # Only the failed rows carry a cause: the priced ones are taken as a whole.
+    causes: dict[int, tuple[str, str]] = prices.attrs["causes"]
+    failed = [row for row in sorted(causes) if causes[row][1]]
+    for row in failed:
+        column, message = causes[row]
         curve_id = prices["Curve"].iloc[row]
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: {book.location(row)}"
                  + (f", column {quoted(column)}" if column else ""))
-        run.failures.append(Failure("trade", trade_id, where, message))
-    table = prices.iloc[good].reset_index()
-    currencies = book.currencies
-    table.insert(2, "Currency", [currencies[row] for row in good])
+        run.failures.append(Failure("trade", prices.index[row], where, message))
+    currencies = np.asarray(book.currencies, dtype=object)
+    if failed:
+        good = np.ones(len(prices), dtype=bool)
+        good[failed] = False
+        prices, currencies = prices.iloc[good], currencies[good]
+    table = prices.reset_index()
+    table.insert(2, "Currency", currencies.tolist())
     run.prices = table.drop(columns="Error")
     if risk:
         ticker.set(f"{risk_method} risk of {len(book):,} trades")
@@ -615,10 +636,15 @@ def _frame_table(title: str, frame: pandas.DataFrame) -> str:
             cells = [str(v) for v in series.tolist()]
             numeric.append(j)
         else:
-            values = series.tolist()
-            cells = [_cell(v, name) for v in values]
-            if values and all(isinstance(v, (int, float)) for v in values):
-                numeric.append(j)
+            values = series.to_numpy(dtype=object).tolist()
+            if set(map(type, values)) == {str}:
+                # Text as it is: no cell needs formatting.
+                cells = values
+            else:
+                values = series.tolist()
+                cells = [_cell(v, name) for v in values]
+                if values and all(isinstance(v, (int, float)) for v in values):
+                    numeric.append(j)
         columns.append(cells)
     if not len(frame):
         numeric = []

@@ -418,31 +418,42 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
     or an index the curve is not built on), in column "curve" with the message of
     `tessarin.IRS`; only warned about when not `strict`. Each convention set and curve is
     checked once."""
+    import numpy as np
+    import pandas as pd
+
     columns = rows.columns
-    verdicts: dict[tuple[int, str], str | None] = {}
+    # One check per (convention set, curve) pair, at the row where the pair first shows.
+    curve_codes, names = pd.factorize(np.asarray(columns["curve"], dtype=object))
+    # A row whose curve is missing or unknown is left to the book (index -1: False).
+    known = np.array([name in curves for name in names] + [False], dtype=bool)
+    built = np.asarray(columns["error"], dtype=object) == None  # noqa: E711
+    checked = np.flatnonzero(built & (curve_codes >= 0) & known[curve_codes])
+    pairs = (np.asarray(columns["conventions"], dtype=np.int64)[checked] * max(len(names), 1)
+             + curve_codes[checked])
+    keys, firsts = np.unique(pairs, return_index=True)
+    verdicts: dict[int, str] = {}
+    for key, first in sorted(zip(keys.tolist(), firsts.tolist(), strict=True),
+                             key=lambda pair: pair[1]):
+        i = int(checked[first])
+        code, curve = columns["conventions"][i], columns["curve"][i]
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                check_pairing(rows.conventions[code], curves[curve], "", strict)
+            except InputError as found:
+                verdicts[key] = found.message
+        for warning in caught:
+            message = warning.message
+            if isinstance(message, InputWarning):
+                warnings.warn(InputWarning(f"{rows.location(i)}, column 'curve'",
+                                           message.message, rows.source,
+                                           f"trade {quoted(columns['id'][i])}"),
+                              stacklevel=3)
     refused: list[tuple[int, str]] = []
-    for i, (code, curve, error) in enumerate(zip(columns["conventions"], columns["curve"],
-                                                  columns["error"], strict=True)):
-        if error is not None or curve not in curves:
-            continue
-        key = (code, curve)
-        if key not in verdicts:
-            verdicts[key] = None
-            with warnings.catch_warnings(record=True) as caught:
-                warnings.simplefilter("always")
-                try:
-                    check_pairing(rows.conventions[code], curves[curve], "", strict)
-                except InputError as found:
-                    verdicts[key] = found.message
-            for warning in caught:
-                message = warning.message
-                if isinstance(message, InputWarning):
-                    warnings.warn(InputWarning(f"{rows.location(i)}, column 'curve'",
-                                               message.message, rows.source,
-                                               f"trade {quoted(columns['id'][i])}"),
-                                  stacklevel=3)
-        if verdicts[key] is not None:
-            refused.append((i, verdicts[key]))  # type: ignore[arg-type]
+    if verdicts:
+        bad = np.isin(pairs, list(verdicts))
+        refused = [(int(i), verdicts[key]) for i, key in
+                   zip(checked[bad].tolist(), pairs[bad].tolist(), strict=True)]
     if not refused:
         return rows
     out = TradeRows(dict(columns), rows.conventions, rows.source, rows.place)
