@@ -12,6 +12,7 @@ import threading
 import warnings
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
+from itertools import repeat
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
@@ -623,7 +624,8 @@ def _float_cells(column: str, values: Any) -> list[str]:
     import numpy as np
 
     text, zero = _float_format(column)
-    return list(map(text.format, np.where(np.abs(values) < zero, 0.0, values).tolist()))
+    return list(map(format, np.where(np.abs(values) < zero, 0.0, values).tolist(),
+                    repeat(text[2:-1])))
 
 
 def _cell(value: Any, column: str = "") -> str:
@@ -639,10 +641,13 @@ def _aligned(title: str, headers: list[str], columns: list[list[str]],
     """A titled table of columns of text: numbers right-aligned, text left-aligned."""
     widths = [max(len(h), max(map(len, column), default=0))
               for h, column in zip(headers, columns, strict=True)]
-    line = "  ".join(f"{{:{'>' if j in numeric else '<'}{w}}}"
-                     for j, w in enumerate(widths)).format
-    return "\n".join([title, line(*headers).rstrip(), "  ".join("-" * w for w in widths)]
-                     + [line(*row).rstrip() for row in zip(*columns, strict=True)])
+    # Padded a column at a time, then joined a line at a time.
+    padded = [list(map(str.rjust if j in numeric else str.ljust, column, repeat(w)))
+              for j, (column, w) in enumerate(zip(columns, widths, strict=True))]
+    header = "  ".join(h.rjust(w) if j in numeric else h.ljust(w)
+                       for j, (h, w) in enumerate(zip(headers, widths, strict=True)))
+    return "\n".join([title, header.rstrip(), "  ".join("-" * w for w in widths),
+                      *map(str.rstrip, map("  ".join, zip(*padded, strict=True)))])
 
 
 def _table(title: str, headers: list[str], rows: list[list[Any]],
