@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import atexit
+import contextlib
 import datetime as dt
 import json
 import os
@@ -323,10 +324,9 @@ def script() -> None:
     _PROGRAM = True
     status = main()
     for stream in (sys.stdout, sys.stderr):
-        try:
+        # The reader may have gone away, or the stream be closed.
+        with contextlib.suppress(OSError, ValueError):
             stream.flush()
-        except (OSError, ValueError):  # the reader went away, or the stream is closed
-            pass
     if threading.active_count() > 1 or sys.gettrace() is not None \
             or sys.getprofile() is not None:
         sys.exit(status)
