@@ -11,7 +11,7 @@ whole books natively on every core; `tessarin.scenarios` and
 their gamma, theta and P&L explain.
 """
 
-from importlib import metadata as _metadata
+from typing import Any
 
 from . import calendars, explain, revaluation, scenarios
 from ._fixings import Fixings
@@ -45,7 +45,18 @@ __all__ = [
     "load_trades",
 ]
 
-try:
-    __version__ = _metadata.version("tessarin")
-except _metadata.PackageNotFoundError:  # run from a source tree
-    __version__ = "0+unknown"
+
+
+def __getattr__(name: str) -> Any:
+    # The version is read from the installed metadata on first use: reading it costs more
+    # than the rest of the import, and most runs never ask.
+    if name == "__version__":
+        from importlib import metadata
+
+        try:
+            version = metadata.version("tessarin")
+        except metadata.PackageNotFoundError:  # run from a source tree
+            version = "0+unknown"
+        globals()["__version__"] = version
+        return version
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

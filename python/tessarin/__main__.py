@@ -1,5 +1,5 @@
 """``python -m tessarin``: the same command line as the ``tessarin`` script."""
 
-from tessarin.cli import main
+from tessarin.cli import script
 
-raise SystemExit(main())
+script()

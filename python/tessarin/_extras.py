@@ -3,11 +3,12 @@
 from __future__ import annotations
 
 import json
-from importlib import metadata
 from pathlib import Path
 
 
 def _from_checkout() -> bool:
+    from importlib import metadata
+
     # A source tree on the path, or a wheel that pip built from a local directory.
     if (Path(__file__).resolve().parents[2] / "pyproject.toml").is_file():
         return True

@@ -3,17 +3,21 @@
 from __future__ import annotations
 
 import argparse
+import atexit
+import contextlib
 import datetime as dt
 import json
+import os
 import sys
+import threading
 import warnings
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
-from importlib import resources
+from itertools import repeat
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from . import __version__, calendars, cli_explain, cli_output, cli_scenarios
+from . import calendars, cli_explain, cli_output, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
     CalendarCoverageWarning,
@@ -115,11 +119,28 @@ class Run:
 
 
 def _demo_file(name: str) -> Path:
+    from importlib import resources
+
     packaged = resources.files("tessarin") / "examples" / name
     if packaged.is_file():
         return Path(str(packaged))
     # Running from a source checkout: the repository's examples folder.
     return Path(__file__).resolve().parents[2] / "examples" / name
+
+
+class _Version(argparse.Action):
+    """--version: the installed version, read only when asked for."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
+                 **kwargs: Any) -> None:
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS,
+                         help="show program's version number and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, *args: Any) -> None:
+        from . import __version__
+
+        print(f"{parser.prog} {__version__}")
+        parser.exit()
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -128,7 +149,7 @@ def build_parser() -> argparse.ArgumentParser:
         prog="tessarin", description=DESCRIPTION,
         formatter_class=argparse.RawDescriptionHelpFormatter,
         epilog="Run 'tessarin COMMAND --help' for the options of a command.")
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    parser.add_argument("--version", action=_Version)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     price = commands.add_parser(
@@ -285,6 +306,38 @@ def _calendar_options(args: argparse.Namespace) -> None:
             raise InputError("--calendars-through", str(error)) from None
         except InputError as error:
             raise InputError("--calendars-through", error.message) from None
+
+
+# What the program leaves for the end of the process, unfreed (see `script`).
+_LEFT: list[Any] = []
+_PROGRAM = False
+
+
+def script() -> None:
+    """The ``tessarin`` program: `main` on the process's arguments, then the process ends at
+    once with its output flushed. Tearing the interpreter down would free a large book trade
+    by trade and every loaded module, a good share of a short run, for memory the system
+    takes back anyway; exit handlers still run. With other threads still alive, it exits the
+    usual way, as it does under a profiler or tracer, which report at the interpreter's
+    end."""
+    global _PROGRAM
+    _PROGRAM = True
+    status = main()
+    for stream in (sys.stdout, sys.stderr):
+        # The reader may have gone away, or the stream be closed.
+        with contextlib.suppress(OSError, ValueError):
+            stream.flush()
+    if threading.active_count() > 1 or sys.gettrace() is not None \
+            or sys.getprofile() is not None:
+        sys.exit(status)
+    atexit._run_exitfuncs()
+    os._exit(status)
+
+
+def _leave(value: Any) -> None:
+    """Keeps `value` until the program's process ends, when run as the program."""
+    if _PROGRAM:
+        _LEFT.append(value)
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -489,6 +542,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
                 fixings: Fixings | dict[str, Any] | None, *, risk: bool, risk_method: str,
                 cashflows: bool, threads: int | None, market_source: str, trades_source: str,
                 strict: bool, ticker: cli_output.Ticker | None = None) -> Run:
+    import numpy as np
     import pandas as pd
 
     ticker = ticker or cli_output.Ticker(enabled=False)
@@ -508,25 +562,30 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
                                         str(error)))
     ticker.set("reading the trades")
     book = Book(trades, built, fixings, threads=threads, strict=strict)
+    _leave(book)
     run.rows = book.rows
     ticker.set(f"pricing {len(book):,} trades")
     prices = book.price()
     listed = trades if isinstance(trades, list) else None
-    good = []
-    for row, (trade_id, column, message) in enumerate(book.causes(prices)):
-        if not message:
-            good.append(row)
-            continue
+    # Only the failed rows carry a cause: the priced ones are taken as a whole.
+    causes: dict[int, tuple[str, str]] = prices.attrs["causes"]
+    failed = [row for row in sorted(causes) if causes[row][1]]
+    for row in failed:
+        column, message = causes[row]
         curve_id = prices["Curve"].iloc[row]
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: {book.location(row)}"
                  + (f", column {quoted(column)}" if column else ""))
-        run.failures.append(Failure("trade", trade_id, where, message))
-    table = prices.iloc[good].reset_index()
-    currencies = book.currencies
-    table.insert(2, "Currency", [currencies[row] for row in good])
+        run.failures.append(Failure("trade", prices.index[row], where, message))
+    currencies = np.asarray(book.currencies, dtype=object)
+    if failed:
+        good = np.ones(len(prices), dtype=bool)
+        good[failed] = False
+        prices, currencies = prices.iloc[good], currencies[good]
+    table = prices.reset_index()
+    table.insert(2, "Currency", currencies.tolist())
     run.prices = table.drop(columns="Error")
     if risk:
         ticker.set(f"{risk_method} risk of {len(book):,} trades")
@@ -565,7 +624,8 @@ def _float_cells(column: str, values: Any) -> list[str]:
     import numpy as np
 
     text, zero = _float_format(column)
-    return list(map(text.format, np.where(np.abs(values) < zero, 0.0, values).tolist()))
+    return list(map(format, np.where(np.abs(values) < zero, 0.0, values).tolist(),
+                    repeat(text[2:-1])))
 
 
 def _cell(value: Any, column: str = "") -> str:
@@ -581,10 +641,13 @@ def _aligned(title: str, headers: list[str], columns: list[list[str]],
     """A titled table of columns of text: numbers right-aligned, text left-aligned."""
     widths = [max(len(h), max(map(len, column), default=0))
               for h, column in zip(headers, columns, strict=True)]
-    line = "  ".join(f"{{:{'>' if j in numeric else '<'}{w}}}"
-                     for j, w in enumerate(widths)).format
-    return "\n".join([title, line(*headers).rstrip(), "  ".join("-" * w for w in widths)]
-                     + [line(*row).rstrip() for row in zip(*columns, strict=True)])
+    # Padded a column at a time, then joined a line at a time.
+    padded = [list(map(str.rjust if j in numeric else str.ljust, column, repeat(w)))
+              for j, (column, w) in enumerate(zip(columns, widths, strict=True))]
+    header = "  ".join(h.rjust(w) if j in numeric else h.ljust(w)
+                       for j, (h, w) in enumerate(zip(headers, widths, strict=True)))
+    return "\n".join([title, header.rstrip(), "  ".join("-" * w for w in widths),
+                      *map(str.rstrip, map("  ".join, zip(*padded, strict=True)))])
 
 
 def _table(title: str, headers: list[str], rows: list[list[Any]],
@@ -615,10 +678,15 @@ def _frame_table(title: str, frame: pandas.DataFrame) -> str:
             cells = [str(v) for v in series.tolist()]
             numeric.append(j)
         else:
-            values = series.tolist()
-            cells = [_cell(v, name) for v in values]
-            if values and all(isinstance(v, (int, float)) for v in values):
-                numeric.append(j)
+            values = series.to_numpy(dtype=object).tolist()
+            if set(map(type, values)) == {str}:
+                # Text as it is: no cell needs formatting.
+                cells = values
+            else:
+                values = series.tolist()
+                cells = [_cell(v, name) for v in values]
+                if values and all(isinstance(v, (int, float)) for v in values):
+                    numeric.append(j)
         columns.append(cells)
     if not len(frame):
         numeric = []

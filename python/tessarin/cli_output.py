@@ -54,7 +54,7 @@ def extrapolation_warnings(rows: TradeRows, curves: Mapping[str, YieldCurve],
     columns = rows.columns
     ends = np.asarray(columns["termination date"], dtype=np.int64)
     curve_ids = np.asarray(columns["curve"], dtype=object)
-    good = np.array([e is None for e in columns["error"]], dtype=bool)
+    good = np.asarray(columns["error"], dtype=object) == None  # noqa: E711
     for curve_id, curve in curves.items():
         last = max(curve.dates()).toordinal() - EPOCH_ORDINAL
         past = np.flatnonzero(good & (curve_ids == curve_id) & (ends > last))

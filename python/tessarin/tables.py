@@ -440,41 +440,38 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
     import pandas as pd
 
     columns = rows.columns
-    verdicts: dict[tuple[int, str], str | None] = {}
-    refused: list[tuple[int, str]] = []
-    # Each (convention set, curve) pair is checked at its first row; its verdict then goes
-    # to every row of the pair.
-    curve_codes, curve_names = pd.factorize(np.asarray(columns["curve"], dtype=object))
-    given = np.append(np.isin(np.asarray(curve_names, dtype=object), list(curves)), False)
-    kept = np.flatnonzero(np.equal(np.asarray(columns["error"], dtype=object), None)
-                          & given[curve_codes])  # a code of -1 (no curve) reads the False
-    pairs = (np.asarray(columns["conventions"], dtype=np.int64)[kept] * len(curve_names)
-             + curve_codes[kept])
-    firsts, pair_of_row = np.unique(pairs, return_index=True, return_inverse=True)[1:]
-    for first in sorted(firsts):
-        i = int(kept[first])
+    # One check per (convention set, curve) pair, at the row where the pair first shows.
+    curve_codes, names = pd.factorize(np.asarray(columns["curve"], dtype=object))
+    # A row whose curve is missing or unknown is left to the book (index -1: False).
+    known = np.array([name in curves for name in names] + [False], dtype=bool)
+    built = np.asarray(columns["error"], dtype=object) == None  # noqa: E711
+    checked = np.flatnonzero(built & (curve_codes >= 0) & known[curve_codes])
+    pairs = (np.asarray(columns["conventions"], dtype=np.int64)[checked] * max(len(names), 1)
+             + curve_codes[checked])
+    keys, firsts = np.unique(pairs, return_index=True)
+    verdicts: dict[int, str] = {}
+    for key, first in sorted(zip(keys.tolist(), firsts.tolist(), strict=True),
+                             key=lambda pair: pair[1]):
+        i = int(checked[first])
         code, curve = columns["conventions"][i], columns["curve"][i]
-        key = (code, curve)
-        if key not in verdicts:
-            verdicts[key] = None
-            with warnings.catch_warnings(record=True) as caught:
-                warnings.simplefilter("always")
-                try:
-                    check_pairing(rows.conventions[code], curves[curve], "", strict)
-                except InputError as found:
-                    verdicts[key] = found.message
-            for warning in caught:
-                message = warning.message
-                if isinstance(message, InputWarning):
-                    warnings.warn(InputWarning(f"{rows.location(i)}, column 'curve'",
-                                               message.message, rows.source,
-                                               f"trade {quoted(columns['id'][i])}"),
-                                  stacklevel=3)
-    for pair, first in enumerate(firsts):
-        i = int(kept[first])
-        verdict = verdicts[(columns["conventions"][i], columns["curve"][i])]
-        if verdict is not None:
-            refused.extend((int(row), verdict) for row in kept[pair_of_row == pair])
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                check_pairing(rows.conventions[code], curves[curve], "", strict)
+            except InputError as found:
+                verdicts[key] = found.message
+        for warning in caught:
+            message = warning.message
+            if isinstance(message, InputWarning):
+                warnings.warn(InputWarning(f"{rows.location(i)}, column 'curve'",
+                                           message.message, rows.source,
+                                           f"trade {quoted(columns['id'][i])}"),
+                              stacklevel=3)
+    refused: list[tuple[int, str]] = []
+    if verdicts:
+        bad = np.isin(pairs, list(verdicts))
+        refused = [(int(i), verdicts[key]) for i, key in
+                   zip(checked[bad].tolist(), pairs[bad].tolist(), strict=True)]
     if not refused:
         return rows
     out = TradeRows(dict(columns), rows.conventions, rows.source, rows.place)

@@ -61,6 +61,29 @@ def test_version_and_missing_command():
     assert result.returncode == 2 and "Traceback" not in result.stderr
 
 
+@pytest.mark.parametrize("args", [
+    [*EXAMPLE_ARGS, "--risk", "--cashflows", "--ladder-per-trade"],
+    ["price", MARKET, TRADES, "--format", "csv", "--table", "failures"],  # status 1
+])  # fmt: skip
+def test_the_program_ends_with_all_its_output_and_its_status(capsys, args):
+    # The program ends its process at once: nothing it wrote may be lost on the way out.
+    status, out, err = call(capsys, *args)
+    result = run(*args)
+    assert (result.returncode, result.stdout, result.stderr) == (status, out, err)
+
+
+def test_the_command_line_imports_only_what_a_price_run_needs():
+    from conftest import run_isolated
+
+    result = run_isolated("""
+        import sys
+        import tessarin.cli
+        print(sorted(m for m in sys.modules if m.split(".")[0] in
+                     ("pandas", "matplotlib", "jinja2", "dask", "holidays")
+                     or m == "importlib.metadata"))""")
+    assert result.stdout.strip() == "[]", result.stderr
+
+
 def test_conventions_lists_every_built_in_name(capsys):
     status, out, _ = call(capsys, "conventions")
     assert status == 0

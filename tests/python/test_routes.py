@@ -154,3 +154,23 @@ def test_a_loaded_trade_is_a_swap_on_its_curve(tmp_path, name):
     assert swap.to_dict() == tessarin.IRS(entry_of(GOOD)).to_dict()
     with pytest.raises(TypeError, match="give no generator"):
         tessarin.IRS(trade, generator="USD SOFR SW")
+
+
+def test_a_table_refuses_every_row_whose_legs_do_not_match_its_curve():
+    # Each (conventions, curve) pair is checked once: repeated, interleaved, next to rows
+    # refused for another cause and rows on an unknown curve.
+    eur = {"generator": "EUR ESTR SW"}
+    rows = [GOOD, {**ROW, **eur}, {**ROW, **eur, "curve": "EUR ESTR"},
+            {**ROW, **eur, "fixed rate": "x"}, {**ROW, **eur}, {**ROW, **eur, "curve": "NOPE"},
+            {**ROW, "curve": "EUR ESTR"}]
+    frame = pd.DataFrame([{**row, "id": f"T{i}"} for i, row in enumerate(rows)])
+    curves = [tessarin.YieldCurve(c) for c in tessarin.load_market(MARKET)]
+    errors = tessarin.Book(frame, curves).price()["Error"].tolist()
+    mismatched = [i for i, e in enumerate(errors) if "the curve" in e and "is in" in e]
+    assert mismatched == [1, 4, 6], errors
+    assert errors[0] == errors[2] == "" and "fixed rate" in errors[3] and "NOPE" in errors[5]
+    with pytest.warns(tessarin.InputWarning) as caught:
+        book = tessarin.Book(frame, curves, strict=False)
+    told = {str(w.message).split(",")[0] for w in caught if "is in" in str(w.message)}
+    assert told == {"row 1", "row 6"}
+    assert book.price()["Error"].tolist()[1] == ""
