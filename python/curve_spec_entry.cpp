@@ -34,13 +34,13 @@ namespace {
 constexpr Py_ssize_t quotedLength = 80;
 
 constexpr std::array<const char*, 8> curveKeys = {
-    "id", "currency", "value date", "interpolation", "cubic from", "instruments", "turns",
-    "fixings"};
+    "id",         "currency",    "value date", "interpolation",
+    "cubic from", "instruments", "turns",      "fixings"};
 constexpr std::array<const char*, 3> turnKeys = {"start", "end", "spread"};
 constexpr std::array<const char*, 2> fixingKeys = {"dates", "values"};
 // The required columns, then the optional ones: the dates of dated swaps and the convexity
 // of futures rows, in bp.
-constexpr std::array<const char*, 7> columnKeys = {"generator", "tenor", "quote", "in use",
+constexpr std::array<const char*, 7> columnKeys = {"generator", "tenor", "quote",    "in use",
                                                    "start",     "end",   "convexity"};
 constexpr std::size_t requiredColumns = 4;
 enum Column : std::uint8_t { Generators, Tenors, Quotes, InUse, Starts, Ends, Convexities };
@@ -131,13 +131,27 @@ std::string jsonText(PyObject* text) {
     for (Py_ssize_t i = 0; i < n; ++i) {
         const Py_UCS4 c = PyUnicode_READ_CHAR(text, i);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (c < 0x20 || c > 0x7e) {
                 if (c == 0x7f) {
@@ -208,8 +222,8 @@ std::string shown(PyObject* value) {
     if (PyLong_Check(value) != 0) {
         return quoted(value);
     }
-    const PyRef name = checked(PyObject_GetAttrString(
-        reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
+    const PyRef name =
+        checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
     return PyUnicode_Check(name.get()) != 0 ? utf8Or(name.get(), "object") : "object";
 }
 
@@ -217,9 +231,9 @@ bool isName(std::string_view key) {
     const auto letter = [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
     };
-    return !key.empty() && letter(key[0]) &&
-           std::all_of(key.begin() + 1, key.end(),
-                       [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+    return !key.empty() && letter(key[0]) && std::all_of(key.begin() + 1, key.end(), [&](char c) {
+        return letter(c) || (c >= '0' && c <= '9');
+    });
 }
 
 // The path of a key inside `parent`: a.b, or a["in use"] for a key that is no name.
@@ -252,7 +266,9 @@ struct Where {
     const char* key = nullptr;
     Py_ssize_t index = -1;
 
-    std::string path() const { return key != nullptr ? keyPath(parent, key) : itemPath(parent, index); }
+    std::string path() const {
+        return key != nullptr ? keyPath(parent, key) : itemPath(parent, index);
+    }
 };
 
 [[noreturn]] void fail(std::string path, std::string message) {
@@ -314,10 +330,9 @@ double numberValue(PyObject* value, const Where& where, const char* what) {
         number = libraryValue<double>(value, where, what);
     }
     if (!std::isfinite(number)) {
-        fail(where.path(), "expected a finite number, got " +
-                               std::string(std::isnan(number) ? "nan"
-                                           : number > 0       ? "inf"
-                                                              : "-inf"));
+        fail(where.path(), "expected a finite number, got " + std::string(std::isnan(number) ? "nan"
+                                                                          : number > 0       ? "inf"
+                                                                                       : "-inf"));
     }
     return number;
 }
@@ -389,7 +404,8 @@ public:
 private:
     void doubt(const char* kind, const std::string& path, PyObject* value, PyObject* known);
     template <std::size_t N>
-    void checkKeys(PyObject* dict, const std::string& path, const std::array<const char*, N>& known);
+    void checkKeys(PyObject* dict, const std::string& path,
+                   const std::array<const char*, N>& known);
     PyObject* member(PyObject* dict, const std::string& path, const char* key);
     PyObject* list(PyObject* dict, const std::string& path, const char* key);
     std::string text(PyObject* dict, const std::string& path, const char* key, const char* what);
@@ -412,8 +428,8 @@ private:
 
 void CurveReader::doubt(const char* kind, const std::string& path, PyObject* value,
                         PyObject* known) {
-    PyRef entry = checked(Py_BuildValue("(ssOO)", kind, path.c_str(), value,
-                                        known != nullptr ? known : Py_None));
+    PyRef entry = checked(
+        Py_BuildValue("(ssOO)", kind, path.c_str(), value, known != nullptr ? known : Py_None));
     if (PyList_Append(doubts_.get(), entry.get()) < 0) {
         throw PythonError();
     }
@@ -478,7 +494,7 @@ date CurveReader::dateValue(PyObject* value, const Where& where, const char* wha
     if (isPyDate(value)) {
         const PyDateParts parts = pyDateParts(value);
         kept = Py_IS_TYPE(value, pyDateType()) ? PyRef::borrow(value)
-                                                : newPyDate(parts.year, parts.month, parts.day);
+                                               : newPyDate(parts.year, parts.month, parts.day);
         if (!kept) {
             throw PythonError();
         }
@@ -528,8 +544,9 @@ void CurveReader::cubicFrom(PyObject* data, const std::string& path, CurveSpec& 
     }
     const std::string where = keyPath(path, "cubic from");
     std::string name = spec.interpolation.value_or("LinearLogDf");
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
     if (name != "logcubic" && name != "linearlogdf") {
         fail(where, "needs the \"LogCubic\" interpolation, not " + quotedText(name));
     }
@@ -589,10 +606,10 @@ void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec
             }
             (key[0] == 's' ? read.start : read.end) = day;
         }
-        read.spread = numberValue(member(turn.get(), turnPath, "spread"),
-                                  Where{turnPath, "spread"}, "a spread in bp");
-        if (PyDict_SetItemString(turn.get(), "spread", checked(PyFloat_FromDouble(read.spread)).get()) <
-            0) {
+        read.spread = numberValue(member(turn.get(), turnPath, "spread"), Where{turnPath, "spread"},
+                                  "a spread in bp");
+        if (PyDict_SetItemString(turn.get(), "spread",
+                                 checked(PyFloat_FromDouble(read.spread)).get()) < 0) {
             throw PythonError();
         }
         spec.instruments.turns.push_back(read);
@@ -639,8 +656,8 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
             doubt("index", seriesPath, name.get(), nullptr);
         }
         if (PyDict_Check(series.get()) == 0) {
-            fail(seriesPath, "expected an object with \"dates\" and \"values\", got " +
-                                 shown(series.get()));
+            fail(seriesPath,
+                 "expected an object with \"dates\" and \"values\", got " + shown(series.get()));
         }
         checkKeys(series.get(), seriesPath, fixingKeys);
         PyObject* dates = list(series.get(), seriesPath, "dates");
@@ -663,11 +680,12 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
         for (Py_ssize_t i = 0; i < valueCount; ++i) {
             rates.push_back(numberValue(PyList_GET_ITEM(values, i), Where{valuesPath, nullptr, i},
                                         "a decimal rate"));
-            PyList_SET_ITEM(valueList.get(), i, checked(PyFloat_FromDouble(rates.back())).release());
+            PyList_SET_ITEM(valueList.get(), i,
+                            checked(PyFloat_FromDouble(rates.back())).release());
         }
         if (dateCount != valueCount) {
-            fail(seriesPath, "\"dates\" has " + std::to_string(dateCount) + " entries, \"values\" " +
-                                 std::to_string(valueCount));
+            fail(seriesPath, "\"dates\" has " + std::to_string(dateCount) +
+                                 " entries, \"values\" " + std::to_string(valueCount));
         }
         for (Py_ssize_t i = 0; i < valueCount; ++i) {
             const double rate = rates[static_cast<std::size_t>(i)];
@@ -777,8 +795,8 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
             }
             setCell(Tenors, i, pyText(tenor));
             if (columns[Convexities] != nullptr && cell(Convexities, i) != Py_None) {
-                convexity = numberValue(cell(Convexities, i),
-                                        Where{paths[Convexities], nullptr, i}, "a convexity in bp");
+                convexity = numberValue(cell(Convexities, i), Where{paths[Convexities], nullptr, i},
+                                        "a convexity in bp");
                 setCell(Convexities, i, checked(PyFloat_FromDouble(convexity)));
             }
             // Futures rows leave their date cells unread by the checks.
@@ -842,8 +860,8 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
                     valid = false;
                 }
                 if (!valid) {
-                    fail(itemPath(paths[Tenors], i), "invalid tenor " + quoted(text.get()) + " (" +
-                                                         tenorHint + ")");
+                    fail(itemPath(paths[Tenors], i),
+                         "invalid tenor " + quoted(text.get()) + " (" + tenorHint + ")");
                 }
                 tenor = *tenorText;
             }
@@ -869,9 +887,9 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
         }
         const std::string currency = generatorCurrency(*generator);
         if (!currency.empty() && currency != spec.currency) {
-            const PyRef message = pyText("generator " + quoted(name.get()) + " quotes " + currency +
-                                         " instruments, but the curve's currency is " +
-                                         spec.currency);
+            const PyRef message =
+                pyText("generator " + quoted(name.get()) + " quotes " + currency +
+                       " instruments, but the curve's currency is " + spec.currency);
             doubt("doubt", itemPath(paths[Generators], i), message.get(), nullptr);
         }
         if (used && future == nullptr) {
@@ -908,8 +926,8 @@ CurveSpec CurveReader::read(PyObject* data, const std::string& path) {
     CurveSpec spec;
     spec.id = text(data, path, "id", "a text");
     PyRef day;
-    spec.valueDate =
-        dateValue(member(data, path, "value date"), Where{path, "value date"}, "a date as YYYY-MM-DD", day);
+    spec.valueDate = dateValue(member(data, path, "value date"), Where{path, "value date"},
+                               "a date as YYYY-MM-DD", day);
     if (PyDict_SetItemString(data, "value date", day.get()) < 0) {
         throw PythonError();
     }

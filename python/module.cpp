@@ -41,8 +41,7 @@ PyMODINIT_FUNC PyInit__tessarin() {
     // The module's own functions, beside its types.
     for (PyMethodDef* functions :
          {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(), tsr::inputCheckFunctions(),
-          tsr::scenarioModuleFunctions(), tsr::calendarFunctions(),
-          tsr::curveSpecFunctions()}) {
+          tsr::scenarioModuleFunctions(), tsr::calendarFunctions(), tsr::curveSpecFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }
