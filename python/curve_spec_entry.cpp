@@ -584,16 +584,16 @@ void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec
     if (PyDict_GetItemString(data, "turns") == nullptr) {
         return;
     }
-    PyObject* turns = list(data, path, "turns");
+    const PyRef turns = PyRef::borrow(list(data, path, "turns"));
     const std::string where = keyPath(path, "turns");
-    const Py_ssize_t n = PyList_GET_SIZE(turns);
+    const Py_ssize_t n = PyList_GET_SIZE(turns.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (PyDict_Check(PyList_GET_ITEM(turns, i)) == 0) {
-            expected(Where{where, nullptr, i}, "a turn object", PyList_GET_ITEM(turns, i));
+        if (PyDict_Check(PyList_GET_ITEM(turns.get(), i)) == 0) {
+            expected(Where{where, nullptr, i}, "a turn object", PyList_GET_ITEM(turns.get(), i));
         }
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
-        const PyRef turn = PyRef::borrow(PyList_GET_ITEM(turns, i));
+        const PyRef turn = PyRef::borrow(PyList_GET_ITEM(turns.get(), i));
         const std::string turnPath = itemPath(where, i);
         checkKeys(turn.get(), turnPath, turnKeys);
         CurveTurn read;
@@ -633,19 +633,19 @@ void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec
 }
 
 void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings& out) {
-    PyObject* fixings = PyDict_GetItemString(data, "fixings");
-    if (fixings == nullptr) {
+    const PyRef fixings = PyRef::borrow(PyDict_GetItemString(data, "fixings"));
+    if (!fixings) {
         return;
     }
     const std::string where = keyPath(path, "fixings");
-    if (PyDict_Check(fixings) == 0) {
-        expected(Where{path, "fixings"}, "an object keyed by index name", fixings);
+    if (PyDict_Check(fixings.get()) == 0) {
+        expected(Where{path, "fixings"}, "an object keyed by index name", fixings.get());
     }
     PyRef result = checked(PyDict_New());
     Py_ssize_t position = 0;
     PyObject* borrowedName = nullptr;
     PyObject* borrowedSeries = nullptr;
-    while (PyDict_Next(fixings, &position, &borrowedName, &borrowedSeries) != 0) {
+    while (PyDict_Next(fixings.get(), &position, &borrowedName, &borrowedSeries) != 0) {
         const PyRef name = PyRef::borrow(borrowedName);
         const PyRef series = PyRef::borrow(borrowedSeries);
         const PyRef nameText = checked(PyObject_Str(name.get()));
@@ -660,26 +660,26 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
                  "expected an object with \"dates\" and \"values\", got " + shown(series.get()));
         }
         checkKeys(series.get(), seriesPath, fixingKeys);
-        PyObject* dates = list(series.get(), seriesPath, "dates");
-        PyObject* values = list(series.get(), seriesPath, "values");
+        const PyRef dates = PyRef::borrow(list(series.get(), seriesPath, "dates"));
+        const PyRef values = PyRef::borrow(list(series.get(), seriesPath, "values"));
         const std::string datesPath = keyPath(seriesPath, "dates");
         const std::string valuesPath = keyPath(seriesPath, "values");
         auto& [days, rates] = out[label.value_or("")];
         days.clear();
         rates.clear();
-        const Py_ssize_t dateCount = PyList_GET_SIZE(dates);
+        const Py_ssize_t dateCount = PyList_GET_SIZE(dates.get());
         PyRef dateList = checked(PyList_New(dateCount));
         for (Py_ssize_t i = 0; i < dateCount; ++i) {
             PyRef kept;
-            days.push_back(dateValue(PyList_GET_ITEM(dates, i), Where{datesPath, nullptr, i},
+            days.push_back(dateValue(PyList_GET_ITEM(dates.get(), i), Where{datesPath, nullptr, i},
                                      "a date as YYYY-MM-DD", kept));
             PyList_SET_ITEM(dateList.get(), i, kept.release());
         }
-        const Py_ssize_t valueCount = PyList_GET_SIZE(values);
+        const Py_ssize_t valueCount = PyList_GET_SIZE(values.get());
         PyRef valueList = checked(PyList_New(valueCount));
         for (Py_ssize_t i = 0; i < valueCount; ++i) {
-            rates.push_back(numberValue(PyList_GET_ITEM(values, i), Where{valuesPath, nullptr, i},
-                                        "a decimal rate"));
+            rates.push_back(numberValue(PyList_GET_ITEM(values.get(), i),
+                                        Where{valuesPath, nullptr, i}, "a decimal rate"));
             PyList_SET_ITEM(valueList.get(), i,
                             checked(PyFloat_FromDouble(rates.back())).release());
         }
@@ -718,33 +718,43 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
         expected(Where{path, "instruments"}, "an object with the instrument columns", table);
     }
     checkKeys(table, where, columnKeys);
-    std::array<PyObject*, columnKeys.size()> columns{};
+    // Owned: a message's repr() may run code that drops them from the table.
+    std::array<PyRef, columnKeys.size()> columns;
     std::array<std::string, columnKeys.size()> paths;
     for (std::size_t c = 0; c < columnKeys.size(); ++c) {
         paths[c] = keyPath(where, columnKeys[c]);
         if (c < requiredColumns || PyDict_GetItemString(table, columnKeys[c]) != nullptr) {
-            columns[c] = list(table, where, columnKeys[c]);
+            columns[c] = PyRef::borrow(list(table, where, columnKeys[c]));
         }
     }
-    const Py_ssize_t n = PyList_GET_SIZE(columns[Generators]);
+    const Py_ssize_t n = PyList_GET_SIZE(columns[Generators].get());
     bool same = true;
     std::string sizes;
     for (std::size_t c = 0; c < columnKeys.size(); ++c) {
-        if (columns[c] != nullptr) {
-            same = same && PyList_GET_SIZE(columns[c]) == n;
+        if (columns[c]) {
+            same = same && PyList_GET_SIZE(columns[c].get()) == n;
             sizes += (sizes.empty() ? "" : ", ") + std::string(columnKeys[c]) + " " +
-                     std::to_string(PyList_GET_SIZE(columns[c]));
+                     std::to_string(PyList_GET_SIZE(columns[c].get()));
         }
     }
     if (!same) {
         fail(where, "columns must have the same length (got " + sizes + ")");
     }
-    const auto cell = [&](Column c, Py_ssize_t i) { return PyList_GET_ITEM(columns[c], i); };
+    // Cells are looked up afresh: code run by a message or a dropped value may shorten a column.
+    const auto cell = [&](Column c, Py_ssize_t i) {
+        if (PyList_GET_SIZE(columns[c].get()) <= i) {
+            throw std::runtime_error("Error, the instrument columns changed while being read.");
+        }
+        return PyList_GET_ITEM(columns[c].get(), i);
+    };
     const auto setCell = [&](Column c, Py_ssize_t i, PyRef value) {
         if (!value) {
             throw PythonError();
         }
-        PyList_SetItem(columns[c], i, value.release()); // the list takes the reference
+        cell(c, i);
+        if (PyList_SetItem(columns[c].get(), i, value.release()) < 0) { // takes the reference
+            throw PythonError();
+        }
     };
 
     YieldCurveInstruments& rows = spec.instruments;
@@ -753,13 +763,13 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
     rows.tenors.reserve(size);
     rows.quotes.reserve(size);
     rows.inUse.reserve(size);
-    if (columns[Starts] != nullptr) {
+    if (columns[Starts]) {
         rows.starts.reserve(size);
     }
-    if (columns[Ends] != nullptr) {
+    if (columns[Ends]) {
         rows.ends.reserve(size);
     }
-    if (columns[Convexities] != nullptr) {
+    if (columns[Convexities]) {
         rows.convexities.reserve(size);
     }
     auto& repository = GeneratorRepository::instance();
@@ -794,16 +804,16 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
                 fail(itemPath(paths[Tenors], i), e.what());
             }
             setCell(Tenors, i, pyText(tenor));
-            if (columns[Convexities] != nullptr && cell(Convexities, i) != Py_None) {
+            if (columns[Convexities] && cell(Convexities, i) != Py_None) {
                 convexity = numberValue(cell(Convexities, i), Where{paths[Convexities], nullptr, i},
                                         "a convexity in bp");
                 setCell(Convexities, i, checked(PyFloat_FromDouble(convexity)));
             }
             // Futures rows leave their date cells unread by the checks.
-            if (columns[Starts] != nullptr) {
+            if (columns[Starts]) {
                 start = cellDate(cell(Starts, i));
             }
-            if (columns[Ends] != nullptr) {
+            if (columns[Ends]) {
                 end = cellDate(cell(Ends, i));
             }
         } else {
@@ -811,7 +821,7 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
             // tenor cell is not read. The date columns take None or empty text for none.
             std::array<PyRef, 3> dated;
             for (const Column c : {Starts, Ends, Convexities}) {
-                PyObject* value = columns[c] != nullptr ? cell(c, i) : nullptr;
+                PyObject* value = columns[c] ? cell(c, i) : nullptr;
                 if (value == nullptr || value == Py_None || isEmptyText(value)) {
                     continue;
                 }
@@ -899,13 +909,13 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
         rows.tenors.push_back(std::move(tenor));
         rows.quotes.push_back(quote);
         rows.inUse.push_back(used);
-        if (columns[Starts] != nullptr) {
+        if (columns[Starts]) {
             rows.starts.push_back(start);
         }
-        if (columns[Ends] != nullptr) {
+        if (columns[Ends]) {
             rows.ends.push_back(end);
         }
-        if (columns[Convexities] != nullptr) {
+        if (columns[Convexities]) {
             rows.convexities.push_back(convexity);
         }
     }

@@ -8,11 +8,11 @@ import json
 import sys
 
 import pytest
+from test_leaks import Pool
 
 import _tessarin
 import tessarin
 from conftest import example
-from test_leaks import Pool
 
 DESK = "usd_desk_curve.json"
 
