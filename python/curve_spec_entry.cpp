@@ -65,6 +65,12 @@ PyRef checked(PyObject* object) {
     return PyRef::steal(object);
 }
 
+void setKey(PyObject* dict, const char* key, const PyRef& value) {
+    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
+        throw PythonError();
+    }
+}
+
 PyRef pyText(std::string_view text) {
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -128,44 +134,21 @@ std::string jsonText(PyObject* text) {
             out += digits[(code >> shift) & 0xf];
         }
     };
+    // Pairs of a character and the letter of its escape.
+    constexpr std::string_view named = "\"\"\\\\\nn\rr\tt\bb\ff";
     for (Py_ssize_t i = 0; i < n; ++i) {
         const Py_UCS4 c = PyUnicode_READ_CHAR(text, i);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        default:
-            if (c < 0x20 || c > 0x7e) {
-                if (c == 0x7f) {
-                    out += static_cast<char>(c);
-                } else if (c > 0xffff) {
-                    const unsigned rest = c - 0x10000;
-                    escape(0xd800 + (rest >> 10));
-                    escape(0xdc00 + (rest & 0x3ff));
-                } else {
-                    escape(c);
-                }
-            } else {
-                out += static_cast<char>(c);
-            }
+        const std::size_t found = c < 0x80 ? named.find(static_cast<char>(c)) : named.npos;
+        if (found != named.npos && found % 2 == 0) {
+            out += '\\';
+            out += named[found + 1];
+        } else if (c > 0xffff) {
+            escape(0xd800 + ((c - 0x10000) >> 10));
+            escape(0xdc00 + ((c - 0x10000) & 0x3ff));
+        } else if (c < 0x20 || c > 0x7e) {
+            escape(c);
+        } else {
+            out += static_cast<char>(c);
         }
     }
     return out + "\"";
@@ -279,20 +262,37 @@ struct Where {
     fail(where.path(), std::string("expected ") + what + ", got " + shown(value));
 }
 
-// The value as the library reads an input of type T; "expected <what>" otherwise.
-template <class T> T libraryValue(PyObject* value, const Where& where, const char* what) {
+// The library's message when `body` throws; none when it completes. A Python error or
+// exhausted memory is no refusal of the input and goes on.
+template <class F> std::optional<std::string> refusalOf(F&& body) {
     try {
-        if (const auto scalar = scalarToBoxed(value)) {
-            return static_cast<const BoxedValue&>(*scalar).get<T>();
-        }
+        body();
+        return std::nullopt;
     } catch (const PythonError&) {
         throw;
     } catch (const std::bad_alloc&) {
         throw;
-    } catch (const std::exception&) {
-        // named below
+    } catch (const std::exception& e) {
+        return e.what();
     }
-    expected(where, what, value);
+}
+
+// A scalar read as the library reads a value of type T; throws what the library throws.
+template <class T> T readAs(PyObject* value) {
+    const auto scalar = scalarToBoxed(value);
+    if (!scalar) {
+        throw std::bad_cast();
+    }
+    return static_cast<const BoxedValue&>(*scalar).get<T>();
+}
+
+// The value as the library reads an input of type T; "expected <what>" otherwise.
+template <class T> T libraryValue(PyObject* value, const Where& where, const char* what) {
+    T result{};
+    if (refusalOf([&] { result = readAs<T>(value); })) {
+        expected(where, what, value);
+    }
+    return result;
 }
 
 // Text as the library reads it: a str as it is, None as empty text.
@@ -476,9 +476,7 @@ PyObject* CurveReader::list(PyObject* dict, const std::string& path, const char*
 std::string CurveReader::text(PyObject* dict, const std::string& path, const char* key,
                               const char* what) {
     const PyRef value = textValue(member(dict, path, key), Where{path, key}, what);
-    if (PyDict_SetItemString(dict, key, value.get()) < 0) {
-        throw PythonError();
-    }
+    setKey(dict, key, value);
     std::optional<std::string> result = utf8Of(value.get());
     if (!result) {
         refuse("Failed to convert Python str to UTF-8");
@@ -521,20 +519,11 @@ std::optional<date> CurveReader::cellDate(PyObject* cell) {
     if (cell == Py_None || isEmptyText(cell)) {
         return std::nullopt;
     }
-    try {
-        const auto scalar = scalarToBoxed(cell);
-        if (!scalar) {
-            throw std::bad_cast();
-        }
-        return static_cast<const BoxedValue&>(*scalar).get<date>();
-    } catch (const PythonError&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        refuse(e.what());
-        return std::nullopt;
+    std::optional<date> result;
+    if (auto why = refusalOf([&] { result = readAs<date>(cell); })) {
+        refuse(std::move(*why));
     }
+    return result;
 }
 
 void CurveReader::cubicFrom(PyObject* data, const std::string& path, CurveSpec& spec) {
@@ -552,30 +541,16 @@ void CurveReader::cubicFrom(PyObject* data, const std::string& path, CurveSpec& 
     }
     if (datetimeReady() && isPyDate(value)) {
         const PyRef iso = checked(PyObject_CallMethod(value, "isoformat", nullptr));
-        if (PyDict_SetItemString(data, "cubic from", iso.get()) < 0) {
-            throw PythonError();
-        }
+        setKey(data, "cubic from", iso);
         spec.cubicFrom = utf8Or(iso.get(), "");
         return;
     }
     PyErr_Clear();
-    if (PyUnicode_Check(value) != 0) {
-        if (const auto text = utf8Of(value)) {
-            try {
-                Tenor{*text};
-                spec.cubicFrom = *text;
-                return;
-            } catch (const std::exception&) {
-                // not a tenor; maybe a date
-            }
-            try {
-                BoxedValue(*text).get<date>();
-                spec.cubicFrom = *text;
-                return;
-            } catch (const std::exception&) {
-                // named below
-            }
-        }
+    const auto text = PyUnicode_Check(value) != 0 ? utf8Of(value) : std::nullopt;
+    if (text &&
+        (!refusalOf([&] { Tenor{*text}; }) || !refusalOf([&] { BoxedValue(*text).get<date>(); }))) {
+        spec.cubicFrom = *text;
+        return;
     }
     fail(where, "expected a tenor or a date as YYYY-MM-DD, got " + shown(value));
 }
@@ -601,17 +576,12 @@ void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec
             PyRef kept;
             const date day = dateValue(member(turn.get(), turnPath, key), Where{turnPath, key},
                                        "a date as YYYY-MM-DD", kept);
-            if (PyDict_SetItemString(turn.get(), key, kept.get()) < 0) {
-                throw PythonError();
-            }
+            setKey(turn.get(), key, kept);
             (key[0] == 's' ? read.start : read.end) = day;
         }
         read.spread = numberValue(member(turn.get(), turnPath, "spread"), Where{turnPath, "spread"},
                                   "a spread in bp");
-        if (PyDict_SetItemString(turn.get(), "spread",
-                                 checked(PyFloat_FromDouble(read.spread)).get()) < 0) {
-            throw PythonError();
-        }
+        setKey(turn.get(), "spread", checked(PyFloat_FromDouble(read.spread)));
         spec.instruments.turns.push_back(read);
     }
     // The library's word on the turns: a curve of no instruments with them.
@@ -623,12 +593,8 @@ void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec
     trial.currency = spec.currency;
     trial.valueDate = spec.valueDate;
     trial.instruments.turns = spec.instruments.turns;
-    try {
-        buildCurve(std::move(trial));
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        fail(where, e.what());
+    if (auto why = refusalOf([&] { buildCurve(std::move(trial)); })) {
+        fail(where, std::move(*why));
     }
 }
 
@@ -700,15 +666,13 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
             refuse("[root.fixings] dict keys must be strings");
         }
         PyRef entry = checked(PyDict_New());
-        if (PyDict_SetItemString(entry.get(), "dates", dateList.get()) < 0 ||
-            PyDict_SetItemString(entry.get(), "values", valueList.get()) < 0 ||
-            PyDict_SetItem(result.get(), name.get(), entry.get()) < 0) {
+        setKey(entry.get(), "dates", dateList);
+        setKey(entry.get(), "values", valueList);
+        if (PyDict_SetItem(result.get(), name.get(), entry.get()) < 0) {
             throw PythonError();
         }
     }
-    if (PyDict_SetItemString(data, "fixings", result.get()) < 0) {
-        throw PythonError();
-    }
+    setKey(data, "fixings", result);
 }
 
 void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec& spec) {
@@ -796,12 +760,10 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
             if (!monthText) {
                 fail(itemPath(paths[Tenors], i), "Failed to convert Python str to UTF-8");
             }
-            try {
-                tenor = futuresLabel(*future, futuresContractMonth(*future, *monthText));
-            } catch (const std::bad_alloc&) {
-                throw;
-            } catch (const std::exception& e) {
-                fail(itemPath(paths[Tenors], i), e.what());
+            if (auto why = refusalOf([&] {
+                    tenor = futuresLabel(*future, futuresContractMonth(*future, *monthText));
+                })) {
+                fail(itemPath(paths[Tenors], i), std::move(*why));
             }
             setCell(Tenors, i, pyText(tenor));
             if (columns[Convexities] && cell(Convexities, i) != Py_None) {
@@ -861,15 +823,7 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
                 const PyRef text =
                     textValue(cell(Tenors, i), Where{paths[Tenors], nullptr, i}, "a tenor");
                 const std::optional<std::string> tenorText = utf8Of(text.get());
-                bool valid = tenorText.has_value();
-                try {
-                    if (valid) {
-                        Tenor{*tenorText};
-                    }
-                } catch (const std::exception&) {
-                    valid = false;
-                }
-                if (!valid) {
+                if (!tenorText || refusalOf([&] { Tenor{*tenorText}; })) {
                     fail(itemPath(paths[Tenors], i),
                          "invalid tenor " + quoted(text.get()) + " (" + tenorHint + ")");
                 }
@@ -887,12 +841,8 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
             setCell(Quotes, i, checked(PyFloat_FromDouble(quote)));
         }
         if (used && future != nullptr) {
-            try {
-                requireFuturesPrice(quote, "a futures contract");
-            } catch (const std::bad_alloc&) {
-                throw;
-            } catch (const std::exception& e) {
-                fail(itemPath(paths[Quotes], i), e.what());
+            if (auto why = refusalOf([&] { requireFuturesPrice(quote, "a futures contract"); })) {
+                fail(itemPath(paths[Quotes], i), std::move(*why));
             }
         }
         const std::string currency = generatorCurrency(*generator);
@@ -938,22 +888,12 @@ CurveSpec CurveReader::read(PyObject* data, const std::string& path) {
     PyRef day;
     spec.valueDate = dateValue(member(data, path, "value date"), Where{path, "value date"},
                                "a date as YYYY-MM-DD", day);
-    if (PyDict_SetItemString(data, "value date", day.get()) < 0) {
-        throw PythonError();
-    }
+    setKey(data, "value date", day);
     spec.currency = text(data, path, "currency", "a text");
     if (PyObject* value = PyDict_GetItemString(data, "interpolation")) {
         const PyRef name = textValue(value, Where{path, "interpolation"}, "a text");
         const std::optional<std::string> text = utf8Of(name.get());
-        bool known = text.has_value();
-        try {
-            if (known) {
-                parseInterpolation(*text);
-            }
-        } catch (const std::exception&) {
-            known = false;
-        }
-        if (!known) {
+        if (!text || refusalOf([&] { parseInterpolation(*text); })) {
             std::string names;
             for (const std::string_view n : interpolationNameList()) {
                 names += (names.empty() ? "" : ", ") + std::string(n);
@@ -995,14 +935,11 @@ PyObject* curveFromDict(PyObject* /*module*/, PyObject* args) {
             if (build != 0 && reader.refusal()) {
                 failure = pyText(*reader.refusal());
             } else if (build != 0) {
-                try {
-                    curve = curveObject(buildCurve(std::move(spec)));
-                } catch (const PythonError&) {
-                    throw;
-                } catch (const std::bad_alloc&) {
-                    throw;
-                } catch (const std::exception& e) {
-                    failure = pyText(e.what());
+                std::shared_ptr<const YieldCurve> built;
+                if (auto why = refusalOf([&] { built = buildCurve(std::move(spec)); })) {
+                    failure = pyText(*why);
+                } else {
+                    curve = curveObject(std::move(built));
                 }
             }
         } catch (const InputProblem& p) {
