@@ -1,10 +1,10 @@
 """Input dicts: the one set of checks behind the objects and the files.
 
-Every value is read as the library reads it (`_tessarin.check_input` answers
-for tenors, names, dates and numbers given as text), so the checks accept what
-the library accepts. Problems raise `InputError` naming the key path; doubtful
-but usable inputs (units, currencies, unknown keys) raise too, or only warn
-with ``strict=False``.
+The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`); swaps and
+fixings are read here, each value as the library reads it (`_tessarin.check_input` answers
+for tenors, names, dates and numbers given as text), so the checks accept what the library
+accepts. Problems raise `InputError` naming the key path; doubtful but usable inputs (units,
+currencies, unknown keys) raise too, or only warn with ``strict=False``.
 """
 
 from __future__ import annotations
