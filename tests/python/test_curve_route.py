@@ -108,10 +108,10 @@ def test_the_entry_builds_the_tree_routes_curve_from_what_it_writes_back():
     curve, doubts, problem, failure = _tessarin.curve_from_dict(data, "", True)
     assert (doubts, problem, failure) == ([], None, None)
     rows = data["instruments"]
-    assert type(data["value date"]).__name__ == "date" and type(rows["quote"][4]) is float
+    assert type(data["value date"]) is dt.date and type(rows["quote"][4]) is float
     assert rows["tenor"][:2] == ["1M FUT 2026-12", "1M FUT 2027-01"]
     assert rows["tenor"][3] == "2026-12-10/2027-03-17"
-    assert type(rows["start"][3]).__name__ == "date"
+    assert type(rows["start"][3]) is dt.date
     tree = _tessarin.YieldCurve(data)
     assert (curve.dates(), curve.rates()) == (tree.dates(), tree.rates())
 
