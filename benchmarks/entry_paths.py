@@ -2,7 +2,8 @@
 
 - `_tessarin.IRS.required_fixings(date(9999, 12, 31))`: time, peak growth of resident memory
   and what is still held once the result is dropped (a fresh process);
-- package calls of `tessarin.IRS` against the native calls they wrap (medians of CPU time);
+- `tessarin.YieldCurve` on the example USD curve against `_tessarin.YieldCurve`, and package calls
+  of `tessarin.IRS` against the native calls they wrap (medians of CPU time);
 - a 100,000-trade JSON trades file read and checked into a `tessarin.Book` (benchmarks/cli.py
   writes it);
 - `Book.risk("bump")` on 10,000 trades, and `Book.ladder` against `Book.risk`.
@@ -82,11 +83,14 @@ def main() -> None:
 
     market = tessarin.load_market(EXAMPLES / "market.json")
     curve = tessarin.YieldCurve(market[0])
+    usd = json.loads((EXAMPLES / "market.json").read_text())["curves"][0]
     entry = json.loads((EXAMPLES / "trades.json").read_text())["trades"][0]
     swap = tessarin.IRS(entry)
     curve.jacobian()
     print("| call | package (µs) | native (µs) | ratio |\n|---|---:|---:|---:|")
     for name, package, native in (
+            ("YieldCurve(dict)", lambda: tessarin.YieldCurve(usd),
+             lambda: _tessarin.YieldCurve(usd)),
             ("IRS(dict)", lambda: tessarin.IRS(entry), lambda: _tessarin.IRS(swap._input)),
             ("price", lambda: swap.price(curve), lambda: swap.native.price(curve.native)),
             ("analytic risk", lambda: swap.risk(curve, method="analytic"),

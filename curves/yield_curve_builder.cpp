@@ -4,27 +4,18 @@
 #include "conventions/generator_swap.hpp"
 #include "core/boxed_value.hpp"
 #include "curves/bootstrap.hpp"
+#include "curves/curve_spec.hpp"
 #include "products/product.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
 #include <algorithm>
-#include <cmath>
 #include <stdexcept>
 #include <string>
 
 namespace tsr {
 
 namespace {
-
-struct CurveInput {
-    date valueDate;
-    std::string label;
-    std::string currency;
-    std::string interpolation;
-    YieldCurveInstruments instruments;
-    std::string cubicFrom;
-};
 
 template <class T> std::vector<T> column(const ObjectTree& table, const std::string& key) {
     std::vector<T> values;
@@ -54,19 +45,17 @@ std::vector<std::optional<date>> dateColumn(const ObjectTree& table, const std::
 }
 
 // Reads in the documented order, so that the first missing key is the one reported.
-CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
-    CurveInput input;
+CurveSpec readInput(const ObjectTree& tree, bool withInterpolation) {
+    CurveSpec input;
     input.valueDate = tree.get<date>("value date");
-    input.label = tree.get<std::string>("id");
+    input.id = tree.get<std::string>("id");
     input.currency = tree.get<std::string>("currency");
     if (withInterpolation) {
-        input.interpolation =
-            tree.get_optional<std::string>("interpolation").value_or("LinearLogDf");
+        if (const auto interpolation = tree.get_optional<std::string>("interpolation")) {
+            input.interpolation = *interpolation;
+        }
         if (const auto cubicFrom = tree.get_optional<std::string>("cubic from")) {
             input.cubicFrom = *cubicFrom;
-            if (!tree.get_optional<std::string>("interpolation")) {
-                input.interpolation = "LogCubic";
-            }
         }
     }
     const ObjectTree& table = tree.get_child("instruments");
@@ -101,23 +90,6 @@ CurveInput readInput(const ObjectTree& tree, bool withInterpolation) {
     return input;
 }
 
-// A NaN or infinite quote would only surface as a failed root search that
-// names no instrument; refuse it up front, naming the row. Rows out of use
-// may carry anything, as upstream systems leave unquoted rows that way.
-void requireFiniteQuotes(const YieldCurveInstruments& rows, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const double quote = rows.quotes[i];
-        if (rows.inUse[i] && !std::isfinite(quote)) {
-            throw std::invalid_argument("Error, the quote of instrument " + std::to_string(i) +
-                                        " (" + rows.generators[i] + " " + rows.tenors[i] +
-                                        ") is not finite: " +
-                                        (std::isnan(quote) ? "nan"
-                                         : quote > 0       ? "inf"
-                                                           : "-inf"));
-        }
-    }
-}
-
 std::shared_ptr<const Generator> lookupGenerator(const std::string& label) {
     return GeneratorRepository::instance().get<Generator>(label);
 }
@@ -125,22 +97,17 @@ std::shared_ptr<const Generator> lookupGenerator(const std::string& label) {
 } // namespace
 
 std::shared_ptr<YieldCurve> YieldCurveBuilder::build2(ObjectTree tree) {
-    CurveInput input = readInput(tree, true);
-    requireSameSize(input.instruments);
-    requireFiniteQuotes(input.instruments, input.instruments.quotes.size());
-    return std::make_shared<YieldCurve>(std::move(input.label), input.valueDate,
-                                        std::move(input.currency), std::move(input.interpolation),
-                                        input.instruments, std::move(input.cubicFrom));
+    return buildCurve(readInput(tree, true));
 }
 
 YieldCurveBuilder::YieldCurveDetails YieldCurveBuilder::validate(ObjectTree tree) {
-    CurveInput input = readInput(tree, false);
+    CurveSpec input = readInput(tree, false);
     requireSameSize(input.instruments);
     requireFiniteQuotes(input.instruments, input.instruments.quotes.size());
     YieldCurveDetails details;
     details.valueDate = input.valueDate;
     details.currency = std::move(input.currency);
-    details.label = std::move(input.label);
+    details.label = std::move(input.id);
     details.quotes = std::move(input.instruments.quotes);
     details.inUse = std::move(input.instruments.inUse);
     const std::size_t n = input.instruments.generators.size();
@@ -174,7 +141,7 @@ YieldCurveBuilder::construct(date valueDate, std::vector<Tenor> tenors,
 }
 
 std::shared_ptr<YieldCurve> YieldCurveBuilder::build(ObjectTree tree) {
-    const CurveInput input = readInput(tree, false);
+    const CurveSpec input = readInput(tree, false);
     const YieldCurveInstruments& rows = input.instruments;
     const std::size_t n =
         std::min({rows.generators.size(), rows.tenors.size(), rows.quotes.size()});

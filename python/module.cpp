@@ -3,6 +3,7 @@
 #include "python/analytics_functions.hpp"
 #include "python/book_type.hpp"
 #include "python/calendar_entry.hpp"
+#include "python/curve_spec_entry.hpp"
 #include "python/entry_guard.hpp"
 #include "python/input_checks.hpp"
 #include "python/py_datetime.hpp"
@@ -40,7 +41,7 @@ PyMODINIT_FUNC PyInit__tessarin() {
     // The module's own functions, beside its types.
     for (PyMethodDef* functions :
          {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(), tsr::inputCheckFunctions(),
-          tsr::scenarioModuleFunctions(), tsr::calendarFunctions()}) {
+          tsr::scenarioModuleFunctions(), tsr::calendarFunctions(), tsr::curveSpecFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

@@ -61,7 +61,8 @@ void addAtPath(ObjectTree& tree, const std::string& key, ObjectTree& child) {
     parent->push_back(std::make_pair(key.substr(start), ObjectTree()))->second.swap(child);
 }
 
-// The BoxedValue of a Python scalar, or null when the object is no scalar.
+} // namespace
+
 std::shared_ptr<const Object> scalarToBoxed(PyObject* value) {
     const bool dates = datetimeReady();
     if (!dates) {
@@ -113,6 +114,8 @@ std::shared_ptr<const Object> scalarToBoxed(PyObject* value) {
     }
     return nullptr;
 }
+
+namespace {
 
 ObjectTree dictToTree(PyObject* obj, const std::string& path);
 ObjectTree listToTree(PyObject* obj, const std::string& path);

@@ -198,6 +198,21 @@ def check_input(kind: str, value: Any, /) -> Any:
     index); RuntimeError with the library's message otherwise ("threads": 1 to 4096, TypeError
     for what is not a whole number; "pay lag": at most 30 business days)."""
 
+def curve_from_dict(
+    data: dict[str, Any], path: str, strict: bool, build: bool = True, /
+) -> tuple[
+    YieldCurve | None,
+    list[tuple[str, str, Any, tuple[str, ...] | None]],
+    tuple[str, str] | None,
+    str | None,
+]:
+    """Reads a curve dict once, checks it and writes its values back as the library reads
+    them; with build, bootstraps the curve. doubts lists (kind, path, value, known) for unknown
+    keys ("key"), unknown fixing indices ("index") and doubtful values ("doubt", value the
+    message); a strict read stops at the first. problem is the (path, message) of an unusable
+    input, failure the library's message when the bootstrap fails; curve is None unless it was
+    built."""
+
 def register_calendar(
     name: str, holidays: list[datetime.date], weekend: list[int] | None = ..., extend: bool = ...
 ) -> None:

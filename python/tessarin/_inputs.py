@@ -1,10 +1,10 @@
 """Input dicts: the one set of checks behind the objects and the files.
 
-Every value is read as the library reads it (`_tessarin.check_input` answers
-for tenors, names, dates and numbers given as text), so the checks accept what
-the library accepts. Problems raise `InputError` naming the key path; doubtful
-but usable inputs (units, currencies, unknown keys) raise too, or only warn
-with ``strict=False``.
+The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`); swaps and
+fixings are read here, each value as the library reads it (`_tessarin.check_input` answers
+for tenors, names, dates and numbers given as text), so the checks accept what the library
+accepts. Problems raise `InputError` naming the key path; doubtful but usable inputs (units,
+currencies, unknown keys) raise too, or only warn with ``strict=False``.
 """
 
 from __future__ import annotations
@@ -28,26 +28,18 @@ from .conventions import (
     FUTURES,
     GENERATORS,
     INDICES,
-    interpolations,
     leg_conventions,
     listing,
 )
 
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
-CURVE_KEYS = ("id", "currency", "value date", "interpolation", "cubic from", "instruments",
-              "turns", "fixings")
-TURN_KEYS = ("start", "end", "spread")
-INSTRUMENT_KEYS = ("generator", "tenor", "quote", "in use")
-# Columns a curve may add: the dates of dated swaps, the convexity of futures rows (bp).
-OPTIONAL_INSTRUMENT_KEYS = ("start", "end", "convexity")
 SWAP_KEYS = ("id", "effective date", "termination date", "schedule roll", "leg1", "leg2")
 LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
             "margin")
 TRADE_KEYS = (*SWAP_KEYS, "curve", "generator")
 FIXING_KEYS = ("dates", "values")
 RATE_HINT = "rates are decimals: 0.033 for 3.3%"
-PERCENT_HINT = "quotes are in percent: 3.3 for 3.3%"
 _NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 # Dates the library reads exactly as Python does (its years run from 1400).
 _ISO_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}", re.ASCII)
@@ -226,9 +218,7 @@ class Checker:
             if key in known:
                 continue
             text = str(key)
-            close = difflib.get_close_matches(text, known, n=1)
-            hint = f"did you mean {quoted(close[0])}?" if close else f"known: {', '.join(known)}"
-            self.doubt(key_path(path, text), f"unknown key {quoted(text)} ({hint})")
+            self.doubt(key_path(path, text), f"unknown key {quoted(text)} ({_hint(text, known)})")
 
     def rate(self, value: float, path: str | tuple[str, str | int]) -> None:
         """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
@@ -349,155 +339,39 @@ def _tenor(value: str, path: str) -> str:
     return result
 
 
-def _cubic_from(data: Mapping[str, Any], path: str) -> str:
-    """The "cubic from" of a curve as the library reads it: a tenor, or a date as YYYY-MM-DD."""
-    where = key_path(path, "cubic from")
-    name = str(data.get("interpolation", "LinearLogDf")).lower()
-    if name not in ("logcubic", "linearlogdf"):
-        raise InputError(where, f"needs the \"LogCubic\" interpolation, not {quoted(name)}")
-    value = data["cubic from"]
-    if isinstance(value, dt.date):
-        return value.isoformat()
-    if isinstance(value, str):
-        for kind in ("tenor", "date"):
-            try:
-                _tessarin.check_input(kind, value)
-                return value
-            except (RuntimeError, ValueError):
-                pass
-    raise InputError(where, f"expected a tenor or a date as YYYY-MM-DD, got {_shown(value)}")
-
-
-def _dated_row(rows: dict[str, list[Any]], where: str, i: int) -> bool:
-    """Reads row i's "start" and "end" cells in place; a row with both is a swap between
-    them, whose tenor cell is not read and becomes its label, START/END."""
-    cells = {}
-    for key in OPTIONAL_INSTRUMENT_KEYS:
-        if key in rows:
-            value = rows[key][i]
-            if value is not None and value != "":
-                value = rows[key][i] = _value(value, key_path(key_path(where, key), i), "date",
-                                              "a date as YYYY-MM-DD or None")
-            cells[key] = None if value == "" else value
-    start, end = cells.get("start"), cells.get("end")
-    if (start is None) != (end is None):
-        missing = "end" if end is None else "start"
-        raise InputError(key_path(key_path(where, missing), i),
-                         "a dated swap needs both a start and an end")
-    if start is None:
-        return False
-    if end <= start:
-        raise InputError(key_path(key_path(where, "end"), i), f"the swap must end after its start "
-                                                      f"{start}, got {end}")
-    rows["tenor"][i] = f"{start.isoformat()}/{end.isoformat()}"
-    return True
-
-
-def _turns(data: dict[str, Any], path: str, check: Checker) -> None:
-    """Reads the curve's turns in place, then asks the library whether it takes them."""
-    where = key_path(path, "turns")
-    turns = data["turns"] = [dict(_structure(turn, key_path(where, i), Mapping, "a turn object"))
-                             for i, turn in enumerate(_child(data, "turns", path, list, "a list"))]
-    for i, turn in enumerate(turns):
-        check.keys(turn, key_path(where, i), TURN_KEYS)
-        for key in ("start", "end"):
-            turn[key] = _get(turn, key, key_path(where, i), "date", "a date as YYYY-MM-DD")
-        turn["spread"] = _get(turn, "spread", key_path(where, i), "number", "a spread in bp")
-    empty: dict[str, list[Any]] = {key: [] for key in INSTRUMENT_KEYS}
-    try:
-        _tessarin.YieldCurve({"id": data["id"], "value date": data["value date"],
-                              "currency": data["currency"], "instruments": empty,
-                              "turns": turns})
-    except (RuntimeError, ValueError) as error:
-        raise InputError(where, str(error)) from None
-
-
-def _ask_library(path: str, kind: str, value: Any) -> Any:
-    """`value` as the library reads an input of `kind`, or InputError at `path`."""
-    try:
-        return _tessarin.check_input(kind, value)
-    except (RuntimeError, ValueError) as error:
-        raise InputError(path, str(error)) from None
-
-
-def _futures_row(rows: dict[str, list[Any]], columns: dict[str, str], i: int) -> None:
-    """Reads row i of a futures generator in place: its tenor cell, the contract month
-    YYYY-MM, becomes the row's label ("1M FUT 2026-12"), and its convexity cell is a number
-    of bp or None (0)."""
-    where = key_path(columns["tenor"], i)
-    month = _value(rows["tenor"][i], where, "text", "a contract month, YYYY-MM")
-    rows["tenor"][i] = _ask_library(where, "futures label",
-                                    {"generator": rows["generator"][i], "month": month})
-    if "convexity" in rows and rows["convexity"][i] is not None:
-        rows["convexity"][i] = _value(rows["convexity"][i], key_path(columns["convexity"], i),
-                                      "number", "a convexity in bp")
-        if not math.isfinite(rows["convexity"][i]):
-            raise InputError(key_path(columns["convexity"], i),
-                             f"the convexity must be finite, got {rows['convexity'][i]}")
-
-
 def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
     """A checked copy of a curve dict, values read as the library reads them."""
-    check = Checker(strict)
+    return read_curve(curve, path, strict, build=False)[0]
+
+
+def read_curve(curve: Any, path: str, strict: bool, build: bool
+               ) -> tuple[dict[str, Any], _tessarin.YieldCurve | None]:
+    """A checked copy of a curve dict and, with `build`, its curve. The library reads the
+    copy once, writing its values back as it reads them; its doubts come back to be raised,
+    or warned with ``strict=False``, with suggestions for unknown keys."""
     _structure(curve, path, Mapping, "a curve object")
     data: dict[str, Any] = plain(curve)
-    check.keys(data, path, CURVE_KEYS)
-    data["id"] = _get(data, "id", path, "text", "a text")
-    data["value date"] = _get(data, "value date", path, "date", "a date as YYYY-MM-DD")
-    currency = data["currency"] = _get(data, "currency", path, "text", "a text")
-    if "interpolation" in data:
-        name = _get(data, "interpolation", path, "text", "a text")
-        _named("interpolation", name, key_path(path, "interpolation"), interpolations())
-    if "cubic from" in data:
-        data["cubic from"] = _cubic_from(data, path)
-    if "turns" in data:
-        _turns(data, path, check)
-    if "fixings" in data:
-        data["fixings"] = check_fixings(data["fixings"], key_path(path, "fixings"), strict)
-    where = key_path(path, "instruments")
-    instruments = _child(data, "instruments", path, dict, "an object with the instrument columns")
-    check.keys(instruments, where, INSTRUMENT_KEYS + OPTIONAL_INSTRUMENT_KEYS)
-    rows = {}
-    for column in INSTRUMENT_KEYS + OPTIONAL_INSTRUMENT_KEYS:
-        if column in INSTRUMENT_KEYS or column in instruments:
-            rows[column] = _child(instruments, column, where, list, "a list")
-    sizes = {column: len(values) for column, values in rows.items()}
-    if len(set(sizes.values())) != 1:
-        shown = ", ".join(f"{name} {size}" for name, size in sizes.items())
-        raise InputError(where, f"columns must have the same length (got {shown})")
-    columns = {column: key_path(where, column) for column in rows}
-    known: dict[str, Any] = {**GENERATORS, **FUTURES}
-    for i in range(sizes["tenor"]):
-        generator = _value(rows["generator"][i], key_path(columns["generator"], i), "text",
-                           "a generator name")
-        _named("generator", generator, key_path(columns["generator"], i), known)
-        future = generator in FUTURES
-        if future:
-            _futures_row(rows, columns, i)
-        elif not _dated_row(rows, where, i):
-            _tenor(_value(rows["tenor"][i], key_path(columns["tenor"], i), "text", "a tenor"),
-                   key_path(columns["tenor"], i))
-        used = rows["in use"][i] = _value(rows["in use"][i], key_path(columns["in use"], i),
-                                          "bool", "true or false")
-        quote = rows["quote"][i]
-        if used or not (type(quote) is float
-                        or (type(quote) is int and -2**63 <= quote < 2**63)):
-            # Unused rows may carry anything the library reads as a number, even nan.
-            rows["quote"][i] = _value(quote, key_path(columns["quote"], i), "number",
-                                      "a futures price" if future else "a quote in percent")
-        if used and future:
-            _ask_library(key_path(columns["quote"], i), "futures price", rows["quote"][i])
-        currencies = known[generator].currency
-        if currencies and currencies != currency:
-            check.doubt(key_path(columns["generator"], i),
-                        f"generator {quoted(generator)} quotes {currencies} instruments, but the "
-                        f"curve's currency is {currency}")
-    quotes = [q for q, used, g in zip(rows["quote"], rows["in use"], rows["generator"],
-                                      strict=True) if used and g not in FUTURES]
-    if quotes and any(quotes) and all(abs(q) <= 0.2 for q in quotes):
-        # Decimals for percent, as a trade rate of 3.3 is percent for a decimal.
-        check.doubt(columns["quote"], f"every quote lies within ±0.2: {PERCENT_HINT}")
-    return data
+    native, doubts, problem, failure = _tessarin.curve_from_dict(data, path, strict, build)
+    check = Checker(strict)
+    for kind, where, value, known in doubts:
+        if kind == "key":
+            check.keys({value: None}, where, known)
+        elif kind == "index":
+            check.doubt(where, f"unknown index {quoted(value)} ({_hint(str(value), INDICES)})")
+        else:
+            check.doubt(where, value)
+    if problem is not None:
+        raise InputError(*problem)
+    if failure is not None:
+        raise RuntimeError(explain_bootstrap(data, RuntimeError(failure)))
+    return data, native
+
+
+def _hint(text: str, known: Iterable[str]) -> str:
+    """The closest known name as a suggestion, or the known names."""
+    known = tuple(known)
+    close = difflib.get_close_matches(text, known, n=1)
+    return f"did you mean {quoted(close[0])}?" if close else f"known: {', '.join(known)}"
 
 
 class LegCache:
@@ -751,9 +625,7 @@ def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str
     for name, series in fixings.items():
         where = key_path(path, str(name))
         if name not in INDICES:
-            close = difflib.get_close_matches(str(name), list(INDICES), n=1)
-            hint = f"did you mean {quoted(close[0])}?" if close else f"known: {', '.join(INDICES)}"
-            check.doubt(where, f"unknown index {quoted(name)} ({hint})")
+            check.doubt(where, f"unknown index {quoted(name)} ({_hint(str(name), INDICES)})")
         _structure(series, where, Mapping, 'an object with "dates" and "values"')
         check.keys(series, where, FIXING_KEYS)
         dates = _child(series, "dates", where, list, "a list")

@@ -17,14 +17,13 @@ from ._inputs import (
     InputError,
     LegCache,
     as_date,
-    check_curve,
     check_pairing,
     check_swap,
     check_trade,
     curve_coverage,
-    explain_bootstrap,
     fixing_coverage,
     jsonable,
+    read_curve,
     swap_coverage,
     swap_input,
 )
@@ -135,11 +134,8 @@ class YieldCurve(_Persistent):
                       if re.fullmatch(r"(.* )?\d{4}-(0[1-9]|1[0-2])", t)]
             first = min(months, default=dt.date.min + _FIXINGS_MARGIN) - _FIXINGS_MARGIN
             curve = {**curve, "fixings": checked.since(indices, first)}
-        data = check_curve(curve, "", strict)
-        try:
-            self._impl = _tessarin.YieldCurve(data)
-        except RuntimeError as error:
-            raise RuntimeError(explain_bootstrap(data, error)) from None
+        data, native = read_curve(curve, "", strict, build=True)
+        self._impl: _tessarin.YieldCurve = native
         self._input, self._strict = data, strict
         self._check_coverage("the curve")
 

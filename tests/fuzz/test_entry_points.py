@@ -110,6 +110,29 @@ def test_yield_curve(args, kwargs):
     assert curve.dates() is None
 
 
+@given(st.one_of(curve_inputs(), scalars_hostile, containers_hostile), st.booleans(),
+       st.booleans())
+@example(small_curve_input(), True, True)
+@example({**small_curve_input(), "value date": dt.date(1, 1, 1)}, True, True)
+def test_curve_from_dict(data, strict, build):
+    # The entry reads and writes the dict in place; every answer is a 4-tuple and a curve is
+    # registered only while it is held.
+    with POOL.steady():
+        before = POOL.size()
+        result = outcome("curve_from_dict", _tessarin.curve_from_dict, data, "", strict, build)
+        if isinstance(result, BaseException):
+            assert POOL.size() == before
+            return
+        curve, doubts, problem, failure = result
+        assert isinstance(doubts, list) and (problem is None or len(problem) == 2)
+        assert (curve is not None) == (build and problem is None and failure is None
+                                       and not (strict and doubts))
+        if curve is not None:
+            _check_curve(curve)
+        del curve, result
+        assert POOL.size() == before
+
+
 @given(
     mostly(
         st.one_of(st.tuples(dates_any), st.tuples(datetimes_any)),

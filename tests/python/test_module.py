@@ -14,6 +14,7 @@ MODULE_FUNCTIONS = [
     "calendar_state",
     "check_input",
     "conventions",
+    "curve_from_dict",
     "curve_dfs",
     "curve_dfs_days",
     "curve_forward_rate",
