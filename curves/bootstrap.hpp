@@ -137,6 +137,8 @@ public:
 
     std::size_t pillar() const { return pillar_; }
     const ProductInterestRateSwap& swap() const { return *swap_; }
+    // The futures row priced, or null for a swap.
+    const CurveFuture* future() const { return future_.get(); }
 
     // Whether the instrument reads a date after its own pillar (a payment after the accrual
     // end of a dated swap), so that its value depends on the next pillar too.

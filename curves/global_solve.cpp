@@ -32,6 +32,16 @@ std::string shown(double x) {
     return text;
 }
 
+// Adds the derivatives of instrument k's value in the pillar rates to `row` and returns
+// its derivative in its quote: a futures row's value is a rate gap in percent.
+double derivatives(const YieldCurve& curve, const PillarPricer& pricer, double quote, double* row) {
+    if (const CurveFuture* future = pricer.future()) {
+        future->differentiate(curve, 1.0, row);
+        return -1.0;
+    }
+    return instrumentDerivatives(curve, pricer.swap(), quote, row);
+}
+
 } // namespace
 
 void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
@@ -80,7 +90,7 @@ void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
         if (!lu || stale || (largest > contraction * previous && largest > noise)) {
             std::fill(byRate.begin(), byRate.end(), 0.0);
             for (std::size_t k = 0; k < n; ++k) {
-                instrumentDerivatives(curve, pricers[k].swap(), quotes[k], &byRate[k * n]);
+                derivatives(curve, pricers[k], quotes[k], &byRate[k * n]);
             }
             try {
                 lu.emplace(byRate, n);
@@ -113,8 +123,7 @@ void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
         const double value = pricers[k].value(curve);
         std::vector<double> row(n, 0.0);
         const double annuity =
-            std::abs(instrumentDerivatives(curve, pricers[k].swap(), quotes[k], row.data())) *
-            100.0;
+            std::abs(derivatives(curve, pricers[k], quotes[k], row.data())) * 100.0;
         const double gap = std::isfinite(value) ? std::abs(value) / annuity
                                                 : std::numeric_limits<double>::infinity();
         if (gap > worstGap || std::isnan(gap)) {

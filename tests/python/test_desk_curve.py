@@ -237,6 +237,22 @@ def test_the_jacobian_of_a_futures_row_is_by_its_rate(futures_curve):
             assert (up - down) / (2 * h) == pytest.approx(jacobian[i][j], abs=1e-8)
 
 
+@pytest.mark.parametrize("shape", [{"interpolation": "LogCubic"}, {"cubic from": "1Y"},
+                                   {"interpolation": "MonotoneConvex"}])
+def test_futures_rows_solve_together_on_smooth_curves(shape):
+    # Futures rows among pillars solved together: built (this crashed), repriced, differentiated.
+    curve = tessarin.YieldCurve(futures_input() | shape, fixings=SOFR_FIXINGS)
+    assert max(abs(e) for e in curve.repriced()["Error"]) < 1e-11
+    jacobian, h = curve.jacobian(), 1e-5
+    moved = []
+    for step in (h, -h):
+        data = futures_input() | shape
+        data["instruments"]["quote"][3] -= step
+        moved.append(tessarin.YieldCurve(data, fixings=SOFR_FIXINGS).rates())
+    for i, (up, down) in enumerate(zip(*moved, strict=True)):
+        assert (up - down) / (2 * h) == pytest.approx(jacobian[i][3], abs=1e-8)
+
+
 def _futures_row(row, **cells):
     data = futures_input()
     for column, value in cells.items():
