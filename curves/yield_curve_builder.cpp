@@ -4,7 +4,7 @@
 #include "conventions/generator_swap.hpp"
 #include "core/boxed_value.hpp"
 #include "curves/bootstrap.hpp"
-#include "curves/curve_spec.hpp"
+#include "curves/curve_description.hpp"
 #include "products/product.hpp"
 
 #include <boost/date_time/gregorian/gregorian.hpp>
@@ -45,8 +45,8 @@ std::vector<std::optional<date>> dateColumn(const ObjectTree& table, const std::
 }
 
 // Reads in the documented order, so that the first missing key is the one reported.
-CurveSpec readInput(const ObjectTree& tree, bool withInterpolation) {
-    CurveSpec input;
+CurveDescription readInput(const ObjectTree& tree, bool withInterpolation) {
+    CurveDescription input;
     input.valueDate = tree.get<date>("value date");
     input.id = tree.get<std::string>("id");
     input.currency = tree.get<std::string>("currency");
@@ -101,7 +101,7 @@ std::shared_ptr<YieldCurve> YieldCurveBuilder::build2(ObjectTree tree) {
 }
 
 YieldCurveBuilder::YieldCurveDetails YieldCurveBuilder::validate(ObjectTree tree) {
-    CurveSpec input = readInput(tree, false);
+    CurveDescription input = readInput(tree, false);
     requireSameSize(input.instruments);
     requireFiniteQuotes(input.instruments, input.instruments.quotes.size());
     YieldCurveDetails details;
@@ -141,7 +141,7 @@ YieldCurveBuilder::construct(date valueDate, std::vector<Tenor> tenors,
 }
 
 std::shared_ptr<YieldCurve> YieldCurveBuilder::build(ObjectTree tree) {
-    const CurveSpec input = readInput(tree, false);
+    const CurveDescription input = readInput(tree, false);
     const YieldCurveInstruments& rows = input.instruments;
     const std::size_t n =
         std::min({rows.generators.size(), rows.tenors.size(), rows.quotes.size()});

@@ -3,7 +3,7 @@
 #include "python/analytics_functions.hpp"
 #include "python/book_type.hpp"
 #include "python/calendar_entry.hpp"
-#include "python/curve_spec_entry.hpp"
+#include "python/curve_description_entry.hpp"
 #include "python/entry_guard.hpp"
 #include "python/input_checks.hpp"
 #include "python/py_datetime.hpp"

@@ -1,4 +1,4 @@
-#include "curves/curve_spec.hpp"
+#include "curves/curve_description.hpp"
 
 #include "conventions/init_defaults.hpp"
 
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <stdexcept>
 
-using tsr::CurveSpec;
+using tsr::CurveDescription;
 using tsr::date;
 
 using namespace tsr::test;
@@ -23,40 +23,40 @@ public:
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new Conventions);
 
-CurveSpec usdSpec() {
-    CurveSpec spec;
-    spec.id = "USD SOFR";
-    spec.currency = "USD";
-    spec.valueDate = date(2026, 3, 16);
-    spec.instruments.generators = {"USD SOFR SW", "USD SOFR SW", "USD SOFR SW"};
-    spec.instruments.tenors = {"1Y", "2Y", "5Y"};
-    spec.instruments.quotes = {4.02, 3.76, 3.58};
-    spec.instruments.inUse = {true, true, true};
-    return spec;
+CurveDescription usdSpec() {
+    CurveDescription description;
+    description.id = "USD SOFR";
+    description.currency = "USD";
+    description.valueDate = date(2026, 3, 16);
+    description.instruments.generators = {"USD SOFR SW", "USD SOFR SW", "USD SOFR SW"};
+    description.instruments.tenors = {"1Y", "2Y", "5Y"};
+    description.instruments.quotes = {4.02, 3.76, 3.58};
+    description.instruments.inUse = {true, true, true};
+    return description;
 }
 
 } // namespace
 
-TEST(CurveSpec, AbsentInterpolationIsLogLinearOrASplineWithCubicFrom) {
+TEST(CurveDescription, AbsentInterpolationIsLogLinearOrASplineWithCubicFrom) {
     EXPECT_EQ("LinearLogDf", tsr::buildCurve(usdSpec())->interpolation());
-    CurveSpec empty = usdSpec();
+    CurveDescription empty = usdSpec();
     empty.cubicFrom = ""; // given, though empty: the spline from the value date
     const auto spline = tsr::buildCurve(empty);
     EXPECT_EQ("LogCubic", spline->interpolation());
     EXPECT_EQ(tsr::YieldCurve::splineFromOrigin, spline->splineFrom());
-    CurveSpec named = usdSpec();
+    CurveDescription named = usdSpec();
     named.interpolation = "linearrates";
     named.cubicFrom = "2Y";
     expectMessage([&] { tsr::buildCurve(named); },
                   "Error, \"cubic from\" needs the \"LogCubic\" or \"LinearLogDf\" interpolation.");
 }
 
-TEST(CurveSpec, RefusesUnequalColumnsAndUsedQuotesThatAreNotFinite) {
-    CurveSpec shorter = usdSpec();
+TEST(CurveDescription, RefusesUnequalColumnsAndUsedQuotesThatAreNotFinite) {
+    CurveDescription shorter = usdSpec();
     shorter.instruments.inUse.pop_back();
     expectMessage([&] { tsr::buildCurve(shorter); },
                   "Instruments input should be of the same size.");
-    CurveSpec infinite = usdSpec();
+    CurveDescription infinite = usdSpec();
     infinite.instruments.quotes[1] = -INFINITY;
     expectMessage([&] { tsr::buildCurve(infinite); },
                   "Error, the quote of instrument 1 (USD SOFR SW 2Y) is not finite: -inf");

@@ -1,4 +1,4 @@
-#include "python/curve_spec_entry.hpp"
+#include "python/curve_description_entry.hpp"
 
 #include "conventions/generator.hpp"
 #include "conventions/generator_future.hpp"
@@ -7,7 +7,7 @@
 #include "conventions/index_repository.hpp"
 #include "conventions/ois_index.hpp"
 #include "core/boxed_value.hpp"
-#include "curves/curve_spec.hpp"
+#include "curves/curve_description.hpp"
 #include "dates/tenor.hpp"
 #include "python/entry_guard.hpp"
 #include "python/handle_registry.hpp"
@@ -386,15 +386,15 @@ std::string generatorCurrency(const Generator& generator) {
     return {};
 }
 
-// Reads a curve dict, already a private copy of dicts and lists, into a CurveSpec. Values are
-// written back as the library reads them (dates as datetime.date, numbers as float, labels of
-// dated and futures rows), so that the dict describes the curve built from the spec. Doubts
+// Reads a curve dict, already a private copy of dicts and lists, into a CurveDescription. Values
+// are written back as the library reads them (dates as datetime.date, numbers as float, labels of
+// dated and futures rows), so that the dict describes the curve built from the description. Doubts
 // are collected; a strict read stops at the first.
 class CurveReader {
 public:
     explicit CurveReader(bool strict) : strict_(strict), doubts_(checked(PyList_New(0))) {}
 
-    CurveSpec read(PyObject* data, const std::string& path);
+    CurveDescription read(PyObject* data, const std::string& path);
 
     PyRef& doubts() { return doubts_; }
     // Why a build of what was read must fail, as the library says it: a value the checks
@@ -416,10 +416,10 @@ private:
             refusal_ = std::move(why);
         }
     }
-    void cubicFrom(PyObject* data, const std::string& path, CurveSpec& spec);
-    void turns(PyObject* data, const std::string& path, CurveSpec& spec);
+    void cubicFrom(PyObject* data, const std::string& path, CurveDescription& description);
+    void turns(PyObject* data, const std::string& path, CurveDescription& description);
     void fixings(PyObject* data, const std::string& path, CurveFixings& out);
-    void instruments(PyObject* data, const std::string& path, CurveSpec& spec);
+    void instruments(PyObject* data, const std::string& path, CurveDescription& description);
 
     bool strict_;
     PyRef doubts_;
@@ -526,13 +526,14 @@ std::optional<date> CurveReader::cellDate(PyObject* cell) {
     return result;
 }
 
-void CurveReader::cubicFrom(PyObject* data, const std::string& path, CurveSpec& spec) {
+void CurveReader::cubicFrom(PyObject* data, const std::string& path,
+                            CurveDescription& description) {
     PyObject* value = PyDict_GetItemString(data, "cubic from");
     if (value == nullptr) {
         return;
     }
     const std::string where = keyPath(path, "cubic from");
-    std::string name = spec.interpolation.value_or("LinearLogDf");
+    std::string name = description.interpolation.value_or("LinearLogDf");
     std::transform(name.begin(), name.end(), name.begin(), [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
@@ -542,20 +543,20 @@ void CurveReader::cubicFrom(PyObject* data, const std::string& path, CurveSpec& 
     if (datetimeReady() && isPyDate(value)) {
         const PyRef iso = checked(PyObject_CallMethod(value, "isoformat", nullptr));
         setKey(data, "cubic from", iso);
-        spec.cubicFrom = utf8Or(iso.get(), "");
+        description.cubicFrom = utf8Or(iso.get(), "");
         return;
     }
     PyErr_Clear();
     const auto text = PyUnicode_Check(value) != 0 ? utf8Of(value) : std::nullopt;
     if (text &&
         (!refusalOf([&] { Tenor{*text}; }) || !refusalOf([&] { BoxedValue(*text).get<date>(); }))) {
-        spec.cubicFrom = *text;
+        description.cubicFrom = *text;
         return;
     }
     fail(where, "expected a tenor or a date as YYYY-MM-DD, got " + shown(value));
 }
 
-void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec) {
+void CurveReader::turns(PyObject* data, const std::string& path, CurveDescription& description) {
     if (PyDict_GetItemString(data, "turns") == nullptr) {
         return;
     }
@@ -582,17 +583,17 @@ void CurveReader::turns(PyObject* data, const std::string& path, CurveSpec& spec
         read.spread = numberValue(member(turn.get(), turnPath, "spread"), Where{turnPath, "spread"},
                                   "a spread in bp");
         setKey(turn.get(), "spread", checked(PyFloat_FromDouble(read.spread)));
-        spec.instruments.turns.push_back(read);
+        description.instruments.turns.push_back(read);
     }
     // The library's word on the turns: a curve of no instruments with them.
     if (refusal_) {
         fail(where, *refusal_);
     }
-    CurveSpec trial;
-    trial.id = spec.id;
-    trial.currency = spec.currency;
-    trial.valueDate = spec.valueDate;
-    trial.instruments.turns = spec.instruments.turns;
+    CurveDescription trial;
+    trial.id = description.id;
+    trial.currency = description.currency;
+    trial.valueDate = description.valueDate;
+    trial.instruments.turns = description.instruments.turns;
     if (auto why = refusalOf([&] { buildCurve(std::move(trial)); })) {
         fail(where, std::move(*why));
     }
@@ -675,7 +676,8 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
     setKey(data, "fixings", result);
 }
 
-void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec& spec) {
+void CurveReader::instruments(PyObject* data, const std::string& path,
+                              CurveDescription& description) {
     const std::string where = keyPath(path, "instruments");
     PyObject* table = member(data, path, "instruments");
     if (PyDict_Check(table) == 0) {
@@ -721,7 +723,7 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
         }
     };
 
-    YieldCurveInstruments& rows = spec.instruments;
+    YieldCurveInstruments& rows = description.instruments;
     const auto size = static_cast<std::size_t>(n);
     rows.generators.reserve(size);
     rows.tenors.reserve(size);
@@ -846,10 +848,10 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
             }
         }
         const std::string currency = generatorCurrency(*generator);
-        if (!currency.empty() && currency != spec.currency) {
+        if (!currency.empty() && currency != description.currency) {
             const PyRef message =
                 pyText("generator " + quoted(name.get()) + " quotes " + currency +
-                       " instruments, but the curve's currency is " + spec.currency);
+                       " instruments, but the curve's currency is " + description.currency);
             doubt("doubt", itemPath(paths[Generators], i), message.get(), nullptr);
         }
         if (used && future == nullptr) {
@@ -878,18 +880,18 @@ void CurveReader::instruments(PyObject* data, const std::string& path, CurveSpec
     }
 }
 
-CurveSpec CurveReader::read(PyObject* data, const std::string& path) {
+CurveDescription CurveReader::read(PyObject* data, const std::string& path) {
     if (PyDict_Check(data) == 0) {
         fail(path, "expected a curve object, got " + shown(data));
     }
     checkKeys(data, path, curveKeys);
-    CurveSpec spec;
-    spec.id = text(data, path, "id", "a text");
+    CurveDescription description;
+    description.id = text(data, path, "id", "a text");
     PyRef day;
-    spec.valueDate = dateValue(member(data, path, "value date"), Where{path, "value date"},
-                               "a date as YYYY-MM-DD", day);
+    description.valueDate = dateValue(member(data, path, "value date"), Where{path, "value date"},
+                                      "a date as YYYY-MM-DD", day);
     setKey(data, "value date", day);
-    spec.currency = text(data, path, "currency", "a text");
+    description.currency = text(data, path, "currency", "a text");
     if (PyObject* value = PyDict_GetItemString(data, "interpolation")) {
         const PyRef name = textValue(value, Where{path, "interpolation"}, "a text");
         const std::optional<std::string> text = utf8Of(name.get());
@@ -901,13 +903,13 @@ CurveSpec CurveReader::read(PyObject* data, const std::string& path) {
             fail(keyPath(path, "interpolation"),
                  "unknown interpolation " + quoted(name.get()) + " (known: " + names + ")");
         }
-        spec.interpolation = *text;
+        description.interpolation = *text;
     }
-    cubicFrom(data, path, spec);
-    turns(data, path, spec);
-    fixings(data, path, spec.instruments.fixings);
-    instruments(data, path, spec);
-    return spec;
+    cubicFrom(data, path, description);
+    turns(data, path, description);
+    fixings(data, path, description.instruments.fixings);
+    instruments(data, path, description);
+    return description;
 }
 
 PyRef curveObject(std::shared_ptr<const YieldCurve> curve) {
@@ -931,12 +933,12 @@ PyObject* curveFromDict(PyObject* /*module*/, PyObject* args) {
         PyRef problem = PyRef::borrow(Py_None);
         PyRef failure = PyRef::borrow(Py_None);
         try {
-            CurveSpec spec = reader.read(data, path);
+            CurveDescription description = reader.read(data, path);
             if (build != 0 && reader.refusal()) {
                 failure = pyText(*reader.refusal());
             } else if (build != 0) {
                 std::shared_ptr<const YieldCurve> built;
-                if (auto why = refusalOf([&] { built = buildCurve(std::move(spec)); })) {
+                if (auto why = refusalOf([&] { built = buildCurve(std::move(description)); })) {
                     failure = pyText(*why);
                 } else {
                     curve = curveObject(std::move(built));

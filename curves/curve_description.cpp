@@ -1,4 +1,4 @@
-#include "curves/curve_spec.hpp"
+#include "curves/curve_description.hpp"
 
 #include "curves/bootstrap.hpp"
 
@@ -24,14 +24,14 @@ void requireFiniteQuotes(const YieldCurveInstruments& rows, std::size_t n) {
     }
 }
 
-std::shared_ptr<YieldCurve> buildCurve(CurveSpec spec) {
-    requireSameSize(spec.instruments);
-    requireFiniteQuotes(spec.instruments, spec.instruments.quotes.size());
+std::shared_ptr<YieldCurve> buildCurve(CurveDescription description) {
+    requireSameSize(description.instruments);
+    requireFiniteQuotes(description.instruments, description.instruments.quotes.size());
     std::string interpolation =
-        spec.interpolation.value_or(spec.cubicFrom ? "LogCubic" : "LinearLogDf");
-    return std::make_shared<YieldCurve>(std::move(spec.id), spec.valueDate,
-                                        std::move(spec.currency), std::move(interpolation),
-                                        spec.instruments, spec.cubicFrom.value_or(""));
+        description.interpolation.value_or(description.cubicFrom ? "LogCubic" : "LinearLogDf");
+    return std::make_shared<YieldCurve>(
+        std::move(description.id), description.valueDate, std::move(description.currency),
+        std::move(interpolation), description.instruments, description.cubicFrom.value_or(""));
 }
 
 } // namespace tsr

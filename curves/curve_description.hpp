@@ -13,7 +13,7 @@ namespace tsr {
 // Everything a curve is built from, read and typed: its header and its instrument rows by
 // column (generator labels, tenor or label cells, quotes in percent, use flags, the dates of
 // dated swaps, futures convexities), turns and fixings.
-struct CurveSpec {
+struct CurveDescription {
     std::string id;
     std::string currency;
     date valueDate;
@@ -29,6 +29,6 @@ struct CurveSpec {
 void requireFiniteQuotes(const YieldCurveInstruments& rows, std::size_t n);
 
 // The curve of a description: equal column lengths and finite used quotes, then the bootstrap.
-std::shared_ptr<YieldCurve> buildCurve(CurveSpec spec);
+std::shared_ptr<YieldCurve> buildCurve(CurveDescription description);
 
 } // namespace tsr
