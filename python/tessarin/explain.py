@@ -71,9 +71,14 @@ def curve_dicts(market: Any) -> list[dict[str, Any]]:
 def _native_curve(data: Mapping[str, Any], quotes: Sequence[float] | None = None
                   ) -> _tessarin.YieldCurve:
     """The curve of checked dict `data`, with other quotes when given."""
+    instruments = dict(data["instruments"])
     if quotes is not None:
-        data = {**data, "instruments": {**data["instruments"], "quote": list(quotes)}}
-    return _tessarin.YieldCurve(dict(data))
+        instruments["quote"] = list(quotes)
+    native, _, problem, failure = _tessarin.curve_from_dict(
+        {**data, "instruments": instruments}, "", True)
+    if problem is not None or failure is not None:
+        raise RuntimeError(failure or ": ".join(problem))
+    return native
 
 
 def _jacobian(curve: _tessarin.YieldCurve) -> numpy.ndarray:
