@@ -40,12 +40,7 @@ public:
             ++round_;
         }
         wake_.notify_all();
-        std::exception_ptr failure;
-        try {
-            job();
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        std::exception_ptr failure = caught(job);
         std::unique_lock lock(mutex_);
         done_.wait(lock, [this] { return remaining_ == 0; });
         job_ = nullptr;
@@ -60,6 +55,16 @@ public:
     }
 
 private:
+    // The exception a job throws, or none.
+    static std::exception_ptr caught(const std::function<void()>& job) {
+        try {
+            job();
+        } catch (...) {
+            return std::current_exception();
+        }
+        return nullptr;
+    }
+
     void serve(std::size_t index) {
         std::uint64_t seen = 0;
         std::unique_lock lock(mutex_);
@@ -71,12 +76,7 @@ private:
             }
             const std::function<void()>& job = *job_;
             lock.unlock();
-            std::exception_ptr failure;
-            try {
-                job();
-            } catch (...) {
-                failure = std::current_exception();
-            }
+            const std::exception_ptr failure = caught(job);
             lock.lock();
             if (failure && !failure_) {
                 failure_ = failure;

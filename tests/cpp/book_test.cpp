@@ -152,6 +152,18 @@ std::shared_ptr<const YieldCurve> curveOf(const Market& m) {
                                               m.currency, "LinearLogDf", instruments);
 }
 
+// Every market's curve, and its payer and receiver conventions in market order.
+std::pair<Book::CurveSet, std::vector<BookConventionsInput>> marketsOfBook() {
+    Book::CurveSet curves;
+    std::vector<BookConventionsInput> conventions;
+    for (const Market& m : markets) {
+        curves[m.currency] = curveOf(m);
+        conventions.push_back({generatorOf(m, true), {}});
+        conventions.push_back({generatorOf(m, false), {}});
+    }
+    return {curves, conventions};
+}
+
 } // namespace
 
 TEST(Book, SwapFromTermsEqualsTheSwapFromTreesFieldByField) {
@@ -183,13 +195,7 @@ TEST(Book, SwapFromTermsRefusesWhatTheTreePathRefuses) {
 }
 
 TEST(Book, PricesAndRisksEachTradeAsTheSingleSwapOnAnyThreadCount) {
-    Book::CurveSet curves;
-    std::vector<BookConventionsInput> conventions;
-    for (const Market& m : markets) {
-        curves[m.currency] = curveOf(m);
-        conventions.push_back({generatorOf(m, true), {}});
-        conventions.push_back({generatorOf(m, false), {}});
-    }
+    auto [curves, conventions] = marketsOfBook();
     std::vector<BookTradeInput> rows;
     for (const GeneratedTrade& trade : generatedTrades(60, 11)) {
         rows.push_back({trade.terms,
@@ -403,13 +409,7 @@ TEST(Book, ReboundBookEqualsABookBuiltOnItsCurves) {
 // Trades on the same dates as others, in either direction, are the swaps their own terms
 // build, and price as those swaps do.
 TEST(Book, TradesOnTheDatesOfOthersAreTheirOwnSwaps) {
-    Book::CurveSet curves;
-    std::vector<BookConventionsInput> conventions;
-    for (const Market& m : markets) {
-        curves[m.currency] = curveOf(m);
-        conventions.push_back({generatorOf(m, true), {}});
-        conventions.push_back({generatorOf(m, false), {}});
-    }
+    auto [curves, conventions] = marketsOfBook();
     std::vector<BookTradeInput> rows;
     for (const GeneratedTrade& trade : generatedTrades(30, 5)) {
         for (const std::size_t direction : {0U, 1U, 0U}) {
