@@ -16,8 +16,8 @@ trade, so it is timed on --risk-sample trades and scaled too; analytic risk and 
 
 from __future__ import annotations
 
-import collections
 import argparse
+import collections
 import datetime as dt
 import gc
 import os

@@ -20,9 +20,9 @@ import warnings
 from pathlib import Path
 
 import QuantLib as ql
+from compare import us_holidays
 
 import tessarin
-from compare import us_holidays
 
 EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
 

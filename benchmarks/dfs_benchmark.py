@@ -43,9 +43,9 @@ def main() -> int:
     if args.module_dir:
         sys.path.insert(0, args.module_dir)
     import numpy as np
+    from compare import CURVE, VALUE_DATE
 
     import tessarin
-    from compare import CURVE, VALUE_DATE
 
     curve = tessarin.YieldCurve(CURVE)
     native = curve.native

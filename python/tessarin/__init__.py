@@ -40,9 +40,9 @@ __all__ = [
     "explain",
     "load_fixings",
     "load_market",
+    "load_trades",
     "revaluation",
     "scenarios",
-    "load_trades",
 ]
 
 

@@ -28,7 +28,7 @@ from pathlib import Path
 from typing import Any
 
 from ._inputs import InputError, as_date, check_curve
-from ._types import PathLike, one_line, quoted
+from ._types import one_line, quoted
 from .conventions import FUTURES
 
 HISTORICAL_COLUMNS = ("date", "curve", "tenor", "change")

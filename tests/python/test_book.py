@@ -8,9 +8,9 @@ import time
 import numpy as np
 import pandas as pd
 import pytest
-from conftest import EXAMPLES, example_curves, run_isolated
 
 import tessarin
+from conftest import EXAMPLES, example_curves, run_isolated
 from tessarin._inputs import swap_input
 from tessarin.book import ladder_of
 

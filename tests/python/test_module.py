@@ -7,7 +7,6 @@ import pytest
 import _tessarin
 from conftest import assert_clean_exit, run_isolated, usd_curve_input, usd_swap_input
 
-
 MODULE_TYPES = ["Book", "IRS", "YieldCurve"]
 MODULE_FUNCTIONS = [
     "calendar_holidays",

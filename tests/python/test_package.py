@@ -240,7 +240,7 @@ def test_stub_lists_exactly_the_module_types_and_methods():
     assert (ROOT / "python" / "tessarin" / "py.typed").is_file()
 
 
-def test_every_public_name_has_a_docstring():
+def test_every_public_name_of_the_package_modules_has_a_docstring():
     modules = [tessarin, tessarin.conventions, tessarin.files]
     named = [(f"{m.__name__}.{n}", getattr(m, n)) for m in modules for n in dir(m)
              if not n.startswith("_")

@@ -9,9 +9,9 @@ import subprocess
 import sys
 
 import pytest
-from conftest import EXAMPLES
 
 import tessarin
+from conftest import EXAMPLES
 from tessarin import revaluation as rv
 from tessarin import scenarios as sc
 

@@ -3,9 +3,9 @@
 import math
 
 import pytest
-from conftest import EXAMPLES
 
 import tessarin
+from conftest import EXAMPLES
 from tessarin import scenarios as sc
 
 MARKET = tessarin.load_market(EXAMPLES / "market.json")
