@@ -203,9 +203,6 @@ public:
     // True when a pillar's solve reads later pillars, so that the curve is solved for all
     // pillars at once and its Jacobian is dense.
     bool solvedGlobally() const { return spline_ != nullptr || monotone_ != nullptr; }
-    // Whether minus the log discount factor is linear in the pillar rates, so that second
-    // derivatives come from first ones: every interpolation but MonotoneConvex.
-    bool logDfLinearInRates() const { return monotone_ == nullptr; }
     // The pillar where the spline starts (splineFromOrigin for the knot (0, 0)); the pillar
     // count on a curve without a spline.
     std::size_t splineFrom() const { return splineFrom_; }
