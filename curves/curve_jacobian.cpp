@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tsr {
 
@@ -19,8 +20,24 @@ namespace tsr {
 // plus the simple forward of the period; paid legs negated.
 double instrumentDerivatives(const YieldCurve& curve, const ProductInterestRateSwap& swap,
                              double quote, double* row) {
-    const auto accumulate = [&curve](const YieldCurve::DfSensitivity& df, double adjoint,
-                                     double* target) { curve.addDerivatives(df, adjoint, target); };
+    // The moments' part is summed per moment and spread over the rates once, at the end.
+    std::vector<double> byMoment(curve.momentCount(), 0.0);
+    const auto accumulate = [&](const YieldCurve::DfSensitivity& df, double adjoint,
+                                double* target) {
+        curve.gatherDerivatives(df, adjoint, target, byMoment.data());
+    };
+    // A period starts where the last one ended and both legs pay on the same days, so each
+    // date's sensitivity is found once and looked up after.
+    std::vector<std::pair<date, YieldCurve::DfSensitivity>> seen;
+    const auto at = [&](const date& d) {
+        for (auto it = seen.rbegin(); it != seen.rend(); ++it) {
+            if (it->first == d) {
+                return it->second;
+            }
+        }
+        seen.emplace_back(d, curve.dfSensitivity(curve.point(d)));
+        return seen.back().second;
+    };
     double byQuote = 0.0;
     const auto& legs = swap.legs();
     for (std::size_t l = 0; l < legs.size(); ++l) {
@@ -33,7 +50,7 @@ double instrumentDerivatives(const YieldCurve& curve, const ProductInterestRateS
             if (fraction == 0.0) {
                 continue;
             }
-            const auto payment = curve.dfSensitivity(curve.point(leg.paymentDates[j]));
+            const auto payment = at(leg.paymentDates[j]);
             if (leg.isFixed) {
                 accumulate(payment, sign * fixedRate * fraction, row);
                 if (quoted) {
@@ -41,14 +58,15 @@ double instrumentDerivatives(const YieldCurve& curve, const ProductInterestRateS
                 }
                 continue;
             }
-            const auto start = curve.dfSensitivity(curve.point(leg.accrualStartDates[j]));
-            const auto end = curve.dfSensitivity(curve.point(leg.accrualEndDates[j]));
+            const auto start = at(leg.accrualStartDates[j]);
+            const auto end = at(leg.accrualEndDates[j]);
             const double rate = leg.margin + period::forwardRate(start.value, end.value, fraction);
             accumulate(payment, sign * rate * fraction, row);
             accumulate(start, sign * payment.value / end.value, row);
             accumulate(end, -sign * payment.value * start.value / (end.value * end.value), row);
         }
     }
+    curve.addMomentDerivatives(byMoment.data(), row);
     return byQuote;
 }
 

@@ -68,7 +68,8 @@ void solvePillarsTogether(YieldCurve& curve, std::vector<PillarPricer>& pricers,
     for (std::size_t iteration = 0; iteration < stepBudget; ++iteration) {
         double value = 0.0;
         for (std::size_t k = 0; k < n; ++k) {
-            pricers[k].prepare(curve);
+            // The dates instrument k shares with instrument k-1 take its discount factors.
+            pricers[k].prepare(curve, k == 0 ? nullptr : &pricers[k - 1]);
             values[k] = pricers[k].value(curve);
             value = std::isfinite(values[k]) ? std::max(value, std::abs(values[k])) : values[k];
         }

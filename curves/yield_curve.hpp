@@ -174,12 +174,35 @@ public:
         }
     }
 
+    // The number of moments (spline moments or node forwards) a factor may depend on.
+    std::size_t momentCount() const {
+        return rates_.empty() ? 0 : momentsByRate_.size() / rates_.size();
+    }
+    // As addDerivatives, with the moments' part gathered per moment into momentAdjoints
+    // (momentCount() of them) instead: a sum over many factors then reads each moment's
+    // derivatives once, in addMomentDerivatives.
+    void gatherDerivatives(const DfSensitivity& s, double adjoint, double* gradient,
+                           double* momentAdjoints) const {
+        for (std::size_t j = 0; j < s.count; ++j) {
+            gradient[s.pillars[j]] += adjoint * s.derivatives[j];
+        }
+        for (std::size_t m = 0; m < s.momentCount; ++m) {
+            momentAdjoints[s.moments[m]] += adjoint * s.momentDerivatives[m];
+        }
+    }
+    void addMomentDerivatives(const double* momentAdjoints, double* gradient) const {
+        const std::size_t n = rates_.size();
+        for (std::size_t m = 0; m < momentCount(); ++m) {
+            const double* row = momentsByRate_.data() + m * n;
+            for (std::size_t k = 0; k < n; ++k) {
+                gradient[k] += momentAdjoints[m] * row[k];
+            }
+        }
+    }
+
     // True when a pillar's solve reads later pillars, so that the curve is solved for all
     // pillars at once and its Jacobian is dense.
     bool solvedGlobally() const { return spline_ != nullptr || monotone_ != nullptr; }
-    // Whether minus the log discount factor is linear in the pillar rates, so that second
-    // derivatives come from first ones: every interpolation but MonotoneConvex.
-    bool logDfLinearInRates() const { return monotone_ == nullptr; }
     // The pillar where the spline starts (splineFromOrigin for the knot (0, 0)); the pillar
     // count on a curve without a spline.
     std::size_t splineFrom() const { return splineFrom_; }

@@ -102,12 +102,6 @@ void SwapGradient::computeSecondOrder(const ProductInterestRateSwap& swap, const
                                       const FixingsMap& fixings, const YieldCurve& curve,
                                       const KnownGrowths* known,
                                       std::span<const double> direction) {
-    if (!curve.logDfLinearInRates()) {
-        throw std::invalid_argument("Error, second derivatives in the pillar rates need log "
-                                    "discount factors linear in the rates: curve " +
-                                    curve.label() + " interpolates \"" + curve.interpolation() +
-                                    "\".");
-    }
     const std::size_t n = curve.pillarRates().size();
     if (!direction.empty() && direction.size() != n) {
         throw std::invalid_argument("Error, a direction has one entry per pillar.");

@@ -31,8 +31,9 @@ public:
     // times a product of discount factors plus a constant times one, so each term's Hessian is
     // its value times the outer product of its log-gradient: exact, in the same pass. Without
     // `direction` the whole Hessian (pillars x pillars, row-major) is kept; with it (one entry
-    // per pillar) only the Hessian times it, and the quadratic form of it. A curve whose log
-    // discount factors are not linear in its rates (MonotoneConvex) is refused.
+    // per pillar) only the Hessian times it, and the quadratic form of it. On MonotoneConvex
+    // the log discount factors are linear in the rates between the positivity bounds of the
+    // node forwards, so the Hessian is that of the piece the rates are in.
     void computeSecondOrder(const ProductInterestRateSwap& swap, const CurveMap& curves,
                             const FixingsMap& fixings, const YieldCurve& curve,
                             const KnownGrowths* known, std::span<const double> direction);

@@ -82,14 +82,15 @@ def second_difference(swap, curve_input, fixings, i, j, h):
     return value / 1e4
 
 
+@pytest.mark.parametrize("interpolation", ["LinearLogDf", "MonotoneConvex"])
 @pytest.mark.parametrize(("swap_input", "fixed"), [
     (usd_swap_input(), None),
     (usd_swap_input(start=dt.date(2027, 3, 18), end=dt.date(2047, 3, 18), fixed_paid=False,
                     margin=0.001, notional=5e7), None),
     (usd_swap_input(start=dt.date(2025, 9, 18), end=dt.date(2029, 9, 18)), 0.043),
 ])  # fmt: skip
-def test_gamma_equals_second_differences_of_full_revaluation(swap_input, fixed):
-    curve_input = usd_curve_input()
+def test_gamma_equals_second_differences_of_full_revaluation(swap_input, fixed, interpolation):
+    curve_input = usd_curve_input(interpolation=interpolation)
     curve = tessarin.YieldCurve(curve_input)
     fixings = None
     if fixed is not None:
