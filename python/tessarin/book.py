@@ -17,12 +17,9 @@ import _tessarin
 from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
-    LegCache,
     book_coverage,
-    check_trade,
-    common_trade,
-    key_path,
     read_json,
+    settled,
     thread_count,
 )
 from ._objects import YieldCurve
@@ -63,17 +60,14 @@ def _entries_of_file(path: PathLike) -> list[Any]:
 def _checked(entries: Iterable[Any], strict: bool = True) -> TradeRows:
     """Trades-file entries checked one by one: a bad entry refuses its row only."""
     checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
-    cache = LegCache()
-    for i, entry in enumerate(entries):
+    entries = list(entries)
+    for i, (entry, read) in enumerate(zip(entries, _tessarin.trades_from_dicts(entries, strict),
+                                          strict=True)):
         if isinstance(entry, Trade):
             checked.append((entry.curve, entry.swap))
             continue
-        common = common_trade(entry, cache)
-        if common is not None:
-            checked.append(common)
-            continue
         try:
-            checked.append(check_trade(entry, key_path("trades", i), strict, cache=cache))
+            checked.append(settled(read, strict))
         except InputError as error:
             given = entry.get("id") if isinstance(entry, Mapping) else None
             checked.append((error, given if isinstance(given, str) else f"row {i}"))
