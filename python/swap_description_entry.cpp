@@ -449,6 +449,9 @@ PyRef SwapReader::read(PyObject* entry, const std::string& path, bool trade, PyO
             filler = readTrade(entry, path, curve, data, known);
         } else {
             data = plainCopy(entry);
+            if (PyDict_Check(data.get()) == 0) {
+                fail(path, "expected a swap object, got " + shown(entry));
+            }
         }
         if (filler.get() != Py_None) {
             const auto swap = swapGenerator(
