@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <unordered_map>
 
 namespace tsr {
 
@@ -40,8 +42,43 @@ PyRef checked(PyObject* object) {
     return PyRef::steal(object);
 }
 
+PyObject* keyObject(std::string_view name) {
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    static auto* keys = new std::unordered_map<std::string, PyObject*, Hash, std::equal_to<>>();
+    // Names are mostly literals: their address finds them first.
+    static auto* literals =
+        new std::unordered_map<const char*, std::pair<std::string, PyObject*>>();
+    if (const auto seen = literals->find(name.data());
+        seen != literals->end() && seen->second.first == name) {
+        return seen->second.second;
+    }
+    if (const auto found = keys->find(name); found != keys->end()) {
+        (*literals)[name.data()] = {std::string(name), found->second};
+        return found->second;
+    }
+    PyObject* key =
+        checked(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())))
+            .release();
+    PyUnicode_InternInPlace(&key);
+    keys->emplace(std::string(name), key);
+    return key;
+}
+
+PyObject* lookup(PyObject* dict, const char* key) {
+    PyObject* value = PyDict_GetItemWithError(dict, keyObject(key));
+    if (value == nullptr && PyErr_Occurred() != nullptr) {
+        throw PythonError();
+    }
+    return value;
+}
+
 void setKey(PyObject* dict, const char* key, const PyRef& value) {
-    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
+    if (!value || PyDict_SetItem(dict, keyObject(key), value.get()) < 0) {
         throw PythonError();
     }
 }
@@ -273,18 +310,39 @@ void Doubts::add(const char* kind, const std::string& path, PyObject* value, PyO
 
 void Doubts::unknownKeys(PyObject* dict, const std::string& path, const char* const* names,
                          std::size_t count) {
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &position, &key, &value) != 0) {
-        if (!isKnown(key, names, names + count)) {
-            PyRef known = checked(PyTuple_New(static_cast<Py_ssize_t>(count)));
+    // The names as a set, made once per list of names.
+    static auto* sets = new std::unordered_map<std::string, PyObject*>();
+    static std::string joined;
+    joined.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        joined.append(names[i]).push_back('\0');
+    }
+    PyObject*& set = (*sets)[joined];
+    if (set == nullptr) {
+        PyRef made = checked(PySet_New(nullptr));
+        for (std::size_t i = 0; i < count; ++i) {
+            if (PySet_Add(made.get(), keyObject(names[i])) < 0) {
+                throw PythonError();
+            }
+        }
+        set = made.release();
+    }
+    const PyRef known = PyRef::borrow(set);
+    // Keys are copied first: a message's repr() may run code that changes the dict.
+    const PyRef keys = checked(PyDict_Keys(dict));
+    for (Py_ssize_t k = 0; k < PyList_GET_SIZE(keys.get()); ++k) {
+        PyObject* key = PyList_GET_ITEM(keys.get(), k);
+        const int found = PyUnicode_Check(key) != 0 ? PySet_Contains(known.get(), key) : 0;
+        if (found < 0) {
+            throw PythonError();
+        }
+        if (found == 0) {
+            PyRef listed = checked(PyTuple_New(static_cast<Py_ssize_t>(count)));
             for (std::size_t i = 0; i < count; ++i) {
-                PyTuple_SET_ITEM(known.get(), static_cast<Py_ssize_t>(i),
+                PyTuple_SET_ITEM(listed.get(), static_cast<Py_ssize_t>(i),
                                  pyText(names[i]).release());
             }
-            const PyRef owned = PyRef::borrow(key);
-            add("key", path, owned.get(), known.get());
+            add("key", path, key, listed.get());
         }
     }
 }

@@ -31,9 +31,12 @@ struct InputProblem {
 // Ends a strict read at its first doubt, which the package then raises.
 struct StopAtDoubt {};
 
-
 // A new reference from a C-API call; throws PythonError for null.
 PyRef checked(PyObject* object);
+// The interned str of a key name, kept for the process.
+PyObject* keyObject(std::string_view name);
+// The value of `key` in a dict; null when it has none.
+PyObject* lookup(PyObject* dict, const char* key);
 void setKey(PyObject* dict, const char* key, const PyRef& value);
 PyRef pyText(std::string_view text);
 // The UTF-8 text of a str; none for one that has no UTF-8 form (lone surrogates).

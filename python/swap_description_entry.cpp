@@ -80,11 +80,24 @@ template <class Registry> std::vector<std::string> sortedLabels(const Registry& 
 }
 
 std::shared_ptr<const GeneratorSwap> swapGenerator(const std::optional<std::string>& label) {
-    auto& repository = GeneratorRepository::instance();
-    if (!label || !repository.contains(*label)) {
+    // Generators are registered once, at import.
+    static auto* known =
+        new std::unordered_map<std::string, std::shared_ptr<const GeneratorSwap>>();
+    if (!label) {
         return nullptr;
     }
-    return std::dynamic_pointer_cast<const GeneratorSwap>(repository.get<Generator>(*label));
+    if (const auto found = known->find(*label); found != known->end()) {
+        return found->second;
+    }
+    auto& repository = GeneratorRepository::instance();
+    if (!repository.contains(*label)) {
+        return nullptr;
+    }
+    auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(repository.get<Generator>(*label));
+    if (swap) {
+        known->emplace(*label, swap);
+    }
+    return swap;
 }
 
 [[noreturn]] void unknownGenerator(const std::string& path, PyObject* name) {
@@ -161,6 +174,20 @@ PyRef plainCopy(PyObject* value) {
     if (!dict && !isMapping(value) && PyList_Check(value) == 0 && PyTuple_Check(value) == 0) {
         return PyRef::borrow(value);
     }
+    if (dict) {
+        // A dict of plain values, such as a leg, copies as it is.
+        Py_ssize_t position = 0;
+        PyObject* key = nullptr;
+        PyObject* item = nullptr;
+        bool flat = true;
+        while (flat && PyDict_Next(value, &position, &key, &item) != 0) {
+            flat = PyUnicode_CheckExact(item) || PyFloat_CheckExact(item) ||
+                   PyLong_CheckExact(item) || PyBool_Check(item) || item == Py_None;
+        }
+        if (flat) {
+            return checked(PyDict_Copy(value));
+        }
+    }
     if (Py_EnterRecursiveCall(" while copying an input") != 0) {
         throw PythonError();
     }
@@ -198,7 +225,7 @@ const PyRef& generatorLeg(const GeneratorSwap& generator, const std::string& lab
     std::array<PyRef, 2>& legs = (*known)[label];
     if (!legs[leg]) {
         PyRef conventions = legConventions(*generator.legs()[leg]);
-        if (PyDict_DelItemString(conventions.get(), "is paid") < 0) {
+        if (PyDict_DelItem(conventions.get(), keyObject("is paid")) < 0) {
             throw PythonError();
         }
         setKey(conventions.get(), "is paid", PyRef::borrow(leg == 0 ? Py_True : Py_False));
@@ -245,7 +272,7 @@ private:
 };
 
 PyObject* SwapReader::member(PyObject* dict, const std::string& path, const char* key) {
-    PyObject* value = PyDict_GetItemString(dict, key);
+    PyObject* value = lookup(dict, key);
     if (value == nullptr) {
         fail(keyPath(path, key), "missing key");
     }
@@ -312,7 +339,7 @@ bool SwapReader::conventions(PyObject* legs, const std::string& path) {
     std::string seen;
     bool plain = true;
     for (std::size_t k = 0; k < legTextCount + 3 && plain; ++k) {
-        PyObject* value = PyDict_GetItemString(legs, legKeys[k]);
+        PyObject* value = lookup(legs, legKeys[k]);
         const bool exact = value != nullptr && (k < legTextCount       ? PyUnicode_CheckExact(value)
                                                 : k < legTextCount + 2 ? PyBool_Check(value)
                                                                        : PyLong_CheckExact(value));
@@ -322,13 +349,13 @@ bool SwapReader::conventions(PyObject* legs, const std::string& path) {
         seen += text.value_or("") + '\x1f';
     }
     if (plain && conventionsRead().contains(seen)) {
-        return PyDict_GetItemString(legs, "is fixed") == Py_True;
+        return lookup(legs, "is fixed") == Py_True;
     }
     for (std::size_t k = 0; k < legTextCount; ++k) {
         text(legs, path, legKeys[k], "a text");
     }
     for (const NamedKey& named : namedKeys) {
-        if (auto why = nameRefusal(named.name, PyDict_GetItemString(legs, named.key))) {
+        if (auto why = nameRefusal(named.name, lookup(legs, named.key))) {
             fail(keyPath(path, named.key), std::move(*why));
         }
     }
@@ -412,12 +439,12 @@ PyRef SwapReader::readTrade(PyObject* entry, const std::string& path, PyRef& cur
         }
     }
     PyRef generator;
-    if (PyObject* given = PyDict_GetItemString(data.get(), "generator")) {
+    if (PyObject* given = lookup(data.get(), "generator")) {
         generator = textValue(given, Where{path, "generator"}, "a generator name");
     }
     for (const char* name : {"curve", "generator"}) {
-        if (PyDict_GetItemString(data.get(), name) != nullptr &&
-            PyDict_DelItemString(data.get(), name) < 0) {
+        if (lookup(data.get(), name) != nullptr &&
+            PyDict_DelItem(data.get(), keyObject(name)) < 0) {
             throw PythonError();
         }
     }
@@ -427,7 +454,7 @@ PyRef SwapReader::readTrade(PyObject* entry, const std::string& path, PyRef& cur
             unknownGenerator(keyPath(path, "generator"), generator.get());
         }
         for (const char* name : legNames) {
-            PyObject* legs = PyDict_GetItemString(data.get(), name);
+            PyObject* legs = lookup(data.get(), name);
             if (legs != nullptr && PyDict_Check(legs) == 0) {
                 expected(Where{path, name}, "a leg object", legs);
             }
@@ -465,7 +492,7 @@ PyRef SwapReader::read(PyObject* entry, const std::string& path, bool trade, PyO
                 throw PythonError();
             }
             for (std::size_t k = 0; k < legNames.size(); ++k) {
-                PyObject* given = PyDict_GetItemString(data.get(), legNames[k]);
+                PyObject* given = lookup(data.get(), legNames[k]);
                 if (given != nullptr && PyDict_Check(given) == 0) {
                     continue;
                 }
@@ -506,26 +533,180 @@ PyObject* swapFromDict(PyObject* /*module*/, PyObject* args) {
     return result;
 }
 
+// The proleptic Gregorian ordinal of a date less that of 1970-01-01, as the book holds dates.
+long epochDays(PyObject* day) {
+    const PyDateParts parts = pyDateParts(day);
+    constexpr std::array<int, 12> before = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const long y = parts.year - 1;
+    const bool leap = parts.year % 4 == 0 && (parts.year % 100 != 0 || parts.year % 400 == 0);
+    return y * 365 + y / 4 - y / 100 + y / 400 + before[static_cast<std::size_t>(parts.month - 1)] +
+           (leap && parts.month > 2 ? 1 : 0) + parts.day - 719163;
+}
+
+// The columns of a book's trades: typed terms per row, and one swap per set of leg conventions.
+class BookColumns {
+public:
+    static constexpr std::array<const char*, 13> names = {"id",
+                                                          "curve",
+                                                          "conventions",
+                                                          "effective date",
+                                                          "termination date",
+                                                          "leg1 rate",
+                                                          "leg1 margin",
+                                                          "leg1 notional",
+                                                          "leg2 rate",
+                                                          "leg2 margin",
+                                                          "leg2 notional",
+                                                          "error column",
+                                                          "error"};
+
+    BookColumns()
+        : sets_(checked(PyDict_New())), conventions_(checked(PyList_New(0))),
+          zero_(checked(PyFloat_FromDouble(0.0))) {
+        for (PyRef& column : columns_) {
+            column = checked(PyList_New(0));
+        }
+    }
+
+    void add(PyObject* curve, PyObject* swap) {
+        PyRef key = checked(PyTuple_New(2));
+        for (std::size_t k = 0; k < 2; ++k) {
+            PyTuple_SET_ITEM(key.get(), static_cast<Py_ssize_t>(k),
+                             legKey(lookup(swap, legNames[k])).release());
+        }
+        PyObject* code = PyDict_GetItemWithError(sets_.get(), key.get());
+        if (code == nullptr) {
+            if (PyErr_Occurred() != nullptr) {
+                throw PythonError();
+            }
+            const PyRef next = checked(PyLong_FromSsize_t(PyDict_Size(sets_.get())));
+            if (PyDict_SetItem(sets_.get(), key.get(), next.get()) < 0 ||
+                PyList_Append(conventions_.get(), swap) < 0) {
+                throw PythonError();
+            }
+            code = PyDict_GetItemWithError(sets_.get(), key.get());
+        }
+        std::array<PyRef, names.size()> row;
+        row[0] = PyRef::borrow(lookup(swap, "id"));
+        row[1] = PyRef::borrow(curve);
+        row[2] = PyRef::borrow(code);
+        row[3] = checked(PyLong_FromLong(epochDays(lookup(swap, "effective date"))));
+        row[4] = checked(PyLong_FromLong(epochDays(lookup(swap, "termination date"))));
+        for (std::size_t k = 0; k < 2; ++k) {
+            PyObject* terms = lookup(swap, legNames[k]);
+            const bool fixed = lookup(terms, "is fixed") == Py_True;
+            row[5 + 3 * k] = PyRef::borrow(fixed ? lookup(terms, "rate") : zero_.get());
+            row[6 + 3 * k] = PyRef::borrow(fixed ? zero_.get() : lookup(terms, "margin"));
+            row[7 + 3 * k] = PyRef::borrow(lookup(terms, "notional"));
+        }
+        row[11] = PyRef::borrow(Py_None);
+        row[12] = PyRef::borrow(Py_None);
+        append(row);
+    }
+
+    // A refused row, its id and message filled in by the package.
+    void refuse() {
+        std::array<PyRef, names.size()> row;
+        const PyRef none = checked(PyLong_FromLong(0));
+        for (std::size_t c = 0; c < names.size(); ++c) {
+            row[c] = PyRef::borrow(c >= 5 && c <= 10 ? zero_.get() : none.get());
+        }
+        append(row);
+    }
+
+    // (columns, conventions)
+    PyRef result() {
+        PyRef columns = checked(PyDict_New());
+        for (std::size_t c = 0; c < names.size(); ++c) {
+            setKey(columns.get(), names[c], columns_[c]);
+        }
+        return checked(PyTuple_Pack(2, columns.get(), conventions_.get()));
+    }
+
+private:
+    // The conventions of a checked leg, which tell convention sets apart.
+    static PyRef legKey(PyObject* terms) {
+        constexpr std::size_t count = legTextCount + 3;
+        PyRef key = checked(PyTuple_New(count + 1));
+        for (std::size_t k = 0; k <= count; ++k) {
+            PyObject* value = lookup(terms, k < count ? legKeys[k] : "index");
+            PyTuple_SET_ITEM(key.get(), static_cast<Py_ssize_t>(k),
+                             Py_NewRef(value != nullptr ? value : Py_None));
+        }
+        return key;
+    }
+
+    void append(const std::array<PyRef, names.size()>& row) {
+        for (std::size_t c = 0; c < names.size(); ++c) {
+            if (PyList_Append(columns_[c].get(), row[c].get()) < 0) {
+                throw PythonError();
+            }
+        }
+    }
+
+    std::array<PyRef, names.size()> columns_;
+    PyRef sets_;
+    PyRef conventions_;
+    PyRef zero_;
+};
+
 PyObject* tradesFromDicts(PyObject* /*module*/, PyObject* args) {
     PyObject* entries = nullptr;
     int strict = 1;
-    if (PyArg_ParseTuple(args, "O!p", &PyList_Type, &entries, &strict) == 0) {
+    int asColumns = 0;
+    if (PyArg_ParseTuple(args, "O!p|p", &PyList_Type, &entries, &strict, &asColumns) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
     runGuarded([&] {
         const PyRef owned = PyRef::borrow(entries);
-        PyRef out = checked(PyList_New(0));
+        PyRef reads = checked(PyList_New(0));
+        std::optional<BookColumns> columns;
+        if (asColumns != 0) {
+            columns.emplace();
+        }
         SwapReader reader(strict != 0);
+        // The reads make no cycles: the collector is kept from walking them while they grow.
+        const int collecting = PyGC_Disable();
+        struct Restore {
+            int collecting;
+            ~Restore() {
+                if (collecting != 0) {
+                    PyGC_Enable();
+                }
+            }
+        } restore{collecting};
         // The list is looked up afresh: code run by a message may shorten it.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(entries); ++i) {
             const PyRef entry = PyRef::borrow(PyList_GET_ITEM(entries, i));
-            const PyRef read = reader.read(entry.get(), itemPath("trades", i), true, Py_None, true);
-            if (PyList_Append(out.get(), read.get()) < 0) {
+            PyRef read = reader.read(entry.get(), itemPath("trades", i), true, Py_None, true);
+            const bool clean = PyTuple_GET_SIZE(read.get()) == 2;
+            if (columns) {
+                PyObject* swap = PyTuple_GET_ITEM(read.get(), 1);
+                if (swap != Py_None) {
+                    columns->add(PyTuple_GET_ITEM(read.get(), 0), swap);
+                } else {
+                    columns->refuse();
+                }
+                if (clean) {
+                    continue;
+                }
+                read = checked(Py_BuildValue("(nO)", i, read.get()));
+            }
+            if (PyList_Append(reads.get(), read.get()) < 0) {
                 throw PythonError();
             }
         }
-        result = out.release();
+        if (!columns) {
+            result = reads.release();
+            return;
+        }
+        PyRef table = columns->result();
+        result = Py_BuildValue("(OOO)", PyTuple_GET_ITEM(table.get(), 0),
+                               PyTuple_GET_ITEM(table.get(), 1), reads.get());
+        if (result == nullptr) {
+            throw PythonError();
+        }
     });
     return result;
 }
@@ -540,10 +721,13 @@ PyMethodDef swapSpecMethods[] = {
      "and doubtful values (\"doubt\", value the message); a strict read stops at the first. "
      "problem is the (path, message) of an unusable input; swap is None then."},
     {"trades_from_dicts", tradesFromDicts, METH_VARARGS,
-     "trades_from_dicts(entries, strict) -> list\n\n"
+     "trades_from_dicts(entries, strict, columns=False) -> list\n\n"
      "swap_from_dict of each trade dict of a list, at the path trades[i]: (curve, swap) for a "
      "clean entry, (curve, swap, doubts, problem) otherwise. Conventions and dates met before "
-     "are read once."},
+     "are read once. With columns, (columns, conventions, issues): the book's columns of the "
+     "trades (a refused row zero, its id and message left to the caller), the first swap of "
+     "each set of leg conventions, and (i, (curve, swap, doubts, problem)) for each entry that "
+     "is not clean."},
     {nullptr, nullptr, 0, nullptr},
 };
 
