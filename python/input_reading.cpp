@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <unordered_map>
 
 namespace tsr {
@@ -42,30 +41,17 @@ PyRef checked(PyObject* object) {
     return PyRef::steal(object);
 }
 
-PyObject* keyObject(std::string_view name) {
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const {
-            return std::hash<std::string_view>{}(text);
-        }
-    };
-    static auto* keys = new std::unordered_map<std::string, PyObject*, Hash, std::equal_to<>>();
-    // Names are mostly literals: their address finds them first.
-    static auto* literals =
-        new std::unordered_map<const char*, std::pair<std::string, PyObject*>>();
-    if (const auto seen = literals->find(name.data());
-        seen != literals->end() && seen->second.first == name) {
-        return seen->second.second;
-    }
-    if (const auto found = keys->find(name); found != keys->end()) {
-        (*literals)[name.data()] = {std::string(name), found->second};
+PyObject* keyObject(const char* name) {
+    // By address: names live as long as the process. Equal names at two addresses share one
+    // interned str.
+    static auto* keys = new std::unordered_map<const char*, PyObject*>();
+    const auto found = keys->find(name);
+    if (found != keys->end()) {
         return found->second;
     }
-    PyObject* key =
-        checked(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())))
-            .release();
+    PyObject* key = checked(PyUnicode_FromString(name)).release();
     PyUnicode_InternInPlace(&key);
-    keys->emplace(std::string(name), key);
+    keys->emplace(name, key);
     return key;
 }
 

@@ -33,8 +33,9 @@ struct StopAtDoubt {};
 
 // A new reference from a C-API call; throws PythonError for null.
 PyRef checked(PyObject* object);
-// The interned str of a key name, kept for the process.
-PyObject* keyObject(std::string_view name);
+// The interned str of a key name, kept for the process. Key names are literals or entries of
+// constant tables: text that lives as long as the process.
+PyObject* keyObject(const char* name);
 // The value of `key` in a dict; null when it has none.
 PyObject* lookup(PyObject* dict, const char* key);
 void setKey(PyObject* dict, const char* key, const PyRef& value);
