@@ -5,6 +5,7 @@ import copy
 import gc
 import json
 import sys
+import warnings
 
 import _tessarin
 import pytest
@@ -89,3 +90,23 @@ def test_a_generator_fills_only_what_the_swap_leaves_out():
     assert (data["schedule roll"], data["leg2"]["index"], data["leg1"]["pay lag"],
             data["leg1"]["currency"]) == ("backward", "ESTR", 1, "USD")
     assert "index" not in swap["leg2"]
+
+
+def _dated(start, end):
+    return _trade(**{"effective date": start, "termination date": end})
+
+
+@pytest.mark.parametrize("strict", [True, False])
+def test_book_columns_read_natively_equal_those_of_the_checked_swaps(strict):
+    entries = [*example("trades.json")["trades"], _dated("1899-12-29", "1900-03-01"),
+               _dated("2000-02-28", "2000-03-01"), _dated("1969-12-31", "2100-03-01"),
+               BAD[0][0], BAD[5][0], 7, _trade(id=None), BAD[8][0]]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        native = tessarin.book._checked(entries, strict)
+        # A checked trade among them takes the route of one swap dict at a time.
+        mixed = tessarin.book._checked([*entries, tessarin.load_trades(
+            EXAMPLES / "trades.json")[0]], strict)
+    for key, column in native.columns.items():
+        assert column == mixed.columns[key][:-1], key
+    assert native.conventions == mixed.conventions[:len(native.conventions)]
