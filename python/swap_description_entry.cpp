@@ -448,18 +448,6 @@ PyRef SwapReader::readTrade(PyObject* entry, const std::string& path, PyRef& cur
             throw PythonError();
         }
     }
-    if (generator) {
-        const auto swap = swapGenerator(utf8Of(generator.get()));
-        if (!swap) {
-            unknownGenerator(keyPath(path, "generator"), generator.get());
-        }
-        for (const char* name : legNames) {
-            PyObject* legs = lookup(data.get(), name);
-            if (legs != nullptr && PyDict_Check(legs) == 0) {
-                expected(Where{path, name}, "a leg object", legs);
-            }
-        }
-    }
     return PyRef::borrow(generator ? generator.get() : Py_None);
 }
 
@@ -487,13 +475,17 @@ PyRef SwapReader::read(PyObject* entry, const std::string& path, bool trade, PyO
                 unknownGenerator(keyPath(path, "generator"), filler.get());
             }
             const std::string label = utf8Or(filler.get(), "");
-            if (PyDict_SetDefault(data.get(), pyText("schedule roll").get(),
+            if (PyDict_SetDefault(data.get(), keyObject("schedule roll"),
                                   pyText("backward").get()) == nullptr) {
                 throw PythonError();
             }
             for (std::size_t k = 0; k < legNames.size(); ++k) {
                 PyObject* given = lookup(data.get(), legNames[k]);
                 if (given != nullptr && PyDict_Check(given) == 0) {
+                    // A trade's legs are named here; a swap's where they are read.
+                    if (trade) {
+                        expected(Where{path, legNames[k]}, "a leg object", given);
+                    }
                     continue;
                 }
                 PyRef legs = checked(PyDict_Copy(generatorLeg(*swap, label, k).get()));
