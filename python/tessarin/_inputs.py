@@ -1,6 +1,7 @@
 """Input dicts: the one set of checks behind the objects and the files.
 
-The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`); swaps and
+The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`), and so
+swap and trade dicts (`_tessarin.swap_from_dict`, `_tessarin.trades_from_dicts` for a list);
 fixings are read here, each value as the library reads it (`_tessarin.check_input` answers
 for tenors, names, dates and numbers given as text), so the checks accept what the library
 accepts. Problems raise `InputError` naming the key path; doubtful but usable inputs (units,
