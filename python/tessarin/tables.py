@@ -33,8 +33,8 @@ from ._inputs import (
     InputError,
     InputWarning,
     check_pairing,
-    read_swap,
     rate_doubt,
+    read_swap,
     shown,
 )
 from ._types import one_line, quoted

@@ -7,8 +7,9 @@ import json
 import sys
 import warnings
 
-import _tessarin
 import pytest
+
+import _tessarin
 import tessarin
 from conftest import EXAMPLES, example, usd_swap_input
 
