@@ -61,11 +61,12 @@ def _checked(entries: Iterable[Any], strict: bool = True) -> TradeRows:
     """Trades-file entries checked by the library: a bad entry refuses its row only."""
     entries = list(entries)
     if any(isinstance(entry, Trade) for entry in entries):
-        # The trades of `load_trades` are checked already.
-        reads = _tessarin.trades_from_dicts(entries, strict)
+        # The trades of `load_trades` are checked already; the others are read one by one.
         return rows_from_swaps([
-            (entry.curve, entry.swap) if isinstance(entry, Trade) else _row(entry, i, read, strict)
-            for i, (entry, read) in enumerate(zip(entries, reads, strict=True))])
+            (entry.curve, entry.swap) if isinstance(entry, Trade) else _row(
+                entry, i, _tessarin.swap_from_dict(entry, f"trades[{i}]", strict, None, True),
+                strict)
+            for i, entry in enumerate(entries)])
     columns, conventions, issues = _tessarin.trades_from_dicts(entries, strict, True)
     for i, read in issues:
         error, given = _row(entries[i], i, read, strict)
