@@ -111,3 +111,24 @@ def test_book_columns_read_natively_equal_those_of_the_checked_swaps(strict):
     for key, column in native.columns.items():
         assert column == mixed.columns[key][:-1], key
     assert native.conventions == mixed.conventions[:len(native.conventions)]
+
+
+@pytest.mark.parametrize(("trade", "keys", "start"), [BAD[0], BAD[8]])
+def test_a_doubt_is_only_warned_alike_by_every_route_when_not_strict(tmp_path, trade, keys,
+                                                                     start):
+    file = tmp_path / "trades.json"
+    file.write_text(json.dumps({"trades": [trade]}))
+    routes = {"IRS": lambda: tessarin.IRS(trade, strict=False),
+              "file": lambda: tessarin.load_trades(file, strict=False),
+              "Book": lambda: tessarin.Book([trade], EXAMPLES / "market.json", threads=1,
+                                            strict=False).errors()}
+    said = {}
+    for route, call in routes.items():
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            result = call()
+        said[route] = [(w.message.path.removeprefix("trades[0]").lstrip("."), w.message.message)
+                       for w in caught if isinstance(w.message, tessarin.InputWarning)]
+        assert route != "Book" or result.empty
+    assert said["IRS"] == said["file"] == said["Book"]
+    assert said["IRS"][0][1].startswith(start)
