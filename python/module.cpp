@@ -43,7 +43,7 @@ PyMODINIT_FUNC PyInit__tessarin() {
     for (PyMethodDef* functions :
          {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(), tsr::inputCheckFunctions(),
           tsr::scenarioModuleFunctions(), tsr::calendarFunctions(), tsr::curveSpecFunctions(),
-          tsr::swapSpecFunctions()}) {
+          tsr::swapDescriptionFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

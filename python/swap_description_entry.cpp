@@ -703,7 +703,7 @@ PyObject* tradesFromDicts(PyObject* /*module*/, PyObject* args) {
     return result;
 }
 
-PyMethodDef swapSpecMethods[] = {
+PyMethodDef swapDescriptionMethods[] = {
     {"swap_from_dict", swapFromDict, METH_VARARGS,
      "swap_from_dict(data, path, strict, generator=None, trade=False)\n"
      "-> (curve, swap, doubts, problem)\n\n"
@@ -725,8 +725,8 @@ PyMethodDef swapSpecMethods[] = {
 
 } // namespace
 
-PyMethodDef* swapSpecFunctions() {
-    return swapSpecMethods;
+PyMethodDef* swapDescriptionFunctions() {
+    return swapDescriptionMethods;
 }
 
 } // namespace tsr

@@ -6,6 +6,6 @@ namespace tsr {
 
 // swap_from_dict and trades_from_dicts: swap and trade dicts read once, checked, with their
 // conventions filled in from a generator.
-PyMethodDef* swapSpecFunctions();
+PyMethodDef* swapDescriptionFunctions();
 
 } // namespace tsr
