@@ -4,8 +4,8 @@
   and what is still held once the result is dropped (a fresh process);
 - `tessarin.YieldCurve` on the example USD curve against `_tessarin.YieldCurve`, and package calls
   of `tessarin.IRS` against the native calls they wrap (medians of CPU time);
-- a 100,000-trade JSON trades file read and checked into a `tessarin.Book` (benchmarks/cli.py
-  writes it);
+- a 100,000-trade JSON trades file, and its trades as a list of dicts, read and checked into
+  the rows of a `tessarin.Book` (benchmarks/cli.py writes the file);
 - `Book.risk("bump")` on 10,000 trades, and `Book.ladder` against `Book.risk`.
 
     python benchmarks/entry_paths.py [--trades 10000]
@@ -85,12 +85,20 @@ def main() -> None:
     usd = json.loads((EXAMPLES / "market.json").read_text())["curves"][0]
     entry = json.loads((EXAMPLES / "trades.json").read_text())["trades"][0]
     swap = tessarin.IRS(entry)
+    # A trade of the generated files: its generator fills the legs.
+    generated = json.loads(args.json.read_text())["trades"] if args.json.exists() else []
+    terms = {"id": "5Y", "effective date": "2026-12-10", "termination date": "2031-12-10",
+             "leg1": {"rate": 0.035, "notional": 1e7}, "leg2": {"margin": 0.0, "notional": 1e7}}
+    generator = "USD SOFR SW"
+    filled = tessarin.IRS(terms, generator=generator)
     curve.jacobian()
     print("| call | package (µs) | native (µs) | ratio |\n|---|---:|---:|---:|")
     for name, package, native in (
             ("YieldCurve(dict)", lambda: tessarin.YieldCurve(usd),
              lambda: _tessarin.YieldCurve(usd)),
             ("IRS(dict)", lambda: tessarin.IRS(entry), lambda: _tessarin.IRS(swap._input)),
+            ("IRS(dict, generator=...)", lambda: tessarin.IRS(terms, generator=generator),
+             lambda: _tessarin.IRS(filled._input)),
             ("price", lambda: swap.price(curve), lambda: swap.native.price(curve.native)),
             ("analytic risk", lambda: swap.risk(curve, method="analytic"),
              lambda: _tessarin.irs_analytic_risk(swap.native, curve.native, None)),
@@ -104,6 +112,8 @@ def main() -> None:
     if args.json.exists():
         seconds = median_seconds(lambda: trade_rows(args.json), 3)
         print(f"100,000-trade JSON file read and checked into book rows: {seconds:.2f} s")
+        seconds = median_seconds(lambda: trade_rows(generated), 3)
+        print(f"the same trades as a list of dicts checked into book rows: {seconds:.2f} s")
 
     curves = {c["id"]: tessarin.YieldCurve(c) for c in market}
     book = tessarin.Book(book_table(args.trades), curves, EXAMPLES / "fixings.json", threads=2)

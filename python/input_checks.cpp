@@ -78,25 +78,6 @@ void append(const PyRef& list, PyRef item) {
     }
 }
 
-PyRef legConventions(const GeneratorSwap::SwapLeg& leg) {
-    DictBuilder out;
-    out.set("currency", text(leg.currency()))
-        .set("is fixed", flag(leg.isFixed()))
-        .set("is paid", flag(leg.isPaid()))
-        .set("calendar", text(leg.calendar()))
-        .set("frequency", text(leg.frequency()))
-        .set("day count convention", text(leg.dayCountConvention()))
-        .set("accrual adjustment", text(leg.accrualAdjustment()))
-        .set("accrual calendar", text(leg.accrualCalendar()))
-        .set("pay adjustment", text(leg.payAdjustment()))
-        .set("pay calendar", text(leg.payCalendar()))
-        .set("pay lag", integer(leg.payLag()));
-    if (const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(&leg)) {
-        out.set("index", text(floating->index()));
-    }
-    return out.release();
-}
-
 template <class Registry> std::vector<std::string> sortedLabels(const Registry& registry) {
     std::vector<std::string> labels;
     registry.forEach([&](const std::string& label, const auto&) { labels.push_back(label); });
@@ -385,6 +366,25 @@ PyMethodDef inputCheckMethods[] = {
 };
 
 } // namespace
+
+PyRef legConventions(const GeneratorSwap::SwapLeg& leg) {
+    DictBuilder out;
+    out.set("currency", text(leg.currency()))
+        .set("is fixed", flag(leg.isFixed()))
+        .set("is paid", flag(leg.isPaid()))
+        .set("calendar", text(leg.calendar()))
+        .set("frequency", text(leg.frequency()))
+        .set("day count convention", text(leg.dayCountConvention()))
+        .set("accrual adjustment", text(leg.accrualAdjustment()))
+        .set("accrual calendar", text(leg.accrualCalendar()))
+        .set("pay adjustment", text(leg.payAdjustment()))
+        .set("pay calendar", text(leg.payCalendar()))
+        .set("pay lag", integer(leg.payLag()));
+    if (const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(&leg)) {
+        out.set("index", text(floating->index()));
+    }
+    return out.release();
+}
 
 PyMethodDef* inputCheckFunctions() {
     return inputCheckMethods;

@@ -9,6 +9,7 @@
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
 #include "python/scenario_entry.hpp"
+#include "python/swap_description_entry.hpp"
 
 namespace {
 
@@ -41,7 +42,8 @@ PyMODINIT_FUNC PyInit__tessarin() {
     // The module's own functions, beside its types.
     for (PyMethodDef* functions :
          {tsr::analyticRiskFunctions(), tsr::analyticsFunctions(), tsr::inputCheckFunctions(),
-          tsr::scenarioModuleFunctions(), tsr::calendarFunctions(), tsr::curveSpecFunctions()}) {
+          tsr::scenarioModuleFunctions(), tsr::calendarFunctions(), tsr::curveSpecFunctions(),
+          tsr::swapDescriptionFunctions()}) {
         if (PyModule_AddFunctions(module.get(), functions) < 0) {
             return nullptr;
         }

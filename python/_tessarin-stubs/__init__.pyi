@@ -213,6 +213,25 @@ def curve_from_dict(
     input, failure the library's message when the bootstrap fails; curve is None unless it was
     built."""
 
+def swap_from_dict(
+    data: Any, path: str, strict: bool, generator: str | None = None, trade: bool = False, /
+) -> tuple[
+    str | None,
+    dict[str, Any] | None,
+    list[tuple[str, str, Any, tuple[str, ...] | None]],
+    tuple[str, str] | None,
+]:
+    """Reads a swap dict (a trade dict with trade, its "curve" returned first) into a checked
+    private copy, values as the library reads them; a generator fills the leg keys the dict
+    leaves out. doubts lists (kind, path, value, known) for unknown keys ("key") and doubtful
+    values ("doubt", value the message); a strict read stops at the first. problem is the
+    (path, message) of an unusable input; the swap is None then."""
+
+def trades_from_dicts(entries: list[Any], strict: bool, /) -> list[tuple[Any, ...]]:
+    """swap_from_dict of each trade dict of a list, at the path trades[i]: (curve, swap) for a
+    clean entry, (curve, swap, doubts, problem) otherwise. Conventions and dates met before are
+    read once."""
+
 def register_calendar(
     name: str, holidays: list[datetime.date], weekend: list[int] | None = ..., extend: bool = ...
 ) -> None:

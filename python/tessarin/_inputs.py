@@ -1,6 +1,7 @@
 """Input dicts: the one set of checks behind the objects and the files.
 
-The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`); swaps and
+The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`), and so
+swap and trade dicts (`_tessarin.swap_from_dict`, `_tessarin.trades_from_dicts` for a list);
 fixings are read here, each value as the library reads it (`_tessarin.check_input` answers
 for tenors, names, dates and numbers given as text), so the checks accept what the library
 accepts. Problems raise `InputError` naming the key path; doubtful but usable inputs (units,
@@ -34,10 +35,8 @@ from .conventions import (
 
 LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
-SWAP_KEYS = ("id", "effective date", "termination date", "schedule roll", "leg1", "leg2")
 LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
             "margin")
-TRADE_KEYS = (*SWAP_KEYS, "curve", "generator")
 FIXING_KEYS = ("dates", "values")
 RATE_HINT = "rates are decimals: 0.033 for 3.3%"
 _NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
@@ -168,14 +167,11 @@ def jsonable(value: Any) -> Any:
     return value
 
 
-def swap_input(swap: Mapping[str, Any], generator: str | None = None,
-               conventions: dict[tuple[str, bool], dict[str, Any]] | None = None
-               ) -> dict[str, Any]:
+def swap_input(swap: Mapping[str, Any], generator: str | None = None) -> dict[str, Any]:
     """A private copy of a swap dict.
 
     With a `generator`, its leg conventions fill every leg key that the dict
-    leaves out, and "schedule roll" defaults to "backward". `conventions` keeps the
-    generators' leg conventions between the calls that share it.
+    leaves out, and "schedule roll" defaults to "backward".
     """
     if not isinstance(swap, Mapping):
         raise TypeError(f"a swap is described by a dict, got {type(swap).__name__}")
@@ -188,13 +184,7 @@ def swap_input(swap: Mapping[str, Any], generator: str | None = None,
     for leg, fixed in (("leg1", True), ("leg2", False)):
         given = data.get(leg, {})
         if isinstance(given, dict):
-            known = None if conventions is None else conventions.get((generator, fixed))
-            if known is None:
-                known = leg_conventions(generator, fixed=fixed)
-                known["is paid"] = fixed
-                if conventions is not None:
-                    conventions[(generator, fixed)] = known
-            data[leg] = {**known, **given}
+            data[leg] = {**leg_conventions(generator, fixed=fixed), "is paid": fixed, **given}
     return data
 
 
@@ -210,6 +200,10 @@ class Checker:
             raise InputError(path, message)
         # Past the checks and the object's method, to the caller's line.
         warnings.warn(InputWarning(path, message), stacklevel=5)
+
+    def said(self, path: str, message: str) -> None:
+        """A doubt the library found."""
+        self.doubt(path, message)
 
     def keys(self, data: Mapping[Any, Any], path: str, known: Iterable[str]) -> None:
         """Unknown keys, with the closest known key as a suggestion."""
@@ -296,13 +290,6 @@ def _value(value: Any, path: str | tuple[str, int], kind: str, what: str) -> Any
     return result
 
 
-def _get(data: Mapping[str, Any], key: str, path: str, kind: str, what: str) -> Any:
-    if key not in data:
-        raise InputError(key_path(path, key), "missing key")
-    # The path is only written out for a message.
-    return _value(data[key], (path, key), kind, what)
-
-
 def _structure(value: Any, path: str, kind: type, what: str) -> Any:
     if not isinstance(value, kind):
         raise InputError(path, f"expected {what}, got {_shown(value)}")
@@ -316,27 +303,6 @@ def _child(data: Mapping[str, Any], key: str, path: str, kind: type, what: str) 
     if isinstance(value, kind):
         return value
     return _structure(value, key_path(path, key), kind, what)
-
-
-def _named(kind: str, value: str, path: str, known: Iterable[str]) -> str:
-    # The library's own text ("No object registered under label", "unknown value") says
-    # no more than this.
-    try:
-        result: str = _tessarin.check_input(kind, value)
-    except RuntimeError:
-        raise InputError(path, _unknown(kind, value, known)) from None
-    return result
-
-
-TENOR_HINT = "expected a whole number and a unit D, W, M or Y, e.g. 3M or 10Y"
-
-
-def _tenor(value: str, path: str) -> str:
-    try:
-        result: str = _tessarin.check_input("tenor", value)
-    except RuntimeError:
-        raise InputError(path, f"invalid tenor {quoted(value)} ({TENOR_HINT})") from None
-    return result
 
 
 def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
@@ -375,88 +341,39 @@ def _hint(text: str, known: Iterable[str]) -> str:
 
 
 class LegCache:
-    """The leg conventions already checked by one load of many trades, and the generators'
-    conventions: trades of a book share a few sets of them."""
-
-    def __init__(self) -> None:
-        self.legs: dict[tuple[Any, ...], dict[str, Any]] = {}
-        self.indices: set[str] = set()
-        self.generators: dict[tuple[str, bool], dict[str, Any]] = {}
-        self.dates: dict[str, dt.date] = {}
+    """Kept for callers that share one between reads: the library now keeps the conventions
+    and dates it has read itself."""
 
 
-# The leg keys checked before the notional, and the values they are read as.
-_LEG_CONVENTION_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag")
-
-
-def _leg_conventions(legs: dict[str, Any], leg_path: str, cache: LegCache | None) -> None:
-    """Reads the conventions of a leg in place; a set met before in `cache` is not read
-    again."""
-    key = None
-    if cache is not None:
-        # Types too: True, 1 and 1.0 are equal keys, and only a bool is read as a bool.
-        values = tuple(map(legs.get, _LEG_CONVENTION_KEYS))
-        key = (values, tuple(map(type, values)))
-        try:
-            known = cache.legs.get(key)
-        except TypeError:  # an unhashable value: read it, and let the checks name it
-            known = key = None
-        if known is not None:
-            legs.update(known)
-            return
-    for name in LEG_TEXT_KEYS:
-        legs[name] = _get(legs, name, leg_path, "text", "a text")
-    # The leg's own "calendar" is read but never used: only these two roll dates.
-    for name in ("accrual calendar", "pay calendar"):
-        _calendar(legs[name], key_path(leg_path, name))
-    _tenor(legs["frequency"], key_path(leg_path, "frequency"))
-    _named("day count", legs["day count convention"],
-           key_path(leg_path, "day count convention"), ())
-    for name in ("accrual adjustment", "pay adjustment"):
-        _named("business day", legs[name], key_path(leg_path, name), ())
-    legs["is fixed"] = _get(legs, "is fixed", leg_path, "bool", "true or false")
-    legs["is paid"] = _get(legs, "is paid", leg_path, "bool", "true or false")
-    legs["pay lag"] = pay_lag(_get(legs, "pay lag", leg_path, "int", "a whole number of days"),
-                              key_path(leg_path, "pay lag"))
-    if key is not None and cache is not None:
-        cache.legs[key] = {name: legs[name] for name in _LEG_CONVENTION_KEYS}
-
-
-def check_swap(swap: Any, path: str = "", strict: bool = True,
-               known: Iterable[str] = SWAP_KEYS, cache: LegCache | None = None,
-               private: bool = False) -> dict[str, Any]:
-    """A checked copy of a swap dict, values read as the library reads them (the dict
-    itself when it is a `private` copy of dicts and lists)."""
+def _replay(doubts: list[tuple[str, str, Any, Any]], problem: tuple[str, str] | None,
+            strict: bool) -> None:
+    """The doubts of one read by the library, raised when strict and warned otherwise (with
+    suggestions for unknown keys), then its problem."""
     check = Checker(strict)
-    _structure(swap, path, Mapping, "a swap object")
-    data: dict[str, Any] = swap if private else plain(swap)
-    check.keys(data, path, known)
-    data["id"] = _get(data, "id", path, "text", "a text")
-    start = data["effective date"] = _get(data, "effective date", path, "date",
-                                          "a date as YYYY-MM-DD")
-    end = data["termination date"] = _get(data, "termination date", path, "date",
-                                          "a date as YYYY-MM-DD")
-    if end <= start:
-        raise InputError(key_path(path, "termination date"),
-                         f"{end.isoformat()} is not after the effective date {start.isoformat()}")
-    data["schedule roll"] = _get(data, "schedule roll", path, "text", "a text")
-    for leg in ("leg1", "leg2"):
-        leg_path = key_path(path, leg)
-        legs = _child(data, leg, path, dict, "a leg object")
-        check.keys(legs, leg_path, LEG_KEYS)
-        _leg_conventions(legs, leg_path, cache)
-        legs["notional"] = _get(legs, "notional", leg_path, "number", "a number")
-        if legs["is fixed"]:
-            legs["rate"] = _get(legs, "rate", leg_path, "number", "a decimal rate")
-            check.rate(legs["rate"], (leg_path, "rate"))
+    for kind, where, value, known in doubts:
+        if kind == "key":
+            check.keys({value: None}, where, known)
         else:
-            index = legs["index"] = _get(legs, "index", leg_path, "text", "an index name")
-            if cache is None or index not in cache.indices:
-                _named("index", index, key_path(leg_path, "index"), INDICES)
-                if cache is not None:
-                    cache.indices.add(index)
-            legs["margin"] = _get(legs, "margin", leg_path, "number", "a decimal margin")
-            check.rate(legs["margin"], (leg_path, "margin"))
+            check.said(where, value)
+    if problem is not None:
+        raise InputError(*problem)
+
+
+def settled(read: tuple[Any, ...], strict: bool) -> tuple[str, dict[str, Any]]:
+    """(curve id, checked swap) of an entry of `_tessarin.trades_from_dicts`."""
+    if len(read) == 2:
+        return read
+    curve, data, doubts, problem = read
+    _replay(doubts, problem, strict)
+    return curve, data
+
+
+def read_swap(swap: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
+    """A checked copy of a swap dict, values read as the library reads them."""
+    if not isinstance(swap, Mapping):
+        raise TypeError(f"a swap is described by a dict, got {type(swap).__name__}")
+    _, data, doubts, problem = _tessarin.swap_from_dict(swap, path, strict)
+    _replay(doubts, problem, strict)
     return data
 
 
@@ -470,118 +387,14 @@ def calendar_message(value: str, error: RuntimeError) -> str:
             f"with commas for a union)")
 
 
-def _calendar(value: str, path: str) -> None:
-    try:
-        _tessarin.check_input("calendar", value)
-    except RuntimeError as error:
-        raise InputError(path, calendar_message(value, error)) from None
-
-
 def check_trade(trade: Any, path: str, strict: bool = True, cache: LegCache | None = None
                 ) -> tuple[str, dict[str, Any]]:
     """(curve id, checked swap dict) of one entry of a trades file.
 
     A trade is a swap dict plus "curve", and optionally "generator", whose
-    conventions fill the leg keys the trade leaves out. `cache` keeps what the trades of
-    one file share.
+    conventions fill the leg keys the trade leaves out.
     """
-    if cache is not None:
-        common = common_trade(trade, cache)
-        if common is not None:
-            return common
-    _structure(trade, path, Mapping, "a trade object")
-    curve = _get(trade, "curve", path, "text", "a curve id")
-    swap = {key: value for key, value in trade.items() if key not in ("curve", "generator")}
-    if "generator" in trade:
-        generator = _get(trade, "generator", path, "text", "a generator name")
-        if generator not in GENERATORS:
-            raise InputError(key_path(path, "generator"),
-                             _unknown("generator", generator, GENERATORS))
-        for leg in ("leg1", "leg2"):
-            if leg in swap:
-                _structure(swap[leg], key_path(path, leg), Mapping, "a leg object")
-        swap = swap_input(swap, generator, None if cache is None else cache.generators)
-    known = (*SWAP_KEYS, *(key for key in trade if key in ("curve", "generator")))
-    return curve, check_swap(swap, path, strict, known, cache, private="generator" in trade)
-
-
-_TRADE_KEY_SET = frozenset(TRADE_KEYS)
-_LEG_KEY_SET = frozenset(LEG_KEYS)
-
-
-def _cached_date(value: Any, cache: LegCache) -> dt.date | None:
-    if type(value) is dt.date:
-        return value
-    found = cache.dates.get(value) if type(value) is str else None
-    if found is None and type(value) is str and _ISO_DATE.fullmatch(value) and value >= "1400":
-        try:
-            found = cache.dates[value] = dt.date.fromisoformat(value)
-        except ValueError:
-            return None
-    return found
-
-
-def _amount(legs: dict[str, Any], key: str, bound: float) -> bool:
-    """Reads a number as `_get` does, when it is a plain finite one within the bound."""
-    value = legs.get(key)
-    if type(value) is float or (type(value) is int and -2**63 <= value < 2**63):
-        value = legs[key] = float(value)
-        return math.isfinite(value) and abs(value) <= bound
-    return False
-
-
-def common_trade(trade: Any, cache: LegCache) -> tuple[str, dict[str, Any]] | None:
-    """`check_trade` of a trade of the common shape: JSON values of the expected types,
-    conventions met before in `cache`, nothing doubtful. None for anything else, which the
-    full checks then read and name; when not None, it equals what they give."""
-    if type(trade) is not dict or not trade.keys() <= _TRADE_KEY_SET:
-        return None
-    curve, generator = trade.get("curve"), trade.get("generator", _TRADE_KEY_SET)
-    if type(curve) is not str or type(trade.get("id")) is not str:
-        return None
-    data = {key: value for key, value in trade.items() if key != "curve" and key != "generator"}
-    if generator is not _TRADE_KEY_SET:
-        # A generator met before has its conventions in the cache, below.
-        if type(generator) is not str:
-            return None
-        data.setdefault("schedule roll", "backward")
-    if type(data.get("schedule roll")) is not str:
-        return None
-    start = _cached_date(data.get("effective date"), cache)
-    end = _cached_date(data.get("termination date"), cache)
-    if start is None or end is None or end <= start:
-        return None
-    data["effective date"], data["termination date"] = start, end
-    for leg, fixed in (("leg1", True), ("leg2", False)):
-        legs = data.get(leg, {} if generator is not _TRADE_KEY_SET else None)
-        if type(legs) is not dict:
-            return None
-        if generator is not _TRADE_KEY_SET:
-            known = cache.generators.get((generator, fixed))
-            if known is None:
-                return None
-            legs = {**known, **legs}
-        else:
-            legs = dict(legs)
-        if not legs.keys() <= _LEG_KEY_SET:
-            return None
-        values = tuple(map(legs.get, _LEG_CONVENTION_KEYS))
-        try:
-            conventions = cache.legs.get((values, tuple(map(type, values))))
-        except TypeError:  # a list or a dict
-            return None
-        if conventions is None or not _amount(legs, "notional", math.inf):
-            return None
-        if legs["is fixed"]:
-            # The keys of a floating leg, unread here, are copied as they are.
-            if not _amount(legs, "rate", 1.0) or type(legs.get("index")) in (dict, list) \
-                    or type(legs.get("margin")) in (dict, list):
-                return None
-        elif legs.get("index") not in cache.indices or not _amount(legs, "margin", 1.0) \
-                or type(legs.get("rate")) in (dict, list):
-            return None
-        data[leg] = legs
-    return curve, data
+    return settled(_tessarin.swap_from_dict(trade, path, strict, None, True), strict)
 
 
 def check_pairing(swap: Mapping[str, Any], curve: Mapping[str, Any], path: str = "",

@@ -15,17 +15,14 @@ import _tessarin
 from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
-    LegCache,
+    _replay,
     as_date,
     check_pairing,
-    check_swap,
-    check_trade,
     curve_coverage,
     fixing_coverage,
     jsonable,
     read_curve,
     swap_coverage,
-    swap_input,
 )
 from ._types import (
     RISK_UNIT,
@@ -294,18 +291,6 @@ class YieldCurve(_Persistent):
 _FIXINGS_MARGIN = dt.timedelta(days=31)
 
 
-_CONVENTIONS = LegCache()
-
-
-def _shared_conventions() -> LegCache:
-    """The leg and generator conventions already checked in this process: swaps made one by
-    one share a few sets of them, as the trades of a file do."""
-    global _CONVENTIONS
-    if len(_CONVENTIONS.legs) + len(_CONVENTIONS.dates) > 4096:
-        _CONVENTIONS = LegCache()
-    return _CONVENTIONS
-
-
 class IRS(_Persistent):
     """An interest rate swap, priced on one curve that discounts and projects.
 
@@ -350,11 +335,15 @@ class IRS(_Persistent):
                 raise InputError("generator", f"the trade names {entry['generator']!r}, "
                                                   f"but generator={generator!r} is given")
             named = "curve" in entry
-            curve, data = check_trade({"curve": "", **entry}, "", strict, _shared_conventions())
+            curve, data, doubts, problem = _tessarin.swap_from_dict({"curve": "", **entry}, "",
+                                                                    strict, None, True)
+            _replay(doubts, problem, strict)
             self._curve = curve if named else None
         else:
-            data = check_swap(swap_input(swap, generator, _shared_conventions().generators), "",
-                              strict, cache=_shared_conventions(), private=True)
+            if not isinstance(swap, Mapping):
+                raise TypeError(f"a swap is described by a dict, got {type(swap).__name__}")
+            _, data, doubts, problem = _tessarin.swap_from_dict(swap, "", strict, generator)
+            _replay(doubts, problem, strict)
         self._impl = _tessarin.IRS(data)
         self._input, self._strict = data, strict
         self._last_price = None

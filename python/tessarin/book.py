@@ -17,12 +17,9 @@ import _tessarin
 from ._fixings import Fixings, missing_fixings
 from ._inputs import (
     InputError,
-    LegCache,
     book_coverage,
-    check_trade,
-    common_trade,
-    key_path,
     read_json,
+    settled,
     thread_count,
 )
 from ._objects import YieldCurve
@@ -61,23 +58,32 @@ def _entries_of_file(path: PathLike) -> list[Any]:
 
 
 def _checked(entries: Iterable[Any], strict: bool = True) -> TradeRows:
-    """Trades-file entries checked one by one: a bad entry refuses its row only."""
-    checked: list[tuple[str, dict[str, Any]] | tuple[InputError, str]] = []
-    cache = LegCache()
-    for i, entry in enumerate(entries):
-        if isinstance(entry, Trade):
-            checked.append((entry.curve, entry.swap))
-            continue
-        common = common_trade(entry, cache)
-        if common is not None:
-            checked.append(common)
-            continue
-        try:
-            checked.append(check_trade(entry, key_path("trades", i), strict, cache=cache))
-        except InputError as error:
-            given = entry.get("id") if isinstance(entry, Mapping) else None
-            checked.append((error, given if isinstance(given, str) else f"row {i}"))
-    return rows_from_swaps(checked)
+    """Trades-file entries checked by the library: a bad entry refuses its row only."""
+    entries = list(entries)
+    if any(isinstance(entry, Trade) for entry in entries):
+        # The trades of `load_trades` are checked already; the others are read one by one.
+        return rows_from_swaps([
+            (entry.curve, entry.swap) if isinstance(entry, Trade) else _row(
+                entry, i, _tessarin.swap_from_dict(entry, f"trades[{i}]", strict, None, True),
+                strict)
+            for i, entry in enumerate(entries)])
+    columns, conventions, issues = _tessarin.trades_from_dicts(entries, strict, True)
+    for i, read in issues:
+        error, given = _row(entries[i], i, read, strict)
+        if isinstance(error, InputError):
+            columns["id"][i], columns["curve"][i] = given, ""
+            columns["error column"][i], columns["error"][i] = error.path, error.message
+    return TradeRows(columns, conventions)
+
+
+def _row(entry: Any, i: int, read: tuple[Any, ...], strict: bool
+         ) -> tuple[str, dict[str, Any]] | tuple[InputError, str]:
+    """(curve id, checked swap) of a read entry, or (error, trade id) when it is refused."""
+    try:
+        return settled(read, strict)
+    except InputError as error:
+        given = entry.get("id") if isinstance(entry, Mapping) else None
+        return error, given if isinstance(given, str) else f"row {i}"
 
 
 def trade_rows(trades: Any, *, strict: bool = True) -> TradeRows:

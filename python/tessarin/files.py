@@ -20,19 +20,19 @@ import warnings
 from pathlib import Path
 from typing import Any, NamedTuple
 
+import _tessarin
+
 from ._fixings import Fixings
 from ._inputs import (
     Checker,
     InputError,
     InputWarning,
-    LegCache,
     check_curve,
     check_fixings,
-    check_trade,
-    common_trade,
     key_path,
     read_json,
     relocate,
+    settled,
 )
 from ._types import PathLike, quoted
 
@@ -134,15 +134,13 @@ def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
     if place is not None:
         return _table_trades(path, place, strict)
     trades = []
-    cache = LegCache()
-    for i, entry in enumerate(_top_list(read_json(path), "trades", source, strict)):
-        where = f"trades[{i}]"
-        # Trades of the common shape need neither the warnings' capture nor a subject.
-        checked = common_trade(entry, cache)
-        if checked is None:
-            checked = _in_file(source, _subject("trade", entry), check_trade, entry, where,
-                               strict, cache)
-        trades.append(Trade(*checked, where))
+    entries = list(_top_list(read_json(path), "trades", source, strict))
+    for i, (entry, read) in enumerate(zip(entries, _tessarin.trades_from_dicts(entries, strict),
+                                          strict=True)):
+        # Clean trades need neither the warnings' capture nor a subject.
+        checked = read if len(read) == 2 else _in_file(source, _subject("trade", entry),
+                                                       settled, read, strict)
+        trades.append(Trade(*checked, f"trades[{i}]"))
     return trades
 
 

@@ -23,7 +23,7 @@ import _tessarin
 
 from . import calendars
 from ._fixings import Fixings, missing_fixings
-from ._inputs import InputError, check_swap, swap_input, thread_count
+from ._inputs import InputError, read_swap, thread_count
 from ._objects import YieldCurve
 from ._progress import Progress
 from ._types import quoted
@@ -176,7 +176,7 @@ def trade_rows(trades: Sequence[BookTrade]) -> TradeRows:
     checked: list[Any] = []
     for trade in trades:
         try:
-            checked.append((trade.curve, check_swap(swap_input(trade.swap, None), "", True)))
+            checked.append((trade.curve, read_swap(trade.swap)))
         except InputError as error:
             checked.append((InputError("", str(error)), trade.id))
     rows = rows_from_swaps(checked)

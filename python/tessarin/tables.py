@@ -33,8 +33,8 @@ from ._inputs import (
     InputError,
     InputWarning,
     check_pairing,
-    check_swap,
     rate_doubt,
+    read_swap,
     shown,
 )
 from ._types import one_line, quoted
@@ -349,7 +349,7 @@ def _conventions_of(generator: str | None, payer: bool,
 def _convention_error(swap: dict[str, Any]) -> tuple[str, str] | None:
     """(column, message) of the first leg convention the swap checks refuse, if any."""
     try:
-        check_swap(swap, "")
+        read_swap(swap)
     except InputError as error:
         found = re.fullmatch(r'(leg[12])(?:\.([\w ]+)|\["(.+)"\])', error.path)
         if found:

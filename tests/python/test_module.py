@@ -30,6 +30,8 @@ MODULE_FUNCTIONS = [
     "restore_calendars",
     "revalue_scenarios",
     "scenario_engine",
+    "swap_from_dict",
+    "trades_from_dicts",
     "yield_curve_jacobian",
 ]
 
