@@ -170,7 +170,9 @@ PyRef plainCopy(PyObject* value) {
         PyBool_Check(value) || value == Py_None) {
         return PyRef::borrow(value);
     }
-    const bool dict = PyDict_CheckExact(value);
+    // A dict subclass is read from its storage, as everywhere in the module: its own views
+    // are not called.
+    const bool dict = PyDict_Check(value) != 0;
     if (!dict && !isMapping(value) && PyList_Check(value) == 0 && PyTuple_Check(value) == 0) {
         return PyRef::borrow(value);
     }
@@ -184,7 +186,7 @@ PyRef plainCopy(PyObject* value) {
             flat = PyUnicode_CheckExact(item) || PyFloat_CheckExact(item) ||
                    PyLong_CheckExact(item) || PyBool_Check(item) || item == Py_None;
         }
-        if (flat) {
+        if (flat && PyDict_CheckExact(value)) {
             return checked(PyDict_Copy(value));
         }
     }
@@ -195,11 +197,13 @@ PyRef plainCopy(PyObject* value) {
         ~Leave() { Py_LeaveRecursiveCall(); }
     } leave;
     if (PyList_Check(value) != 0 || PyTuple_Check(value) != 0) {
-        const PyRef items = checked(PySequence_List(value));
-        const Py_ssize_t n = PyList_GET_SIZE(items.get());
+        // Read from the storage, as dicts are.
+        const bool list = PyList_Check(value) != 0;
+        const Py_ssize_t n = list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
+        const PyRef items = checked(PyList_New(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyRef item = plainCopy(PyList_GET_ITEM(items.get(), i));
-            PyList_SetItem(items.get(), i, item.release());
+            PyRef item = plainCopy(list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i));
+            PyList_SET_ITEM(items.get(), i, item.release());
         }
         return PyRef::borrow(items.get());
     }

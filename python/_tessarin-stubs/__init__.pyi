@@ -227,10 +227,12 @@ def swap_from_dict(
     values ("doubt", value the message); a strict read stops at the first. problem is the
     (path, message) of an unusable input; the swap is None then."""
 
-def trades_from_dicts(entries: list[Any], strict: bool, /) -> list[tuple[Any, ...]]:
+def trades_from_dicts(entries: list[Any], strict: bool, columns: bool = False, /) -> Any:
     """swap_from_dict of each trade dict of a list, at the path trades[i]: (curve, swap) for a
     clean entry, (curve, swap, doubts, problem) otherwise. Conventions and dates met before are
-    read once."""
+    read once. With columns, (columns, conventions, issues): the book's columns of the trades,
+    the first swap of each set of leg conventions, and (i, (curve, swap, doubts, problem)) for
+    each entry that is not clean."""
 
 def register_calendar(
     name: str, holidays: list[datetime.date], weekend: list[int] | None = ..., extend: bool = ...

@@ -133,6 +133,32 @@ def test_curve_from_dict(data, strict, build):
         assert POOL.size() == before
 
 
+@given(st.one_of(swap_inputs(), hostile), st.booleans(),
+       st.sampled_from([None, "USD SOFR SW", "XYZ", ""]), st.booleans())
+@example(swap_input(), True, None, False)
+def test_swap_from_dict(data, strict, generator, trade):
+    # A read gives a checked copy, or says why not: its problem, or a doubt that stops a
+    # strict read.
+    result = outcome("swap_from_dict", _tessarin.swap_from_dict, data, "", strict, generator,
+                     trade)
+    if isinstance(result, BaseException):
+        return
+    _, swap, doubts, problem = result
+    assert isinstance(doubts, list) and (problem is None or swap is None)
+    assert swap is not None or problem is not None or (strict and doubts)
+    assert problem is None or all(isinstance(part, str) for part in problem)
+
+
+@given(st.lists(st.one_of(swap_inputs().map(lambda s: {**s, "curve": "USD SOFR"}), hostile),
+                max_size=4), st.booleans(), st.booleans())
+def test_trades_from_dicts(entries, strict, columns):
+    # One answer per entry, or the book's columns with every refused entry listed.
+    result = outcome("trades_from_dicts", _tessarin.trades_from_dicts, entries, strict, columns)
+    if isinstance(result, BaseException) or columns:
+        return
+    assert len(result) == len(entries) and all(len(entry) in (2, 4) for entry in result)
+
+
 @given(
     mostly(
         st.one_of(st.tuples(dates_any), st.tuples(datetimes_any)),
