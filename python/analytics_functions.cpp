@@ -14,6 +14,10 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
+#include <array>
+#include <charconv>
+#include <cmath>
+
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -332,6 +336,75 @@ PyObject* swapRequiredFixings(PyObject* /*module*/, PyObject* args) {
     return result;
 }
 
+// Floats as text tables show them: fixed decimals, the whole part grouped by thousands with
+// commas when asked, and every value within `zero` of zero shown as zero (so never "-0.00").
+// Each is the text of Python's format(value, ",.Nf") or ".Nf": both round the exact binary
+// value correctly.
+PyObject* formatFloats(PyObject* /*module*/, PyObject* args) {
+    PyObject* values = nullptr;
+    int decimals = 0;
+    int grouped = 0;
+    double zero = 0.0;
+    if (PyArg_ParseTuple(args, "Oipd:format_floats", &values, &decimals, &grouped, &zero) == 0) {
+        return nullptr;
+    }
+    BufferView input;
+    const bool acquired = input.acquire(values, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT);
+    if ((!acquired && PyErr_ExceptionMatches(PyExc_MemoryError) == 0) ||
+        (acquired && (!hasFormat(input.view(), "d") || decimals < 0 || decimals > 17))) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_TypeError, "format_floats expects a contiguous float64 buffer "
+                                         "and 0 to 17 decimals");
+        return nullptr;
+    }
+    if (!acquired) {
+        return nullptr;
+    }
+    const auto count = static_cast<Py_ssize_t>(input.view().len / 8);
+    const auto* data = static_cast<const double*>(input.view().buf);
+    PyRef out = PyRef::steal(PyList_New(count));
+    if (!out) {
+        return nullptr;
+    }
+    // The largest double has 309 whole digits: with commas, a sign and 17 decimals, 432 bytes.
+    std::array<char, 448> digits{};
+    std::array<char, 448> text{};
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const double value = std::abs(data[i]) < zero ? 0.0 : data[i];
+        std::string_view shown;
+        if (std::isnan(value)) {
+            shown = "nan";
+        } else {
+            const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value,
+                                           std::chars_format::fixed, decimals)
+                                 .ptr;
+            shown = std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data()));
+            if (grouped != 0 && std::isfinite(value)) {
+                const std::size_t sign = shown.front() == '-' ? 1 : 0;
+                const std::size_t whole = std::min(shown.find('.'), shown.size()) - sign;
+                char* next = text.data();
+                next = std::copy_n(shown.data(), sign, next);
+                for (std::size_t k = 0; k < whole; ++k) {
+                    if (k != 0 && (whole - k) % 3 == 0) {
+                        *next++ = ',';
+                    }
+                    *next++ = shown[sign + k];
+                }
+                next = std::copy(shown.begin() + static_cast<std::ptrdiff_t>(sign + whole),
+                                 shown.end(), next);
+                shown = std::string_view(text.data(), static_cast<std::size_t>(next - text.data()));
+            }
+        }
+        PyObject* cell =
+            PyUnicode_FromStringAndSize(shown.data(), static_cast<Py_ssize_t>(shown.size()));
+        if (cell == nullptr) {
+            return nullptr;
+        }
+        PyList_SET_ITEM(out.get(), i, cell);
+    }
+    return out.release();
+}
+
 PyMethodDef functionTable[] = {
     {"curve_repriced", methodFunction(curveRepriced), METH_VARARGS,
      "curve_repriced(curve, /)\n--\n\nThe quote of each pillar's instrument on the curve, in "
@@ -347,6 +420,10 @@ PyMethodDef functionTable[] = {
     {"curve_dfs", methodFunction(curveDfs), METH_VARARGS,
      "curve_dfs(curve, dates, /)\n--\n\nDiscount factors of a sequence of datetime.date, as "
      "a list of float equal to df date by date."},
+    {"format_floats", methodFunction(formatFloats), METH_VARARGS,
+     "format_floats(values, decimals, grouped, zero, /)\n--\n\nThe texts of a contiguous "
+     "float64 buffer as format(value, \",.Nf\") (grouped) or \".Nf\" gives them, N the "
+     "decimals; values within zero of zero are shown as zero."},
     {"curve_dfs_days", methodFunction(curveDfsDays), METH_VARARGS,
      "curve_dfs_days(curve, days, out, /)\n--\n\nDiscount factors of int64 day numbers from "
      "1970-01-01 (datetime64[D] viewed as int64), written into the writable float64 buffer "

@@ -147,6 +147,9 @@ def curve_forward_rate(
 def curve_dfs(curve: YieldCurve, dates: Sequence[datetime.date], /) -> list[float]:
     """Discount factors of a sequence of datetime.date, as a list of float equal to df date
     by date."""
+def format_floats(values: Any, decimals: int, grouped: bool, zero: float, /) -> list[str]:
+    """The texts of a contiguous float64 buffer as format(value, ",.Nf") (grouped) or ".Nf"
+    gives them, N the decimals; values within zero of zero are shown as zero."""
 def curve_dfs_days(curve: YieldCurve, days: Any, out: Any, /) -> None:
     """Discount factors of int64 day numbers from 1970-01-01 (datetime64[D] viewed as int64),
     written into the writable float64 buffer out of the same length."""

@@ -17,6 +17,8 @@ from itertools import repeat
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
+import _tessarin
+
 from . import calendars, cli_explain, cli_output, cli_scenarios
 from ._fixings import Fixings
 from ._inputs import (
@@ -620,12 +622,13 @@ def _float_text(column: str) -> Any:
 
 
 def _float_cells(column: str, values: Any) -> list[str]:
-    """`_float_text` of a column of floats, the small ones zeroed at once."""
+    """`_float_text` of a column of floats, formatted natively at once."""
     import numpy as np
 
     text, zero = _float_format(column)
-    return list(map(format, np.where(np.abs(values) < zero, 0.0, values).tolist(),
-                    repeat(text[2:-1])))
+    spec = text[2:-1]  # ",.2f" or ".8f"
+    return _tessarin.format_floats(np.ascontiguousarray(values, dtype=np.float64),
+                                   int(spec[spec.index(".") + 1:-1]), spec.startswith(","), zero)
 
 
 def _cell(value: Any, column: str = "") -> str:

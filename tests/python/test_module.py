@@ -20,6 +20,7 @@ MODULE_FUNCTIONS = [
     "curve_repriced",
     "curve_zero_rate",
     "extend_calendar",
+    "format_floats",
     "irs_analytic_risk",
     "irs_annuity",
     "irs_dv01",
