@@ -626,9 +626,10 @@ def _float_cells(column: str, values: Any) -> list[str]:
     import numpy as np
 
     text, zero = _float_format(column)
-    spec = text[2:-1]  # ",.2f" or ".8f"
+    pattern = text[2:-1]  # ",.2f" or ".8f"
     return _tessarin.format_floats(np.ascontiguousarray(values, dtype=np.float64),
-                                   int(spec[spec.index(".") + 1:-1]), spec.startswith(","), zero)
+                                   int(pattern[pattern.index(".") + 1:-1]),
+                                   pattern.startswith(","), zero)
 
 
 def _cell(value: Any, column: str = "") -> str:

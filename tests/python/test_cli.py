@@ -297,8 +297,8 @@ def test_console_script_when_installed():
 
 
 
-@pytest.mark.parametrize(("spec", "zero"), [(",.2f", 0.005), (".8f", 5e-9), (".6f", 5e-9)])
-def test_float_cells_are_the_texts_python_gives(spec, zero):
+@pytest.mark.parametrize(("pattern", "zero"), [(",.2f", 0.005), (".8f", 5e-9), (".6f", 5e-9)])
+def test_float_cells_are_the_texts_python_gives(pattern, zero):
     # The column formatter rounds, groups and zeroes as format() does, edges included.
     import numpy as np
 
@@ -308,8 +308,8 @@ def test_float_cells_are_the_texts_python_gives(spec, zero):
          -1.7976931348623157e308, 5e-324, -4e-9, 5e-9, np.nan, -np.nan, np.inf, -np.inf],
         rng.uniform(-1e7, 1e7, 3000), rng.uniform(-1, 1, 3000),
         rng.choice([-1, 1], 3000) * 10 ** rng.uniform(-12, 20, 3000)])
-    column = {",.2f": "NPV", ".8f": "Discount Factor", ".6f": "Rate"}[spec]
-    expected = [format(0.0 if abs(v) < zero else v, spec) for v in values.tolist()]
+    column = {",.2f": "NPV", ".8f": "Discount Factor", ".6f": "Rate"}[pattern]
+    expected = [format(0.0 if abs(v) < zero else v, pattern) for v in values.tolist()]
     assert cli._float_cells(column, values) == expected
     with pytest.raises(TypeError, match="contiguous float64"):
         _tessarin.format_floats(values.astype(np.float32), 2, True, 0.0)
