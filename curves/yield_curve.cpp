@@ -292,6 +292,7 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
     // swap; deposits make none.
     pillarInstruments_.reserve(n);
     std::optional<CurveInstrumentMaker> maker; // made on the first instrument not cached
+    const bool monotone = interpolationKind_ == YieldCurveInterpolation::MonotoneConvex;
     for (std::size_t i = 0; i < n; ++i) {
         auto swap = std::dynamic_pointer_cast<const GeneratorSwap>(generators[i]);
         if (instruments_.inUse[i] && futuresRows_[i]) {
@@ -308,7 +309,7 @@ YieldCurve::YieldCurve(std::string label, date valueDate, std::string currency,
                                                               *startOf(i), *endOf(i), quote, maker)
                              : CurveInstrumentCache::get(valueDate_, std::move(swap), *tenors[i],
                                                          quote, maker);
-        const date pillar = dated ? accrualEnd(*product) : product->lastDate();
+        const date pillar = dated || monotone ? accrualEnd(*product) : product->lastDate();
         const bool afterDated = !pillarRows_.empty() && !tenors[pillarRows_.back()].has_value();
         if (dated || afterDated) {
             requireAfterLastPillar(pillar, rowText(i), rowText);
