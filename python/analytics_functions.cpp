@@ -14,16 +14,19 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tsr {
 
@@ -405,6 +408,202 @@ PyObject* formatFloats(PyObject* /*module*/, PyObject* args) {
     return out.release();
 }
 
+// A text table's lines: each column padded with spaces to its widest cell (counted in code
+// points), numbers right-aligned and text left-aligned, two spaces between columns, and the
+// trailing whitespace of each line dropped as str.rstrip() drops it. The rule under the
+// header keeps its trailing spaces.
+class TextTable {
+public:
+    TextTable(PyObject* title, PyObject* headers, PyObject* columns, PyObject* numeric)
+        : title_(title), headers_(headers), columns_(columns) {
+        const Py_ssize_t count = PyList_GET_SIZE(headers);
+        if (PyList_GET_SIZE(columns) != count) {
+            fail(PyExc_ValueError, "format_table expects one column per header");
+        }
+        maxChar_ = PyUnicode_MAX_CHAR_VALUE(title);
+        for (Py_ssize_t j = 0; j < count; ++j) {
+            PyObject* header = PyList_GET_ITEM(headers, j);
+            PyObject* cells = PyList_GET_ITEM(columns, j);
+            if (!PyUnicode_Check(header) || !PyList_Check(cells)) {
+                fail(PyExc_TypeError, "format_table expects str headers and lists of str cells");
+            }
+            if (j == 0) {
+                rows_ = PyList_GET_SIZE(cells);
+            } else if (PyList_GET_SIZE(cells) != rows_) {
+                fail(PyExc_ValueError, "format_table expects columns of one length");
+            }
+            Py_ssize_t width = PyUnicode_GET_LENGTH(header);
+            maxChar_ = std::max(maxChar_, PyUnicode_MAX_CHAR_VALUE(header));
+            for (Py_ssize_t i = 0; i < rows_; ++i) {
+                PyObject* cell = PyList_GET_ITEM(cells, i);
+                if (!PyUnicode_Check(cell)) {
+                    fail(PyExc_TypeError,
+                         "format_table expects str headers and lists of str cells");
+                }
+                width = std::max(width, PyUnicode_GET_LENGTH(cell));
+                maxChar_ = std::max(maxChar_, PyUnicode_MAX_CHAR_VALUE(cell));
+            }
+            widths_.push_back(width);
+            lineWidth_ += width + (j == 0 ? 0 : 2);
+        }
+        right_.assign(static_cast<std::size_t>(count), false);
+        const PyRef items = checked(PySequence_Fast(numeric, "format_table expects a sequence "
+                                                             "of numeric column indices"));
+        for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(items.get()); ++k) {
+            const Py_ssize_t j =
+                PyNumber_AsSsize_t(PySequence_Fast_GET_ITEM(items.get(), k), PyExc_OverflowError);
+            if (j == -1 && PyErr_Occurred() != nullptr) {
+                throw PythonError();
+            }
+            if (j >= 0 && j < count) {
+                right_[static_cast<std::size_t>(j)] = true;
+            }
+        }
+    }
+
+    PyRef text() {
+        // Title, header, rule, rows, one line each.
+        Py_ssize_t size = PyUnicode_GET_LENGTH(title_) + 1 + kept(-1) + 1 + lineWidth_;
+        for (Py_ssize_t i = 0; i < rows_; ++i) {
+            size += 1 + kept(i);
+        }
+        PyRef out = checked(PyUnicode_New(size, maxChar_));
+        kind_ = PyUnicode_KIND(out.get());
+        data_ = PyUnicode_DATA(out.get());
+        copy(title_, PyUnicode_GET_LENGTH(title_));
+        fill('\n', 1);
+        line(-1, kept(-1));
+        fill('\n', 1);
+        for (std::size_t j = 0; j < widths_.size(); ++j) {
+            fill(' ', j == 0 ? 0 : 2);
+            fill('-', widths_[j]);
+        }
+        for (Py_ssize_t i = 0; i < rows_; ++i) {
+            fill('\n', 1);
+            line(i, kept(i));
+        }
+        if (maxChar_ < 128) {
+            return out;
+        }
+        // Stripped whitespace may have held the widest characters: the text is made again
+        // in the narrowest form its characters allow, as every str must be.
+        return checked(PyUnicode_FromKindAndData(kind_, data_, size));
+    }
+
+private:
+    [[noreturn]] static void fail(PyObject* type, const char* message) {
+        PyErr_SetString(type, message);
+        throw PythonError();
+    }
+
+    static PyRef checked(PyObject* object) {
+        if (object == nullptr) {
+            throw PythonError();
+        }
+        return PyRef::steal(object);
+    }
+
+    // Row i's cell of column j; row -1 is the header.
+    PyObject* cell(Py_ssize_t i, std::size_t j) const {
+        const auto column = static_cast<Py_ssize_t>(j);
+        return i < 0 ? PyList_GET_ITEM(headers_, column)
+                     : PyList_GET_ITEM(PyList_GET_ITEM(columns_, column), i);
+    }
+
+    // Where the text of column j starts in a line, padding before it included.
+    Py_ssize_t start(std::size_t j) const {
+        Py_ssize_t at = 0;
+        for (std::size_t k = 0; k < j; ++k) {
+            at += widths_[k] + 2;
+        }
+        return at;
+    }
+
+    // The length of line i once its trailing whitespace is dropped.
+    Py_ssize_t kept(Py_ssize_t i) const {
+        for (std::size_t j = widths_.size(); j-- > 0;) {
+            PyObject* text = cell(i, j);
+            const int kind = PyUnicode_KIND(text);
+            const void* data = PyUnicode_DATA(text);
+            for (Py_ssize_t k = PyUnicode_GET_LENGTH(text); k-- > 0;) {
+                if (!Py_UNICODE_ISSPACE(PyUnicode_READ(kind, data, k))) {
+                    const Py_ssize_t pad = right_[j] ? widths_[j] - PyUnicode_GET_LENGTH(text) : 0;
+                    return start(j) + pad + k + 1;
+                }
+            }
+        }
+        return 0;
+    }
+
+    // Line i, cut after `length` characters.
+    void line(Py_ssize_t i, Py_ssize_t length) {
+        end_ = at_ + length;
+        for (std::size_t j = 0; j < widths_.size() && at_ < end_; ++j) {
+            PyObject* text = cell(i, j);
+            const Py_ssize_t pad = widths_[j] - PyUnicode_GET_LENGTH(text);
+            fill(' ', j == 0 ? 0 : 2);
+            fill(' ', right_[j] ? pad : 0);
+            copy(text, PyUnicode_GET_LENGTH(text));
+            fill(' ', right_[j] ? 0 : pad);
+        }
+        at_ = end_;
+        end_ = PY_SSIZE_T_MAX;
+    }
+
+    Py_ssize_t room(Py_ssize_t count) const { return std::min(count, end_ - at_); }
+
+    void fill(Py_UCS4 character, Py_ssize_t count) {
+        count = room(count);
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            PyUnicode_WRITE(kind_, data_, at_ + k, character);
+        }
+        at_ += count;
+    }
+
+    void copy(PyObject* text, Py_ssize_t count) {
+        count = room(count);
+        const int kind = PyUnicode_KIND(text);
+        const void* data = PyUnicode_DATA(text);
+        if (kind == kind_) {
+            std::memcpy(static_cast<char*>(data_) + at_ * kind, data,
+                        static_cast<std::size_t>(count * kind));
+        } else {
+            for (Py_ssize_t k = 0; k < count; ++k) {
+                PyUnicode_WRITE(kind_, data_, at_ + k, PyUnicode_READ(kind, data, k));
+            }
+        }
+        at_ += count;
+    }
+
+    PyObject* title_;
+    PyObject* headers_;
+    PyObject* columns_;
+    std::vector<Py_ssize_t> widths_;
+    std::vector<bool> right_;
+    Py_ssize_t rows_ = 0;
+    Py_ssize_t lineWidth_ = 0;
+    Py_UCS4 maxChar_ = 0;
+    int kind_ = 0;
+    void* data_ = nullptr;
+    Py_ssize_t at_ = 0;
+    // Where the line being written is cut.
+    Py_ssize_t end_ = PY_SSIZE_T_MAX;
+};
+
+PyObject* formatTable(PyObject* /*module*/, PyObject* args) {
+    PyObject* title = nullptr;
+    PyObject* headers = nullptr;
+    PyObject* columns = nullptr;
+    PyObject* numeric = nullptr;
+    if (PyArg_ParseTuple(args, "UO!O!O:format_table", &title, &PyList_Type, &headers, &PyList_Type,
+                         &columns, &numeric) == 0) {
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    runGuarded([&] { result = TextTable(title, headers, columns, numeric).text().release(); });
+    return result;
+}
+
 PyMethodDef functionTable[] = {
     {"curve_repriced", methodFunction(curveRepriced), METH_VARARGS,
      "curve_repriced(curve, /)\n--\n\nThe quote of each pillar's instrument on the curve, in "
@@ -424,6 +623,11 @@ PyMethodDef functionTable[] = {
      "format_floats(values, decimals, grouped, zero, /)\n--\n\nThe texts of a contiguous "
      "float64 buffer as format(value, \",.Nf\") (grouped) or \".Nf\" gives them, N the "
      "decimals; values within zero of zero are shown as zero."},
+    {"format_table", methodFunction(formatTable), METH_VARARGS,
+     "format_table(title, headers, columns, numeric, /)\n--\n\nA titled text table of "
+     "columns of str: each column padded to its widest cell, the columns in numeric "
+     "right-aligned and the others left-aligned, two spaces apart, a rule of dashes under the "
+     "header, and each line's trailing whitespace dropped."},
     {"curve_dfs_days", methodFunction(curveDfsDays), METH_VARARGS,
      "curve_dfs_days(curve, days, out, /)\n--\n\nDiscount factors of int64 day numbers from "
      "1970-01-01 (datetime64[D] viewed as int64), written into the writable float64 buffer "

@@ -150,6 +150,12 @@ def curve_dfs(curve: YieldCurve, dates: Sequence[datetime.date], /) -> list[floa
 def format_floats(values: Any, decimals: int, grouped: bool, zero: float, /) -> list[str]:
     """The texts of a contiguous float64 buffer as format(value, ",.Nf") (grouped) or ".Nf"
     gives them, N the decimals; values within zero of zero are shown as zero."""
+def format_table(
+    title: str, headers: list[str], columns: list[list[str]], numeric: Sequence[int], /
+) -> str:
+    """A titled text table of columns of str: each column padded to its widest cell, the
+    columns in numeric right-aligned and the others left-aligned, two spaces apart, a rule of
+    dashes under the header, and each line's trailing whitespace dropped."""
 def curve_dfs_days(curve: YieldCurve, days: Any, out: Any, /) -> None:
     """Discount factors of int64 day numbers from 1970-01-01 (datetime64[D] viewed as int64),
     written into the writable float64 buffer out of the same length."""

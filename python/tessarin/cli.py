@@ -13,7 +13,6 @@ import threading
 import warnings
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass, field
-from itertools import repeat
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
@@ -643,15 +642,7 @@ def _cell(value: Any, column: str = "") -> str:
 def _aligned(title: str, headers: list[str], columns: list[list[str]],
              numeric: Sequence[int]) -> str:
     """A titled table of columns of text: numbers right-aligned, text left-aligned."""
-    widths = [max(len(h), max(map(len, column), default=0))
-              for h, column in zip(headers, columns, strict=True)]
-    # Padded a column at a time, then joined a line at a time.
-    padded = [list(map(str.rjust if j in numeric else str.ljust, column, repeat(w)))
-              for j, (column, w) in enumerate(zip(columns, widths, strict=True))]
-    header = "  ".join(h.rjust(w) if j in numeric else h.ljust(w)
-                       for j, (h, w) in enumerate(zip(headers, widths, strict=True)))
-    return "\n".join([title, header.rstrip(), "  ".join("-" * w for w in widths),
-                      *map(str.rstrip, map("  ".join, zip(*padded, strict=True)))])
+    return _tessarin.format_table(title, headers, columns, numeric)
 
 
 def _table(title: str, headers: list[str], rows: list[list[Any]],

@@ -313,3 +313,36 @@ def test_float_cells_are_the_texts_python_gives(pattern, zero):
     assert cli._float_cells(column, values) == expected
     with pytest.raises(TypeError, match="contiguous float64"):
         _tessarin.format_floats(values.astype(np.float32), 2, True, 0.0)
+
+
+def plain_table(title, headers, columns, numeric):
+    """The text table by str methods alone, as the native one must give it."""
+    widths = [max([len(h), *map(len, column)]) for h, column in zip(headers, columns, strict=True)]
+    pad = [str.rjust if j in numeric else str.ljust for j in range(len(headers))]
+    header = "  ".join(p(h, w) for p, h, w in zip(pad, headers, widths, strict=True))
+    rows = ["  ".join(p(c, w) for p, c, w in zip(pad, row, widths, strict=True)).rstrip()
+            for row in zip(*columns, strict=True)]
+    return "\n".join([title, header.rstrip(), "  ".join("-" * w for w in widths), *rows])
+
+
+@pytest.mark.parametrize(("headers", "columns", "numeric"), [
+    (["Trade", "NPV"], [["a", "bb"], ["1.00", "-22.50"]], (1,)),
+    (["Trade", "Note"], [["USD 5Y", "x"], ["", ""]], ()),  # empty last column: rows end early
+    (["", "", "X"], [["", ""], ["", ""], [" ", "\u3000"]], (0,)),  # a line of whitespace only
+    (["Kurve", "Wert"], [["Zürich €", "東京 スワップ"], ["é", "1"]], [1]),  # widths in code points
+    (["Id", "N"], [["\U0001f4b9 a\t", "\udc80b"], ["3", "\xa0"]], range(2)),  # astral, surrogate
+    (["A", "B"], [[], []], (0, 1)),
+    ([], [], ()),
+])  # fmt: skip
+def test_text_tables_pad_and_strip_as_str_methods_do(headers, columns, numeric):
+    title = "Prices of \u00e9\u00e9 (x)"
+    native, plain = (f(title, headers, columns, numeric)
+                     for f in (_tessarin.format_table, plain_table))
+    # The same characters, in the narrowest form that holds them.
+    assert (native, sys.getsizeof(native)) == (plain, sys.getsizeof(plain))
+    if columns:
+        with pytest.raises(ValueError, match="one length"):
+            _tessarin.format_table(title, headers, [*columns[:-1], [*columns[-1], "z"]], ())
+        with pytest.raises(TypeError, match="lists of str"):
+            _tessarin.format_table(title, headers, [*columns[:-1], [1.0] * len(columns[0])]
+                                   if columns[0] else [*columns[:-1], 5], ())

@@ -21,6 +21,7 @@ MODULE_FUNCTIONS = [
     "curve_zero_rate",
     "extend_calendar",
     "format_floats",
+    "format_table",
     "irs_analytic_risk",
     "irs_annuity",
     "irs_dv01",
