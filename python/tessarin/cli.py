@@ -33,13 +33,11 @@ from ._objects import YieldCurve
 from ._types import quoted
 from .book import DEFAULT_RISK_METHOD, RISK_METHODS, Book, ladder_of, sums_by, trade_rows
 from .conventions import CALENDARS, FUTURES, GENERATORS, INDICES
-from .files import load_fixings, load_market, load_trades
-from .tables import refuse_mispaired
+from .files import json_trade_rows, load_fixings, load_market
+from .tables import TradeRows, refuse_mispaired
 
 if TYPE_CHECKING:
     import pandas
-
-    from .tables import TradeRows
 
 EXIT_OK, EXIT_FAILURES, EXIT_BAD_INPUT = 0, 1, 2
 RISK_UNIT = "PV change per 1bp move of each quote, in the trade's currency"
@@ -458,32 +456,14 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     # A table is read and checked here, before any curve is built: a trades file that cannot
     # be used stops the run with nothing printed ahead of its error.
     tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
-    trades: Any = (trade_rows(args.trades, strict=args.strict) if tabular
-                   else load_trades(args.trades, strict=args.strict))
+    trades = (trade_rows(args.trades, strict=args.strict) if tabular
+              else json_trade_rows(args.trades, strict=args.strict))
     fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
     if tabular:
         # A row on a curve of another currency or index fails that trade, as a bad cell does.
         trades = refuse_mispaired(trades, {curve["id"]: curve for curve in curves}, args.strict)
     else:
-        known = {curve["id"]: curve for curve in curves}
-        # The pairing depends on the curve and the legs' currencies and indices only.
-        paired: set[tuple[Any, ...]] = set()
-        for trade in trades:
-            legs = trade.swap["leg1"], trade.swap["leg2"]
-            key = (trade.curve, *((leg["currency"], leg["is fixed"], leg.get("index"))
-                                  for leg in legs))
-            if key in paired:
-                continue
-            subject = f"trade {quoted(trade.swap['id'])}"
-            if trade.curve not in known:
-                raise InputError(f"{trade.where}.curve", f"unknown curve {quoted(trade.curve)} "
-                                 f"(the "
-                                 f"market has: {', '.join(known)})", str(args.trades), subject)
-            try:
-                if check_pairing(trade.swap, known[trade.curve], trade.where, args.strict):
-                    paired.add(key)
-            except InputError as error:
-                raise relocate(error, str(args.trades), subject) from None
+        _check_pairs(trades, curves, str(args.trades), args.strict)
     with cli_output.Ticker(enabled=not args.quiet) as ticker:
         run = price_book(curves, trades, fixings, risk=args.risk, risk_method=args.risk_method,
                          cashflows=args.cashflows, threads=args.threads,
@@ -521,6 +501,44 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
     return EXIT_FAILURES if run.failures else EXIT_OK
 
 
+def _check_pairs(rows: TradeRows, curves: list[dict[str, Any]], source: str,
+                 strict: bool) -> None:
+    """Refuses a trades file whose trade names an unknown curve or one of another currency
+    or index (only warned about when not `strict`), at the first such trade. The pairing
+    depends on the convention set and the curve only: each pair is checked at its first row,
+    and again at every row only when it is not clean."""
+    import numpy as np
+    import pandas as pd
+
+    known = {curve["id"]: curve for curve in curves}
+    columns = rows.columns
+    curve_codes, names = pd.factorize(np.asarray(columns["curve"], dtype=object))
+    pairs = np.asarray(columns["conventions"], dtype=np.int64) * len(names) + curve_codes
+    keys, firsts = np.unique(pairs, return_index=True)
+    unclean = []
+    for key, i in zip(keys.tolist(), firsts.tolist(), strict=True):
+        curve = columns["curve"][i]
+        if curve in known:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", InputWarning)
+                with contextlib.suppress(InputError):
+                    if check_pairing(rows.conventions[columns["conventions"][i]],
+                                     known[curve], "", strict):
+                        continue
+        unclean.append(key)
+    for i in np.flatnonzero(np.isin(pairs, unclean)).tolist():
+        curve, where = columns["curve"][i], rows.location(i)
+        subject = f"trade {quoted(columns['id'][i])}"
+        if curve not in known:
+            raise InputError(f"{where}.curve", f"unknown curve {quoted(curve)} (the market "
+                             f"has: {', '.join(known)})", source, subject)
+        try:
+            check_pairing(rows.conventions[columns["conventions"][i]], known[curve], where,
+                          strict)
+        except InputError as error:
+            raise relocate(error, source, subject) from None
+
+
 def price_book(curves: list[dict[str, Any]], trades: Any,
                fixings: Fixings | dict[str, Any] | None, *, risk: bool = False,
                risk_method: str = DEFAULT_RISK_METHOD, cashflows: bool = False,
@@ -528,7 +546,8 @@ def price_book(curves: list[dict[str, Any]], trades: Any,
                strict: bool = True, ticker: cli_output.Ticker | None = None) -> Run:
     """Build the curves, then price the trades as one book, collecting failures.
 
-    `trades` is a list of `Trade` (from a JSON file) or the path of a CSV or Parquet file.
+    `trades` is a list of `Trade`, the `TradeRows` of a JSON file or the path of a CSV or
+    Parquet file.
     The inputs come checked from the files, whose checks already reported their warnings
     with the file and key path: the objects' own checks here stay quiet.
     """
@@ -568,6 +587,8 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     ticker.set(f"pricing {len(book):,} trades")
     prices = book.price()
     listed = trades if isinstance(trades, list) else None
+    # An entry of a JSON file is told by its key path alone.
+    keyed = listed is not None or book.rows.place[0].endswith("]")
     # Only the failed rows carry a cause: the priced ones are taken as a whole.
     causes: dict[int, tuple[str, str]] = prices.attrs["causes"]
     failed = [row for row in sorted(causes) if causes[row][1]]
@@ -578,7 +599,7 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
             message = f"curve {quoted(curve_id)} did not build"
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: {book.location(row)}"
-                 + (f", column {quoted(column)}" if column else ""))
+                 + (f", column {quoted(column)}" if column and not keyed else ""))
         run.failures.append(Failure("trade", prices.index[row], where, message))
     currencies = np.asarray(book.currencies, dtype=object)
     if failed:

@@ -120,32 +120,29 @@ def level(text: str) -> float:
 
 def command(args: argparse.Namespace, table: Any) -> int:
     """Runs ``tessarin scenarios``; `table` formats a titled text table."""
-    from . import load_fixings, load_market, load_trades
+    from . import load_fixings, load_market
     from . import scenarios as sc
     from .book import trade_rows
+    from .files import json_trade_rows
     from .revaluation import revalue
-    from .tables import rows_from_swaps
 
     curves = load_market(args.market, strict=args.strict)
-    trades = None
-    if Path(args.trades).suffix.lower() in (".csv", ".parquet"):
-        # A bad row of a table fails its trade only, as with `tessarin price`.
-        rows = trade_rows(args.trades, strict=args.strict)
-    else:
-        trades = load_trades(args.trades, strict=args.strict)
+    tabular = Path(args.trades).suffix.lower() in (".csv", ".parquet")
+    # A bad row of a table fails its trade only, as with `tessarin price`.
+    rows = (trade_rows(args.trades, strict=args.strict) if tabular
+            else json_trade_rows(args.trades, strict=args.strict))
     fixings = load_fixings(args.fixings, strict=args.strict) if args.fixings else None
     # The scenario file is read before any curve is built.
     scenario_set = (sc.historical(args.historical) if args.historical is not None
                     else sc.parallel(args.parallel))
-    if trades is not None:
+    if not tabular:
         known = {curve["id"] for curve in curves}
-        for trade in trades:
-            if trade.curve not in known:
-                raise InputError(f"{trade.where}.curve", f"unknown curve {quoted(trade.curve)}",
-                                 str(args.trades))
-        # The file's trades are checked already: straight to the native book's columns.
-        rows = rows_from_swaps([(t.curve, t.swap) for t in trades])
-        rows.source, rows.place = str(args.trades), ("trades[{}]", 0)
+        named = rows.columns["curve"]
+        unknown = [curve for curve in dict.fromkeys(named) if curve not in known]
+        if unknown:
+            i = min(named.index(curve) for curve in unknown)
+            raise InputError(f"{rows.location(i)}.curve", f"unknown curve {quoted(named[i])}",
+                             str(args.trades))
     if args.workers is not None and args.workers < 1:
         raise InputError("--workers", f"expected at least 1, got {args.workers}")
     if args.format == "parquet" and args.out is None:

@@ -18,7 +18,7 @@ from __future__ import annotations
 
 import warnings
 from pathlib import Path
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import _tessarin
 
@@ -35,6 +35,9 @@ from ._inputs import (
     settled,
 )
 from ._types import PathLike, quoted
+
+if TYPE_CHECKING:
+    from .tables import TradeRows
 
 # The top-level key of each kind of file, to recognise a file given in the wrong place.
 _KINDS = {"curves": "market", "trades": "trades"}
@@ -142,6 +145,20 @@ def load_trades(path: PathLike, *, strict: bool = True) -> list[Trade]:
                                                        settled, read, strict)
         trades.append(Trade(*checked, f"trades[{i}]"))
     return trades
+
+
+def json_trade_rows(path: PathLike, *, strict: bool = True) -> TradeRows:
+    """The trades of a JSON trades file as the native book's columns, read and checked in one
+    call, with the warnings and the first error of `load_trades`."""
+    from .tables import TradeRows
+
+    source = str(path)
+    entries = list(_top_list(read_json(path), "trades", source, strict))
+    columns, conventions, issues = _tessarin.trades_from_dicts(entries, strict, True)
+    # Only the entries that are not clean have doubts to tell or a problem to raise.
+    for i, read in issues:
+        _in_file(source, _subject("trade", entries[i]), settled, read, strict)
+    return TradeRows(columns, conventions, source, ("trades[{}]", 0))
 
 
 def _table_trades(path: PathLike, place: tuple[str, int], strict: bool) -> list[Trade]:

@@ -202,6 +202,28 @@ def test_bad_input_gives_one_clear_line_and_status_2(tmp_path, capsys, case):
     assert re.search(message, err), err
 
 
+@pytest.mark.parametrize(("moves", "strict", "told"), [
+    # (trade, curve) moves; the rows told, in the order the command tells them.
+    ({15: "GBP SONIA", 2: "EUR ESTR", 1: "EUR ESTR"}, False, [1, 2, 15]),
+    ({15: "GBP SONIA", 2: "EUR ESTR", 1: "EUR ESTR"}, True, [1]),
+    ({9: "USD LIBOR", 2: "EUR ESTR", 3: "EUR ESTR"}, False, [2, 3, 9]),
+    ({9: "USD LIBOR", 2: "EUR ESTR", 3: "EUR ESTR"}, True, [2]),
+])  # fmt: skip
+def test_trades_on_the_wrong_curve_are_told_in_file_order(tmp_path, capsys, moves, strict,
+                                                          told):
+    # Each (conventions, curve) pair is checked once, but every row of a doubtful pair is told.
+    document = example("trades.json")
+    for i, curve in moves.items():
+        document["trades"][i]["curve"] = curve
+    status, _, err = call(capsys, "price", MARKET, write(tmp_path, "t.json", document),
+                          "--fixings", FIXINGS, *([] if strict else ["--no-strict"]))
+    lines = without_coverage(err).splitlines()
+    assert [int(re.search(r"trades\[(\d+)\]", line)[1]) for line in lines] == \
+        [i for i in told for _ in range(1 if moves[i] == "USD LIBOR" or strict else 3)]
+    assert status == (2 if strict or "USD LIBOR" in moves.values() else 0)
+    assert lines[-1].startswith("tessarin: error: " if status == 2 else "tessarin: warning: ")
+
+
 @pytest.mark.parametrize("args", [
     ["price", "missing-market.json", TRADES],
     ["price", MARKET],
