@@ -14,6 +14,8 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -26,6 +28,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <type_traits>
 #include <unordered_map>
@@ -736,19 +739,39 @@ PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
             if (!currencies || !paid) {
                 throw PythonError();
             }
+            // A book has a few currencies and four pairs of flags: each is made once and
+            // shared by the trades that have it.
+            std::vector<std::pair<std::string_view, PyRef>> names;
+            std::array<PyRef, 4> flags;
             for (Py_ssize_t t = 0; t < n; ++t) {
                 const auto& swap = book->swaps()[static_cast<std::size_t>(t)];
-                PyObject* currency = swap ? PyUnicode_FromString(swap->legs()[0].currency.c_str())
-                                          : Py_NewRef(Py_None);
-                PyObject* legPaid =
-                    swap ? PyTuple_Pack(2, swap->legs()[0].isPaid ? Py_True : Py_False,
-                                        swap->legs()[1].isPaid ? Py_True : Py_False)
-                         : Py_NewRef(Py_None);
-                PyList_SET_ITEM(currencies.get(), t, currency);
-                PyList_SET_ITEM(paid.get(), t, legPaid);
-                if (currency == nullptr || legPaid == nullptr) {
-                    throw PythonError();
+                if (!swap) {
+                    PyList_SET_ITEM(currencies.get(), t, Py_NewRef(Py_None));
+                    PyList_SET_ITEM(paid.get(), t, Py_NewRef(Py_None));
+                    continue;
                 }
+                const std::string& code = swap->legs()[0].currency;
+                auto name = std::find_if(names.begin(), names.end(),
+                                         [&](const auto& known) { return known.first == code; });
+                if (name == names.end()) {
+                    PyRef text = PyRef::steal(PyUnicode_FromString(code.c_str()));
+                    if (!text) {
+                        throw PythonError();
+                    }
+                    name = names.emplace(names.end(), code, std::move(text));
+                }
+                const bool first = swap->legs()[0].isPaid;
+                const bool second = swap->legs()[1].isPaid;
+                PyRef& pair = flags[(first ? 2U : 0U) + (second ? 1U : 0U)];
+                if (!pair) {
+                    pair = PyRef::steal(
+                        PyTuple_Pack(2, first ? Py_True : Py_False, second ? Py_True : Py_False));
+                    if (!pair) {
+                        throw PythonError();
+                    }
+                }
+                PyList_SET_ITEM(currencies.get(), t, Py_NewRef(name->second.get()));
+                PyList_SET_ITEM(paid.get(), t, Py_NewRef(pair.get()));
             }
             result = newDict();
             setItem(result.get(), "currency", std::move(currencies));

@@ -13,7 +13,7 @@ their gamma, theta and P&L explain.
 
 from typing import Any
 
-from . import calendars, explain, revaluation, scenarios
+from . import calendars
 from ._fixings import Fixings
 from ._inputs import CalendarCoverageWarning, InputError, InputWarning
 from ._objects import IRS, YieldCurve
@@ -47,7 +47,15 @@ __all__ = [
 
 
 
+# Imported on first use: pricing a book needs none of them.
+_SUBMODULES = ("explain", "revaluation", "scenarios")
+
+
 def __getattr__(name: str) -> Any:
+    if name in _SUBMODULES:
+        from importlib import import_module
+
+        return import_module(f"{__name__}.{name}")
     # The version is read from the installed metadata on first use: reading it costs more
     # than the rest of the import, and most runs never ask.
     if name == "__version__":
@@ -60,3 +68,7 @@ def __getattr__(name: str) -> Any:
         globals()["__version__"] = version
         return version
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *_SUBMODULES, "__version__"})
