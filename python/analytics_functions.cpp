@@ -416,6 +416,9 @@ class TextTable {
 public:
     TextTable(PyObject* title, PyObject* headers, PyObject* columns, PyObject* numeric)
         : title_(title), headers_(headers), columns_(columns) {
+        // The numeric columns first: reading them may run Python code, and once the widths
+        // are taken nothing may change the lists.
+        const std::vector<Py_ssize_t> numbers = indices(numeric);
         const Py_ssize_t count = PyList_GET_SIZE(headers);
         if (PyList_GET_SIZE(columns) != count) {
             fail(PyExc_ValueError, "format_table expects one column per header");
@@ -447,14 +450,7 @@ public:
             lineWidth_ += width + (j == 0 ? 0 : 2);
         }
         right_.assign(static_cast<std::size_t>(count), false);
-        const PyRef items = checked(PySequence_Fast(numeric, "format_table expects a sequence "
-                                                             "of numeric column indices"));
-        for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(items.get()); ++k) {
-            const Py_ssize_t j =
-                PyNumber_AsSsize_t(PySequence_Fast_GET_ITEM(items.get(), k), PyExc_OverflowError);
-            if (j == -1 && PyErr_Occurred() != nullptr) {
-                throw PythonError();
-            }
+        for (const Py_ssize_t j : numbers) {
             if (j >= 0 && j < count) {
                 right_[static_cast<std::size_t>(j)] = true;
             }
@@ -494,6 +490,21 @@ private:
     [[noreturn]] static void fail(PyObject* type, const char* message) {
         PyErr_SetString(type, message);
         throw PythonError();
+    }
+
+    static std::vector<Py_ssize_t> indices(PyObject* numeric) {
+        const PyRef items = checked(PySequence_Fast(numeric, "format_table expects a sequence "
+                                                             "of numeric column indices"));
+        std::vector<Py_ssize_t> result;
+        for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(items.get()); ++k) {
+            // Held: an index's own code may empty the list it came from.
+            const PyRef item = PyRef::borrow(PySequence_Fast_GET_ITEM(items.get(), k));
+            result.push_back(PyNumber_AsSsize_t(item.get(), PyExc_OverflowError));
+            if (result.back() == -1 && PyErr_Occurred() != nullptr) {
+                throw PythonError();
+            }
+        }
+        return result;
     }
 
     static PyRef checked(PyObject* object) {

@@ -371,6 +371,7 @@ ANALYTICS = {
     "irs_annuity": (SWAP, CURVE),
     "irs_dv01": (SWAP, CURVE, None),
     "irs_required_fixings": (SWAP, VALUE_DATE),
+    "format_table": ("T", ["a", "b"], [["x", "é"], ["1.0", " "]], [1]),
 }
 
 
@@ -405,7 +406,7 @@ def test_module_functions(name, position, value, how):
     if how == "keep":
         assert not isinstance(result, BaseException)
     if not isinstance(result, BaseException):
-        assert result is None or isinstance(result, float | list | dict)
+        assert result is None or isinstance(result, float | list | dict | str)
 
 
 INPUT_KINDS = ["bool", "int", "number", "date", "text", "tenor", "calendar", "interpolation",
