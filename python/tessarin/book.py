@@ -413,7 +413,8 @@ class Book:
             for row, column, message in zip(result["failed"], result["error column"],
                                             result["error"], strict=True)}
         if self._currency_list is None:
-            self._currency_list = list(dict.fromkeys(c for c in self._currencies if c))
+            # Distinct first, so that only they pass through Python.
+            self._currency_list = [c for c in dict.fromkeys(self._currencies) if c]
         unit_attrs(frame, None, self._currency_list)
         return frame
 
