@@ -368,3 +368,20 @@ def test_text_tables_pad_and_strip_as_str_methods_do(headers, columns, numeric):
         with pytest.raises(TypeError, match="lists of str"):
             _tessarin.format_table(title, headers, [*columns[:-1], [1.0] * len(columns[0])]
                                    if columns[0] else [*columns[:-1], 5], ())
+
+
+@pytest.mark.parametrize("fixings", [FIXINGS, None])
+def test_json_trades_read_as_columns_price_as_the_checked_trades_do(fixings):
+    # The same trades, read natively into columns or checked one by one: the same bits, and
+    # the failures (seasoned trades without fixings) told at the same places.
+    from tessarin.files import json_trade_rows, load_fixings, load_market, load_trades
+
+    curves = load_market(MARKET)
+    runs = [cli.price_book(curves, trades, fixings and load_fixings(fixings), risk=True,
+                           cashflows=True, trades_source="t.json")
+            for trades in (json_trade_rows(TRADES), load_trades(TRADES))]
+    for name in ("prices", "risk", "ladder", "cashflows"):
+        columns, checked = (getattr(run, name) for run in runs)
+        assert columns.equals(checked), name
+    assert runs[0].failures == runs[1].failures
+    assert bool(runs[0].failures) == (fixings is None)
