@@ -217,18 +217,16 @@ def curve_from_dict(
     built."""
 
 def swap_from_dict(
-    data: Any, path: str, strict: bool, generator: str | None = None, trade: bool = False, /
-) -> tuple[
-    str | None,
-    dict[str, Any] | None,
-    list[tuple[str, str, Any, tuple[str, ...] | None]],
-    tuple[str, str] | None,
-]:
+    data: Any, path: str, strict: bool, generator: str | None = None, trade: bool = False,
+    build: bool = False, /
+) -> tuple[Any, ...]:
     """Reads a swap dict (a trade dict with trade, its "curve" returned first) into a checked
     private copy, values as the library reads them; a generator fills the leg keys the dict
     leaves out. doubts lists (kind, path, value, known) for unknown keys ("key") and doubtful
     values ("doubt", value the message); a strict read stops at the first. problem is the
-    (path, message) of an unusable input; the swap is None then."""
+    (path, message) of an unusable input; the swap is None then. With build, a fifth item: the
+    IRS of the checked swap, built from its typed terms, or None when there is no swap or the
+    build fails (IRS(swap) then says why)."""
 
 def trades_from_dicts(entries: list[Any], strict: bool, columns: bool = False, /) -> Any:
     """swap_from_dict of each trade dict of a list, at the path trades[i]: (curve, swap) for a
