@@ -572,15 +572,17 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     # Only the failed rows carry a cause: the priced ones are taken as a whole.
     causes: dict[int, tuple[str, str]] = prices.attrs["causes"]
     failed = [row for row in sorted(causes) if causes[row][1]]
+    # Columns taken once: each selection of a column copies the frame's attrs.
+    curve_ids, trade_ids = prices["Curve"].to_numpy(), prices.index
     for row in failed:
         column, message = causes[row]
-        curve_id = prices["Curve"].iloc[row]
+        curve_id = curve_ids[row]
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: {book.location(row)}"
                  + (f", column {quoted(column)}" if column else ""))
-        run.failures.append(Failure("trade", prices.index[row], where, message))
+        run.failures.append(Failure("trade", trade_ids[row], where, message))
     currencies = np.asarray(book.currencies, dtype=object)
     if failed:
         good = np.ones(len(prices), dtype=bool)
