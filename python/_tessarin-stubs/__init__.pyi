@@ -147,6 +147,17 @@ def curve_forward_rate(
 def curve_dfs(curve: YieldCurve, dates: Sequence[datetime.date], /) -> list[float]:
     """Discount factors of a sequence of datetime.date, as a list of float equal to df date
     by date."""
+def fixings_from_dict(
+    data: dict[str, Any], path: str, strict: bool, /
+) -> tuple[
+    dict[str, Any] | None,
+    list[tuple[str, str, Any, tuple[str, ...] | None]],
+    tuple[str, str] | None,
+]:
+    """Reads a fixings dict {index: {"dates": [...], "values": [...]}} as a curve's "fixings"
+    are read, at path: a checked copy, dates as datetime.date and values as float, or None;
+    doubts and problem as curve_from_dict gives them."""
+
 def format_floats(values: Any, decimals: int, grouped: bool, zero: float, /) -> list[str]:
     """The texts of a contiguous float64 buffer as format(value, ",.Nf") (grouped) or ".Nf"
     gives them, N the decimals; values within zero of zero are shown as zero."""
