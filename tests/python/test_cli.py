@@ -313,3 +313,21 @@ def test_float_cells_are_the_texts_python_gives(pattern, zero):
     assert cli._float_cells(column, values) == expected
     with pytest.raises(TypeError, match="contiguous float64"):
         _tessarin.format_floats(values.astype(np.float32), 2, True, 0.0)
+
+
+@pytest.mark.parametrize("at_once", [1, 3, 200_000])
+def test_grouped_tables_are_the_tables_of_each_group(monkeypatch, at_once):
+    import pandas as pd
+
+    # Groups interleaved, of several sizes; cells made a few rows at a time.
+    frame = pd.DataFrame({
+        "Trade": ["b", "a", "b", "c", "a", "b"], "Currency": ["X", "Y", "X", "X", "Y", "X"],
+        "Curve": ["k"] * 6, "Leg": [1, 2, 1, 2, 1, 2],
+        "Date": pd.to_datetime(["2027-01-04", "2031-12-31", "2027-07-05", "2040-02-29",
+                                "2028-01-03", "2099-06-30"]),
+        "Cash Flow": [1.5, -2.25, 3e6, -1e-9, 1234567.891, -0.004]})
+    monkeypatch.setattr(cli, "_CELLS_AT_ONCE", at_once)
+    expected = [cli._frame_table(f"{t} in {c}", g.drop(columns=["Trade", "Currency", "Curve"]))
+                for (t, c), g in frame.groupby(["Trade", "Currency"], sort=False)]
+    assert list(cli._grouped_tables(frame, ["Trade", "Currency"], ["Trade", "Currency", "Curve"],
+                                    lambda t, c: f"{t} in {c}")) == expected
