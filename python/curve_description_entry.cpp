@@ -87,6 +87,9 @@ public:
     explicit CurveReader(bool strict) : doubts_(strict) {}
 
     CurveDescription read(PyObject* data, const std::string& path);
+    // A fixings dict at `where`, read into `out`; the checked copy, dates as datetime.date and
+    // values as float.
+    PyRef readFixings(PyObject* fixings, const std::string& where, CurveFixings& out);
 
     PyRef& doubts() { return doubts_.list(); }
     // Why a build of what was read must fail, as the library says it: a value the checks
@@ -275,15 +278,18 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
     if (!fixings) {
         return;
     }
-    const std::string where = keyPath(path, "fixings");
     if (PyDict_Check(fixings.get()) == 0) {
         expected(Where{path, "fixings"}, "an object keyed by index name", fixings.get());
     }
+    setKey(data, "fixings", readFixings(fixings.get(), keyPath(path, "fixings"), out));
+}
+
+PyRef CurveReader::readFixings(PyObject* fixings, const std::string& where, CurveFixings& out) {
     PyRef result = checked(PyDict_New());
     Py_ssize_t position = 0;
     PyObject* borrowedName = nullptr;
     PyObject* borrowedSeries = nullptr;
-    while (PyDict_Next(fixings.get(), &position, &borrowedName, &borrowedSeries) != 0) {
+    while (PyDict_Next(fixings, &position, &borrowedName, &borrowedSeries) != 0) {
         const PyRef name = PyRef::borrow(borrowedName);
         const PyRef series = PyRef::borrow(borrowedSeries);
         const PyRef nameText = checked(PyObject_Str(name.get()));
@@ -344,7 +350,7 @@ void CurveReader::fixings(PyObject* data, const std::string& path, CurveFixings&
             throw PythonError();
         }
     }
-    setKey(data, "fixings", result);
+    return result;
 }
 
 void CurveReader::instruments(PyObject* data, const std::string& path,
@@ -627,6 +633,32 @@ PyObject* curveFromDict(PyObject* /*module*/, PyObject* args) {
     return result;
 }
 
+PyObject* fixingsFromDict(PyObject* /*module*/, PyObject* args) {
+    PyObject* data = nullptr;
+    const char* path = nullptr;
+    int strict = 1;
+    if (PyArg_ParseTuple(args, "O!sp", &PyDict_Type, &data, &path, &strict) == 0) {
+        return nullptr;
+    }
+    PyObject* result = nullptr;
+    runGuarded([&] {
+        CurveReader reader(strict != 0);
+        PyRef fixings = PyRef::borrow(Py_None);
+        PyRef problem = PyRef::borrow(Py_None);
+        try {
+            CurveFixings read;
+            fixings = reader.readFixings(data, path, read);
+        } catch (const InputProblem& p) {
+            problem = checked(Py_BuildValue("(ss)", p.path.c_str(), p.message.c_str()));
+        } catch (const StopAtDoubt&) {
+            // the doubt is the answer
+        }
+        result =
+            checked(PyTuple_Pack(3, fixings.get(), reader.doubts().get(), problem.get())).release();
+    });
+    return result;
+}
+
 PyMethodDef curveSpecMethods[] = {
     {"curve_from_dict", curveFromDict, METH_VARARGS,
      "curve_from_dict(data, path, strict, build=True) -> (curve, doubts, problem, failure)\n\n"
@@ -636,6 +668,11 @@ PyMethodDef curveSpecMethods[] = {
      "(\"doubt\", value the message); a strict read stops at the first. problem is the "
      "(path, message) of an unusable input, failure the library's message when the "
      "bootstrap fails; curve is None unless it was built."},
+    {"fixings_from_dict", fixingsFromDict, METH_VARARGS,
+     "fixings_from_dict(data, path, strict) -> (fixings, doubts, problem)\n\n"
+     "Reads a fixings dict {index: {\"dates\": [...], \"values\": [...]}} as a curve's "
+     "\"fixings\" are read, at path: a checked copy, dates as datetime.date and values as "
+     "float, or None; doubts and problem as curve_from_dict gives them."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,13 +4,19 @@
 #include "conventions/generator_repository.hpp"
 #include "conventions/generator_swap.hpp"
 #include "conventions/index_repository.hpp"
+#include "conventions/swap_conventions.hpp"
 #include "dates/business_day.hpp"
 #include "dates/calendar_repository.hpp"
 #include "dates/day_counter.hpp"
 #include "dates/tenor.hpp"
+#include "products/product_interest_rate_swap.hpp"
+#include "python/handle_registry.hpp"
 #include "python/input_checks.hpp"
 #include "python/input_reading.hpp"
+#include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
+#include "python/python_types.hpp"
+#include "python/swap_inputs.hpp"
 
 #include <algorithm>
 #include <array>
@@ -513,18 +519,103 @@ PyRef SwapReader::read(PyObject* entry, const std::string& path, bool trade, PyO
     return checked(PyTuple_Pack(4, curve.get(), data.get(), doubts.get(), problem.get()));
 }
 
+// The parsed conventions of a checked swap dict, kept by the values of its leg conventions
+// until a calendar is registered again; the first swap of a set parses them as the dict route
+// does.
+std::shared_ptr<const SwapConventions> parsedConventions(PyObject* data) {
+    static auto* known =
+        new std::unordered_map<std::string, std::shared_ptr<const SwapConventions>>();
+    static std::uint64_t generation = CalendarRepository::generation();
+    if (generation != CalendarRepository::generation() || known->size() > 4096) {
+        known->clear();
+        generation = CalendarRepository::generation();
+    }
+    std::string key;
+    for (const char* name : legNames) {
+        PyObject* legs = lookup(data, name);
+        // The texts, the two flags and the pay lag, then a floating leg's index.
+        const bool fixed = lookup(legs, "is fixed") == Py_True;
+        for (std::size_t k = 0; k < legTextCount + 3 + (fixed ? 0 : 1); ++k) {
+            const std::optional<std::string> text = utf8Of(
+                checked(PyObject_Str(lookup(legs, k < legTextCount + 3 ? legKeys[k] : "index")))
+                    .get());
+            if (!text) {
+                return nullptr;
+            }
+            key += *text + '\x1f';
+        }
+    }
+    auto& conventions = (*known)[key];
+    if (!conventions) {
+        const SwapDescriptions inputs = assembleSwapInputs(pyObjectToPropertyTree(data, "root"));
+        conventions = std::make_shared<const SwapConventions>(
+            std::make_shared<const GeneratorSwap>(inputs.generator));
+    }
+    return conventions;
+}
+
+// The `_tessarin.IRS` of a checked swap dict, built from its typed terms; None when the build
+// fails, which the dict route then reports with its own message.
+PyRef builtSwap(PyObject* data) {
+    std::shared_ptr<const ProductInterestRateSwap> swap;
+    try {
+        const CalendarRepository::SteadyView calendars;
+        const std::shared_ptr<const SwapConventions> conventions = parsedConventions(data);
+        SwapTerms terms;
+        const std::optional<std::string> id = utf8Of(lookup(data, "id"));
+        if (!conventions || !id) {
+            return PyRef::borrow(Py_None);
+        }
+        terms.id = *id;
+        terms.startDate = pyDateToDate(lookup(data, "effective date"));
+        terms.endDate = pyDateToDate(lookup(data, "termination date"));
+        for (std::size_t k = 0; k < legNames.size(); ++k) {
+            PyObject* legs = lookup(data, legNames[k]);
+            const bool fixed = lookup(legs, "is fixed") == Py_True;
+            terms.legs[k].notional = PyFloat_AS_DOUBLE(lookup(legs, "notional"));
+            (fixed ? terms.legs[k].rate : terms.legs[k].margin) =
+                PyFloat_AS_DOUBLE(lookup(legs, fixed ? "rate" : "margin"));
+        }
+        swap = std::make_shared<const ProductInterestRateSwap>(*conventions, terms);
+    } catch (const PythonError&) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError) != 0) {
+            throw;
+        }
+        PyErr_Clear();
+        return PyRef::borrow(Py_None);
+    } catch (const std::exception&) {
+        return PyRef::borrow(Py_None);
+    }
+    PyRef object = checked(newHandleObject(interestRateSwapType(), nullptr, nullptr));
+    handleOf(object.get()) = registerHandle(std::move(swap));
+    return object;
+}
+
 PyObject* swapFromDict(PyObject* /*module*/, PyObject* args) {
     PyObject* data = nullptr;
     const char* path = nullptr;
     int strict = 1;
     PyObject* generator = Py_None;
     int trade = 0;
-    if (PyArg_ParseTuple(args, "Osp|Op", &data, &path, &strict, &generator, &trade) == 0) {
+    int build = 0;
+    if (PyArg_ParseTuple(args, "Osp|Opp", &data, &path, &strict, &generator, &trade, &build) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
     runGuarded([&] {
-        result = SwapReader(strict != 0).read(data, path, trade != 0, generator, false).release();
+        PyRef read = SwapReader(strict != 0).read(data, path, trade != 0, generator, false);
+        if (build == 0) {
+            result = read.release();
+            return;
+        }
+        PyObject* checkedData = PyTuple_GET_ITEM(read.get(), 1);
+        const PyRef swap = checkedData == Py_None ? PyRef::borrow(Py_None) : builtSwap(checkedData);
+        result = Py_BuildValue("(OOOOO)", PyTuple_GET_ITEM(read.get(), 0), checkedData,
+                               PyTuple_GET_ITEM(read.get(), 2), PyTuple_GET_ITEM(read.get(), 3),
+                               swap.get());
+        if (result == nullptr) {
+            throw PythonError();
+        }
     });
     return result;
 }
@@ -709,13 +800,15 @@ PyObject* tradesFromDicts(PyObject* /*module*/, PyObject* args) {
 
 PyMethodDef swapDescriptionMethods[] = {
     {"swap_from_dict", swapFromDict, METH_VARARGS,
-     "swap_from_dict(data, path, strict, generator=None, trade=False)\n"
+     "swap_from_dict(data, path, strict, generator=None, trade=False, build=False)\n"
      "-> (curve, swap, doubts, problem)\n\n"
      "Reads a swap dict (a trade dict with trade, its \"curve\" returned as curve) into a "
      "checked private copy, values as the library reads them; a generator fills the leg keys "
      "the dict leaves out. doubts lists (kind, path, value, known) for unknown keys (\"key\") "
      "and doubtful values (\"doubt\", value the message); a strict read stops at the first. "
-     "problem is the (path, message) of an unusable input; swap is None then."},
+     "problem is the (path, message) of an unusable input; swap is None then. With build, a "
+     "fifth item: the _tessarin.IRS of the checked swap, built from its typed terms, or None "
+     "when there is no swap or the build fails (_tessarin.IRS(swap) then says why)."},
     {"trades_from_dicts", tradesFromDicts, METH_VARARGS,
      "trades_from_dicts(entries, strict, columns=False) -> list\n\n"
      "swap_from_dict of each trade dict of a list, at the path trades[i]: (curve, swap) for a "

@@ -147,6 +147,17 @@ def curve_forward_rate(
 def curve_dfs(curve: YieldCurve, dates: Sequence[datetime.date], /) -> list[float]:
     """Discount factors of a sequence of datetime.date, as a list of float equal to df date
     by date."""
+def fixings_from_dict(
+    data: dict[str, Any], path: str, strict: bool, /
+) -> tuple[
+    dict[str, Any] | None,
+    list[tuple[str, str, Any, tuple[str, ...] | None]],
+    tuple[str, str] | None,
+]:
+    """Reads a fixings dict {index: {"dates": [...], "values": [...]}} as a curve's "fixings"
+    are read, at path: a checked copy, dates as datetime.date and values as float, or None;
+    doubts and problem as curve_from_dict gives them."""
+
 def format_floats(values: Any, decimals: int, grouped: bool, zero: float, /) -> list[str]:
     """The texts of a contiguous float64 buffer as format(value, ",.Nf") (grouped) or ".Nf"
     gives them, N the decimals; values within zero of zero are shown as zero."""
@@ -223,18 +234,16 @@ def curve_from_dict(
     built."""
 
 def swap_from_dict(
-    data: Any, path: str, strict: bool, generator: str | None = None, trade: bool = False, /
-) -> tuple[
-    str | None,
-    dict[str, Any] | None,
-    list[tuple[str, str, Any, tuple[str, ...] | None]],
-    tuple[str, str] | None,
-]:
+    data: Any, path: str, strict: bool, generator: str | None = None, trade: bool = False,
+    build: bool = False, /
+) -> tuple[Any, ...]:
     """Reads a swap dict (a trade dict with trade, its "curve" returned first) into a checked
     private copy, values as the library reads them; a generator fills the leg keys the dict
     leaves out. doubts lists (kind, path, value, known) for unknown keys ("key") and doubtful
     values ("doubt", value the message); a strict read stops at the first. problem is the
-    (path, message) of an unusable input; the swap is None then."""
+    (path, message) of an unusable input; the swap is None then. With build, a fifth item: the
+    IRS of the checked swap, built from its typed terms, or None when there is no swap or the
+    build fails (IRS(swap) then says why)."""
 
 def trades_from_dicts(entries: list[Any], strict: bool, columns: bool = False, /) -> Any:
     """swap_from_dict of each trade dict of a list, at the path trades[i]: (curve, swap) for a

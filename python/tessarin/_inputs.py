@@ -1,10 +1,9 @@
 """Input dicts: the one set of checks behind the objects and the files.
 
 The library reads a curve dict itself, in one call (`_tessarin.curve_from_dict`), and so
-swap and trade dicts (`_tessarin.swap_from_dict`, `_tessarin.trades_from_dicts` for a list);
-fixings are read here, each value as the library reads it (`_tessarin.check_input` answers
-for tenors, names, dates and numbers given as text), so the checks accept what the library
-accepts. Problems raise `InputError` naming the key path; doubtful but usable inputs (units,
+swap and trade dicts (`_tessarin.swap_from_dict`, `_tessarin.trades_from_dicts` for a list)
+and fixings (`_tessarin.fixings_from_dict`), so the checks accept what the library accepts.
+Problems raise `InputError` naming the key path; doubtful but usable inputs (units,
 currencies, unknown keys) raise too, or only warn with ``strict=False``.
 """
 
@@ -14,7 +13,6 @@ import datetime as dt
 import difflib
 import functools
 import json
-import math
 import re
 import warnings
 from collections.abc import Iterable, Mapping
@@ -37,11 +35,8 @@ LEG_TEXT_KEYS = ("currency", "calendar", "frequency", "day count convention",
                  "accrual adjustment", "accrual calendar", "pay adjustment", "pay calendar")
 LEG_KEYS = (*LEG_TEXT_KEYS, "is fixed", "is paid", "pay lag", "notional", "rate", "index",
             "margin")
-FIXING_KEYS = ("dates", "values")
 RATE_HINT = "rates are decimals: 0.033 for 3.3%"
 _NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
-# Dates the library reads exactly as Python does (its years run from 1400).
-_ISO_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}", re.ASCII)
 
 
 class _Located:
@@ -214,11 +209,6 @@ class Checker:
             text = str(key)
             self.doubt(key_path(path, text), f"unknown key {quoted(text)} ({_hint(text, known)})")
 
-    def rate(self, value: float, path: str | tuple[str, str | int]) -> None:
-        """A decimal rate: 3.3 is 330%, almost surely meant as 0.033."""
-        if abs(value) > 1:
-            self.doubt(_where(path), rate_doubt(value))
-
 
 def rate_doubt(value: float) -> str:
     """The message of a rate beyond ±1, which is percent for a decimal."""
@@ -252,57 +242,10 @@ def _unknown(what: str, value: str, known: Iterable[str]) -> str:
     return f"unknown {what} {quoted(value)}" + (f" (known: {names})" if names else "")
 
 
-def _library(kind: str, value: Any, path: str, what: str) -> Any:
-    """`value` read as the library reads an input of `kind`."""
-    try:
-        return _tessarin.check_input(kind, value)
-    except (RuntimeError, RecursionError, TypeError, ValueError, OverflowError):
-        raise InputError(path, f"expected {what}, got {_shown(value)}") from None
-
-
-def _where(path: str | tuple[str, int]) -> str:
-    # Long columns pass (column path, index): the item's path is only made for a message.
-    return path if isinstance(path, str) else key_path(*path)
-
-
-def _value(value: Any, path: str | tuple[str, int], kind: str, what: str) -> Any:
-    # Values of the expected Python type read as they are; anything else goes to the library.
-    if kind == "number" and (type(value) is float
-                             or (type(value) is int and -2**63 <= value < 2**63)):
-        # The library holds whole numbers as 64-bit integers.
-        result: Any = float(value)
-    elif kind == "text" and isinstance(value, str):
-        result = value
-    elif kind == "bool" and isinstance(value, bool):
-        result = value
-    elif kind == "date" and isinstance(value, dt.date):
-        result = value.date() if isinstance(value, dt.datetime) else value
-    elif kind == "date" and isinstance(value, str) and _ISO_DATE.fullmatch(value) \
-            and value >= "1400":
-        try:
-            result = dt.date.fromisoformat(value)
-        except ValueError:
-            result = _library(kind, value, _where(path), what)
-    else:
-        result = _library(kind, value, _where(path), what)
-    if kind == "number" and not math.isfinite(result):
-        raise InputError(_where(path), f"expected a finite number, got {result}")
-    return result
-
-
 def _structure(value: Any, path: str, kind: type, what: str) -> Any:
     if not isinstance(value, kind):
         raise InputError(path, f"expected {what}, got {_shown(value)}")
     return value
-
-
-def _child(data: Mapping[str, Any], key: str, path: str, kind: type, what: str) -> Any:
-    if key not in data:
-        raise InputError(key_path(path, key), "missing key")
-    value = data[key]
-    if isinstance(value, kind):
-        return value
-    return _structure(value, key_path(path, key), kind, what)
 
 
 def check_curve(curve: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
@@ -318,6 +261,16 @@ def read_curve(curve: Any, path: str, strict: bool, build: bool
     _structure(curve, path, Mapping, "a curve object")
     data: dict[str, Any] = plain(curve)
     native, doubts, problem, failure = _tessarin.curve_from_dict(data, path, strict, build)
+    _replay_read(doubts, problem, strict)
+    if failure is not None:
+        raise RuntimeError(explain_bootstrap(data, RuntimeError(failure)))
+    return data, native
+
+
+def _replay_read(doubts: list[tuple[str, str, Any, Any]], problem: tuple[str, str] | None,
+                 strict: bool) -> None:
+    """The doubts of a curve or fixings read by the library, raised when strict and warned
+    otherwise, with suggestions for unknown keys and indices, then its problem."""
     check = Checker(strict)
     for kind, where, value, known in doubts:
         if kind == "key":
@@ -328,9 +281,6 @@ def read_curve(curve: Any, path: str, strict: bool, build: bool
             check.doubt(where, value)
     if problem is not None:
         raise InputError(*problem)
-    if failure is not None:
-        raise RuntimeError(explain_bootstrap(data, RuntimeError(failure)))
-    return data, native
 
 
 def _hint(text: str, known: Iterable[str]) -> str:
@@ -432,28 +382,13 @@ def _indices_of(generators: tuple[str, ...]) -> frozenset[str]:
 
 def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str, Any]:
     """A checked copy of a fixings dict: dates as `datetime.date`, values as float."""
-    check = Checker(strict)
     _structure(fixings, path, Mapping, "an object keyed by index name")
-    data = {}
-    for name, series in fixings.items():
-        where = key_path(path, str(name))
-        if name not in INDICES:
-            check.doubt(where, f"unknown index {quoted(name)} ({_hint(str(name), INDICES)})")
-        _structure(series, where, Mapping, 'an object with "dates" and "values"')
-        check.keys(series, where, FIXING_KEYS)
-        dates = _child(series, "dates", where, list, "a list")
-        values = _child(series, "values", where, list, "a list")
-        dates_path, values_path = key_path(where, "dates"), key_path(where, "values")
-        dates = [_value(d, (dates_path, i), "date", "a date as YYYY-MM-DD")
-                 for i, d in enumerate(dates)]
-        values = [_value(v, (values_path, i), "number", "a decimal rate")
-                  for i, v in enumerate(values)]
-        if len(dates) != len(values):
-            raise InputError(where, f'"dates" has {len(dates)} entries, "values" {len(values)}')
-        for i, value in enumerate(values):
-            check.rate(value, (values_path, i))
-        data[name] = {"dates": dates, "values": values}
-    return data
+    # Mappings read as dicts; the library reads the rest.
+    data = {name: dict(series) if isinstance(series, Mapping) else series
+            for name, series in fixings.items()}
+    checked, doubts, problem = _tessarin.fixings_from_dict(data, path, strict)
+    _replay_read(doubts, problem, strict)
+    return checked
 
 
 def coverage(calendars: Iterable[str], last: dt.date, what: str, stacklevel: int = 5) -> None:

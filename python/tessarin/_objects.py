@@ -335,16 +335,18 @@ class IRS(_Persistent):
                 raise InputError("generator", f"the trade names {entry['generator']!r}, "
                                                   f"but generator={generator!r} is given")
             named = "curve" in entry
-            curve, data, doubts, problem = _tessarin.swap_from_dict({"curve": "", **entry}, "",
-                                                                    strict, None, True)
+            curve, data, doubts, problem, impl = _tessarin.swap_from_dict(
+                {"curve": "", **entry}, "", strict, None, True, True)
             _replay(doubts, problem, strict)
             self._curve = curve if named else None
         else:
             if not isinstance(swap, Mapping):
                 raise TypeError(f"a swap is described by a dict, got {type(swap).__name__}")
-            _, data, doubts, problem = _tessarin.swap_from_dict(swap, "", strict, generator)
+            _, data, doubts, problem, impl = _tessarin.swap_from_dict(swap, "", strict,
+                                                                      generator, False, True)
             _replay(doubts, problem, strict)
-        self._impl = _tessarin.IRS(data)
+        # Built from the checked terms; a build that fails says why through the dict route.
+        self._impl = impl if impl is not None else _tessarin.IRS(data)
         self._input, self._strict = data, strict
         self._last_price = None
         # The curves last checked against the swap, and for risk: each check is made once.

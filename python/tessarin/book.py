@@ -171,6 +171,21 @@ def _last_dates(rows: TradeRows) -> dict[int, Any]:
             for code in np.unique(codes)}
 
 
+def taken_text(names: Any, codes: Any) -> Any:
+    """`names[codes]` as a text column of the type pandas gives text. Where pandas keeps text
+    in Arrow, the column is taken there: no Python string per row."""
+    import numpy as np
+    import pandas as pd
+
+    kind = pd.Series(["x"]).dtype
+    if getattr(kind, "storage", None) == "pyarrow":
+        import pyarrow as pa
+
+        return pd.Series(pa.array(list(names), type=pa.large_string()).take(
+            pa.array(codes, type=pa.int64())), dtype=kind).array
+    return np.asarray(names, dtype=object)[codes]
+
+
 def sums_by(codes: Any, values: Any, size: int) -> Any:
     """Sums of `values` by integer code, each added in row order."""
     import numpy as np
@@ -575,13 +590,12 @@ class Book:
             return np.frombuffer(result[key], dtype=np.float64)
 
         sign = np.where(pays, -1.0, 1.0)
-        currencies = np.asarray(self._currencies, dtype=object)[trades]
         frame = pd.DataFrame({
-            "Trade": np.asarray(self._ids, dtype=object)[trades],
-            "Curve": np.asarray(self._curve_ids, dtype=object)[trades],
-            "Currency": currencies,
+            "Trade": taken_text(self._ids, trades),
+            "Curve": taken_text(self._curve_ids, trades),
+            "Currency": taken_text(self._currencies, trades),
             "Leg": legs,
-            "Pay/Receive": np.where(pays, "Pay", "Receive"),
+            "Pay/Receive": taken_text(["Receive", "Pay"], pays.astype(np.int64)),
             "Accrual Start Date": days("accrual start"),
             "Accrual End Date": days("accrual end"),
             "Payment Date": days("payment"),
@@ -593,7 +607,8 @@ class Book:
             "Cash Flow": sign * values("cash flow"),
             "Cash Flow PV": sign * values("present value"),
         })
-        return unit_attrs(frame, None, pd.unique(currencies))
+        return unit_attrs(frame, None, pd.unique(np.asarray(self._currencies, dtype=object)[
+            np.unique(trades)]))
 
     def __repr__(self) -> str:
         return f"<tessarin.Book of {len(self._ids)} trades on {len(self._curves)} curves>"

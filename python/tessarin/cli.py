@@ -11,8 +11,9 @@ import os
 import sys
 import threading
 import warnings
-from collections.abc import Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import asdict, dataclass, field
+from itertools import chain, pairwise
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
@@ -592,15 +593,17 @@ def _price_book(curves: list[dict[str, Any]], trades: Any,
     # Only the failed rows carry a cause: the priced ones are taken as a whole.
     causes: dict[int, tuple[str, str]] = prices.attrs["causes"]
     failed = [row for row in sorted(causes) if causes[row][1]]
+    # Columns taken once: each selection of a column copies the frame's attrs.
+    curve_ids, trade_ids = prices["Curve"].to_numpy(), prices.index
     for row in failed:
         column, message = causes[row]
-        curve_id = prices["Curve"].iloc[row]
+        curve_id = curve_ids[row]
         if column == "curve" and curve_id in run.failed_curves:
             message = f"curve {quoted(curve_id)} did not build"
         where = (f"{trades_source}: {listed[row].where}" if listed is not None
                  else f"{trades_source}: {book.location(row)}"
                  + (f", column {quoted(column)}" if column and not keyed else ""))
-        run.failures.append(Failure("trade", prices.index[row], where, message))
+        run.failures.append(Failure("trade", trade_ids[row], where, message))
     currencies = np.asarray(book.currencies, dtype=object)
     if failed:
         good = np.ones(len(prices), dtype=bool)
@@ -678,6 +681,12 @@ def _table(title: str, headers: list[str], rows: list[list[Any]],
 
 def _frame_table(title: str, frame: pandas.DataFrame) -> str:
     """`_table` of a DataFrame, formatted a column at a time."""
+    return _aligned(title, *_frame_cells(frame))
+
+
+def _frame_cells(frame: pandas.DataFrame) -> tuple[list[str], list[list[str]], list[int]]:
+    """The headers, the columns of cell texts and the numeric columns of a DataFrame."""
+    import numpy as np
     import pandas as pd
 
     headers = [str(c) for c in frame.columns]
@@ -685,13 +694,16 @@ def _frame_table(title: str, frame: pandas.DataFrame) -> str:
     for j, name in enumerate(headers):
         series = frame.iloc[:, j]
         dtype = series.dtype
-        if pd.api.types.is_datetime64_any_dtype(dtype):
+        if isinstance(dtype, np.dtype) and dtype.kind == "M" and series.notna().all():
+            # ISO dates, as str() of a date writes them.
+            cells = np.datetime_as_string(series.to_numpy().astype("datetime64[D]")).tolist()
+        elif pd.api.types.is_datetime64_any_dtype(dtype):
             cells = [str(d) for d in series.dt.date.tolist()]
         elif pd.api.types.is_float_dtype(dtype):
             cells = _float_cells(name, series.to_numpy(dtype=float))
             numeric.append(j)
         elif pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_integer_dtype(dtype):
-            cells = [str(v) for v in series.tolist()]
+            cells = list(map(str, series.tolist()))
             numeric.append(j)
         else:
             values = series.to_numpy(dtype=object).tolist()
@@ -706,7 +718,40 @@ def _frame_table(title: str, frame: pandas.DataFrame) -> str:
         columns.append(cells)
     if not len(frame):
         numeric = []
-    return _aligned(title, headers, columns, numeric)
+    return headers, columns, numeric
+
+
+def _grouped_tables(frame: pandas.DataFrame, keys: list[str], dropped: list[str],
+                    title: Callable[..., str]) -> Iterator[str]:
+    """`_frame_table` of each group of rows with the same `keys`, in order of first row,
+    without the `dropped` columns and titled `title(*keys)`: the cells of every group are
+    formatted at once."""
+    import numpy as np
+
+    codes = frame.groupby(keys, sort=False, observed=True).ngroup().to_numpy()
+    order = np.argsort(codes, kind="stable")
+    order = order[codes[order] >= 0]  # rows without a group
+    if len(order) != len(codes) or (order != np.arange(len(codes))).any():
+        frame, codes = frame.iloc[order], codes[order]
+    starts = np.flatnonzero(np.r_[True, codes[1:] != codes[:-1]]) if len(codes) else []
+    labels = list(zip(*(frame[key].iloc[starts].tolist() for key in keys), strict=True))
+    body = frame.drop(columns=dropped)
+    bounds = [*starts.tolist(), len(codes)]
+    # Cells are made for a block of whole groups at a time, which bounds the memory they take.
+    first = 0
+    while first < len(labels):
+        last = int(np.searchsorted(bounds, bounds[first] + _CELLS_AT_ONCE, side="right")) - 1
+        last = min(max(last, first + 1), len(labels))
+        top = bounds[first]
+        headers, columns, numeric = _frame_cells(body.iloc[top:bounds[last]])
+        for g in range(first, last):
+            yield _aligned(title(*labels[g]), headers,
+                           [c[bounds[g] - top:bounds[g + 1] - top] for c in columns], numeric)
+        first = last
+
+
+# Rows whose cells a grouped table makes at once.
+_CELLS_AT_ONCE = 200_000
 
 
 def _failure_line(failure: Failure) -> str:
@@ -714,33 +759,33 @@ def _failure_line(failure: Failure) -> str:
     return f"failed {failure.kind}{name} ({failure.where}): {failure.error}"
 
 
-def _sections(run: Run, per_trade: bool) -> list[tuple[str, pandas.DataFrame]]:
-    """(title, table) of every result table, in output order."""
-    sections = []
+def _sections(run: Run, per_trade: bool) -> Iterator[str]:
+    """Every result table as text, in output order."""
     if run.prices is not None and len(run.prices):
-        sections.append(("Prices (received legs positive, paid legs negative; DV01: "
-                         + RISK_UNIT + ")" if "DV01" in run.prices
-                         else "Prices (received legs positive, paid legs negative)", run.prices))
-        sections.append(("Totals per currency (amounts in different currencies do not add up)",
-                         cli_output.currency_totals(run.prices)))
+        yield _frame_table("Prices (received legs positive, paid legs negative; DV01: "
+                           + RISK_UNIT + ")" if "DV01" in run.prices
+                           else "Prices (received legs positive, paid legs negative)",
+                           run.prices)
+        yield _frame_table("Totals per currency (amounts in different currencies do not add up)",
+                           cli_output.currency_totals(run.prices))
     if run.ladder is not None:
-        for (curve, currency), ladder in run.ladder.groupby(["Curve", "Currency"], sort=False):
-            sections.append((f"Key-rate ladder of {curve} in {currency}, summed over the book: "
-                             + RISK_UNIT, ladder.drop(columns=["Curve", "Currency"])))
+        yield from _grouped_tables(
+            run.ladder, ["Curve", "Currency"], ["Curve", "Currency"],
+            lambda curve, currency: f"Key-rate ladder of {curve} in {currency}, summed over "
+                                    "the book: " + RISK_UNIT)
     if per_trade and run.risk is not None:
-        for (trade, curve, currency), risk in run.risk.groupby(["Trade", "Curve", "Currency"],
-                                                               sort=False):
-            sections.append((f"Key-rate risk of {trade} on {curve} in {currency}: " + RISK_UNIT,
-                             risk.drop(columns=["Trade", "Curve", "Currency"])))
+        yield from _grouped_tables(
+            run.risk, ["Trade", "Curve", "Currency"], ["Trade", "Curve", "Currency"],
+            lambda trade, curve, currency: f"Key-rate risk of {trade} on {curve} in "
+                                           f"{currency}: " + RISK_UNIT)
     if run.cashflows is not None:
-        for (trade, currency), flows in run.cashflows.groupby(["Trade", "Currency"], sort=False):
-            sections.append((f"Cash flows of {trade} in {currency} (paid flows negative)",
-                             flows.drop(columns=["Trade", "Curve", "Currency"])))
-    return sections
+        yield from _grouped_tables(
+            run.cashflows, ["Trade", "Currency"], ["Trade", "Curve", "Currency"],
+            lambda trade, currency: f"Cash flows of {trade} in {currency} (paid flows negative)")
 
 
 def write_tables(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
-    """The run as aligned text tables."""
+    """The run as aligned text tables, written a table at a time."""
     sections = []
     if run.curves:
         sections.append(_table(
@@ -749,21 +794,48 @@ def write_tables(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
             [[c.id, c.currency, c.value_date, c.to_dict().get("interpolation", "LinearLogDf"),
               len(c.dates()), min(c.dates()), max(c.dates())] for c in run.curves],
             numeric=(4,)))
-    sections += [_frame_table(title, frame) for title, frame in _sections(run, per_trade)]
+    sections = chain(sections, _sections(run, per_trade))
     if run.failures:
-        sections.append("Failures\n" + "\n".join(_failure_line(f) for f in run.failures))
-    out.write("\n\n".join(sections) + "\n")
+        sections = chain(sections, ["Failures\n" + "\n".join(
+            _failure_line(f) for f in run.failures)])
+    first = True
+    for section in sections:
+        out.write(section if first else "\n\n" + section)
+        first = False
+    out.write("\n")
 
 
 def _records(frame: pandas.DataFrame) -> dict[str, list[Any]]:
+    """The columns of a frame as lists of plain values, dates as ISO text."""
+    import numpy as np
+
     columns = {}
     for name in frame.columns:
         values = frame[name]
         if str(values.dtype).startswith("datetime64"):
             columns[str(name)] = [d.isoformat() for d in values.dt.date]
+        elif isinstance(values.dtype, np.dtype) and values.dtype.kind in "biuf":
+            columns[str(name)] = values.to_numpy().tolist()
         else:
             columns[str(name)] = [v.item() if hasattr(v, "item") else v for v in values]
     return columns
+
+
+def _records_by_trade(frame: pandas.DataFrame, columns: list[str]
+                      ) -> dict[Any, dict[str, list[Any]]]:
+    """`_records` of the `columns` of each trade's rows, by trade id: made for all rows at
+    once."""
+    import numpy as np
+    import pandas as pd
+
+    codes, trades = pd.factorize(frame["Trade"])
+    order = np.argsort(codes, kind="stable")
+    if (order != np.arange(len(order))).any():
+        frame, codes = frame.iloc[order], codes[order]
+    bounds = np.flatnonzero(np.r_[True, codes[1:] != codes[:-1], True]).tolist()
+    records = _records(frame[columns])
+    return {trades[codes[start]]: {name: values[start:end] for name, values in records.items()}
+            for start, end in pairwise(bounds)}
 
 
 def write_json(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
@@ -774,20 +846,20 @@ def write_json(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
         "trades": [],
     }
     prices = run.prices if run.prices is not None else None
-    risk = run.risk.groupby("Trade", sort=False) if run.risk is not None else None
-    flows = run.cashflows.groupby("Trade", sort=False) if run.cashflows is not None else None
+    risk = (_records_by_trade(run.risk, ["Tenor", "Leg1", "Leg2", "Net"])
+            if per_trade and run.risk is not None else {})
+    flows = ({} if run.cashflows is None else _records_by_trade(run.cashflows, [
+        c for c in run.cashflows.columns if c not in ("Trade", "Curve", "Currency")]))
     for row in ([] if prices is None else prices.to_dict("records")):
         entry: dict[str, Any] = {"id": row["Trade"], "curve": row["Curve"],
                                  "currency": row["Currency"],
                                  "price": {k: row[k] for k in ("Leg1 PV", "Leg2 PV", "NPV")}}
         if "DV01" in row:
             entry["dv01"] = row["DV01"]
-        if per_trade and risk is not None and row["Trade"] in risk.groups:
-            entry["risk"] = _records(risk.get_group(row["Trade"])[["Tenor", "Leg1", "Leg2",
-                                                                   "Net"]])
-        if flows is not None and row["Trade"] in flows.groups:
-            entry["cashflows"] = _records(flows.get_group(row["Trade"]).drop(
-                columns=["Trade", "Curve", "Currency"]))
+        if row["Trade"] in risk:
+            entry["risk"] = risk[row["Trade"]]
+        if row["Trade"] in flows:
+            entry["cashflows"] = flows[row["Trade"]]
         document["trades"].append(entry)
     if run.ladder is not None:
         document["risk unit"] = RISK_UNIT
@@ -799,8 +871,8 @@ def write_json(run: Run, out: IO[str], *, per_trade: bool = False) -> None:
     if prices is not None:
         document["totals"] = cli_output.json_records(cli_output.currency_totals(prices))
     document["failures"] = [vars(f) for f in run.failures]
-    json.dump(jsonable(document), out, indent=2)
-    out.write("\n")
+    # Encoded whole, then written once: far fewer writes than json.dump makes.
+    out.write(json.dumps(jsonable(document), indent=2) + "\n")
 
 
 def price_tables(run: Run, *, per_trade: bool = False) -> dict[str, pandas.DataFrame]:

@@ -18,7 +18,6 @@ its row only, with an error naming the row and the column.
 
 from __future__ import annotations
 
-import re
 import warnings
 from collections.abc import Mapping
 from dataclasses import dataclass, field
@@ -33,6 +32,7 @@ from ._inputs import (
     InputError,
     InputWarning,
     check_pairing,
+    key_path,
     rate_doubt,
     read_swap,
     shown,
@@ -48,7 +48,7 @@ if TYPE_CHECKING:
 TABLE_COLUMNS = ("id", "curve", "generator", "effective date", "termination date", "fixed rate",
                  "notional", "direction", "margin")
 LEG_KEYS = (*LEG_TEXT_KEYS, "pay lag")
-OVERRIDE_COLUMNS = tuple(f"leg{k} {key}" for k in (1, 2) for key in LEG_KEYS) + ("leg2 index",)
+OVERRIDE_COLUMNS = (*(f"leg{k} {key}" for k in (1, 2) for key in LEG_KEYS), "leg2 index")
 DIRECTIONS = {"payer": True, "receiver": False, "pay": True, "receive": False}
 # Other names of the direction column, read as "direction".
 DIRECTION_ALIASES = ("payer or receiver", "payer/receiver", "pay/receive", "pay receive")
@@ -346,14 +346,18 @@ def _conventions_of(generator: str | None, payer: bool,
             "termination date": "2000-01-02", "schedule roll": "backward", **legs}
 
 
+# The column of each leg key a convention set's read may refuse, by the key's path.
+_COLUMN_OF_PATH = {key_path(f"leg{k}", key): f"leg{k} {key}"
+                   for k in (1, 2) for key in (*LEG_KEYS, "index")}
+
+
 def _convention_error(swap: dict[str, Any]) -> tuple[str, str] | None:
     """(column, message) of the first leg convention the swap checks refuse, if any."""
     try:
         read_swap(swap)
     except InputError as error:
-        found = re.fullmatch(r'(leg[12])(?:\.([\w ]+)|\["(.+)"\])', error.path)
-        if found:
-            return f"{found[1]} {found[2] or found[3]}", error.message
+        if error.path in _COLUMN_OF_PATH:
+            return _COLUMN_OF_PATH[error.path], error.message
     return None
 
 

@@ -138,15 +138,26 @@ def test_curve_from_dict(data, strict, build):
 @example(swap_input(), True, None, False)
 def test_swap_from_dict(data, strict, generator, trade):
     # A read gives a checked copy, or says why not: its problem, or a doubt that stops a
-    # strict read.
+    # strict read. Built, the copy gives a swap, or None when the dict route must say why.
     result = outcome("swap_from_dict", _tessarin.swap_from_dict, data, "", strict, generator,
-                     trade)
+                     trade, True)
     if isinstance(result, BaseException):
         return
-    _, swap, doubts, problem = result
+    _, swap, doubts, problem, built = result
     assert isinstance(doubts, list) and (problem is None or swap is None)
     assert swap is not None or problem is not None or (strict and doubts)
     assert problem is None or all(isinstance(part, str) for part in problem)
+    assert built is None or (swap is not None and isinstance(built, _tessarin.IRS))
+
+
+@given(mostly(fixings_inputs(), hostile, 80), st.booleans())
+@example(fixings_input(), True)
+def test_fixings_from_dict(data, strict):
+    result = outcome("fixings_from_dict", _tessarin.fixings_from_dict, data, "", strict)
+    if isinstance(result, BaseException):
+        return
+    fixings, doubts, problem = result
+    assert (fixings is None) == (problem is not None or (strict and bool(doubts)))
 
 
 @given(st.lists(st.one_of(swap_inputs().map(lambda s: {**s, "curve": "USD SOFR"}), hostile),

@@ -197,6 +197,8 @@ BAD_ROWS = [
     ("direction", "long", "expected payer or receiver"),
     ("curve", "NOK NOWA", "no curve 'NOK NOWA' is given"),
     ("leg1 frequency", "7Q", "7Q"),
+    ("leg1 accrual calendar", "US,XX", "unknown calendar 'XX'"),
+    ("leg2 index", "XYZ", "unknown index 'XYZ'"),
 ]
 
 

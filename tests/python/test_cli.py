@@ -385,3 +385,34 @@ def test_json_trades_read_as_columns_price_as_the_checked_trades_do(fixings):
         assert columns.equals(checked), name
     assert runs[0].failures == runs[1].failures
     assert bool(runs[0].failures) == (fixings is None)
+
+
+@pytest.mark.parametrize("at_once", [1, 3, 200_000])
+def test_grouped_tables_are_the_tables_of_each_group(monkeypatch, at_once):
+    import pandas as pd
+
+    # Groups interleaved, of several sizes; cells made a few rows at a time.
+    frame = pd.DataFrame({
+        "Trade": ["b", "a", "b", "c", "a", "b"], "Currency": ["X", "Y", "X", "X", "Y", "X"],
+        "Curve": ["k"] * 6, "Leg": [1, 2, 1, 2, 1, 2],
+        "Date": pd.to_datetime(["2027-01-04", "2031-12-31", "2027-07-05", "2040-02-29",
+                                "2028-01-03", "2099-06-30"]),
+        "Cash Flow": [1.5, -2.25, 3e6, -1e-9, 1234567.891, -0.004]})
+    monkeypatch.setattr(cli, "_CELLS_AT_ONCE", at_once)
+    expected = [cli._frame_table(f"{t} in {c}", g.drop(columns=["Trade", "Currency", "Curve"]))
+                for (t, c), g in frame.groupby(["Trade", "Currency"], sort=False)]
+    assert list(cli._grouped_tables(frame, ["Trade", "Currency"], ["Trade", "Currency", "Curve"],
+                                    lambda t, c: f"{t} in {c}")) == expected
+
+
+def test_records_by_trade_are_the_records_of_each_trades_rows():
+    import pandas as pd
+
+    frame = pd.DataFrame({
+        "Trade": pd.Categorical(["b", "a", "b", "c", "a"]), "Leg": [1, 2, 1, 2, 1],
+        "Date": pd.to_datetime(["2027-01-04", "2031-12-31", "2027-07-05", "2040-02-29",
+                                "2028-01-03"]),
+        "Tenor": pd.Categorical(["1Y", "2Y", "1Y", "5Y", "2Y"]), "Net": [1.5, -2.25, 3e6, 0.0, 7.0]})
+    columns = ["Leg", "Date", "Tenor", "Net"]
+    expected = {t: cli._records(g[columns]) for t, g in frame.groupby("Trade", observed=True)}
+    assert cli._records_by_trade(frame, columns) == expected

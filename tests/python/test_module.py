@@ -20,6 +20,7 @@ MODULE_FUNCTIONS = [
     "curve_repriced",
     "curve_zero_rate",
     "extend_calendar",
+    "fixings_from_dict",
     "format_floats",
     "format_table",
     "irs_analytic_risk",

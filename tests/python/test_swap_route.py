@@ -11,7 +11,7 @@ import pytest
 
 import _tessarin
 import tessarin
-from conftest import EXAMPLES, example, usd_swap_input
+from conftest import EXAMPLES, example, example_curves, usd_swap_input
 
 
 def _trade(legs=None, **changes):
@@ -132,3 +132,28 @@ def test_a_doubt_is_only_warned_alike_by_every_route_when_not_strict(tmp_path, t
         assert route != "Book" or result.empty
     assert said["IRS"] == said["file"] == said["Book"]
     assert said["IRS"][0][1].startswith(start)
+
+
+@pytest.mark.filterwarnings("ignore::tessarin.CalendarCoverageWarning")
+@pytest.mark.parametrize("trade", example("trades.json")["trades"], ids=lambda t: t["id"])
+def test_a_swap_built_from_its_typed_terms_is_the_dict_routes_swap(trade):
+    curve = tessarin.YieldCurve(example_curves()[trade["curve"]])
+    fixings = {"fixings": tessarin.load_fixings(EXAMPLES / "fixings.json").to_dict()}
+    built = tessarin.IRS(trade)._impl
+    _, data, _, _ = _tessarin.swap_from_dict(trade, "", True, None, True)
+    tree = _tessarin.IRS(data)
+    for call in ("price", "risk", "cashflows"):
+        assert getattr(built, call)(curve._impl, **fixings) == getattr(tree, call)(curve._impl,
+                                                                                   **fixings)
+    assert built.required_fixings(curve.value_date) == tree.required_fixings(curve.value_date)
+
+
+def test_a_swap_the_typed_build_refuses_gets_the_dict_routes_error():
+    trade = _trade(**{"termination date": "9999-12-30"})
+    read = _tessarin.swap_from_dict(trade, "", True, None, True, True)
+    assert read[4] is None and read[1] is not None
+    with pytest.raises(RuntimeError) as native:
+        _tessarin.IRS(read[1])
+    with pytest.raises(RuntimeError) as package:
+        tessarin.IRS(trade)
+    assert str(package.value) == str(native.value) == "Year is out of valid range: 1400..9999"
