@@ -412,7 +412,8 @@ def test_records_by_trade_are_the_records_of_each_trades_rows():
         "Trade": pd.Categorical(["b", "a", "b", "c", "a"]), "Leg": [1, 2, 1, 2, 1],
         "Date": pd.to_datetime(["2027-01-04", "2031-12-31", "2027-07-05", "2040-02-29",
                                 "2028-01-03"]),
-        "Tenor": pd.Categorical(["1Y", "2Y", "1Y", "5Y", "2Y"]), "Net": [1.5, -2.25, 3e6, 0.0, 7.0]})
+        "Tenor": pd.Categorical(["1Y", "2Y", "1Y", "5Y", "2Y"]),
+        "Net": [1.5, -2.25, 3e6, 0.0, 7.0]})
     columns = ["Leg", "Date", "Tenor", "Net"]
     expected = {t: cli._records(g[columns]) for t, g in frame.groupby("Trade", observed=True)}
     assert cli._records_by_trade(frame, columns) == expected
