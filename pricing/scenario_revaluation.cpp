@@ -1,15 +1,13 @@
 #include "pricing/scenario_revaluation.hpp"
 
+#include "dates/calendar_repository.hpp"
 #include "pricing/thread_count.hpp"
+#include "pricing/worker_pool.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
 #include <limits>
-#include <mutex>
 #include <span>
 #include <stdexcept>
-#include <thread>
 #include <tuple>
 
 namespace tsr {
@@ -19,16 +17,16 @@ namespace {
 constexpr double notPriced = std::numeric_limits<double>::quiet_NaN();
 // Scenarios priced together per trade: their discount tables stay in cache alongside.
 constexpr std::size_t maxScenarioBlock = 16;
+// The fewest trades a thread prices at once when the engine is built.
+constexpr std::size_t tradeChunk = 64;
 
 } // namespace
 
 ScenarioRevaluation::ScenarioRevaluation(std::vector<std::shared_ptr<const YieldCurve>> curves,
-                                         std::vector<Trade> trades, const FixingsMap& fixings)
-    : curves_(std::move(curves)), trades_(std::move(trades)), byCurve_(curves_.size()) {
-    pricers_.reserve(trades_.size());
-    baseNpv_.reserve(trades_.size());
-    errors_.reserve(trades_.size());
-    std::vector<double> scratch;
+                                         std::vector<Trade> trades, const FixingsMap& fixings,
+                                         unsigned threads)
+    : curves_(std::move(curves)), trades_(std::move(trades)), pricers_(trades_.size()),
+      baseNpv_(trades_.size(), notPriced), errors_(trades_.size()), byCurve_(curves_.size()) {
     for (std::size_t j = 0; j < trades_.size(); ++j) {
         const Trade& trade = trades_[j];
         if (trade.curve >= curves_.size() || !curves_[trade.curve] || !trade.swap) {
@@ -36,38 +34,63 @@ ScenarioRevaluation::ScenarioRevaluation(std::vector<std::shared_ptr<const Yield
                                         " names no curve or no swap.");
         }
         byCurve_[trade.curve].push_back(j);
-        try {
-            const YieldCurve& curve = *curves_[trade.curve];
-            const SwapPricer& pricer =
-                pricers_.emplace_back(std::in_place, trade.swap, curve, fixings).value();
-            baseNpv_.push_back(pricer.value(curve, scratch).npv);
-            errors_.emplace_back();
-        } catch (const std::exception& e) {
-            pricers_.resize(j);
-            pricers_.emplace_back();
-            baseNpv_.push_back(notPriced);
-            errors_.emplace_back(e.what());
-        }
     }
+    // Every pricer sees the calendars of one moment, whichever thread builds it.
+    const std::shared_ptr<const CalendarRepository> calendars =
+        CalendarRepository::instance().snapshot();
+    forEachChunk(trades_.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+        const CalendarRepository::ScopedView view(calendars.get());
+        std::vector<double> scratch;
+        for (std::size_t j = begin; j < end; ++j) {
+            const YieldCurve& curve = *curves_[trades_[j].curve];
+            try {
+                const SwapPricer& pricer = pricers_[j].emplace(trades_[j].swap, curve, fixings);
+                baseNpv_[j] = pricer.value(curve, scratch).npv;
+            } catch (const std::exception& e) {
+                pricers_[j].reset();
+                errors_[j] = e.what();
+            }
+        }
+    });
     points_.resize(curves_.size());
     for (std::size_t c = 0; c < curves_.size(); ++c) {
-        std::vector<date> table;
-        for (const std::size_t j : byCurve_[c]) {
-            if (pricers_[j]) {
-                table.insert(table.end(), pricers_[j]->dates().begin(), pricers_[j]->dates().end());
+        const std::vector<std::size_t>& mine = byCurve_[c];
+        // The union of the dates the curve's trades read, found day by day: the curve's
+        // table of points, ascending.
+        date first(boost::date_time::pos_infin);
+        date last(boost::date_time::neg_infin);
+        for (const std::size_t j : mine) {
+            if (pricers_[j] && !pricers_[j]->dates().empty()) {
+                first = std::min(first, pricers_[j]->dates().front());
+                last = std::max(last, pricers_[j]->dates().back());
             }
         }
-        std::sort(table.begin(), table.end());
-        table.erase(std::unique(table.begin(), table.end()), table.end());
-        for (const std::size_t j : byCurve_[c]) {
+        if (first > last) {
+            continue;
+        }
+        std::vector<std::uint32_t> placeOfDay(static_cast<std::size_t>((last - first).days()) + 1,
+                                              SwapPricer::notShared);
+        for (const std::size_t j : mine) {
             if (pricers_[j]) {
-                pricers_[j]->shareDates(table);
+                for (const date& d : pricers_[j]->dates()) {
+                    placeOfDay[static_cast<std::size_t>((d - first).days())] = 0;
+                }
             }
         }
-        points_[c].reserve(table.size());
-        for (const date& d : table) {
-            points_[c].push_back(curves_[c]->point(d));
+        for (std::size_t i = 0; i < placeOfDay.size(); ++i) {
+            if (placeOfDay[i] != SwapPricer::notShared) {
+                placeOfDay[i] = static_cast<std::uint32_t>(points_[c].size());
+                points_[c].push_back(
+                    curves_[c]->point(first + boost::gregorian::days(static_cast<long>(i))));
+            }
         }
+        forEachChunk(mine.size(), tradeChunk, threads, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                if (pricers_[mine[k]]) {
+                    pricers_[mine[k]]->shareDates(first, placeOfDay);
+                }
+            }
+        });
     }
 }
 
@@ -150,41 +173,16 @@ ScenarioRevaluation::Result ScenarioRevaluation::run(const std::vector<Scenario>
     // Scenarios are taken in blocks, but never so large that a thread would sit idle.
     const std::size_t scenarioBlock =
         std::clamp<std::size_t>(scenarios.size() / (4 * std::size_t{threads}), 1, maxScenarioBlock);
-    const std::size_t workers = std::clamp<std::size_t>(
-        threads, 1,
-        std::max<std::size_t>(1, (scenarios.size() + scenarioBlock - 1) / scenarioBlock));
-    std::vector<std::vector<CurveFailure>> failures(workers);
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr error;
-    std::mutex errorLock;
-    auto work = [&](std::size_t worker) {
+    const std::size_t blocks = (scenarios.size() + scenarioBlock - 1) / scenarioBlock;
+    std::vector<std::vector<CurveFailure>> failures(blocks);
+    forEachChunk(blocks, 1, threads, [&](std::size_t begin, std::size_t end) {
         std::vector<std::vector<double>> tables;
-        try {
-            for (std::size_t s = next.fetch_add(scenarioBlock); s < scenarios.size();
-                 s = next.fetch_add(scenarioBlock)) {
-                revalue(scenarios, s, std::min(s + scenarioBlock, scenarios.size()), firstTrade,
-                        lastTrade, result, failures[worker], tables);
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(errorLock);
-            if (!error) {
-                error = std::current_exception();
-            }
-            next = scenarios.size(); // the others stop at their next scenario
+        for (std::size_t b = begin; b < end; ++b) {
+            const std::size_t s = b * scenarioBlock;
+            revalue(scenarios, s, std::min(s + scenarioBlock, scenarios.size()), firstTrade,
+                    lastTrade, result, failures[b], tables);
         }
-    };
-    if (workers == 1) {
-        work(0);
-    } else {
-        std::vector<std::jthread> pool;
-        pool.reserve(workers);
-        for (std::size_t w = 0; w < workers; ++w) {
-            pool.emplace_back(work, w);
-        }
-    }
-    if (error) {
-        std::rethrow_exception(error);
-    }
+    });
     for (auto& part : failures) {
         result.failures.insert(result.failures.end(), part.begin(), part.end());
     }

@@ -37,10 +37,10 @@ public:
         std::vector<CurveFailure> failures;
     };
 
-    // Prices every trade on its base curve; a trade that cannot be priced keeps its error
-    // and is NaN in every scenario.
+    // Prices every trade on its base curve, on `threads` threads; a trade that cannot be
+    // priced keeps its error and is NaN in every scenario.
     ScenarioRevaluation(std::vector<std::shared_ptr<const YieldCurve>> curves,
-                        std::vector<Trade> trades, const FixingsMap& fixings);
+                        std::vector<Trade> trades, const FixingsMap& fixings, unsigned threads = 1);
 
     // PnL of trades [firstTrade, lastTrade) under each scenario.
     Result run(const std::vector<Scenario>& scenarios, unsigned threads, std::size_t firstTrade,

@@ -35,7 +35,7 @@ SwapPricer::SwapPricer(std::shared_ptr<const ProductInterestRateSwap> swap, cons
     }
     // Pricing once on the single-curve map raises whatever the swap would.
     CurveMap curves = singleCurveMap(*swap_, curve);
-    ModelDiscountedCashFlow::price(swap_, curves, fixings);
+    ModelDiscountedCashFlow::legValues(*swap_, curves, fixings);
 
     const date v = curve.valueDate();
     std::array<std::vector<std::pair<RateKind, Draft>>, 2> drafts;
@@ -185,14 +185,15 @@ SwapPricer::Values SwapPricer::value(const YieldCurve& curve, std::vector<double
     return value(dfs.data());
 }
 
-void SwapPricer::shareDates(const std::vector<date>& table) {
+void SwapPricer::shareDates(const date& first, std::span<const std::uint32_t> placeOfDay) {
     std::vector<std::uint32_t> place(dates_.size());
     for (std::size_t i = 0; i < dates_.size(); ++i) {
-        const auto found = std::lower_bound(table.begin(), table.end(), dates_[i]);
-        if (found == table.end() || *found != dates_[i]) {
+        const long day = (dates_[i] - first).days();
+        if (day < 0 || static_cast<std::size_t>(day) >= placeOfDay.size() ||
+            placeOfDay[static_cast<std::size_t>(day)] == notShared) {
             throw std::invalid_argument("Error, the shared date table lacks a date of the swap.");
         }
-        place[i] = static_cast<std::uint32_t>(found - table.begin());
+        place[i] = placeOfDay[static_cast<std::size_t>(day)];
     }
     for (Leg& leg : legs_) {
         for (Constant& p : leg.constants) {

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace tsr {
@@ -36,9 +38,11 @@ public:
     // The dates the pricer reads, ascending.
     const std::vector<date>& dates() const { return dates_; }
 
-    // Makes the pricer read its discount factors from a table shared by many pricers, which
-    // must hold every date of dates(), ascending; value() then takes that table's factors.
-    void shareDates(const std::vector<date>& table);
+    // Makes the pricer read its discount factors from a table shared by many pricers:
+    // placeOfDay[d - first] is the place of date d in that table, or notShared. Every date of
+    // dates() must have a place; value() then takes that table's factors.
+    static constexpr std::uint32_t notShared = std::numeric_limits<std::uint32_t>::max();
+    void shareDates(const date& first, std::span<const std::uint32_t> placeOfDay);
 
     // The values from the discount factors of the dates of dates() (or of the shared table).
     Values value(const double* dfs) const;

@@ -111,19 +111,23 @@ PyRef textOrNone(const std::string& text) {
 }
 
 PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
-    static const char* keywords[] = {"swaps", "trade_curves", "curves", "fixings", "rows", nullptr};
+    static const char* keywords[] = {"swaps", "trade_curves", "curves", "fixings",
+                                     "rows",  "threads",      nullptr};
     PyObject* swapsArg = nullptr;
     PyObject* tradeCurvesArg = nullptr;
     PyObject* curvesArg = nullptr;
     PyObject* fixingsArg = Py_None;
     PyObject* rowsArg = Py_None;
-    if (PyArg_ParseTupleAndKeywords(args, kwds, "OOO|OO", const_cast<char**>(keywords), &swapsArg,
-                                    &tradeCurvesArg, &curvesArg, &fixingsArg, &rowsArg) == 0) {
+    PyObject* threadsArg = nullptr;
+    if (PyArg_ParseTupleAndKeywords(args, kwds, "OOO|OOO", const_cast<char**>(keywords), &swapsArg,
+                                    &tradeCurvesArg, &curvesArg, &fixingsArg, &rowsArg,
+                                    &threadsArg) == 0) {
         return nullptr;
     }
     PyObject* result = nullptr;
     runGuarded([&] {
         // Everything Python is read here, with the interpreter lock held.
+        const unsigned threads = threadCountOf(threadsArg);
         const PyRef curveItems = listArgument(curvesArg, "curves must be a list");
         std::vector<std::shared_ptr<const YieldCurve>> curves;
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(curveItems.get()); ++i) {
@@ -182,8 +186,8 @@ PyObject* scenarioEngine(PyObject* /*module*/, PyObject* args, PyObject* kwds) {
         std::shared_ptr<const ScenarioRevaluation> engine;
         std::exception_ptr failure;
         Py_BEGIN_ALLOW_THREADS try {
-            engine = std::make_shared<const ScenarioRevaluation>(std::move(curves),
-                                                                 std::move(trades), fixings);
+            engine = std::make_shared<const ScenarioRevaluation>(
+                std::move(curves), std::move(trades), fixings, threads);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -262,12 +266,13 @@ PyObject* revalueScenarios(PyObject* /*module*/, PyObject* args, PyObject* kwds)
 
 PyMethodDef scenarioFunctions[] = {
     {"scenario_engine", methodFunction(scenarioEngine), METH_VARARGS | METH_KEYWORDS,
-     "scenario_engine(swaps, trade_curves, curves, fixings=None, rows=None)\n--\n\n"
+     "scenario_engine(swaps, trade_curves, curves, fixings=None, rows=None, threads=1)\n--\n\n"
      "Prices swaps on their base curves for scenario revaluation. swaps: _tessarin.IRS objects, "
      "or a _tessarin.Book whose built trades `rows` (default: all) are taken; "
      "trade_curves: the index into curves of each swap's curve (_tessarin.YieldCurve objects "
      "built from instruments), which discounts and projects it; fixings: a fixings dict or None. "
-     "Returns (engine, base NPVs, per-swap error or None); a swap that cannot be priced is NaN."},
+     "Returns (engine, base NPVs, per-swap error or None); a swap that cannot be priced is NaN. "
+     "The swaps are priced on `threads` threads, which changes no number."},
     {"revalue_scenarios", methodFunction(revalueScenarios), METH_VARARGS | METH_KEYWORDS,
      "revalue_scenarios(engine, scenarios, first=0, last=-1, threads=1)\n--\n\n"
      "PnL of the engine's swaps [first, last) under scenarios: per scenario, one entry per curve, "

@@ -190,6 +190,7 @@ def scenario_engine(
     curves: list[YieldCurve],
     fixings: _Fixings | None = None,
     rows: Sequence[int] | None = None,
+    threads: int = 1,
 ) -> tuple[object, list[float], list[str | None]]:
     """Prices swaps on their base curves for scenario revaluation: the IRS objects, or the
     built trades `rows` (default: all) of a Book; `trade_curves` indexes each swap's curve in

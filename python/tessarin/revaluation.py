@@ -91,6 +91,8 @@ class _Engine:
     def __init__(self, trades: TradeRows, market: Sequence[Mapping[str, Any]],
                  fixings: Mapping[str, Any] | None, threads: int = 1, first: int = 0,
                  last: int | None = None) -> None:
+        import numpy as np
+
         trades = trades.part(first, last)
         self.ids = trades.ids
         self.threads = threads
@@ -106,39 +108,38 @@ class _Engine:
                               {name: built[name].native for name in self.curves}, plain, threads)
         built_trades = book.trades()
         refused = dict(zip(built_trades["failed"], built_trades["error"], strict=True))
-        self.errors: list[str | None] = []
-        self.rows: list[int] = []  # the trades the native engine holds, in trade order
-        curve_of = []
-        for j, curve_id in enumerate(trades.columns["curve"]):
-            curve = built.get(curve_id)
+        # The engine holds the trades on a curve that built and that the book did not refuse.
+        curve_ids = trades.columns["curve"]
+        _, names, codes = _codes("curve", curve_ids)
+        place = np.array([position.get(name, -1) for name in names], dtype=np.int64)
+        curve_of = place[codes]
+        held = curve_of >= 0
+        held[np.fromiter(refused, dtype=np.int64, count=len(refused))] = False
+        self.rows: list[int] = np.flatnonzero(held).tolist()
+        self.errors: list[str | None] = [None] * len(self.ids)
+        for j in np.flatnonzero(~held).tolist():
+            curve = built.get(curve_ids[j])
             if curve is None:
-                self.errors.append(f"unknown curve {quoted(curve_id)}")
+                self.errors[j] = f"unknown curve {quoted(curve_ids[j])}"
             elif isinstance(curve, str):
-                self.errors.append(f"curve {quoted(curve_id)} did not build: {curve}")
-            elif j in refused:
-                # Told as `tessarin.Book` tells it.
-                self.errors.append(trades.located(j, trades.columns["error column"][j] or "",
-                                                  refused[j]))
+                self.errors[j] = f"curve {quoted(curve_ids[j])} did not build: {curve}"
             else:
-                self.errors.append(None)
-                self.rows.append(j)
-                curve_of.append(position[curve_id])
-        self.engine, base, native_errors = _tessarin.scenario_engine(
-            book, curve_of, [built[name].native for name in self.curves], plain, self.rows)
+                # Told as `tessarin.Book` tells it.
+                self.errors[j] = trades.located(j, trades.columns["error column"][j] or "",
+                                                refused[j])
+        self.engine, _, native_errors = _tessarin.scenario_engine(
+            book, curve_of[held].tolist(), [built[name].native for name in self.curves], plain,
+            self.rows, threads)
         for j, error in zip(self.rows, native_errors, strict=True):
             if error is not None:
-                curve = built[trades.columns["curve"][j]]
+                curve = built[curve_ids[j]]
                 assert isinstance(curve, YieldCurve)
                 found = missing_fixings(RuntimeError(error), _tessarin.IRS(swap_of_row(trades, j)),
                                         curve.value_date, checked)
                 error = error if found is None else trades.located(j, "", str(found))
             self.errors[j] = error
         # Trades by curve and by currency, as codes into the lists of names.
-        self.groups = [_codes("curve", list(trades.columns["curve"])),
-                       _codes("currency", _currencies(trades))]
-        self.base_npv = [math.nan] * len(self.ids)
-        for j, npv in zip(self.rows, base, strict=True):
-            self.base_npv[j] = npv
+        self.groups = [_codes("curve", curve_ids), _codes("currency", _currencies(trades))]
 
     def base_failures(self) -> list[Failure]:
         _, curves, codes = self.groups[0]
@@ -165,9 +166,14 @@ class _Engine:
 
 def _currencies(trades: TradeRows) -> list[str]:
     """The currency of each trade's first leg, from its conventions; "" for a refused row."""
+    import numpy as np
+
     conventions, columns = trades.conventions, trades.columns
-    return [str(conventions[code]["leg1"].get("currency", "")) if error is None else ""
-            for code, error in zip(columns["conventions"], columns["error"], strict=True)]
+    names = np.array([str(c["leg1"].get("currency", "")) for c in conventions] + [""],
+                     dtype=object)
+    codes = np.asarray(columns["conventions"], dtype=np.int64)
+    refused = ~np.equal(np.asarray(columns["error"], dtype=object), None) | (codes < 0)
+    return names[np.where(refused, len(conventions), codes)].tolist()
 
 
 def trade_rows(trades: Sequence[BookTrade]) -> TradeRows:
@@ -186,11 +192,11 @@ def trade_rows(trades: Sequence[BookTrade]) -> TradeRows:
 
 
 def _codes(kind: str, labels: list[str]) -> tuple[str, list[str], Any]:
+    """(kind, the distinct labels in order of first appearance, each label's code)."""
     import numpy as np
 
-    names = list(dict.fromkeys(labels))
-    position = {name: i for i, name in enumerate(names)}
-    return kind, names, np.asarray([position[label] for label in labels], dtype=np.int64)
+    codes, names = _pandas().factorize(np.asarray(labels, dtype=object), use_na_sentinel=False)
+    return kind, list(names), codes
 
 
 def _build(curve: Mapping[str, Any]) -> YieldCurve | str:
@@ -305,7 +311,7 @@ class Revaluation:
 
     @property
     def pnl(self) -> pd.DataFrame:
-        """Scenario × trade PnL (read back from `out` when the run wrote it there)."""
+        """Scenario x trade PnL (read back from `out` when the run wrote it there)."""
         if self._pnl is None and self.out is not None:
             pd = _pandas()
             tidy = pd.read_parquet(self.out)
@@ -412,9 +418,10 @@ def revalue(trades: Sequence[BookTrade] | TradeRows, market: Sequence[Any],
     """Revalue `trades` (`BookTrade`s, or the rows of a `tessarin.Book`) under every scenario
     against the base `market` (curve dicts or `tessarin.YieldCurve` objects).
 
-    executor: None runs here, on `threads` threads (default: one per core); "dask" starts a local Dask cluster on the loopback address (one
-    worker process per core, or `workers`) and closes it afterwards, whatever happens; a
-    `distributed.Client` or a scheduler address uses that cluster. `out`: a folder that
+    executor: None runs here, on `threads` threads (default: one per core); "dask" starts a
+    local Dask cluster on the loopback address (one worker process per core, or `workers`)
+    and closes it afterwards, whatever happens; a `distributed.Client` or a scheduler address
+    uses that cluster. `out`: a folder that
     receives the PnL as a Parquet dataset, block by block, instead of memory. A trade whose
     legs do not match its curve fails, as in `tessarin.Book`; with ``strict=False`` that only
     warns.

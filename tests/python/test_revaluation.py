@@ -35,7 +35,7 @@ def local():
 
 def same(a, b):
     """Bit for bit: PnL matrix, book, curve and currency totals."""
-    assert a.scenarios == b.scenarios and a.trades == b.trades
+    assert a.scenarios == b.scenarios and a.trades == b.trades and a.failures == b.failures
     for x, y in ((a.pnl, b.pnl), (a.by_curve, b.by_curve), (a.by_currency, b.by_currency),
                  (a.book.to_frame(), b.book.to_frame())):
         assert np.array_equal(x.to_numpy(), y.to_numpy(), equal_nan=True)
@@ -65,6 +65,13 @@ def test_partitioning_and_threads_never_change_a_number(local, scenario_chunk, t
                                                         threads):
     same(local, rv.revalue(TRADES, MARKET, SCENARIOS, FIXINGS, scenario_chunk=scenario_chunk,
                            trade_chunk=trade_chunk, threads=threads))
+
+
+def test_trades_that_cannot_be_priced_fail_alike_on_any_thread_count():
+    alone = rv.revalue(TRADES, MARKET, SCENARIOS, None, threads=1)
+    assert {f.trade for f in alone.failures} == {"USD seasoned 3Y payer",
+                                                 "GBP seasoned 5Y receiver"}
+    same(alone, rv.revalue(TRADES, MARKET, SCENARIOS, None, threads=3, trade_chunk=4))
 
 
 def test_a_process_builds_only_the_trade_chunks_it_prices():
@@ -102,7 +109,8 @@ def test_a_curve_that_fails_to_bootstrap_fails_its_trades_and_nothing_else(local
     others = [t.id for t in TRADES if t.curve != "USD SOFR"]
     assert result.pnl.loc["broken", usd].isna().all()
     assert (result.pnl.loc["broken", others] == 0.0).all()
-    assert math.isnan(result.book["broken"]) and math.isnan(result.by_curve.loc["broken", "USD SOFR"])
+    assert math.isnan(result.book["broken"])
+    assert math.isnan(result.by_curve.loc["broken", "USD SOFR"])
     (failure,) = result.failures
     assert (failure.scenario, failure.curve, failure.trade) == ("broken", "USD SOFR", None)
     assert "bracket" in failure.error
