@@ -89,7 +89,7 @@ CurveFuture::CurveFuture(const date& valueDate, const GeneratorFuture& generator
                 break;
             }
             const date next = std::min(nextBusinessDay(from), end_);
-            growth_ *= 1.0 + *known * dayCounter.fraction(from, next);
+            growth_ = period::compound(growth_, *known, dayCounter.fraction(from, next));
             from = next;
         }
         terms_.push_back({from, end_, 1.0, dayCounter.fraction(start_, end_)});
