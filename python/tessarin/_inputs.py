@@ -437,6 +437,17 @@ def _weekdays_after(day: dt.date, count: int) -> dt.date:
     return day
 
 
+RISK_METHODS = ("analytic", "bump")
+
+
+def risk_method(method: Any) -> str:
+    """`method` if it names a way to compute key-rate risk; ValueError otherwise."""
+    if method not in RISK_METHODS:
+        raise ValueError(f"unknown risk method {quoted(method)} "
+                         f"(known: {', '.join(RISK_METHODS)})")
+    return str(method)
+
+
 def thread_count(threads: Any) -> int:
     """A count of worker threads as the library takes it (1 to 4096); ValueError otherwise,
     with the library's message."""

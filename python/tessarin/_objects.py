@@ -22,6 +22,7 @@ from ._inputs import (
     fixing_coverage,
     jsonable,
     read_curve,
+    risk_method,
     swap_coverage,
 )
 from ._types import (
@@ -466,8 +467,7 @@ class IRS(_Persistent):
         `method="analytic"` differentiates the price exactly and multiplies by the
         curve's Jacobian (no finite-difference noise).
         """
-        if method not in ("bump", "analytic"):
-            raise ValueError(f'method must be "bump" or "analytic", not {quoted(method)}')
+        risk_method(method)
         native = self._on(yield_curve)
         # Every bumped curve rebuilds the instruments' schedules, and reprices the swap's.
         if self._risk_checked is None or yield_curve is not self._risk_checked:

@@ -16,9 +16,13 @@ import _tessarin
 
 from ._fixings import Fixings, missing_fixings
 from ._inputs import (
+    RISK_METHODS as RISK_METHODS,
+)
+from ._inputs import (
     InputError,
     book_coverage,
     read_json,
+    risk_method,
     settled,
     thread_count,
 )
@@ -42,7 +46,6 @@ if TYPE_CHECKING:
     from ._types import PathLike
     from .revaluation import Revaluation
 
-RISK_METHODS = ("analytic", "bump")
 DEFAULT_RISK_METHOD = "analytic"
 
 
@@ -339,7 +342,8 @@ class Book:
 
         legs = self._impl.trades()
         messages = self._messages(legs)
-        return pd.Series({i: m for i, m in zip(self._ids, messages) if m}, dtype=object,
+        return pd.Series({i: m for i, m in zip(self._ids, messages, strict=True) if m},
+                         dtype=object,
                          name="Error")
 
     @property
@@ -439,9 +443,7 @@ class Book:
         """The native risk call behind `risk` and `ladder`."""
         import pandas as pd
 
-        if method not in RISK_METHODS:
-            raise ValueError(f"unknown risk method {quoted(method)} "
-                             f"(known: {', '.join(RISK_METHODS)})")
+        risk_method(method)
         total = len(self._ids)
         bar = Progress(total, None, "risk", "trades") if progress is None and method == "bump" \
             else None

@@ -18,6 +18,7 @@ A curve or tenor that the market does not hold is a `tessarin.InputError` naming
 
 from __future__ import annotations
 
+import contextlib
 import csv
 import datetime as dt
 import math
@@ -104,10 +105,8 @@ def _finite(value: Any, where: str, what: str) -> float:
     """A finite float from a number, a NumPy scalar or (from CSV) its text."""
     number = None
     if isinstance(value, str):
-        try:
+        with contextlib.suppress(ValueError):
             number = float(value)
-        except ValueError:
-            pass
     elif not isinstance(value, bool) and hasattr(value, "__float__"):
         number = float(value)
     if number is None:

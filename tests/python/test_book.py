@@ -249,6 +249,15 @@ def test_unknown_risk_method_is_refused(example_book):
         example_book.risk(method="delta")
 
 
+def test_a_swap_refuses_an_unknown_risk_method_as_a_book_does(example_book, curves):
+    swap = tessarin.IRS(tessarin.load_trades(EXAMPLES / "trades.json")[0].swap)
+    for call in (lambda: swap.risk(curves["USD SOFR"], method="delta"),
+                 lambda: example_book.ladder(method="delta")):
+        with pytest.raises(ValueError) as refused:
+            call()
+        assert str(refused.value) == "unknown risk method 'delta' (known: analytic, bump)"
+
+
 def test_other_threads_run_during_a_book_call(curves):
     book = tessarin.Book(trade_table(3000), curves, FIXINGS, threads=1)
     ticks = []
