@@ -171,4 +171,19 @@ date adjustDate(date d, BusinessDay convention, std::shared_ptr<const Calendar> 
     return adjustDate(d, convention, requireCalendar(calendar));
 }
 
+std::optional<date> dateFromEpochDays(std::int64_t days) {
+    static const date epoch(1970, 1, 1);
+    static const std::int64_t first = (date(1400, 1, 1) - epoch).days();
+    static const std::int64_t last = (date(9999, 12, 31) - epoch).days();
+    if (days < first || days > last) {
+        return std::nullopt;
+    }
+    return epoch + boost::gregorian::days(days);
+}
+
+std::int64_t epochDays(date d) {
+    static const date epoch(1970, 1, 1);
+    return (d - epoch).days();
+}
+
 } // namespace tsr

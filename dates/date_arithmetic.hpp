@@ -5,7 +5,9 @@
 #include "dates/calendar.hpp"
 #include "dates/tenor.hpp"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace tsr {
 
@@ -26,5 +28,11 @@ date subtractBusinessDays(date d, int count, std::shared_ptr<const Calendar> cal
 // pointer may be null in that case.
 date adjustDate(date d, BusinessDay convention, const Calendar& calendar);
 date adjustDate(date d, BusinessDay convention, std::shared_ptr<const Calendar> calendar);
+
+// The date `days` after 1970-01-01 (as NumPy's datetime64[D] counts), if it lies in the
+// years 1400 to 9999 the date library holds; nothing otherwise.
+std::optional<date> dateFromEpochDays(std::int64_t days);
+// The days from 1970-01-01 to d.
+std::int64_t epochDays(date d);
 
 } // namespace tsr

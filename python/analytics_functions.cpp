@@ -3,6 +3,7 @@
 #include "curves/bootstrap.hpp"
 #include "curves/curve_rates.hpp"
 #include "curves/yield_curve.hpp"
+#include "dates/date_arithmetic.hpp"
 #include "pricing/swap_analytics.hpp"
 #include "products/product_interest_rate_swap.hpp"
 #include "python/entry_guard.hpp"
@@ -108,15 +109,12 @@ bool hasFormat(const Py_buffer& view, std::string_view kinds) {
 
 // The date of a day number counted from 1970-01-01, as datetime64[D] holds it.
 date dateOfDayNumber(std::int64_t days, std::size_t position) {
-    static const date epoch(1970, 1, 1);
-    static const std::int64_t first = (date(1400, 1, 1) - epoch).days();
-    static const std::int64_t last = (date(9999, 12, 31) - epoch).days();
-    if (days < first || days > last) {
-        throw std::invalid_argument("Error, date " + std::to_string(position) +
-                                    (days == INT64_MIN ? std::string(" is not a date (NaT).")
-                                                       : " lies outside the years 1400 to 9999."));
+    if (const std::optional<date> day = dateFromEpochDays(days)) {
+        return *day;
     }
-    return epoch + boost::gregorian::days(days);
+    throw std::invalid_argument("Error, date " + std::to_string(position) +
+                                (days == INT64_MIN ? std::string(" is not a date (NaT).")
+                                                   : " lies outside the years 1400 to 9999."));
 }
 
 // Dates in order mostly share their month with the one before, so the month is kept: reading

@@ -3,6 +3,7 @@
 #include "conventions/generator_swap.hpp"
 #include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
+#include "dates/date_arithmetic.hpp"
 #include "pricing/book.hpp"
 #include "pricing/thread_count.hpp"
 #include "python/entry_guard.hpp"
@@ -38,8 +39,6 @@
 namespace tsr {
 
 namespace {
-
-const date epoch(1970, 1, 1);
 
 std::shared_ptr<const Book> requireBook(PyObject* self) {
     auto book = resolveHandle<Book>(handleOf(self));
@@ -101,14 +100,11 @@ BookConventionsInput conventionsOf(PyObject* swap) {
 
 // A date given as days since 1970-01-01, inside the years the date library holds.
 date dateOf(PyObject* item, const char* column, Py_ssize_t row) {
-    static const long long first = (date(1400, 1, 1) - epoch).days();
-    static const long long last = (date(9999, 12, 31) - epoch).days();
-    const long long days = integerOf(item);
-    if (days < first || days > last) {
-        throw std::invalid_argument("Error, the " + std::string(column) + " of trade row " +
-                                    std::to_string(row) + " is outside the years 1400 to 9999.");
+    if (const std::optional<date> day = dateFromEpochDays(integerOf(item))) {
+        return *day;
     }
-    return epoch + boost::gregorian::days(days);
+    throw std::invalid_argument("Error, the " + std::string(column) + " of trade row " +
+                                std::to_string(row) + " is outside the years 1400 to 9999.");
 }
 
 // Rows from the trade columns; dates are days since 1970-01-01, an error message refuses
@@ -291,7 +287,7 @@ PyRef daysOf(const std::vector<date>& dates) {
     std::vector<std::int64_t> days;
     days.reserve(dates.size());
     for (const date& d : dates) {
-        days.push_back((d - epoch).days());
+        days.push_back(epochDays(d));
     }
     return bytesOf(days);
 }
@@ -972,10 +968,12 @@ const char* periodKeywords[] = {"start", "end", "threads", nullptr};
 
 // Two dates given as days since 1970-01-01.
 std::pair<date, date> periodOf(long long start, long long end) {
-    if (start < -200000 || end > 3000000 || end < start) {
+    const std::optional<date> first = dateFromEpochDays(start);
+    const std::optional<date> last = dateFromEpochDays(end);
+    if (!first || !last || end < start) {
         throw std::invalid_argument("Error, a period runs between two dates, the end last.");
     }
-    return {epoch + boost::gregorian::days(start), epoch + boost::gregorian::days(end)};
+    return {*first, *last};
 }
 
 // Per trade, the cash paid after start and on or before end.

@@ -253,9 +253,16 @@ def test_a_swap_refuses_an_unknown_risk_method_as_a_book_does(example_book, curv
     swap = tessarin.IRS(tessarin.load_trades(EXAMPLES / "trades.json")[0].swap)
     for call in (lambda: swap.risk(curves["USD SOFR"], method="delta"),
                  lambda: example_book.ladder(method="delta")):
-        with pytest.raises(ValueError) as refused:
+        with pytest.raises(ValueError, match="^unknown risk method 'delta' "
+                                             r"\(known: analytic, bump\)$"):
             call()
-        assert str(refused.value) == "unknown risk method 'delta' (known: analytic, bump)"
+
+
+@pytest.mark.parametrize(("start", "end"), [(20000, 2_932_897), (-208_189, 20000), (21000, 20000)])
+def test_cash_refuses_a_period_the_dates_cannot_hold(example_book, start, end):
+    # Day 2,932,897 after 1970-01-01 is in the year 10000, day -208,189 in 1399.
+    with pytest.raises(RuntimeError, match="a period runs between two dates, the end last"):
+        example_book._impl.cash(start, end)
 
 
 def test_other_threads_run_during_a_book_call(curves):
