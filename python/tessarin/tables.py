@@ -177,6 +177,17 @@ def _not_a_number(value: Any, what: str) -> str:
     return f"expected {what}, got {shown(value)}"
 
 
+def _not_a_date(value: Any) -> str:
+    """The message of a date cell that cannot be read, as the swap dict checks word it."""
+    import numpy as np
+
+    if value is None or (isinstance(value, str) and not value.strip()) or _missing(value):
+        return "expected a date as YYYY-MM-DD, got an empty cell"
+    if isinstance(value, np.generic):
+        value = value.item()  # a cell of a typed Parquet column
+    return f"expected a date as YYYY-MM-DD, got {shown(value)}"
+
+
 def _missing(value: Any) -> bool:
     import pandas as pd
 
@@ -239,7 +250,7 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
         raw = frame[column]
         parsed = _dates(raw)
         refuse(parsed.isna(), column,
-               lambda i, raw=raw: f"expected a date as YYYY-MM-DD, got {quoted(raw[i])}")
+               lambda i, raw=raw: _not_a_date(raw[i]))
         days[column] = parsed
     start, end = days["effective date"], days["termination date"]
     refuse(end <= start, "termination date", lambda i: f"{end[i].date().isoformat()} is not "

@@ -199,6 +199,9 @@ BAD_ROWS = [
     ("leg1 frequency", "7Q", "7Q"),
     ("leg1 accrual calendar", "US,XX", "unknown calendar 'XX'"),
     ("leg2 index", "XYZ", "unknown index 'XYZ'"),
+    # Worded as a trade dict's own check words it.
+    ("effective date", "2026-02-30", 'expected a date as YYYY-MM-DD, got "2026-02-30"'),
+    ("termination date", None, "expected a date as YYYY-MM-DD, got an empty cell"),
 ]
 
 
