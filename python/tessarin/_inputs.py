@@ -9,13 +9,16 @@ currencies, unknown keys) raise too, or only warn with ``strict=False``.
 
 from __future__ import annotations
 
+import contextlib
+import contextvars
 import datetime as dt
 import difflib
 import functools
 import json
 import re
+import sys
 import warnings
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Iterator, Mapping
 from pathlib import Path
 from typing import Any
 
@@ -183,6 +186,18 @@ def swap_input(swap: Mapping[str, Any], generator: str | None = None) -> dict[st
     return data
 
 
+_PACKAGE = str(Path(__file__).parent)
+
+
+def user_stacklevel() -> int:
+    """The `stacklevel` at which `warnings.warn`, called by the caller of this function, names
+    the first frame outside this package: the user's line that the warning is about."""
+    level, frame = 2, sys._getframe(2)
+    while frame is not None and frame.f_code.co_filename.startswith(_PACKAGE):
+        level, frame = level + 1, frame.f_back
+    return level
+
+
 class Checker:
     """Raises `InputError` for unusable input; for doubtful input too when
     strict, otherwise warns with `InputWarning`."""
@@ -193,8 +208,7 @@ class Checker:
     def doubt(self, path: str, message: str) -> None:
         if self.strict:
             raise InputError(path, message)
-        # Past the checks and the object's method, to the caller's line.
-        warnings.warn(InputWarning(path, message), stacklevel=5)
+        warnings.warn(InputWarning(path, message), stacklevel=user_stacklevel())
 
     def said(self, path: str, message: str) -> None:
         """A doubt the library found."""
@@ -391,9 +405,25 @@ def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str
     return checked
 
 
-def coverage(calendars: Iterable[str], last: dt.date, what: str, stacklevel: int = 5) -> None:
+# The calendars whose coverage was told in the current `coverage_once` block.
+_TOLD: contextvars.ContextVar[set[str] | None] = contextvars.ContextVar("told", default=None)
+
+
+@contextlib.contextmanager
+def coverage_once() -> Iterator[None]:
+    """Within the block each calendar's coverage is told once: a book built from a market
+    file tells it for its curves and its trades together."""
+    token = _TOLD.set(set())
+    try:
+        yield
+    finally:
+        _TOLD.reset(token)
+
+
+def coverage(calendars: Iterable[str], last: dt.date, what: str) -> None:
     """Warns once per calendar whose holiday list ends before the year of `last`."""
     seen: set[str] = set()
+    told = _TOLD.get()
     for text in calendars:
         for name in str(text).split(","):
             name = name.strip(" \t")
@@ -403,8 +433,12 @@ def coverage(calendars: Iterable[str], last: dt.date, what: str, stacklevel: int
             calendar = CALENDARS.get(name)
             if calendar is not None and calendar.last_year is not None \
                     and last.year > calendar.last_year:
+                if told is not None:
+                    if name in told:
+                        continue
+                    told.add(name)
                 warnings.warn(CalendarCoverageWarning(name, calendar.last_year, last, what),
-                              stacklevel=stacklevel)
+                              stacklevel=user_stacklevel())
 
 
 def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:
@@ -492,14 +526,13 @@ def book_coverage(conventions: list[dict[str, Any]], last_dates: dict[int, dt.da
                     if name and (name not in reach or reach[name] < last):
                         reach[name] = last
     for name, last in reach.items():
-        coverage([name], last, what, stacklevel=4)
+        coverage([name], last, what)
 
 
 def fixing_coverage(swap: Mapping[str, Any], on: dt.date) -> None:
     """Coverage of the fixing calendars of a checked swap's indices, up to `on`."""
     indices = [swap[leg].get("index") for leg in ("leg1", "leg2") if not swap[leg]["is fixed"]]
-    coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates",
-             stacklevel=4)
+    coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates")
 
 
 def read_json(path: PathLike) -> Any:

@@ -21,6 +21,7 @@ from ._inputs import (
 from ._inputs import (
     InputError,
     book_coverage,
+    coverage_once,
     read_json,
     risk_method,
     settled,
@@ -259,17 +260,18 @@ class Book:
                  threads: int | None = None, strict: bool = True) -> None:
         self.threads = _threads(threads)
         self._strict = strict
-        self._curves = _curves_of(curves, fixings)
-        rows = refuse_mispaired(trade_rows(trades, strict=strict),
-                                {name: c._input for name, c in self._curves.items()}, strict)
-        self._rows = rows
-        self._fixings = _fixings_of(fixings)
-        self._ids = rows.ids
-        self._curve_ids = rows.columns["curve"]
-        self._impl = _tessarin.Book(rows.conventions, rows.columns,
-                                    {name: c.native for name, c in self._curves.items()},
-                                    self._fixings, self.threads)
-        book_coverage(rows.conventions, _last_dates(rows), "the book's schedules")
+        with coverage_once():
+            self._curves = _curves_of(curves, fixings)
+            rows = refuse_mispaired(trade_rows(trades, strict=strict),
+                                    {name: c._input for name, c in self._curves.items()}, strict)
+            self._rows = rows
+            self._fixings = _fixings_of(fixings)
+            self._ids = rows.ids
+            self._curve_ids = rows.columns["curve"]
+            self._impl = _tessarin.Book(rows.conventions, rows.columns,
+                                        {name: c.native for name, c in self._curves.items()},
+                                        self._fixings, self.threads)
+            book_coverage(rows.conventions, _last_dates(rows), "the book's schedules")
         self._labels: tuple[Any, Any, Any] | None = None
         self._categories: dict[str, Any] | None = None
         self._legs: dict[str, Any] | None = None

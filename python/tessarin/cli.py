@@ -420,6 +420,9 @@ def _conventions_command(parser: argparse.ArgumentParser, args: argparse.Namespa
 
 
 def _scenarios_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -> int:
+    from . import revaluation
+
+    revaluation._release = _leave
     return cli_scenarios.command(args, _table)
 
 

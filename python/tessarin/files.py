@@ -33,6 +33,7 @@ from ._inputs import (
     read_json,
     relocate,
     settled,
+    user_stacklevel,
 )
 from ._types import PathLike, quoted
 
@@ -93,7 +94,7 @@ def _in_file(source: str, subject: str, check: Any, *args: Any) -> Any:
         if isinstance(message, InputWarning):
             message = InputWarning(message.path, message.message, source,
                                    subject or message.subject)
-        warnings.warn(message, stacklevel=3)
+        warnings.warn(message, stacklevel=user_stacklevel())
     return result
 
 

@@ -232,10 +232,15 @@ def _engine(token: str, payload: tuple[Any, Any, Any, int, Any], first: int, las
         return engine
 
 
+def _release(engine: _Engine) -> None:
+    """What becomes of the engines of a finished run: here, nothing, so they are freed. The
+    `tessarin` program keeps them until its process ends instead, as it keeps its book."""
+
+
 def _forget(token: str) -> None:
     with _ENGINES_LOCK:
         for key in [k for k in _ENGINES if k[0] == token]:
-            del _ENGINES[key]
+            _release(_ENGINES.pop(key))
 
 
 @dataclass(frozen=True)

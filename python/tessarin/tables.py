@@ -36,6 +36,7 @@ from ._inputs import (
     rate_doubt,
     read_swap,
     shown,
+    user_stacklevel,
 )
 from ._types import one_line, quoted
 from .conventions import GENERATORS, leg_conventions
@@ -280,7 +281,7 @@ def normalise_table(table: pandas.DataFrame, *, strict: bool = True, source: str
                     if error[i] is None:
                         warnings.warn(InputWarning(
                             f"{place[0].format(i + place[1])}, column {quoted(column)}",
-                            rate_doubt(values[i]), source), stacklevel=4)
+                            rate_doubt(values[i]), source), stacklevel=user_stacklevel())
         numbers[column] = values
     directions = _text(frame["direction"]).str.lower()
     refuse(~directions.isin(list(DIRECTIONS)), "direction",
@@ -481,7 +482,7 @@ def refuse_mispaired(rows: TradeRows, curves: Mapping[str, Mapping[str, Any]],
                 warnings.warn(InputWarning(f"{rows.location(i)}, column 'curve'",
                                            message.message, rows.source,
                                            f"trade {quoted(columns['id'][i])}"),
-                              stacklevel=3)
+                              stacklevel=user_stacklevel())
     refused: list[tuple[int, str]] = []
     if verdicts:
         bad = np.isin(pairs, list(verdicts))

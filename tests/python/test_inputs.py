@@ -327,6 +327,16 @@ def test_a_book_warns_for_its_schedules_as_the_swaps_do(ends, shown):
     assert [(str(w.message), w.message.date) for w in caught] == shown
 
 
+def test_a_book_of_a_market_file_tells_each_calendar_once_at_the_callers_line():
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        tessarin.Book(EXAMPLES / "trades.json", EXAMPLES / "market.json")
+    told = [w.message.calendar for w in caught
+            if isinstance(w.message, tessarin.CalendarCoverageWarning)]
+    assert "US" in told and len(told) == len(set(told))
+    assert {w.filename for w in caught} == {__file__}
+
+
 def test_coverage_warning_is_one_line_once_per_calendar_on_the_command_line(capsys):
     assert cli.main(["price", "--demo"]) == 0
     lines = [line for line in capsys.readouterr().err.splitlines() if "calendar 'US'" in line]
