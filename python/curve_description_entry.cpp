@@ -607,9 +607,8 @@ PyObject* curveFromDict(PyObject* /*module*/, PyObject* args) {
     runGuarded([&] {
         CurveReader reader(strict != 0);
         PyRef curve = PyRef::borrow(Py_None);
-        PyRef problem = PyRef::borrow(Py_None);
         PyRef failure = PyRef::borrow(Py_None);
-        try {
+        const PyRef problem = problemOf([&] {
             CurveDescription description = reader.read(data, path);
             if (build != 0 && reader.refusal()) {
                 failure = pyText(*reader.refusal());
@@ -621,11 +620,7 @@ PyObject* curveFromDict(PyObject* /*module*/, PyObject* args) {
                     curve = curveObject(std::move(built));
                 }
             }
-        } catch (const InputProblem& p) {
-            problem = checked(Py_BuildValue("(ss)", p.path.c_str(), p.message.c_str()));
-        } catch (const StopAtDoubt&) {
-            // the doubt is the answer
-        }
+        });
         result = checked(PyTuple_Pack(4, curve.get(), reader.doubts().get(), problem.get(),
                                       failure.get()))
                      .release();
@@ -644,15 +639,10 @@ PyObject* fixingsFromDict(PyObject* /*module*/, PyObject* args) {
     runGuarded([&] {
         CurveReader reader(strict != 0);
         PyRef fixings = PyRef::borrow(Py_None);
-        PyRef problem = PyRef::borrow(Py_None);
-        try {
+        const PyRef problem = problemOf([&] {
             CurveFixings read;
             fixings = reader.readFixings(data, path, read);
-        } catch (const InputProblem& p) {
-            problem = checked(Py_BuildValue("(ss)", p.path.c_str(), p.message.c_str()));
-        } catch (const StopAtDoubt&) {
-            // the doubt is the answer
-        }
+        });
         result =
             checked(PyTuple_Pack(3, fixings.get(), reader.doubts().get(), problem.get())).release();
     });

@@ -8,9 +8,7 @@
 #include "conventions/ois_index.hpp"
 #include "core/shown_text.hpp"
 #include "curves/yield_curve.hpp"
-#include "dates/business_day.hpp"
 #include "dates/calendar_repository.hpp"
-#include "dates/day_counter.hpp"
 #include "dates/single_calendar.hpp"
 #include "dates/tenor.hpp"
 #include "python/book_type.hpp"
@@ -201,60 +199,13 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
         throw PythonError();
     }
     const ObjectTree tree = pyObjectToPropertyTree(holder.get(), "root");
-    const ObjectTree& node = tree.get_child("value");
-    if (kind == "bool") {
-        return flag(boxedValue(node).get<bool>());
-    }
-    if (kind == "int") {
-        return integer(tree.get<int>("value"));
-    }
     if (kind == "pay lag") {
         return integer(checkedLagDays(tree.get<int>("value"), kind));
     }
-
-    if (kind == "number") {
-        return PyRef::steal(PyFloat_FromDouble(tree.get<double>("value")));
-    }
-    if (kind == "futures label") {
-        // {"generator": a futures generator, "month": a contract month or its label}.
-        const auto generator = GeneratorRepository::instance().get<GeneratorFuture>(
-            tree.get<std::string>("value.generator"));
-        const std::string month =
-            futuresContractMonth(*generator, tree.get<std::string>("value.month"));
-        return text(futuresLabel(*generator, month));
-    }
-    if (kind == "futures price") {
-        const double price = tree.get<double>("value");
-        requireFuturesPrice(price, "a futures contract");
-        return PyRef::steal(PyFloat_FromDouble(price));
-    }
-    if (kind == "date") {
-        return newPyDate(tree.get<date>("value"));
-    }
-    const std::string name = tree.get<std::string>("value");
-    if (kind == "text") {
-        return text(name);
-    }
     if (kind == "tenor") {
-        return text(Tenor(name).toString());
+        return text(Tenor(tree.get<std::string>("value")).toString());
     }
-    if (kind == "calendar") {
-        return text(CalendarRepository::instance().get(name)->name());
-    }
-    if (kind == "interpolation") {
-        parseInterpolation(name);
-    } else if (kind == "business day") {
-        parseBusinessDay(name);
-    } else if (kind == "day count") {
-        DayCounter{name};
-    } else if (kind == "generator") {
-        GeneratorRepository::instance().get<Generator>(name);
-    } else if (kind == "index") {
-        IndexRepository::instance().get<Index>(name);
-    } else {
-        throw std::invalid_argument("Error, unknown input kind: " + shownText(kind));
-    }
-    return text(name);
+    throw std::invalid_argument("Error, unknown input kind: " + shownText(kind));
 }
 
 PyObject* checkInput(PyObject* /*module*/, PyObject* args) {
@@ -355,9 +306,8 @@ PyMethodDef inputCheckMethods[] = {
      "weekend days, 0 = Sunday) and curve interpolations."},
     {"check_input", checkInput, METH_VARARGS,
      "check_input(kind, value) -> value\n\nThe value as the library reads an input of this "
-     "kind (bool, int, pay lag, threads, number, date, text, tenor, calendar, interpolation, "
-     "business day, day count, generator, index); RuntimeError with the library's message "
-     "otherwise (\"threads\": 1 to 4096; \"pay lag\": at most 30 business days)."},
+     "kind (pay lag, threads, tenor); RuntimeError with the library's message otherwise "
+     "(\"threads\": 1 to 4096; \"pay lag\": at most 30 business days)."},
     {"register_calendar", methodFunction(registerCalendar), METH_VARARGS | METH_KEYWORDS,
      "register_calendar(name, holidays, weekend=None, extend=False)\n\nRegisters a holiday "
      "calendar for the process, in place of any calendar of that name. With extend, the "

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <typeinfo>
+#include <utility>
 
 // Reading Python input dicts into the library: values read as the library reads them, paths
 // written as Python writes them, messages as the package shows them.
@@ -33,6 +34,19 @@ struct StopAtDoubt {};
 
 // A new reference from a C-API call; throws PythonError for null.
 PyRef checked(PyObject* object);
+
+// Runs a read: the (path, message) of the problem it stops at, or None. A strict read stopped
+// at a doubt also gives None, since the doubt is its answer.
+template <class Read> PyRef problemOf(Read&& read) {
+    try {
+        std::forward<Read>(read)();
+    } catch (const InputProblem& p) {
+        return checked(Py_BuildValue("(ss)", p.path.c_str(), p.message.c_str()));
+    } catch (const StopAtDoubt&) {
+        // the doubt is the answer
+    }
+    return PyRef::borrow(Py_None);
+}
 // The interned str of a key name, kept for the process. Key names are literals or entries of
 // constant tables: text that lives as long as the process.
 PyObject* keyObject(const char* name);

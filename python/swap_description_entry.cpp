@@ -466,8 +466,8 @@ PyRef SwapReader::read(PyObject* entry, const std::string& path, bool trade, PyO
     doubts_.emplace(strict_);
     PyRef curve = PyRef::borrow(Py_None);
     PyRef data;
-    PyRef problem = PyRef::borrow(Py_None);
-    try {
+    bool read = false;
+    const PyRef problem = problemOf([&] {
         PyRef filler = PyRef::borrow(generator);
         std::vector<const char*> known(tradeKeys.begin(), tradeKeys.begin() + swapKeyCount);
         if (trade) {
@@ -506,10 +506,9 @@ PyRef SwapReader::read(PyObject* entry, const std::string& path, bool trade, PyO
             }
         }
         readSwap(data.get(), path, known);
-    } catch (const InputProblem& p) {
-        problem = checked(Py_BuildValue("(ss)", p.path.c_str(), p.message.c_str()));
-        data = PyRef::borrow(Py_None);
-    } catch (const StopAtDoubt&) {
+        read = true;
+    });
+    if (!read) {
         data = PyRef::borrow(Py_None);
     }
     PyRef& doubts = doubts_->list();

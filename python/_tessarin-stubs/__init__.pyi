@@ -214,9 +214,8 @@ def conventions() -> dict[str, list[Any]]:
     interpolations."""
 
 def check_input(kind: str, value: Any, /) -> Any:
-    """The value as the library reads an input of this kind (bool, int, pay lag, threads,
-    number, date, text, tenor, calendar, interpolation, business day, day count, generator,
-    index); RuntimeError with the library's message otherwise ("threads": 1 to 4096, TypeError
+    """The value as the library reads an input of this kind (pay lag, threads, tenor);
+    RuntimeError with the library's message otherwise ("threads": 1 to 4096, TypeError
     for what is not a whole number; "pay lag": at most 30 business days)."""
 
 def curve_from_dict(

@@ -210,10 +210,6 @@ class Checker:
             raise InputError(path, message)
         warnings.warn(InputWarning(path, message), stacklevel=user_stacklevel())
 
-    def said(self, path: str, message: str) -> None:
-        """A doubt the library found."""
-        self.doubt(path, message)
-
     def keys(self, data: Mapping[Any, Any], path: str, known: Iterable[str]) -> None:
         """Unknown keys, with the closest known key as a suggestion."""
         known = tuple(known)
@@ -275,26 +271,10 @@ def read_curve(curve: Any, path: str, strict: bool, build: bool
     _structure(curve, path, Mapping, "a curve object")
     data: dict[str, Any] = plain(curve)
     native, doubts, problem, failure = _tessarin.curve_from_dict(data, path, strict, build)
-    _replay_read(doubts, problem, strict)
+    _replay(doubts, problem, strict)
     if failure is not None:
         raise RuntimeError(explain_bootstrap(data, RuntimeError(failure)))
     return data, native
-
-
-def _replay_read(doubts: list[tuple[str, str, Any, Any]], problem: tuple[str, str] | None,
-                 strict: bool) -> None:
-    """The doubts of a curve or fixings read by the library, raised when strict and warned
-    otherwise, with suggestions for unknown keys and indices, then its problem."""
-    check = Checker(strict)
-    for kind, where, value, known in doubts:
-        if kind == "key":
-            check.keys({value: None}, where, known)
-        elif kind == "index":
-            check.doubt(where, f"unknown index {quoted(value)} ({_hint(str(value), INDICES)})")
-        else:
-            check.doubt(where, value)
-    if problem is not None:
-        raise InputError(*problem)
 
 
 def _hint(text: str, known: Iterable[str]) -> str:
@@ -311,14 +291,16 @@ class LegCache:
 
 def _replay(doubts: list[tuple[str, str, Any, Any]], problem: tuple[str, str] | None,
             strict: bool) -> None:
-    """The doubts of one read by the library, raised when strict and warned otherwise (with
-    suggestions for unknown keys), then its problem."""
+    """The doubts of one read by the library, raised when strict and warned otherwise, with
+    suggestions for unknown keys and indices, then its problem."""
     check = Checker(strict)
     for kind, where, value, known in doubts:
         if kind == "key":
             check.keys({value: None}, where, known)
+        elif kind == "index":
+            check.doubt(where, f"unknown index {quoted(value)} ({_hint(str(value), INDICES)})")
         else:
-            check.said(where, value)
+            check.doubt(where, value)
     if problem is not None:
         raise InputError(*problem)
 
@@ -401,7 +383,7 @@ def check_fixings(fixings: Any, path: str = "", strict: bool = True) -> dict[str
     data = {name: dict(series) if isinstance(series, Mapping) else series
             for name, series in fixings.items()}
     checked, doubts, problem = _tessarin.fixings_from_dict(data, path, strict)
-    _replay_read(doubts, problem, strict)
+    _replay(doubts, problem, strict)
     return checked
 
 
