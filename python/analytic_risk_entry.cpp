@@ -36,10 +36,7 @@ template <class T, class Convert> PyRef column(const std::vector<T>& values, Con
 // The dict of IRS.risk, made straight from the typed ladder.
 // Each value divided by `scale`: 100 gives the risk per 1bp, as a book's table has it.
 PyRef riskDict(const KeyRateRisk& risk, double scale = 1.0) {
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) {
-        throw PythonError();
-    }
+    PyRef dict = checked(PyDict_New());
     const auto number = [scale](double x) { return PyFloat_FromDouble(x / scale); };
     const std::pair<const char*, PyRef> columns[] = {
         {"Tenor", column(risk.tenors,
@@ -122,20 +119,11 @@ PyObject* yieldCurveJacobian(PyObject* /*module*/, PyObject* curveObject) {
         Py_END_ALLOW_THREADS if (error) {
             std::rethrow_exception(error);
         }
-        PyRef rows = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(jacobian->pillars())));
-        if (!rows) {
-            throw PythonError();
-        }
+        PyRef rows = checked(PyList_New(static_cast<Py_ssize_t>(jacobian->pillars())));
         for (std::size_t k = 0; k < jacobian->pillars(); ++k) {
-            PyRef row = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(jacobian->instruments())));
-            if (!row) {
-                throw PythonError();
-            }
+            PyRef row = checked(PyList_New(static_cast<Py_ssize_t>(jacobian->instruments())));
             for (std::size_t m = 0; m < jacobian->instruments(); ++m) {
-                PyRef value = PyRef::steal(PyFloat_FromDouble((*jacobian)(k, m)));
-                if (!value) {
-                    throw PythonError();
-                }
+                PyRef value = checked(PyFloat_FromDouble((*jacobian)(k, m)));
                 PyList_SET_ITEM(row.get(), static_cast<Py_ssize_t>(m), value.release());
             }
             PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(k), row.release());

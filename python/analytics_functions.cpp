@@ -212,10 +212,7 @@ PyObject* curveDfs(PyObject* /*module*/, PyObject* args) {
         const auto yieldCurve = curveOf(curve);
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
         PyObject** borrowed = PySequence_Fast_ITEMS(items.get());
-        PyRef list = PyRef::steal(PyList_New(n));
-        if (!list) {
-            throw PythonError();
-        }
+        PyRef list = checked(PyList_New(n));
         MonthCache months;
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (!isPyDate(borrowed[i])) {
@@ -664,10 +661,7 @@ PyRef requiredFixingsObject(const ProductInterestRateSwap& swap, date asOf) {
     if (legs.empty()) {
         return PyRef::borrow(Py_None);
     }
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) {
-        throw PythonError();
-    }
+    PyRef dict = checked(PyDict_New());
     // A second leg on the same index replaces the first, as in the dict of the tree.
     for (const auto& leg : legs) {
         const PyRef days = dateList(leg.days);

@@ -250,10 +250,7 @@ unsigned threadCountOf(PyObject* value) {
         PyErr_SetString(PyExc_TypeError, "threads must be a whole number, got bool");
         throw PythonError();
     }
-    const PyRef index = PyRef::steal(PyNumber_Index(value));
-    if (!index) {
-        throw PythonError();
-    }
+    const PyRef index = checked(PyNumber_Index(value));
     int overflow = 0;
     const long long count = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
     if (count == -1 && PyErr_Occurred() != nullptr) {
@@ -313,11 +310,8 @@ template <class T> struct NativeArray {
 };
 
 template <class T> NativeArray<T> newArray(std::size_t count) {
-    PyRef buffer = PyRef::steal(
-        PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
-    if (!buffer) {
-        throw PythonError();
-    }
+    PyRef buffer =
+        checked(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * sizeof(T))));
     T* items = count == 0 ? nullptr : reinterpret_cast<T*>(PyByteArray_AS_STRING(buffer.get()));
     return {std::move(buffer), std::span<T>(items, count)};
 }
@@ -359,14 +353,6 @@ private:
     std::size_t width_;
     NativeArray<char> array_;
 };
-
-PyRef newDict() {
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) {
-        throw PythonError();
-    }
-    return dict;
-}
 
 const char* initKeywords[] = {"conventions", "trades", "curves", "fixings", "threads", nullptr};
 
@@ -456,7 +442,7 @@ PyObject* runOnBook(PyObject* self, PyObject* threads, Prepare&& prepare, Work&&
     }
     PyRef result;
     if (!runGuarded([&] {
-            result = newDict();
+            result = checked(PyDict_New());
             fill(result.get(), output, failures);
             setFailures(result.get(), failures);
         })) {
@@ -686,7 +672,7 @@ PyObject* bookRisk(PyObject* self, PyObject* args, PyObject* kwds) {
             setItem(dict, "leg1", out.leg1.buffer);
             setItem(dict, "leg2", out.leg2.buffer);
             setItem(dict, "net", out.net.buffer);
-            PyRef dtypes = newDict();
+            PyRef dtypes = checked(PyDict_New());
             for (std::size_t c = 0; c < out.codes.size(); ++c) {
                 setItem(dict, codeNames[c], out.codes[c].buffer());
                 setItem(dtypes.get(), codeNames[c],
@@ -750,10 +736,7 @@ PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
                 auto name = std::find_if(names.begin(), names.end(),
                                          [&](const auto& known) { return known.first == code; });
                 if (name == names.end()) {
-                    PyRef text = PyRef::steal(PyUnicode_FromString(code.c_str()));
-                    if (!text) {
-                        throw PythonError();
-                    }
+                    PyRef text = checked(PyUnicode_FromString(code.c_str()));
                     name = names.emplace(names.end(), code, std::move(text));
                 }
                 const bool first = swap->legs()[0].isPaid;
@@ -769,7 +752,7 @@ PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
                 PyList_SET_ITEM(currencies.get(), t, Py_NewRef(name->second.get()));
                 PyList_SET_ITEM(paid.get(), t, Py_NewRef(pair.get()));
             }
-            result = newDict();
+            result = checked(PyDict_New());
             setItem(result.get(), "currency", std::move(currencies));
             setItem(result.get(), "paid", std::move(paid));
             setFailures(result.get(), failuresOf(book->buildErrors()));
@@ -789,7 +772,7 @@ PyObject* bookLabels(PyObject* self, PyObject* /*unused*/) {
                 return PyUnicode_FromStringAndSize(name.data(),
                                                    static_cast<Py_ssize_t>(name.size()));
             };
-            result = newDict();
+            result = checked(PyDict_New());
             setItem(result.get(), "trade", listOf(labels.tradeNames, text));
             setItem(result.get(), "curve", listOf(labels.curveNames, text));
             setItem(result.get(), "currency", listOf(labels.currencyNames, text));
@@ -951,9 +934,9 @@ PyObject* bookPillarHessians(PyObject* self, PyObject* args, PyObject* kwds) {
                 setItem(dict, "hessian", bytesOf(out.perTrade.hessian));
                 return;
             }
-            PyRef curves = newDict();
+            PyRef curves = checked(PyDict_New());
             for (const auto& [id, sums] : out.summed) {
-                PyRef entry = newDict();
+                PyRef entry = checked(PyDict_New());
                 setItem(entry.get(), "gradient", bytesOf(sums.gradient));
                 setItem(entry.get(), "hessian", bytesOf(sums.hessian));
                 if (PyDict_SetItemString(curves.get(), id.c_str(), entry.get()) < 0) {
@@ -1011,7 +994,7 @@ PyObject* bookForwardFixings(PyObject* self, PyObject* args, PyObject* kwds) {
             const auto book = requireBook(self);
             const auto [from, to] = periodOf(start, end);
             const FixingsMap fixings = book->forwardFixings(from, to);
-            result = newDict();
+            result = checked(PyDict_New());
             for (const auto& [index, history] : fixings) {
                 PyRef pair = PyRef::steal(
                     PyTuple_Pack(2, daysOf(history.first).get(), bytesOf(history.second).get()));

@@ -29,12 +29,6 @@ void check(bool ok) {
     }
 }
 
-PyRef checked(PyObject* object) {
-    PyRef ref = PyRef::steal(object);
-    check(static_cast<bool>(ref));
-    return ref;
-}
-
 date dateArgument(PyObject* value, const char* what) {
     check(datetimeReady());
     if (!isPyDate(value)) {

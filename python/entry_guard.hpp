@@ -14,6 +14,14 @@ public:
     PythonError() : std::runtime_error("Error, a Python call failed.") {}
 };
 
+// A new reference from a C-API call; throws PythonError for null.
+inline PyRef checked(PyObject* object) {
+    if (object == nullptr) {
+        throw PythonError();
+    }
+    return PyRef::steal(object);
+}
+
 // Turns the exception in flight into a Python exception: RuntimeError with
 // what() for a std::exception, "Unknown error." for anything else, MemoryError
 // for std::bad_alloc. A Python error that is already set is kept. Call it only

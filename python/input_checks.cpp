@@ -13,6 +13,7 @@
 #include "dates/tenor.hpp"
 #include "python/book_type.hpp"
 #include "python/entry_guard.hpp"
+#include "python/input_reading.hpp"
 #include "python/py_conversion.hpp"
 #include "python/py_datetime.hpp"
 #include "python/python_types.hpp"
@@ -49,25 +50,12 @@ private:
     PyRef dict_;
 };
 
-PyRef text(std::string_view value) {
-    return PyRef::steal(
-        PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
-}
-
 PyRef integer(long value) {
     return PyRef::steal(PyLong_FromLong(value));
 }
 
 PyRef flag(bool value) {
     return PyRef::borrow(value ? Py_True : Py_False);
-}
-
-PyRef newList() {
-    PyRef list = PyRef::steal(PyList_New(0));
-    if (!list) {
-        throw PythonError();
-    }
-    return list;
 }
 
 void append(const PyRef& list, PyRef item) {
@@ -84,26 +72,26 @@ template <class Registry> std::vector<std::string> sortedLabels(const Registry& 
 }
 
 PyRef generatorListing() {
-    PyRef list = newList();
+    PyRef list = checked(PyList_New(0));
     const auto& repository = GeneratorRepository::instance();
     for (const std::string& label : sortedLabels(repository)) {
         const auto generator = repository.get<Generator>(label);
         const auto* swap = dynamic_cast<const GeneratorSwap*>(generator.get());
         DictBuilder entry;
-        entry.set("name", text(label));
+        entry.set("name", pyText(label));
         if (const auto* future = dynamic_cast<const GeneratorFuture*>(generator.get())) {
             const auto index = IndexRepository::instance().get<OisIndex>(future->index());
-            entry.set("type", text("future"))
-                .set("index", text(future->index()))
-                .set("currency", text(index->currency()))
+            entry.set("type", pyText("future"))
+                .set("index", pyText(future->index()))
+                .set("currency", pyText(index->currency()))
                 .set("months", integer(future->months()))
                 .set("averaging",
-                     text(future->averaging() == FutureAveraging::Compounded ? "Compounded"
-                                                                             : "Arithmetic"));
+                     pyText(future->averaging() == FutureAveraging::Compounded ? "Compounded"
+                                                                               : "Arithmetic"));
         }
         if (swap != nullptr) {
             entry.set("start delay", integer(swap->startDelay()))
-                .set("calendar", text(swap->calendar()));
+                .set("calendar", pyText(swap->calendar()));
             for (std::size_t k = 0; k < swap->legs().size(); ++k) {
                 const auto& leg = swap->legs()[k];
                 entry.set(k == 0 ? "leg1" : "leg2",
@@ -116,16 +104,16 @@ PyRef generatorListing() {
 }
 
 PyRef indexListing() {
-    PyRef list = newList();
+    PyRef list = checked(PyList_New(0));
     const auto& repository = IndexRepository::instance();
     for (const std::string& label : sortedLabels(repository)) {
         const auto index = repository.get<Index>(label);
         DictBuilder entry;
-        entry.set("name", text(label));
+        entry.set("name", pyText(label));
         if (const auto* ois = dynamic_cast<const OisIndex*>(index.get())) {
-            entry.set("currency", text(ois->currency()))
-                .set("calendar", text(ois->calendar()))
-                .set("day count", text(ois->dayCount()));
+            entry.set("currency", pyText(ois->currency()))
+                .set("calendar", pyText(ois->calendar()))
+                .set("day count", pyText(ois->dayCount()));
         }
         append(list, entry.release());
     }
@@ -133,10 +121,10 @@ PyRef indexListing() {
 }
 
 PyRef calendarListing() {
-    PyRef list = newList();
+    PyRef list = checked(PyList_New(0));
     for (const auto& calendar : CalendarRepository::instance().all()) {
         DictBuilder entry;
-        entry.set("name", text(calendar->name()));
+        entry.set("name", pyText(calendar->name()));
         const auto* single = dynamic_cast<const SingleCalendar*>(calendar.get());
         const bool listed = single != nullptr && !single->holidays().empty();
         entry.set("first year",
@@ -145,18 +133,18 @@ PyRef calendarListing() {
         entry.set("last year", listed ? integer(std::max<long>(single->holidays().back().year(),
                                                                single->lastCoveredYear()))
                                       : PyRef::borrow(Py_None));
-        PyRef coverage = newList();
+        PyRef coverage = checked(PyList_New(0));
         if (single != nullptr) {
             for (const HolidaySpan& span : single->coverage()) {
                 DictBuilder part;
                 part.set("first year", integer(span.firstYear))
                     .set("last year", integer(span.lastYear))
-                    .set("source", text(holidaySourceName(span.source)));
+                    .set("source", pyText(holidaySourceName(span.source)));
                 append(coverage, part.release());
             }
         }
         entry.set("coverage", std::move(coverage));
-        PyRef weekend = newList();
+        PyRef weekend = checked(PyList_New(0));
         if (single != nullptr) {
             for (int day = 0; day < 7; ++day) {
                 if (single->weekend().contains(day)) {
@@ -173,9 +161,9 @@ PyRef calendarListing() {
 PyObject* conventions(PyObject* /*module*/, PyObject* /*unused*/) {
     PyObject* result = nullptr;
     runGuarded([&] {
-        PyRef interpolations = newList();
+        PyRef interpolations = checked(PyList_New(0));
         for (const std::string_view name : interpolationNameList()) {
-            append(interpolations, text(name));
+            append(interpolations, pyText(name));
         }
         DictBuilder out;
         out.set("generators", generatorListing())
@@ -203,7 +191,7 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
         return integer(checkedLagDays(tree.get<int>("value"), kind));
     }
     if (kind == "tenor") {
-        return text(Tenor(tree.get<std::string>("value")).toString());
+        return pyText(Tenor(tree.get<std::string>("value")).toString());
     }
     throw std::invalid_argument("Error, unknown input kind: " + shownText(kind));
 }
@@ -220,10 +208,7 @@ PyObject* checkInput(PyObject* /*module*/, PyObject* args) {
 }
 
 std::vector<date> datesOf(PyObject* sequence) {
-    PyRef items = PyRef::steal(PySequence_Fast(sequence, "holidays must be a list of dates"));
-    if (!items) {
-        throw PythonError();
-    }
+    PyRef items = checked(PySequence_Fast(sequence, "holidays must be a list of dates"));
     std::vector<date> dates;
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
     dates.reserve(static_cast<std::size_t>(n));
@@ -241,10 +226,7 @@ std::vector<date> datesOf(PyObject* sequence) {
 }
 
 WeekdaySet weekendOf(PyObject* sequence) {
-    PyRef items = PyRef::steal(PySequence_Fast(sequence, "weekend must be a list of days"));
-    if (!items) {
-        throw PythonError();
-    }
+    PyRef items = checked(PySequence_Fast(sequence, "weekend must be a list of days"));
     WeekdaySet weekend;
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -319,19 +301,19 @@ PyMethodDef inputCheckMethods[] = {
 
 PyRef legConventions(const GeneratorSwap::SwapLeg& leg) {
     DictBuilder out;
-    out.set("currency", text(leg.currency()))
+    out.set("currency", pyText(leg.currency()))
         .set("is fixed", flag(leg.isFixed()))
         .set("is paid", flag(leg.isPaid()))
-        .set("calendar", text(leg.calendar()))
-        .set("frequency", text(leg.frequency()))
-        .set("day count convention", text(leg.dayCountConvention()))
-        .set("accrual adjustment", text(leg.accrualAdjustment()))
-        .set("accrual calendar", text(leg.accrualCalendar()))
-        .set("pay adjustment", text(leg.payAdjustment()))
-        .set("pay calendar", text(leg.payCalendar()))
+        .set("calendar", pyText(leg.calendar()))
+        .set("frequency", pyText(leg.frequency()))
+        .set("day count convention", pyText(leg.dayCountConvention()))
+        .set("accrual adjustment", pyText(leg.accrualAdjustment()))
+        .set("accrual calendar", pyText(leg.accrualCalendar()))
+        .set("pay adjustment", pyText(leg.payAdjustment()))
+        .set("pay calendar", pyText(leg.payCalendar()))
         .set("pay lag", integer(leg.payLag()));
     if (const auto* floating = dynamic_cast<const GeneratorSwap::SwapLegFloat*>(&leg)) {
-        out.set("index", text(floating->index()));
+        out.set("index", pyText(floating->index()));
     }
     return out.release();
 }

@@ -34,13 +34,6 @@ bool isName(std::string_view key) {
 
 } // namespace
 
-PyRef checked(PyObject* object) {
-    if (object == nullptr) {
-        throw PythonError();
-    }
-    return PyRef::steal(object);
-}
-
 PyObject* keyObject(const char* name) {
     // By address: names live as long as the process. Equal names at two addresses share one
     // interned str.

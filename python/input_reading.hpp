@@ -32,9 +32,6 @@ struct InputProblem {
 // Ends a strict read at its first doubt, which the package then raises.
 struct StopAtDoubt {};
 
-// A new reference from a C-API call; throws PythonError for null.
-PyRef checked(PyObject* object);
-
 // Runs a read: the (path, message) of the problem it stops at, or None. A strict read stopped
 // at a doubt also gives None, since the doubt is its answer.
 template <class Read> PyRef problemOf(Read&& read) {

@@ -12,10 +12,7 @@ namespace tsr {
 // reference (PyObject*) or an owned PyRef, empty with a Python error set when it fails;
 // PythonError is thrown then, and the list made so far is released.
 template <class Values, class Convert> PyRef listOf(const Values& values, Convert&& convert) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::size(values))));
-    if (!list) {
-        throw PythonError();
-    }
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(values))));
     Py_ssize_t i = 0;
     for (const auto& value : values) {
         PyRef item;

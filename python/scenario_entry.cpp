@@ -24,10 +24,7 @@ namespace {
 
 // The items of a list argument, with the argument's name in the error.
 PyRef listArgument(PyObject* object, const char* name) {
-    PyRef sequence = PyRef::steal(PySequence_Fast(object, name));
-    if (!sequence) {
-        throw PythonError();
-    }
+    PyRef sequence = checked(PySequence_Fast(object, name));
     return sequence;
 }
 
@@ -242,10 +239,7 @@ PyObject* revalueScenarios(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         Py_END_ALLOW_THREADS if (failure) {
             std::rethrow_exception(failure);
         }
-        PyRef failures = PyRef::steal(PyList_New(0));
-        if (!failures) {
-            throw PythonError();
-        }
+        PyRef failures = checked(PyList_New(0));
         for (const auto& f : run.failures) {
             PyRef entry =
                 PyRef::steal(Py_BuildValue("(nns)", static_cast<Py_ssize_t>(f.scenario),
