@@ -49,9 +49,7 @@ PyRef riskDict(const KeyRateRisk& risk, double scale = 1.0) {
         {"Net", column(risk.net, number)},
     };
     for (const auto& [key, value] : columns) {
-        if (PyDict_SetItemString(dict.get(), key, value.get()) < 0) {
-            throw PythonError();
-        }
+        setItem(dict.get(), key, value);
     }
     return dict;
 }

@@ -664,10 +664,7 @@ PyRef requiredFixingsObject(const ProductInterestRateSwap& swap, date asOf) {
     PyRef dict = checked(PyDict_New());
     // A second leg on the same index replaces the first, as in the dict of the tree.
     for (const auto& leg : legs) {
-        const PyRef days = dateList(leg.days);
-        if (PyDict_SetItemString(dict.get(), leg.index.c_str(), days.get()) < 0) {
-            throw PythonError();
-        }
+        setItem(dict.get(), leg.index.c_str(), dateList(leg.days));
     }
     return dict;
 }

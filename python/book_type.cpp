@@ -264,12 +264,6 @@ unsigned threadCountOf(PyObject* value) {
 
 namespace {
 
-void setItem(PyObject* dict, const char* key, const PyRef& value) {
-    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
-        throw PythonError();
-    }
-}
-
 template <class T> PyRef bytesOf(const std::vector<T>& values) {
     return PyRef::steal(
         PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
@@ -716,11 +710,8 @@ PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
     if (!runGuarded([&] {
             const auto book = requireBook(self);
             const auto n = static_cast<Py_ssize_t>(book->size());
-            PyRef currencies = PyRef::steal(PyList_New(n));
-            PyRef paid = PyRef::steal(PyList_New(n));
-            if (!currencies || !paid) {
-                throw PythonError();
-            }
+            PyRef currencies = checked(PyList_New(n));
+            PyRef paid = checked(PyList_New(n));
             // A book has a few currencies and four pairs of flags: each is made once and
             // shared by the trades that have it.
             std::vector<std::pair<std::string_view, PyRef>> names;
@@ -743,11 +734,8 @@ PyObject* bookLegs(PyObject* self, PyObject* /*unused*/) {
                 const bool second = swap->legs()[1].isPaid;
                 PyRef& pair = flags[(first ? 2U : 0U) + (second ? 1U : 0U)];
                 if (!pair) {
-                    pair = PyRef::steal(
+                    pair = checked(
                         PyTuple_Pack(2, first ? Py_True : Py_False, second ? Py_True : Py_False));
-                    if (!pair) {
-                        throw PythonError();
-                    }
                 }
                 PyList_SET_ITEM(currencies.get(), t, Py_NewRef(name->second.get()));
                 PyList_SET_ITEM(paid.get(), t, Py_NewRef(pair.get()));
@@ -939,9 +927,7 @@ PyObject* bookPillarHessians(PyObject* self, PyObject* args, PyObject* kwds) {
                 PyRef entry = checked(PyDict_New());
                 setItem(entry.get(), "gradient", bytesOf(sums.gradient));
                 setItem(entry.get(), "hessian", bytesOf(sums.hessian));
-                if (PyDict_SetItemString(curves.get(), id.c_str(), entry.get()) < 0) {
-                    throw PythonError();
-                }
+                setItem(curves.get(), id.c_str(), entry);
             }
             setItem(dict, "curves", std::move(curves));
         });
@@ -996,11 +982,9 @@ PyObject* bookForwardFixings(PyObject* self, PyObject* args, PyObject* kwds) {
             const FixingsMap fixings = book->forwardFixings(from, to);
             result = checked(PyDict_New());
             for (const auto& [index, history] : fixings) {
-                PyRef pair = PyRef::steal(
-                    PyTuple_Pack(2, daysOf(history.first).get(), bytesOf(history.second).get()));
-                if (!pair || PyDict_SetItemString(result.get(), index.c_str(), pair.get()) < 0) {
-                    throw PythonError();
-                }
+                setItem(result.get(), index.c_str(),
+                        PyRef::steal(PyTuple_Pack(2, daysOf(history.first).get(),
+                                                  bytesOf(history.second).get())));
             }
         })) {
         return nullptr;

@@ -22,6 +22,22 @@ inline PyRef checked(PyObject* object) {
     return PyRef::steal(object);
 }
 
+// list.append(item) for an item just made; throws PythonError when making it or appending it
+// failed.
+inline void append(PyObject* list, const PyRef& item) {
+    if (!item || PyList_Append(list, item.get()) < 0) {
+        throw PythonError();
+    }
+}
+
+// dict[key] = value for a value just made; throws PythonError when making it or storing it
+// failed.
+inline void setItem(PyObject* dict, const char* key, const PyRef& value) {
+    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) {
+        throw PythonError();
+    }
+}
+
 // Turns the exception in flight into a Python exception: RuntimeError with
 // what() for a std::exception, "Unknown error." for anything else, MemoryError
 // for std::bad_alloc. A Python error that is already set is kept. Call it only

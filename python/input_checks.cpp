@@ -31,16 +31,10 @@ namespace {
 // A Python dict built key by key; every C-API failure throws PythonError.
 class DictBuilder {
 public:
-    DictBuilder() : dict_(PyRef::steal(PyDict_New())) {
-        if (!dict_) {
-            throw PythonError();
-        }
-    }
+    DictBuilder() : dict_(checked(PyDict_New())) {}
 
-    DictBuilder& set(const char* key, PyRef value) {
-        if (!value || PyDict_SetItemString(dict_.get(), key, value.get()) < 0) {
-            throw PythonError();
-        }
+    DictBuilder& set(const char* key, const PyRef& value) {
+        setItem(dict_.get(), key, value);
         return *this;
     }
 
@@ -56,12 +50,6 @@ PyRef integer(long value) {
 
 PyRef flag(bool value) {
     return PyRef::borrow(value ? Py_True : Py_False);
-}
-
-void append(const PyRef& list, PyRef item) {
-    if (!item || PyList_Append(list.get(), item.get()) < 0) {
-        throw PythonError();
-    }
 }
 
 template <class Registry> std::vector<std::string> sortedLabels(const Registry& registry) {
@@ -98,7 +86,7 @@ PyRef generatorListing() {
                           leg ? legConventions(*leg) : PyRef::borrow(Py_None));
             }
         }
-        append(list, entry.release());
+        append(list.get(), entry.release());
     }
     return list;
 }
@@ -115,7 +103,7 @@ PyRef indexListing() {
                 .set("calendar", pyText(ois->calendar()))
                 .set("day count", pyText(ois->dayCount()));
         }
-        append(list, entry.release());
+        append(list.get(), entry.release());
     }
     return list;
 }
@@ -140,7 +128,7 @@ PyRef calendarListing() {
                 part.set("first year", integer(span.firstYear))
                     .set("last year", integer(span.lastYear))
                     .set("source", pyText(holidaySourceName(span.source)));
-                append(coverage, part.release());
+                append(coverage.get(), part.release());
             }
         }
         entry.set("coverage", std::move(coverage));
@@ -148,12 +136,12 @@ PyRef calendarListing() {
         if (single != nullptr) {
             for (int day = 0; day < 7; ++day) {
                 if (single->weekend().contains(day)) {
-                    append(weekend, integer(day));
+                    append(weekend.get(), integer(day));
                 }
             }
         }
         entry.set("weekend", std::move(weekend));
-        append(list, entry.release());
+        append(list.get(), entry.release());
     }
     return list;
 }
@@ -163,7 +151,7 @@ PyObject* conventions(PyObject* /*module*/, PyObject* /*unused*/) {
     runGuarded([&] {
         PyRef interpolations = checked(PyList_New(0));
         for (const std::string_view name : interpolationNameList()) {
-            append(interpolations, pyText(name));
+            append(interpolations.get(), pyText(name));
         }
         DictBuilder out;
         out.set("generators", generatorListing())
@@ -182,10 +170,8 @@ PyRef checkValue(const std::string& kind, PyObject* value) {
     if (kind == "threads") {
         return integer(static_cast<long>(threadCountOf(value)));
     }
-    PyRef holder = PyRef::steal(PyDict_New());
-    if (!holder || PyDict_SetItemString(holder.get(), "value", value) < 0) {
-        throw PythonError();
-    }
+    PyRef holder = checked(PyDict_New());
+    setItem(holder.get(), "value", PyRef::borrow(value));
     const ObjectTree tree = pyObjectToPropertyTree(holder.get(), "root");
     if (kind == "pay lag") {
         return integer(checkedLagDays(tree.get<int>("value"), kind));

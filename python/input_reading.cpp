@@ -279,9 +279,7 @@ bool isKnown(PyObject* key, const char* const* first, const char* const* last) {
 void Doubts::add(const char* kind, const std::string& path, PyObject* value, PyObject* known) {
     PyRef entry = checked(
         Py_BuildValue("(ssOO)", kind, path.c_str(), value, known != nullptr ? known : Py_None));
-    if (PyList_Append(list_.get(), entry.get()) < 0) {
-        throw PythonError();
-    }
+    append(list_.get(), entry);
     if (strict_) {
         throw StopAtDoubt{};
     }

@@ -241,12 +241,9 @@ PyObject* revalueScenarios(PyObject* /*module*/, PyObject* args, PyObject* kwds)
         }
         PyRef failures = checked(PyList_New(0));
         for (const auto& f : run.failures) {
-            PyRef entry =
-                PyRef::steal(Py_BuildValue("(nns)", static_cast<Py_ssize_t>(f.scenario),
-                                           static_cast<Py_ssize_t>(f.curve), f.error.c_str()));
-            if (!entry || PyList_Append(failures.get(), entry.get()) < 0) {
-                throw PythonError();
-            }
+            append(failures.get(),
+                   PyRef::steal(Py_BuildValue("(nns)", static_cast<Py_ssize_t>(f.scenario),
+                                              static_cast<Py_ssize_t>(f.curve), f.error.c_str())));
         }
         PyRef pnl = PyRef::steal(
             PyBytes_FromStringAndSize(reinterpret_cast<const char*>(run.pnl.data()),

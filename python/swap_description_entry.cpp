@@ -724,9 +724,7 @@ private:
 
     void append(const std::array<PyRef, names.size()>& row) {
         for (std::size_t c = 0; c < names.size(); ++c) {
-            if (PyList_Append(columns_[c].get(), row[c].get()) < 0) {
-                throw PythonError();
-            }
+            tsr::append(columns_[c].get(), row[c]);
         }
     }
 
@@ -779,9 +777,7 @@ PyObject* tradesFromDicts(PyObject* /*module*/, PyObject* args) {
                 }
                 read = checked(Py_BuildValue("(nO)", i, read.get()));
             }
-            if (PyList_Append(reads.get(), read.get()) < 0) {
-                throw PythonError();
-            }
+            append(reads.get(), read);
         }
         if (!columns) {
             result = reads.release();
