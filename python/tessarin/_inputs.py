@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import contextlib
 import contextvars
+import csv
 import datetime as dt
 import difflib
 import functools
@@ -24,7 +25,7 @@ from typing import Any
 
 import _tessarin
 
-from ._types import QUOTED_LENGTH, PathLike, quoted
+from ._types import QUOTED_LENGTH, PathLike, one_line, quoted
 from .conventions import (
     CALENDARS,
     FUTURES,
@@ -515,6 +516,19 @@ def fixing_coverage(swap: Mapping[str, Any], on: dt.date) -> None:
     """Coverage of the fixing calendars of a checked swap's indices, up to `on`."""
     indices = [swap[leg].get("index") for leg in ("leg1", "leg2") if not swap[leg]["is fixed"]]
     coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates")
+
+
+@contextlib.contextmanager
+def reading_csv(source: str) -> Iterator[None]:
+    """The errors of reading a CSV file raised as InputError of `source`."""
+    try:
+        yield
+    except OSError as error:
+        raise InputError("", f"cannot read the file ({error.strerror or error})", source) from None
+    except UnicodeDecodeError:
+        raise InputError("", "cannot read the file: expected UTF-8 text", source) from None
+    except csv.Error as error:
+        raise InputError("", f"cannot read the CSV file ({one_line(error)})", source) from None
 
 
 def read_json(path: PathLike) -> Any:

@@ -20,8 +20,8 @@ from typing import Any
 import _tessarin
 
 from . import _calendar_rules, conventions
-from ._inputs import InputError, as_date, calendar_message, key_path, read_json
-from ._types import DateLike, PathLike, one_line, quoted
+from ._inputs import InputError, as_date, calendar_message, key_path, read_json, reading_csv
+from ._types import DateLike, PathLike, quoted
 
 
 def _weekday(day: int | str, path: str) -> int:
@@ -68,17 +68,8 @@ def load(path: PathLike, *, extend: bool = True) -> list[str]:
     lists: dict[str, list[DateLike]] = {}
     weekends: dict[str, list[int | str] | None] = {}
     if Path(path).suffix.lower() == ".csv":
-        try:
-            with open(path, newline="", encoding="utf-8") as file:
-                rows = list(csv.reader(file))
-        except OSError as error:
-            raise InputError("", f"cannot read the file ({error.strerror or error})",
-                             source) from None
-        except UnicodeDecodeError:
-            raise InputError("", "cannot read the file: expected UTF-8 text", source) from None
-        except csv.Error as error:
-            raise InputError("", f"cannot read the CSV file ({one_line(error)})",
-                             source) from None
+        with reading_csv(source), open(path, newline="", encoding="utf-8") as file:
+            rows = list(csv.reader(file))
         for number, row in enumerate(rows, start=1):
             cells = [cell.strip() for cell in row]
             if not any(cells) or (number == 1 and [c.lower() for c in cells] == ["calendar",

@@ -28,7 +28,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
-from ._inputs import InputError, as_date, check_curve
+from ._inputs import InputError, as_date, check_curve, reading_csv
 from ._types import one_line, quoted
 from .conventions import FUTURES
 
@@ -229,20 +229,11 @@ def _table_rows(table: Any) -> tuple[list[tuple[str, Mapping[str, Any]]], str]:
                                  source) from None
             _require_columns(records[0].keys() if records else HISTORICAL_COLUMNS, source)
             return [(f"row {i + 1}", r) for i, r in enumerate(records)], source
-        try:
-            with path.open(newline="", encoding="utf-8") as handle:
-                reader = csv.DictReader(handle)
-                _require_columns(reader.fieldnames or (), source)
-                # Line numbers as an editor shows them: the header is line 1.
-                return [(f"line {reader.line_num}", row) for row in reader], source
-        except OSError as error:
-            raise InputError("", f"cannot read the file ({error.strerror or error})",
-                             source) from None
-        except UnicodeDecodeError:
-            raise InputError("", "cannot read the file: expected UTF-8 text", source) from None
-        except csv.Error as error:
-            raise InputError("", f"cannot read the CSV file ({one_line(error)})",
-                             source) from None
+        with reading_csv(source), path.open(newline="", encoding="utf-8") as handle:
+            reader = csv.DictReader(handle)
+            _require_columns(reader.fieldnames or (), source)
+            # Line numbers as an editor shows them: the header is line 1.
+            return [(f"line {reader.line_num}", row) for row in reader], source
     if hasattr(table, "to_dict") and hasattr(table, "columns"):
         _require_columns(list(table.columns), "")
         return [(f"row {quoted(label)}", row) for label, row in
