@@ -52,13 +52,6 @@ PyRef flag(bool value) {
     return PyRef::borrow(value ? Py_True : Py_False);
 }
 
-template <class Registry> std::vector<std::string> sortedLabels(const Registry& registry) {
-    std::vector<std::string> labels;
-    registry.forEach([&](const std::string& label, const auto&) { labels.push_back(label); });
-    std::sort(labels.begin(), labels.end());
-    return labels;
-}
-
 PyRef generatorListing() {
     PyRef list = checked(PyList_New(0));
     const auto& repository = GeneratorRepository::instance();

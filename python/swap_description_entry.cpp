@@ -78,13 +78,6 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
-template <class Registry> std::vector<std::string> sortedLabels(const Registry& registry) {
-    std::vector<std::string> labels;
-    registry.forEach([&](const std::string& label, const auto&) { labels.push_back(label); });
-    std::sort(labels.begin(), labels.end());
-    return labels;
-}
-
 std::shared_ptr<const GeneratorSwap> swapGenerator(const std::optional<std::string>& label) {
     // Generators are registered once, at import.
     static auto* known =

@@ -228,10 +228,6 @@ def rate_doubt(value: float) -> str:
 
 def shown(value: Any) -> str:
     """A bad value as a message shows it: JSON text, cut to about 80 characters."""
-    return _shown(value)
-
-
-def _shown(value: Any) -> str:
     if isinstance(value, Mapping):
         return "an object"
     if isinstance(value, (list, tuple)):
@@ -255,7 +251,7 @@ def _unknown(what: str, value: str, known: Iterable[str]) -> str:
 
 def _structure(value: Any, path: str, kind: type, what: str) -> Any:
     if not isinstance(value, kind):
-        raise InputError(path, f"expected {what}, got {_shown(value)}")
+        raise InputError(path, f"expected {what}, got {shown(value)}")
     return value
 
 
@@ -516,6 +512,16 @@ def fixing_coverage(swap: Mapping[str, Any], on: dt.date) -> None:
     """Coverage of the fixing calendars of a checked swap's indices, up to `on`."""
     indices = [swap[leg].get("index") for leg in ("leg1", "leg2") if not swap[leg]["is fixed"]]
     coverage([INDICES[i].calendar for i in indices if i in INDICES], on, "the fixing dates")
+
+
+def need_pyarrow(doing: str, path: str = "", source: str = "") -> None:
+    """InputError at `path` when pyarrow, which `doing` ("reading", "writing") Parquet needs, is
+    not installed."""
+    try:
+        import pyarrow  # noqa: F401
+    except ImportError:
+        raise InputError(path, f"{doing} Parquet needs pyarrow: pip install 'tessarin[parquet]'",
+                         source) from None
 
 
 @contextlib.contextmanager

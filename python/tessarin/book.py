@@ -230,7 +230,7 @@ def _in_curve_order(ladder: pandas.DataFrame, curves: Iterable[YieldCurve]) -> p
     rank: dict[tuple[str, str], tuple[int, int]] = {}
     listed = list(curves)
     for i, curve in enumerate(listed):
-        tenors = curve.to_dict().get("instruments", {}).get("tenor", [])
+        tenors = curve._input.get("instruments", {}).get("tenor", [])  # read, not copied
         for j, tenor in enumerate(tenors):
             rank.setdefault((curve.id, tenor), (i, j))
     last = (len(listed), 0)

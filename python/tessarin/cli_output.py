@@ -14,7 +14,7 @@ from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from ._inputs import InputError, InputWarning, jsonable
+from ._inputs import InputError, InputWarning, jsonable, need_pyarrow
 from ._types import quoted
 
 if TYPE_CHECKING:
@@ -126,11 +126,7 @@ def write_files(tables: Mapping[str, pandas.DataFrame], folder: str | Path,
     """Each table into `folder`/NAME.csv, .parquet or .json; returns the paths written."""
     folder = Path(folder)
     if file_format == "parquet":
-        try:
-            import pyarrow  # noqa: F401
-        except ImportError:
-            raise InputError("--out", "writing Parquet needs pyarrow: pip install "
-                                      "'tessarin[parquet]'") from None
+        need_pyarrow("writing", "--out")
     try:
         folder.mkdir(parents=True, exist_ok=True)
     except OSError as error:

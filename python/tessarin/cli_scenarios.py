@@ -11,7 +11,7 @@ from pathlib import Path
 from typing import Any
 
 from . import cli_output
-from ._inputs import InputError
+from ._inputs import InputError, need_pyarrow
 from ._types import quoted
 
 TABLES = ("var", "worst", "pnl", "currency_pnl", "failures")
@@ -154,11 +154,7 @@ def command(args: argparse.Namespace, table: Any) -> int:
     if args.out is not None:
         file_format = args.format if args.format in cli_output.FILE_FORMATS else "parquet"
         if file_format == "parquet":
-            try:
-                import pyarrow  # noqa: F401
-            except ImportError:
-                raise InputError("--out", "writing Parquet needs pyarrow: pip install "
-                                          "'tessarin[parquet]'") from None
+            need_pyarrow("writing", "--out")
     streamed = str(Path(args.out) / "pnl.parquet") if file_format == "parquet" else None
     result = revalue(rows, curves, scenario_set, fixings, executor=executor, out=streamed,
                      workers=args.workers, stream=io.StringIO() if args.quiet else None,

@@ -28,7 +28,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
-from ._inputs import InputError, as_date, check_curve, reading_csv
+from ._inputs import InputError, as_date, check_curve, need_pyarrow, reading_csv
 from ._types import one_line, quoted
 from .conventions import FUTURES
 
@@ -217,11 +217,8 @@ def _table_rows(table: Any) -> tuple[list[tuple[str, Mapping[str, Any]]], str]:
         path = Path(table)
         source = str(table)
         if path.suffix.lower() in (".parquet", ".pq"):
-            try:
-                import pyarrow.parquet as pq
-            except ImportError:
-                raise InputError("", "reading Parquet needs pyarrow: pip install "
-                                     "'tessarin[parquet]'", source) from None
+            need_pyarrow("reading", "", source)
+            import pyarrow.parquet as pq
             try:
                 records = pq.read_table(path).to_pylist()
             except (OSError, ValueError) as error:

@@ -33,6 +33,7 @@ from ._inputs import (
     InputWarning,
     check_pairing,
     key_path,
+    need_pyarrow,
     rate_doubt,
     read_swap,
     shown,
@@ -116,11 +117,7 @@ def read_table(path: PathLike) -> pandas.DataFrame:
         raise InputError("", "expected a file, found a folder", source)
     try:
         if suffix == ".parquet":
-            try:
-                import pyarrow  # noqa: F401
-            except ImportError:
-                raise InputError("", "reading Parquet needs pyarrow: pip install "
-                                 "'tessarin[parquet]'", source) from None
+            need_pyarrow("reading", "", source)
             return pd.read_parquet(path)
         return pd.read_csv(path, dtype=str, keep_default_na=False, na_values=[""],
                            skipinitialspace=True)

@@ -5,6 +5,7 @@ import copy
 import datetime as dt
 import json
 import re
+import sys
 import warnings
 
 import pytest
@@ -484,3 +485,22 @@ def test_trades_of_a_file_read_with_shared_conventions_as_each_alone(entry):
     for first in example("trades.json")["trades"]:
         tessarin._inputs.check_trade(first, "trades[0]", True, cache)
     assert checked(cache) == checked(None)
+
+
+@pytest.mark.parametrize(("call", "message"), [
+    (lambda p: tessarin.tables.read_table(p / "t.parquet"),
+     "t.parquet: reading Parquet needs pyarrow"),
+    (lambda p: tessarin.scenarios.historical(p / "s.parquet"),
+     "s.parquet: reading Parquet needs pyarrow"),
+    (lambda p: tessarin.cli_output.write_files({}, p, "parquet"),
+     "--out: writing Parquet needs pyarrow"),
+])
+def test_parquet_without_pyarrow_names_the_extra(monkeypatch, tmp_path, call, message):
+    import tessarin.cli_output
+    import tessarin.scenarios
+    import tessarin.tables
+
+    monkeypatch.setitem(sys.modules, "pyarrow", None)
+    with pytest.raises(tessarin.InputError, match=re.escape(message)) as error:
+        call(tmp_path)
+    assert str(error.value).endswith("pip install 'tessarin[parquet]'")
