@@ -416,8 +416,37 @@ def coverage(calendars: Iterable[str], last: dt.date, what: str) -> None:
                     if name in told:
                         continue
                     told.add(name)
-                warnings.warn(CalendarCoverageWarning(name, calendar.last_year, last, what),
-                              stacklevel=user_stacklevel())
+                warning = CalendarCoverageWarning(name, calendar.last_year, last, what)
+                level = user_stacklevel()
+                if not _told_here(warning, sys._getframe(level - 1)):
+                    warnings.warn(warning, stacklevel=level)
+
+
+# Per list of warning filters (kept alive so that its id stays its own), the (calendar, last
+# year, file, line) told under the "default" action. Python's own record of them is dropped
+# whenever any code leaves a catch_warnings block, as pandas does on every read, which would
+# tell the same calendar again at every book built on one line. A catch_warnings block of the
+# caller's own has a list of its own, and so tells them afresh, as Python does.
+_TOLD_AT: dict[int, tuple[list[Any], set[tuple[str, int, str, int]]]] = {}
+
+
+def _told_here(warning: CalendarCoverageWarning, frame: Any) -> bool:
+    """Whether the warning was told before at this line under the "default" action."""
+    text, module = str(warning), frame.f_globals.get("__name__", "")
+    action = next((entry[0] for entry in warnings.filters
+                   if (entry[1] is None or entry[1].match(text))
+                   and issubclass(CalendarCoverageWarning, entry[2])
+                   and (entry[3] is None or entry[3].match(module))
+                   and entry[4] in (0, frame.f_lineno)), warnings.defaultaction)
+    if action != "default":
+        return False
+    filters = warnings.filters
+    _, told = _TOLD_AT.setdefault(id(filters), (filters, set()))
+    key = (warning.calendar, warning.last_year, frame.f_code.co_filename, frame.f_lineno)
+    if key in told:
+        return True
+    told.add(key)
+    return False
 
 
 def _curve_calendars(curve: Mapping[str, Any]) -> list[str]:

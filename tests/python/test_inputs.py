@@ -338,6 +338,16 @@ def test_a_book_of_a_market_file_tells_each_calendar_once_at_the_callers_line():
     assert {w.filename for w in caught} == {__file__}
 
 
+def test_books_built_on_one_line_tell_each_calendar_once_there():
+    # Reading the files enters pandas' catch_warnings, which clears Python's own record.
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("default")
+        for _ in range(3):
+            tessarin.Book(EXAMPLES / "trades.json", EXAMPLES / "market.json")
+    told = [w.message.calendar for w in caught]
+    assert "US" in told and len(told) == len(set(told))
+
+
 def test_coverage_warning_is_one_line_once_per_calendar_on_the_command_line(capsys):
     assert cli.main(["price", "--demo"]) == 0
     lines = [line for line in capsys.readouterr().err.splitlines() if "calendar 'US'" in line]
