@@ -225,18 +225,23 @@ def ladder_of(risk: pandas.DataFrame, curves: Iterable[YieldCurve] | None = None
 
 def _in_curve_order(ladder: pandas.DataFrame, curves: Iterable[YieldCurve]) -> pandas.DataFrame:
     """A ladder's rows in the order of `curves` and of each curve's instruments."""
-    # Curves in the given order, each curve's tenors in its instruments' order; a row of a
-    # curve not given keeps its place after them.
+    order = _curve_order(ladder["Curve"].astype(object), ladder["Tenor"].astype(object), curves)
+    return ladder.iloc[order].reset_index(drop=True)
+
+
+def _curve_order(curve_ids: Iterable[str], tenors: Iterable[str],
+                 curves: Iterable[YieldCurve]) -> list[int]:
+    """The rows of (curve id, tenor) pairs in the order of `curves` and of each curve's
+    instruments; a row of a curve not given keeps its place after them."""
     rank: dict[tuple[str, str], tuple[int, int]] = {}
     listed = list(curves)
     for i, curve in enumerate(listed):
-        tenors = curve._input.get("instruments", {}).get("tenor", [])  # read, not copied
-        for j, tenor in enumerate(tenors):
+        instruments = curve._input.get("instruments", {})  # read, not copied
+        for j, tenor in enumerate(instruments.get("tenor", [])):
             rank.setdefault((curve.id, tenor), (i, j))
     last = (len(listed), 0)
-    ranks = [rank.get(key, last) for key in
-             zip(ladder["Curve"].astype(object), ladder["Tenor"].astype(object), strict=True)]
-    return ladder.iloc[sorted(range(len(ranks)), key=ranks.__getitem__)].reset_index(drop=True)
+    ranks = [rank.get(key, last) for key in zip(curve_ids, tenors, strict=True)]
+    return sorted(range(len(ranks)), key=ranks.__getitem__)
 
 
 class Book:
@@ -561,13 +566,18 @@ class Book:
 
         # Summed natively, row by row in table order: ladder_of(risk(), curves) to the bit.
         sums = self._risk_run(method, threads, progress, ladder=True)
+        codes = {key: np.asarray(sums[key], dtype=np.intp) for key in ("curve", "currency", "tenor")}
+        names = {key: self._categories[key].categories for key in ("curve", "tenor")}
+        order = np.asarray(_curve_order(names["curve"][codes["curve"]],
+                                        names["tenor"][codes["tenor"]], self._curves.values()),
+                           dtype=np.intp)
         frame: dict[str, Any] = {
-            name: pd.Categorical.from_codes(sums[key], dtype=self._categories[key])
+            name: pd.Categorical.from_codes(codes[key][order], dtype=self._categories[key])
             for name, key in (("Curve", "curve"), ("Currency", "currency"), ("Tenor", "tenor"))}
         for column in ("Leg1", "Leg2", "Net"):
-            frame[column] = np.array(sums[column.lower()], dtype=np.float64)
-        ladder = _in_curve_order(pd.DataFrame(frame), self._curves.values())
-        return unit_attrs(ladder, RISK_UNIT, ladder["Currency"].unique())
+            frame[column] = np.asarray(sums[column.lower()], dtype=np.float64)[order]
+        ladder = pd.DataFrame(frame)
+        return unit_attrs(ladder, RISK_UNIT, frame["Currency"].unique())
 
     def cashflows(self, *, threads: int | None = None) -> pandas.DataFrame:
         """Every priced period of every trade: "Trade", "Curve", "Currency", "Leg",
