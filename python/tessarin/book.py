@@ -566,7 +566,8 @@ class Book:
 
         # Summed natively, row by row in table order: ladder_of(risk(), curves) to the bit.
         sums = self._risk_run(method, threads, progress, ladder=True)
-        codes = {key: np.asarray(sums[key], dtype=np.intp) for key in ("curve", "currency", "tenor")}
+        codes = {key: np.asarray(sums[key], dtype=np.intp)
+                 for key in ("curve", "currency", "tenor")}
         names = {key: self._categories[key].categories for key in ("curve", "tenor")}
         order = np.asarray(_curve_order(names["curve"][codes["curve"]],
                                         names["tenor"][codes["tenor"]], self._curves.values()),
