@@ -48,6 +48,14 @@ struct ProjectedRate {
     std::array<int, 2> powers{};
 };
 
+// A rate read from two discount factors, as first / second: a forward, or a running period
+// from the next business day.
+ProjectedRate ratio(const Sensitivity& first, const Sensitivity& second,
+                    const period::RateAdjoint& adjoint) {
+    return {adjoint.rate,     2,      {first, second}, {adjoint.byFirst, adjoint.bySecond},
+            adjoint.constant, {1, -1}};
+}
+
 // The rate of a period running over the value date v: realised fixings compounded over the
 // index calendar's business days in [start, v), the curve from v on, in the model's order.
 ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const YieldCurve& curve,
@@ -63,15 +71,9 @@ ProjectedRate runningRate(const ProductInterestRateSwap::SwapLeg& leg, const Yie
     if (realised.hasToday) {
         // Today's fixing covers v to the next business day h.
         const Sensitivity dfNext = curve.dfSensitivity(curve.point(realised.nextBusinessDay));
-        const period::RateAdjoint adjoint = period::runningRateFromNextAdjoint(
-            realised.todayGrowth, dfNext.value, dfEnd.value, tau);
-        result.rate = adjoint.rate;
-        result.count = 2;
-        result.dfs = {dfNext, dfEnd};
-        result.byDf = {adjoint.byFirst, adjoint.bySecond};
-        result.constant = adjoint.constant;
-        result.powers = {1, -1};
-        return result;
+        return ratio(dfNext, dfEnd,
+                     period::runningRateFromNextAdjoint(realised.todayGrowth, dfNext.value,
+                                                        dfEnd.value, tau));
     }
     const period::RateAdjoint adjoint =
         period::runningRateAdjoint(realised.growth, dfEnd.value, tau);
@@ -212,14 +214,8 @@ double SwapGradient::leg(std::size_t k, const ProductInterestRateSwap::SwapLeg& 
             } else if (start >= v) {
                 const Sensitivity dfStart = curve.dfSensitivity(curve.point(start));
                 const Sensitivity dfEnd = curve.dfSensitivity(curve.point(end));
-                const period::RateAdjoint adjoint =
-                    period::forwardRateAdjoint(dfStart.value, dfEnd.value, tau);
-                projected.rate = adjoint.rate;
-                projected.count = 2;
-                projected.dfs = {dfStart, dfEnd};
-                projected.byDf = {adjoint.byFirst, adjoint.bySecond};
-                projected.constant = adjoint.constant;
-                projected.powers = {1, -1};
+                projected = ratio(dfStart, dfEnd,
+                                  period::forwardRateAdjoint(dfStart.value, dfEnd.value, tau));
             } else {
                 projected = runningRate(leg, curve, *index, dayCounter, fixings, start, end, tau,
                                         known != nullptr ? (*known)(k, start) : nullptr);
