@@ -28,7 +28,6 @@ from ._inputs import (
     check_pairing,
     jsonable,
     relocate,
-    thread_count,
 )
 from ._objects import YieldCurve
 from ._types import quoted
@@ -259,11 +258,7 @@ def _report_command(parser: argparse.ArgumentParser, args: argparse.Namespace) -
         report._modules()
     except ImportError as error:
         raise InputError("report", str(error)) from None
-    if args.threads is not None:
-        try:
-            thread_count(args.threads)
-        except ValueError as error:
-            args.subparser.error(f"argument --threads: {str(error).removeprefix('Error, ')}")
+    cli_output.check_threads(args)
     if args.top < 0:
         raise InputError("--top", f"expected a count of at least 0, got {args.top}")
     scenario_set = (sc.historical(args.historical) if args.historical is not None
@@ -445,11 +440,7 @@ def _price_command(parser: argparse.ArgumentParser, args: argparse.Namespace) ->
         args.subparser.error("--table picks the table of --format csv on standard output")
     for option in PRICE_TABLES[args.table]:
         setattr(args, option, True)
-    if args.threads is not None:
-        try:
-            thread_count(args.threads)
-        except ValueError as error:
-            args.subparser.error(f"argument --threads: {str(error).removeprefix('Error, ')}")
+    cli_output.check_threads(args)
     if args.plot is not None:
         try:
             from . import plot  # noqa: F401

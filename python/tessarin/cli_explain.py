@@ -11,6 +11,7 @@ import sys
 from typing import TYPE_CHECKING, Any
 
 from ._inputs import InputError
+from .cli_output import check_threads
 
 if TYPE_CHECKING:
     import pandas
@@ -76,9 +77,7 @@ def command(args: argparse.Namespace, table: Any) -> int:
     from . import Book, YieldCurve, load_fixings, load_market
     from .explain import totals as explain_totals
 
-    if args.threads is not None and args.threads < 1:
-        args.subparser.error(f"argument --threads: expected a count of at least 1, "
-                             f"got {args.threads}")
+    check_threads(args)
     if args.top < 0:
         raise InputError("--top", f"expected a count of at least 0, got {args.top}")
     start = load_market(args.market_from)

@@ -14,7 +14,7 @@ from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, Any
 
-from ._inputs import InputError, InputWarning, jsonable, need_pyarrow
+from ._inputs import InputError, InputWarning, jsonable, need_pyarrow, thread_count
 from ._types import quoted
 
 if TYPE_CHECKING:
@@ -114,6 +114,15 @@ def json_records(frame: pandas.DataFrame) -> list[dict[str, Any]]:
                                                            else v)
              for v in table[c].tolist()] for c in columns]
     return [dict(zip(columns, row, strict=True)) for row in zip(*data, strict=True)]
+
+
+def check_threads(args: Any) -> None:
+    """A usage error for a --threads count the library refuses, in the library's words."""
+    if args.threads is not None:
+        try:
+            thread_count(args.threads)
+        except ValueError as error:
+            args.subparser.error(f"argument --threads: {str(error).removeprefix('Error, ')}")
 
 
 def write_json_table(frame: pandas.DataFrame, out: IO[str]) -> None:

@@ -156,9 +156,14 @@ def command(args: argparse.Namespace, table: Any) -> int:
         if file_format == "parquet":
             need_pyarrow("writing", "--out")
     streamed = str(Path(args.out) / "pnl.parquet") if file_format == "parquet" else None
-    result = revalue(rows, curves, scenario_set, fixings, executor=executor, out=streamed,
-                     workers=args.workers, stream=io.StringIO() if args.quiet else None,
-                     strict=args.strict)
+    try:
+        result = revalue(rows, curves, scenario_set, fixings, executor=executor, out=streamed,
+                         workers=args.workers, stream=io.StringIO() if args.quiet else None,
+                         strict=args.strict)
+    except InputError as error:
+        if error.path != "executor":
+            raise
+        raise InputError("--dask", error.message) from None
     tables = result_tables(result, args.var or [0.99], args.worst,
                            with_pnl=streamed is None
                            and (args.out is not None or args.format != "json"))

@@ -26,7 +26,7 @@ from ._fixings import Fixings, missing_fixings
 from ._inputs import InputError, read_swap, thread_count
 from ._objects import YieldCurve
 from ._progress import Progress
-from ._types import quoted
+from ._types import one_line, quoted
 from .scenarios import Scenario, ScenarioSet
 from .tables import TradeRows, refuse_mispaired, rows_from_swaps, swap_of_row
 
@@ -584,7 +584,11 @@ def _on_dask(executor: Any, token: str, payload: tuple[Any, Any, Any, int, Any],
                                    dashboard_address=None)
             client, own_client = Client(cluster), True
         elif isinstance(executor, str):
-            client, own_client = Client(executor), True
+            try:
+                client, own_client = Client(executor), True
+            except (OSError, ValueError) as error:
+                raise InputError("executor", f"cannot reach the Dask scheduler at "
+                                             f"{quoted(executor)} ({one_line(error)})") from None
         else:
             raise TypeError("executor is None, 'dask', a distributed.Client or a scheduler "
                             f"address, got {type(executor).__name__}")

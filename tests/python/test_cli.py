@@ -1,5 +1,6 @@
 """The ``tessarin`` command line: help, conventions, pricing, output formats, bad input."""
 
+import importlib.util
 import json
 import re
 import shutil
@@ -417,3 +418,19 @@ def test_records_by_trade_are_the_records_of_each_trades_rows():
     columns = ["Leg", "Date", "Tenor", "Net"]
     expected = {t: cli._records(g[columns]) for t, g in frame.groupby("Trade", observed=True)}
     assert cli._records_by_trade(frame, columns) == expected
+
+
+@pytest.mark.parametrize(("args", "message"), [
+    (["explain", MARKET, str(EXAMPLES / "market_next_day.json"), TRADES, "--threads", "5000"],
+     "argument --threads: threads must be a count from 1 to 4096, got 5000."),
+    (["explain", MARKET, str(EXAMPLES / "market_next_day.json"), TRADES, "--threads", "0"],
+     "argument --threads: threads must be a count from 1 to 4096, got 0."),
+    pytest.param(["scenarios", MARKET, TRADES, "--parallel", "1", "--dask", "x"],
+                 "tessarin: error: --dask: cannot reach the Dask scheduler at 'x' (",
+                 marks=pytest.mark.skipif(importlib.util.find_spec("distributed") is None,
+                                          reason="needs dask.distributed")),
+])
+def test_bad_options_of_every_command_are_one_line_errors(args, message):
+    result = run(*args)
+    assert result.returncode == 2 and "Traceback" not in result.stderr
+    assert message in result.stderr
