@@ -399,6 +399,19 @@ class IRS(_Persistent):
                 raise
             raise found from None
 
+    def _analytic(self, call: Any, yield_curve: Any, fixings: FixingsLike | None,
+                  **options: Any) -> Any:
+        """`call(swap, curve, fixings)` of the native analytics, as `_priced` runs a call."""
+        native = self._on(yield_curve)
+        try:
+            return call(self._impl, native,
+                        None if fixings is None else self._native_fixings(fixings), **options)
+        except RuntimeError as error:
+            found = self._missing(yield_curve, fixings, error)
+            if found is None:
+                raise
+            raise found from None
+
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
         if isinstance(yield_curve, YieldCurve):
@@ -480,8 +493,7 @@ class IRS(_Persistent):
         if method == "bump":
             return risk_per_bp(self._priced(yield_curve, fixings, lambda: self._impl.risk(
                 native, **self._fixings_args(fixings))), currency)
-        result = self._priced(yield_curve, fixings, lambda: _tessarin.irs_analytic_risk(
-            self._impl, native, self._native_fixings(fixings), per_bp=True))
+        result = self._analytic(_tessarin.irs_analytic_risk, yield_curve, fixings, per_bp=True)
         result["Unit"], result["Currency"] = RISK_UNIT, currency
         return result
 
@@ -529,9 +541,7 @@ class IRS(_Persistent):
         from the pricing model's own leg values (a seasoned swap needs its
         `fixings`, as in `price`). With two floating legs, the margin of leg2
         that makes the NPV zero."""
-        native = self._on(yield_curve)
-        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_par_rate(
-            self._impl, native, self._native_fixings(fixings)))
+        return self._analytic(_tessarin.irs_par_rate, yield_curve, fixings)
 
     def annuity(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                 fixings: FixingsLike | None = None) -> float:
@@ -539,9 +549,7 @@ class IRS(_Persistent):
         notional: the sum over periods paid after the value date of fraction x
         notional x discount factor (with two floating legs, leg2's, per unit of
         margin). A change dr of the fixed rate moves the NPV by annuity x dr."""
-        native = self._on(yield_curve)
-        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_annuity(
-            self._impl, native, self._native_fixings(fixings)))
+        return self._analytic(_tessarin.irs_annuity, yield_curve, fixings)
 
     def dv01(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
              fixings: FixingsLike | None = None) -> float:
@@ -549,9 +557,7 @@ class IRS(_Persistent):
         of the curve, with the sign of the change: (NPV(+1bp) - NPV(-1bp)) / 2 on
         curves rebuilt from the moved quotes. The curve must have been built
         from quotes."""
-        native = self._on(yield_curve)
-        return self._priced(yield_curve, fixings, lambda: _tessarin.irs_dv01(
-            self._impl, native, self._native_fixings(fixings)))
+        return self._analytic(_tessarin.irs_dv01, yield_curve, fixings)
 
     def risk_frame(self, yield_curve: YieldCurve | _tessarin.YieldCurve,
                    fixings: FixingsLike | None = None, *, method: str = "bump") -> pandas.DataFrame:
