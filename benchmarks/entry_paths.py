@@ -104,6 +104,8 @@ def main() -> None:
              lambda: _tessarin.irs_analytic_risk(swap.native, curve.native, None)),
             ("par rate", lambda: swap.par_rate(curve),
              lambda: _tessarin.irs_par_rate(swap.native, curve.native, None)),
+            ("annuity", lambda: swap.annuity(curve),
+             lambda: _tessarin.irs_annuity(swap.native, curve.native, None)),
             ("DV01", lambda: swap.dv01(curve),
              lambda: _tessarin.irs_dv01(swap.native, curve.native, None))):
         mine, theirs = per_call(package) * 1e6, per_call(native) * 1e6
