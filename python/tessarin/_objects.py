@@ -383,21 +383,22 @@ class IRS(_Persistent):
         native = self._native_fixings(fixings)
         return {} if native is None else {"fixings": native}
 
-    def _missing(self, yield_curve: Any, fixings: FixingsLike | None,
-                 error: RuntimeError) -> InputError | None:
-        """The InputError naming the index and date of a missing fixing behind `error`."""
+    def _raise_missing(self, yield_curve: Any, fixings: FixingsLike | None,
+                       error: RuntimeError) -> None:
+        """Raises the InputError naming the index and date of a missing fixing behind
+        `error`, if there is one."""
         value_date = yield_curve.value_date if isinstance(yield_curve, YieldCurve) else None
-        return missing_fixings(error, self._impl, value_date, Fixings.of(fixings))
+        found = missing_fixings(error, self._impl, value_date, Fixings.of(fixings))
+        if found is not None:
+            raise found from None
 
     def _priced(self, yield_curve: Any, fixings: FixingsLike | None, call: Any) -> Any:
         """`call()`, a missing fixing raised as an InputError naming the index and date."""
         try:
             return call()
         except RuntimeError as error:
-            found = self._missing(yield_curve, fixings, error)
-            if found is None:
-                raise
-            raise found from None
+            self._raise_missing(yield_curve, fixings, error)
+            raise
 
     def _analytic(self, call: Any, yield_curve: Any, fixings: FixingsLike | None,
                   **options: Any) -> Any:
@@ -407,10 +408,8 @@ class IRS(_Persistent):
             return call(self._impl, native,
                         None if fixings is None else self._native_fixings(fixings), **options)
         except RuntimeError as error:
-            found = self._missing(yield_curve, fixings, error)
-            if found is None:
-                raise
-            raise found from None
+            self._raise_missing(yield_curve, fixings, error)
+            raise
 
     def _on(self, yield_curve: YieldCurve | _tessarin.YieldCurve) -> _tessarin.YieldCurve:
         # A wrapped curve knows its currency and index: the swap must match them.
@@ -462,10 +461,8 @@ class IRS(_Persistent):
             result = (self._impl.price(native) if fixings is None
                       else self._impl.price(native, **self._fixings_args(fixings)))
         except RuntimeError as error:
-            found = self._missing(yield_curve, fixings, error)
-            if found is None:
-                raise
-            raise found from None
+            self._raise_missing(yield_curve, fixings, error)
+            raise
         self._last_price = (getattr(yield_curve, "id", ""), dict(result))
         return result
 
